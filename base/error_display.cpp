@@ -1,0 +1,13 @@
+#include "base/error_display.h"
+
+#include <windows.h>
+
+#include "base/error.h"
+#include "base/string_convert.h"
+
+void ShowTopLevelError(const std::string& message) {
+    const std::wstring text = Utf8ToWide(TopLevelErrorText(message));
+    MessageBoxW(GetActiveWindow(), text.c_str(), L"Aurevia", MB_OK | MB_ICONERROR);
+}
+
+void ShowTopLevelError(const std::exception& error) { ShowTopLevelError(std::string(error.what())); }
