@@ -67,6 +67,7 @@ private:
     TNotifyProc FOnTerminate;
     // The extra reference that keeps the updater alive from Execute until its completion has run.
     std::shared_ptr<TFilesUpdater> FSelf;
+    int FQueuedFetches = 0;
     // Declared last so that it goes first: releasing the task list waits for its pool, and the fetches
     // still read the fields above.
     std::shared_ptr<ITasks> FTasks;
