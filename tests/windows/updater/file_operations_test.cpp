@@ -52,25 +52,6 @@ TEST(FileAges, AgeIsLocalTimeTruncatedToTheMillisecond) {
     EXPECT_EQ(Ticks(AgeToFileTime(age)), Ticks(exact));
 }
 
-TEST(FileAges, SetAgeChangesOnlyTheLastWriteTime) {
-    TempFolder dir;
-    WriteFileAt(dir / L"a.dll", "x", LocalAge(2020, 5, 1, 8, 0, 0));
-    FILETIME created{}, accessed{}, written{};
-    HANDLE file = CreateFileW((dir / L"a.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-    GetFileTime(file, &created, &accessed, &written);
-    CloseHandle(file);
-
-    SetFileAge(dir / L"a.dll", LocalAge(2023, 12, 31, 23, 59, 59, 999));
-
-    FILETIME created2{}, written2{};
-    file = CreateFileW((dir / L"a.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    GetFileTime(file, &created2, nullptr, &written2);
-    CloseHandle(file);
-    EXPECT_EQ(Ticks(created2), Ticks(created));
-    EXPECT_EQ(AgeOf(dir / L"a.dll"), LocalAge(2023, 12, 31, 23, 59, 59, 999));
-}
-
 TEST(FileAges, MissingFileOrFolderKeepsTheCallersValue) {
     TempFolder dir;
     TDateTime age = 42;
