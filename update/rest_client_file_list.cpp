@@ -13,7 +13,7 @@ bool TRESTClientFileList::Execute(const std::wstring& AFolder, const std::wstrin
     TFilesInfoDTOHelper::FreeAll(FFiles);
     THttpRequest request(FolderListURL(FURL, AFolder, AMask, ARecursive), FTimeouts);
     const DWORD status = request.StatusCode();
-    if (status >= 500) throw Error(WideToUtf8(request.StatusLine()));
+    if (status >= 500) throw ::Error(WideToUtf8(request.StatusLine()));
     const std::wstring text = request.ReadBodyText();
     if (status < 300) {
         TFilesInfoDTOHelper::FromJSON(FFiles, text);
