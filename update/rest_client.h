@@ -6,8 +6,7 @@
 #include <memory>
 #include <string>
 
-class TFileInfoDTO;
-class TFileInfoErrorDTO;
+#include "update/file_info.h"
 
 // Timeouts of one request, in milliseconds. Both default to 30 000: a service that accepts the
 // connection but never answers fails the request after that long.
@@ -42,11 +41,9 @@ public:
     void SetTimeouts(const TRESTTimeouts& ATimeouts) { FTimeouts = ATimeouts; }
 
 private:
-    struct TFileListStorage;
-
     std::wstring FURL;
     std::unique_ptr<TFileInfoErrorDTO> FError;
-    std::unique_ptr<TFileListStorage> FFiles;
+    TFilesInfoDTO FFiles;
     TRESTTimeouts FTimeouts;
 };
 
