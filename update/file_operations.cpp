@@ -74,14 +74,15 @@ bool FileExists(const std::wstring& path) {
         // directory entry still tells.
         if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
         WIN32_FIND_DATAW data;
-        unique_find find(FindFirstFileExW(path.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+        unique_find find(
+            FindFirstFileExW(path.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
         return find && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
     // A link: opening it without any access right follows it to the target.
-    unique_file target(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    unique_file target(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return target || GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
@@ -155,8 +156,8 @@ void SetFileAge(const std::wstring& path, TDateTime age) {
     CheckFilePath(path);
     if (!FileExists(path)) throw Error(kFileNotFound);
     const FILETIME time = AgeToFileTime(age);
-    unique_file file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     if (!SetFileTime(file.get(), nullptr, nullptr, &time)) ThrowLastError();
 }
@@ -179,8 +180,8 @@ std::vector<TListedFile> ListFilesUnder(const std::wstring& root) {
         WIN32_FIND_DATAW data;
         // The basic information level skips the short names, and the large fetch asks the server for
         // big batches of entries: both matter on a share with tens of thousands of files.
-        unique_find find(FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
-                                          nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        unique_find find(FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &data,
+                                          FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
         if (!find) {
             const DWORD code = GetLastError();
             if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES) {
@@ -224,8 +225,8 @@ std::wstring TemporaryNameBeside(const std::wstring& target) {
     // Short and independent of the target's name, so that it fits wherever the target fits; the
     // process id and a counter keep two updaters, or two launchers, apart.
     static std::atomic<unsigned> counter{0};
-    return FolderOf(target) + L"~aur" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) +
-           L".tmp";
+    return FolderOf(target) + L"~aur" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(++counter) + L".tmp";
 }
 
 void CheckReplaceable(const std::wstring& target) {
@@ -235,10 +236,12 @@ void CheckReplaceable(const std::wstring& target) {
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return;
         throw Win32Error(code);
     }
-    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) throw Win32Error(ERROR_ACCESS_DENIED);
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+        throw Win32Error(ERROR_ACCESS_DENIED);
     // Replacing needs the right to delete, which a process that holds the file without sharing denies.
-    unique_file probe(CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    unique_file probe(CreateFileW(target.c_str(), DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!probe) {
         const DWORD code = GetLastError();
         if (code != ERROR_FILE_NOT_FOUND) throw Win32Error(code);
@@ -254,6 +257,7 @@ void ReplaceWithTemporary(const std::wstring& temporary, const std::wstring& tar
 void DiscardTemporary(const std::wstring& temporary) noexcept {
     const DWORD attributes = GetFileAttributesW(temporary.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     DeleteFileW(temporary.c_str());
 }

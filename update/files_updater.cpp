@@ -18,7 +18,7 @@ namespace {
 
 // A fetch's temporary file: deleted when the fetch fails, kept once it has been swapped in.
 class TTemporaryFile {
-public:
+  public:
     explicit TTemporaryFile(std::wstring APath) : FPath(std::move(APath)) {}
     ~TTemporaryFile() {
         if (!FPath.empty()) DiscardTemporary(FPath);
@@ -29,7 +29,7 @@ public:
     const std::wstring& Path() const { return FPath; }
     void Keep() { FPath.clear(); }
 
-private:
+  private:
     std::wstring FPath;
 };
 

@@ -14,7 +14,7 @@ class ITasks;
 class TFileInfoDTO;
 
 class IFilesUpdater {
-public:
+  public:
     virtual ~IFilesUpdater() = default;
     // Runs one update: lists and compares on the calling (UI) thread, queues one fetch per stale file
     // and returns. Errors while listing or comparing leave Execute and the completion never comes;
@@ -23,24 +23,25 @@ public:
 };
 
 class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from_this<TFilesUpdater> {
-public:
+  public:
     using TNotifyProc = std::function<void()>;
 
     // ALocalPath: root of the local files; ARemotePath: root of the server folder; AURL: base URL of
     // the file service, empty to use the server folder (blanks select the service); AOnTerminate: runs
     // on the UI thread once every fetch has ended, may be empty. The reference returned is the caller's;
     // Execute keeps the updater alive until its completion has run.
-    static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
-                                              TNotifyProc AOnTerminate);
+    static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath,
+                                              std::wstring AURL, TNotifyProc AOnTerminate);
 
-    TFilesUpdater(std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL, TNotifyProc AOnTerminate);
+    TFilesUpdater(std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
+                  TNotifyProc AOnTerminate);
     ~TFilesUpdater() override;
     TFilesUpdater(const TFilesUpdater&) = delete;
     TFilesUpdater& operator=(const TFilesUpdater&) = delete;
 
     void Execute(const std::wstring& AModuleName, bool AAdditionalFiles) override;
 
-private:
+  private:
     using TFileList = std::vector<std::unique_ptr<TFileInfoDTO>>;
     using TFileDictionary = std::unordered_map<std::wstring, std::unique_ptr<TFileInfoDTO>>;
 

@@ -23,7 +23,9 @@ FILETIME FileTimeOf(const std::wstring& path) {
 
 uint64_t Ticks(const FILETIME& t) { return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; }
 
-FILETIME FromTicks(uint64_t ticks) { return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}; }
+FILETIME FromTicks(uint64_t ticks) {
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
 
 }  // namespace
 
@@ -41,7 +43,8 @@ TEST(FileAges, AgeIsLocalTimeTruncatedToTheMillisecond) {
     // 9999 ticks of 100 ns stay below the next millisecond: the age must not round up.
     const FILETIME exact = FileTimeOf(dir / L"a.dll");
     const FILETIME later = FromTicks(Ticks(exact) + 9999);
-    HANDLE file = CreateFileW((dir / L"a.dll").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW((dir / L"a.dll").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     SetFileTime(file, nullptr, nullptr, &later);
     CloseHandle(file);
@@ -149,7 +152,8 @@ TEST(ForceDirectories, CreatesEveryMissingParentAndRefusesTheImpossible) {
     EXPECT_NE(GetFileAttributesW((dir / L"a\\b\\c").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_NO_THROW(ForceDirectories(dir / L"a\\b"));  // already there
 
-    EXPECT_THAT([&] { ForceDirectories(dir / std::wstring(250, L'd')); }, ThrowsMessage<Error>(HasSubstr("too long")));
+    EXPECT_THAT([&] { ForceDirectories(dir / std::wstring(250, L'd')); },
+                ThrowsMessage<Error>(HasSubstr("too long")));
     EXPECT_THROW(ForceDirectories(L"Q:\\no\\such\\drive"), Error);
     EXPECT_THROW(ForceDirectories(dir / L"bad|name"), Error);
 }

@@ -18,8 +18,10 @@ void RemoveTree(const std::wstring& folder) {
             if (name == L"." || name == L"..") continue;
             const std::wstring path = folder + name;
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path + L"\\");
-            else DeleteFileW(path.c_str());
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path + L"\\");
+            else
+                DeleteFileW(path.c_str());
         } while (FindNextFileW(find, &data));
         FindClose(find);
     }
@@ -33,28 +35,40 @@ void CollectFiles(const std::wstring& root, const std::wstring& relative, std::v
     do {
         const std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) CollectFiles(root, relative + name + L"\\", out);
-        else out.push_back(relative + name);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CollectFiles(root, relative + name + L"\\", out);
+        else
+            out.push_back(relative + name);
     } while (FindNextFileW(find, &data));
     FindClose(find);
 }
 
 }  // namespace
 
-TempFolder::TempFolder() {
-    static std::atomic<int> counter{0};
+namespace {
+std::wstring SystemTempFolder() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"aurevia-updater-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    return temp;
+}
+}  // namespace
+
+TempFolder::TempFolder() : TempFolder(SystemTempFolder()) {}
+
+TempFolder::TempFolder(const std::wstring& parent) {
+    static std::atomic<int> counter{0};
+    path_ = parent + L"aurevia-updater-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
             std::to_wstring(++counter) + L"-" + std::to_wstring(GetTickCount64()) + L"\\";
-    if (!CreateDirectoryW(path_.c_str(), nullptr)) throw std::runtime_error("cannot create the temporary folder");
+    if (!CreateDirectoryW(path_.c_str(), nullptr))
+        throw std::runtime_error("cannot create the temporary folder");
 }
 
 TempFolder::~TempFolder() { RemoveTree(path_); }
 
 void WriteFileAt(const std::wstring& path, const std::string& content, TDateTime age) {
     ForceDirectories(FolderOf(path));
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write a test file");
     DWORD written = 0;
     WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
@@ -63,7 +77,8 @@ void WriteFileAt(const std::wstring& path, const std::string& content, TDateTime
 }
 
 std::string ReadWholeFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return "<missing>";
     std::string content(GetFileSize(file, nullptr), '\0');
     DWORD read = 0;

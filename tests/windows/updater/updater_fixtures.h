@@ -10,8 +10,10 @@
 
 // A fresh folder under the temporary folder, removed with everything in it (read-only files too).
 class TempFolder {
-public:
+  public:
     TempFolder();
+    // Under parent (ending in "\"), e.g. Z:\tmp\ for a folder a Linux program must reach too.
+    explicit TempFolder(const std::wstring& parent);
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -20,7 +22,7 @@ public:
     const std::wstring& Path() const { return path_; }
     std::wstring operator/(const std::wstring& name) const { return path_ + name; }
 
-private:
+  private:
     std::wstring path_;
 };
 
@@ -34,13 +36,13 @@ std::vector<std::wstring> FilesUnder(const std::wstring& folder);
 
 // A file held open with share mode 0, as a running module holds its executable or DLLs.
 class HeldOpen {
-public:
+  public:
     explicit HeldOpen(const std::wstring& path);
     ~HeldOpen();
     HeldOpen(const HeldOpen&) = delete;
     HeldOpen& operator=(const HeldOpen&) = delete;
 
-private:
+  private:
     HANDLE handle_;
 };
 
