@@ -37,11 +37,11 @@ class TTemporaryFile {
 
 std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::wstring ARemotePath,
                                                   std::wstring AURL, TNotifyProc AOnTerminate) {
-    return std::make_shared<TFilesUpdater>(std::move(ALocalPath), std::move(ARemotePath), std::move(AURL),
-                                           std::move(AOnTerminate));
+    return std::make_shared<TFilesUpdater>(TPrivate{}, std::move(ALocalPath), std::move(ARemotePath),
+                                           std::move(AURL), std::move(AOnTerminate));
 }
 
-TFilesUpdater::TFilesUpdater(std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
+TFilesUpdater::TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
                              TNotifyProc AOnTerminate)
     : FURL(std::move(AURL)),
       FLocalPath(std::move(ALocalPath)),
@@ -128,8 +128,10 @@ void TFilesUpdater::CompareLists() {
     for (const std::unique_ptr<TFileInfoDTO>& local : FLocalList) {
         std::wstring key = FileKey(local->FileName());
         const auto remote = FRemoteList.find(key);
-        const bool exists = FileExists(PathJoin(FLocalPath, local->FileName()));
         if (remote == FRemoteList.end()) continue;
+        // Existence is tested now, not taken from the listing: -1 cannot tell a missing file from one
+        // whose age could not be read.
+        const bool exists = FileExists(PathJoin(FLocalPath, local->FileName()));
         if (exists && SameAge(local->Age(), remote->second->Age())) continue;
         if (queued.insert(std::move(key)).second) AddTask(local->FileName(), remote->second->Age());
     }
