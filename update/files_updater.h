@@ -33,7 +33,9 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath,
                                               std::wstring AURL, TNotifyProc AOnTerminate);
 
-    TFilesUpdater(std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
+    // Use New; public only for std::make_shared.
+    struct TPrivate {};
+    TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
                   TNotifyProc AOnTerminate);
     ~TFilesUpdater() override;
     TFilesUpdater(const TFilesUpdater&) = delete;
