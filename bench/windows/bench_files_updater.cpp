@@ -20,7 +20,10 @@ int TimeUpdate(const std::wstring& local, const std::wstring& server, const std:
     bool done = false;
     const auto start = std::chrono::steady_clock::now();
     try {
-        TFilesUpdater::New(local, server, url, [&] { done = true; })->Execute(L"Module.exe", true);
+        TFilesUpdater::New(local, server, url, [&] {
+            done = true;
+            PostQuitMessage(0);  // the completion arrives as a sent message, which GetMessageW never returns
+        })->Execute(L"Module.exe", true);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "update failed: %s\n", e.what());
         return 1;

@@ -28,9 +28,11 @@ names="Module.exe"$'\n'"$names"
 count=$(wc -l <<<"$names")
 
 make_tree() {  # make_tree FOLDER SIZE_BYTES FILLER_COUNT
-    python3 - "$1" "$2" "$3" <<<"$names" <<'PY'
+    printf '%s\n' "$names" >"$work/names.txt"
+    python3 - "$1" "$2" "$3" "$work/names.txt" <<'PY'
 import os, sys
 folder, size, filler = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+sys.stdin = open(sys.argv[4])
 stamp = 1641825125.123
 block = os.urandom(size)
 for name in sys.stdin.read().split("\n"):
@@ -83,7 +85,7 @@ while read -r name; do
 done <<<"$names"
 c=$(for _ in $(seq "$runs"); do
     rm -rf "$local"; mkdir -p "$local/Relatorio"
-    s=$(date +%s.%N); curl -s --parallel --parallel-max 50 "${args[@]}"; e=$(date +%s.%N)
+    s=$(date +%s.%N); curl -s --parallel --parallel-max 50 "${args[@]}" 2>/dev/null; e=$(date +%s.%N)
     awk "BEGIN{printf \"%.1f\n\", ($e-$s)*1000}"
 done | median)
 echo "service updater=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$u}")MB/s curl_parallel=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$c}")MB/s throughput_ratio=$(awk "BEGIN{printf \"%.2f\", $c/$u}")"
