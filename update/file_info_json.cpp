@@ -177,7 +177,8 @@ class RecordsHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Re
         return FCapturing ? FWriter.Bool(AValue) : Scalar(JSONKind::Bool, AValue ? "true" : "false");
     }
     bool RawNumber(const char* AText, rapidjson::SizeType ALength, bool) {
-        if (FCapturing) return FWriter.RawNumber(AText, ALength);
+        if (FCapturing)
+            return FWriter.RawValue(AText, ALength, rapidjson::kNumberType);  // unquoted, as written
         return Scalar(JSONKind::Number, std::string_view(AText, ALength));
     }
     bool String(const char* AText, rapidjson::SizeType ALength, bool) {
