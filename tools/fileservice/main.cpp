@@ -135,6 +135,12 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     httplib::Server server;
+    // The library's default also sets SO_REUSEPORT, which lets a second service share a port that
+    // is in use instead of failing: keep only SO_REUSEADDR.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
         std::printf("%s %s %s %d\n", req.remote_addr.c_str(), req.method.c_str(), req.target.c_str(), res.status);
         std::fflush(stdout);
