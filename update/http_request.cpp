@@ -1,5 +1,7 @@
 #include "update/http_request.h"
 
+#include <winsock2.h>
+
 #include <vector>
 
 #include "base/error.h"
@@ -61,7 +63,15 @@ std::wstring WinHttpErrorText(DWORD code) {
         }
     }
     if (text.empty()) text = MessageFromModule(nullptr, code);
-    if (text.empty()) text = L"Error " + std::to_wstring(code);
+    if (text.empty()) {
+        // Codes for which Wine's tables hold no text; a timeout reaches us as the socket's own.
+        switch (code) {
+            case WSAETIMEDOUT: return WinHttpErrorText(ERROR_WINHTTP_TIMEOUT);
+            case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return L"The server response could not be parsed.";
+            case ERROR_WINHTTP_SECURE_FAILURE: return L"A security error occurred.";
+            default: text = L"Error " + std::to_wstring(code);
+        }
+    }
     return text;
 }
 

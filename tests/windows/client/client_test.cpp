@@ -366,7 +366,7 @@ TEST_F(Scripted, AServerThatNeverAnswersFailsAfterTheResponseTimeout) {
     const auto start = std::chrono::steady_clock::now();
     const std::string message = RaisedMessage([&] { client.Execute(L"\\", L"*.*", true); });
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_TRUE(message.starts_with("REST request failed: ")) << message;
+    EXPECT_EQ(message, "REST request failed: The request has timed out.");
     EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
     EXPECT_LT(elapsed, std::chrono::seconds(15));
 }
