@@ -34,6 +34,8 @@ constexpr char kUsage[] =
     "\n"
     "One line per request goes to standard output. SIGINT or SIGTERM stops the server.\n";
 
+constexpr size_t kWorkerThreads = 64;
+
 struct Options {
     std::string folder, address = "127.0.0.1", portFile;
     int port = 8080;
@@ -141,6 +143,10 @@ int main(int argc, char** argv) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
+    // One worker per connection being served: a whole installation's update fetches dozens of files
+    // at once, and a worker waiting on an idle kept-alive connection must not hold the rest back.
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    server.set_keep_alive_timeout(1);
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
         std::printf("%s %s %s %d\n", req.remote_addr.c_str(), req.method.c_str(), req.target.c_str(), res.status);
         std::fflush(stdout);
