@@ -15,7 +15,7 @@ constexpr wchar_t kAcceptHeaders[] =
     L"Accept: application/json, text/plain; q=0.9, text/html;q=0.8,\r\n"
     L"Accept-Charset: UTF-8, *;q=0.8\r\n";
 constexpr DWORD kMaxRedirects = 10;
-constexpr size_t kReadChunk = 256 * 1024;
+constexpr size_t kReadChunk = 64 * 1024;
 
 [[noreturn]] void ThrowTransportError(DWORD code) {
     throw Error("REST request failed: " + WideToUtf8(WinHttpErrorText(code)));
