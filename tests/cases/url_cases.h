@@ -25,7 +25,8 @@ struct ListURLCase {
 inline constexpr ListURLCase kListURLCases[] = {
     // What the updater sends.
     {L"http://srv:8080", L"\\", L"*.*", true, L"http://srv:8080/folderlist?folder=%5C&mask=*.*&recursive="},
-    {L"http://srv/files/", L"\\", L"*.*", true, L"http://srv/files/folderlist?folder=%5C&mask=*.*&recursive="},
+    {L"http://srv/files/", L"\\", L"*.*", true,
+     L"http://srv/files/folderlist?folder=%5C&mask=*.*&recursive="},
     {L"srv:8080", L"", L"", false, L"http://srv:8080/folderlist"},
     {L"http://srv", L"", L"", true, L"http://srv/folderlist?recursive="},
     {L"http://srv", L"", L"*.dll", false, L"http://srv/folderlist?mask=*.dll"},
@@ -33,7 +34,8 @@ inline constexpr ListURLCase kListURLCases[] = {
     {L"http://srv", L"Meus Relat\u00f3rios\\a&b=c", L"100%", false,
      L"http://srv/folderlist?folder=Meus+Relat%C3%B3rios%5Ca%26b%3Dc&mask=100%"},
     {L"http://srv", L"!#$&()+,/:;<=>?@[]^`{|}~\"'", L"-._*", false,
-     L"http://srv/folderlist?folder=%21%23%24%26%28%29%2B%2C%2F%3A%3B%3C%3D%3E%3F%40%5B%5D%5E%60%7B%7C%7D%7E%22%27"
+     L"http://srv/"
+     L"folderlist?folder=%21%23%24%26%28%29%2B%2C%2F%3A%3B%3C%3D%3E%3F%40%5B%5D%5E%60%7B%7C%7D%7E%22%27"
      L"&mask=-._*"},
     // Characters in the base URL's path are encoded as path characters.
     {L"http://srv/my files", L"", L"", false, L"http://srv/my%20files/folderlist"},
@@ -44,7 +46,8 @@ struct DownloadURLCase {
 };
 
 inline constexpr DownloadURLCase kDownloadURLCases[] = {
-    {L"http://srv:8080", L"Relatorio\\RptScheduling.rav", L"http://srv:8080/download?file=Relatorio%5CRptScheduling.rav"},
+    {L"http://srv:8080", L"Relatorio\\RptScheduling.rav",
+     L"http://srv:8080/download?file=Relatorio%5CRptScheduling.rav"},
     {L"http://srv/files/", L"Admission.exe", L"http://srv/files//download?file=Admission.exe"},
     {L"srv", L"a b\u00e7*.dll", L"http://srv/download?file=a%20b%C3%A7%2A.dll"},
     {L"http://srv", L"a+b&c=d.txt", L"http://srv/download?file=a+b&c=d.txt"},

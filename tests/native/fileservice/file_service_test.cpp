@@ -20,7 +20,7 @@ namespace {
 
 // A served folder beside a file outside it, deleted with the fixture.
 class ServedFolder : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/fileservice-test-XXXXXX";
         base_ = mkdtemp(pattern);
@@ -64,16 +64,19 @@ protected:
 TEST_F(ServedFolder, RecursiveListNamesFilesFromTheRootWithBackslashesAndNoLinkLeavingIt) {
     const FileService service(root_);
     EXPECT_EQ(Names(service.List("\\", "*.*", true)),
-              (std::vector<std::string>{"Admission.exe", "Meus Relat\xc3\xb3rios\\a+b&c.rav", "Relatorio\\RptScheduling.rav",
-                                        "Relatorio\\Sub\\Deep.DLL", "inner-link.txt", "notes.txt"}));
+              (std::vector<std::string>{"Admission.exe", "Meus Relat\xc3\xb3rios\\a+b&c.rav",
+                                        "Relatorio\\RptScheduling.rav", "Relatorio\\Sub\\Deep.DLL",
+                                        "inner-link.txt", "notes.txt"}));
 }
 
 TEST_F(ServedFolder, FolderAndMaskNarrowTheList) {
     const FileService service(root_);
     EXPECT_EQ(Names(service.List("\\", "*.*", false)),
               (std::vector<std::string>{"Admission.exe", "inner-link.txt", "notes.txt"}));
-    EXPECT_EQ(Names(service.List("relatorio", "*.dll", true)), (std::vector<std::string>{"Relatorio\\Sub\\Deep.DLL"}));
-    EXPECT_EQ(Names(service.List("\\Relatorio", "", false)), (std::vector<std::string>{"Relatorio\\RptScheduling.rav"}));
+    EXPECT_EQ(Names(service.List("relatorio", "*.dll", true)),
+              (std::vector<std::string>{"Relatorio\\Sub\\Deep.DLL"}));
+    EXPECT_EQ(Names(service.List("\\Relatorio", "", false)),
+              (std::vector<std::string>{"Relatorio\\RptScheduling.rav"}));
     EXPECT_EQ(RefusalStatus([&] { service.List("Missing", "*.*", true); }), 404);
     EXPECT_EQ(RefusalStatus([&] { service.List("..", "*.*", true); }), 403);
     EXPECT_EQ(RefusalStatus([&] { service.List("OutsideLink", "*.*", true); }), 403);
@@ -89,8 +92,10 @@ TEST_F(ServedFolder, AgesAreLocalClockTimeToTheMillisecond) {
     const struct timespec times[2] = {{1641835925, 123456789}, {1641835925, 123456789}};
     ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "Admission.exe").c_str(), times, 0), 0);
     const auto files = FileService(root_).List("", "Admission.exe", false);
-    if (previous) setenv("TZ", saved.c_str(), 1);
-    else unsetenv("TZ");
+    if (previous)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].age, "2022-01-10T14:32:05.123");
@@ -111,9 +116,12 @@ TEST_F(ServedFolder, ListJSONDecodesIntoTheLaunchersRecords) {
 
 TEST_F(ServedFolder, ResolvesNamesInsideOnlyAndIgnoresLetterCase) {
     const FileService service(root_);
-    EXPECT_EQ(service.ResolveFile("Relatorio\\RptScheduling.rav"), fs::canonical(root_ / "Relatorio/RptScheduling.rav"));
-    EXPECT_EQ(service.ResolveFile("RELATORIO\\sub\\deep.dll"), fs::canonical(root_ / "Relatorio/Sub/Deep.DLL"));
-    EXPECT_EQ(service.ResolveFile("Relatorio/./RptScheduling.rav"), fs::canonical(root_ / "Relatorio/RptScheduling.rav"));
+    EXPECT_EQ(service.ResolveFile("Relatorio\\RptScheduling.rav"),
+              fs::canonical(root_ / "Relatorio/RptScheduling.rav"));
+    EXPECT_EQ(service.ResolveFile("RELATORIO\\sub\\deep.dll"),
+              fs::canonical(root_ / "Relatorio/Sub/Deep.DLL"));
+    EXPECT_EQ(service.ResolveFile("Relatorio/./RptScheduling.rav"),
+              fs::canonical(root_ / "Relatorio/RptScheduling.rav"));
     EXPECT_EQ(service.ResolveFile("inner-link.txt"), fs::canonical(root_ / "notes.txt"));
 
     const struct {
@@ -135,7 +143,8 @@ TEST_F(ServedFolder, ResolvesNamesInsideOnlyAndIgnoresLetterCase) {
         {"Relatorio", 404},
         {"", 400},
     };
-    for (const auto& c : refused) EXPECT_EQ(RefusalStatus([&] { service.ResolveFile(c.name); }), c.status) << c.name;
+    for (const auto& c : refused)
+        EXPECT_EQ(RefusalStatus([&] { service.ResolveFile(c.name); }), c.status) << c.name;
 }
 
 TEST(MaskMatches, WildcardsIgnoringLetterCase) {
@@ -144,11 +153,12 @@ TEST(MaskMatches, WildcardsIgnoringLetterCase) {
         const char* name;
         bool matches;
     } cases[] = {
-        {"*.*", "README", true},     {"*.*", "a.b", true},         {"*.dll", "MIDAS.DLL", true},
+        {"*.*", "README", true},        {"*.*", "a.b", true},           {"*.dll", "MIDAS.DLL", true},
         {"*.dll", "midas.dllx", false}, {"Rpt?.rav", "rpt1.RAV", true}, {"Rpt?.rav", "Rpt12.rav", false},
-        {"*a*b*", "xxaxxbxx", true}, {"*a*b", "xxaxxbxxc", false}, {"", "x", false},
+        {"*a*b*", "xxaxxbxx", true},    {"*a*b", "xxaxxbxxc", false},   {"", "x", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(fileservice::MaskMatches(c.mask, c.name), c.matches) << c.mask << " " << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(fileservice::MaskMatches(c.mask, c.name), c.matches) << c.mask << " " << c.name;
 }
 
 TEST(RawQuery, TakesTheRestOfTheQueryAndDecodesOnlyPercentEscapes) {
@@ -156,7 +166,8 @@ TEST(RawQuery, TakesTheRestOfTheQueryAndDecodesOnlyPercentEscapes) {
     EXPECT_EQ(fileservice::RawQueryTail("/x//download?v=1&file=x", "file"), "x");
     EXPECT_EQ(fileservice::RawQueryTail("/download?profile=x", "file"), std::nullopt);
     EXPECT_EQ(fileservice::RawQueryTail("/download", "file"), std::nullopt);
-    EXPECT_EQ(fileservice::PercentDecode("Relatorio%5CRpt%20x+y%C3%A7%zz%4"), "Relatorio\\Rpt x+y\xc3\xa7%zz%4");
+    EXPECT_EQ(fileservice::PercentDecode("Relatorio%5CRpt%20x+y%C3%A7%zz%4"),
+              "Relatorio\\Rpt x+y\xc3\xa7%zz%4");
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class ServiceProcess : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/fileservice-process-XXXXXX";
         dir_ = mkdtemp(pattern);
@@ -39,11 +39,12 @@ protected:
         pid_ = fork();
         if (pid_ == 0) {
             freopen(log.c_str(), "w", stdout);
-            execl(AUREVIA_FILESERVICE, AUREVIA_FILESERVICE, "--folder", folder.c_str(), "--port", "0", "--port-file",
-                  portFile.c_str(), static_cast<char*>(nullptr));
+            execl(AUREVIA_FILESERVICE, AUREVIA_FILESERVICE, "--folder", folder.c_str(), "--port", "0",
+                  "--port-file", portFile.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
-        for (int i = 0; i < 500 && !fs::exists(portFile); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 500 && !fs::exists(portFile); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         int port = 0;
         std::ifstream(portFile) >> port;
         return port;
@@ -97,7 +98,8 @@ TEST_F(ServiceProcess, RefusesToStartWithoutItsFolderOrPort) {
 
     const int port = Start();
     ASSERT_GT(port, 0);
-    EXPECT_EQ(ExitCodeOf("--folder " + (dir_ / "served").string() + " --port " + std::to_string(port), &output), 1);
+    EXPECT_EQ(
+        ExitCodeOf("--folder " + (dir_ / "served").string() + " --port " + std::to_string(port), &output), 1);
     EXPECT_NE(output.find("port in use"), std::string::npos) << output;
 
     EXPECT_EQ(ExitCodeOf("", &output), 2);

@@ -22,7 +22,7 @@ namespace {
 
 // A folder under the temporary folder, deleted with everything in it.
 class TempFolder {
-public:
+  public:
     TempFolder() {
         wchar_t base[MAX_PATH];
         GetTempPathW(MAX_PATH, base);
@@ -39,7 +39,7 @@ public:
     std::wstring operator/(const std::wstring& name) const { return (path_ / name).wstring(); }
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     static inline int counter_ = 0;
     fs::path path_;
 };
@@ -87,7 +87,7 @@ std::string JsonResponse(const std::string& status, const std::string& body,
 // AUREVIA_TEST_SERVICE_STATE as a Linux path, which Wine maps under Z:).
 
 class ReferenceService : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* state = std::getenv("AUREVIA_TEST_SERVICE_STATE");
         ASSERT_NE(state, nullptr) << "run through ctest: the reference service is a ctest fixture";
@@ -142,8 +142,9 @@ TEST_F(ReferenceService, AnUnknownFolderIsARefusalWithTheServicesRecord) {
 }
 
 TEST_F(ReferenceService, DownloadsNamesThatNeedEncodingByteForByte) {
-    const std::wstring names[] = {L"Admission.exe", L"Relatorio\\Rpt Scheduling.rav", L"Prescri\u00e7\u00e3o.dll",
-                                  L"a+b&c=d.txt", L"Relatorio\\100%.rav", L"it's (1).ini"};
+    const std::wstring names[] = {
+        L"Admission.exe", L"Relatorio\\Rpt Scheduling.rav", L"Prescri\u00e7\u00e3o.dll",
+        L"a+b&c=d.txt",   L"Relatorio\\100%.rav",           L"it's (1).ini"};
     std::string content(300000, '\0');
     for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7919 % 251);
     for (const auto& name : names) {
@@ -173,7 +174,7 @@ TEST_F(ReferenceService, AMissingOrForbiddenFileLeavesNoLocalFileAndKeepsTheRefu
 // Against the scripted server.
 
 class Scripted : public testing::Test {
-protected:
+  protected:
     ScriptedServer server_;
     TempFolder local_;
 };
@@ -189,7 +190,8 @@ TEST_F(Scripted, RequestsCarryTheEncodedTargetsAndTheAcceptHeaders) {
     const auto requests = server_.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].requestLine, "GET /files/folderlist?folder=%5C&mask=*.*&recursive= HTTP/1.1");
-    EXPECT_EQ(requests[1].requestLine, "GET /files//download?file=Relatorio%5CRpt%20Agenda%C3%A7%2A.rav HTTP/1.1");
+    EXPECT_EQ(requests[1].requestLine,
+              "GET /files//download?file=Relatorio%5CRpt%20Agenda%C3%A7%2A.rav HTTP/1.1");
     for (const auto& request : requests) {
         EXPECT_EQ(request.Header("Accept"), "application/json, text/plain; q=0.9, text/html;q=0.8,");
         EXPECT_EQ(request.Header("Accept-Charset"), "UTF-8, *;q=0.8");
@@ -205,25 +207,29 @@ TEST_F(Scripted, ListAnswersByStatusAndBody) {
         bool result;
         int count, errorStatus;
     } cases[] = {
-        {"404 with an error record", JsonResponse("404 Not Found", R"({"Error":"Not Found","Status":404,"Detail":"d"})"),
-         "", false, 0, 404},
-        {"refusal whose record has no status",
-         JsonResponse("400 Bad Request", R"({"Error":"odd"})"), "", true, 0, 0},
-        {"404 with an HTML page", JsonResponse("404 Not Found", "<html><body>Not Found</body></html>", "text/html"),
+        {"404 with an error record",
+         JsonResponse("404 Not Found", R"({"Error":"Not Found","Status":404,"Detail":"d"})"), "", false, 0,
+         404},
+        {"refusal whose record has no status", JsonResponse("400 Bad Request", R"({"Error":"odd"})"), "",
+         true, 0, 0},
+        {"404 with an HTML page",
+         JsonResponse("404 Not Found", "<html><body>Not Found</body></html>", "text/html"),
          "The input value is not a valid Object", false, 0, 0},
-        {"404 with an empty body", JsonResponse("404 Not Found", ""), "The input value is not a valid Object", false, 0,
-         0},
-        {"503", JsonResponse("503 Service Unavailable", R"({"Status":503})"), "HTTP/1.1 503 Service Unavailable",
+        {"404 with an empty body", JsonResponse("404 Not Found", ""), "The input value is not a valid Object",
          false, 0, 0},
+        {"503", JsonResponse("503 Service Unavailable", R"({"Status":503})"),
+         "HTTP/1.1 503 Service Unavailable", false, 0, 0},
         {"500 over HTTP/1.0", ScriptedServer::Response("HTTP/1.0 500 Internal Server Error", "", ""),
          "HTTP/1.0 500 Internal Server Error", false, 0, 0},
         {"200 with an empty body", JsonResponse("200 OK", ""), "TFilesInfoDTOHelper.FromJSON", false, 0, 0},
-        {"200 with an image type", JsonResponse("200 OK", "[]", "image/png"), "TFilesInfoDTOHelper.FromJSON", false, 0,
+        {"200 with an image type", JsonResponse("200 OK", "[]", "image/png"), "TFilesInfoDTOHelper.FromJSON",
+         false, 0, 0},
+        {"200 with a list",
+         JsonResponse("200 OK", R"([{"FileName":"a.dll","Age":"2022-01-10T14:32:05.000Z"},{}])"), "", true, 2,
          0},
-        {"200 with a list", JsonResponse("200 OK", R"([{"FileName":"a.dll","Age":"2022-01-10T14:32:05.000Z"},{}])"), "",
-         true, 2, 0},
         {"200 in Latin-1",
-         JsonResponse("200 OK", "[{\"FileName\":\"Prescri\xe7\xe3o.dll\"}]", "application/json; charset=ISO-8859-1"),
+         JsonResponse("200 OK", "[{\"FileName\":\"Prescri\xe7\xe3o.dll\"}]",
+                      "application/json; charset=ISO-8859-1"),
          "", true, 1, 0},
     };
     for (const auto& c : cases) {
@@ -240,8 +246,8 @@ TEST_F(Scripted, ListAnswersByStatusAndBody) {
         EXPECT_EQ(client.Error()->Status(), c.errorStatus);
     }
     TRESTClientFileList client(server_.BaseURL());
-    server_.On("/folderlist",
-               JsonResponse("200 OK", "[{\"FileName\":\"Prescri\xe7\xe3o.dll\"}]", "application/json; charset=ISO-8859-1"));
+    server_.On("/folderlist", JsonResponse("200 OK", "[{\"FileName\":\"Prescri\xe7\xe3o.dll\"}]",
+                                           "application/json; charset=ISO-8859-1"));
     client.Execute(L"", L"", false);
     EXPECT_EQ(client.GetItem(0)->FileName(), L"Prescri\u00e7\u00e3o.dll");
     EXPECT_EQ(client.GetItem(0)->Age(), 0.0);
@@ -259,7 +265,8 @@ TEST_F(Scripted, ARefusalStaysUntilTheNextRefusalAndEachRunStartsEmpty) {
 
     // Undecodable refusal: the record of the earlier refusal stays, valid.
     server_.On("/folderlist", JsonResponse("404 Not Found", "<html/>", "text/html"));
-    EXPECT_EQ(RaisedMessage([&] { client.Execute(L"\\", L"*.*", true); }), "The input value is not a valid Object");
+    EXPECT_EQ(RaisedMessage([&] { client.Execute(L"\\", L"*.*", true); }),
+              "The input value is not a valid Object");
     EXPECT_EQ(client.Error()->Status(), 403);
 
     server_.On("/folderlist", JsonResponse("200 OK", R"([{"FileName":"c"}])"));
@@ -269,16 +276,19 @@ TEST_F(Scripted, ARefusalStaysUntilTheNextRefusalAndEachRunStartsEmpty) {
 
     // A bad second element keeps the first record.
     server_.On("/folderlist", JsonResponse("200 OK", R"([{"FileName":"d"}, 5])"));
-    EXPECT_EQ(RaisedMessage([&] { client.Execute(L"\\", L"*.*", true); }), "The input value is not a valid Object");
+    EXPECT_EQ(RaisedMessage([&] { client.Execute(L"\\", L"*.*", true); }),
+              "The input value is not a valid Object");
     ASSERT_EQ(client.Count(), 2);
     EXPECT_EQ(client.GetItem(0)->FileName(), L"d");
     EXPECT_EQ(client.GetItem(1), nullptr);
 }
 
 TEST_F(Scripted, RedirectsAreFollowed) {
-    server_.On("/folderlist", ScriptedServer::Response("HTTP/1.1 302 Found", "Location: /moved/folderlist\r\n", ""));
+    server_.On("/folderlist",
+               ScriptedServer::Response("HTTP/1.1 302 Found", "Location: /moved/folderlist\r\n", ""));
     server_.On("/moved/folderlist", JsonResponse("200 OK", R"([{"FileName":"a.dll"}])"));
-    server_.On("/download", ScriptedServer::Response("HTTP/1.1 301 Moved Permanently", "Location: /moved/x\r\n", ""));
+    server_.On("/download",
+               ScriptedServer::Response("HTTP/1.1 301 Moved Permanently", "Location: /moved/x\r\n", ""));
     server_.On("/moved/x", ScriptedServer::Response("HTTP/1.1 200 OK", "", "moved"));
     TRESTClientFileList list(server_.BaseURL());
     EXPECT_TRUE(list.Execute(L"\\", L"*.*", true));
@@ -293,19 +303,21 @@ TEST_F(Scripted, DownloadOutcomesByAnswer) {
         const char* name;
         std::string response;
         bool result;
-        std::string content;      // of the local file when result is true
-        std::wstring error;       // FError afterwards; a trailing "*" matches a prefix
+        std::string content;  // of the local file when result is true
+        std::wstring error;   // FError afterwards; a trailing "*" matches a prefix
     } cases[] = {
         {"200", ScriptedServer::Response("HTTP/1.1 200 OK", "", "body"), true, "body", L""},
         {"200 empty", ScriptedServer::Response("HTTP/1.1 200 OK", "", ""), true, "", L""},
-        {"200 without a length", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nuntil close", true, "until close", L""},
+        {"200 without a length", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nuntil close", true,
+         "until close", L""},
         {"404 empty", ScriptedServer::Response("HTTP/1.1 404 Not Found", "", ""), false, "", L"Not Found"},
-        {"404 text", JsonResponse("404 Not Found", "n\xe3o h\xe1", "text/plain; charset=windows-1252"), false, "",
-         L"n\u00e3o h\u00e1"},
+        {"404 text", JsonResponse("404 Not Found", "n\xe3o h\xe1", "text/plain; charset=windows-1252"), false,
+         "", L"n\u00e3o h\u00e1"},
         {"503", ScriptedServer::Response("HTTP/1.1 503 Service Unavailable", "", "busy"), false, "",
          L"HTTP/1.1 503 Service Unavailable"},
-        {"cut mid-body", ScriptedServer::Response("HTTP/1.1 200 OK", "Content-Length: 100000\r\n", "only this"), false,
-         "", L"REST request failed: *"},
+        {"cut mid-body",
+         ScriptedServer::Response("HTTP/1.1 200 OK", "Content-Length: 100000\r\n", "only this"), false, "",
+         L"REST request failed: *"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -332,8 +344,8 @@ TEST_F(Scripted, TheLocalFileExistsUnsharedWhileTheRequestRuns) {
     bool existed = false;
     server_.On("/download", [&](SOCKET connection, const ReceivedRequest&) {
         existed = Exists(local);
-        HANDLE h = CreateFileW(local.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               0, nullptr);
+        HANDLE h = CreateFileW(local.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
         openError = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
         ScriptedServer::Send(connection, ScriptedServer::Response("HTTP/1.1 200 OK", "", "x"));
@@ -416,7 +428,8 @@ TEST_F(Scripted, ThreadedDownloadKeepsPumpingWindowMessages) {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"AureviaClientTestPump";
     RegisterClassW(&wc);
-    HWND window = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    HWND window =
+        CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
 
     server_.On("/download", [](SOCKET connection, const ReceivedRequest&) {

@@ -21,7 +21,8 @@ SOCKET BoundLoopbackSocket(unsigned short& port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) throw std::runtime_error("bind failed");
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+        throw std::runtime_error("bind failed");
     int length = sizeof(address);
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
@@ -106,8 +107,10 @@ void ScriptedServer::Serve() {
         for (size_t end; (end = head.find("\r\n", lineStart)) != std::string::npos && end > lineStart;
              lineStart = end + 2) {
             std::string line = head.substr(lineStart, end - lineStart);
-            if (request.requestLine.empty()) request.requestLine = std::move(line);
-            else request.headerLines.push_back(std::move(line));
+            if (request.requestLine.empty())
+                request.requestLine = std::move(line);
+            else
+                request.headerLines.push_back(std::move(line));
         }
         const size_t pathStart = request.requestLine.find(' ') + 1;
         const size_t pathEnd = request.requestLine.find_first_of("? ", pathStart);
@@ -119,8 +122,10 @@ void ScriptedServer::Serve() {
             const auto it = replies_.find(path);
             if (it != replies_.end()) reply = it->second;
         }
-        if (reply) reply(connection, request);
-        else Send(connection, Response("HTTP/1.1 500 No Script", "", ""));
+        if (reply)
+            reply(connection, request);
+        else
+            Send(connection, Response("HTTP/1.1 500 No Script", "", ""));
         shutdown(connection, SD_SEND);
         closesocket(connection);
     }

@@ -13,13 +13,13 @@
 #include <vector>
 
 struct ReceivedRequest {
-    std::string requestLine;             // "GET /folderlist?folder=%5C HTTP/1.1"
-    std::vector<std::string> headerLines;  // "Accept: ..." as sent
+    std::string requestLine;                            // "GET /folderlist?folder=%5C HTTP/1.1"
+    std::vector<std::string> headerLines;               // "Accept: ..." as sent
     std::string Header(const std::string& name) const;  // value of the first header of that name
 };
 
 class ScriptedServer {
-public:
+  public:
     // Writes the reply on the connection; the connection is closed afterwards.
     using Reply = std::function<void(SOCKET connection, const ReceivedRequest& request)>;
 
@@ -37,12 +37,13 @@ public:
     std::vector<ReceivedRequest> Requests() const;
 
     // Replies with a status line, headers and body, Content-Length set unless `headers` has one.
-    static std::string Response(const std::string& statusLine, const std::string& headers, const std::string& body);
+    static std::string Response(const std::string& statusLine, const std::string& headers,
+                                const std::string& body);
     // Waits until the server is stopped (a reply that never comes).
     void HoldUntilStopped() const;
     static void Send(SOCKET connection, const std::string& bytes);
 
-private:
+  private:
     void Serve();
 
     SOCKET listener_ = INVALID_SOCKET;
