@@ -54,6 +54,16 @@ std::string NumberAsDecimalText(std::string_view ANumber) {
     return std::string(buffer, written.ptr);
 }
 
+void AssignUtf8(std::wstring& AField, std::string_view AText) {
+    for (const char c : AText) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            AField = Utf8ToWide(AText);
+            return;
+        }
+    }
+    AField.assign(AText.begin(), AText.end());  // ASCII: one character per byte
+}
+
 // Fills one record of class T from its members, in document order.
 template <class T>
 class RecordFiller {
@@ -106,7 +116,7 @@ class RecordFiller {
         switch (AKind) {
             case JSONKind::String:
             case JSONKind::Number:
-                AField = Utf8ToWide(AText);
+                AssignUtf8(AField, AText);
                 break;
             case JSONKind::Null:
                 AField.clear();
@@ -141,10 +151,10 @@ class RecordFiller {
     void AssignDateTime(TDateTime& AField, JSONKind AKind, std::string_view AText) const {
         switch (AKind) {
             case JSONKind::String:
-                AField = ISO8601ToDate(Utf8ToWide(AText));
+                AField = ISO8601ToDateUtf8(AText);
                 break;
             case JSONKind::Number:
-                AField = ISO8601ToDate(Utf8ToWide(NumberAsDecimalText(AText)));
+                AField = ISO8601ToDateUtf8(NumberAsDecimalText(AText));
                 break;
             case JSONKind::Null:
                 break;  // keeps what the record had
@@ -281,9 +291,19 @@ class RecordsHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Re
     rapidjson::Writer<rapidjson::StringBuffer> FWriter;
 };
 
+// The text as UTF-8. Listings are nearly always ASCII, which needs no encoding work.
+std::string JSONBytes(std::wstring_view AJSON) {
+    std::string bytes(AJSON.size(), '\0');
+    for (size_t i = 0; i < AJSON.size(); ++i) {
+        if (static_cast<uint32_t>(AJSON[i]) >= 0x80) return WideToUtf8(AJSON);
+        bytes[i] = static_cast<char>(AJSON[i]);
+    }
+    return bytes;
+}
+
 template <class T>
 bool ReadRecords(std::wstring_view AJSON, RecordsHandler<T>& AHandler) {
-    const std::string utf8 = WideToUtf8(AJSON);
+    const std::string utf8 = JSONBytes(AJSON);
     rapidjson::MemoryStream stream(utf8.data(), utf8.size());
     rapidjson::Reader reader;
     return !reader.Parse<kParseFlags>(stream, AHandler).IsError();
