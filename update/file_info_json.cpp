@@ -291,21 +291,43 @@ class RecordsHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Re
     rapidjson::Writer<rapidjson::StringBuffer> FWriter;
 };
 
-// The text as UTF-8. Listings are nearly always ASCII, which needs no encoding work.
-std::string JSONBytes(std::wstring_view AJSON) {
-    std::string bytes(AJSON.size(), '\0');
-    for (size_t i = 0; i < AJSON.size(); ++i) {
-        if (static_cast<uint32_t>(AJSON[i]) >= 0x80) return WideToUtf8(AJSON);
-        bytes[i] = static_cast<char>(AJSON[i]);
-    }
-    return bytes;
+// Wide text whose units are all ASCII, read as the UTF-8 bytes it equals: listings nearly always
+// are, and this spares a copy of the whole text.
+class AsciiWideStream {
+  public:
+    using Ch = char;
+    explicit AsciiWideStream(std::wstring_view AText)
+        : FBegin(AText.data()), FCurrent(AText.data()), FEnd(AText.data() + AText.size()) {}
+    Ch Peek() const { return FCurrent == FEnd ? '\0' : static_cast<Ch>(*FCurrent); }
+    Ch Take() { return FCurrent == FEnd ? '\0' : static_cast<Ch>(*FCurrent++); }
+    size_t Tell() const { return static_cast<size_t>(FCurrent - FBegin); }
+    // Never written to; the reader requires the names.
+    Ch* PutBegin() { return nullptr; }
+    void Put(Ch) {}
+    void Flush() {}
+    size_t PutEnd(Ch*) { return 0; }
+
+  private:
+    const wchar_t* FBegin;
+    const wchar_t* FCurrent;
+    const wchar_t* FEnd;
+};
+
+bool IsAscii(std::wstring_view AText) {
+    uint32_t units = 0;  // an OR over all units: a loop the compiler vectorises
+    for (const wchar_t c : AText) units |= static_cast<uint32_t>(c);
+    return units < 0x80;
 }
 
 template <class T>
 bool ReadRecords(std::wstring_view AJSON, RecordsHandler<T>& AHandler) {
-    const std::string utf8 = JSONBytes(AJSON);
-    rapidjson::MemoryStream stream(utf8.data(), utf8.size());
     rapidjson::Reader reader;
+    if (IsAscii(AJSON)) {
+        AsciiWideStream stream(AJSON);
+        return !reader.Parse<kParseFlags>(stream, AHandler).IsError();
+    }
+    const std::string utf8 = WideToUtf8(AJSON);
+    rapidjson::MemoryStream stream(utf8.data(), utf8.size());
     return !reader.Parse<kParseFlags>(stream, AHandler).IsError();
 }
 
