@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <thread>
 
 #include "tasks/thread_pool.h"
 #include "windows/tasks/ui_thread.h"
@@ -277,24 +278,15 @@ TEST(TasksList, CompletionArrivesWhileModalDialogRunsItsOwnLoop) {
 
     // Lets the task end only once the modal box is up, then closes the box after the completion
     // (or after a deadline, so a failure cannot leave the box open).
-    HANDLE closer = CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-            auto& ctx = *static_cast<std::tuple<DWORD, const wchar_t*, TGate*, std::atomic<bool>*>*>(p);
-            const auto [thread, caption, gate, flag] = ctx;
-            HWND box = nullptr;
-            for (int i = 0; i < 500 && !(box = FindThreadDialog(thread, caption)); ++i) Sleep(20);
-            gate->Open();
-            for (int i = 0; i < 500 && !*flag; ++i) Sleep(20);
-            if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
-            return 0;
-        },
-        new std::tuple<DWORD, const wchar_t*, TGate*, std::atomic<bool>*>(uiThread, kCaption, &release, &ran),
-        0, nullptr);
-    ASSERT_TRUE(closer);
+    std::thread closer([&] {
+        HWND box = nullptr;
+        for (int i = 0; i < 500 && !(box = FindThreadDialog(uiThread, kCaption)); ++i) Sleep(20);
+        release.Open();
+        for (int i = 0; i < 500 && !ran; ++i) Sleep(20);
+        if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
     MessageBoxW(nullptr, L"Waiting for the task list", kCaption, MB_OK);
-    WaitForSingleObject(closer, 15000);
-    CloseHandle(closer);
+    closer.join();
 
     EXPECT_TRUE(ran) << "the completion did not get through the modal loop";
     EXPECT_TRUE(dialogOpenAtCompletion);
