@@ -29,8 +29,21 @@ enum class GuardNotice : WPARAM {
 // WM_COPYDATA dwData of a command-line copy.
 inline constexpr ULONG_PTR kCopyDataCommandLine = 1;
 
-// "APPINST" + the full path of the running executable, upper-cased, every "\" turned into "_".
+// "APPINST" + the executable's full path, upper-cased, every "\" turned into "_".
+std::wstring InstanceIdentity(std::wstring_view AExecutablePath);
+// The identity of the running executable.
 std::wstring CurrentInstanceIdentity();
+
+// The names of the named objects of one identity, as this process (its session and account) sees
+// them.
+struct TInstanceObjectNames {
+    std::wstring Message;  // registered window message
+    std::wstring Lock;     // cross-process lock around every registry access
+    std::wstring All;      // registry of all instances: decides the check
+    std::wstring Session;  // registry of this session's instances
+    std::wstring User;     // registry of this account's instances
+};
+TInstanceObjectNames InstanceObjectNames(const std::wstring& AIdentity);
 
 class TSingleInstance {
 public:
