@@ -3,6 +3,7 @@
 //   AUREVIA_PROBE_LOG          file the probe appends its events to, one line each
 //   AUREVIA_PROBE_MINIMIZE=1   minimise the application window once running
 //   AUREVIA_PROBE_LEAVE=1      leave the registries right after the check, as an ending launcher does
+//   AUREVIA_PROBE_INACTIVE=1   switch its guard off, as an answer "inactive" from another guard does
 // Events: "passed <pid>" after the check let it start, "notice <n> <pid>" for each start or end
 // notice reaching its thread, "copy <text>" for a command-line copy (CR and LF written as \r \n).
 // It runs until its application window is closed.
@@ -67,9 +68,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         guard.SetCommandLineHandler([](std::wstring_view text) { Log(L"copy " + Escaped(text)); });
         guard.Check();
         if (Env(L"AUREVIA_PROBE_LEAVE") == L"1") LeaveInstanceRegistries();
+        const UINT notice = RegisterWindowMessageW(InstanceObjectNames(CurrentInstanceIdentity()).Message.c_str());
+        if (Env(L"AUREVIA_PROBE_INACTIVE") == L"1")
+            SendMessageW(guard.Handle(), notice, static_cast<WPARAM>(GuardNotice::AnswerActive), 0);
         ShowWindow(app, Env(L"AUREVIA_PROBE_MINIMIZE") == L"1" ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
         Log(L"passed " + std::to_wstring(GetCurrentProcessId()));
-        const UINT notice = RegisterWindowMessageW(InstanceObjectNames(CurrentInstanceIdentity()).Message.c_str());
         MSG msg;
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
             if (msg.hwnd == nullptr && msg.message == notice)
