@@ -119,9 +119,10 @@ void TFrmMenu::CreateComponents() {
     const int height = frame.bottom - frame.top;
     const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    FHandle.reset(CreateWindowExW(kExStyle, kWindowClass, L"FrmMenu", kStyle, left, top, width, height, nullptr,
-                                  nullptr, Application.Instance(), this));
-    if (!FHandle) ThrowLastError();
+    // The window procedure takes ownership of the handle on WM_NCCREATE.
+    if (!CreateWindowExW(kExStyle, kWindowClass, L"FrmMenu", kStyle, left, top, width, height, nullptr, nullptr,
+                         Application.Instance(), this))
+        ThrowLastError();
     Application.SetMainForm(FHandle.get());
     Application.OnMinimize = [this] { GuardEvent([this] { ApplicationEvents1Minimize(); }); };
     FTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
