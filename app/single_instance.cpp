@@ -428,22 +428,47 @@ bool TSingleInstance::AskOthersWhetherActive() {
     return FActive;
 }
 
+namespace {
+
+// The instance's main window: the application window itself when it is shown, otherwise the
+// shown window of its thread that stands on the taskbar (the application window of a launcher is
+// hidden for its whole life, and its menu window is what the user minimises).
+HWND MainWindowOf(HWND app) {
+    if (IsWindowVisible(app)) return app;
+    for (const HWND wnd : ThreadWindows(GetWindowThreadProcessId(app, nullptr))) {
+        const auto exStyle = GetWindowLongPtrW(wnd, GWL_EXSTYLE);
+        if (wnd == app || !IsWindowVisible(wnd) || (exStyle & WS_EX_TOOLWINDOW)) continue;
+        if ((exStyle & WS_EX_APPWINDOW) || !GetWindow(wnd, GW_OWNER)) return wnd;
+    }
+    return app;
+}
+
+void Restore(HWND wnd) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(wnd, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
+}
+
+}  // namespace
+
 void TSingleInstance::ActivateFirstInstance() {
     const auto all = Registration().LiveInstances();
     const DWORD self = GetCurrentProcessId();
     if (all.empty() || all.front() == self) return;
     const HWND app = FindApplicationWindow(all.front());
     if (!app) return;
-    if (IsIconic(app)) {
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(app, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
-    }
-    const DWORD target = GetWindowThreadProcessId(app, nullptr);
+    if (IsIconic(app)) Restore(app);
+    const HWND main = MainWindowOf(app);
+    if (main != app && IsIconic(main)) Restore(main);
+    // A modal dialog of the instance, if one is open, is what the user must see.
+    HWND target = GetLastActivePopup(main);
+    if (!target || !IsWindowVisible(target) || !IsWindowEnabled(target)) target = main;
+
+    const DWORD targetThread = GetWindowThreadProcessId(target, nullptr);
     const HWND foreground = GetForegroundWindow();
     const DWORD current = foreground ? GetWindowThreadProcessId(foreground, nullptr) : 0;
-    const bool attach = current != 0 && current != target && AttachThreadInput(current, target, TRUE);
-    SetForegroundWindow(app);
-    if (attach) AttachThreadInput(current, target, FALSE);
+    const bool attach = current != 0 && current != targetThread && AttachThreadInput(current, targetThread, TRUE);
+    SetForegroundWindow(target);
+    if (attach) AttachThreadInput(current, targetThread, FALSE);
 }
 
 void TSingleInstance::SendCommandLine() {
