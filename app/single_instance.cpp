@@ -75,8 +75,10 @@ std::wstring UserSuffix() {
     if (name.empty()) {
         DWORD len = 257;
         name.resize(len);
-        if (GetUserNameW(name.data(), &len)) name.resize(len ? len - 1 : 0);
-        else name.clear();
+        if (GetUserNameW(name.data(), &len))
+            name.resize(len ? len - 1 : 0);
+        else
+            name.clear();
     }
     return L"_User_" + name + L"_" + domain;
 }
@@ -84,7 +86,7 @@ std::wstring UserSuffix() {
 // Every account may read and write the registries and take the lock: instances of one executable
 // can run under different accounts on a shared workstation.
 class EveryoneSecurity {
-public:
+  public:
     EveryoneSecurity() {
         ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GRGWGX;;;WD)(A;;GA;;;SY)(A;;GA;;;BA)",
                                                              SDDL_REVISION_1, &FDescriptor, nullptr);
@@ -97,13 +99,13 @@ public:
     EveryoneSecurity& operator=(const EveryoneSecurity&) = delete;
     SECURITY_ATTRIBUTES* get() { return FDescriptor ? &FAttributes : nullptr; }
 
-private:
+  private:
     PSECURITY_DESCRIPTOR FDescriptor = nullptr;
     SECURITY_ATTRIBUTES FAttributes{};
 };
 
 class SharedRegistry {
-public:
+  public:
     bool Open(const std::wstring& name, EveryoneSecurity& security) {
         // A new section is zero-filled by the system, which is the empty registry.
         FMapping.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0,
@@ -111,20 +113,22 @@ public:
         if (!FMapping && GetLastError() == ERROR_ACCESS_DENIED)
             FMapping.reset(OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str()));
         if (!FMapping) return false;
-        FView.reset(MapViewOfFile(FMapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kInstanceRegistrySize));
+        FView.reset(
+            MapViewOfFile(FMapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kInstanceRegistrySize));
         return static_cast<bool>(FView);
     }
     InstanceRegistry Registry() const {
-        return InstanceRegistry(InstanceRegistryBytes(static_cast<std::byte*>(FView.get()), kInstanceRegistrySize));
+        return InstanceRegistry(
+            InstanceRegistryBytes(static_cast<std::byte*>(FView.get()), kInstanceRegistrySize));
     }
 
-private:
+  private:
     unique_handle FMapping;
     unique_view FView;
 };
 
 class LockHolder {
-public:
+  public:
     explicit LockHolder(HANDLE mutex) : FMutex(mutex) {
         // An owner that died while holding the lock leaves it abandoned; the registries are still
         // consistent enough (each change is a few word writes), and dead entries get swept.
@@ -137,7 +141,7 @@ public:
     LockHolder(const LockHolder&) = delete;
     LockHolder& operator=(const LockHolder&) = delete;
 
-private:
+  private:
     HANDLE FMutex;
     bool FHeld = false;
 };
@@ -215,7 +219,7 @@ void Notify(const std::vector<std::uint32_t>& pids, UINT message, GuardNotice no
 // What one process shares with the other instances. The first guard of the process opens it and
 // registers; the last guard, LeaveInstanceRegistries or the end of the process leaves.
 class ProcessRegistration {
-public:
+  public:
     ~ProcessRegistration() { Leave(); }
 
     bool Open() {
@@ -284,7 +288,7 @@ public:
         if (--FGuards == 0) Leave();
     }
 
-private:
+  private:
     void SweepDead() {
         const auto dead = [this](std::uint32_t pid) { return IsDeadInstance(pid, FOwnFileName); };
         FAll.Registry().RemoveIf(dead);
@@ -334,8 +338,8 @@ void LeaveInstanceRegistries() { Registration().Leave(); }
 
 TSingleInstance::TSingleInstance(HINSTANCE AInstance) {
     RegisterGuardClass(AInstance, &TSingleInstance::WindowProc);
-    FHandle = CreateWindowExW(WS_EX_TOOLWINDOW, kGuardWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                              AInstance, this);
+    FHandle = CreateWindowExW(WS_EX_TOOLWINDOW, kGuardWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                              nullptr, AInstance, this);
     auto& registration = Registration();
     registration.AddGuard();
     if (registration.Open()) {
@@ -390,7 +394,8 @@ LRESULT TSingleInstance::HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam
         const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(ALParam);
         if (copy && copy->dwData == kCopyDataCommandLine && FOnCommandLine) {
             const auto* text = static_cast<const wchar_t*>(copy->lpData);
-            FOnCommandLine(text ? std::wstring_view(text, copy->cbData / sizeof(wchar_t)) : std::wstring_view());
+            FOnCommandLine(text ? std::wstring_view(text, copy->cbData / sizeof(wchar_t))
+                                : std::wstring_view());
         }
         return 1;
     }
@@ -466,7 +471,8 @@ void TSingleInstance::ActivateFirstInstance() {
     const DWORD targetThread = GetWindowThreadProcessId(target, nullptr);
     const HWND foreground = GetForegroundWindow();
     const DWORD current = foreground ? GetWindowThreadProcessId(foreground, nullptr) : 0;
-    const bool attach = current != 0 && current != targetThread && AttachThreadInput(current, targetThread, TRUE);
+    const bool attach =
+        current != 0 && current != targetThread && AttachThreadInput(current, targetThread, TRUE);
     SetForegroundWindow(target);
     if (attach) AttachThreadInput(current, targetThread, FALSE);
 }
@@ -502,7 +508,7 @@ void TSingleInstance::SendCommandLine() {
         reinterpret_cast<LPARAM>(&search));
     for (const HWND wnd : search.found) {
         DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(wnd, WM_COPYDATA, reinterpret_cast<WPARAM>(FHandle), reinterpret_cast<LPARAM>(&copy),
-                            SMTO_NORMAL, kSendTimeoutMs, &ignored);
+        SendMessageTimeoutW(wnd, WM_COPYDATA, reinterpret_cast<WPARAM>(FHandle),
+                            reinterpret_cast<LPARAM>(&copy), SMTO_NORMAL, kSendTimeoutMs, &ignored);
     }
 }

@@ -46,7 +46,7 @@ struct TInstanceObjectNames {
 TInstanceObjectNames InstanceObjectNames(const std::wstring& AIdentity);
 
 class TSingleInstance {
-public:
+  public:
     // Called with the text of a command-line copy from a rejected start (each argument followed by
     // CR LF). The launcher installs none, so the text is dropped.
     using CommandLineHandler = std::function<void(std::wstring_view)>;
@@ -69,7 +69,7 @@ public:
     bool Active() const { return FActive; }
     void SetCommandLineHandler(CommandLineHandler AHandler) { FOnCommandLine = std::move(AHandler); }
 
-private:
+  private:
     static LRESULT CALLBACK WindowProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam);
     LRESULT HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam);
     bool AskOthersWhetherActive();

@@ -29,7 +29,8 @@ void Log(const std::wstring& line) {
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     std::string utf8(WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8.data(), static_cast<int>(utf8.size()), nullptr,
+                        nullptr);
     utf8.back() = '\n';
     DWORD written = 0;
     WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
@@ -39,9 +40,12 @@ void Log(const std::wstring& line) {
 std::wstring Escaped(std::wstring_view text) {
     std::wstring out;
     for (const wchar_t c : text) {
-        if (c == L'\r') out += L"\\r";
-        else if (c == L'\n') out += L"\\n";
-        else out += c;
+        if (c == L'\r')
+            out += L"\\r";
+        else if (c == L'\n')
+            out += L"\\n";
+        else
+            out += c;
     }
     return out;
 }
@@ -61,14 +65,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     cls.lpszClassName = kApplicationWindowClass;
     cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     RegisterClassExW(&cls);
-    const HWND app = CreateWindowExW(0, kApplicationWindowClass, L"guard probe", WS_OVERLAPPEDWINDOW, 10, 10, 300,
-                                     200, nullptr, nullptr, instance, nullptr);
+    const HWND app = CreateWindowExW(0, kApplicationWindowClass, L"guard probe", WS_OVERLAPPEDWINDOW, 10, 10,
+                                     300, 200, nullptr, nullptr, instance, nullptr);
     {
         TSingleInstance guard(instance);
         guard.SetCommandLineHandler([](std::wstring_view text) { Log(L"copy " + Escaped(text)); });
         guard.Check();
         if (Env(L"AUREVIA_PROBE_LEAVE") == L"1") LeaveInstanceRegistries();
-        const UINT notice = RegisterWindowMessageW(InstanceObjectNames(CurrentInstanceIdentity()).Message.c_str());
+        const UINT notice =
+            RegisterWindowMessageW(InstanceObjectNames(CurrentInstanceIdentity()).Message.c_str());
         if (Env(L"AUREVIA_PROBE_INACTIVE") == L"1")
             SendMessageW(guard.Handle(), notice, static_cast<WPARAM>(GuardNotice::AnswerActive), 0);
         ShowWindow(app, Env(L"AUREVIA_PROBE_MINIMIZE") == L"1" ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
