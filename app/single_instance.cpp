@@ -3,6 +3,7 @@
 #include <sddl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <memory>
 #include <span>
 #include <vector>
@@ -194,6 +195,14 @@ std::vector<HWND> ThreadWindows(DWORD tid) {
     return windows;
 }
 
+// Sends and waits for the receiving thread to handle it; false when it did not within the timeout
+// (a busy or hung instance) or the window is gone.
+bool SendAndWait(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(wnd, message, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                               &ignored) != 0;
+}
+
 bool ThreadExists(DWORD tid) {
     unique_handle thread(OpenThread(SYNCHRONIZE, FALSE, tid));
     if (!thread) return GetLastError() == ERROR_ACCESS_DENIED;
@@ -374,11 +383,9 @@ LRESULT TSingleInstance::HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam
         switch (static_cast<GuardNotice>(AWParam)) {
             case GuardNotice::QueryActive: {
                 const auto asker = reinterpret_cast<HWND>(ALParam);
-                if (IsWindow(asker)) {
-                    DWORD_PTR ignored = 0;
-                    SendMessageTimeoutW(asker, message, static_cast<WPARAM>(GuardNotice::AnswerActive),
-                                        FActive ? 1 : 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
-                }
+                if (IsWindow(asker))
+                    SendAndWait(asker, message, static_cast<WPARAM>(GuardNotice::AnswerActive),
+                                FActive ? 1 : 0);
                 break;
             }
             case GuardNotice::AnswerActive:
@@ -423,10 +430,15 @@ bool TSingleInstance::AskOthersWhetherActive() {
         if (pid == self) continue;
         const HWND app = FindApplicationWindow(pid);
         if (!app) continue;  // cannot be asked
-        for (const HWND wnd : ThreadWindows(GetWindowThreadProcessId(app, nullptr))) {
-            DWORD_PTR ignored = 0;
-            SendMessageTimeoutW(wnd, message, static_cast<WPARAM>(GuardNotice::QueryActive),
-                                reinterpret_cast<LPARAM>(FHandle), SMTO_NORMAL, kSendTimeoutMs, &ignored);
+        const DWORD thread = GetWindowThreadProcessId(app, nullptr);
+        for (const HWND wnd : ThreadWindows(thread)) {
+            if (!SendAndWait(wnd, message, static_cast<WPARAM>(GuardNotice::QueryActive),
+                             reinterpret_cast<LPARAM>(FHandle))) {
+                // It does not answer; its other windows would not either. Its silence leaves the
+                // flag as it is, so a hung instance still counts as running.
+                FUnresponsive.push_back(thread);
+                break;
+            }
             if (!FActive) return false;
         }
     }
@@ -448,11 +460,6 @@ HWND MainWindowOf(HWND app) {
     return app;
 }
 
-void Restore(HWND wnd) {
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(wnd, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
-}
-
 }  // namespace
 
 void TSingleInstance::ActivateFirstInstance() {
@@ -460,10 +467,10 @@ void TSingleInstance::ActivateFirstInstance() {
     const DWORD self = GetCurrentProcessId();
     if (all.empty() || all.front() == self) return;
     const HWND app = FindApplicationWindow(all.front());
-    if (!app) return;
-    if (IsIconic(app)) Restore(app);
+    if (!app || Unresponsive(app)) return;
+    if (IsIconic(app)) SendAndWait(app, WM_SYSCOMMAND, SC_RESTORE, 0);
     const HWND main = MainWindowOf(app);
-    if (main != app && IsIconic(main)) Restore(main);
+    if (main != app && IsIconic(main)) SendAndWait(main, WM_SYSCOMMAND, SC_RESTORE, 0);
     // A modal dialog of the instance, if one is open, is what the user must see.
     HWND target = GetLastActivePopup(main);
     if (!target || !IsWindowVisible(target) || !IsWindowEnabled(target)) target = main;
@@ -475,6 +482,11 @@ void TSingleInstance::ActivateFirstInstance() {
         current != 0 && current != targetThread && AttachThreadInput(current, targetThread, TRUE);
     SetForegroundWindow(target);
     if (attach) AttachThreadInput(current, targetThread, FALSE);
+}
+
+bool TSingleInstance::Unresponsive(HWND AWnd) const {
+    const DWORD thread = GetWindowThreadProcessId(AWnd, nullptr);
+    return std::find(FUnresponsive.begin(), FUnresponsive.end(), thread) != FUnresponsive.end();
 }
 
 void TSingleInstance::SendCommandLine() {
@@ -506,9 +518,7 @@ void TSingleInstance::SendCommandLine() {
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
-    for (const HWND wnd : search.found) {
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(wnd, WM_COPYDATA, reinterpret_cast<WPARAM>(FHandle),
-                            reinterpret_cast<LPARAM>(&copy), SMTO_NORMAL, kSendTimeoutMs, &ignored);
-    }
+    for (const HWND wnd : search.found)
+        if (!Unresponsive(wnd))
+            SendAndWait(wnd, WM_COPYDATA, reinterpret_cast<WPARAM>(FHandle), reinterpret_cast<LPARAM>(&copy));
 }

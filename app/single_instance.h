@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Class of the hidden tool window each guard creates.
 inline constexpr wchar_t kGuardWindowClass[] = L"AureviaInstances_WindowClass";
@@ -75,10 +76,13 @@ class TSingleInstance {
     bool AskOthersWhetherActive();
     void ActivateFirstInstance();
     void SendCommandLine();
+    bool Unresponsive(HWND AWnd) const;
 
     HWND FHandle = nullptr;
     bool FActive = true;
     CommandLineHandler FOnCommandLine;
+    // Threads of other instances that let a query time out during the check: not waited for again.
+    std::vector<DWORD> FUnresponsive;
 };
 
 // Takes this process out of the registries now, so that a successor started right afterwards (the

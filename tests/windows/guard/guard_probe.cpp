@@ -4,6 +4,7 @@
 //   AUREVIA_PROBE_MINIMIZE=1   minimise the application window once running
 //   AUREVIA_PROBE_LEAVE=1      leave the registries right after the check, as an ending launcher does
 //   AUREVIA_PROBE_INACTIVE=1   switch its guard off, as an answer "inactive" from another guard does
+//   AUREVIA_PROBE_BUSY=ms      keep its UI thread busy that long once running, as a hung instance does
 // Events: "passed <pid>" after the check let it start, "notice <n> <pid>" for each start or end
 // notice reaching its thread, "copy <text>" for a command-line copy (CR and LF written as \r \n).
 // It runs until its application window is closed.
@@ -78,6 +79,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             SendMessageW(guard.Handle(), notice, static_cast<WPARAM>(GuardNotice::AnswerActive), 0);
         ShowWindow(app, Env(L"AUREVIA_PROBE_MINIMIZE") == L"1" ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
         Log(L"passed " + std::to_wstring(GetCurrentProcessId()));
+        if (const std::wstring busy = Env(L"AUREVIA_PROBE_BUSY"); !busy.empty()) Sleep(std::stoul(busy));
         MSG msg;
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
             if (msg.hwnd == nullptr && msg.message == notice)

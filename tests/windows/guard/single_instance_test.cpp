@@ -270,6 +270,20 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, SecondStart,
                                          RejectionCase{"NonAsciiArgument", L"/m=Ação", "/m=Ação\\r\\n"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(SingleInstanceGuard, SecondStartBesideAHungInstanceStillEndsWithoutWaitingForIt) {
+    Installation install;
+    Probe hung(install.exe, L"", {{L"AUREVIA_PROBE_BUSY", L"60000"}});
+    ASSERT_TRUE(hung.WaitUntilRunning());
+
+    Probe second(install.exe, L"x");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(second.WaitForExit(30s), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+    EXPECT_FALSE(second.Logged("passed " + std::to_string(second.Pid())));
+    EXPECT_EQ(Registries(install.exe).all.Read().pids, Pids{hung.Pid()});
+    TerminateProcess(hung.Process(), 1);
+}
+
 TEST(SingleInstanceGuard, PathInOtherLetterCaseCountsAsSecondStart) {
     Installation install;
     Probe first(install.exe, L"");
