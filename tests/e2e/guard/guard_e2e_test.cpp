@@ -1,197 +1,111 @@
-// One launcher per executable path, with the real Aurevia.EXE under Wine.
+// One launcher per executable path, with the real Aurevia.EXE under Wine: second starts, letter
+// case, a copy in another folder, a crashed instance, and the registry read back from shared memory.
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <array>
-#include <chrono>
 #include <cstring>
-#include <string>
-#include <thread>
 #include <vector>
 
 #include "app/instance_registry.h"
 #include "app/single_instance.h"
 #include "base/handles.h"
+#include "harness.h"
+
+using namespace e2e;
 
 namespace {
 
-using namespace std::chrono_literals;
 using Pids = std::vector<std::uint32_t>;
-constexpr wchar_t kCaption[] = L"Aurevia Solenne [2022.01.00]";
+const std::wstring kCaption = L"Aurevia Solenne [2022.01.00]";
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-template <typename F>
-bool WaitUntil(F condition, std::chrono::milliseconds timeout = 20s) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
-// A launcher installation of its own: a copy of the built exe in a folder that deletes itself.
-class Installation {
+// The all-instances registry of an installation, held open so that it outlives its instances.
+class AllInstances {
   public:
-    Installation() {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        static int counter = 0;
-        FFolder = std::wstring(temp) + L"guard-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                  std::to_wstring(++counter) + L"\\";
-        CreateDirectoryW(FFolder.c_str(), nullptr);
-        EXPECT_TRUE(CopyFileW(AUREVIA_BUILT_EXE, Exe().c_str(), FALSE)) << GetLastError();
+    explicit AllInstances(const Installation& AInstallation)
+        : FMapping(OpenFileMappingW(
+              FILE_MAP_READ, FALSE,
+              InstanceObjectNames(InstanceIdentity(AInstallation.Exe().wstring())).All.c_str())) {
+        if (FMapping) FView.reset(MapViewOfFile(FMapping.get(), FILE_MAP_READ, 0, 0, kInstanceRegistrySize));
     }
-    ~Installation() {
-        RemoveDirectoryW((FFolder + L"Relatorio").c_str());
-        DeleteFileW(Exe().c_str());
-        RemoveDirectoryW(FFolder.c_str());
-    }
-    Installation(const Installation&) = delete;
-    Installation& operator=(const Installation&) = delete;
-    const std::wstring& Folder() const { return FFolder; }
-    std::wstring Exe() const { return FFolder + L"Aurevia.EXE"; }
-
-  private:
-    std::wstring FFolder;
-};
-
-// One started launcher; killed at the end of the test if it still runs.
-class Launcher {
-  public:
-    explicit Launcher(const std::wstring& exe, const std::wstring& args = L"") {
-        std::wstring commandLine = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        EXPECT_TRUE(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &si, &FInfo))
-            << GetLastError();
-        CloseHandle(FInfo.hThread);
-    }
-    ~Launcher() {
-        if (!FInfo.hProcess) return;
-        if (WaitForSingleObject(FInfo.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(FInfo.hProcess, 1);
-            WaitForSingleObject(FInfo.hProcess, 5000);
-        }
-        CloseHandle(FInfo.hProcess);
-    }
-    Launcher(const Launcher&) = delete;
-    Launcher& operator=(const Launcher&) = delete;
-
-    DWORD Pid() const { return FInfo.dwProcessId; }
-    void Kill() {
-        TerminateProcess(FInfo.hProcess, 9);
-        WaitForSingleObject(FInfo.hProcess, 5000);
-    }
-    DWORD WaitForExit(std::chrono::milliseconds timeout = 20s) const {
-        WaitForSingleObject(FInfo.hProcess, static_cast<DWORD>(timeout.count()));
-        DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(FInfo.hProcess, &code);
-        return code;
-    }
-    // The process's top-level window with the given caption, or null.
-    HWND WindowWithCaption(const wchar_t* caption) const {
-        struct Search {
-            DWORD pid;
-            const wchar_t* caption;
-            HWND found;
-        } search{Pid(), caption, nullptr};
-        EnumWindows(
-            [](HWND wnd, LPARAM lp) -> BOOL {
-                auto& s = *reinterpret_cast<Search*>(lp);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(wnd, &pid);
-                wchar_t text[256];
-                if (pid == s.pid && GetWindowTextW(wnd, text, 256) && lstrcmpW(text, s.caption) == 0) {
-                    s.found = wnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-    // Waits until the menu window is shown and returns it.
-    HWND WaitForMenu() const {
-        HWND menu = nullptr;
-        WaitUntil([&] {
-            menu = WindowWithCaption(kCaption);
-            return menu && IsWindowVisible(menu);
-        });
-        return menu;
+    bool Exists() const { return static_cast<bool>(FView); }
+    Pids Read() const {
+        std::array<std::byte, kInstanceRegistrySize> copy{};
+        if (FView) std::memcpy(copy.data(), FView.get(), copy.size());
+        return InstanceRegistry(copy).ProcessIds();
     }
 
   private:
-    PROCESS_INFORMATION FInfo{};
+    unique_handle FMapping;
+    unique_view FView;
 };
 
-Pids AllInstances(const std::wstring& exe) {
-    unique_handle mapping(
-        OpenFileMappingW(FILE_MAP_READ, FALSE, InstanceObjectNames(InstanceIdentity(exe)).All.c_str()));
-    if (!mapping) return {};
-    unique_view view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, kInstanceRegistrySize));
-    std::array<std::byte, kInstanceRegistrySize> copy{};
-    std::memcpy(copy.data(), view.get(), copy.size());
-    return InstanceRegistry(copy).ProcessIds();
+// Starts the installation's launcher and waits for its menu window.
+HWND StartLauncher(std::unique_ptr<Process>& AProcess, const std::wstring& AExe,
+                   const Installation& AInstallation) {
+    AProcess = std::make_unique<Process>(AExe, L"", AInstallation.Path().wstring());
+    return WaitForWindow(AProcess->Id(), kCaption);
 }
+
+}  // namespace
 
 TEST(LauncherSecondStart, EndsWithZeroTouchesNothingAndBringsTheMinimisedFirstForward) {
-    Installation install;
-    Launcher first(install.Exe());
-    const HWND menu = first.WaitForMenu();
-    ASSERT_TRUE(menu);
+    Installation installation;
+    std::unique_ptr<Process> first;
+    const HWND menu = StartLauncher(first, installation.Exe().wstring(), installation);
+    ASSERT_NE(menu, nullptr);
     // The close button only minimises the launcher.
-    PostMessageW(menu, WM_CLOSE, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return IsIconic(menu) != FALSE; }));
-    // The first start made the report folder; a second start must not make it again.
-    ASSERT_TRUE(RemoveDirectoryW((install.Folder() + L"Relatorio").c_str()));
+    PostMessageW(menu, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ASSERT_TRUE(WaitUntil([&] { return IsIconic(menu) != FALSE; }, 5s));
+    // The first start made the report folder; a rejected start must not make it again.
+    ASSERT_TRUE(RemoveDirectoryW((installation / L"Relatorio").c_str()));
 
-    Launcher second(install.Exe(), L"/param");
-    EXPECT_EQ(second.WaitForExit(), 0u);
-    EXPECT_FALSE(Exists(install.Folder() + L"Relatorio"));
-    EXPECT_TRUE(WaitUntil([&] { return !IsIconic(menu); }));
-    EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == menu; }));
-    EXPECT_EQ(AllInstances(install.Exe()), Pids{first.Pid()});
+    Process second(installation.Exe().wstring(), L"/param", installation.Path().wstring());
+    EXPECT_EQ(second.WaitForExit(20s), std::optional<DWORD>(0));
+    EXPECT_FALSE(std::filesystem::exists(installation / L"Relatorio"));
+    EXPECT_TRUE(WaitUntil([&] { return !IsIconic(menu); }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == menu; }, 5s));
+    EXPECT_EQ(AllInstances(installation).Read(), Pids{first->Id()});
 }
 
 TEST(LauncherSecondStart, ThroughThePathInOtherLetterCaseIsStillASecondStart) {
-    Installation install;
-    Launcher first(install.Exe());
-    ASSERT_TRUE(first.WaitForMenu());
-    std::wstring otherCase = install.Exe();
+    Installation installation;
+    std::unique_ptr<Process> first;
+    ASSERT_NE(StartLauncher(first, installation.Exe().wstring(), installation), nullptr);
+    std::wstring otherCase = installation.Exe().wstring();
     CharUpperBuffW(otherCase.data(), static_cast<DWORD>(otherCase.size()));
-    ASSERT_NE(otherCase, install.Exe());
+    ASSERT_NE(otherCase, installation.Exe().wstring());
 
-    Launcher second(otherCase);
-    EXPECT_EQ(second.WaitForExit(), 0u);
+    Process second(otherCase, L"", installation.Path().wstring());
+    EXPECT_EQ(second.WaitForExit(20s), std::optional<DWORD>(0));
 }
 
 TEST(LauncherSecondStart, ACopyInAnotherFolderRunsBesideTheFirst) {
     Installation one, two;
-    Launcher first(one.Exe());
-    ASSERT_TRUE(first.WaitForMenu());
-    Launcher beside(two.Exe());
-    EXPECT_TRUE(beside.WaitForMenu());
-    EXPECT_EQ(beside.WaitForExit(0ms), static_cast<DWORD>(STILL_ACTIVE));
-    EXPECT_EQ(AllInstances(two.Exe()), Pids{beside.Pid()});
+    std::unique_ptr<Process> first, beside;
+    ASSERT_NE(StartLauncher(first, one.Exe().wstring(), one), nullptr);
+    EXPECT_NE(StartLauncher(beside, two.Exe().wstring(), two), nullptr);
+    EXPECT_TRUE(beside->Running());
+    EXPECT_EQ(AllInstances(one).Read(), Pids{first->Id()});
+    EXPECT_EQ(AllInstances(two).Read(), Pids{beside->Id()});
 }
 
-TEST(LauncherSecondStart, AKilledFirstInstanceDoesNotBlockTheNextStart) {
-    Installation install;
-    Launcher first(install.Exe());
-    ASSERT_TRUE(first.WaitForMenu());
-    // Holding the registry open keeps it alive past the crash, dead entry and all.
-    unique_handle keepAlive(OpenFileMappingW(
-        FILE_MAP_READ, FALSE, InstanceObjectNames(InstanceIdentity(install.Exe())).All.c_str()));
-    ASSERT_TRUE(keepAlive);
-    first.Kill();
-    ASSERT_EQ(AllInstances(install.Exe()), Pids{first.Pid()});
+TEST(LauncherInstances, QuittingLeavesTheRegistryAndACrashedInstanceIsSweptOut) {
+    Installation installation;
+    std::unique_ptr<Process> first;
+    const HWND menu = StartLauncher(first, installation.Exe().wstring(), installation);
+    ASSERT_NE(menu, nullptr);
+    const AllInstances registry(installation);  // keeps the block alive between instances
+    ASSERT_TRUE(registry.Exists());
+    QuitThroughTrayMenu(menu);
+    ASSERT_EQ(first->WaitForExit(20s), std::optional<DWORD>(0));
+    EXPECT_EQ(registry.Read(), Pids{});
 
-    Launcher next(install.Exe());
-    EXPECT_TRUE(next.WaitForMenu());
-    EXPECT_EQ(AllInstances(install.Exe()), Pids{next.Pid()});
+    std::unique_ptr<Process> crashing;
+    ASSERT_NE(StartLauncher(crashing, installation.Exe().wstring(), installation), nullptr);
+    crashing->Kill();
+    ASSERT_EQ(registry.Read(), Pids{crashing->Id()});  // the dead entry stays until someone looks
+
+    std::unique_ptr<Process> next;
+    EXPECT_NE(StartLauncher(next, installation.Exe().wstring(), installation), nullptr);
+    EXPECT_EQ(registry.Read(), Pids{next->Id()});
 }
-
-}  // namespace
