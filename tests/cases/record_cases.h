@@ -21,6 +21,7 @@ inline constexpr IsoCase kIsoCases[] = {
     {L"20220110T143205", {2022, 1, 10, 14, 32, 5, 0}},
     {L"20220110T1432", {2022, 1, 10, 14, 32, 0, 0}},
     {L"2022-01-10T14", {2022, 1, 10, 14, 0, 0, 0}},
+    {L"2022-01-10T1\u00e9", {2022, 1, 10, 1, 0, 0, 0}},  // one character left: not a component
     {L"2022-01-10", {2022, 1, 10, 0, 0, 0, 0}},
     {L"2022-01-10T", {2022, 1, 10, 0, 0, 0, 0}},
     {L"20220110", {2022, 1, 10, 0, 0, 0, 0}},
@@ -64,6 +65,7 @@ inline constexpr IsoCase kIsoCases[] = {
     {L"-202", {}, "Invalid date string: -202"},
     {L"T14:32:05", {}, "Invalid date string: "},
     {L"x022-01-10", {}, "Invalid date string: x022-01-10"},
+    {L"20\u00e9", {}, "Invalid date string: 20\u00e9"},  // characters, not bytes, are counted
     {L"2022-01_10", {}, "Invalid date string: 2022-01_10"},
     {L"2022-01-10Tx", {}, "Invalid time string: x"},
     {L"2022-01-10T14:x5", {}, "Invalid time string: 14:x5"},

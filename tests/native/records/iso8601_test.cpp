@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "base/string_convert.h"
 #include "cases/record_cases.h"
 #include "update/iso8601.h"
@@ -20,17 +22,23 @@ class ISO8601ToDateTest : public testing::Test {
 };
 
 TEST_F(ISO8601ToDateTest, ReadsEveryCaseOfTheTable) {
-    for (const auto& c : kIsoCases) {
-        SCOPED_TRACE(WideToUtf8(c.text));
-        if (c.error.empty()) {
-            // Exact equality: ages are compared with == against ages of local files.
-            EXPECT_EQ(ISO8601ToDate(c.text), EncodeDateTime(c.expected));
-        } else {
-            try {
-                ISO8601ToDate(c.text);
-                ADD_FAILURE() << "no error";
-            } catch (const Error& e) {
-                EXPECT_EQ(e.what(), c.error);
+    // Wide text and UTF-8 text (what record decoding hands over) must read alike.
+    const auto readWide = [](std::wstring_view AText) { return ISO8601ToDate(AText); };
+    const auto readUtf8 = [](std::wstring_view AText) { return ISO8601ToDateUtf8(WideToUtf8(AText)); };
+    for (const auto& read : {std::function<TDateTime(std::wstring_view)>(readWide),
+                             std::function<TDateTime(std::wstring_view)>(readUtf8)}) {
+        for (const auto& c : kIsoCases) {
+            SCOPED_TRACE(WideToUtf8(c.text));
+            if (c.error.empty()) {
+                // Exact equality: ages are compared with == against ages of local files.
+                EXPECT_EQ(read(c.text), EncodeDateTime(c.expected));
+            } else {
+                try {
+                    read(c.text);
+                    ADD_FAILURE() << "no error";
+                } catch (const Error& e) {
+                    EXPECT_EQ(e.what(), c.error);
+                }
             }
         }
     }
