@@ -55,6 +55,24 @@ TEST(FileAges, AgeIsLocalTimeTruncatedToTheMillisecond) {
     EXPECT_EQ(Ticks(AgeToFileTime(age)), Ticks(exact));
 }
 
+TEST(FileAges, UseTheOffsetInEffectNowWhateverTheFilesDate) {
+    TIME_ZONE_INFORMATION zone{};
+    const DWORD mode = GetTimeZoneInformation(&zone);
+    const LONG biasNow = zone.Bias + (mode == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
+                                      : mode == TIME_ZONE_ID_STANDARD ? zone.StandardBias
+                                                                      : 0);
+    // Noon UTC in winter and in summer: both read with today's offset, so a file's age does not jump
+    // by an hour when the clocks change.
+    for (const WORD month : {1, 7}) {
+        const SYSTEMTIME utc{2022, month, 0, 10, 12, 0, 0, 0};
+        FILETIME time{};
+        ASSERT_TRUE(SystemTimeToFileTime(&utc, &time));
+        EXPECT_TRUE(SameAge(FileTimeToAge(time), LocalAge(2022, month, 10, 12, 0, 0) - biasNow / 1440.0))
+            << "month " << month << ", bias now " << biasNow;
+        EXPECT_EQ(Ticks(AgeToFileTime(FileTimeToAge(time))), Ticks(time));
+    }
+}
+
 TEST(FileAges, MissingFileOrFolderKeepsTheCallersValue) {
     TempFolder dir;
     TDateTime age = 42;
