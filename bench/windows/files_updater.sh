@@ -73,6 +73,7 @@ u=$(for _ in $(seq "$runs"); do rm -rf "$local"; mkdir -p "$local"; time_update 
 x=$(for _ in $(seq "$runs"); do rm -rf "$local"; mkdir -p "$local"; time_peer xcopy /D /Y /S /I "$(win "$fetch")" "$(win "$local")\\"; done | median)
 echo "folder updater=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$u}")MB/s xcopy_D_Y=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$x}")MB/s throughput_ratio=$(awk "BEGIN{printf \"%.2f\", $x/$u}")"
 
+rm -f "$work/port"
 "$service" --folder "$fetch" --port 0 --port-file "$work/port" >/dev/null &
 service_pid=$!
 trap 'kill $service_pid 2>/dev/null || true' EXIT
