@@ -57,6 +57,8 @@ TFilesUpdater::TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARe
 TFilesUpdater::~TFilesUpdater() = default;
 
 void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFiles) {
+    // A second run would replace the task list under the first one's completion.
+    if (FTasks || FSelf) throw Error("TFilesUpdater.Execute runs once per updater");
     FSelf = shared_from_this();
     FTasks = TTasksList::New();
     try {
