@@ -202,6 +202,26 @@ TEST(FolderUpdateFailures, AVanishedServerFileLeavesNoFileBehind) {
     EXPECT_THAT(LeftoverTemporaries(local.Path()), testing::IsEmpty());
 }
 
+TEST(FolderUpdateFailures, TwoUpdatesAtOnceOverOneFolderBothLandEveryFile) {
+    // Two quick clicks on a tile start two updaters over the same files.
+    TempFolder local, server;
+    for (const std::wstring_view name : {L"Admission.exe", L"gds32.dll", L"Relatorio\\RptScheduling.rav"}) {
+        WriteFileAt(server / std::wstring(name), std::string(200000, 'n'), kServer);
+    }
+    int completions = 0;
+    for (int i = 0; i < 2; ++i) {
+        TFilesUpdater::New(local.Path(), server.Path(), L"", [&] {
+            ++completions;
+        })->Execute(L"Admission.exe", true);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return completions == 2; }, 30000));
+    for (const std::wstring_view name : {L"Admission.exe", L"gds32.dll", L"Relatorio\\RptScheduling.rav"}) {
+        EXPECT_EQ(ReadWholeFile(local / std::wstring(name)), std::string(200000, 'n'));
+        EXPECT_EQ(AgeOf(local / std::wstring(name)), kServer);
+    }
+    EXPECT_THAT(LeftoverTemporaries(local.Path()), testing::IsEmpty());
+}
+
 TEST(UpdateLifecycle, EmptyRequestStillCompletesAfterExecuteHasReturned) {
     TempFolder local, server;
     WriteFileAt(server / L"Admission.exe", "new", kServer);
