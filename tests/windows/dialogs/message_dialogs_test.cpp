@@ -274,7 +274,6 @@ TEST(Lifetime, DialogIsOwnedByTheActiveWindowAndDestroyedAfterwards) {
     ASSERT_NE(owner, nullptr);
     SetForegroundWindow(owner);
     SetActiveWindow(owner);
-    std::printf("active %p owner %p fg %p\n", (void*)GetActiveWindow(), (void*)owner, (void*)GetForegroundWindow());
     HWND seen = nullptr, seenOwner = nullptr;
     bool ownerEnabledWhileShown = true;
     const int result = RunDialog([] { return DialogBox(L"Dono", T::mtWarning, {}); },
@@ -346,14 +345,49 @@ TEST(Copy, CtrlCPutsTheWholeDialogOnTheClipboard) {
     EXPECT_EQ(copied, d + L"Aurevia\r\n" + d + L"Aplicação atualizada com sucesso!\r\n" + d + L"OK   \r\n" + d);
 }
 
+// Another process holds the clipboard open until the fixture lets it go.
+class HeldClipboard {
+public:
+    HeldClipboard()
+        : held_(CreateEventW(nullptr, TRUE, FALSE, L"AureviaTestClipboardHeld")),
+          release_(CreateEventW(nullptr, TRUE, FALSE, L"AureviaTestClipboardRelease")) {
+        wchar_t exe[MAX_PATH];
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        std::wstring path(exe);
+        path = path.substr(0, path.find_last_of(L'\\') + 1) + L"clipboard_holder.exe";
+        std::wstring command = L"clipboard_holder AureviaTestClipboardHeld AureviaTestClipboardRelease";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+            CloseHandle(pi.hThread);
+            process_.reset(pi.hProcess);
+        }
+    }
+    ~HeldClipboard() {
+        Release();
+        if (process_) WaitForSingleObject(process_.get(), 5000);
+    }
+    HeldClipboard(const HeldClipboard&) = delete;
+    HeldClipboard& operator=(const HeldClipboard&) = delete;
+
+    bool WaitHeld() const { return process_ && WaitForSingleObject(held_.get(), 10000) == WAIT_OBJECT_0; }
+    void Release() const { SetEvent(release_.get()); }
+
+private:
+    unique_handle held_, release_, process_;
+};
+
 TEST(Copy, HeldClipboardReportsAnErrorAndTheDialogStaysOpen) {
+    SetClipboardText(L"antes");
     std::wstring errorText;
-    bool stillOpen = false;
+    bool held = false, stillOpen = false;
     const int result = RunDialog(
         [] { return DialogBox(L"Copiar", T::mtWarning, {B::OK, B::Cancel}); },
         [&](HWND dialog) {
-            ASSERT_TRUE(OpenClipboard(nullptr));
-            std::thread([] { std::printf("other thread open: %d\n", OpenClipboard(nullptr)); }).join();
+            HeldClipboard holder;
+            held = holder.WaitHeld();
+            if (!held) return;
             PressKey('C', {VK_CONTROL});
             // The top-level error display opens a system message box on the UI thread.
             HWND box = nullptr;
@@ -361,8 +395,8 @@ TEST(Copy, HeldClipboardReportsAnErrorAndTheDialogStaysOpen) {
                 Sleep(50);
                 box = FindWindowW(L"#32770", L"Aurevia");
             }
-            CloseClipboard();
-            ASSERT_NE(box, nullptr);
+            holder.Release();
+            if (!box) return;
             for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
                 const std::wstring t = TextOf(c);
                 if (t.find(L"clipboard") != std::wstring::npos) errorText = t;
@@ -372,9 +406,11 @@ TEST(Copy, HeldClipboardReportsAnErrorAndTheDialogStaysOpen) {
             stillOpen = IsWindowVisible(dialog);
             PressKey(VK_ESCAPE);
         });
+    ASSERT_TRUE(held);
     EXPECT_EQ(errorText.rfind(L"Cannot open clipboard: ", 0), 0u) << errorText;
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(result, 3);
+    EXPECT_EQ(ClipboardText(), L"antes");
 }
 
 // ---------------------------------------------------------------------------------------------
