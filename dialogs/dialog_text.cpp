@@ -19,7 +19,8 @@ std::wstring FormatDialogText(std::wstring_view format, std::initializer_list<st
         } else if ((spec == L's' || spec == L'S') && next != args.end()) {
             out += *next++;
         } else {
-            throw Error("Format '" + WideToUtf8(std::wstring(format)) + "' invalid or incompatible with argument");
+            throw Error("Format '" + WideToUtf8(std::wstring(format)) +
+                        "' invalid or incompatible with argument");
         }
         ++i;
     }

@@ -120,13 +120,16 @@ TEST_P(RealLayout, ControlsSitWhereTheArithmeticPutsThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Dialogs, RealLayout,
-    ::testing::Values(LayoutCase{"Notice", T::mtCustom, L"Aplicação atualizada com sucesso!", {B::OK}},
-                      LayoutCase{"OneWordWarning", T::mtWarning, L"Atenção", {}},
-                      LayoutCase{"ConfirmationWithoutButtons", T::mtConfirmation, L"Continuar?", {}},
-                      LayoutCase{"TabsAndLineBreaks", T::mtInformation, L"Módulo não instalado.\n\tC:\\Aurevia\\x.exe",
-                                 {B::OK, B::Cancel}},
-                      LayoutCase{"LongScrollingError", T::mtError, LongMessage(), {B::Abort, B::Retry, B::Ignore}},
-                      LayoutCase{"EveryButton", T::mtInformation, L"Todos os botões", TMsgDlgButtons::FromMask(0x0FFF)}),
+    ::testing::Values(
+        LayoutCase{"Notice", T::mtCustom, L"Aplicação atualizada com sucesso!", {B::OK}},
+        LayoutCase{"OneWordWarning", T::mtWarning, L"Atenção", {}},
+        LayoutCase{"ConfirmationWithoutButtons", T::mtConfirmation, L"Continuar?", {}},
+        LayoutCase{"TabsAndLineBreaks",
+                   T::mtInformation,
+                   L"Módulo não instalado.\n\tC:\\Aurevia\\x.exe",
+                   {B::OK, B::Cancel}},
+        LayoutCase{"LongScrollingError", T::mtError, LongMessage(), {B::Abort, B::Retry, B::Ignore}},
+        LayoutCase{"EveryButton", T::mtInformation, L"Todos os botões", TMsgDlgButtons::FromMask(0x0FFF)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RealLayout, OneWordAndTallMessagesHitTheirLimits) {
@@ -168,9 +171,15 @@ TEST_P(Keys, EndTheDialogWithTheButtonsResult) {
         [&](HWND dialog) {
             for (const auto& [key, mods] : c.keys) {
                 switch (mods.size()) {
-                    case 0: PressKey(key); break;
-                    case 1: PressKey(key, {mods[0]}); break;
-                    default: PressKey(key, {mods[0], mods[1]}); break;
+                    case 0:
+                        PressKey(key);
+                        break;
+                    case 1:
+                        PressKey(key, {mods[0]});
+                        break;
+                    default:
+                        PressKey(key, {mods[0], mods[1]});
+                        break;
                 }
                 Settle(dialog);
             }
@@ -181,46 +190,65 @@ TEST_P(Keys, EndTheDialogWithTheButtonsResult) {
 const WORD kEnter = VK_RETURN, kEscape = VK_ESCAPE;
 INSTANTIATE_TEST_SUITE_P(
     Dialogs, Keys,
-    ::testing::Values(KeyCase{"NoticeEnter", T::mtCustom, {B::OK}, {}, {{kEnter, {}}}, IDOK},
-                      KeyCase{"NoticeEscape", T::mtCustom, {B::OK}, {}, {{kEscape, {}}}, IDOK},
-                      KeyCase{"ConfirmationEnterIsYes", T::mtConfirmation, {}, {}, {{kEnter, {}}}, IDYES},
-                      KeyCase{"ConfirmationEscapeIsNo", T::mtConfirmation, {}, {}, {{kEscape, {}}}, IDNO},
-                      KeyCase{"OkCancelEnter", T::mtWarning, {B::OK, B::Cancel}, {}, {{kEnter, {}}}, IDOK},
-                      KeyCase{"OkCancelEscapeAnswersAbort", T::mtWarning, {B::OK, B::Cancel}, {}, {{kEscape, {}}}, 3},
-                      KeyCase{"DefaultOutsideTheSetFallsToTheFirst", T::mtError, {B::No, B::Cancel}, B::Yes,
-                              {{kEnter, {}}}, IDNO},
-                      KeyCase{"TabMovesFocusAndEnterPressesIt", T::mtWarning, {B::OK, B::Cancel}, {},
-                              {{VK_TAB, {}}, {kEnter, {}}}, 3},
-                      KeyCase{"AltAccessKey", T::mtError, {B::Abort, B::Retry, B::Ignore}, {}, {{'I', {VK_MENU}}},
-                              IDIGNORE},
-                      KeyCase{"PlainAccessKey", T::mtError, {B::Abort, B::Retry, B::Ignore}, {}, {{'T', {}}},
-                              IDRETRY},
-                      KeyCase{"YesToAllHasNoAccessKeyButEnterWorks", T::mtConfirmation, {B::YesToAll, B::NoToAll}, {},
-                              {{'S', {}}, {kEnter, {}}}, 13}),
+    ::testing::Values(
+        KeyCase{"NoticeEnter", T::mtCustom, {B::OK}, {}, {{kEnter, {}}}, IDOK},
+        KeyCase{"NoticeEscape", T::mtCustom, {B::OK}, {}, {{kEscape, {}}}, IDOK},
+        KeyCase{"ConfirmationEnterIsYes", T::mtConfirmation, {}, {}, {{kEnter, {}}}, IDYES},
+        KeyCase{"ConfirmationEscapeIsNo", T::mtConfirmation, {}, {}, {{kEscape, {}}}, IDNO},
+        KeyCase{"OkCancelEnter", T::mtWarning, {B::OK, B::Cancel}, {}, {{kEnter, {}}}, IDOK},
+        KeyCase{"OkCancelEscapeAnswersAbort", T::mtWarning, {B::OK, B::Cancel}, {}, {{kEscape, {}}}, 3},
+        KeyCase{"DefaultOutsideTheSetFallsToTheFirst",
+                T::mtError,
+                {B::No, B::Cancel},
+                B::Yes,
+                {{kEnter, {}}},
+                IDNO},
+        KeyCase{"TabMovesFocusAndEnterPressesIt",
+                T::mtWarning,
+                {B::OK, B::Cancel},
+                {},
+                {{VK_TAB, {}}, {kEnter, {}}},
+                3},
+        KeyCase{
+            "AltAccessKey", T::mtError, {B::Abort, B::Retry, B::Ignore}, {}, {{'I', {VK_MENU}}}, IDIGNORE},
+        KeyCase{"PlainAccessKey", T::mtError, {B::Abort, B::Retry, B::Ignore}, {}, {{'T', {}}}, IDRETRY},
+        KeyCase{"YesToAllHasNoAccessKeyButEnterWorks",
+                T::mtConfirmation,
+                {B::YesToAll, B::NoToAll},
+                {},
+                {{'S', {}}, {kEnter, {}}},
+                13}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Mouse, ClickOnAButtonEndsTheDialog) {
-    const int result = RunDialog([] { return DialogBox(L"Clique", T::mtWarning, {B::OK, B::Cancel}); },
-                                 [](HWND dialog) {
-                                     HWND cancel = GetDlgItem(GetDlgItem(dialog, kButtonPanelId), kFirstButtonId + 3);
-                                     RECT r;
-                                     GetWindowRect(cancel, &r);
-                                     SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-                                     INPUT in[2]{};
-                                     in[0].type = in[1].type = INPUT_MOUSE;
-                                     in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-                                     in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-                                     SendInput(2, in, sizeof(INPUT));
-                                 });
+    const int result = RunDialog(
+        [] {
+            return DialogBox(L"Clique", T::mtWarning, {B::OK, B::Cancel});
+        },
+        [](HWND dialog) {
+            HWND cancel = GetDlgItem(GetDlgItem(dialog, kButtonPanelId), kFirstButtonId + 3);
+            RECT r;
+            GetWindowRect(cancel, &r);
+            SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+            INPUT in[2]{};
+            in[0].type = in[1].type = INPUT_MOUSE;
+            in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            SendInput(2, in, sizeof(INPUT));
+        });
     EXPECT_EQ(result, 3);
 }
 
 TEST(Buttons, HelpAndCloseLeaveTheDialogOpen) {
     std::vector<std::pair<std::int32_t, std::wstring>> helpCalls;
-    SetDialogHelpHandler([&](std::int32_t ctx, const std::wstring& file) { helpCalls.emplace_back(ctx, file); });
+    SetDialogHelpHandler(
+        [&](std::int32_t ctx, const std::wstring& file) { helpCalls.emplace_back(ctx, file); });
     bool openAfterHelp = false, openAfterClose = false;
     const int result = RunDialog(
-        [] { return DialogBox(L"Ajuda?", T::mtInformation, {B::OK, B::Help, B::Close}, 77, -1, -1, L"ajuda.chm"); },
+        [] {
+            return DialogBox(L"Ajuda?", T::mtInformation, {B::OK, B::Help, B::Close}, 77, -1, -1,
+                             L"ajuda.chm");
+        },
         [&](HWND dialog) {
             HWND panel = GetDlgItem(dialog, kButtonPanelId);
             PostMessageW(GetDlgItem(panel, kFirstButtonId + static_cast<int>(B::Help)), BM_CLICK, 0, 0);
@@ -269,8 +297,8 @@ TEST(Position, GivenLeftKeepsTheComputedTopAndNoneCentres) {
 }
 
 TEST(Lifetime, DialogIsOwnedByTheActiveWindowAndDestroyedAfterwards) {
-    HWND owner = CreateWindowExW(0, L"STATIC", L"Janela", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200, nullptr,
-                                 nullptr, nullptr, nullptr);
+    HWND owner = CreateWindowExW(0, L"STATIC", L"Janela", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200,
+                                 nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
     SetForegroundWindow(owner);
     SetActiveWindow(owner);
@@ -296,8 +324,8 @@ TEST(Functions, DialogBoxFmtAndNoticeBoxShowTheirText) {
     bool hasIcon = false;
     const int result = RunDialog(
         [] {
-            return DialogBoxFmt(L"Módulo não instalado.\r\n%s", {L"C:\\Aurevia\\Faturamento.exe"}, T::mtInformation,
-                                {});
+            return DialogBoxFmt(L"Módulo não instalado.\r\n%s", {L"C:\\Aurevia\\Faturamento.exe"},
+                                T::mtInformation, {});
         },
         [&](HWND dialog) {
             memoText = TextOf(GetDlgItem(dialog, kMessageId));
@@ -311,11 +339,15 @@ TEST(Functions, DialogBoxFmtAndNoticeBoxShowTheirText) {
     EXPECT_TRUE(hasIcon);
 
     std::wstring noticeTitle;
-    RunDialog([] { NoticeBox(L"Copia de arquivo falhou! Tente novamente!"); return 0; },
-              [&](HWND dialog) {
-                  noticeTitle = TextOf(GetDlgItem(dialog, kTitleId));
-                  PressKey(VK_ESCAPE);
-              });
+    RunDialog(
+        [] {
+            NoticeBox(L"Copia de arquivo falhou! Tente novamente!");
+            return 0;
+        },
+        [&](HWND dialog) {
+            noticeTitle = TextOf(GetDlgItem(dialog, kTitleId));
+            PressKey(VK_ESCAPE);
+        });
     EXPECT_EQ(noticeTitle, L"Aurevia");
 }
 
@@ -325,29 +357,34 @@ TEST(Functions, DialogBoxFmtAndNoticeBoxShowTheirText) {
 TEST(Copy, CtrlCPutsTheWholeDialogOnTheClipboard) {
     SetClipboardText(L"antes");
     std::wstring copied, afterShift, afterAlt;
-    const int result = RunDialog([] { NoticeBox(L"Aplicação atualizada com sucesso!"); return IDOK; },
-                                 [&](HWND dialog) {
-                                     PressKey('C', {VK_CONTROL, VK_SHIFT});
-                                     Settle(dialog);
-                                     afterShift = ClipboardText();
-                                     PressKey('C', {VK_CONTROL, VK_MENU});
-                                     Settle(dialog);
-                                     afterAlt = ClipboardText();
-                                     PressKey('C', {VK_CONTROL});
-                                     Settle(dialog);
-                                     copied = ClipboardText();
-                                     PressKey(VK_RETURN);
-                                 });
+    const int result = RunDialog(
+        [] {
+            NoticeBox(L"Aplicação atualizada com sucesso!");
+            return IDOK;
+        },
+        [&](HWND dialog) {
+            PressKey('C', {VK_CONTROL, VK_SHIFT});
+            Settle(dialog);
+            afterShift = ClipboardText();
+            PressKey('C', {VK_CONTROL, VK_MENU});
+            Settle(dialog);
+            afterAlt = ClipboardText();
+            PressKey('C', {VK_CONTROL});
+            Settle(dialog);
+            copied = ClipboardText();
+            PressKey(VK_RETURN);
+        });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(afterShift, L"antes");
     EXPECT_EQ(afterAlt, L"antes");
     const std::wstring d = std::wstring(27, L'-') + L"\r\n";
-    EXPECT_EQ(copied, d + L"Aurevia\r\n" + d + L"Aplicação atualizada com sucesso!\r\n" + d + L"OK   \r\n" + d);
+    EXPECT_EQ(copied,
+              d + L"Aurevia\r\n" + d + L"Aplicação atualizada com sucesso!\r\n" + d + L"OK   \r\n" + d);
 }
 
 // Another process holds the clipboard open until the fixture lets it go.
 class HeldClipboard {
-public:
+  public:
     HeldClipboard()
         : held_(CreateEventW(nullptr, TRUE, FALSE, L"AureviaTestClipboardHeld")),
           release_(CreateEventW(nullptr, TRUE, FALSE, L"AureviaTestClipboardRelease")) {
@@ -359,7 +396,8 @@ public:
         STARTUPINFOW si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
-        if (CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        if (CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                           &pi)) {
             CloseHandle(pi.hThread);
             process_.reset(pi.hProcess);
         }
@@ -374,7 +412,7 @@ public:
     bool WaitHeld() const { return process_ && WaitForSingleObject(held_.get(), 10000) == WAIT_OBJECT_0; }
     void Release() const { SetEvent(release_.get()); }
 
-private:
+  private:
     unique_handle held_, release_, process_;
 };
 
@@ -383,7 +421,9 @@ TEST(Copy, HeldClipboardReportsAnErrorAndTheDialogStaysOpen) {
     std::wstring errorText;
     bool held = false, stillOpen = false;
     const int result = RunDialog(
-        [] { return DialogBox(L"Copiar", T::mtWarning, {B::OK, B::Cancel}); },
+        [] {
+            return DialogBox(L"Copiar", T::mtWarning, {B::OK, B::Cancel});
+        },
         [&](HWND dialog) {
             HeldClipboard holder;
             held = holder.WaitHeld();
@@ -424,11 +464,15 @@ TEST(Screenshots, EveryTypeAndALongMessage) {
         TMsgDlgButtons buttons;
     };
     const Shot shots[] = {
-        {L"warning", T::mtWarning, L"O servidor não respondeu.\nTente novamente em alguns minutos.",
+        {L"warning",
+         T::mtWarning,
+         L"O servidor não respondeu.\nTente novamente em alguns minutos.",
          {B::Retry, B::Ignore, B::Cancel}},
         {L"error", T::mtError, L"MAPI_E_FAILURE: one or more unspecified errors occurred.", {}},
         {L"information", T::mtInformation, L"Módulo não instalado.\r\nC:\\Aurevia\\Faturamento.exe", {}},
-        {L"confirmation", T::mtConfirmation, L"Deseja atualizar todos os módulos?",
+        {L"confirmation",
+         T::mtConfirmation,
+         L"Deseja atualizar todos os módulos?",
          {B::Yes, B::No, B::All, B::YesToAll, B::NoToAll, B::Help}},
         {L"custom", T::mtCustom, L"Aplicação atualizada com sucesso!", {B::OK}},
         {L"long", T::mtError, LongMessage(), {B::OK, B::Abort, B::Close}},
