@@ -309,6 +309,9 @@ void TMessageForm::DrawButton(const DRAWITEMSTRUCT& item) {
 }
 
 void TMessageForm::PressButton(TMsgDlgBtn button) {
+    // Escape falls back on OK even where OK is not shown; a button that is not there does nothing.
+    if (std::none_of(buttons_.begin(), buttons_.end(), [&](const auto& b) { return b.first == button; }))
+        return;
     const TMsgDlgButtonInfo& info = ButtonInfo(button);
     if (button == TMsgDlgBtn::Help) {
         if (HelpHandler()) HelpHandler()(HelpContext, HelpFile);

@@ -268,6 +268,24 @@ TEST(Buttons, HelpAndCloseLeaveTheDialogOpen) {
     EXPECT_EQ(helpCalls[0].second, L"ajuda.chm");
 }
 
+TEST(Buttons, WithoutAnEndingButtonOnlyAQuitEndsTheDialog) {
+    bool openAfterKeys = false;
+    const int result = RunDialog(
+        [] {
+            return DialogBox(L"Sem saída", T::mtWarning, {B::Help, B::Close});
+        },
+        [&](HWND dialog) {
+            for (WORD key : {WORD{VK_ESCAPE}, WORD{VK_RETURN}, WORD{'C'}}) {
+                PressKey(key);
+                Settle(dialog);
+            }
+            openAfterKeys = IsWindowVisible(dialog);
+            PostThreadMessageW(GetWindowThreadProcessId(dialog, nullptr), WM_QUIT, 0, 0);
+        });
+    EXPECT_TRUE(openAfterKeys);
+    EXPECT_EQ(result, 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Position, ownership and lifetime.
 
