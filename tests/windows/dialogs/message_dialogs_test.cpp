@@ -146,6 +146,18 @@ TEST(RealLayout, OneWordAndTallMessagesHitTheirLimits) {
     EXPECT_EQ(l.memo.height, GetSystemMetrics(SM_CYSCREEN) / 2 - 2 * l.vMargin);
 }
 
+TEST(RealLayout, ButtonWidthsComeFromTheProcessCacheOnceMeasured) {
+    auto& cache = ButtonWidthCache();
+    NewDialogForm(L"medir", T::mtCustom, {B::Close});
+    const int measured = cache[static_cast<std::size_t>(B::Close)];
+    ASSERT_GT(measured, 8);
+    // A cached entry is not measured again: a larger one widens every button of the next dialog.
+    cache[static_cast<std::size_t>(B::Close)] = 300;
+    auto wide = NewDialogForm(L"largo", T::mtCustom, {B::OK, B::Close});
+    EXPECT_EQ(wide->Layout().buttonWidth, 300);
+    cache[static_cast<std::size_t>(B::Close)] = measured;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Ending the dialog from the keyboard and the mouse.
 
@@ -284,6 +296,53 @@ TEST(Buttons, WithoutAnEndingButtonOnlyAQuitEndsTheDialog) {
         });
     EXPECT_TRUE(openAfterKeys);
     EXPECT_EQ(result, 0);
+}
+
+// Presses the left button at a screen point, moves by (dx, dy) and releases.
+void DragBy(HWND dialog, POINT from, int dx, int dy) {
+    SetCursorPos(from.x, from.y);
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    SendInput(1, &in, sizeof in);
+    Settle(dialog);
+    for (int step = 1; step <= 4; ++step) {
+        SetCursorPos(from.x + dx * step / 4, from.y + dy * step / 4);
+        in.mi.dwFlags = MOUSEEVENTF_MOVE;
+        SendInput(1, &in, sizeof in);
+        Sleep(30);
+    }
+    in.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(1, &in, sizeof in);
+    Settle(dialog);
+}
+
+TEST(Mouse, TitleAndBackgroundDragTheDialogButTheMemoDoesNot) {
+    struct Moves {
+        RECT start, afterTitle, afterBackground, afterMemo;
+    } m{};
+    RunDialog([] { return DialogBox(L"Arraste-me", T::mtWarning, {B::OK}); },
+              [&](HWND dialog) {
+                  GetWindowRect(dialog, &m.start);
+                  RECT title;
+                  GetWindowRect(GetDlgItem(dialog, kTitleId), &title);
+                  DragBy(dialog, {(title.left + title.right) / 2, (title.top + title.bottom) / 2}, 40, 30);
+                  GetWindowRect(dialog, &m.afterTitle);
+                  // Below the icon, left of the memo: the dialog's own background.
+                  DragBy(dialog, {m.afterTitle.left + 8, m.afterTitle.top + 60}, -20, 10);
+                  GetWindowRect(dialog, &m.afterBackground);
+                  RECT memo;
+                  GetWindowRect(GetDlgItem(dialog, kMessageId), &memo);
+                  DragBy(dialog, {memo.left + 5, memo.top + 5}, 50, 50);
+                  GetWindowRect(dialog, &m.afterMemo);
+                  PressKey(VK_RETURN);
+              });
+    EXPECT_EQ(m.afterTitle.left - m.start.left, 40);
+    EXPECT_EQ(m.afterTitle.top - m.start.top, 30);
+    EXPECT_EQ(m.afterBackground.left - m.afterTitle.left, -20);
+    EXPECT_EQ(m.afterBackground.top - m.afterTitle.top, 10);
+    EXPECT_EQ(m.afterMemo.left, m.afterBackground.left);
+    EXPECT_EQ(m.afterMemo.top, m.afterBackground.top);
 }
 
 // ---------------------------------------------------------------------------------------------
