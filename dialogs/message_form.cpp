@@ -110,6 +110,12 @@ void PutOnClipboard(const std::wstring& text) {
     }
 }
 
+int ClientHeightOf(HWND h) {
+    RECT r;
+    GetClientRect(h, &r);
+    return r.bottom;
+}
+
 bool KeyDown(int vk) { return (GetKeyState(vk) & 0x8000) != 0; }
 }  // namespace
 
@@ -240,6 +246,12 @@ LRESULT TMessageForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             }
             break;
         }
+        case WM_SIZE:
+            // The title spans the client width whatever the width becomes.
+            if (Title)
+                SetWindowPos(Title, nullptr, 0, 0, LOWORD(lp), ClientHeightOf(Title),
+                             SWP_NOMOVE | SWP_NOZORDER);
+            break;
         case WM_LBUTTONDOWN:
         case WM_RBUTTONDOWN:
         case WM_MBUTTONDOWN:
@@ -406,7 +418,6 @@ int TMessageForm::ShowModal() {
     if (disableOwner) EnableWindow(owner, FALSE);
 
     modalResult_ = 0;
-    modal_ = true;
     ShowWindow(hwnd, SW_SHOW);
     SetForegroundWindow(hwnd);
     for (const auto& [ordinal, h] : buttons_)
@@ -422,11 +433,13 @@ int TMessageForm::ShowModal() {
             quitCode = got == 0 ? msg.wParam : 0;
             break;
         }
-        if (PreviewKey(msg)) continue;
+        // An error in a key's handling goes to the top-level display, and the key counts as handled.
+        bool handled = true;
+        GuardEvent([&] { handled = PreviewKey(msg); });
+        if (handled) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    modal_ = false;
     // Enable the owner before hiding the dialog so that activation returns to it.
     if (disableOwner) EnableWindow(owner, TRUE);
     ShowWindow(hwnd, SW_HIDE);

@@ -83,7 +83,6 @@ class TMessageForm {
     TMsgDlgBtn cancelButton_ = TMsgDlgBtn::OK;
     bool rightToLeft_ = false;
     int modalResult_ = 0;
-    bool modal_ = false;
     unique_hwnd hwnd_;  // last: destroyed first, while the fonts it uses still exist
 };
 

@@ -146,6 +146,20 @@ TEST(RealLayout, OneWordAndTallMessagesHitTheirLimits) {
     EXPECT_EQ(l.memo.height, GetSystemMetrics(SM_CYSCREEN) / 2 - 2 * l.vMargin);
 }
 
+TEST(RealLayout, TitleFollowsTheWindowWidth) {
+    auto form = NewDialogForm(L"Largura", T::mtInformation, {B::OK});
+    RECT outer;
+    GetWindowRect(form->Handle(), &outer);
+    SetWindowPos(form->Handle(), nullptr, 0, 0, outer.right - outer.left + 120, outer.bottom - outer.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client;
+    GetClientRect(form->Handle(), &client);
+    const RECT title = RectInParent(form->Title);
+    EXPECT_EQ(title.left, 0);
+    EXPECT_EQ(title.right, client.right);
+    EXPECT_EQ(client.right, form->Layout().clientWidth + 120);
+}
+
 TEST(RealLayout, ButtonWidthsComeFromTheProcessCacheOnceMeasured) {
     auto& cache = ButtonWidthCache();
     NewDialogForm(L"medir", T::mtCustom, {B::Close});
