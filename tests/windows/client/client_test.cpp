@@ -158,6 +158,17 @@ TEST_F(ReferenceService, DownloadsNamesThatNeedEncodingByteForByte) {
     }
 }
 
+TEST_F(ReferenceService, AnEmptyFileDownloadsAsAnEmptyFile) {
+    WriteBytes(Served(L"Empty.ini"), "");
+    WriteBytes(local_ / L"Empty.ini", "previous");
+    TRESTClientDownload client(baseURL_);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(client.Download(folder_ + L"\\Empty.ini", local_ / L"Empty.ini"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(900));  // not ended by a timeout
+    EXPECT_EQ(ReadBytes(local_ / L"Empty.ini"), "");
+}
+
 TEST_F(ReferenceService, AMissingOrForbiddenFileLeavesNoLocalFileAndKeepsTheRefusal) {
     WriteBytes(local_ / L"old.bin", "old");
     TRESTClientDownload client(baseURL_);
