@@ -45,7 +45,13 @@ int wmain(int argc, wchar_t** argv) {
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof(memory);
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
-    std::printf("seconds=%.3f bytes=%llu failed=%d peak_working_set_mb=%.1f\n", seconds, bytes, failed,
-                memory.PeakWorkingSetSize / 1048576.0);
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    const double cpuSeconds = (ticks(kernel) + ticks(user)) / 1e7;
+    std::printf("seconds=%.3f bytes=%llu failed=%d peak_working_set_mb=%.1f cpu_seconds=%.3f\n", seconds,
+                bytes, failed, memory.PeakWorkingSetSize / 1048576.0, cpuSeconds);
     return failed ? 1 : 0;
 }

@@ -41,22 +41,26 @@ done
 # Wine's first start in a prefix costs seconds: warm it up outside the measurement.
 scripts/wine-run "$exe" "$base" "Z:${work//\//\\}\\client" "${names[0]}" >/dev/null
 
-client_times=() curl_times=() client_peak=0 curl_peak=0
+client_times=() curl_times=() client_cpu=() curl_cpu=() client_peak=0 curl_peak=0
 for _ in $(seq 1 "$runs"); do
     rm -f "$work"/curl/* "$work"/client/*
     start=$(date +%s.%N)
     if [ -x /usr/bin/time ]; then
-        /usr/bin/time -f "%M" -o "$work/curl.rss" curl -s --fail --parallel --parallel-max $files "${curl_args[@]}" 2>/dev/null
-        curl_peak=$(calc "$(cat "$work/curl.rss") / 1024")
+        /usr/bin/time -f "%M %U %S" -o "$work/curl.rss" curl -s --fail --parallel --parallel-max $files "${curl_args[@]}" 2>/dev/null
+        read -r rss user sys <"$work/curl.rss"
+        curl_peak=$(calc "$rss / 1024")
+        curl_cpu+=("$(calc "$user + $sys")")
     else
         curl -s --fail --parallel --parallel-max $files "${curl_args[@]}" 2>/dev/null
         curl_peak="?"
+        curl_cpu+=(0)
     fi
     curl_times+=("$(calc "$(date +%s.%N) - $start")")
 
     line=$(scripts/wine-run "$exe" "$base" "Z:${work//\//\\}\\client" "${names[@]}")
-    client_times+=("$(sed -E 's/.*seconds=([0-9.]+).*/\1/' <<<"$line")")
+    client_times+=("$(sed -E 's/^seconds=([0-9.]+).*/\1/' <<<"$line")")
     client_peak=$(sed -E 's/.*peak_working_set_mb=([0-9.]+).*/\1/' <<<"$line")
+    client_cpu+=("$(sed -E 's/.*cpu_seconds=([0-9.]+).*/\1/' <<<"$line")")
     cmp -s "$work/curl/0.bin" "$work/client/0.bin" || { echo "downloads differ"; exit 1; }
 done
 
@@ -68,3 +72,6 @@ printf 'Download x%d (Wine):  %6.3f s  %7.1f MB/s  peak working set %s MB\n' $fi
     "$(calc "$total_mb / $client")" "$client_peak"
 printf 'curl --parallel:       %6.3f s  %7.1f MB/s  peak RSS %s MB\n' "$curl" "$(calc "$total_mb / $curl")" "$curl_peak"
 printf 'throughput ratio (client / curl): %s\n' "$(calc "$curl / $client")"
+# Processor time does not depend on what else the machine runs (wineserver's share not included).
+printf 'processor time: client %s s, curl %s s\n' "$(printf '%s\n' "${client_cpu[@]}" | median)" \
+    "$(printf '%s\n' "${curl_cpu[@]}" | median)"

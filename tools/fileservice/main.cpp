@@ -69,6 +69,11 @@ void HandleDownload(const fileservice::FileService& service, const httplib::Requ
         std::error_code ec;
         const auto size = std::filesystem::file_size(path, ec);
         if (ec) return SendRefusal(res, {403, "Forbidden", "The file cannot be read."});
+        if (size == 0) {
+            // A provider of no bytes would send neither a length nor a body end.
+            res.set_content("", "application/octet-stream");
+            return;
+        }
         res.set_content_provider(static_cast<size_t>(size), "application/octet-stream",
                                  [stream](size_t offset, size_t length, httplib::DataSink& sink) {
                                      static thread_local std::string buffer(256 * 1024, '\0');

@@ -23,6 +23,7 @@ class ServiceProcess : public testing::Test {
         dir_ = mkdtemp(pattern);
         fs::create_directories(dir_ / "served");
         std::ofstream(dir_ / "served" / "a.txt") << "abc";
+        std::ofstream(dir_ / "served" / "empty.txt");
     }
     void TearDown() override {
         if (pid_ > 0) {
@@ -77,6 +78,10 @@ TEST_F(ServiceProcess, ServesLogsEachRequestAndStopsCleanlyOnSigterm) {
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 200);
     EXPECT_EQ(answer->body, "abc");
+    // An empty file still says where its body ends, or a kept-alive client waits for more.
+    answer = client.Get("/download?file=empty.txt");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->get_header_value("Content-Length"), "0");
     answer = client.Get("/download?file=..%5Cport");
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 403);

@@ -325,9 +325,18 @@ TEST(TasksList, ThousandLifetimesLeaveNoThreadsOrHandlesBehind) {
         return PumpUntil([&] { return ran; });
     };
     ASSERT_TRUE(lifetime());
-    PumpFor(500);
-    const size_t threadsBefore = ThreadCount();
-    const DWORD handlesBefore = HandleCount();
+    // Let the first lifetime's workers and waiter finish ending (slow on a loaded machine): take
+    // the baseline only once both counts have held still for half a second.
+    size_t threadsBefore = ThreadCount();
+    DWORD handlesBefore = HandleCount();
+    for (int stable = 0, round = 0; stable < 5 && round < 100; ++round) {
+        PumpFor(100);
+        const size_t threads = ThreadCount();
+        const DWORD handles = HandleCount();
+        stable = threads == threadsBefore && handles == handlesBefore ? stable + 1 : 0;
+        threadsBefore = threads;
+        handlesBefore = handles;
+    }
     {
         // The counters must see what a live list holds, or the comparison below proves nothing.
         TGate gate;
