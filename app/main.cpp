@@ -1,3 +1,23 @@
+// Program entry: the application object, the menu window, the message loop.
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include <memory>
+
+#include "app/application.h"
+#include "app/frm_menu.h"
+#include "base/error_display.h"
+
+int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
+    try {
+        Application.Initialize(AInstance);
+        Application.SetTitle(L"Aurevia");
+        auto form = std::make_unique<TFrmMenu>();
+        form->Show();
+        const int exitCode = Application.Run();
+        form.reset();  // destroys the window, which removes the tray icon
+        return exitCode;
+    } catch (const std::exception& error) {
+        ShowTopLevelError(error);
+        return 1;
+    }
+}

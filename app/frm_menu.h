@@ -1,0 +1,149 @@
+#pragma once
+// The launcher's one window: the menu of module tiles over the background picture, the busy panel,
+// the tray icon and the popup menu. One instance, created at start-up and kept until the program
+// ends; everything here runs on the UI thread.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "app/busy_panel.h"
+#include "app/components.h"
+#include "app/module_options.h"
+#include "base/date_time.h"
+#include "base/handles.h"
+
+class TFrmMenu {
+public:
+    static constexpr const wchar_t* kWindowClass = L"AureviaMenu";
+    static constexpr UINT WM_TRAYICON = WM_USER + 1;
+    static constexpr int kClientWidth = 1018;
+    static constexpr int kClientHeight = 708;
+    static constexpr const wchar_t* kCaption = L"Aurevia Solenne [2022.01.00]";
+    static constexpr UINT_PTR kTimer1 = 1;
+    static constexpr UINT Timer1Interval = 200;
+
+    // Construction in its fixed order: window and components (the single-instance guard among
+    // them, which may end the process), catalogue, FormCreate. An error escaping FormCreate is
+    // shown by the top-level error display and construction goes on.
+    TFrmMenu();
+    ~TFrmMenu();
+    TFrmMenu(const TFrmMenu&) = delete;
+    TFrmMenu& operator=(const TFrmMenu&) = delete;
+
+    HWND Handle() const { return FHandle.get(); }
+    void Show();
+    // Asks the window to close, as the close button does.
+    void Close();
+    std::wstring Caption() const;
+    void SetCaption(const std::wstring& ACaption);
+    int Dpi() const { return FDpi; }
+    // The component lying topmost at a client point (nullptr over bare form).
+    TImage* ComponentAt(POINT AClientPoint);
+    // A component's rectangle in client pixels at the window's current dpi.
+    RECT ScaledRect(const TImage& AImage) const;
+
+    // --- layout, bottom to top -------------------------------------------------------------
+    TImage Image1, imgInternacao, imgProntuario, imgAgendaConsulta, imgAtendimento, imgAgenCirurgia,
+        imgEstoque, imgSND, imgGlosa, imgSame, imgCusto, imgCompras, imgControlEquip, imgExames,
+        imgContrlDoenca, imgControlProntuario, imgFinanceiro, imgFaturamento, imgTelemarketing,
+        imgSuporteRemoto1, imgSuporteRemoto2, imgEmail, imgAdmSistema, imgCadGeral, imgAeC,
+        imgCheckBeiraLeito;
+    TBusyPanel pnlTemporizador;
+    TActivityIndicator& aciTemporizador = pnlTemporizador.aciTemporizador;
+    unique_hmenu PopupMenu;
+    TShellFileOperation ShellFileOperation;
+
+    // Picture components in layout order (bottom first).
+    std::array<TImage*, 26> Images();
+
+    // --- fields ----------------------------------------------------------------------------
+    TModuleOptions FModuleOptions;
+    std::wstring wCaminhoServidor;
+    std::wstring wCaminhoDestino;
+    NOTIFYICONDATAW TrayIconData{};
+    bool wfecha = false;
+    std::wstring FSelectedModule;
+    TDateTime FStart = 0;
+    std::wstring FLocalPath;
+    std::wstring FRemotePath;
+    std::wstring FUrl;
+    bool TrayIconCriado = false;
+
+    // --- handlers --------------------------------------------------------------------------
+    void FormCreate();
+    void FormShow();
+    void FormActivate();
+    // Returns whether the close may proceed.
+    bool FormClose();
+    void FormDestroy();
+    void TrayMessage(LPARAM AMouseMessage);
+    void ApplicationEvents1Minimize();
+    void AbreoSistemadeGesttoHospitalar1Click();
+    void FechaoSistemadeGesttoHospitalar1Click();
+
+    // Module updates and launching.
+    void imgClick(TImage* Sender);
+    void Timer1Timer();
+
+    // Launcher self-update.
+    void CheckSelfUpdate();
+    std::wstring FileVersionOf(const std::wstring& AFileName);
+    int64_t FileSizeOf(const std::wstring& AFileName);
+
+    // Support tools and mail.
+    void imgSuporteRemoto1Click(TImage* Sender);
+    void imgSuporteRemoto2Click(TImage* Sender);
+    void imgEmailClick(TImage* Sender);
+    void CopyFromServer(const std::wstring& ASourceFolder, const std::wstring& ADestinationFolder,
+                        const std::wstring& AFileName);
+
+    // Busy panel, exposed for the update flow.
+    void StartBusy();
+    void StopBusy();
+
+    // The popup menu's command identifiers.
+    enum : UINT { kMenuOpen = 101, kMenuClose = 103 };
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+    LRESULT HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam);
+
+    void CreateComponents();
+    void LoadPictures();
+    void CreateHints();
+    void UpdateHints();
+    void ApplyDpi(int ADpi);
+    void Paint(HDC ADC, const RECT& AUpdate);
+    void ShowPopupMenu(POINT AScreenPoint);
+    void AddTrayIcon();
+
+    void ReadConfiguration();
+    void CreateReportFolder();
+
+    // Single-instance guard: created with the components, checks once they are all loaded. A
+    // rejected start ends the process inside CheckInstanceGuard.
+    void CreateInstanceGuard();
+    void CheckInstanceGuard();
+    std::shared_ptr<void> FInstanceGuard;
+
+    // Module updates and launching.
+    void BuildCatalogue();
+    void SelectModule(const std::wstring& AModuleName, bool AAdditionalFiles);
+    void RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles, void (TFrmMenu::*AOnTerminate)());
+    void LaunchSelectedModule();
+
+    unique_hwnd FHandle;
+    unique_hwnd FHints;
+    unique_gdi FFont;
+    int FDpi = 96;
+    UINT FTaskbarCreated = 0;
+    TImage* FPressed = nullptr;
+};
+
+// The one menu window, set while it exists.
+extern TFrmMenu* FrmMenu;
