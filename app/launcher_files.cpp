@@ -6,7 +6,6 @@
 
 #include "app/version_string.h"
 #include "base/handles.h"
-#include "base/paths.h"
 
 bool FileExists(const std::wstring& fileName) {
     const DWORD attributes = GetFileAttributesW(fileName.c_str());
@@ -60,18 +59,4 @@ std::wstring CurrentDirectory() {
     }
     if (buffer.size() > 3 && buffer.back() == L'\\') buffer.pop_back();
     return buffer;
-}
-
-std::wstring ExecutableFolder() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return {};
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            break;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return FolderOf(buffer);
 }

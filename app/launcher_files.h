@@ -21,6 +21,3 @@ std::int32_t FileDosAge(const std::wstring& fileName);
 
 // The process's current directory without a trailing "\" (except at a drive's root).
 std::wstring CurrentDirectory();
-
-// The folder of the running executable, ending in "\".
-std::wstring ExecutableFolder();

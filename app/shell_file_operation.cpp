@@ -48,14 +48,14 @@ std::wstring ShellNameList(const std::vector<std::wstring>& ANames) {
 
 bool TShellFileOperation::Execute(HWND AOwner) {
     const std::wstring from = ShellNameList(SourceFiles);
-    const std::wstring to = ShellNameList(DestFiles);
+    const std::wstring to = ShellNameList(DestinationFolders);
     SHFILEOPSTRUCTW operation{};
     operation.hwnd = AOwner;
     operation.wFunc = Operation;
     operation.pFrom = from.c_str();
     operation.pTo = to.c_str();
     operation.fFlags = Flags;
-    operation.lpszProgressTitle = Title.c_str();
+    operation.lpszProgressTitle = ProgressTitle.c_str();
     operation.hNameMappings = nullptr;
     const int result = SHFileOperationW(&operation);
     const bool succeeded = result == 0 && !operation.fAnyOperationsAborted;

@@ -11,9 +11,9 @@ class TShellFileOperation {
 public:
     UINT Operation = FO_COPY;
     FILEOP_FLAGS Flags = FOF_FILESONLY | FOF_SIMPLEPROGRESS | FOF_NOCOPYSECURITYATTRIBS;
-    std::wstring Title = L"Copiando Arquivos";
+    std::wstring ProgressTitle = L"Copiando Arquivos";
     std::vector<std::wstring> SourceFiles;
-    std::vector<std::wstring> DestFiles;
+    std::vector<std::wstring> DestinationFolders;
     // The system's text for the last error of a failed or aborted run.
     std::wstring LastErrorMessage;
 

@@ -1,6 +1,6 @@
 #include <string>
 
-#include "app/support_contacts.h"
+#include "app/contacts.h"
 #include "app/support_mail.h"
 #include "base/string_convert.h"
 

@@ -17,11 +17,11 @@ bool HasNonBlankEntry(const std::vector<std::wstring>& names) {
 void CopyFromServer(TShellFileOperation& AOperation, HWND AOwner, const std::wstring& ASourceFolder,
                     const std::wstring& ADestFolder, const std::wstring& AFileName) {
     AOperation.SourceFiles.clear();
-    AOperation.DestFiles.clear();
+    AOperation.DestinationFolders.clear();
     const std::wstring source = ASourceFolder + AFileName;
     const std::wstring target = ADestFolder + AFileName;
     if (FileExists(source)) {
-        AOperation.DestFiles.push_back(ADestFolder);
+        AOperation.DestinationFolders.push_back(ADestFolder);
         if (!FileExists(target)) {
             AOperation.SourceFiles.push_back(source);
         } else if (FileDosAge(target) != FileDosAge(source)) {

@@ -3,7 +3,7 @@
 #include <map>
 #include <sstream>
 
-#include "app/support_contacts.h"
+#include "app/contacts.h"
 #include "app/support_mail.h"
 #include "windows/selfsupport/test_files.h"
 

@@ -54,7 +54,7 @@ TEST_F(CopyFromServerTest, AStaleOrMissingLocalCopyIsCopiedWithTheServersTime) {
         EXPECT_EQ(ReadBytes(local / kTool), "server build") << "stale " << stale;
         EXPECT_EQ(FileDosAge((local / kTool).wstring()), FileDosAge(server + kTool));
         EXPECT_EQ(operation.SourceFiles, std::vector<std::wstring>{server + kTool});
-        EXPECT_EQ(operation.DestFiles, std::vector<std::wstring>{L""});
+        EXPECT_EQ(operation.DestinationFolders, std::vector<std::wstring>{L""});
         // The copy keeps the server's time, so the next run copies nothing.
         WriteBytes(server + kTool, "server build");
         SetLastWriteTime(server + kTool, 2024, 5, 6, 7, 8, 10);
@@ -68,11 +68,11 @@ TEST_F(CopyFromServerTest, WithoutAServerCopyNothingIsTouchedAndTheListsAreEmpti
     PutLocalTool(60);
     fs::remove(server + kTool);
     operation.SourceFiles = {L"left over"};
-    operation.DestFiles = {L"left over"};
+    operation.DestinationFolders = {L"left over"};
     Copy();
     EXPECT_EQ(ReadBytes(local / kTool), "local build");
     EXPECT_TRUE(operation.SourceFiles.empty());
-    EXPECT_TRUE(operation.DestFiles.empty());
+    EXPECT_TRUE(operation.DestinationFolders.empty());
 }
 
 TEST(FileDosAge, IsMinusOneForWhatIsNotAFile) {
