@@ -1,6 +1,7 @@
 // A stand-in for Simple MAPI's MAPI32.DLL. MAPISendMail writes what it received, field by field, to
 // the file named by AUREVIA_TEST_MAPI_RECORD and answers the number in AUREVIA_TEST_MAPI_RESULT
-// (0 when unset). Put it beside the program and run with WINEDLLOVERRIDES including mapi32=n,b.
+// (0 when unset; "@file" reads the number from that file, so that a running program can be given
+// another answer for each call). Put it beside the program and run with WINEDLLOVERRIDES including mapi32=n,b.
 #include <windows.h>
 #include <mapi.h>
 
@@ -46,5 +47,14 @@ extern "C" __declspec(dllexport) ULONG WINAPI MAPISendMail(LHANDLE session, ULON
             std::fclose(f);
         }
     }
-    return static_cast<ULONG>(std::strtoul(Env("AUREVIA_TEST_MAPI_RESULT").c_str(), nullptr, 10));
+    std::string result = Env("AUREVIA_TEST_MAPI_RESULT");
+    if (!result.empty() && result[0] == '@') {
+        char buffer[32] = {};
+        if (FILE* f = std::fopen(result.c_str() + 1, "rb")) {
+            std::fread(buffer, 1, sizeof(buffer) - 1, f);
+            std::fclose(f);
+        }
+        result = buffer;
+    }
+    return static_cast<ULONG>(std::strtoul(result.c_str(), nullptr, 10));
 }
