@@ -66,6 +66,12 @@ inline std::wstring MessageText(HWND ADialog) {
     return text;
 }
 
+// Enter on a dialog, and the wait until it has gone, so that the next step meets no modal loop.
+inline void AnswerAndWaitClosed(HWND ADialog) {
+    AnswerWithEnter(ADialog);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(ADialog) || !IsWindowVisible(ADialog); }, 5s));
+}
+
 // Whether a visible window with this caption belongs to the process.
 inline bool ProcessShows(DWORD AProcessId, const std::wstring& ACaption) {
     for (HWND w : TopLevelWindows(AProcessId))

@@ -107,7 +107,7 @@ TEST(SelfUpdateE2E, AFailedCopyOrSwapKeepsTheRunningLauncherInPlace) {
         HWND notice = WaitForDialog(L"Aurevia");
         ASSERT_NE(notice, nullptr) << "share " << share;
         EXPECT_EQ(MessageText(notice), L"Copia de arquivo falhou! Tente novamente!");
-        AnswerWithEnter(notice);
+        AnswerAndWaitClosed(notice);
         CloseHandle(held);
 
         Sleep(500);

@@ -103,8 +103,7 @@ TEST(SupportMailE2E, EachMailResultShowsItsTextAndSuccessShowsNothing) {
         ASSERT_NE(dialog, nullptr) << "result " << c.result;
         EXPECT_EQ(MessageText(dialog), c.text) << "result " << c.result;
         EXPECT_TRUE(std::filesystem::exists(record));
-        AnswerWithEnter(dialog);
-        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 5s));
+        AnswerAndWaitClosed(dialog);
     }
 
     WriteTextFile(resultFile, "0");
@@ -128,6 +127,6 @@ TEST(SupportMailE2E, WithoutSimpleMapiTheMailIsAbandonedWithoutAMailWindow) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(MessageText(dialog), L"The user canceled one of the dialog boxes; no message was sent.");
     EXPECT_FALSE(std::filesystem::exists(record)) << "the mail library must not be called";
-    AnswerWithEnter(dialog);
+    AnswerAndWaitClosed(dialog);
     session.Quit();
 }
