@@ -41,7 +41,8 @@ std::int32_t FileDosAge(const std::wstring& fileName) {
     if (!find || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
     FILETIME local{};
     WORD date = 0, time = 0;
-    if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time))
+    if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||
+        !FileTimeToDosDateTime(&local, &date, &time))
         return -1;
     return static_cast<std::int32_t>((static_cast<std::uint32_t>(date) << 16) | time);
 }

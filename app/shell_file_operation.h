@@ -8,7 +8,7 @@
 #include <vector>
 
 class TShellFileOperation {
-public:
+  public:
     UINT Operation = FO_COPY;
     FILEOP_FLAGS Flags = FOF_FILESONLY | FOF_SIMPLEPROGRESS | FOF_NOCOPYSECURITYATTRIBS;
     std::wstring ProgressTitle = L"Copiando Arquivos";

@@ -6,8 +6,8 @@
 
 bool SimpleMapiInstalled() {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows Messaging Subsystem", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows Messaging Subsystem", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS)
         return false;
     // 18 bytes: a longer value cannot be "1" and is not read at all.
     wchar_t value[9] = {};
@@ -27,7 +27,8 @@ ULONG TSimpleMapi::SendMail(LHANDLE ASession, ULONG_PTR AUIParam, MapiMessage* A
         if (SimpleMapiInstalled()) FLibrary = LoadLibraryW(L"MAPI32.DLL");
     }
     if (FLibrary && !FSendMail)
-        FSendMail = reinterpret_cast<LPMAPISENDMAIL>(reinterpret_cast<void*>(GetProcAddress(FLibrary, "MAPISendMail")));
+        FSendMail = reinterpret_cast<LPMAPISENDMAIL>(
+            reinterpret_cast<void*>(GetProcAddress(FLibrary, "MAPISendMail")));
     if (!FSendMail) return MAPI_USER_ABORT;
     return FSendMail(ASession, AUIParam, AMessage, AFlags, AReserved);
 }

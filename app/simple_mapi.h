@@ -8,7 +8,7 @@
 bool SimpleMapiInstalled();
 
 class TSimpleMapi {
-public:
+  public:
     TSimpleMapi() = default;
     TSimpleMapi(const TSimpleMapi&) = delete;
     TSimpleMapi& operator=(const TSimpleMapi&) = delete;
@@ -16,12 +16,13 @@ public:
     // MAPISendMail, or 1 (MAPI_USER_ABORT) without doing anything when Simple MAPI is not installed
     // or the library has no such entry point. The registry check and the load happen once, on the
     // first call; the entry point is looked up again on every call until it is found.
-    ULONG SendMail(LHANDLE ASession, ULONG_PTR AUIParam, MapiMessage* AMessage, FLAGS AFlags, ULONG AReserved);
+    ULONG SendMail(LHANDLE ASession, ULONG_PTR AUIParam, MapiMessage* AMessage, FLAGS AFlags,
+                   ULONG AReserved);
 
     // The loader the launcher uses; its library stays loaded until the process ends.
     static TSimpleMapi& Process();
 
-private:
+  private:
     bool FChecked = false;
     // Never freed: mail programs leave threads and hooks behind that outlive any unload we could do.
     HMODULE FLibrary = nullptr;

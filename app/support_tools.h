@@ -18,4 +18,5 @@ void CopyFromServer(TShellFileOperation& AOperation, HWND AOwner, const std::wst
 
 // CreateProcessW of the file (quoted) as the whole command line, with the launcher's start-up record; the
 // handles are closed at once and a failed start is not reported. False when the file is missing.
-bool StartSupportTool(const std::wstring& AProgram, STARTUPINFOW& AStartupInfo, PROCESS_INFORMATION& AProcessInfo);
+bool StartSupportTool(const std::wstring& AProgram, STARTUPINFOW& AStartupInfo,
+                      PROCESS_INFORMATION& AProcessInfo);

@@ -1,4 +1,3 @@
-#include <cwctype>
 
 #include "app/launcher_files.h"
 #include "app/support_tools.h"
@@ -8,7 +7,7 @@ namespace {
 bool HasNonBlankEntry(const std::vector<std::wstring>& names) {
     for (const auto& name : names)
         for (const wchar_t c : name)
-            if (!std::iswspace(c) && c > L' ') return true;
+            if (c > L' ') return true;  // what trimming would keep
     return false;
 }
 
@@ -33,13 +32,14 @@ void CopyFromServer(TShellFileOperation& AOperation, HWND AOwner, const std::wst
     if (HasNonBlankEntry(AOperation.SourceFiles)) AOperation.Execute(AOwner);
 }
 
-bool StartSupportTool(const std::wstring& AProgram, STARTUPINFOW& AStartupInfo, PROCESS_INFORMATION& AProcessInfo) {
+bool StartSupportTool(const std::wstring& AProgram, STARTUPINFOW& AStartupInfo,
+                      PROCESS_INFORMATION& AProcessInfo) {
     if (!FileExists(AProgram)) return false;
     // Quoted, so that a folder name with a blank cannot make Windows start "C:\Program.exe" instead.
     // CreateProcessW may write into its command line: it gets its own copy.
     std::wstring commandLine = L"\"" + AProgram + L"\"";
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &AStartupInfo,
-                       &AProcessInfo)) {
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &AStartupInfo, &AProcessInfo)) {
         CloseHandle(AProcessInfo.hThread);
         CloseHandle(AProcessInfo.hProcess);
     }

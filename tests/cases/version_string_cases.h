@@ -9,9 +9,9 @@ struct VersionPartCase {
 
 // Around every boundary where the number of kept digits changes (n + 100 gaining a digit).
 inline constexpr VersionPartCase kVersionPartCases[] = {
-    {0, L"0"},     {2, L"2"},     {12, L"2"},     {899, L"9"},    {900, L"00"},   {2022, L"22"},
-    {8249, L"49"}, {9899, L"99"}, {9900, L"00"},  {9999, L"09"},  {63552, L"65"}, {65435, L"53"},
-    {65535, L"63"},
+    {0, L"0"},      {2, L"2"},      {12, L"2"},     {899, L"9"},   {900, L"00"},
+    {2022, L"22"},  {8249, L"49"},  {9899, L"99"},  {9900, L"00"}, {9999, L"09"},
+    {63552, L"65"}, {65435, L"53"}, {65535, L"63"},
 };
 
 struct VersionStringCase {

@@ -14,7 +14,7 @@ using namespace e2e;
 
 // Ends, at the end of a test, a process the test did not start itself (the restarted launcher).
 class ProcessById {
-public:
+  public:
     explicit ProcessById(DWORD AId) : FHandle(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, AId)) {}
     ~ProcessById() {
         if (!FHandle) return;
@@ -25,7 +25,7 @@ public:
     ProcessById& operator=(const ProcessById&) = delete;
     bool Running() const { return FHandle && WaitForSingleObject(FHandle, 0) == WAIT_TIMEOUT; }
 
-private:
+  private:
     HANDLE FHandle;
 };
 
@@ -42,9 +42,9 @@ struct LauncherSession {
 
     // Starts the installed launcher in ACurrentDirectory (default: its own folder).
     void Start(const std::wstring& ACurrentDirectory = L"") {
-        process = std::make_unique<Process>(installation.Exe().wstring(), L"",
-                                            ACurrentDirectory.empty() ? installation.Path().wstring()
-                                                                      : ACurrentDirectory);
+        process = std::make_unique<Process>(
+            installation.Exe().wstring(), L"",
+            ACurrentDirectory.empty() ? installation.Path().wstring() : ACurrentDirectory);
         window = WaitForMenuWindow(process->Id());
         ASSERT_NE(window, nullptr) << "the menu window did not appear";
         ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 15s));
@@ -62,7 +62,8 @@ inline std::wstring MessageText(HWND ADialog) {
     HWND memo = GetDlgItem(ADialog, 102);
     if (!memo) return DialogText(ADialog);
     wchar_t text[2048] = {};
-    SendMessageTimeoutW(memo, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
+    SendMessageTimeoutW(memo, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                        nullptr);
     return text;
 }
 

@@ -55,7 +55,7 @@ TEST(SelfUpdateE2E, AnotherServerVersionReplacesTheLauncherAndRestartsItAfterThe
         EXPECT_TRUE(session.process->Running());
 
         AnswerWithEnter(notice);
-        EXPECT_EQ(session.process->WaitForExit(10s), std::optional<DWORD>(0));
+        EXPECT_EQ(session.process->WaitForExit(20s), std::optional<DWORD>(0));
 
         // The successor is not turned away as a second start, and finds nothing more to update.
         HWND successor = WaitForSuccessor(session.process->Id());
@@ -77,7 +77,8 @@ TEST(SelfUpdateE2E, TheSameShortVersionTouchesNothing) {
     };
     for (const Case c : {Case{kBuilt, kBuilt}, Case{{2022, 2, 0, 2}, {2022, 2, 0, 12}}}) {
         LauncherSession session;
-        if (c.local != kBuilt) testfiles::CopyWithFileVersion(BuiltLauncher(), session.installation.Exe(), c.local);
+        if (c.local != kBuilt)
+            testfiles::CopyWithFileVersion(BuiltLauncher(), session.installation.Exe(), c.local);
         PutServerBuild(session, c.server);
         const std::string before = ReadTextFile(session.installation.Exe());
         ASSERT_NO_FATAL_FAILURE(session.Start());
@@ -99,8 +100,8 @@ TEST(SelfUpdateE2E, AFailedCopyOrSwapKeepsTheRunningLauncherInPlace) {
         PutServerBuild(session, {2022, 2, 8250, 63552});
         WriteTextFile(session.Local(L"Aurevia.NEW"), "stale");
         const std::string before = ReadTextFile(session.installation.Exe());
-        HANDLE held = CreateFileW(session.Local(L"Aurevia.NEW").c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE held = CreateFileW(session.Local(L"Aurevia.NEW").c_str(), GENERIC_READ, share, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         ASSERT_NO_FATAL_FAILURE(session.Start());
 

@@ -24,13 +24,13 @@ constexpr wchar_t kMapiKey[] = L"SOFTWARE\\Microsoft\\Windows Messaging Subsyste
 
 // Sets HKLM's "MAPI" value for the test and puts "1" back afterwards (the prefix's own setting).
 class MapiInstalledValue {
-public:
+  public:
     explicit MapiInstalledValue(const wchar_t* AValue) { Set(AValue); }
     ~MapiInstalledValue() { Set(L"1"); }
     MapiInstalledValue(const MapiInstalledValue&) = delete;
     MapiInstalledValue& operator=(const MapiInstalledValue&) = delete;
 
-private:
+  private:
     static void Set(const wchar_t* AValue) {
         RegSetKeyValueW(HKEY_LOCAL_MACHINE, kMapiKey, L"MAPI", REG_SZ, AValue,
                         static_cast<DWORD>((wcslen(AValue) + 1) * sizeof(wchar_t)));

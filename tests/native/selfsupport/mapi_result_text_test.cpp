@@ -7,7 +7,8 @@
 namespace {
 
 TEST(MapiResultText, EveryResultGetsItsOwnTextAndUnknownOnesNone) {
-    for (const auto& c : kMapiResultCases) EXPECT_EQ(MapiResultText(c.result), c.text) << "result " << c.result;
+    for (const auto& c : kMapiResultCases)
+        EXPECT_EQ(MapiResultText(c.result), c.text) << "result " << c.result;
 }
 
 }  // namespace

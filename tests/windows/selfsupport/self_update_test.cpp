@@ -17,7 +17,7 @@ constexpr Version kNew{2022, 2, 8250, 63552};
 // A server folder and a launcher folder that is also the current directory, as the launcher sees
 // them when it is started from its own folder.
 class SelfUpdate : public ::testing::Test {
-protected:
+  protected:
     TempFolder temp;
     std::wstring server = temp.Folder(L"server");
     fs::path local = temp.Folder(L"local");
@@ -139,7 +139,8 @@ TEST_F(SelfUpdate, AFailedRenamePutsThePreviousLauncherBack) {
         const std::string before = ReadBytes(local / L"Aurevia.EXE");
         {
             const unique_file held(CreateFileW((local / c.heldName).c_str(), GENERIC_READ,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                               nullptr));
             ASSERT_TRUE(held);
 
             EXPECT_EQ(ReplaceLauncherFromServer(server), TSelfUpdateOutcome::CopyFailed) << c.heldName;

@@ -16,9 +16,10 @@ constexpr wchar_t kKey[] = L"SOFTWARE\\Microsoft\\Windows Messaging Subsystem";
 // Sets the registry value that says whether Simple MAPI is installed (absent when null) and puts
 // the previous one back afterwards.
 class MapiRegistryValue {
-public:
+  public:
     explicit MapiRegistryValue(const wchar_t* value) {
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_,
+                        nullptr);
         wchar_t buffer[256];
         DWORD size = sizeof(buffer);
         DWORD type = 0;
@@ -44,7 +45,7 @@ public:
                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
     }
 
-private:
+  private:
     HKEY key_ = nullptr;
     bool had_ = false;
     std::string previous_;
@@ -63,7 +64,7 @@ std::map<std::string, std::string> ReadRecord(const fs::path& file) {
 
 // The test MAPI32.DLL beside this program records each call in a file and answers a chosen result.
 class SupportMail : public ::testing::Test {
-protected:
+  protected:
     TempFolder temp;
     fs::path record = temp.path() / L"mapi-call.txt";
     EnvScope recordEnv{L"AUREVIA_TEST_MAPI_RECORD", record.wstring()};
@@ -79,16 +80,26 @@ TEST_F(SupportMail, HandsMapiOneToRecipientByNameAndNothingElse) {
 
     auto f = ReadRecord(record);
     const std::map<std::string, std::string> expected{
-        {"session", "0"},          {"uiParam", std::to_string(0x1234)},
-        {"flags", "9"},            {"reserved", "0"},
-        {"ulReserved", "0"},       {"subject", "(null)"},
-        {"noteText", "(null)"},    {"messageType", "(null)"},
-        {"dateReceived", "(null)"}, {"conversationID", "(null)"},
-        {"messageFlags", "0"},     {"originator", "(null)"},
-        {"recipCount", "1"},       {"fileCount", "0"},
-        {"files", "(null)"},       {"recip.ulReserved", "0"},
-        {"recip.class", "1"},      {"recip.name", "suporte@example.com"},
-        {"recip.address", "(null)"}, {"recip.eidSize", "0"},
+        {"session", "0"},
+        {"uiParam", std::to_string(0x1234)},
+        {"flags", "9"},
+        {"reserved", "0"},
+        {"ulReserved", "0"},
+        {"subject", "(null)"},
+        {"noteText", "(null)"},
+        {"messageType", "(null)"},
+        {"dateReceived", "(null)"},
+        {"conversationID", "(null)"},
+        {"messageFlags", "0"},
+        {"originator", "(null)"},
+        {"recipCount", "1"},
+        {"fileCount", "0"},
+        {"files", "(null)"},
+        {"recip.ulReserved", "0"},
+        {"recip.class", "1"},
+        {"recip.name", "suporte@example.com"},
+        {"recip.address", "(null)"},
+        {"recip.eidSize", "0"},
         {"recip.entryID", "(null)"},
     };
     EXPECT_EQ(f, expected);
@@ -120,7 +131,8 @@ TEST_F(SupportMail, TheRegistryIsReadOnlyOnTheFirstSend) {
     EnvScope result(L"AUREVIA_TEST_MAPI_RESULT", L"0");
     EXPECT_EQ(SendSupportMail(mapi, nullptr), static_cast<ULONG>(MAPI_USER_ABORT));
     value.Set(L"1");
-    EXPECT_EQ(SendSupportMail(mapi, nullptr), static_cast<ULONG>(MAPI_USER_ABORT)) << "decided on the first send";
+    EXPECT_EQ(SendSupportMail(mapi, nullptr), static_cast<ULONG>(MAPI_USER_ABORT))
+        << "decided on the first send";
 
     TSimpleMapi installedAtFirstSend;
     EXPECT_EQ(SendSupportMail(installedAtFirstSend, nullptr), 0u);

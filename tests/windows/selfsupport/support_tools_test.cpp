@@ -16,7 +16,7 @@ const std::wstring kTool = kSupportTool1;
 // A server folder with a tool, and a current directory that receives the copy (the destination
 // folder is empty, as the launcher passes it).
 class CopyFromServerTest : public ::testing::Test {
-protected:
+  protected:
     TempFolder temp;
     std::wstring server = temp.Folder(L"server");
     fs::path local = temp.Folder(L"local");
@@ -46,8 +46,10 @@ TEST_F(CopyFromServerTest, ALocalCopyOfTheSameDosTimeStaysAsItIs) {
 TEST_F(CopyFromServerTest, AStaleOrMissingLocalCopyIsCopiedWithTheServersTime) {
     for (const bool stale : {true, false}) {
         PutServerTool();
-        if (stale) PutLocalTool(2);
-        else fs::remove(local / kTool);
+        if (stale)
+            PutLocalTool(2);
+        else
+            fs::remove(local / kTool);
 
         Copy();
 

@@ -18,11 +18,12 @@ namespace testfiles {
 namespace fs = std::filesystem;
 
 class TempFolder {
-public:
+  public:
     TempFolder() {
         static unsigned counter = 0;
-        path_ = fs::temp_directory_path() /
-                (L"aurevia-selfsupport-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter));
+        path_ =
+            fs::temp_directory_path() / (L"aurevia-selfsupport-" + std::to_wstring(GetCurrentProcessId()) +
+                                         L"-" + std::to_wstring(++counter));
         fs::remove_all(path_);
         fs::create_directories(path_);
     }
@@ -40,12 +41,12 @@ public:
         return (path_ / name).wstring() + L"\\";
     }
 
-private:
+  private:
     fs::path path_;
 };
 
 class CurrentDirectoryScope {
-public:
+  public:
     explicit CurrentDirectoryScope(const fs::path& folder) : previous_(fs::current_path()) {
         fs::current_path(folder);
     }
@@ -56,12 +57,12 @@ public:
     CurrentDirectoryScope(const CurrentDirectoryScope&) = delete;
     CurrentDirectoryScope& operator=(const CurrentDirectoryScope&) = delete;
 
-private:
+  private:
     fs::path previous_;
 };
 
 class EnvScope {
-public:
+  public:
     EnvScope(const wchar_t* name, const std::wstring& value) : name_(name) {
         wchar_t buffer[4096];
         const DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
@@ -73,7 +74,7 @@ public:
     EnvScope(const EnvScope&) = delete;
     EnvScope& operator=(const EnvScope&) = delete;
 
-private:
+  private:
     std::wstring name_;
     std::wstring previous_;
     bool had_ = false;
@@ -99,7 +100,8 @@ inline bool Exists(const fs::path& file) { return fs::exists(file); }
 
 // Copies an executable, writing another fixed file version into the copy's version resource (the
 // block after the signature 0xFEEF04BD). Byte for byte otherwise, so the copy still runs.
-inline void CopyWithFileVersion(const fs::path& from, const fs::path& to, std::array<std::uint16_t, 4> parts) {
+inline void CopyWithFileVersion(const fs::path& from, const fs::path& to,
+                                std::array<std::uint16_t, 4> parts) {
     std::string bytes = ReadBytes(from);
     // The signature followed by the structure version 1.0; the program's own code may hold the bare
     // signature as a constant (this very function does), the resource comes last.
@@ -121,8 +123,8 @@ inline fs::path ThisProgram() {
 
 // Moves a file's last-write time by whole seconds.
 inline void ShiftLastWriteTime(const fs::path& file, long long seconds) {
-    HANDLE h = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + file.string());
     FILETIME ft;
     GetFileTime(h, nullptr, nullptr, &ft);

@@ -1,7 +1,8 @@
 // A stand-in for Simple MAPI's MAPI32.DLL. MAPISendMail writes what it received, field by field, to
 // the file named by AUREVIA_TEST_MAPI_RECORD and answers the number in AUREVIA_TEST_MAPI_RESULT
 // (0 when unset; "@file" reads the number from that file, so that a running program can be given
-// another answer for each call). Put it beside the program and run with WINEDLLOVERRIDES including mapi32=n,b.
+// another answer for each call). Put it beside the program and run with WINEDLLOVERRIDES including
+// mapi32=n,b.
 #include <windows.h>
 #include <mapi.h>
 
@@ -21,8 +22,8 @@ const char* OrNull(const char* text) { return text ? text : "(null)"; }
 
 }  // namespace
 
-extern "C" __declspec(dllexport) ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiMessage message,
-                                                           FLAGS flags, ULONG reserved) {
+extern "C" __declspec(dllexport) ULONG WINAPI
+    MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiMessage message, FLAGS flags, ULONG reserved) {
     const std::string record = Env("AUREVIA_TEST_MAPI_RECORD");
     if (!record.empty()) {
         if (FILE* f = std::fopen(record.c_str(), "wb")) {
@@ -32,17 +33,19 @@ extern "C" __declspec(dllexport) ULONG WINAPI MAPISendMail(LHANDLE session, ULON
             std::fprintf(f, "ulReserved=%lu\nsubject=%s\nnoteText=%s\nmessageType=%s\ndateReceived=%s\n",
                          message->ulReserved, OrNull(message->lpszSubject), OrNull(message->lpszNoteText),
                          OrNull(message->lpszMessageType), OrNull(message->lpszDateReceived));
-            std::fprintf(f, "conversationID=%s\nmessageFlags=%lu\noriginator=%s\nrecipCount=%lu\nfileCount=%lu\n"
-                            "files=%s\n",
+            std::fprintf(f,
+                         "conversationID=%s\nmessageFlags=%lu\noriginator=%s\nrecipCount=%lu\nfileCount=%lu\n"
+                         "files=%s\n",
                          OrNull(message->lpszConversationID), static_cast<unsigned long>(message->flFlags),
                          message->lpOriginator ? "set" : "(null)", message->nRecipCount, message->nFileCount,
                          message->lpFiles ? "set" : "(null)");
             for (ULONG i = 0; i < message->nRecipCount && message->lpRecips; ++i) {
                 const MapiRecipDesc& r = message->lpRecips[i];
-                std::fprintf(f, "recip.ulReserved=%lu\nrecip.class=%lu\nrecip.name=%s\nrecip.address=%s\n"
-                                "recip.eidSize=%lu\nrecip.entryID=%s\n",
-                             r.ulReserved, r.ulRecipClass, OrNull(r.lpszName), OrNull(r.lpszAddress), r.ulEIDSize,
-                             r.lpEntryID ? "set" : "(null)");
+                std::fprintf(f,
+                             "recip.ulReserved=%lu\nrecip.class=%lu\nrecip.name=%s\nrecip.address=%s\n"
+                             "recip.eidSize=%lu\nrecip.entryID=%s\n",
+                             r.ulReserved, r.ulRecipClass, OrNull(r.lpszName), OrNull(r.lpszAddress),
+                             r.ulEIDSize, r.lpEntryID ? "set" : "(null)");
             }
             std::fclose(f);
         }
