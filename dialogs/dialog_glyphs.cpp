@@ -155,7 +155,8 @@ void DrawButtonGlyph(HDC dc, int x, int y, int size, TButtonGlyph glyph, COLORRE
                                         &lb, 0, nullptr));
             HGDIOBJ op = SelectObject(c.dc(), pen.get());
             const int in = s * 18 / 100;
-            Arc(c.dc(), in, in, s - in, s - in, s - in, s / 2, s / 2, in);
+            // Counter-clockwise from the top round to the upper right: a circle with a gap the arrow points into.
+            Arc(c.dc(), in, in, s - in, s - in, s / 2, in, s - in, s * 40 / 100);
             SelectObject(c.dc(), op);
             c.Stroke(kBlue, 14, {{50, 4}, {66, 18}, {50, 32}});
             break;

@@ -122,7 +122,9 @@ void SetDialogHelpHandler(TDialogHelpHandler AHandler) { HelpHandler() = std::mo
 TMessageForm::TMessageForm(HWND AOwner) {
     RegisterClasses();
     font_ = MakeFont(L"Segoe UI", 12, FW_NORMAL);
-    titleFont_ = MakeFont(L"Segoe UI Black", 12, FW_NORMAL);
+    // Segoe UI Black is a weight-900 face: asking for that weight keeps the heavy look where the
+    // system substitutes another family for it.
+    titleFont_ = MakeFont(L"Segoe UI Black", 12, FW_BLACK);
     buttonFont_ = MakeFont(L"Segoe UI", 10, FW_NORMAL);
     backBrush_.reset(CreateSolidBrush(kDialogColor));
     // The strip is the dialog colour at luminance 200 of 240.
@@ -139,7 +141,7 @@ TMessageForm::TMessageForm(HWND AOwner) {
     SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(hwnd_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TMessageForm::WndProc));
     // The new procedure sizes the client area only from now on: recompute the frame.
-    SetWindowPos(hwnd_.get(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    SetWindowPos(hwnd_.get(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     SetLayeredWindowAttributes(hwnd_.get(), 0, kDialogAlpha, LWA_ALPHA);
     SendMessageW(hwnd_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
 }

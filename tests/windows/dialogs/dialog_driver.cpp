@@ -122,36 +122,40 @@ void SaveScreenshot(HWND window, const std::wstring& name) {
     wchar_t dir[MAX_PATH];
     const DWORD n = GetEnvironmentVariableW(L"AUREVIA_ARTIFACTS", dir, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return;
-    CreateDirectoryW(dir, nullptr);
+    // Create the folder and any missing parents.
+    std::wstring folder(dir);
+    for (std::size_t i = 3; i <= folder.size(); ++i)
+        if (i == folder.size() || folder[i] == L'\\') CreateDirectoryW(folder.substr(0, i).c_str(), nullptr);
+
+    // Under Wine neither the screen DC nor PrintWindow sees a layered window with its children, so the
+    // picture is taken from the X display the way a person sees it, by ImageMagick's import (Wine runs
+    // a Linux program given by its Z: path). The drive letter goes, backslashes become slashes.
+    std::wstring unixFolder = folder.substr(2);
+    for (wchar_t& c : unixFolder)
+        if (c == L'\\') c = L'/';
     RECT r;
     GetWindowRect(window, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    unique_hdc mem(CreateCompatibleDC(screen));
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    unique_gdi dib(CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    HGDIOBJ old = SelectObject(mem.get(), dib.get());
-    BitBlt(mem.get(), 0, 0, w, h, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
-    SelectObject(mem.get(), old);
-    ReleaseDC(nullptr, screen);
-
-    const DWORD imageBytes = static_cast<DWORD>(w * h * 4);
-    BITMAPFILEHEADER fh{};
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    fh.bfSize = fh.bfOffBits + imageBytes;
-    const std::wstring path = std::wstring(dir) + L"\\" + name + L".bmp";
-    unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (!file) return;
-    DWORD written;
-    WriteFile(file.get(), &fh, sizeof fh, &written, nullptr);
-    WriteFile(file.get(), &bi.bmiHeader, sizeof bi.bmiHeader, &written, nullptr);
-    WriteFile(file.get(), bits, imageBytes, &written, nullptr);
+    std::wstring command = L"import -window root -crop " + std::to_wstring(r.right - r.left) + L"x" +
+                           std::to_wstring(r.bottom - r.top) + L"+" + std::to_wstring(r.left) + L"+" +
+                           std::to_wstring(r.top) + L" " + unixFolder + L"/" + name + L".png";
+    const std::wstring file = folder + L"\\" + name + L".png";
+    DeleteFileW(file.c_str());
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(L"Z:\\usr\\bin\\import", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    // Wine does not wait for a Linux child through its handle: wait for the file to be complete.
+    LONGLONG last = -1;
+    for (int i = 0; i < 200; ++i) {
+        Sleep(50);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) continue;
+        const LONGLONG size = (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        if (size > 0 && size == last) break;
+        last = size;
+    }
 }

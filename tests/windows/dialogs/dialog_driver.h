@@ -24,5 +24,6 @@ std::wstring TextOf(HWND hwnd);
 std::wstring ClipboardText();
 void SetClipboardText(const std::wstring& text);
 
-// Saves the window's screen area as a BMP file under AUREVIA_ARTIFACTS (nothing when unset).
+// Saves the window as it appears on the display as a PNG file under AUREVIA_ARTIFACTS (nothing when
+// unset or when the display cannot be read).
 void SaveScreenshot(HWND window, const std::wstring& name);

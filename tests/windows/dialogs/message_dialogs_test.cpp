@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -272,6 +274,7 @@ TEST(Lifetime, DialogIsOwnedByTheActiveWindowAndDestroyedAfterwards) {
     ASSERT_NE(owner, nullptr);
     SetForegroundWindow(owner);
     SetActiveWindow(owner);
+    std::printf("active %p owner %p fg %p\n", (void*)GetActiveWindow(), (void*)owner, (void*)GetForegroundWindow());
     HWND seen = nullptr, seenOwner = nullptr;
     bool ownerEnabledWhileShown = true;
     const int result = RunDialog([] { return DialogBox(L"Dono", T::mtWarning, {}); },
@@ -350,6 +353,7 @@ TEST(Copy, HeldClipboardReportsAnErrorAndTheDialogStaysOpen) {
         [] { return DialogBox(L"Copiar", T::mtWarning, {B::OK, B::Cancel}); },
         [&](HWND dialog) {
             ASSERT_TRUE(OpenClipboard(nullptr));
+            std::thread([] { std::printf("other thread open: %d\n", OpenClipboard(nullptr)); }).join();
             PressKey('C', {VK_CONTROL});
             // The top-level error display opens a system message box on the UI thread.
             HWND box = nullptr;

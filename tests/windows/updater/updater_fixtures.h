@@ -1,0 +1,50 @@
+#pragma once
+// Fixtures of the updater tests: a temporary folder that deletes itself, and small helpers that write
+// and read real files with real last-write times.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/date_time.h"
+
+// A fresh folder under the temporary folder, removed with everything in it (read-only files too).
+class TempFolder {
+  public:
+    TempFolder();
+    // Under parent (ending in "\"), e.g. Z:\tmp\ for a folder a Linux program must reach too.
+    explicit TempFolder(const std::wstring& parent);
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // The folder with a trailing "\".
+    const std::wstring& Path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + name; }
+
+  private:
+    std::wstring path_;
+};
+
+// Writes content to path (creating its folders), then gives it the last-write time age.
+void WriteFileAt(const std::wstring& path, const std::string& content, TDateTime age);
+std::string ReadWholeFile(const std::wstring& path);
+TDateTime AgeOf(const std::wstring& path);  // -1 when there is no age to read
+void SetReadOnly(const std::wstring& path, bool readOnly);
+// Names of every file under folder, relative to it, sorted.
+std::vector<std::wstring> FilesUnder(const std::wstring& folder);
+
+// A file held open with share mode 0, as a running module holds its executable or DLLs.
+class HeldOpen {
+  public:
+    explicit HeldOpen(const std::wstring& path);
+    ~HeldOpen();
+    HeldOpen(const HeldOpen&) = delete;
+    HeldOpen& operator=(const HeldOpen&) = delete;
+
+  private:
+    HANDLE handle_;
+};
+
+// A local calendar value: the test data's ages.
+TDateTime LocalAge(int year, int month, int day, int hour, int minute, int second, int ms = 0);

@@ -1,0 +1,230 @@
+#include "tools/fileservice/file_service.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <system_error>
+
+namespace fileservice {
+namespace fs = std::filesystem;
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
+}
+
+void AppendJSONString(std::string& out, std::string_view text) {
+    out.push_back('"');
+    for (const char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+                    out += escaped;
+                } else {
+                    out.push_back(c);
+                }
+        }
+    }
+    out.push_back('"');
+}
+
+Refusal Forbidden(std::string_view name) {
+    return {403, "Forbidden", "The name " + std::string(name) + " leaves the served folder."};
+}
+
+// Names that the launcher could not ask for safely: a backslash or colon in a Linux file name would
+// be read as a separator or a stream on the way back.
+bool ListableName(const std::string& name) { return name.find_first_of("\\:") == std::string::npos; }
+
+std::string RelativeName(const fs::path& root, const fs::path& path) {
+    std::string name = path.lexically_relative(root).generic_string();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+}  // namespace
+
+FileService::FileService(const fs::path& root) : root_(fs::canonical(root)) {}
+
+bool FileService::Inside(const fs::path& canonical) const {
+    const auto [rootEnd, pathIt] = std::mismatch(root_.begin(), root_.end(), canonical.begin(), canonical.end());
+    return rootEnd == root_.end();
+}
+
+fs::path FileService::ResolveInside(std::string_view name, bool wantFolder) const {
+    // A folder may be written from the root ("\\Relatorio"); a file name is always relative.
+    const std::string_view original = name;
+    if (wantFolder && name.starts_with('\\') && !name.starts_with("\\\\")) name.remove_prefix(1);
+    // Rooted, drive-letter, UNC and stream names, and NUL bytes, never reach the file system.
+    if (name.find(':') != std::string_view::npos || name.find('\0') != std::string_view::npos ||
+        name.starts_with('/') || name.starts_with('\\'))
+        throw Forbidden(original);
+    fs::path current = root_;
+    size_t pos = 0;
+    while (pos <= name.size()) {
+        const size_t end = std::min(name.find_first_of("\\/", pos), name.size());
+        const std::string_view segment = name.substr(pos, end - pos);
+        pos = end + 1;
+        if (segment.empty() || segment == ".") continue;
+        if (segment == "..") throw Forbidden(name);
+        fs::path next = current / std::string(segment);
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(next, ec))) {
+            next.clear();
+            for (const auto& entry : fs::directory_iterator(current, ec)) {
+                if (EqualsIgnoringCase(entry.path().filename().string(), segment)) {
+                    next = entry.path();
+                    break;
+                }
+            }
+            if (next.empty())
+                throw Refusal{404, "Not Found", std::string(wantFolder ? "Folder " : "File ") + std::string(name) +
+                                                    " does not exist."};
+        }
+        current = next;
+    }
+    std::error_code ec;
+    const fs::path canonical = fs::canonical(current, ec);
+    if (ec) throw Refusal{404, "Not Found", std::string(name) + " does not exist."};
+    if (!Inside(canonical)) throw Forbidden(name);
+    if (wantFolder ? !fs::is_directory(canonical, ec) : !fs::is_regular_file(canonical, ec))
+        throw Refusal{404, "Not Found",
+                      std::string(name) + (wantFolder ? " is not a folder." : " is not a file.")};
+    return canonical;
+}
+
+fs::path FileService::ResolveFile(std::string_view name) const {
+    if (name.empty()) throw Refusal{400, "Bad Request", "No file name given."};
+    return ResolveInside(name, false);
+}
+
+std::vector<ListedFile> FileService::List(std::string_view folder, std::string_view mask, bool recursive) const {
+    const fs::path start = folder.empty() ? root_ : ResolveInside(folder, true);
+    const std::string effectiveMask = mask.empty() ? "*" : std::string(mask);
+    std::vector<ListedFile> files;
+    std::error_code ec;
+    const auto consider = [&](const fs::directory_entry& entry) {
+        std::error_code entryError;
+        if (!entry.is_regular_file(entryError)) return;  // follows links; folders are walked, not listed
+        if (!MaskMatches(effectiveMask, entry.path().filename().string())) return;
+        // A link is listed only when its target stays inside the served folder.
+        const fs::path target = fs::canonical(entry.path(), entryError);
+        if (entryError || !Inside(target)) return;
+        if (!ListableName(entry.path().lexically_relative(root_).string())) return;
+        std::string name = RelativeName(root_, entry.path());
+        struct stat info {};
+        if (::stat(target.c_str(), &info) != 0) return;
+        files.push_back({std::move(name), FormatLocalAge(info.st_mtim)});
+    };
+    if (recursive) {
+        // Folder links are not followed: the walk cannot loop or leave the root through them.
+        for (auto it = fs::recursive_directory_iterator(start, fs::directory_options::skip_permission_denied, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            consider(*it);
+    } else {
+        for (const auto& entry : fs::directory_iterator(start, fs::directory_options::skip_permission_denied, ec))
+            consider(entry);
+    }
+    std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
+    return files;
+}
+
+bool MaskMatches(std::string_view mask, std::string_view name) {
+    if (mask == "*.*" || mask == "*") return true;
+    // Iterative wildcard match with one backtrack point for the last "*".
+    size_t m = 0, n = 0, starM = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && (mask[m] == '?' || LowerAscii(mask[m]) == LowerAscii(name[n]))) {
+            ++m;
+            ++n;
+        } else if (m < mask.size() && mask[m] == '*') {
+            starM = m++;
+            starN = n;
+        } else if (starM != std::string_view::npos) {
+            m = starM + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*') ++m;
+    return m == mask.size();
+}
+
+std::string FormatLocalAge(const struct timespec& time) {
+    struct tm local {};
+    localtime_r(&time.tv_sec, &local);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ld", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, time.tv_nsec / 1000000);
+    return text;
+}
+
+std::string PercentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out.push_back(static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> RawQueryTail(std::string_view target, std::string_view name) {
+    const size_t query = target.find('?');
+    if (query == std::string_view::npos) return std::nullopt;
+    size_t pos = query + 1;
+    while (pos <= target.size()) {
+        const std::string_view rest = target.substr(pos);
+        if (rest.starts_with(name) && rest.substr(name.size()).starts_with('='))
+            return std::string(rest.substr(name.size() + 1));
+        const size_t amp = target.find('&', pos);
+        if (amp == std::string_view::npos) break;
+        pos = amp + 1;
+    }
+    return std::nullopt;
+}
+
+std::string FileListJSON(const std::vector<ListedFile>& files) {
+    std::string out = "[";
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (i) out += ",";
+        out += "\n{\"FileName\":";
+        AppendJSONString(out, files[i].name);
+        out += ",\"Age\":";
+        AppendJSONString(out, files[i].age);
+        out += "}";
+    }
+    out += files.empty() ? "]" : "\n]";
+    return out;
+}
+
+std::string ErrorRecordJSON(const Refusal& refusal) {
+    std::string out = "{\"Error\":";
+    AppendJSONString(out, refusal.error);
+    out += ",\"Status\":" + std::to_string(refusal.status) + ",\"Detail\":";
+    AppendJSONString(out, refusal.detail);
+    out += "}";
+    return out;
+}
+
+}  // namespace fileservice

@@ -1,0 +1,68 @@
+#pragma once
+// What the reference file service answers, apart from the HTTP server around it: the file list of
+// a folder as JSON, and the resolution of a requested name to a file inside the served folder.
+// Nothing outside the served folder is ever listed or resolved.
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fileservice {
+
+// A refused request: the HTTP status and the error record's texts.
+struct Refusal {
+    int status;
+    std::string error;
+    std::string detail;
+};
+
+struct ListedFile {
+    std::string name;  // relative to the served root, backslashes between folders
+    std::string age;   // last-write time, local clock time, e.g. 2022-01-10T14:32:05.123
+};
+
+class FileService {
+public:
+    // `root` must name an existing folder.
+    explicit FileService(const std::filesystem::path& root);
+
+    const std::filesystem::path& Root() const { return root_; }
+
+    // The files under `folder` ("\" or empty for the root; names relative to the root) whose
+    // names match `mask`, recursing into subfolders when asked. Throws Refusal for a folder that
+    // does not exist or would leave the root.
+    std::vector<ListedFile> List(std::string_view folder, std::string_view mask, bool recursive) const;
+
+    // The file a relative name (already percent-decoded) stands for. Names that would leave the
+    // root are refused with 403, missing files with 404. Each folder level is matched exactly
+    // first and then without regard to ASCII letter case, as the launcher's Windows names expect.
+    std::filesystem::path ResolveFile(std::string_view name) const;
+
+private:
+    std::filesystem::path ResolveInside(std::string_view name, bool wantFolder) const;
+    bool Inside(const std::filesystem::path& canonical) const;
+
+    std::filesystem::path root_;  // canonical
+};
+
+// Wildcard match of a file name: "*" any run, "?" one character, ASCII letter case ignored.
+// "*.*" matches every name, also those without a dot, as on Windows.
+bool MaskMatches(std::string_view mask, std::string_view name);
+
+// ISO 8601 local clock time to the millisecond, without offset (the launcher compares ages as
+// clock times, so a fetched file compares equal at its next update).
+std::string FormatLocalAge(const struct timespec& time);
+
+// Decodes %XX escapes only; a "+" stays a plus. Malformed escapes stay as written.
+std::string PercentDecode(std::string_view text);
+
+// Everything after the first "<name>=" of the query of a raw request target, not yet decoded
+// ("&" and "+" belong to the value). nullopt when the query has no such parameter.
+std::optional<std::string> RawQueryTail(std::string_view target, std::string_view name);
+
+std::string FileListJSON(const std::vector<ListedFile>& files);
+std::string ErrorRecordJSON(const Refusal& refusal);
+
+}  // namespace fileservice

@@ -1,0 +1,18 @@
+#pragma once
+// File ages: a file's last-write time as a local date-time value. The conversion always uses the
+// time-zone offset in effect now, not the one at the file's date, so that an age read and an age
+// written on the same day round-trip exactly.
+#include <windows.h>
+
+#include "base/date_time.h"
+
+// UTC file time -> local date-time value, truncated to whole milliseconds.
+TDateTime FileTimeToAge(const FILETIME& utc);
+
+// Local date-time value (rounded to the nearest millisecond) -> UTC file time. Raises Error for a
+// value outside the range a file time can hold.
+FILETIME AgeToFileTime(TDateTime age);
+
+// Ages are whole milliseconds; two ages are the same when they name the same millisecond, however the
+// double was computed (decoded from the service's text or read from a file).
+bool SameAge(TDateTime a, TDateTime b);

@@ -1,0 +1,77 @@
+#pragma once
+// The files updater: brings the module's executable and, on request, the shared runtime files up to
+// date from the server folder or the file service, fetching in the background and calling back on the
+// UI thread when every fetch has ended.
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/date_time.h"
+
+class ITasks;
+class TFileInfoDTO;
+
+class IFilesUpdater {
+  public:
+    virtual ~IFilesUpdater() = default;
+    // Runs one update: lists and compares on the calling (UI) thread, queues one fetch per stale file
+    // and returns. Errors while listing or comparing leave Execute and the completion never comes;
+    // errors of a single fetch end only that fetch. Call it once per updater.
+    virtual void Execute(const std::wstring& AModuleName, bool AAdditionalFiles) = 0;
+};
+
+class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from_this<TFilesUpdater> {
+  public:
+    using TNotifyProc = std::function<void()>;
+
+    // ALocalPath: root of the local files; ARemotePath: root of the server folder; AURL: base URL of
+    // the file service, empty to use the server folder (blanks select the service); AOnTerminate: runs
+    // on the UI thread once every fetch has ended, may be empty. The reference returned is the caller's;
+    // Execute keeps the updater alive until its completion has run.
+    static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath,
+                                              std::wstring AURL, TNotifyProc AOnTerminate);
+
+    // Use New; public only for std::make_shared.
+    struct TPrivate {};
+    TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
+                  TNotifyProc AOnTerminate);
+    ~TFilesUpdater() override;
+    TFilesUpdater(const TFilesUpdater&) = delete;
+    TFilesUpdater& operator=(const TFilesUpdater&) = delete;
+
+    void Execute(const std::wstring& AModuleName, bool AAdditionalFiles) override;
+
+  private:
+    using TFileList = std::vector<std::unique_ptr<TFileInfoDTO>>;
+    using TFileDictionary = std::unordered_map<std::wstring, std::unique_ptr<TFileInfoDTO>>;
+
+    void FillLocalList(const std::wstring& AModuleName, bool AAdditionalFiles);
+    void AddLocalFile(const std::wstring& AFileName);
+    void FillRemoteListFromFolder();
+    void FillRemoteListFromService();
+    void AddRemoteFile(const std::wstring& AFileName, TDateTime AAge);
+    void CompareLists();
+    void AddTask(const std::wstring& AFileName, TDateTime AAge);
+    void UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge) const;
+    void UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge) const;
+    void FireTerminate() const;
+
+    // Read by the fetch tasks on pool threads: set by the constructor and never changed afterwards.
+    const std::wstring FURL;
+    const std::wstring FLocalPath;
+    const std::wstring FRemotePath;
+    // Touched on the UI thread only.
+    TFileList FLocalList;
+    TFileDictionary FRemoteList;
+    void (TFilesUpdater::*UpdateFile)(const std::wstring&, TDateTime) const;
+    void (TFilesUpdater::*FillRemoteList)();
+    TNotifyProc FOnTerminate;
+    // The extra reference that keeps the updater alive from Execute until its completion has run.
+    std::shared_ptr<TFilesUpdater> FSelf;
+    int FQueuedFetches = 0;
+    // Declared last so that it goes first: releasing the task list waits for its pool, and the fetches
+    // still read the fields above.
+    std::shared_ptr<ITasks> FTasks;
+};

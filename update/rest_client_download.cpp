@@ -1,0 +1,115 @@
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "base/error.h"
+#include "base/handles.h"
+#include "base/string_convert.h"
+#include "base/win32_error.h"
+#include "update/http_request.h"
+#include "update/rest_client.h"
+#include "update/url_encoding.h"
+
+namespace {
+
+constexpr DWORD kPumpSliceMs = 300;
+
+// Creates (or empties) the local file with no sharing, so that no other process opens it while it
+// is written. Wine lets root replace a read-only file; Windows refuses, and so do we.
+unique_file CreateLocalFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        throw Win32Error(ERROR_ACCESS_DENIED);
+    unique_file file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) ThrowLastError();
+    return file;
+}
+
+void WriteAll(HANDLE file, const char* data, size_t size) {
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        if (!WriteFile(file, data, chunk, &written, nullptr)) ThrowLastError();
+        data += written;
+        size -= written;
+    }
+}
+
+// Requests the file and writes the body into `file` as it arrives. Only a success status writes a
+// byte; the others raise the message the caller keeps.
+void Fetch(const std::wstring& url, HANDLE file, const TRESTTimeouts& timeouts) {
+    THttpRequest request(url, timeouts);
+    const DWORD status = request.StatusCode();
+    if (status < 300) {
+        request.ReadBody([file](const char* data, size_t size) { WriteAll(file, data, size); });
+    } else if (status < 500) {
+        std::wstring text = DecodeText(request.ReadWholeBody(), request.ContentType());
+        throw Error(WideToUtf8(text.empty() ? request.ReasonText() : text));
+    } else {
+        throw Error(WideToUtf8(request.StatusLine()));
+    }
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+TRESTClientDownload::TRESTClientDownload(const std::wstring& AURL) : FBaseURL(AURL) {}
+
+bool TRESTClientDownload::Download(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName) {
+    OutputDebugStringW((std::wstring(92, L'>') + ARemoteFileName).c_str());
+    const std::wstring url = DownloadURL(FBaseURL, ARemoteFileName);
+    try {
+        unique_file file = CreateLocalFile(ALocalFileName);
+        Fetch(url, file.get(), FTimeouts);
+    } catch (const std::exception& e) {
+        FError = Utf8ToWide(e.what());
+        if (!DeleteFileW(ALocalFileName.c_str())) {
+            const DWORD code = GetLastError();
+            // These mean the target is still there or was never ours to remove: the caller must
+            // learn of it. Anything else (a missing folder) leaves nothing behind.
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)
+                throw Win32Error(code);
+        }
+    }
+    return FileExists(ALocalFileName);
+}
+
+bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName) {
+    // Shared by both threads: whichever finishes last closes the event.
+    auto done = std::make_shared<unique_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!*done) ThrowLastError();
+    std::thread([done, url = DownloadURL(FBaseURL, ARemoteFileName), local = ALocalFileName,
+                 timeouts = FTimeouts] {
+        try {
+            unique_file file = CreateLocalFile(local);
+            try {
+                Fetch(url, file.get(), timeouts);
+            } catch (...) {
+                file.reset();
+                DeleteFileW(local.c_str());
+            }
+        } catch (...) {
+            // The local file could not be created: nothing was requested.
+        }
+        SetEvent(done->get());
+    }).detach();
+
+    std::optional<WPARAM> quitCode;
+    while (WaitForSingleObject(done->get(), kPumpSliceMs) == WAIT_TIMEOUT) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quitCode = msg.wParam;
+                continue;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    // A quit request that arrived meanwhile belongs to the caller's message loop.
+    if (quitCode) PostQuitMessage(static_cast<int>(*quitCode));
+    return FileExists(ALocalFileName);
+}

@@ -1,0 +1,34 @@
+#include "base/error.h"
+#include "base/string_convert.h"
+#include "update/http_request.h"
+#include "update/rest_client.h"
+#include "update/url_encoding.h"
+
+TRESTClientFileList::TRESTClientFileList(const std::wstring& AURL)
+    : FURL(AURL), FError(std::make_unique<TFileInfoErrorDTO>()) {}
+
+TRESTClientFileList::~TRESTClientFileList() { TFilesInfoDTOHelper::FreeAll(FFiles); }
+
+bool TRESTClientFileList::Execute(const std::wstring& AFolder, const std::wstring& AMask, bool ARecursive) {
+    TFilesInfoDTOHelper::FreeAll(FFiles);
+    THttpRequest request(FolderListURL(FURL, AFolder, AMask, ARecursive), FTimeouts);
+    const DWORD status = request.StatusCode();
+    if (status >= 500) throw ::Error(WideToUtf8(request.StatusLine()));
+    const std::wstring text = request.ReadBodyText();
+    if (status < 300) {
+        TFilesInfoDTOHelper::FromJSON(FFiles, text);
+    } else {
+        // Decoded first and swapped in after, so the client always holds one valid record.
+        FError = RecordFromJSON<TFileInfoErrorDTO>(text);
+    }
+    return FError->Status() == 0;
+}
+
+TFileInfoErrorDTO* TRESTClientFileList::Error() const { return FError.get(); }
+
+TFileInfoDTO* TRESTClientFileList::GetItem(int AIndex) const {
+    if (AIndex < 0 || AIndex >= Count()) return nullptr;
+    return FFiles[static_cast<size_t>(AIndex)].get();
+}
+
+int TRESTClientFileList::Count() const { return static_cast<int>(FFiles.size()); }
