@@ -5,7 +5,9 @@
 #include "app/frm_menu.h"
 #include "app/single_instance.h"
 
-void TFrmMenu::CreateInstanceGuard() { FInstanceGuard = std::make_shared<TSingleInstance>(Application.Instance()); }
+void TFrmMenu::CreateInstanceGuard() {
+    FInstanceGuard = std::make_shared<TSingleInstance>(Application.Instance());
+}
 
 void TFrmMenu::CheckInstanceGuard() {
     // Ends the process with exit code 0 when another instance of this executable is running.

@@ -19,7 +19,7 @@ inline constexpr std::uint16_t kAllInstancesLimit = 65535;
 using InstanceRegistryBytes = std::span<std::byte, kInstanceRegistrySize>;
 
 class InstanceRegistry {
-public:
+  public:
     explicit InstanceRegistry(InstanceRegistryBytes ABytes) : FBytes(ABytes) {}
 
     std::uint16_t Limit() const;
@@ -35,7 +35,7 @@ public:
     // Removes the entries for which ADead answers true; returns how many went.
     std::size_t RemoveIf(const std::function<bool(std::uint32_t)>& ADead);
 
-private:
+  private:
     std::uint16_t Read16(std::size_t AOffset) const;
     void Write16(std::size_t AOffset, std::uint16_t AValue);
     void SetCount(std::size_t ACount);

@@ -3,6 +3,7 @@
 #include <sddl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <memory>
 #include <span>
 #include <vector>
@@ -75,8 +76,10 @@ std::wstring UserSuffix() {
     if (name.empty()) {
         DWORD len = 257;
         name.resize(len);
-        if (GetUserNameW(name.data(), &len)) name.resize(len ? len - 1 : 0);
-        else name.clear();
+        if (GetUserNameW(name.data(), &len))
+            name.resize(len ? len - 1 : 0);
+        else
+            name.clear();
     }
     return L"_User_" + name + L"_" + domain;
 }
@@ -84,7 +87,7 @@ std::wstring UserSuffix() {
 // Every account may read and write the registries and take the lock: instances of one executable
 // can run under different accounts on a shared workstation.
 class EveryoneSecurity {
-public:
+  public:
     EveryoneSecurity() {
         ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GRGWGX;;;WD)(A;;GA;;;SY)(A;;GA;;;BA)",
                                                              SDDL_REVISION_1, &FDescriptor, nullptr);
@@ -97,13 +100,13 @@ public:
     EveryoneSecurity& operator=(const EveryoneSecurity&) = delete;
     SECURITY_ATTRIBUTES* get() { return FDescriptor ? &FAttributes : nullptr; }
 
-private:
+  private:
     PSECURITY_DESCRIPTOR FDescriptor = nullptr;
     SECURITY_ATTRIBUTES FAttributes{};
 };
 
 class SharedRegistry {
-public:
+  public:
     bool Open(const std::wstring& name, EveryoneSecurity& security) {
         // A new section is zero-filled by the system, which is the empty registry.
         FMapping.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0,
@@ -111,20 +114,22 @@ public:
         if (!FMapping && GetLastError() == ERROR_ACCESS_DENIED)
             FMapping.reset(OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str()));
         if (!FMapping) return false;
-        FView.reset(MapViewOfFile(FMapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kInstanceRegistrySize));
+        FView.reset(
+            MapViewOfFile(FMapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kInstanceRegistrySize));
         return static_cast<bool>(FView);
     }
     InstanceRegistry Registry() const {
-        return InstanceRegistry(InstanceRegistryBytes(static_cast<std::byte*>(FView.get()), kInstanceRegistrySize));
+        return InstanceRegistry(
+            InstanceRegistryBytes(static_cast<std::byte*>(FView.get()), kInstanceRegistrySize));
     }
 
-private:
+  private:
     unique_handle FMapping;
     unique_view FView;
 };
 
 class LockHolder {
-public:
+  public:
     explicit LockHolder(HANDLE mutex) : FMutex(mutex) {
         // An owner that died while holding the lock leaves it abandoned; the registries are still
         // consistent enough (each change is a few word writes), and dead entries get swept.
@@ -137,7 +142,7 @@ public:
     LockHolder(const LockHolder&) = delete;
     LockHolder& operator=(const LockHolder&) = delete;
 
-private:
+  private:
     HANDLE FMutex;
     bool FHeld = false;
 };
@@ -190,6 +195,14 @@ std::vector<HWND> ThreadWindows(DWORD tid) {
     return windows;
 }
 
+// Sends and waits for the receiving thread to handle it; false when it did not within the timeout
+// (a busy or hung instance) or the window is gone.
+bool SendAndWait(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(wnd, message, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                               &ignored) != 0;
+}
+
 bool ThreadExists(DWORD tid) {
     unique_handle thread(OpenThread(SYNCHRONIZE, FALSE, tid));
     if (!thread) return GetLastError() == ERROR_ACCESS_DENIED;
@@ -215,7 +228,7 @@ void Notify(const std::vector<std::uint32_t>& pids, UINT message, GuardNotice no
 // What one process shares with the other instances. The first guard of the process opens it and
 // registers; the last guard, LeaveInstanceRegistries or the end of the process leaves.
 class ProcessRegistration {
-public:
+  public:
     ~ProcessRegistration() { Leave(); }
 
     bool Open() {
@@ -284,7 +297,7 @@ public:
         if (--FGuards == 0) Leave();
     }
 
-private:
+  private:
     void SweepDead() {
         const auto dead = [this](std::uint32_t pid) { return IsDeadInstance(pid, FOwnFileName); };
         FAll.Registry().RemoveIf(dead);
@@ -334,8 +347,8 @@ void LeaveInstanceRegistries() { Registration().Leave(); }
 
 TSingleInstance::TSingleInstance(HINSTANCE AInstance) {
     RegisterGuardClass(AInstance, &TSingleInstance::WindowProc);
-    FHandle = CreateWindowExW(WS_EX_TOOLWINDOW, kGuardWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                              AInstance, this);
+    FHandle = CreateWindowExW(WS_EX_TOOLWINDOW, kGuardWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                              nullptr, AInstance, this);
     auto& registration = Registration();
     registration.AddGuard();
     if (registration.Open()) {
@@ -370,11 +383,9 @@ LRESULT TSingleInstance::HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam
         switch (static_cast<GuardNotice>(AWParam)) {
             case GuardNotice::QueryActive: {
                 const auto asker = reinterpret_cast<HWND>(ALParam);
-                if (IsWindow(asker)) {
-                    DWORD_PTR ignored = 0;
-                    SendMessageTimeoutW(asker, message, static_cast<WPARAM>(GuardNotice::AnswerActive),
-                                        FActive ? 1 : 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
-                }
+                if (IsWindow(asker))
+                    SendAndWait(asker, message, static_cast<WPARAM>(GuardNotice::AnswerActive),
+                                FActive ? 1 : 0);
                 break;
             }
             case GuardNotice::AnswerActive:
@@ -390,7 +401,8 @@ LRESULT TSingleInstance::HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam
         const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(ALParam);
         if (copy && copy->dwData == kCopyDataCommandLine && FOnCommandLine) {
             const auto* text = static_cast<const wchar_t*>(copy->lpData);
-            FOnCommandLine(text ? std::wstring_view(text, copy->cbData / sizeof(wchar_t)) : std::wstring_view());
+            FOnCommandLine(text ? std::wstring_view(text, copy->cbData / sizeof(wchar_t))
+                                : std::wstring_view());
         }
         return 1;
     }
@@ -418,10 +430,15 @@ bool TSingleInstance::AskOthersWhetherActive() {
         if (pid == self) continue;
         const HWND app = FindApplicationWindow(pid);
         if (!app) continue;  // cannot be asked
-        for (const HWND wnd : ThreadWindows(GetWindowThreadProcessId(app, nullptr))) {
-            DWORD_PTR ignored = 0;
-            SendMessageTimeoutW(wnd, message, static_cast<WPARAM>(GuardNotice::QueryActive),
-                                reinterpret_cast<LPARAM>(FHandle), SMTO_NORMAL, kSendTimeoutMs, &ignored);
+        const DWORD thread = GetWindowThreadProcessId(app, nullptr);
+        for (const HWND wnd : ThreadWindows(thread)) {
+            if (!SendAndWait(wnd, message, static_cast<WPARAM>(GuardNotice::QueryActive),
+                             reinterpret_cast<LPARAM>(FHandle))) {
+                // It does not answer; its other windows would not either. Its silence leaves the
+                // flag as it is, so a hung instance still counts as running.
+                FUnresponsive.push_back(thread);
+                break;
+            }
             if (!FActive) return false;
         }
     }
@@ -443,11 +460,6 @@ HWND MainWindowOf(HWND app) {
     return app;
 }
 
-void Restore(HWND wnd) {
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(wnd, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
-}
-
 }  // namespace
 
 void TSingleInstance::ActivateFirstInstance() {
@@ -455,10 +467,10 @@ void TSingleInstance::ActivateFirstInstance() {
     const DWORD self = GetCurrentProcessId();
     if (all.empty() || all.front() == self) return;
     const HWND app = FindApplicationWindow(all.front());
-    if (!app) return;
-    if (IsIconic(app)) Restore(app);
+    if (!app || Unresponsive(app)) return;
+    if (IsIconic(app)) SendAndWait(app, WM_SYSCOMMAND, SC_RESTORE, 0);
     const HWND main = MainWindowOf(app);
-    if (main != app && IsIconic(main)) Restore(main);
+    if (main != app && IsIconic(main)) SendAndWait(main, WM_SYSCOMMAND, SC_RESTORE, 0);
     // A modal dialog of the instance, if one is open, is what the user must see.
     HWND target = GetLastActivePopup(main);
     if (!target || !IsWindowVisible(target) || !IsWindowEnabled(target)) target = main;
@@ -466,9 +478,15 @@ void TSingleInstance::ActivateFirstInstance() {
     const DWORD targetThread = GetWindowThreadProcessId(target, nullptr);
     const HWND foreground = GetForegroundWindow();
     const DWORD current = foreground ? GetWindowThreadProcessId(foreground, nullptr) : 0;
-    const bool attach = current != 0 && current != targetThread && AttachThreadInput(current, targetThread, TRUE);
+    const bool attach =
+        current != 0 && current != targetThread && AttachThreadInput(current, targetThread, TRUE);
     SetForegroundWindow(target);
     if (attach) AttachThreadInput(current, targetThread, FALSE);
+}
+
+bool TSingleInstance::Unresponsive(HWND AWnd) const {
+    const DWORD thread = GetWindowThreadProcessId(AWnd, nullptr);
+    return std::find(FUnresponsive.begin(), FUnresponsive.end(), thread) != FUnresponsive.end();
 }
 
 void TSingleInstance::SendCommandLine() {
@@ -500,9 +518,7 @@ void TSingleInstance::SendCommandLine() {
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
-    for (const HWND wnd : search.found) {
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(wnd, WM_COPYDATA, reinterpret_cast<WPARAM>(FHandle), reinterpret_cast<LPARAM>(&copy),
-                            SMTO_NORMAL, kSendTimeoutMs, &ignored);
-    }
+    for (const HWND wnd : search.found)
+        if (!Unresponsive(wnd))
+            SendAndWait(wnd, WM_COPYDATA, reinterpret_cast<WPARAM>(FHandle), reinterpret_cast<LPARAM>(&copy));
 }

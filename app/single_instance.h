@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Class of the hidden tool window each guard creates.
 inline constexpr wchar_t kGuardWindowClass[] = L"AureviaInstances_WindowClass";
@@ -46,7 +47,7 @@ struct TInstanceObjectNames {
 TInstanceObjectNames InstanceObjectNames(const std::wstring& AIdentity);
 
 class TSingleInstance {
-public:
+  public:
     // Called with the text of a command-line copy from a rejected start (each argument followed by
     // CR LF). The launcher installs none, so the text is dropped.
     using CommandLineHandler = std::function<void(std::wstring_view)>;
@@ -69,16 +70,19 @@ public:
     bool Active() const { return FActive; }
     void SetCommandLineHandler(CommandLineHandler AHandler) { FOnCommandLine = std::move(AHandler); }
 
-private:
+  private:
     static LRESULT CALLBACK WindowProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam);
     LRESULT HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam);
     bool AskOthersWhetherActive();
     void ActivateFirstInstance();
     void SendCommandLine();
+    bool Unresponsive(HWND AWnd) const;
 
     HWND FHandle = nullptr;
     bool FActive = true;
     CommandLineHandler FOnCommandLine;
+    // Threads of other instances that let a query time out during the check: not waited for again.
+    std::vector<DWORD> FUnresponsive;
 };
 
 // Takes this process out of the registries now, so that a successor started right afterwards (the

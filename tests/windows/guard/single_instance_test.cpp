@@ -36,7 +36,7 @@ std::string Narrow(const std::wstring& w) {
 }
 
 class TempFolder {
-public:
+  public:
     TempFolder() {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
@@ -60,7 +60,7 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
     const std::wstring& Path() const { return FPath; }
 
-private:
+  private:
     std::wstring FPath;
 };
 
@@ -73,16 +73,17 @@ struct Installation {
 
 // One started probe; ended (killed if need be) when it goes out of scope.
 class Probe {
-public:
-    Probe(const std::wstring& exe, const std::wstring& args, const std::map<std::wstring, std::wstring>& env = {})
+  public:
+    Probe(const std::wstring& exe, const std::wstring& args,
+          const std::map<std::wstring, std::wstring>& env = {})
         : FLog(exe + L"." + std::to_wstring(++Counter()) + L".log") {
         std::wstring commandLine = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
         SetEnvironmentVariableW(L"AUREVIA_PROBE_LOG", FLog.c_str());
         for (const auto& [name, value] : env) SetEnvironmentVariableW(name.c_str(), value.c_str());
         STARTUPINFOW si{};
         si.cb = sizeof si;
-        const BOOL ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                       &si, &FInfo);
+        const BOOL ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                       nullptr, &si, &FInfo);
         for (const auto& [name, value] : env) SetEnvironmentVariableW(name.c_str(), nullptr);
         SetEnvironmentVariableW(L"AUREVIA_PROBE_LOG", nullptr);
         EXPECT_TRUE(ok) << GetLastError();
@@ -137,7 +138,8 @@ public:
                 DWORD pid = 0;
                 wchar_t cls[64];
                 GetWindowThreadProcessId(wnd, &pid);
-                if (pid == s.first && GetClassNameW(wnd, cls, 64) && lstrcmpW(cls, kApplicationWindowClass) == 0) {
+                if (pid == s.first && GetClassNameW(wnd, cls, 64) &&
+                    lstrcmpW(cls, kApplicationWindowClass) == 0) {
                     s.second = wnd;
                     return FALSE;
                 }
@@ -152,7 +154,7 @@ public:
         return WaitForExit();
     }
 
-private:
+  private:
     static int& Counter() {
         static int counter = 0;
         return counter;
@@ -168,8 +170,9 @@ struct RegistrySnapshot {
 
 // Holds one registry open (which keeps it alive) and reads it back.
 class RegistryReader {
-public:
-    explicit RegistryReader(const std::wstring& name) : FMapping(OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str())) {
+  public:
+    explicit RegistryReader(const std::wstring& name)
+        : FMapping(OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str())) {
         if (FMapping) FView.reset(MapViewOfFile(FMapping.get(), FILE_MAP_READ, 0, 0, kInstanceRegistrySize));
     }
     bool Exists() const { return static_cast<bool>(FView); }
@@ -180,14 +183,17 @@ public:
         return {registry.Limit(), registry.ProcessIds()};
     }
 
-private:
+  private:
     unique_handle FMapping;
     unique_view FView;
 };
 
 struct Registries {
     explicit Registries(const std::wstring& exe)
-        : names(InstanceObjectNames(InstanceIdentity(exe))), all(names.All), session(names.Session), user(names.User) {}
+        : names(InstanceObjectNames(InstanceIdentity(exe))),
+          all(names.All),
+          session(names.Session),
+          user(names.User) {}
     TInstanceObjectNames names;
     RegistryReader all, session, user;
 };
@@ -263,6 +269,20 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, SecondStart,
                                                        "alpha\\r\\ntwo words\\r\\n"},
                                          RejectionCase{"NonAsciiArgument", L"/m=Ação", "/m=Ação\\r\\n"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SingleInstanceGuard, SecondStartBesideAHungInstanceStillEndsWithoutWaitingForIt) {
+    Installation install;
+    Probe hung(install.exe, L"", {{L"AUREVIA_PROBE_BUSY", L"60000"}});
+    ASSERT_TRUE(hung.WaitUntilRunning());
+
+    Probe second(install.exe, L"x");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(second.WaitForExit(30s), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+    EXPECT_FALSE(second.Logged("passed " + std::to_string(second.Pid())));
+    EXPECT_EQ(Registries(install.exe).all.Read().pids, Pids{hung.Pid()});
+    TerminateProcess(hung.Process(), 1);
+}
 
 TEST(SingleInstanceGuard, PathInOtherLetterCaseCountsAsSecondStart) {
     Installation install;
@@ -341,7 +361,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // In this process: the guard window's answers, seen from a window of our own.
 class Recorder {
-public:
+  public:
     Recorder() {
         WNDCLASSEXW cls{};
         cls.cbSize = sizeof cls;
@@ -362,7 +382,7 @@ public:
     HWND Handle() const { return FWnd.get(); }
     std::vector<std::pair<WPARAM, LPARAM>> Received;
 
-private:
+  private:
     UINT FWatch = 0;
     unique_hwnd FWnd;
 };
@@ -401,7 +421,8 @@ TEST(GuardWindow, AnswersQueriesWithItsActiveFlagAndTakesCommandLineCopies) {
     EXPECT_EQ(SendMessageW(wnd, WM_COPYDATA, reinterpret_cast<WPARAM>(asker.Handle()),
                            reinterpret_cast<LPARAM>(&copy)),
               1);
-    EXPECT_EQ(SendMessageW(wnd, WM_COPYDATA, reinterpret_cast<WPARAM>(wnd), reinterpret_cast<LPARAM>(&copy)), 0);
+    EXPECT_EQ(SendMessageW(wnd, WM_COPYDATA, reinterpret_cast<WPARAM>(wnd), reinterpret_cast<LPARAM>(&copy)),
+              0);
     COPYDATASTRUCT empty{kCopyDataCommandLine, 0, nullptr};
     EXPECT_EQ(SendMessageW(wnd, WM_COPYDATA, reinterpret_cast<WPARAM>(asker.Handle()),
                            reinterpret_cast<LPARAM>(&empty)),
