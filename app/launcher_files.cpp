@@ -7,11 +7,6 @@
 #include "app/version_string.h"
 #include "base/handles.h"
 
-bool FileExists(const std::wstring& fileName) {
-    const DWORD attributes = GetFileAttributesW(fileName.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::wstring FileVersionOf(const std::wstring& fileName) {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(fileName.c_str(), &ignored);

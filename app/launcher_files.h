@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-// An existing file (not a folder); a link is followed.
-bool FileExists(const std::wstring& fileName);
+// FileExists comes with the updater's file operations: one definition of "a file is there".
+#include "update/file_operations.h"
 
 // The short version string of the file's fixed file version (see VersionString); empty when the file
 // is missing or carries no version information.

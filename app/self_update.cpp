@@ -6,8 +6,28 @@
 #include "app/single_instance.h"
 #include "dialogs/message_dialogs.h"
 
+namespace {
+
+// Process-wide, UI thread only. A check must not start inside one of its own notices (their modal
+// loop lets activations through), nor after this process has replaced its executable: from then on
+// the version read for "Aurevia.EXE" may be that of the running image, which the module loader
+// hands back for the same path, and a second swap would fail against the running "Aurevia.OLD".
+enum class TCheckState { Idle, Running, Replaced };
+TCheckState gCheckState = TCheckState::Idle;
+
+}  // namespace
+
 void TFrmMenu::CheckSelfUpdate() {
-    switch (ReplaceLauncherFromServer(wCaminhoServidor)) {
+    if (gCheckState != TCheckState::Idle) return;
+    gCheckState = TCheckState::Running;
+    struct BackToIdle {
+        ~BackToIdle() {
+            if (gCheckState == TCheckState::Running) gCheckState = TCheckState::Idle;
+        }
+    } backToIdle;
+    const TSelfUpdateOutcome outcome = ReplaceLauncherFromServer(wCaminhoServidor);
+    if (outcome == TSelfUpdateOutcome::Replaced) gCheckState = TCheckState::Replaced;
+    switch (outcome) {
         case TSelfUpdateOutcome::UpToDate:
             return;
         case TSelfUpdateOutcome::CopyFailed:

@@ -47,7 +47,7 @@ TEST(SupportToolsE2E, AStaleLocalToolIsReplacedByTheServersAndStarted) {
     testfiles::ShiftLastWriteTime(session.Local(tool), -3600);
     ASSERT_NO_FATAL_FAILURE(session.Start());
 
-    ClickAt(session.window, kSupport1);
+    SingleClickAt(session.window, kSupport1);
 
     const auto started = session.Local(tool + L".started");
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(started); }, 15s)) << "the tool did not start";
@@ -62,7 +62,7 @@ TEST(SupportToolsE2E, FromAnotherCurrentDirectoryTheToolIsCopiedThereButStartedO
     std::filesystem::copy_file(StubTool(), session.Server(tool));
     ASSERT_NO_FATAL_FAILURE(session.Start(elsewhere.Path().wstring()));
 
-    ClickAt(session.window, kSupport2);
+    SingleClickAt(session.window, kSupport2);
 
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(elsewhere / tool); }, 15s));
     Sleep(1000);
@@ -71,7 +71,7 @@ TEST(SupportToolsE2E, FromAnotherCurrentDirectoryTheToolIsCopiedThereButStartedO
 
     // With a copy in the launcher's own folder, that one is started.
     std::filesystem::copy_file(StubTool(), session.Local(tool));
-    ClickAt(session.window, kSupport2);
+    SingleClickAt(session.window, kSupport2);
     EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(session.Local(tool + L".started")); }, 15s));
     session.Quit();
 }
@@ -98,7 +98,7 @@ TEST(SupportMailE2E, EachMailResultShowsItsTextAndSuccessShowsNothing) {
     for (const auto& c : cases) {
         WriteTextFile(resultFile, c.result);
         std::filesystem::remove(record);
-        ClickAt(session.window, kEmail);
+        SingleClickAt(session.window, kEmail);
         HWND dialog = WaitForDialog(L"Falha");
         ASSERT_NE(dialog, nullptr) << "result " << c.result;
         EXPECT_EQ(MessageText(dialog), c.text) << "result " << c.result;
@@ -107,7 +107,7 @@ TEST(SupportMailE2E, EachMailResultShowsItsTextAndSuccessShowsNothing) {
     }
 
     WriteTextFile(resultFile, "0");
-    ClickAt(session.window, kEmail);
+    SingleClickAt(session.window, kEmail);
     EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(record); }, 10s));
     EXPECT_EQ(WaitForDialog(L"Falha", 1500ms), nullptr);
     EXPECT_NE(ReadTextFile(record).find("recip.name=suporte@example.com\n"), std::string::npos);
@@ -122,7 +122,7 @@ TEST(SupportMailE2E, WithoutSimpleMapiTheMailIsAbandonedWithoutAMailWindow) {
     testfiles::EnvScope recordEnv(L"AUREVIA_TEST_MAPI_RECORD", record.wstring());
     ASSERT_NO_FATAL_FAILURE(session.Start());
 
-    ClickAt(session.window, kEmail);
+    SingleClickAt(session.window, kEmail);
     HWND dialog = WaitForDialog(L"Falha");
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(MessageText(dialog), L"The user canceled one of the dialog boxes; no message was sent.");
