@@ -19,3 +19,11 @@ bool FolderExists(const std::wstring& APath) {
 bool EnsureFolder(const std::wstring& APath) {
     return FolderExists(APath) || CreateDirectoryW(APath.c_str(), nullptr) != FALSE;
 }
+
+bool FileExistsFollowingLinks(const std::wstring& APath) {
+    unique_file file(CreateFileW(APath.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    return GetFileInformationByHandle(file.get(), &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}

@@ -110,6 +110,9 @@ void TFrmMenu::CreateComponents() {
     wc.hIcon = Application.Icon();
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.lpszClassName = kWindowClass;
+    // The second press of a double click arrives as WM_LBUTTONDBLCLK, which is no click: a double
+    // click on a tile starts its module once.
+    wc.style = CS_DBLCLKS;
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) ThrowLastError();
 
     FDpi = static_cast<int>(GetDpiForSystem());

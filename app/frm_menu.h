@@ -131,11 +131,21 @@ private:
     void CheckInstanceGuard();
     std::shared_ptr<void> FInstanceGuard;
 
-    // Module updates and launching.
+    // Module updates and launching. One update runs at a time: a click (or a start-up refresh)
+    // that comes while one runs waits in FPending and runs, in order, once the running one has
+    // completed; a module that is running or already waiting is not queued twice.
     void BuildCatalogue();
     void SelectModule(const std::wstring& AModuleName, bool AAdditionalFiles);
     void RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles, void (TFrmMenu::*AOnTerminate)());
     void LaunchSelectedModule();
+    void FinishStartupRefresh();
+    void StartSelectedModule();
+    void HideBusy();
+    void RunNextPending();
+    bool Unconfigured() const;
+    bool FUpdating = false;
+    std::wstring FRunningModule;  // module name of the running update; empty for a refresh
+    std::deque<TModuleInfo> FPending;
 
     unique_hwnd FHandle;
     unique_hwnd FHints;

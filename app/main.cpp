@@ -6,11 +6,13 @@
 #include "app/application.h"
 #include "app/frm_menu.h"
 #include "base/error_display.h"
+#include "dialogs/message_dialogs.h"
 
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     try {
         Application.Initialize(AInstance);
         Application.SetTitle(L"Aurevia");
+        SetApplicationTitle(L"Aurevia");
         auto form = std::make_unique<TFrmMenu>();
         form->Show();
         const int exitCode = Application.Run();

@@ -287,8 +287,7 @@ HWND WaitForDialog(const std::wstring& ACaption, Millis ATimeout) {
 std::wstring DialogText(HWND ADialog) {
     std::wstring text;
     for (HWND child = GetWindow(ADialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        const std::wstring cls = ClassOf(child);
-        if (cls != L"Static") continue;
+        if (ClassOf(child) == L"Button") continue;
         const std::wstring part = CaptionOf(child);
         if (part.empty()) continue;
         if (!text.empty()) text += L"\n";
@@ -360,6 +359,21 @@ void QuitThroughTrayMenu(HWND AMenuWindow) {
     SendTrayMessage(AMenuWindow, WM_RBUTTONDOWN);
     HWND menu = WaitForPopupMenu();
     if (menu) ClickPopupMenuItem(menu, true);
+}
+
+bool BusyPanelVisible(HWND AMenuWindow) {
+    HWND panel = FindWindowExW(AMenuWindow, nullptr, L"AureviaBusyPanel", nullptr);
+    return panel && IsWindowVisible(panel);
+}
+
+int CloseWindowsTitled(const std::wstring& ACaption) {
+    int count = 0;
+    for (HWND w : TopLevelWindows(0))
+        if (IsWindowVisible(w) && CaptionOf(w) == ACaption) {
+            PostMessageW(w, WM_CLOSE, 0, 0);
+            ++count;
+        }
+    return count;
 }
 
 bool SaveScreenshot(const std::filesystem::path& APngFile) {

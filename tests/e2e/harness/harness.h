@@ -100,6 +100,11 @@ void ClickPopupMenuItem(HWND AMenu, bool ALastItem);
 // Opens the tray menu and chooses its quit item, as a user would.
 void QuitThroughTrayMenu(HWND AMenuWindow);
 
+// Whether the launcher's busy panel (a child of class "AureviaBusyPanel") is visible.
+bool BusyPanelVisible(HWND AMenuWindow);
+// Asks every visible top-level window with exactly this caption to close; returns how many.
+int CloseWindowsTitled(const std::wstring& ACaption);
+
 // Saves the whole screen as a PNG (WIC). False when it could not.
 bool SaveScreenshot(const std::filesystem::path& APngFile);
 

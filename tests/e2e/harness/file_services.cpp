@@ -1,0 +1,195 @@
+#include "file_services.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "harness.h"
+
+namespace e2e {
+
+namespace {
+
+std::string PercentDecoded(const std::string& AText) {
+    std::string out;
+    for (size_t i = 0; i < AText.size(); ++i) {
+        if (AText[i] == '%' && i + 2 < AText.size()) {
+            out.push_back(static_cast<char>(std::strtol(AText.substr(i + 1, 2).c_str(), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(AText[i] == '+' ? ' ' : AText[i]);
+        }
+    }
+    return out;
+}
+
+std::string JsonEscaped(const std::string& AText) {
+    std::string out;
+    for (char c : AText) {
+        if (c == '\\' || c == '"') out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
+}
+
+void SendAll(SOCKET ASocket, const std::string& AData) {
+    size_t sent = 0;
+    while (sent < AData.size()) {
+        const int n = send(ASocket, AData.data() + sent, static_cast<int>(AData.size() - sent), 0);
+        if (n <= 0) return;
+        sent += static_cast<size_t>(n);
+    }
+}
+
+std::string LinuxPathOf(const std::wstring& AWindowsPath) {
+    std::wstring path = AWindowsPath;
+    if (path.size() >= 2 && (path[0] == L'Z' || path[0] == L'z') && path[1] == L':') path.erase(0, 2);
+    for (wchar_t& c : path)
+        if (c == L'\\') c = L'/';
+    return std::string(path.begin(), path.end());
+}
+
+bool RunAndWait(std::wstring ACommandLine) {
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, ACommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+}  // namespace
+
+ScriptedFileService::ScriptedFileService(std::vector<File> AFiles, std::chrono::milliseconds ADownloadDelay)
+    : FFiles(std::move(AFiles)), FDelay(ADownloadDelay) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    FListener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(FListener, 64);
+    int length = sizeof(address);
+    getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
+    FPort = ntohs(address.sin_port);
+    FAcceptor = std::thread([this] { Serve(); });
+}
+
+ScriptedFileService::~ScriptedFileService() {
+    FStopping = true;
+    closesocket(FListener);
+    FAcceptor.join();
+    std::vector<std::thread> clients;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        clients.swap(FClients);
+    }
+    for (std::thread& t : clients) t.join();
+    WSACleanup();
+}
+
+std::wstring ScriptedFileService::URL() const { return L"http://127.0.0.1:" + std::to_wstring(FPort); }
+
+std::vector<std::string> ScriptedFileService::Requests() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FRequests;
+}
+
+void ScriptedFileService::Serve() {
+    while (!FStopping) {
+        SOCKET client = accept(FListener, nullptr, nullptr);
+        if (client == INVALID_SOCKET) return;
+        std::lock_guard<std::mutex> lock(FLock);
+        FClients.emplace_back([this, client] { Answer(client); });
+    }
+}
+
+void ScriptedFileService::Answer(SOCKET AClient) {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+        const int n = recv(AClient, buffer, sizeof(buffer), 0);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<size_t>(n));
+    }
+    const size_t start = request.find(' ') + 1;
+    const std::string target = request.substr(start, request.find(' ', start) - start);
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FRequests.push_back(target);
+    }
+    std::string status = "200 OK", type = "application/json; charset=utf-8", body;
+    if (target.rfind("/folderlist", 0) == 0) {
+        body = "[";
+        for (const File& f : FFiles) {
+            if (body.size() > 1) body += ",";
+            body += "{\"FileName\":\"" + JsonEscaped(f.name) + "\",\"Age\":\"" + f.age + "\"}";
+        }
+        body += "]";
+    } else if (target.rfind("/download?file=", 0) == 0) {
+        std::this_thread::sleep_for(FDelay);
+        const std::string name = PercentDecoded(target.substr(15));
+        status = "404 Not Found";
+        type = "text/plain";
+        body = "not found";
+        for (const File& f : FFiles) {
+            if (_stricmp(f.name.c_str(), name.c_str()) == 0) {
+                status = "200 OK";
+                type = "application/octet-stream";
+                body = f.content;
+            }
+        }
+    } else {
+        status = "404 Not Found";
+    }
+    SendAll(AClient, "HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: " +
+                         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    shutdown(AClient, SD_SEND);
+    closesocket(AClient);
+    std::lock_guard<std::mutex> lock(FLock);
+    FRequests.push_back("done " + target);
+}
+
+ReferenceFileService::ReferenceFileService(const std::wstring& AFolder) {
+    wchar_t binary[1024] = {};
+    if (!GetEnvironmentVariableW(L"AUREVIA_E2E_FILESERVICE", binary, 1024)) return;
+    if (GetFileAttributesW((std::wstring(L"Z:") + binary).c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    const std::wstring base = AFolder.substr(0, AFolder.find_last_not_of(L'\\') + 1);
+    FPidFile = base + L".pid";
+    FPortFile = base + L".port";
+    // The shell writes its pid, then becomes the service: that pid is the one to signal.
+    const std::string script = "echo $$ > " + LinuxPathOf(FPidFile) + "; exec " + LinuxPathOf(binary) + " --folder " +
+                               LinuxPathOf(AFolder) + " --port 0 --port-file " + LinuxPathOf(FPortFile) + " >/dev/null";
+    std::wstring commandLine = L"Z:\\bin\\sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    WaitUntil(
+        [&] {
+            FPort = std::atoi(ReadTextFile(FPortFile).c_str());
+            return FPort != 0;
+        },
+        5s);
+}
+
+ReferenceFileService::~ReferenceFileService() {
+    if (FPidFile.empty()) return;
+    const int pid = std::atoi(ReadTextFile(FPidFile).c_str());
+    if (pid > 0) RunAndWait(L"Z:\\bin\\kill -TERM " + std::to_wstring(pid));
+    DeleteFileW(FPidFile.c_str());
+    DeleteFileW(FPortFile.c_str());
+}
+
+std::wstring ReferenceFileService::URL() const { return L"http://127.0.0.1:" + std::to_wstring(FPort); }
+
+}  // namespace e2e
