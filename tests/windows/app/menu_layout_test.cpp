@@ -12,7 +12,7 @@
 namespace {
 
 class MenuWindow : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         if (!Application.Handle()) {
             Application.Initialize(GetModuleHandleW(nullptr));
@@ -156,4 +156,52 @@ TEST_F(MenuWindow, FormCreateFillsTheStartupRecordAndTheTrayRecord) {
     EXPECT_EQ(form->imgEmail.Hint.rfind(L"e-mail : ", 0), 0u);
     EXPECT_EQ(form->FLocalPath.back(), L'\\');
     EXPECT_EQ(form->wCaminhoServidor, form->FRemotePath);
+}
+
+TEST_F(MenuWindow, CatalogueNamesTheModuleOfEveryTileThatStartsOne) {
+    struct Row {
+        const TImage* tile;
+        const wchar_t* module;
+        bool additional;
+    };
+    const Row rows[] = {
+        {&form->imgInternacao, L"Admission.exe", true},
+        {&form->imgAgendaConsulta, L"Scheduling.exe", true},
+        {&form->imgProntuario, L"Prescribing.exe", true},
+        {&form->imgAtendimento, L"UrgentCare.exe", true},
+        {&form->imgAgenCirurgia, L"SurgeryPlanner.exe", true},
+        {&form->imgEstoque, L"Inventory.exe", true},
+        {&form->imgSND, L"Dietetics.exe", true},
+        {&form->imgCompras, L"Purchasing.exe", true},
+        {&form->imgExames, L"LabTests.exe", true},
+        {&form->imgFinanceiro, L"Treasury.exe", true},
+        {&form->imgFaturamento, L"Invoicing.exe", true},
+        {&form->imgGlosa, L"ClaimDenials.exe", true},
+        {&form->imgSame, L"RecordsArchive.exe", true},
+        {&form->imgCusto, L"CostAccounting.exe", true},
+        {&form->imgControlEquip, L"EquipmentCare.exe", true},
+        {&form->imgContrlDoenca, L"DiseaseWatch.exe", true},
+        {&form->imgControlProntuario, L"ChartTracking.exe", true},
+        {&form->imgTelemarketing, L"ContactCenter.exe", true},
+        {&form->imgCheckBeiraLeito, L"BedsideCheck.exe", true},
+        {&form->imgAdmSistema, L"SystemAdmin.exe", true},
+        {&form->imgCadGeral, L"MasterData.exe", true},
+        {&form->imgSuporteRemoto1, L"TeamViewerQS_pt.exe", false},
+        {&form->imgSuporteRemoto2, L"Supremo.exe", false},
+    };
+    EXPECT_EQ(form->FModuleOptions.Count(), std::size(rows));
+    for (const Row& row : rows) {
+        TModuleInfo info;
+        ASSERT_TRUE(form->FModuleOptions.TryGetModule(row.tile, info)) << row.module;
+        EXPECT_EQ(info.FModuleName, row.module);
+        EXPECT_EQ(info.FAdditionalFiles, row.additional) << row.module;
+    }
+    // Every component whose click is the shared tile click has an entry; nothing else but the two
+    // support areas has one.
+    for (TImage* image : form->Images()) {
+        TModuleInfo info;
+        const bool listed = form->FModuleOptions.TryGetModule(image, info);
+        const bool support = image == &form->imgSuporteRemoto1 || image == &form->imgSuporteRemoto2;
+        EXPECT_EQ(listed, image->OnClick == &TFrmMenu::imgClick || support) << image->Name;
+    }
 }
