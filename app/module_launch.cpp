@@ -93,6 +93,8 @@ void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
     }
     try {
         auto updater = TFilesUpdater::New(FLocalPath, FRemotePath, FUrl, [this, AOnTerminate] {
+            // The program may be ending while fetches still run: only a live window completes.
+            if (FrmMenu != this) return;
             GuardEvent([this, AOnTerminate] { (this->*AOnTerminate)(); });
         });
         updater->Execute(AModuleName, AAdditionalFiles);

@@ -327,6 +327,23 @@ void PressKey(WORD AVirtualKey) {
     SendInput(2, keys, sizeof(INPUT));
 }
 
+bool ClickCloseButton(HWND AWindow) {
+    RECT r;
+    GetWindowRect(AWindow, &r);
+    // Walk the caption row from the right edge inwards until the window says "close button".
+    for (int y = r.top + 2; y < r.top + 40; y += 3)
+        for (int x = r.right - 2; x > r.right - 80; x -= 3) {
+            DWORD_PTR hit = 0;
+            SendMessageTimeoutW(AWindow, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &hit);
+            if (hit != HTCLOSE) continue;
+            POINT client{x, y};
+            ScreenToClient(AWindow, &client);
+            ClickAt(AWindow, client);
+            return true;
+        }
+    return false;
+}
+
 void AnswerWithEnter(HWND ADialog) {
     SetForegroundWindow(ADialog);
     WaitUntil([&] { return GetForegroundWindow() == ADialog; }, 2s);

@@ -91,6 +91,8 @@ std::wstring DialogText(HWND ADialog);
 // Mouse and keyboard through SendInput, as a user's hand would.
 void ClickAt(HWND AWindow, POINT AClientPoint, bool ARightButton = false);
 void PressKey(WORD AVirtualKey);
+// Clicks the window's caption close button, found by asking the window where it is (WM_NCHITTEST).
+bool ClickCloseButton(HWND AWindow);
 // Brings the dialog forward and presses Enter.
 void AnswerWithEnter(HWND ADialog);
 // The launcher's tray-icon callback, posted as the shell posts it.

@@ -34,7 +34,7 @@ TEST(MenuWindow, StartsWithoutIniClosesToTrayRestoresAndQuitsWithExitCodeZero) {
         WaitUntil([&] { return std::filesystem::is_directory(launcher.installation / L"Relatorio"); }, 5s));
 
     // The close button minimises; the program goes on.
-    PostMessageW(launcher.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ASSERT_TRUE(ClickCloseButton(launcher.window));
     EXPECT_TRUE(WaitUntil([&] { return IsIconic(launcher.window) != FALSE; }, 5s));
     Sleep(300);
     EXPECT_TRUE(launcher.process->Running());
