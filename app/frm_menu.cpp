@@ -162,12 +162,7 @@ void TFrmMenu::CreateComponents() {
     // The monitor the window landed on may have another dpi than the system's.
     const int windowDpi = static_cast<int>(GetDpiForWindow(FHandle.get()));
     ApplyDpi(windowDpi ? windowDpi : FDpi);
-    if (Scale(kClientWidth, FDpi) != frame.right - frame.left) {
-        RECT client{0, 0, Scale(kClientWidth, FDpi), Scale(kClientHeight, FDpi)};
-        AdjustWindowRectExForDpi(&client, kStyle, FALSE, kExStyle, FDpi);
-        SetWindowPos(FHandle.get(), nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    FitClientToDesign();
 
     CreateInstanceGuard();
 }
@@ -229,6 +224,19 @@ void TFrmMenu::ApplyDpi(int ADpi) {
     pnlTemporizador.Rescale(ADpi);
     UpdateHints();
     InvalidateRect(FHandle.get(), nullptr, FALSE);
+}
+
+void TFrmMenu::FitClientToDesign() {
+    // The frame's own metrics may not match the computed ones (rounding, a frame not yet scaled):
+    // correct the window by what the client area is off.
+    RECT client, window;
+    GetClientRect(FHandle.get(), &client);
+    GetWindowRect(FHandle.get(), &window);
+    const int dx = Scale(kClientWidth, FDpi) - client.right;
+    const int dy = Scale(kClientHeight, FDpi) - client.bottom;
+    if (dx == 0 && dy == 0) return;
+    SetWindowPos(FHandle.get(), nullptr, 0, 0, window.right - window.left + dx,
+                 window.bottom - window.top + dy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 RECT TFrmMenu::ScaledRect(const TImage& AImage) const {
@@ -504,6 +512,7 @@ LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
             const RECT* suggested = reinterpret_cast<const RECT*>(ALParam);
             SetWindowPos(wnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                          suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            FitClientToDesign();
             return 0;
         }
         case WM_DESTROY:

@@ -118,6 +118,7 @@ class TFrmMenu {
     void CreateHints();
     void UpdateHints();
     void ApplyDpi(int ADpi);
+    void FitClientToDesign();
     void Paint(HDC ADC, const RECT& AUpdate);
     void ShowPopupMenu(POINT AScreenPoint);
     void AddTrayIcon();

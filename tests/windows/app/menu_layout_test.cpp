@@ -205,3 +205,40 @@ TEST_F(MenuWindow, CatalogueNamesTheModuleOfEveryTileThatStartsOne) {
         EXPECT_EQ(listed, image->OnClick == &TFrmMenu::imgClick || support) << image->Name;
     }
 }
+
+TEST_F(MenuWindow, MonitorWithAnotherDpiScalesTheClientAreaTheComponentsAndThePanel) {
+    const auto moveTo = [&](int ADpi) {
+        RECT frame{0, 0, MulDiv(1018, ADpi, 96), MulDiv(708, ADpi, 96)};
+        AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(form->Handle(), GWL_STYLE)),
+                                 FALSE, static_cast<DWORD>(GetWindowLongPtrW(form->Handle(), GWL_EXSTYLE)),
+                                 ADpi);
+        OffsetRect(&frame, 10 - frame.left, 10 - frame.top);
+        SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(ADpi, ADpi), reinterpret_cast<LPARAM>(&frame));
+    };
+    // 108 dpi (112.5 %): the scaled window still fits the test screen; the platform caps a window
+    // at the screen's size.
+    moveTo(108);
+    EXPECT_EQ(form->Dpi(), 108);
+    RECT client;
+    GetClientRect(form->Handle(), &client);
+    EXPECT_EQ(client.right, 1145);
+    EXPECT_EQ(client.bottom, 797);
+    const RECT tile = form->ScaledRect(form->imgFaturamento);  // 876, 336, 114 x 122 at 96 dpi
+    EXPECT_EQ(tile.left, 986);
+    EXPECT_EQ(tile.top, 378);
+    EXPECT_EQ(tile.right - tile.left, 128);
+    EXPECT_EQ(tile.bottom - tile.top, 137);
+    EXPECT_EQ(form->ComponentAt(POINT{986 + 64, 378 + 68}), &form->imgFaturamento);
+    const RECT panel = ChildRect(form->pnlTemporizador.Handle());
+    EXPECT_EQ(panel.left, 340);
+    EXPECT_EQ(panel.top, 321);
+    EXPECT_EQ(panel.right - panel.left, 415);
+    EXPECT_EQ(panel.bottom - panel.top, 161);
+    const RECT indicator = ChildRect(form->aciTemporizador.Handle());
+    EXPECT_EQ(indicator.right - indicator.left, 54);
+
+    moveTo(96);
+    GetClientRect(form->Handle(), &client);
+    EXPECT_EQ(client.right, 1018);
+    EXPECT_EQ(ChildRect(form->pnlTemporizador.Handle()).left, 302);
+}
