@@ -32,6 +32,10 @@ TEST(MenuWindow, StartsWithoutIniClosesToTrayRestoresAndQuitsWithExitCodeZero) {
     ASSERT_NO_FATAL_FAILURE(launcher.Start());
     EXPECT_TRUE(
         WaitUntil([&] { return std::filesystem::is_directory(launcher.installation / L"Relatorio"); }, 5s));
+    // Kept for people to compare the window with its description.
+    WaitUntil([&] { return !BusyPanelVisible(launcher.window); }, 5s);
+    Sleep(300);
+    EXPECT_TRUE(SaveScreenshot(ArtifactsFolder() / L"menu-window.png"));
 
     // The close button minimises; the program goes on.
     ASSERT_TRUE(ClickCloseButton(launcher.window));
