@@ -11,7 +11,3 @@ void TFrmMenu::imgSuporteRemoto1Click(TImage*) {}
 void TFrmMenu::imgSuporteRemoto2Click(TImage*) {}
 void TFrmMenu::imgEmailClick(TImage*) {}
 void TFrmMenu::CopyFromServer(const std::wstring&, const std::wstring&, const std::wstring&) {}
-
-// Single-instance guard.
-void TFrmMenu::CreateInstanceGuard() {}
-void TFrmMenu::CheckInstanceGuard() {}
