@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/shell_file_operation.h"
 #include "base/handles.h"
 
 class TFrmMenu;
@@ -37,11 +38,4 @@ struct TImage {
     TPicture Picture;
 };
 
-// The shell file-copy component used to fetch the support tools: its settings and its two lists.
-struct TShellFileOperation {
-    UINT Operation = FO_COPY;
-    FILEOP_FLAGS Flags = FOF_FILESONLY | FOF_SIMPLEPROGRESS | FOF_NOCOPYSECURITYATTRIBS;
-    std::wstring ProgressTitle = L"Copiando Arquivos";
-    std::vector<std::wstring> SourceFiles;
-    std::vector<std::wstring> DestinationFolders;
-};
+// The shell file-copy component used to fetch the support tools lives in its own header.

@@ -10,7 +10,7 @@ namespace {
 constexpr int kScale = 4;
 
 class ScaledCanvas {
-public:
+  public:
     ScaledCanvas(HDC target, int size, COLORREF back) : target_(target), size_(size * kScale) {
         dc_.reset(CreateCompatibleDC(target));
         bitmap_.reset(CreateCompatibleBitmap(target, size_, size_));
@@ -51,8 +51,10 @@ public:
         bool first = true;
         for (POINT p : points) {
             const int px = size_ * p.x / 100, py = size_ * p.y / 100;
-            if (first) MoveToEx(dc(), px, py, nullptr);
-            else LineTo(dc(), px, py);
+            if (first)
+                MoveToEx(dc(), px, py, nullptr);
+            else
+                LineTo(dc(), px, py);
             first = false;
         }
     }
@@ -67,7 +69,7 @@ public:
         DrawTextW(dc(), text, -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     }
 
-private:
+  private:
     struct Select {
         Select(HDC dc, HGDIOBJ obj) : dc_(dc), old_(SelectObject(dc, obj)) {}
         ~Select() { SelectObject(dc_, old_); }
@@ -99,11 +101,13 @@ void DrawDialogIcon(HDC dc, int x, int y, TMsgDlgType type, COLORREF back) {
     switch (type) {
         case TMsgDlgType::mtWarning: {
             LOGBRUSH lb{BS_SOLID, RGB(200, 140, 0), 0};
-            unique_gdi pen(ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_JOIN_ROUND, kScale * 2, &lb, 0, nullptr));
+            unique_gdi pen(
+                ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_JOIN_ROUND, kScale * 2, &lb, 0, nullptr));
             unique_gdi brush(CreateSolidBrush(kAmber));
             HGDIOBJ op = SelectObject(c.dc(), pen.get());
             HGDIOBJ ob = SelectObject(c.dc(), brush.get());
-            const POINT tri[3] = {{s / 2, s * 6 / 100}, {s * 96 / 100, s * 90 / 100}, {s * 4 / 100, s * 90 / 100}};
+            const POINT tri[3] = {
+                {s / 2, s * 6 / 100}, {s * 96 / 100, s * 90 / 100}, {s * 4 / 100, s * 90 / 100}};
             Polygon(c.dc(), tri, 3);
             SelectObject(c.dc(), op);
             SelectObject(c.dc(), ob);
@@ -125,7 +129,8 @@ void DrawDialogIcon(HDC dc, int x, int y, TMsgDlgType type, COLORREF back) {
             c.Disc(kBlue, RGB(0, 70, 140), kScale);
             c.Letter(L"?", kWhite, 70, FW_BOLD);
             break;
-        case TMsgDlgType::mtCustom: break;
+        case TMsgDlgType::mtCustom:
+            break;
     }
     c.BlitTo(x, y);
 }
@@ -138,7 +143,9 @@ void DrawButtonGlyph(HDC dc, int x, int y, int size, TButtonGlyph glyph, COLORRE
             c.Disc(kGreen, kGreen, kScale);
             c.Stroke(kWhite, 12, {{28, 52}, {44, 68}, {72, 34}});
             break;
-        case TButtonGlyph::OK: c.Stroke(kGreen, 16, {{14, 52}, {40, 78}, {86, 24}}); break;
+        case TButtonGlyph::OK:
+            c.Stroke(kGreen, 16, {{14, 52}, {40, 78}, {86, 24}});
+            break;
         case TButtonGlyph::Abort:
             c.Disc(kRed, kRed, kScale);
             c.Stroke(kWhite, 12, {{34, 34}, {66, 66}});
@@ -151,11 +158,12 @@ void DrawButtonGlyph(HDC dc, int x, int y, int size, TButtonGlyph glyph, COLORRE
         case TButtonGlyph::Retry: {
             const int s = c.size();
             LOGBRUSH lb{BS_SOLID, kBlue, 0};
-            unique_gdi pen(ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND, static_cast<DWORD>(s * 14 / 100),
-                                        &lb, 0, nullptr));
+            unique_gdi pen(ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND,
+                                        static_cast<DWORD>(s * 14 / 100), &lb, 0, nullptr));
             HGDIOBJ op = SelectObject(c.dc(), pen.get());
             const int in = s * 18 / 100;
-            // Counter-clockwise from the top round to the upper right: a circle with a gap the arrow points into.
+            // Counter-clockwise from the top round to the upper right: a circle with a gap the arrow points
+            // into.
             Arc(c.dc(), in, in, s - in, s - in, s / 2, in, s - in, s * 40 / 100);
             SelectObject(c.dc(), op);
             c.Stroke(kBlue, 14, {{50, 4}, {66, 18}, {50, 32}});
@@ -174,7 +182,8 @@ void DrawButtonGlyph(HDC dc, int x, int y, int size, TButtonGlyph glyph, COLORRE
             c.Disc(kBlue, kBlue, kScale);
             c.Letter(L"?", kWhite, 80, FW_BOLD);
             break;
-        case TButtonGlyph::None: break;
+        case TButtonGlyph::None:
+            break;
     }
     c.BlitTo(x, y);
 }

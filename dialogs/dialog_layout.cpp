@@ -96,9 +96,12 @@ std::uint32_t ColorWithLuminance(std::uint32_t rgb, int luminance) {
         const double rd = ((cmax - r) * (kHlsMax / 6.0) + diff / 2.0) / diff;
         const double gd = ((cmax - g) * (kHlsMax / 6.0) + diff / 2.0) / diff;
         const double bd = ((cmax - b) * (kHlsMax / 6.0) + diff / 2.0) / diff;
-        if (r == cmax) hue = bd - gd;
-        else if (g == cmax) hue = kHlsMax / 3.0 + rd - bd;
-        else hue = kHlsMax * 2.0 / 3.0 + gd - rd;
+        if (r == cmax)
+            hue = bd - gd;
+        else if (g == cmax)
+            hue = kHlsMax / 3.0 + rd - bd;
+        else
+            hue = kHlsMax * 2.0 / 3.0 + gd - rd;
         if (hue < 0) hue += kHlsMax;
         if (hue > kHlsMax) hue -= kHlsMax;
     }
@@ -108,7 +111,8 @@ std::uint32_t ColorWithLuminance(std::uint32_t rgb, int luminance) {
     if (sat == 0) {
         nr = ng = nb = Clamp255(lum * kRgbMax / kHlsMax);
     } else {
-        const double m2 = lum <= kHlsMax / 2.0 ? lum * (kHlsMax + sat) / kHlsMax : lum + sat - lum * sat / kHlsMax;
+        const double m2 =
+            lum <= kHlsMax / 2.0 ? lum * (kHlsMax + sat) / kHlsMax : lum + sat - lum * sat / kHlsMax;
         const double m1 = 2 * lum - m2;
         nr = Clamp255(HueToRgb(m1, m2, hue + kHlsMax / 3.0) * kRgbMax / kHlsMax);
         ng = Clamp255(HueToRgb(m1, m2, hue) * kRgbMax / kHlsMax);

@@ -3,13 +3,14 @@
 // The Windows side measures (fonts, text, screen, frame) and places the controls from the result.
 #include <cstdint>
 
-// MulDiv of Windows: a × b / c to the nearest integer, halves away from zero; -1 when c is 0 (as the Windows call).
+// MulDiv of Windows: a × b / c to the nearest integer, halves away from zero; -1 when c is 0 (as the Windows
+// call).
 int MulDivRound(int a, int b, int c);
 
 struct DialogMeasures {
-    int cx = 0;  // average character width: the 52-letter extent div 52
-    int cy = 0;  // character height: the 52-letter extent's height
-    int textWidth = 0;   // message measured with wrapping at half the screen width
+    int cx = 0;         // average character width: the 52-letter extent div 52
+    int cy = 0;         // character height: the 52-letter extent's height
+    int textWidth = 0;  // message measured with wrapping at half the screen width
     int textHeight = 0;
     int screenWidth = 0;
     int screenHeight = 0;
@@ -26,15 +27,15 @@ struct DialogRect {
 };
 
 struct DialogLayout {
-    int hMargin = 0;      // Hm
-    int vMargin = 0;      // Vm
-    int vSpacing = 0;     // Vs
-    int buttonWidth = 0;  // Bw
-    int buttonHeight = 0; // Bh
-    int buttonSpacing = 0;// Bs
-    int iconWidth = 0;    // Iw
-    int contentHeight = 0;// C
-    int groupWidth = 0;   // G
+    int hMargin = 0;         // Hm
+    int vMargin = 0;         // Vm
+    int vSpacing = 0;        // Vs
+    int buttonWidth = 0;     // Bw
+    int buttonHeight = 0;    // Bh
+    int buttonSpacing = 0;   // Bs
+    int iconWidth = 0;       // Iw
+    int contentHeight = 0;   // C
+    int groupWidth = 0;      // G
     int textBlockWidth = 0;  // T2
     DialogRect icon;
     int titleTop = 0;

@@ -13,13 +13,14 @@ std::wstring FormatDialogText(std::wstring_view format, std::initializer_list<st
             out += c;
             continue;
         }
-        const wchar_t spec = i + 1 < format.size() ? format[i + 1] : L'\0';
-        if (spec == L'%') {
+        const wchar_t kind = i + 1 < format.size() ? format[i + 1] : L'\0';
+        if (kind == L'%') {
             out += L'%';
-        } else if ((spec == L's' || spec == L'S') && next != args.end()) {
+        } else if ((kind == L's' || kind == L'S') && next != args.end()) {
             out += *next++;
         } else {
-            throw Error("Format '" + WideToUtf8(std::wstring(format)) + "' invalid or incompatible with argument");
+            throw Error("Format '" + WideToUtf8(std::wstring(format)) +
+                        "' invalid or incompatible with argument");
         }
         ++i;
     }

@@ -25,11 +25,16 @@ const TMsgDlgButtonInfo& ButtonInfo(TMsgDlgBtn button) {
 
 std::wstring_view DialogTypeCaption(TMsgDlgType type, std::wstring_view applicationTitle) {
     switch (type) {
-        case TMsgDlgType::mtWarning: return L"Aviso";
-        case TMsgDlgType::mtError: return L"Falha";
-        case TMsgDlgType::mtInformation: return L"Informação";
-        case TMsgDlgType::mtConfirmation: return L"Confirmação";
-        case TMsgDlgType::mtCustom: break;
+        case TMsgDlgType::mtWarning:
+            return L"Aviso";
+        case TMsgDlgType::mtError:
+            return L"Falha";
+        case TMsgDlgType::mtInformation:
+            return L"Informação";
+        case TMsgDlgType::mtConfirmation:
+            return L"Confirmação";
+        case TMsgDlgType::mtCustom:
+            break;
     }
     return applicationTitle;
 }

@@ -9,13 +9,26 @@
 enum class TMsgDlgType : std::uint8_t { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
 
 // Fixed ordinals: buttons are created, and shown left to right, in this order.
-enum class TMsgDlgBtn : std::uint8_t { Yes, No, OK, Cancel, Abort, Retry, Ignore, All, NoToAll, YesToAll, Help, Close };
+enum class TMsgDlgBtn : std::uint8_t {
+    Yes,
+    No,
+    OK,
+    Cancel,
+    Abort,
+    Retry,
+    Ignore,
+    All,
+    NoToAll,
+    YesToAll,
+    Help,
+    Close
+};
 
 inline constexpr int kMsgDlgBtnCount = 12;
 
 // A set of buttons: bit n stands for the button of ordinal n (bits 12 to 15 are never set).
 class TMsgDlgButtons {
-public:
+  public:
     constexpr TMsgDlgButtons() = default;
     constexpr TMsgDlgButtons(std::initializer_list<TMsgDlgBtn> buttons) {
         for (TMsgDlgBtn b : buttons) mask_ |= Bit(b);
@@ -39,7 +52,7 @@ public:
     }
     friend constexpr bool operator==(TMsgDlgButtons, TMsgDlgButtons) = default;
 
-private:
+  private:
     static constexpr std::uint16_t Bit(TMsgDlgBtn b) {
         return static_cast<std::uint16_t>(1u << static_cast<unsigned>(b));
     }

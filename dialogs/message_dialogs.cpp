@@ -13,8 +13,8 @@ std::wstring& TitleStore() {
 const std::wstring& ApplicationTitle() { return TitleStore(); }
 void SetApplicationTitle(std::wstring ATitle) { TitleStore() = std::move(ATitle); }
 
-int DialogBox(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons, std::int32_t AHelpCtx, int AX,
-              int AY, std::wstring_view AHelpFileName) {
+int DialogBox(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons, std::int32_t AHelpCtx,
+              int AX, int AY, std::wstring_view AHelpFileName) {
     return ShowDialogForm(NewDialogForm(AText, ADlgType, AButtons), AHelpCtx, AX, AY, AHelpFileName);
 }
 

@@ -21,8 +21,8 @@
 
 // Shows a dialog with AText. AX and AY are screen coordinates of its left and top edges; a negative
 // value leaves that coordinate to the layout, and both negative centre the dialog on the screen.
-int DialogBox(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons, std::int32_t AHelpCtx = 0,
-              int AX = -1, int AY = -1, std::wstring_view AHelpFileName = {});
+int DialogBox(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons,
+              std::int32_t AHelpCtx = 0, int AX = -1, int AY = -1, std::wstring_view AHelpFileName = {});
 
 // Formats AFormat with AArgs and shows it as DialogBox does, centred and without a help file.
 // The arguments are strings: each "%s" takes the next one, "%%" is a percent sign, and any other

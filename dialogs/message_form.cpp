@@ -48,30 +48,31 @@ unique_gdi MakeFont(const wchar_t* face, int points, int weight) {
     HDC screen = GetDC(nullptr);
     const int height = -::MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
     ReleaseDC(nullptr, screen);
-    unique_gdi font(CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face));
+    unique_gdi font(CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                DEFAULT_PITCH | FF_DONTCARE, face));
     if (!font) ThrowLastError();
     return font;
 }
 
 class WindowDC {
-public:
+  public:
     explicit WindowDC(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
     ~WindowDC() { ReleaseDC(hwnd_, dc_); }
     WindowDC(const WindowDC&) = delete;
     WindowDC& operator=(const WindowDC&) = delete;
     HDC get() const { return dc_; }
 
-private:
+  private:
     HWND hwnd_;
     HDC dc_;
 };
 
 HWND CreateChild(const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle, int id, HWND parent,
                  const RECT& r, HGDIOBJ font) {
-    HWND h = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.right - r.left,
-                             r.bottom - r.top, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                             GetModuleHandleW(nullptr), nullptr);
+    HWND h = CreateWindowExW(
+        exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.right - r.left, r.bottom - r.top,
+        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     if (!h) ThrowLastError();
     if (font) SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return h;
@@ -109,6 +110,12 @@ void PutOnClipboard(const std::wstring& text) {
     }
 }
 
+int ClientHeightOf(HWND h) {
+    RECT r;
+    GetClientRect(h, &r);
+    return r.bottom;
+}
+
 bool KeyDown(int vk) { return (GetKeyState(vk) & 0x8000) != 0; }
 }  // namespace
 
@@ -135,13 +142,15 @@ TMessageForm::TMessageForm(HWND AOwner) {
     }();
 
     // No caption, no system menu, not resizable; the 2-pixel border is drawn in WM_NCPAINT.
-    hwnd_.reset(CreateWindowExW(WS_EX_LAYERED | (rightToLeft_ ? WS_EX_RTLREADING : 0), kFormClass, L"", WS_POPUP, 0, 0,
-                                320, 200, AOwner, nullptr, GetModuleHandleW(nullptr), nullptr));
+    hwnd_.reset(CreateWindowExW(WS_EX_LAYERED | (rightToLeft_ ? WS_EX_RTLREADING : 0), kFormClass, L"",
+                                WS_POPUP, 0, 0, 320, 200, AOwner, nullptr, GetModuleHandleW(nullptr),
+                                nullptr));
     if (!hwnd_) ThrowLastError();
     SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(hwnd_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TMessageForm::WndProc));
     // The new procedure sizes the client area only from now on: recompute the frame.
-    SetWindowPos(hwnd_.get(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    SetWindowPos(hwnd_.get(), nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     SetLayeredWindowAttributes(hwnd_.get(), 0, kDialogAlpha, LWA_ALPHA);
     SendMessageW(hwnd_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
 }
@@ -171,7 +180,8 @@ LRESULT CALLBACK TMessageForm::PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
             FillRect(reinterpret_cast<HDC>(wp), &r, static_cast<HBRUSH>(form->stripBrush_.get()));
             return 1;
         }
-        default: break;
+        default:
+            break;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
@@ -200,7 +210,8 @@ LRESULT TMessageForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             ReleaseDC(hwnd, dc);
             return 0;
         }
-        case WM_NCACTIVATE: return TRUE;  // nothing of the frame depends on activation
+        case WM_NCACTIVATE:
+            return TRUE;  // nothing of the frame depends on activation
         case WM_ERASEBKGND: {
             RECT r;
             GetClientRect(hwnd, &r);
@@ -211,7 +222,8 @@ LRESULT TMessageForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_CTLCOLOREDIT: {
             HWND control = reinterpret_cast<HWND>(lp);
             if (Message && control == Message->Handle())
-                return SendMessageW(control, msg == WM_CTLCOLOREDIT ? CN_CTLCOLOREDIT : CN_CTLCOLORSTATIC, wp, lp);
+                return SendMessageW(control, msg == WM_CTLCOLOREDIT ? CN_CTLCOLOREDIT : CN_CTLCOLORSTATIC, wp,
+                                    lp);
             HDC dc = reinterpret_cast<HDC>(wp);
             SetBkMode(dc, TRANSPARENT);
             SetTextColor(dc, RGB(0, 0, 0));
@@ -234,6 +246,12 @@ LRESULT TMessageForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             }
             break;
         }
+        case WM_SIZE:
+            // The title spans the client width whatever the width becomes.
+            if (Title)
+                SetWindowPos(Title, nullptr, 0, 0, LOWORD(lp), ClientHeightOf(Title),
+                             SWP_NOMOVE | SWP_NOZORDER);
+            break;
         case WM_LBUTTONDOWN:
         case WM_RBUTTONDOWN:
         case WM_MBUTTONDOWN:
@@ -244,10 +262,12 @@ LRESULT TMessageForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_CLOSE:
             // Alt+F4 answers as Escape does.
             if (ButtonInfo(cancelButton_).Result != 0 &&
-                std::any_of(buttons_.begin(), buttons_.end(), [&](auto& b) { return b.first == cancelButton_; }))
+                std::any_of(buttons_.begin(), buttons_.end(),
+                            [&](auto& b) { return b.first == cancelButton_; }))
                 PressButton(cancelButton_);
             return 0;
-        default: break;
+        default:
+            break;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
@@ -274,14 +294,16 @@ void TMessageForm::DrawButton(const DRAWITEMSTRUCT& item) {
 
     HGDIOBJ oldFont = SelectObject(dc, buttonFont_.get());
     RECT textRect{0, 0, 0, 0};
-    DrawTextW(dc, info.Caption.data(), static_cast<int>(info.Caption.size()), &textRect, DT_CALCRECT | DT_SINGLELINE);
+    DrawTextW(dc, info.Caption.data(), static_cast<int>(info.Caption.size()), &textRect,
+              DT_CALCRECT | DT_SINGLELINE);
     const bool hasGlyph = info.Glyph != TButtonGlyph::None;
     const int gap = hasGlyph ? 6 : 0;
     const int contentWidth = (hasGlyph ? kGlyphSize : 0) + gap + (textRect.right - textRect.left);
     int x = r.left + std::max(4L, (r.right - r.left - contentWidth) / 2);
     const int shift = pressed ? 1 : 0;
     if (hasGlyph) {
-        DrawButtonGlyph(dc, x + shift, r.top + (r.bottom - r.top - kGlyphSize) / 2 + shift, kGlyphSize, info.Glyph, face);
+        DrawButtonGlyph(dc, x + shift, r.top + (r.bottom - r.top - kGlyphSize) / 2 + shift, kGlyphSize,
+                        info.Glyph, face);
         x += kGlyphSize + gap;
     }
     RECT label{x + shift, r.top + shift, r.right - 2, r.bottom + shift};
@@ -299,6 +321,9 @@ void TMessageForm::DrawButton(const DRAWITEMSTRUCT& item) {
 }
 
 void TMessageForm::PressButton(TMsgDlgBtn button) {
+    // Escape falls back on OK even where OK is not shown; a button that is not there does nothing.
+    if (std::none_of(buttons_.begin(), buttons_.end(), [&](const auto& b) { return b.first == button; }))
+        return;
     const TMsgDlgButtonInfo& info = ButtonInfo(button);
     if (button == TMsgDlgBtn::Help) {
         if (HelpHandler()) HelpHandler()(HelpContext, HelpFile);
@@ -343,7 +368,9 @@ bool TMessageForm::PreviewKey(const MSG& msg) {
                 PressButton(defaultButton_);
                 return true;
             }
-            case VK_ESCAPE: PressButton(cancelButton_); return true;
+            case VK_ESCAPE:
+                PressButton(cancelButton_);
+                return true;
             case VK_TAB:
                 if (ctrl || alt) return false;
                 MoveFocus(shift ? -1 : 1);
@@ -360,7 +387,8 @@ bool TMessageForm::PreviewKey(const MSG& msg) {
                     return true;
                 }
                 return false;
-            default: return false;
+            default:
+                return false;
         }
     }
     if (msg.message == WM_CHAR || msg.message == WM_SYSCHAR) {
@@ -390,7 +418,6 @@ int TMessageForm::ShowModal() {
     if (disableOwner) EnableWindow(owner, FALSE);
 
     modalResult_ = 0;
-    modal_ = true;
     ShowWindow(hwnd, SW_SHOW);
     SetForegroundWindow(hwnd);
     for (const auto& [ordinal, h] : buttons_)
@@ -406,11 +433,13 @@ int TMessageForm::ShowModal() {
             quitCode = got == 0 ? msg.wParam : 0;
             break;
         }
-        if (PreviewKey(msg)) continue;
+        // An error in a key's handling goes to the top-level display, and the key counts as handled.
+        bool handled = true;
+        GuardEvent([&] { handled = PreviewKey(msg); });
+        if (handled) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    modal_ = false;
     // Enable the owner before hiding the dialog so that activation returns to it.
     if (disableOwner) EnableWindow(owner, TRUE);
     ShowWindow(hwnd, SW_HIDE);
@@ -422,8 +451,8 @@ int TMessageForm::ShowModal() {
     return modalResult_;
 }
 
-std::unique_ptr<TMessageForm> BuildDialogForm(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons,
-                                              TMsgDlgBtn ADefaultButton) {
+std::unique_ptr<TMessageForm> BuildDialogForm(std::wstring_view AText, TMsgDlgType ADlgType,
+                                              TMsgDlgButtons AButtons, TMsgDlgBtn ADefaultButton) {
     const TMsgDlgButtons buttons = EffectiveButtons(ADlgType, AButtons);
     auto form = std::make_unique<TMessageForm>(nullptr);
     TMessageForm& f = *form;
@@ -508,8 +537,8 @@ std::unique_ptr<TMessageForm> BuildDialogForm(std::wstring_view AText, TMsgDlgTy
     SendMessageW(memo, WM_SETFONT, reinterpret_cast<WPARAM>(f.font_.get()), FALSE);
     SendMessageW(memo, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
     const RECT memoRect = mirrored(l.memo);
-    MoveWindow(memo, memoRect.left, memoRect.top, memoRect.right - memoRect.left, memoRect.bottom - memoRect.top,
-               FALSE);
+    MoveWindow(memo, memoRect.left, memoRect.top, memoRect.right - memoRect.left,
+               memoRect.bottom - memoRect.top, FALSE);
     SetWindowTextW(memo, WithCrLfLineBreaks(AText).c_str());
 
     f.ButtonPanel = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0,
@@ -526,21 +555,22 @@ std::unique_ptr<TMessageForm> BuildDialogForm(std::wstring_view AText, TMsgDlgTy
         const auto ordinal = static_cast<TMsgDlgBtn>(i);
         if (!buttons.Contains(ordinal)) continue;
         const std::wstring text(ButtonInfo(ordinal).Caption);
-        HWND b = CreateChild(L"BUTTON", text.c_str(), BS_OWNERDRAW | WS_TABSTOP, 0, kFirstButtonId + i, f.ButtonPanel,
-                             RECT{x, l.buttonTop, x + l.buttonWidth, l.buttonTop + l.buttonHeight},
-                             f.buttonFont_.get());
+        HWND b = CreateChild(
+            L"BUTTON", text.c_str(), BS_OWNERDRAW | WS_TABSTOP, 0, kFirstButtonId + i, f.ButtonPanel,
+            RECT{x, l.buttonTop, x + l.buttonWidth, l.buttonTop + l.buttonHeight}, f.buttonFont_.get());
         f.buttons_.emplace_back(ordinal, b);
         x += l.buttonWidth + l.buttonSpacing;
     }
     return form;
 }
 
-std::unique_ptr<TMessageForm> NewDialogForm(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons,
-                                            TMsgDlgBtn ADefaultButton) {
+std::unique_ptr<TMessageForm> NewDialogForm(std::wstring_view AText, TMsgDlgType ADlgType,
+                                            TMsgDlgButtons AButtons, TMsgDlgBtn ADefaultButton) {
     return BuildDialogForm(AText, ADlgType, AButtons, ADefaultButton);
 }
 
-std::unique_ptr<TMessageForm> NewDialogForm(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons) {
+std::unique_ptr<TMessageForm> NewDialogForm(std::wstring_view AText, TMsgDlgType ADlgType,
+                                            TMsgDlgButtons AButtons) {
     return NewDialogForm(AText, ADlgType, AButtons, PickDefaultButton(AButtons));
 }
 

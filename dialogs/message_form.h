@@ -27,7 +27,7 @@ inline constexpr COLORREF kDialogColor = RGB(245, 245, 245);
 inline constexpr BYTE kDialogAlpha = 245;
 
 class TMessageForm {
-public:
+  public:
     // Creates the hidden, borderless window (the base of every dialog). AOwner may be null; the
     // window that is active when the dialog is shown becomes its owner then.
     explicit TMessageForm(HWND AOwner);
@@ -61,8 +61,9 @@ public:
     // What Ctrl+C does: beep and copy the dialog's text to the clipboard.
     void CopyToClipboard();
 
-private:
-    friend std::unique_ptr<TMessageForm> BuildDialogForm(std::wstring_view, TMsgDlgType, TMsgDlgButtons, TMsgDlgBtn);
+  private:
+    friend std::unique_ptr<TMessageForm> BuildDialogForm(std::wstring_view, TMsgDlgType, TMsgDlgButtons,
+                                                         TMsgDlgBtn);
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
@@ -82,18 +83,18 @@ private:
     TMsgDlgBtn cancelButton_ = TMsgDlgBtn::OK;
     bool rightToLeft_ = false;
     int modalResult_ = 0;
-    bool modal_ = false;
     unique_hwnd hwnd_;  // last: destroyed first, while the fonts it uses still exist
 };
 
 // Creates and lays out a dialog for AText; the caller owns it. An empty set becomes {Yes, No} for a
 // confirmation and {OK} otherwise; a default button outside the set falls to the set's first button.
-std::unique_ptr<TMessageForm> BuildDialogForm(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons,
-                                              TMsgDlgBtn ADefaultButton);
-std::unique_ptr<TMessageForm> NewDialogForm(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons,
-                                            TMsgDlgBtn ADefaultButton);
+std::unique_ptr<TMessageForm> BuildDialogForm(std::wstring_view AText, TMsgDlgType ADlgType,
+                                              TMsgDlgButtons AButtons, TMsgDlgBtn ADefaultButton);
+std::unique_ptr<TMessageForm> NewDialogForm(std::wstring_view AText, TMsgDlgType ADlgType,
+                                            TMsgDlgButtons AButtons, TMsgDlgBtn ADefaultButton);
 // Picks the default button: OK, else Yes, else Retry.
-std::unique_ptr<TMessageForm> NewDialogForm(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons);
+std::unique_ptr<TMessageForm> NewDialogForm(std::wstring_view AText, TMsgDlgType ADlgType,
+                                            TMsgDlgButtons AButtons);
 
 // Sets the help context and file, places the form (a coordinate of 0 or more is its left or top
 // edge; both negative centre it on the screen), shows it modally and destroys it whatever happens.

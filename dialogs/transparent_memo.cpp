@@ -4,11 +4,10 @@
 
 TTransparentMemo::TTransparentMemo(HWND AOwner, int id, DWORD style) {
     // Transparent: the parent paints first, so the dialog's background shows behind the text.
-    hwnd_.reset(CreateWindowExW(WS_EX_TRANSPARENT, L"EDIT", L"",
-                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
-                                    style,
-                                0, 0, 0, 0, AOwner, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                GetModuleHandleW(nullptr), nullptr));
+    hwnd_.reset(CreateWindowExW(
+        WS_EX_TRANSPARENT, L"EDIT", L"",
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | style, 0, 0, 0, 0,
+        AOwner, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr));
     if (!hwnd_) ThrowLastError();
     SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     editProc_ = reinterpret_cast<WNDPROC>(
@@ -40,7 +39,9 @@ LRESULT CALLBACK TTransparentMemo::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARA
     auto* self = reinterpret_cast<TTransparentMemo*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self || self->hwnd_.get() != hwnd) return DefWindowProcW(hwnd, msg, wp, lp);
     switch (msg) {
-        case WM_MEMO_REPAINT: self->Repaint(); return 0;
+        case WM_MEMO_REPAINT:
+            self->Repaint();
+            return 0;
         case WM_HSCROLL: {
             const LRESULT r = self->Default(msg, wp, lp);
             self->PostRepaint();
@@ -68,8 +69,11 @@ LRESULT CALLBACK TTransparentMemo::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARA
             SetTextColor(dc, RGB(0, 0, 0));
             return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
         }
-        case WM_ERASEBKGND: return 1;
-        case WM_LBUTTONUP: self->PostRepaint(); return self->Default(msg, wp, lp);
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_LBUTTONUP:
+            self->PostRepaint();
+            return self->Default(msg, wp, lp);
         case WM_NCDESTROY: {
             const LRESULT r = self->Default(msg, wp, lp);
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
@@ -77,6 +81,7 @@ LRESULT CALLBACK TTransparentMemo::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARA
             self->hwnd_.release();
             return r;
         }
-        default: return self->Default(msg, wp, lp);
+        default:
+            return self->Default(msg, wp, lp);
     }
 }

@@ -12,7 +12,7 @@ inline constexpr UINT CN_CTLCOLOREDIT = 0xBC00 + WM_CTLCOLOREDIT;
 inline constexpr UINT CN_CTLCOLORSTATIC = 0xBC00 + WM_CTLCOLORSTATIC;
 
 class TTransparentMemo {
-public:
+  public:
     // Creates the edit control as a child of AOwner. style adds to the multi-line, read-only,
     // word-wrapping base (for example WS_VSCROLL).
     TTransparentMemo(HWND AOwner, int id, DWORD style);
@@ -22,7 +22,7 @@ public:
 
     HWND Handle() const { return hwnd_.get(); }
 
-private:
+  private:
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT Default(UINT msg, WPARAM wp, LPARAM lp);
     void SendRepaint();

@@ -7,12 +7,12 @@ namespace {
 
 TEST(MulDivRound, RoundsToNearestWithHalvesAwayFromZero) {
     EXPECT_EQ(MulDivRound(8, 7, 4), 14);
-    EXPECT_EQ(MulDivRound(10, 21, 8), 26);   // 26.25
-    EXPECT_EQ(MulDivRound(14, 20, 8), 35);   // 35.0
-    EXPECT_EQ(MulDivRound(14, 21, 8), 37);   // 36.75
+    EXPECT_EQ(MulDivRound(10, 21, 8), 26);  // 26.25
+    EXPECT_EQ(MulDivRound(14, 20, 8), 35);  // 35.0
+    EXPECT_EQ(MulDivRound(14, 21, 8), 37);  // 36.75
     EXPECT_EQ(MulDivRound(8, 19, 8), 19);
-    EXPECT_EQ(MulDivRound(1, 3, 2), 2);      // 1.5 up
-    EXPECT_EQ(MulDivRound(-1, 3, 2), -2);    // -1.5 away from zero
+    EXPECT_EQ(MulDivRound(1, 3, 2), 2);    // 1.5 up
+    EXPECT_EQ(MulDivRound(-1, 3, 2), -2);  // -1.5 away from zero
     EXPECT_EQ(MulDivRound(5, 5, 0), -1);
 }
 
@@ -45,18 +45,58 @@ struct LayoutCase {
 // Hm 14, Vm 21, Vs 26, Bw ≥ 88, Bh 37, Bs 7, half screen 540.
 const LayoutCase kLayoutCases[] = {
     // One word: the text block is 350 wide, the button group of one centred in it.
-    {"OneWordNotice", 60, 21, false, 1, 30, 7 + 350, 21 + 32 + 21 + 37 + 26 + 42, {14, 53, 336, 27}, false,
-     (357 - 88) / 2, 88},
+    {"OneWordNotice",
+     60,
+     21,
+     false,
+     1,
+     30,
+     7 + 350,
+     21 + 32 + 21 + 37 + 26 + 42,
+     {14, 53, 336, 27},
+     false,
+     (357 - 88) / 2,
+     88},
     // The icon pushes the memo right; T = 2·14 + 400 + 32 + 26 = 486, T2 = 4 + 486 + 2 = 492.
-    {"IconAndWideText", 400, 42, true, 2, 30, 7 + 492, 42 + 32 + 21 + 37 + 26 + 42, {46, 53, 446, 48}, false,
-     (499 - (2 * 88 + 7)) / 2, 88},
+    {"IconAndWideText",
+     400,
+     42,
+     true,
+     2,
+     30,
+     7 + 492,
+     42 + 32 + 21 + 37 + 26 + 42,
+     {46, 53, 446, 48},
+     false,
+     (499 - (2 * 88 + 7)) / 2,
+     88},
     // Taller than half the screen: content and memo capped, a scroll bar, client height Sh + Bh + Vs + 2·Vm.
-    {"TallerThanHalfTheScreen", 500, 2000, true, 1, 30, 7 + 4 + 2 * 14 + 500 + 32 + 26 + 2, 540 + 37 + 26 + 42,
-     {46, 53, 546, 540 - 42}, true, (599 - 88) / 2, 88},
+    {"TallerThanHalfTheScreen",
+     500,
+     2000,
+     true,
+     1,
+     30,
+     7 + 4 + 2 * 14 + 500 + 32 + 26 + 2,
+     540 + 37 + 26 + 42,
+     {46, 53, 546, 540 - 42},
+     true,
+     (599 - 88) / 2,
+     88},
     // Many buttons: the group is wider than the text block and sets the client width; a wide caption
     // widens every button.
-    {"ManyButtonsWithAWideCaption", 60, 21, false, 12, 120, 7 + 12 * 120 + 11 * 7, 21 + 32 + 21 + 37 + 26 + 42,
-     {14, 53, 336, 27}, false, 3, 120},
+    {"ManyButtonsWithAWideCaption",
+     60,
+     21,
+     false,
+     12,
+     120,
+     7 + 12 * 120 + 11 * 7,
+     21 + 32 + 21 + 37 + 26 + 42,
+     {14, 53, 336, 27},
+     false,
+     3,
+     120},
 };
 
 class LayoutTable : public ::testing::TestWithParam<LayoutCase> {};
@@ -96,9 +136,9 @@ TEST(Layout, MeasuresFromCharacterSize) {
     const DialogLayout l = LayoutDialog(m);
     EXPECT_EQ(l.hMargin, 12);
     EXPECT_EQ(l.vMargin, 15);
-    EXPECT_EQ(l.vSpacing, 19);        // 18.75
+    EXPECT_EQ(l.vSpacing, 19);  // 18.75
     EXPECT_EQ(l.buttonWidth, 75);
-    EXPECT_EQ(l.buttonHeight, 26);    // 26.25
+    EXPECT_EQ(l.buttonHeight, 26);  // 26.25
     EXPECT_EQ(l.buttonSpacing, 6);
     EXPECT_EQ(l.titleTop, 9);
 }

@@ -120,13 +120,16 @@ TEST_P(RealLayout, ControlsSitWhereTheArithmeticPutsThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Dialogs, RealLayout,
-    ::testing::Values(LayoutCase{"Notice", T::mtCustom, L"Aplicação atualizada com sucesso!", {B::OK}},
-                      LayoutCase{"OneWordWarning", T::mtWarning, L"Atenção", {}},
-                      LayoutCase{"ConfirmationWithoutButtons", T::mtConfirmation, L"Continuar?", {}},
-                      LayoutCase{"TabsAndLineBreaks", T::mtInformation, L"Módulo não instalado.\n\tC:\\Aurevia\\x.exe",
-                                 {B::OK, B::Cancel}},
-                      LayoutCase{"LongScrollingError", T::mtError, LongMessage(), {B::Abort, B::Retry, B::Ignore}},
-                      LayoutCase{"EveryButton", T::mtInformation, L"Todos os botões", TMsgDlgButtons::FromMask(0x0FFF)}),
+    ::testing::Values(
+        LayoutCase{"Notice", T::mtCustom, L"Aplicação atualizada com sucesso!", {B::OK}},
+        LayoutCase{"OneWordWarning", T::mtWarning, L"Atenção", {}},
+        LayoutCase{"ConfirmationWithoutButtons", T::mtConfirmation, L"Continuar?", {}},
+        LayoutCase{"TabsAndLineBreaks",
+                   T::mtInformation,
+                   L"Módulo não instalado.\n\tC:\\Aurevia\\x.exe",
+                   {B::OK, B::Cancel}},
+        LayoutCase{"LongScrollingError", T::mtError, LongMessage(), {B::Abort, B::Retry, B::Ignore}},
+        LayoutCase{"EveryButton", T::mtInformation, L"Todos os botões", TMsgDlgButtons::FromMask(0x0FFF)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RealLayout, OneWordAndTallMessagesHitTheirLimits) {
@@ -141,6 +144,32 @@ TEST(RealLayout, OneWordAndTallMessagesHitTheirLimits) {
     EXPECT_EQ(client.bottom, GetSystemMetrics(SM_CYSCREEN) / 2 + l.buttonHeight + l.vSpacing + 2 * l.vMargin);
     EXPECT_TRUE(l.memoScrolls);
     EXPECT_EQ(l.memo.height, GetSystemMetrics(SM_CYSCREEN) / 2 - 2 * l.vMargin);
+}
+
+TEST(RealLayout, TitleFollowsTheWindowWidth) {
+    auto form = NewDialogForm(L"Largura", T::mtInformation, {B::OK});
+    RECT outer;
+    GetWindowRect(form->Handle(), &outer);
+    SetWindowPos(form->Handle(), nullptr, 0, 0, outer.right - outer.left + 120, outer.bottom - outer.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client;
+    GetClientRect(form->Handle(), &client);
+    const RECT title = RectInParent(form->Title);
+    EXPECT_EQ(title.left, 0);
+    EXPECT_EQ(title.right, client.right);
+    EXPECT_EQ(client.right, form->Layout().clientWidth + 120);
+}
+
+TEST(RealLayout, ButtonWidthsComeFromTheProcessCacheOnceMeasured) {
+    auto& cache = ButtonWidthCache();
+    NewDialogForm(L"medir", T::mtCustom, {B::Close});
+    const int measured = cache[static_cast<std::size_t>(B::Close)];
+    ASSERT_GT(measured, 8);
+    // A cached entry is not measured again: a larger one widens every button of the next dialog.
+    cache[static_cast<std::size_t>(B::Close)] = 300;
+    auto wide = NewDialogForm(L"largo", T::mtCustom, {B::OK, B::Close});
+    EXPECT_EQ(wide->Layout().buttonWidth, 300);
+    cache[static_cast<std::size_t>(B::Close)] = measured;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -168,9 +197,15 @@ TEST_P(Keys, EndTheDialogWithTheButtonsResult) {
         [&](HWND dialog) {
             for (const auto& [key, mods] : c.keys) {
                 switch (mods.size()) {
-                    case 0: PressKey(key); break;
-                    case 1: PressKey(key, {mods[0]}); break;
-                    default: PressKey(key, {mods[0], mods[1]}); break;
+                    case 0:
+                        PressKey(key);
+                        break;
+                    case 1:
+                        PressKey(key, {mods[0]});
+                        break;
+                    default:
+                        PressKey(key, {mods[0], mods[1]});
+                        break;
                 }
                 Settle(dialog);
             }
@@ -181,46 +216,65 @@ TEST_P(Keys, EndTheDialogWithTheButtonsResult) {
 const WORD kEnter = VK_RETURN, kEscape = VK_ESCAPE;
 INSTANTIATE_TEST_SUITE_P(
     Dialogs, Keys,
-    ::testing::Values(KeyCase{"NoticeEnter", T::mtCustom, {B::OK}, {}, {{kEnter, {}}}, IDOK},
-                      KeyCase{"NoticeEscape", T::mtCustom, {B::OK}, {}, {{kEscape, {}}}, IDOK},
-                      KeyCase{"ConfirmationEnterIsYes", T::mtConfirmation, {}, {}, {{kEnter, {}}}, IDYES},
-                      KeyCase{"ConfirmationEscapeIsNo", T::mtConfirmation, {}, {}, {{kEscape, {}}}, IDNO},
-                      KeyCase{"OkCancelEnter", T::mtWarning, {B::OK, B::Cancel}, {}, {{kEnter, {}}}, IDOK},
-                      KeyCase{"OkCancelEscapeAnswersAbort", T::mtWarning, {B::OK, B::Cancel}, {}, {{kEscape, {}}}, 3},
-                      KeyCase{"DefaultOutsideTheSetFallsToTheFirst", T::mtError, {B::No, B::Cancel}, B::Yes,
-                              {{kEnter, {}}}, IDNO},
-                      KeyCase{"TabMovesFocusAndEnterPressesIt", T::mtWarning, {B::OK, B::Cancel}, {},
-                              {{VK_TAB, {}}, {kEnter, {}}}, 3},
-                      KeyCase{"AltAccessKey", T::mtError, {B::Abort, B::Retry, B::Ignore}, {}, {{'I', {VK_MENU}}},
-                              IDIGNORE},
-                      KeyCase{"PlainAccessKey", T::mtError, {B::Abort, B::Retry, B::Ignore}, {}, {{'T', {}}},
-                              IDRETRY},
-                      KeyCase{"YesToAllHasNoAccessKeyButEnterWorks", T::mtConfirmation, {B::YesToAll, B::NoToAll}, {},
-                              {{'S', {}}, {kEnter, {}}}, 13}),
+    ::testing::Values(
+        KeyCase{"NoticeEnter", T::mtCustom, {B::OK}, {}, {{kEnter, {}}}, IDOK},
+        KeyCase{"NoticeEscape", T::mtCustom, {B::OK}, {}, {{kEscape, {}}}, IDOK},
+        KeyCase{"ConfirmationEnterIsYes", T::mtConfirmation, {}, {}, {{kEnter, {}}}, IDYES},
+        KeyCase{"ConfirmationEscapeIsNo", T::mtConfirmation, {}, {}, {{kEscape, {}}}, IDNO},
+        KeyCase{"OkCancelEnter", T::mtWarning, {B::OK, B::Cancel}, {}, {{kEnter, {}}}, IDOK},
+        KeyCase{"OkCancelEscapeAnswersAbort", T::mtWarning, {B::OK, B::Cancel}, {}, {{kEscape, {}}}, 3},
+        KeyCase{"DefaultOutsideTheSetFallsToTheFirst",
+                T::mtError,
+                {B::No, B::Cancel},
+                B::Yes,
+                {{kEnter, {}}},
+                IDNO},
+        KeyCase{"TabMovesFocusAndEnterPressesIt",
+                T::mtWarning,
+                {B::OK, B::Cancel},
+                {},
+                {{VK_TAB, {}}, {kEnter, {}}},
+                3},
+        KeyCase{
+            "AltAccessKey", T::mtError, {B::Abort, B::Retry, B::Ignore}, {}, {{'I', {VK_MENU}}}, IDIGNORE},
+        KeyCase{"PlainAccessKey", T::mtError, {B::Abort, B::Retry, B::Ignore}, {}, {{'T', {}}}, IDRETRY},
+        KeyCase{"YesToAllHasNoAccessKeyButEnterWorks",
+                T::mtConfirmation,
+                {B::YesToAll, B::NoToAll},
+                {},
+                {{'S', {}}, {kEnter, {}}},
+                13}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Mouse, ClickOnAButtonEndsTheDialog) {
-    const int result = RunDialog([] { return DialogBox(L"Clique", T::mtWarning, {B::OK, B::Cancel}); },
-                                 [](HWND dialog) {
-                                     HWND cancel = GetDlgItem(GetDlgItem(dialog, kButtonPanelId), kFirstButtonId + 3);
-                                     RECT r;
-                                     GetWindowRect(cancel, &r);
-                                     SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-                                     INPUT in[2]{};
-                                     in[0].type = in[1].type = INPUT_MOUSE;
-                                     in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-                                     in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-                                     SendInput(2, in, sizeof(INPUT));
-                                 });
+    const int result = RunDialog(
+        [] {
+            return DialogBox(L"Clique", T::mtWarning, {B::OK, B::Cancel});
+        },
+        [](HWND dialog) {
+            HWND cancel = GetDlgItem(GetDlgItem(dialog, kButtonPanelId), kFirstButtonId + 3);
+            RECT r;
+            GetWindowRect(cancel, &r);
+            SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+            INPUT in[2]{};
+            in[0].type = in[1].type = INPUT_MOUSE;
+            in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            SendInput(2, in, sizeof(INPUT));
+        });
     EXPECT_EQ(result, 3);
 }
 
 TEST(Buttons, HelpAndCloseLeaveTheDialogOpen) {
     std::vector<std::pair<std::int32_t, std::wstring>> helpCalls;
-    SetDialogHelpHandler([&](std::int32_t ctx, const std::wstring& file) { helpCalls.emplace_back(ctx, file); });
+    SetDialogHelpHandler(
+        [&](std::int32_t ctx, const std::wstring& file) { helpCalls.emplace_back(ctx, file); });
     bool openAfterHelp = false, openAfterClose = false;
     const int result = RunDialog(
-        [] { return DialogBox(L"Ajuda?", T::mtInformation, {B::OK, B::Help, B::Close}, 77, -1, -1, L"ajuda.chm"); },
+        [] {
+            return DialogBox(L"Ajuda?", T::mtInformation, {B::OK, B::Help, B::Close}, 77, -1, -1,
+                             L"ajuda.chm");
+        },
         [&](HWND dialog) {
             HWND panel = GetDlgItem(dialog, kButtonPanelId);
             PostMessageW(GetDlgItem(panel, kFirstButtonId + static_cast<int>(B::Help)), BM_CLICK, 0, 0);
@@ -238,6 +292,71 @@ TEST(Buttons, HelpAndCloseLeaveTheDialogOpen) {
     ASSERT_EQ(helpCalls.size(), 1u);
     EXPECT_EQ(helpCalls[0].first, 77);
     EXPECT_EQ(helpCalls[0].second, L"ajuda.chm");
+}
+
+TEST(Buttons, WithoutAnEndingButtonOnlyAQuitEndsTheDialog) {
+    bool openAfterKeys = false;
+    const int result = RunDialog(
+        [] {
+            return DialogBox(L"Sem saída", T::mtWarning, {B::Help, B::Close});
+        },
+        [&](HWND dialog) {
+            for (WORD key : {WORD{VK_ESCAPE}, WORD{VK_RETURN}, WORD{'C'}}) {
+                PressKey(key);
+                Settle(dialog);
+            }
+            openAfterKeys = IsWindowVisible(dialog);
+            PostThreadMessageW(GetWindowThreadProcessId(dialog, nullptr), WM_QUIT, 0, 0);
+        });
+    EXPECT_TRUE(openAfterKeys);
+    EXPECT_EQ(result, 0);
+}
+
+// Presses the left button at a screen point, moves by (dx, dy) and releases.
+void DragBy(HWND dialog, POINT from, int dx, int dy) {
+    SetCursorPos(from.x, from.y);
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    SendInput(1, &in, sizeof in);
+    Settle(dialog);
+    for (int step = 1; step <= 4; ++step) {
+        SetCursorPos(from.x + dx * step / 4, from.y + dy * step / 4);
+        in.mi.dwFlags = MOUSEEVENTF_MOVE;
+        SendInput(1, &in, sizeof in);
+        Sleep(30);
+    }
+    in.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(1, &in, sizeof in);
+    Settle(dialog);
+}
+
+TEST(Mouse, TitleAndBackgroundDragTheDialogButTheMemoDoesNot) {
+    struct Moves {
+        RECT start, afterTitle, afterBackground, afterMemo;
+    } m{};
+    RunDialog([] { return DialogBox(L"Arraste-me", T::mtWarning, {B::OK}); },
+              [&](HWND dialog) {
+                  GetWindowRect(dialog, &m.start);
+                  RECT title;
+                  GetWindowRect(GetDlgItem(dialog, kTitleId), &title);
+                  DragBy(dialog, {(title.left + title.right) / 2, (title.top + title.bottom) / 2}, 40, 30);
+                  GetWindowRect(dialog, &m.afterTitle);
+                  // Below the icon, left of the memo: the dialog's own background.
+                  DragBy(dialog, {m.afterTitle.left + 8, m.afterTitle.top + 60}, -20, 10);
+                  GetWindowRect(dialog, &m.afterBackground);
+                  RECT memo;
+                  GetWindowRect(GetDlgItem(dialog, kMessageId), &memo);
+                  DragBy(dialog, {memo.left + 5, memo.top + 5}, 50, 50);
+                  GetWindowRect(dialog, &m.afterMemo);
+                  PressKey(VK_RETURN);
+              });
+    EXPECT_EQ(m.afterTitle.left - m.start.left, 40);
+    EXPECT_EQ(m.afterTitle.top - m.start.top, 30);
+    EXPECT_EQ(m.afterBackground.left - m.afterTitle.left, -20);
+    EXPECT_EQ(m.afterBackground.top - m.afterTitle.top, 10);
+    EXPECT_EQ(m.afterMemo.left, m.afterBackground.left);
+    EXPECT_EQ(m.afterMemo.top, m.afterBackground.top);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -269,12 +388,11 @@ TEST(Position, GivenLeftKeepsTheComputedTopAndNoneCentres) {
 }
 
 TEST(Lifetime, DialogIsOwnedByTheActiveWindowAndDestroyedAfterwards) {
-    HWND owner = CreateWindowExW(0, L"STATIC", L"Janela", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200, nullptr,
-                                 nullptr, nullptr, nullptr);
+    HWND owner = CreateWindowExW(0, L"STATIC", L"Janela", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200,
+                                 nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
     SetForegroundWindow(owner);
     SetActiveWindow(owner);
-    std::printf("active %p owner %p fg %p\n", (void*)GetActiveWindow(), (void*)owner, (void*)GetForegroundWindow());
     HWND seen = nullptr, seenOwner = nullptr;
     bool ownerEnabledWhileShown = true;
     const int result = RunDialog([] { return DialogBox(L"Dono", T::mtWarning, {}); },
@@ -297,8 +415,8 @@ TEST(Functions, DialogBoxFmtAndNoticeBoxShowTheirText) {
     bool hasIcon = false;
     const int result = RunDialog(
         [] {
-            return DialogBoxFmt(L"Módulo não instalado.\r\n%s", {L"C:\\Aurevia\\Faturamento.exe"}, T::mtInformation,
-                                {});
+            return DialogBoxFmt(L"Módulo não instalado.\r\n%s", {L"C:\\Aurevia\\Faturamento.exe"},
+                                T::mtInformation, {});
         },
         [&](HWND dialog) {
             memoText = TextOf(GetDlgItem(dialog, kMessageId));
@@ -312,11 +430,15 @@ TEST(Functions, DialogBoxFmtAndNoticeBoxShowTheirText) {
     EXPECT_TRUE(hasIcon);
 
     std::wstring noticeTitle;
-    RunDialog([] { NoticeBox(L"Copia de arquivo falhou! Tente novamente!"); return 0; },
-              [&](HWND dialog) {
-                  noticeTitle = TextOf(GetDlgItem(dialog, kTitleId));
-                  PressKey(VK_ESCAPE);
-              });
+    RunDialog(
+        [] {
+            NoticeBox(L"Copia de arquivo falhou! Tente novamente!");
+            return 0;
+        },
+        [&](HWND dialog) {
+            noticeTitle = TextOf(GetDlgItem(dialog, kTitleId));
+            PressKey(VK_ESCAPE);
+        });
     EXPECT_EQ(noticeTitle, L"Aurevia");
 }
 
@@ -326,34 +448,77 @@ TEST(Functions, DialogBoxFmtAndNoticeBoxShowTheirText) {
 TEST(Copy, CtrlCPutsTheWholeDialogOnTheClipboard) {
     SetClipboardText(L"antes");
     std::wstring copied, afterShift, afterAlt;
-    const int result = RunDialog([] { NoticeBox(L"Aplicação atualizada com sucesso!"); return IDOK; },
-                                 [&](HWND dialog) {
-                                     PressKey('C', {VK_CONTROL, VK_SHIFT});
-                                     Settle(dialog);
-                                     afterShift = ClipboardText();
-                                     PressKey('C', {VK_CONTROL, VK_MENU});
-                                     Settle(dialog);
-                                     afterAlt = ClipboardText();
-                                     PressKey('C', {VK_CONTROL});
-                                     Settle(dialog);
-                                     copied = ClipboardText();
-                                     PressKey(VK_RETURN);
-                                 });
+    const int result = RunDialog(
+        [] {
+            NoticeBox(L"Aplicação atualizada com sucesso!");
+            return IDOK;
+        },
+        [&](HWND dialog) {
+            PressKey('C', {VK_CONTROL, VK_SHIFT});
+            Settle(dialog);
+            afterShift = ClipboardText();
+            PressKey('C', {VK_CONTROL, VK_MENU});
+            Settle(dialog);
+            afterAlt = ClipboardText();
+            PressKey('C', {VK_CONTROL});
+            Settle(dialog);
+            copied = ClipboardText();
+            PressKey(VK_RETURN);
+        });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(afterShift, L"antes");
     EXPECT_EQ(afterAlt, L"antes");
     const std::wstring d = std::wstring(27, L'-') + L"\r\n";
-    EXPECT_EQ(copied, d + L"Aurevia\r\n" + d + L"Aplicação atualizada com sucesso!\r\n" + d + L"OK   \r\n" + d);
+    EXPECT_EQ(copied,
+              d + L"Aurevia\r\n" + d + L"Aplicação atualizada com sucesso!\r\n" + d + L"OK   \r\n" + d);
 }
 
+// Another process holds the clipboard open until the fixture lets it go.
+class HeldClipboard {
+  public:
+    HeldClipboard()
+        : held_(CreateEventW(nullptr, TRUE, FALSE, L"AureviaTestClipboardHeld")),
+          release_(CreateEventW(nullptr, TRUE, FALSE, L"AureviaTestClipboardRelease")) {
+        wchar_t exe[MAX_PATH];
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        std::wstring path(exe);
+        path = path.substr(0, path.find_last_of(L'\\') + 1) + L"clipboard_holder.exe";
+        std::wstring command = L"clipboard_holder AureviaTestClipboardHeld AureviaTestClipboardRelease";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                           &pi)) {
+            CloseHandle(pi.hThread);
+            process_.reset(pi.hProcess);
+        }
+    }
+    ~HeldClipboard() {
+        Release();
+        if (process_) WaitForSingleObject(process_.get(), 5000);
+    }
+    HeldClipboard(const HeldClipboard&) = delete;
+    HeldClipboard& operator=(const HeldClipboard&) = delete;
+
+    bool WaitHeld() const { return process_ && WaitForSingleObject(held_.get(), 10000) == WAIT_OBJECT_0; }
+    void Release() const { SetEvent(release_.get()); }
+
+  private:
+    unique_handle held_, release_, process_;
+};
+
 TEST(Copy, HeldClipboardReportsAnErrorAndTheDialogStaysOpen) {
+    SetClipboardText(L"antes");
     std::wstring errorText;
-    bool stillOpen = false;
+    bool held = false, stillOpen = false;
     const int result = RunDialog(
-        [] { return DialogBox(L"Copiar", T::mtWarning, {B::OK, B::Cancel}); },
+        [] {
+            return DialogBox(L"Copiar", T::mtWarning, {B::OK, B::Cancel});
+        },
         [&](HWND dialog) {
-            ASSERT_TRUE(OpenClipboard(nullptr));
-            std::thread([] { std::printf("other thread open: %d\n", OpenClipboard(nullptr)); }).join();
+            HeldClipboard holder;
+            held = holder.WaitHeld();
+            if (!held) return;
             PressKey('C', {VK_CONTROL});
             // The top-level error display opens a system message box on the UI thread.
             HWND box = nullptr;
@@ -361,8 +526,8 @@ TEST(Copy, HeldClipboardReportsAnErrorAndTheDialogStaysOpen) {
                 Sleep(50);
                 box = FindWindowW(L"#32770", L"Aurevia");
             }
-            CloseClipboard();
-            ASSERT_NE(box, nullptr);
+            holder.Release();
+            if (!box) return;
             for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
                 const std::wstring t = TextOf(c);
                 if (t.find(L"clipboard") != std::wstring::npos) errorText = t;
@@ -372,9 +537,11 @@ TEST(Copy, HeldClipboardReportsAnErrorAndTheDialogStaysOpen) {
             stillOpen = IsWindowVisible(dialog);
             PressKey(VK_ESCAPE);
         });
+    ASSERT_TRUE(held);
     EXPECT_EQ(errorText.rfind(L"Cannot open clipboard: ", 0), 0u) << errorText;
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(result, 3);
+    EXPECT_EQ(ClipboardText(), L"antes");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -388,11 +555,15 @@ TEST(Screenshots, EveryTypeAndALongMessage) {
         TMsgDlgButtons buttons;
     };
     const Shot shots[] = {
-        {L"warning", T::mtWarning, L"O servidor não respondeu.\nTente novamente em alguns minutos.",
+        {L"warning",
+         T::mtWarning,
+         L"O servidor não respondeu.\nTente novamente em alguns minutos.",
          {B::Retry, B::Ignore, B::Cancel}},
         {L"error", T::mtError, L"MAPI_E_FAILURE: one or more unspecified errors occurred.", {}},
         {L"information", T::mtInformation, L"Módulo não instalado.\r\nC:\\Aurevia\\Faturamento.exe", {}},
-        {L"confirmation", T::mtConfirmation, L"Deseja atualizar todos os módulos?",
+        {L"confirmation",
+         T::mtConfirmation,
+         L"Deseja atualizar todos os módulos?",
          {B::Yes, B::No, B::All, B::YesToAll, B::NoToAll, B::Help}},
         {L"custom", T::mtCustom, L"Aplicação atualizada com sucesso!", {B::OK}},
         {L"long", T::mtError, LongMessage(), {B::OK, B::Abort, B::Close}},
