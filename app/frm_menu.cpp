@@ -418,8 +418,12 @@ LRESULT CALLBACK TFrmMenu::WindowProc(HWND AWnd, UINT AMessage, WPARAM AWParam, 
 LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
     const HWND wnd = FHandle.get();
     if (AMessage == FTaskbarCreated && FTaskbarCreated != 0) {
-        // The shell restarted and forgot every icon: add ours again.
-        GuardEvent([this] { AddTrayIcon(); });
+        // The shell restarted and forgot every icon: add ours again. The message also comes
+        // without a restart (a display change), when the icon is still there to be refreshed.
+        GuardEvent([this] {
+            AddTrayIcon();
+            if (!TrayIconCriado) TrayIconCriado = Shell_NotifyIconW(NIM_MODIFY, &TrayIconData) != FALSE;
+        });
         return 0;
     }
     switch (AMessage) {

@@ -242,3 +242,17 @@ TEST_F(MenuWindow, MonitorWithAnotherDpiScalesTheClientAreaTheComponentsAndThePa
     EXPECT_EQ(client.right, 1018);
     EXPECT_EQ(ChildRect(form->pnlTemporizador.Handle()).left, 302);
 }
+
+TEST_F(MenuWindow, ShellRestartAddsTheTrayIconAgainAndARepeatedNoticeKeepsIt) {
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    ASSERT_TRUE(form->TrayIconCriado) << "the first add failed here";
+    // A restarted shell has no icon: the notice adds it.
+    Shell_NotifyIconW(NIM_DELETE, &form->TrayIconData);
+    SendMessageW(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(form->TrayIconCriado);
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &form->TrayIconData)) << "the icon is there again";
+    // The same notice while the icon is still there leaves it in place.
+    SendMessageW(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(form->TrayIconCriado);
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &form->TrayIconData));
+}
