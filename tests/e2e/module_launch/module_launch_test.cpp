@@ -273,3 +273,13 @@ TEST_F(LauncherWithServer, UnconfiguredLauncherRunsNoUpdateAndStartsWhatIsThere)
     ASSERT_NE(dialog, nullptr);
     AnswerWithEnter(dialog);
 }
+
+TEST_F(LauncherWithServer, QuittingWhileAnUpdateRunsEndsCleanly) {
+    ScriptedFileService service({{"central.ini", "[Central]\r\n", "2024-03-01T08:00:00.000"}}, 3000ms);
+    install.WriteIni(server.Path().wstring(), service.URL());
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() >= 3; }, 10s))
+        << "the download did not start";
+    QuitThroughTrayMenu(window);
+    EXPECT_EQ(launcher->WaitForExit(10s), std::optional<DWORD>(0));
+}
