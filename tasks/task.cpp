@@ -18,8 +18,6 @@ TTask::TTask(TPrivate, std::function<void()> AProc, TThreadPool* APool)
     if (!FEnded) ThrowLastError();
 }
 
-TTask::~TTask() { CloseHandle(FEnded); }
-
 std::shared_ptr<ITask> TTask::Start() {
     TTaskStatus expected = TTaskStatus::Created;
     if (!FStatus.compare_exchange_strong(expected, TTaskStatus::WaitingToRun)) return shared_from_this();
@@ -39,15 +37,15 @@ std::exception_ptr TTask::Error() const {
 
 void TTask::Execute() noexcept {
     FStatus = TTaskStatus::Running;
-    TTaskStatus final = TTaskStatus::Completed;
+    TTaskStatus ended = TTaskStatus::Completed;
     try {
         FProc();
     } catch (...) {
         FError = std::current_exception();
-        final = TTaskStatus::Exception;
+        ended = TTaskStatus::Exception;
     }
     // The procedure's captures go now, not whenever the last reference to the task goes.
     FProc = nullptr;
-    FStatus = final;
-    SetEvent(FEnded);
+    FStatus = ended;
+    SetEvent(FEnded.get());
 }

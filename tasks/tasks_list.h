@@ -19,6 +19,8 @@
 #include <functional>
 #include <memory>
 
+#include "base/handles.h"
+
 class TThreadPool;
 
 enum class TTaskStatus { Created, WaitingToRun, Running, Completed, WaitingForChildren, Canceled, Exception };
@@ -51,8 +53,7 @@ class TTask final : public ITask, public std::enable_shared_from_this<TTask> {
     std::shared_ptr<ITask> Start() override;
     TTaskStatus Status() const override { return FStatus.load(); }
     std::exception_ptr Error() const override;
-    HANDLE EndedEvent() const override { return FEnded; }
-    ~TTask() override;
+    HANDLE EndedEvent() const override { return FEnded.get(); }
 
     // Use New; public only for std::make_shared.
     struct TPrivate {};
@@ -66,7 +67,7 @@ class TTask final : public ITask, public std::enable_shared_from_this<TTask> {
     TThreadPool* FPool;
     std::atomic<TTaskStatus> FStatus{TTaskStatus::Created};
     std::exception_ptr FError;  // written before FStatus becomes Exception, read after
-    HANDLE FEnded;
+    unique_handle FEnded;
 };
 
 // A notification callback bound to an object; called with the sender it was given.

@@ -54,6 +54,16 @@ std::string NumberAsDecimalText(std::string_view ANumber) {
     return std::string(buffer, written.ptr);
 }
 
+void AssignUtf8(std::wstring& AField, std::string_view AText) {
+    for (const char c : AText) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            AField = Utf8ToWide(AText);
+            return;
+        }
+    }
+    AField.assign(AText.begin(), AText.end());  // ASCII: one character per byte
+}
+
 // Fills one record of class T from its members, in document order.
 template <class T>
 class RecordFiller {
@@ -106,7 +116,7 @@ class RecordFiller {
         switch (AKind) {
             case JSONKind::String:
             case JSONKind::Number:
-                AField = Utf8ToWide(AText);
+                AssignUtf8(AField, AText);
                 break;
             case JSONKind::Null:
                 AField.clear();
@@ -141,10 +151,10 @@ class RecordFiller {
     void AssignDateTime(TDateTime& AField, JSONKind AKind, std::string_view AText) const {
         switch (AKind) {
             case JSONKind::String:
-                AField = ISO8601ToDate(Utf8ToWide(AText));
+                AField = ISO8601ToDateUtf8(AText);
                 break;
             case JSONKind::Number:
-                AField = ISO8601ToDate(Utf8ToWide(NumberAsDecimalText(AText)));
+                AField = ISO8601ToDateUtf8(NumberAsDecimalText(AText));
                 break;
             case JSONKind::Null:
                 break;  // keeps what the record had
@@ -177,7 +187,8 @@ class RecordsHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Re
         return FCapturing ? FWriter.Bool(AValue) : Scalar(JSONKind::Bool, AValue ? "true" : "false");
     }
     bool RawNumber(const char* AText, rapidjson::SizeType ALength, bool) {
-        if (FCapturing) return FWriter.RawNumber(AText, ALength);
+        if (FCapturing)
+            return FWriter.RawValue(AText, ALength, rapidjson::kNumberType);  // unquoted, as written
         return Scalar(JSONKind::Number, std::string_view(AText, ALength));
     }
     bool String(const char* AText, rapidjson::SizeType ALength, bool) {
@@ -280,11 +291,43 @@ class RecordsHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Re
     rapidjson::Writer<rapidjson::StringBuffer> FWriter;
 };
 
+// Wide text whose units are all ASCII, read as the UTF-8 bytes it equals: listings nearly always
+// are, and this spares a copy of the whole text.
+class AsciiWideStream {
+  public:
+    using Ch = char;
+    explicit AsciiWideStream(std::wstring_view AText)
+        : FBegin(AText.data()), FCurrent(AText.data()), FEnd(AText.data() + AText.size()) {}
+    Ch Peek() const { return FCurrent == FEnd ? '\0' : static_cast<Ch>(*FCurrent); }
+    Ch Take() { return FCurrent == FEnd ? '\0' : static_cast<Ch>(*FCurrent++); }
+    size_t Tell() const { return static_cast<size_t>(FCurrent - FBegin); }
+    // Never written to; the reader requires the names.
+    Ch* PutBegin() { return nullptr; }
+    void Put(Ch) {}
+    void Flush() {}
+    size_t PutEnd(Ch*) { return 0; }
+
+  private:
+    const wchar_t* FBegin;
+    const wchar_t* FCurrent;
+    const wchar_t* FEnd;
+};
+
+bool IsAscii(std::wstring_view AText) {
+    uint32_t units = 0;  // an OR over all units: a loop the compiler vectorises
+    for (const wchar_t c : AText) units |= static_cast<uint32_t>(c);
+    return units < 0x80;
+}
+
 template <class T>
 bool ReadRecords(std::wstring_view AJSON, RecordsHandler<T>& AHandler) {
+    rapidjson::Reader reader;
+    if (IsAscii(AJSON)) {
+        AsciiWideStream stream(AJSON);
+        return !reader.Parse<kParseFlags>(stream, AHandler).IsError();
+    }
     const std::string utf8 = WideToUtf8(AJSON);
     rapidjson::MemoryStream stream(utf8.data(), utf8.size());
-    rapidjson::Reader reader;
     return !reader.Parse<kParseFlags>(stream, AHandler).IsError();
 }
 

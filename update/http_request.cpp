@@ -1,5 +1,7 @@
 #include "update/http_request.h"
 
+#include <winsock2.h>
+
 #include <vector>
 
 #include "base/error.h"
@@ -13,7 +15,7 @@ constexpr wchar_t kAcceptHeaders[] =
     L"Accept: application/json, text/plain; q=0.9, text/html;q=0.8,\r\n"
     L"Accept-Charset: UTF-8, *;q=0.8\r\n";
 constexpr DWORD kMaxRedirects = 10;
-constexpr size_t kReadChunk = 256 * 1024;
+constexpr size_t kReadChunk = 64 * 1024;
 
 [[noreturn]] void ThrowTransportError(DWORD code) {
     throw Error("REST request failed: " + WideToUtf8(WinHttpErrorText(code)));
@@ -40,10 +42,12 @@ std::wstring MessageFromModule(HMODULE module, DWORD code) {
     wchar_t* buffer = nullptr;
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                         (module ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
-    const DWORD length = FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = length ? std::wstring(buffer, length) : std::wstring();
     if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
     return text;
 }
 
@@ -61,7 +65,19 @@ std::wstring WinHttpErrorText(DWORD code) {
         }
     }
     if (text.empty()) text = MessageFromModule(nullptr, code);
-    if (text.empty()) text = L"Error " + std::to_wstring(code);
+    if (text.empty()) {
+        // Codes for which Wine's tables hold no text; a timeout reaches us as the socket's own.
+        switch (code) {
+            case WSAETIMEDOUT:
+                return WinHttpErrorText(ERROR_WINHTTP_TIMEOUT);
+            case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+                return L"The server response could not be parsed.";
+            case ERROR_WINHTTP_SECURE_FAILURE:
+                return L"A security error occurred.";
+            default:
+                text = L"Error " + std::to_wstring(code);
+        }
+    }
     return text;
 }
 
@@ -79,7 +95,8 @@ std::wstring DecodeText(const std::string& bytes, std::string_view contentType) 
         return text;
     }
     if (codePage == CP_UTF8) return Utf8ToWide(bytes);
-    const int length = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    const int length =
+        MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     if (length <= 0) return Utf8ToWide(bytes);
     std::wstring text(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
@@ -119,14 +136,14 @@ THttpRequest::THttpRequest(const std::wstring& url, const TRESTTimeouts& timeout
     // The URL is percent-encoded already: WinHTTP must send it exactly as built.
     DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= WINHTTP_FLAG_SECURE;
-    FRequest.reset(WinHttpOpenRequest(FConnection.get(), L"GET", pathAndQuery.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                      WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+    FRequest.reset(WinHttpOpenRequest(FConnection.get(), L"GET", pathAndQuery.c_str(), nullptr,
+                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!FRequest) ThrowTransportError(GetLastError());
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
     WinHttpSetOption(FRequest.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
 
-    Check(WinHttpSendRequest(FRequest.get(), kAcceptHeaders, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                             0));
+    Check(WinHttpSendRequest(FRequest.get(), kAcceptHeaders, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
+                             0, 0, 0));
     Check(WinHttpReceiveResponse(FRequest.get(), nullptr));
 
     DWORD status = 0;
@@ -149,8 +166,10 @@ THttpRequest::THttpRequest(const std::wstring& url, const TRESTTimeouts& timeout
 
 std::wstring THttpRequest::StatusLine() const {
     std::wstring line;
-    if (FVersion == L"HTTP/1.0" || FVersion == L"HTTP/1.1" || FVersion == L"HTTP/2.0") line = FVersion + L" ";
-    else if (FVersion == L"HTTP/2") line = L"HTTP/2.0 ";
+    if (FVersion == L"HTTP/1.0" || FVersion == L"HTTP/1.1" || FVersion == L"HTTP/2.0")
+        line = FVersion + L" ";
+    else if (FVersion == L"HTTP/2")
+        line = L"HTTP/2.0 ";
     return line + std::to_wstring(FStatusCode) + L" " + FReasonText;
 }
 

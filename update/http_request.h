@@ -19,7 +19,7 @@ inline void WinHttpCloseIgnoringResult(HINTERNET h) { ::WinHttpCloseHandle(h); }
 using unique_hinternet = UniqueResource<HINTERNET, handle_detail::WinHttpCloseIgnoringResult>;
 
 class THttpRequest {
-public:
+  public:
     // Sends the request to `url` (already normalised and percent-encoded; sent as it stands) and
     // waits for the final answer's status line and headers, redirects followed.
     THttpRequest(const std::wstring& url, const TRESTTimeouts& timeouts);
@@ -41,7 +41,7 @@ public:
     // Below 300, a binary media type without a charset yields an empty text.
     std::wstring ReadBodyText();
 
-private:
+  private:
     unique_hinternet FSession;
     unique_hinternet FConnection;
     unique_hinternet FRequest;

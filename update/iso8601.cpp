@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "base/string_convert.h"
 
@@ -15,35 +17,47 @@ TDateTimeFormat& FormatSetting() {
     return format;
 }
 
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+// Messages are UTF-8; the reader runs on wide text and, for ASCII, straight on UTF-8 bytes.
+std::string TextOf(std::wstring_view AText) { return WideToUtf8(AText); }
+std::string TextOf(std::string_view AText) { return std::string(AText); }
+
+template <class Ch>
+bool IsDigit(Ch c) {
+    return c >= Ch('0') && c <= Ch('9');
+}
 
 // Reads up to AMax ASCII digits at APos; returns how many it read.
-int ReadDigits(std::wstring_view AText, size_t& APos, int AMax, int64_t& AValue) {
+template <class Ch>
+int ReadDigits(std::basic_string_view<Ch> AText, size_t& APos, int AMax, int64_t& AValue) {
     AValue = 0;
     int count = 0;
     while (count < AMax && APos < AText.size() && IsDigit(AText[APos])) {
-        AValue = AValue * 10 + (AText[APos] - L'0');
+        AValue = AValue * 10 + (AText[APos] - Ch('0'));
         ++APos;
         ++count;
     }
     return count;
 }
 
-[[noreturn]] void FailDate(std::wstring_view ADatePart) {
-    throw EDateTimeException("Invalid date string: " + WideToUtf8(ADatePart));
+template <class Ch>
+[[noreturn]] void FailDate(std::basic_string_view<Ch> ADatePart) {
+    throw EDateTimeException("Invalid date string: " + TextOf(ADatePart));
 }
-[[noreturn]] void FailTime(std::wstring_view ATimePart) {
-    throw EDateTimeException("Invalid time string: " + WideToUtf8(ATimePart));
+template <class Ch>
+[[noreturn]] void FailTime(std::basic_string_view<Ch> ATimePart) {
+    throw EDateTimeException("Invalid time string: " + TextOf(ATimePart));
 }
-[[noreturn]] void FailOffset(std::wstring_view ATimePart) {
-    throw EDateTimeException("Invalid time Offset string: " + WideToUtf8(ATimePart));
+template <class Ch>
+[[noreturn]] void FailOffset(std::basic_string_view<Ch> ATimePart) {
+    throw EDateTimeException("Invalid time Offset string: " + TextOf(ATimePart));
 }
 
-void ReadDate(std::wstring_view ADatePart, DateTimeParts& AParts) {
-    std::wstring_view date = ADatePart;
-    if (!date.empty() && date.front() == L'-') date.remove_prefix(1);
+template <class Ch>
+void ReadDate(std::basic_string_view<Ch> ADatePart, DateTimeParts& AParts) {
+    std::basic_string_view<Ch> date = ADatePart;
+    if (!date.empty() && date.front() == Ch('-')) date.remove_prefix(1);
     if (date.size() < 4) FailDate(ADatePart);
-    const bool extended = date.find(L'-') != std::wstring_view::npos;
+    const bool extended = date.find(Ch('-')) != std::basic_string_view<Ch>::npos;
     size_t pos = 0;
     int64_t year = 0, month = 0, day = 0;
     if (ReadDigits(date, pos, 4, year) == 0) FailDate(ADatePart);
@@ -51,7 +65,7 @@ void ReadDate(std::wstring_view ADatePart, DateTimeParts& AParts) {
     for (int64_t* component : {&month, &day}) {
         if (pos >= date.size()) break;
         if (extended) {
-            if (date[pos] != L'-') FailDate(ADatePart);
+            if (date[pos] != Ch('-')) FailDate(ADatePart);
             ++pos;
         }
         ReadDigits(date, pos, 2, *component);
@@ -66,11 +80,12 @@ struct ZoneOffset {
     int64_t minutes = 0;  // signed: local time minus UTC
 };
 
-ZoneOffset ReadTime(std::wstring_view ATime, DateTimeParts& AParts) {
+template <class Ch>
+ZoneOffset ReadTime(std::basic_string_view<Ch> ATime, DateTimeParts& AParts) {
     ZoneOffset zone;
     AParts.hour = AParts.minute = AParts.second = AParts.millisecond = 0;
     if (ATime.empty()) return zone;
-    const bool extended = ATime.find(L':') != std::wstring_view::npos;
+    const bool extended = ATime.find(Ch(':')) != std::basic_string_view<Ch>::npos;
     size_t pos = 0;
     int64_t value = 0;
     if (ReadDigits(ATime, pos, 2, value) == 0) FailTime(ATime);
@@ -78,17 +93,17 @@ ZoneOffset ReadTime(std::wstring_view ATime, DateTimeParts& AParts) {
 
     // Minutes, seconds and the fraction are each read only while two characters remain. A sign in
     // the separator's place leaves the component empty: the offset begins there.
-    auto separatorAllows = [&](wchar_t ASeparator) {
-        const wchar_t c = ATime[pos];
+    auto separatorAllows = [&](Ch ASeparator) {
+        const Ch c = ATime[pos];
         if (ASeparator != 0 && c == ASeparator) {
             ++pos;
             return true;
         }
-        if (c == L'+' || c == L'-') return false;
+        if (c == Ch('+') || c == Ch('-')) return false;
         if (ASeparator != 0) FailTime(ATime);
         return true;
     };
-    const wchar_t clockSeparator = extended ? L':' : 0;
+    const Ch clockSeparator = extended ? Ch(':') : Ch(0);
     if (ATime.size() - pos >= 2) {
         if (!separatorAllows(clockSeparator) || ReadDigits(ATime, pos, 2, value) == 0) FailTime(ATime);
         AParts.minute = static_cast<int>(value);
@@ -97,7 +112,7 @@ ZoneOffset ReadTime(std::wstring_view ATime, DateTimeParts& AParts) {
                 ReadDigits(ATime, pos, 2, value);
                 AParts.second = static_cast<int>(value);
             }
-            if (ATime.size() - pos >= 2 && separatorAllows(L'.')) {
+            if (ATime.size() - pos >= 2 && separatorAllows(Ch('.'))) {
                 int64_t fraction = 0;
                 const int digits = ReadDigits(ATime, pos, 18, fraction);
                 if (digits > 3) {
@@ -116,14 +131,14 @@ ZoneOffset ReadTime(std::wstring_view ATime, DateTimeParts& AParts) {
         }
     }
 
-    if (pos < ATime.size() && (ATime[pos] == L'+' || ATime[pos] == L'-')) {
-        const int64_t sign = ATime[pos] == L'-' ? -1 : 1;
+    if (pos < ATime.size() && (ATime[pos] == Ch('+') || ATime[pos] == Ch('-'))) {
+        const int64_t sign = ATime[pos] == Ch('-') ? -1 : 1;
         ++pos;
         if (pos >= ATime.size() || !IsDigit(ATime[pos])) FailTime(ATime);
         int64_t hours = 0, minutes = 0;
         ReadDigits(ATime, pos, 2, hours);
         if (ATime.size() - pos >= 2) {
-            if (ATime[pos] != L':') FailOffset(ATime);
+            if (ATime[pos] != Ch(':')) FailOffset(ATime);
             ++pos;
             ReadDigits(ATime, pos, 2, minutes);
         }
@@ -241,11 +256,16 @@ std::wstring FormatDateTimeParts(const DateTimeParts& AParts, const TDateTimeFor
     return text;
 }
 
-TDateTime ISO8601ToDate(std::wstring_view AISODate, const TDateTimeFormat& AFormat) {
-    const size_t t = AISODate.find(L'T');
-    const std::wstring_view datePart = AISODate.substr(0, t);
-    const std::wstring_view timePart =
-        t == std::wstring_view::npos ? std::wstring_view() : AISODate.substr(t + 1);
+namespace {
+
+// AFormat null: the process-wide format, fetched only for the message (copying it costs more
+// than reading a date).
+template <class Ch>
+TDateTime ReadISO8601(std::basic_string_view<Ch> AISODate, const TDateTimeFormat* AFormat) {
+    const size_t t = AISODate.find(Ch('T'));
+    const std::basic_string_view<Ch> datePart = AISODate.substr(0, t);
+    const std::basic_string_view<Ch> timePart =
+        t == std::basic_string_view<Ch>::npos ? std::basic_string_view<Ch>() : AISODate.substr(t + 1);
 
     DateTimeParts parts;
     ReadDate(datePart, parts);
@@ -265,8 +285,9 @@ TDateTime ISO8601ToDate(std::wstring_view AISODate, const TDateTimeFormat& AForm
     }
     if (!IsValidDate(clock.year, clock.month, clock.day) ||
         !IsValidTime(clock.hour, clock.minute, clock.second, clock.millisecond)) {
-        throw EConvertError("'" + WideToUtf8(FormatDateTimeParts(parts, AFormat)) +
-                            "' is not a valid date and time");
+        const std::wstring written = AFormat ? FormatDateTimeParts(parts, *AFormat)
+                                             : FormatDateTimeParts(parts, DefaultDateTimeFormat());
+        throw EConvertError("'" + WideToUtf8(written) + "' is not a valid date and time");
     }
     const int64_t msOfDay =
         ((clock.hour * 60LL + clock.minute) * 60 + clock.second) * 1000 + clock.millisecond;
@@ -275,6 +296,18 @@ TDateTime ISO8601ToDate(std::wstring_view AISODate, const TDateTimeFormat& AForm
     return ToDateTime(total);
 }
 
-TDateTime ISO8601ToDate(std::wstring_view AISODate) {
-    return ISO8601ToDate(AISODate, DefaultDateTimeFormat());
+}  // namespace
+
+TDateTime ISO8601ToDate(std::wstring_view AISODate, const TDateTimeFormat& AFormat) {
+    return ReadISO8601(AISODate, &AFormat);
+}
+
+TDateTime ISO8601ToDate(std::wstring_view AISODate) { return ReadISO8601(AISODate, nullptr); }
+
+TDateTime ISO8601ToDateUtf8(std::string_view AISODate) {
+    // Lengths count characters: only pure ASCII has as many bytes as characters.
+    for (const char c : AISODate)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return ReadISO8601(std::wstring_view(Utf8ToWide(AISODate)), nullptr);
+    return ReadISO8601(AISODate, nullptr);
 }

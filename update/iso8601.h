@@ -34,3 +34,5 @@ std::wstring FormatDateTimeParts(const DateTimeParts& AParts, const TDateTimeFor
 // and EConvertError ("'%s' is not a valid date and time") for an impossible date or time.
 TDateTime ISO8601ToDate(std::wstring_view AISODate, const TDateTimeFormat& AFormat);
 TDateTime ISO8601ToDate(std::wstring_view AISODate);  // with DefaultDateTimeFormat()
+// The same for UTF-8 text (as JSON decoding has it), without a conversion for ASCII text.
+TDateTime ISO8601ToDateUtf8(std::string_view AISODate);

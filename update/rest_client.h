@@ -18,7 +18,7 @@ struct TRESTTimeouts {
 // Asks the service for the files under a folder and keeps the answer. Runs on the UI thread and
 // blocks it until the answer is complete or a timeout ends the request.
 class TRESTClientFileList {
-public:
+  public:
     explicit TRESTClientFileList(const std::wstring& AURL);
     ~TRESTClientFileList();
     TRESTClientFileList(const TRESTClientFileList&) = delete;
@@ -40,7 +40,7 @@ public:
 
     void SetTimeouts(const TRESTTimeouts& ATimeouts) { FTimeouts = ATimeouts; }
 
-private:
+  private:
     std::wstring FURL;
     std::unique_ptr<TFileInfoErrorDTO> FError;
     TFilesInfoDTO FFiles;
@@ -50,7 +50,7 @@ private:
 // Fetches single files into local paths. Each call creates, fills and closes its own local file
 // and HTTP session; several clients may download at once on different threads.
 class TRESTClientDownload {
-public:
+  public:
     explicit TRESTClientDownload(const std::wstring& AURL);
 
     // Fetches ARemoteFileName (a name relative to the served root, e.g. Relatorio\Rpt.rav) into
@@ -71,7 +71,7 @@ public:
 
     void SetTimeouts(const TRESTTimeouts& ATimeouts) { FTimeouts = ATimeouts; }
 
-private:
+  private:
     std::wstring FBaseURL;
     std::wstring FError;
     TRESTTimeouts FTimeouts;

@@ -52,7 +52,9 @@ void Fetch(const std::wstring& url, HANDLE file, const TRESTTimeouts& timeouts) 
     }
 }
 
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace
 
@@ -70,14 +72,16 @@ bool TRESTClientDownload::Download(const std::wstring& ARemoteFileName, const st
             const DWORD code = GetLastError();
             // These mean the target is still there or was never ours to remove: the caller must
             // learn of it. Anything else (a missing folder) leaves nothing behind.
-            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_ACCESS_DENIED ||
+                code == ERROR_SHARING_VIOLATION)
                 throw Win32Error(code);
         }
     }
     return FileExists(ALocalFileName);
 }
 
-bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName) {
+bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName,
+                                           const std::wstring& ALocalFileName) {
     // Shared by both threads: whichever finishes last closes the event.
     auto done = std::make_shared<unique_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!*done) ThrowLastError();

@@ -25,7 +25,8 @@ std::wstring EncodeEach(std::wstring_view text, Predicate mustEncode) {
         size_t length = 1;
         if constexpr (sizeof(wchar_t) == 2) {
             const wchar_t c = text[i];
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF)
                 length = 2;
         }
         const std::wstring_view unit = text.substr(i, length);
@@ -33,7 +34,8 @@ std::wstring EncodeEach(std::wstring_view text, Predicate mustEncode) {
         if (length == 1 && !mustEncode(c)) {
             out.push_back(c);
         } else {
-            for (const char byte : WideToUtf8(unit)) AppendPercentEncoded(out, static_cast<unsigned char>(byte));
+            for (const char byte : WideToUtf8(unit))
+                AppendPercentEncoded(out, static_cast<unsigned char>(byte));
         }
         i += length;
     }
@@ -42,15 +44,12 @@ std::wstring EncodeEach(std::wstring_view text, Predicate mustEncode) {
 
 bool IsBlankOrControl(wchar_t c) { return c <= 0x20 || c == 0x7F; }
 
+// Characters encoded besides controls, the blank and everything above U+007E.
+constexpr std::wstring_view kPathEncoded = L"*<>#%{}|\\^[]`+\"";
+constexpr std::wstring_view kQueryValueEncoded = L"!#$&()+,/:;<=>?[\\]^`{|}~\"'@";
+
 bool PathMustEncode(wchar_t c) {
-    if (c <= 0x20 || c >= 0x7F) return true;
-    switch (c) {
-        case L'*': case L'<': case L'>': case L'#': case L'%': case L'{': case L'}': case L'|':
-        case L'\\': case L'^': case L'[': case L']': case L'`': case L'+': case L'"':
-            return true;
-        default:
-            return false;
-    }
+    return c <= 0x20 || c >= 0x7F || kPathEncoded.find(c) != std::wstring_view::npos;
 }
 
 bool QueryMustEncode(wchar_t c) {
@@ -60,16 +59,7 @@ bool QueryMustEncode(wchar_t c) {
 }
 
 bool QueryValueMustEncode(wchar_t c) {
-    if (c < 0x21 || c >= 0x7F) return true;
-    switch (c) {
-        case L'!': case L'#': case L'$': case L'&': case L'(': case L')': case L'+': case L',':
-        case L'/': case L':': case L';': case L'<': case L'=': case L'>': case L'?': case L'[':
-        case L'\\': case L']': case L'^': case L'`': case L'{': case L'|': case L'}': case L'~':
-        case L'"': case L'\'': case L'@':
-            return true;
-        default:
-            return false;
-    }
+    return c < 0x21 || c >= 0x7F || kQueryValueEncoded.find(c) != std::wstring_view::npos;
 }
 
 }  // namespace
@@ -104,9 +94,12 @@ std::wstring EncodeQueryValue(std::wstring_view value) {
     out.reserve(value.size());
     for (const char byte : WideToUtf8(value)) {
         const auto b = static_cast<unsigned char>(byte);
-        if (b == ' ') out.push_back(L'+');
-        else if (QueryValueMustEncode(static_cast<wchar_t>(b))) AppendPercentEncoded(out, b);
-        else out.push_back(static_cast<wchar_t>(b));
+        if (b == ' ')
+            out.push_back(L'+');
+        else if (QueryValueMustEncode(static_cast<wchar_t>(b)))
+            AppendPercentEncoded(out, b);
+        else
+            out.push_back(static_cast<wchar_t>(b));
     }
     return out;
 }

@@ -15,20 +15,29 @@ namespace {
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
 void AppendJSONString(std::string& out, std::string_view text) {
     out.push_back('"');
     for (const char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char escaped[8];
@@ -61,7 +70,8 @@ std::string RelativeName(const fs::path& root, const fs::path& path) {
 FileService::FileService(const fs::path& root) : root_(fs::canonical(root)) {}
 
 bool FileService::Inside(const fs::path& canonical) const {
-    const auto [rootEnd, pathIt] = std::mismatch(root_.begin(), root_.end(), canonical.begin(), canonical.end());
+    const auto [rootEnd, pathIt] =
+        std::mismatch(root_.begin(), root_.end(), canonical.begin(), canonical.end());
     return rootEnd == root_.end();
 }
 
@@ -92,8 +102,9 @@ fs::path FileService::ResolveInside(std::string_view name, bool wantFolder) cons
                 }
             }
             if (next.empty())
-                throw Refusal{404, "Not Found", std::string(wantFolder ? "Folder " : "File ") + std::string(name) +
-                                                    " does not exist."};
+                throw Refusal{
+                    404, "Not Found",
+                    std::string(wantFolder ? "Folder " : "File ") + std::string(name) + " does not exist."};
         }
         current = next;
     }
@@ -112,7 +123,8 @@ fs::path FileService::ResolveFile(std::string_view name) const {
     return ResolveInside(name, false);
 }
 
-std::vector<ListedFile> FileService::List(std::string_view folder, std::string_view mask, bool recursive) const {
+std::vector<ListedFile> FileService::List(std::string_view folder, std::string_view mask,
+                                          bool recursive) const {
     const fs::path start = folder.empty() ? root_ : ResolveInside(folder, true);
     const std::string effectiveMask = mask.empty() ? "*" : std::string(mask);
     std::vector<ListedFile> files;
@@ -132,14 +144,17 @@ std::vector<ListedFile> FileService::List(std::string_view folder, std::string_v
     };
     if (recursive) {
         // Folder links are not followed: the walk cannot loop or leave the root through them.
-        for (auto it = fs::recursive_directory_iterator(start, fs::directory_options::skip_permission_denied, ec);
+        for (auto it =
+                 fs::recursive_directory_iterator(start, fs::directory_options::skip_permission_denied, ec);
              !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
             consider(*it);
     } else {
-        for (const auto& entry : fs::directory_iterator(start, fs::directory_options::skip_permission_denied, ec))
+        for (const auto& entry :
+             fs::directory_iterator(start, fs::directory_options::skip_permission_denied, ec))
             consider(entry);
     }
-    std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
+    std::sort(files.begin(), files.end(),
+              [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
     return files;
 }
 
@@ -169,8 +184,9 @@ std::string FormatLocalAge(const struct timespec& time) {
     struct tm local {};
     localtime_r(&time.tv_sec, &local);
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ld", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, time.tv_nsec / 1000000);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ld", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  time.tv_nsec / 1000000);
     return text;
 }
 

@@ -24,7 +24,7 @@ struct ListedFile {
 };
 
 class FileService {
-public:
+  public:
     // `root` must name an existing folder.
     explicit FileService(const std::filesystem::path& root);
 
@@ -40,7 +40,7 @@ public:
     // first and then without regard to ASCII letter case, as the launcher's Windows names expect.
     std::filesystem::path ResolveFile(std::string_view name) const;
 
-private:
+  private:
     std::filesystem::path ResolveInside(std::string_view name, bool wantFolder) const;
     bool Inside(const std::filesystem::path& canonical) const;
 

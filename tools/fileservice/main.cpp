@@ -34,6 +34,8 @@ constexpr char kUsage[] =
     "\n"
     "One line per request goes to standard output. SIGINT or SIGTERM stops the server.\n";
 
+constexpr size_t kWorkerThreads = 64;
+
 struct Options {
     std::string folder, address = "127.0.0.1", portFile;
     int port = 8080;
@@ -44,7 +46,8 @@ void SendRefusal(httplib::Response& res, const fileservice::Refusal& refusal) {
     res.set_content(fileservice::ErrorRecordJSON(refusal), "application/json; charset=utf-8");
 }
 
-void HandleList(const fileservice::FileService& service, const httplib::Request& req, httplib::Response& res) {
+void HandleList(const fileservice::FileService& service, const httplib::Request& req,
+                httplib::Response& res) {
     try {
         const auto files = service.List(req.get_param_value("folder"), req.get_param_value("mask"),
                                         req.has_param("recursive"));
@@ -54,7 +57,8 @@ void HandleList(const fileservice::FileService& service, const httplib::Request&
     }
 }
 
-void HandleDownload(const fileservice::FileService& service, const httplib::Request& req, httplib::Response& res) {
+void HandleDownload(const fileservice::FileService& service, const httplib::Request& req,
+                    httplib::Response& res) {
     // The launcher sends "+" and "&" in a name unencoded: the name is the raw rest of the query.
     const auto raw = fileservice::RawQueryTail(req.target, "file");
     if (!raw) return SendRefusal(res, {400, "Bad Request", "No file parameter given."});
@@ -65,6 +69,11 @@ void HandleDownload(const fileservice::FileService& service, const httplib::Requ
         std::error_code ec;
         const auto size = std::filesystem::file_size(path, ec);
         if (ec) return SendRefusal(res, {403, "Forbidden", "The file cannot be read."});
+        if (size == 0) {
+            // A provider of no bytes would send neither a length nor a body end.
+            res.set_content("", "application/octet-stream");
+            return;
+        }
         res.set_content_provider(static_cast<size_t>(size), "application/octet-stream",
                                  [stream](size_t offset, size_t length, httplib::DataSink& sink) {
                                      static thread_local std::string buffer(256 * 1024, '\0');
@@ -103,7 +112,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             }
             options.port = static_cast<int>(port);
         } else {
-            std::fprintf(stderr, "aurevia-fileservice: unknown or incomplete argument: %s\n\n%s", arg.c_str(), kUsage);
+            std::fprintf(stderr, "aurevia-fileservice: unknown or incomplete argument: %s\n\n%s", arg.c_str(),
+                         kUsage);
             return false;
         }
     }
@@ -135,12 +145,25 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     httplib::Server server;
+    // The library's default also sets SO_REUSEPORT, which lets a second service share a port that
+    // is in use instead of failing: keep only SO_REUSEADDR.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
+    // One worker per connection being served: a whole installation's update fetches dozens of files
+    // at once, and a worker waiting on an idle kept-alive connection must not hold the rest back.
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    server.set_keep_alive_timeout(1);
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-        std::printf("%s %s %s %d\n", req.remote_addr.c_str(), req.method.c_str(), req.target.c_str(), res.status);
+        std::printf("%s %s %s %d\n", req.remote_addr.c_str(), req.method.c_str(), req.target.c_str(),
+                    res.status);
         std::fflush(stdout);
     });
     const httplib::Server::Handler list = [&](const auto& req, auto& res) { HandleList(service, req, res); };
-    const httplib::Server::Handler download = [&](const auto& req, auto& res) { HandleDownload(service, req, res); };
+    const httplib::Server::Handler download = [&](const auto& req, auto& res) {
+        HandleDownload(service, req, res);
+    };
     server.Get(R"(/(.*/)?folderlist)", list);
     server.Get(R"(/(.*/)?download)", download);
 
@@ -151,7 +174,8 @@ int main(int argc, char** argv) {
         port = -1;
     }
     if (port <= 0) {
-        std::fprintf(stderr, "aurevia-fileservice: cannot listen on %s:%d (address not available or port in use)\n",
+        std::fprintf(stderr,
+                     "aurevia-fileservice: cannot listen on %s:%d (address not available or port in use)\n",
                      options.address.c_str(), options.port);
         return 1;
     }
@@ -160,8 +184,8 @@ int main(int argc, char** argv) {
         std::ofstream(temporary) << port << "\n";
         std::filesystem::rename(temporary, options.portFile, ec);
     }
-    std::printf("aurevia-fileservice: serving %s on http://%s:%d\n", service.Root().c_str(), options.address.c_str(),
-                port);
+    std::printf("aurevia-fileservice: serving %s on http://%s:%d\n", service.Root().c_str(),
+                options.address.c_str(), port);
     std::fflush(stdout);
 
     std::thread([&server, stopSignals] {

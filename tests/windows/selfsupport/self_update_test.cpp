@@ -98,12 +98,19 @@ TEST_F(SelfUpdate, ASwapReplacesAnEarlierOldLauncher) {
 
 TEST_F(SelfUpdate, NothingHappensWithoutTwoReadableVersions) {
     // No server copy; a server copy without version information; no local launcher at all (a
-    // launcher started with another current directory).
+    // launcher started with another current directory). None of them leaves a file behind.
     PutLocal(kOld);
     EXPECT_EQ(ReplaceLauncherFromServer(server), TSelfUpdateOutcome::UpToDate);
     WriteBytes(server + L"Aurevia.EXE", "no version here");
     EXPECT_EQ(ReplaceLauncherFromServer(server), TSelfUpdateOutcome::UpToDate);
+    // A server copy held open without sharing has no readable version either, so no copy is tried.
     PutServer(kNew);
+    {
+        const unique_file held(CreateFileW((server + L"Aurevia.EXE").c_str(), GENERIC_READ, 0, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(ReplaceLauncherFromServer(server), TSelfUpdateOutcome::UpToDate);
+    }
     fs::remove(local / L"Aurevia.EXE");
     EXPECT_EQ(ReplaceLauncherFromServer(server), TSelfUpdateOutcome::UpToDate);
     EXPECT_FALSE(Exists(local / L"Aurevia.EXE"));

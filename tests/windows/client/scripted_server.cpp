@@ -1,0 +1,138 @@
+#include "scripted_server.h"
+
+#include <ws2tcpip.h>
+
+#include <stdexcept>
+
+namespace {
+
+struct WinsockStartup {
+    WinsockStartup() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    }
+};
+
+void EnsureWinsock() { static WinsockStartup startup; }
+
+SOCKET BoundLoopbackSocket(unsigned short& port) {
+    EnsureWinsock();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+        throw std::runtime_error("bind failed");
+    int length = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return s;
+}
+
+}  // namespace
+
+std::string ReceivedRequest::Header(const std::string& name) const {
+    for (const auto& line : headerLines) {
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos || colon != name.size()) continue;
+        if (_strnicmp(line.c_str(), name.c_str(), name.size()) != 0) continue;
+        size_t start = colon + 1;
+        while (start < line.size() && line[start] == ' ') ++start;
+        return line.substr(start);
+    }
+    return {};
+}
+
+ScriptedServer::ScriptedServer() : stopped_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    listener_ = BoundLoopbackSocket(port_);
+    listen(listener_, 16);
+    thread_ = std::thread([this] { Serve(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+    SetEvent(stopped_);
+    closesocket(listener_);
+    thread_.join();
+    CloseHandle(stopped_);
+}
+
+void ScriptedServer::On(const std::string& path, Reply reply) {
+    std::lock_guard lock(mutex_);
+    replies_[path] = std::move(reply);
+}
+
+void ScriptedServer::On(const std::string& path, const std::string& rawResponse) {
+    On(path, [rawResponse](SOCKET connection, const ReceivedRequest&) { Send(connection, rawResponse); });
+}
+
+std::wstring ScriptedServer::BaseURL() const { return L"http://127.0.0.1:" + std::to_wstring(port_); }
+
+std::vector<ReceivedRequest> ScriptedServer::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+std::string ScriptedServer::Response(const std::string& statusLine, const std::string& headers,
+                                     const std::string& body) {
+    std::string response = statusLine + "\r\n" + headers;
+    if (headers.find("Content-Length:") == std::string::npos)
+        response += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return response + "Connection: close\r\n\r\n" + body;
+}
+
+void ScriptedServer::HoldUntilStopped() const { WaitForSingleObject(stopped_, INFINITE); }
+
+void ScriptedServer::Send(SOCKET connection, const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const int n = send(connection, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+        if (n <= 0) return;
+        sent += static_cast<size_t>(n);
+    }
+}
+
+void ScriptedServer::Serve() {
+    for (;;) {
+        SOCKET connection = accept(listener_, nullptr, nullptr);
+        if (connection == INVALID_SOCKET) return;  // the listener was closed: stop
+        std::string head;
+        char buffer[4096];
+        while (head.find("\r\n\r\n") == std::string::npos) {
+            const int n = recv(connection, buffer, sizeof(buffer), 0);
+            if (n <= 0) break;
+            head.append(buffer, static_cast<size_t>(n));
+        }
+        ReceivedRequest request;
+        size_t lineStart = 0;
+        for (size_t end; (end = head.find("\r\n", lineStart)) != std::string::npos && end > lineStart;
+             lineStart = end + 2) {
+            std::string line = head.substr(lineStart, end - lineStart);
+            if (request.requestLine.empty())
+                request.requestLine = std::move(line);
+            else
+                request.headerLines.push_back(std::move(line));
+        }
+        const size_t pathStart = request.requestLine.find(' ') + 1;
+        const size_t pathEnd = request.requestLine.find_first_of("? ", pathStart);
+        const std::string path = request.requestLine.substr(pathStart, pathEnd - pathStart);
+        Reply reply;
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(request);
+            const auto it = replies_.find(path);
+            if (it != replies_.end()) reply = it->second;
+        }
+        if (reply)
+            reply(connection, request);
+        else
+            Send(connection, Response("HTTP/1.1 500 No Script", "", ""));
+        shutdown(connection, SD_SEND);
+        closesocket(connection);
+    }
+}
+
+unsigned short ClosedPort() {
+    unsigned short port = 0;
+    closesocket(BoundLoopbackSocket(port));
+    return port;
+}

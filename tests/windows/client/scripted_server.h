@@ -1,0 +1,59 @@
+#pragma once
+// A small HTTP server on loopback, run on a thread of the test, that answers each path with a
+// scripted reply and keeps what it received. It speaks just enough HTTP for the protocol's corners
+// that the reference service never produces: odd statuses, charsets, cut connections, silence.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ReceivedRequest {
+    std::string requestLine;                            // "GET /folderlist?folder=%5C HTTP/1.1"
+    std::vector<std::string> headerLines;               // "Accept: ..." as sent
+    std::string Header(const std::string& name) const;  // value of the first header of that name
+};
+
+class ScriptedServer {
+  public:
+    // Writes the reply on the connection; the connection is closed afterwards.
+    using Reply = std::function<void(SOCKET connection, const ReceivedRequest& request)>;
+
+    ScriptedServer();
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    // Answers requests whose path (the target before "?") is `path`.
+    void On(const std::string& path, Reply reply);
+    // Answers with these exact bytes.
+    void On(const std::string& path, const std::string& rawResponse);
+
+    std::wstring BaseURL() const;
+    std::vector<ReceivedRequest> Requests() const;
+
+    // Replies with a status line, headers and body, Content-Length set unless `headers` has one.
+    static std::string Response(const std::string& statusLine, const std::string& headers,
+                                const std::string& body);
+    // Waits until the server is stopped (a reply that never comes).
+    void HoldUntilStopped() const;
+    static void Send(SOCKET connection, const std::string& bytes);
+
+  private:
+    void Serve();
+
+    SOCKET listener_ = INVALID_SOCKET;
+    unsigned short port_ = 0;
+    HANDLE stopped_ = nullptr;
+    mutable std::mutex mutex_;
+    std::map<std::string, Reply> replies_;
+    std::vector<ReceivedRequest> requests_;
+    std::thread thread_;
+};
+
+// A loopback port on which nothing listens (bound, then closed).
+unsigned short ClosedPort();
