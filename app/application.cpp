@@ -26,8 +26,9 @@ void TApplication::Initialize(HINSTANCE AInstance) {
     wc.lpszClassName = kWindowClass;
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) ThrowLastError();
     // Hidden for its whole life: the menu window owns the taskbar button.
-    FHandle.reset(CreateWindowExW(0, kWindowClass, FTitle.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                                  0, 0, 0, 0, nullptr, nullptr, AInstance, nullptr));
+    FHandle.reset(CreateWindowExW(0, kWindowClass, FTitle.c_str(),
+                                  WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, nullptr,
+                                  nullptr, AInstance, nullptr));
     if (!FHandle) ThrowLastError();
 }
 

@@ -9,7 +9,7 @@
 #include "base/handles.h"
 
 class TApplication {
-public:
+  public:
     static constexpr const wchar_t* kWindowClass = L"AureviaApplication";
 
     // Registers the class and creates the hidden application window.
@@ -38,7 +38,7 @@ public:
     // The minimise event; set by the menu window.
     std::function<void()> OnMinimize;
 
-private:
+  private:
     static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
 
     HINSTANCE FInstance = nullptr;

@@ -52,10 +52,12 @@ double Momentum(double t) { return t - std::sin(2 * std::numbers::pi * t) / (2 *
 // --- activity indicator ------------------------------------------------------------------------
 
 void TActivityIndicator::Create(HWND AParent, int ALeft, int ATop, int ADpi) {
-    RegisterOnce(kIndicatorClass, &TActivityIndicator::WindowProc, reinterpret_cast<LPCWSTR>(IDC_APPSTARTING));
+    RegisterOnce(kIndicatorClass, &TActivityIndicator::WindowProc,
+                 reinterpret_cast<LPCWSTR>(IDC_APPSTARTING));
     const int size = Scale(kDesignSize, ADpi);
-    FHandle = (CreateWindowExW(0, kIndicatorClass, L"", WS_CHILD | WS_VISIBLE, Scale(ALeft, ADpi),
-                                  Scale(ATop, ADpi), size, size, AParent, nullptr, GetModuleHandleW(nullptr), this));
+    FHandle =
+        (CreateWindowExW(0, kIndicatorClass, L"", WS_CHILD | WS_VISIBLE, Scale(ALeft, ADpi),
+                         Scale(ATop, ADpi), size, size, AParent, nullptr, GetModuleHandleW(nullptr), this));
     if (!FHandle) ThrowLastError();
 }
 
@@ -102,8 +104,8 @@ void TActivityIndicator::Paint(HDC ADC, const RECT& AClient) const {
         const double angle = 2 * std::numbers::pi * Momentum(t);
         const double x = center + radius * std::sin(angle);
         const double y = center - radius * std::cos(angle);
-        Ellipse(memory.get(), static_cast<int>(x - dot), static_cast<int>(y - dot), static_cast<int>(x + dot + 1),
-                static_cast<int>(y + dot + 1));
+        Ellipse(memory.get(), static_cast<int>(x - dot), static_cast<int>(y - dot),
+                static_cast<int>(x + dot + 1), static_cast<int>(y + dot + 1));
     }
     SelectObject(memory.get(), oldPen);
     SelectObject(memory.get(), oldBrush);
@@ -152,8 +154,8 @@ void TBusyPanel::Create(HWND AParent, const RECT& ADesign, int ADpi) {
     MakeFont(ADpi);
     const RECT r = ScaleRect(ADesign, ADpi);
     FHandle = (CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, r.left, r.top,
-                                  r.right - r.left, r.bottom - r.top, AParent, nullptr, GetModuleHandleW(nullptr),
-                                  this));
+                               r.right - r.left, r.bottom - r.top, AParent, nullptr,
+                               GetModuleHandleW(nullptr), this));
     if (!FHandle) ThrowLastError();
     aciTemporizador.Create(FHandle, 159, 19, ADpi);
 }

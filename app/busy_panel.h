@@ -8,7 +8,7 @@
 // White dots that chase each other round a circle, each speeding up and slowing down. 48 pixels
 // at 96 dpi, one frame every 30 ms; still (showing its first frame) until started.
 class TActivityIndicator {
-public:
+  public:
     static constexpr int kDesignSize = 48;
     static constexpr UINT kFrameMilliseconds = 30;
     static constexpr int kFrameCount = 60;
@@ -22,7 +22,7 @@ public:
     int Frame() const { return FFrame; }
     HWND Handle() const { return FHandle; }
 
-private:
+  private:
     static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
     void Paint(HDC ADC, const RECT& AClient) const;
 
@@ -32,7 +32,7 @@ private:
 };
 
 class TBusyPanel {
-public:
+  public:
     static constexpr COLORREF kColor = RGB(208, 24, 15);
 
     // Builds the panel at its design rectangle (96 dpi) scaled to ADpi; visible from the start.
@@ -46,7 +46,7 @@ public:
 
     TActivityIndicator aciTemporizador;
 
-private:
+  private:
     static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
     void Paint(HDC ADC) const;
     void MakeFont(int ADpi);

@@ -1,14 +1,14 @@
 #include "app/frm_menu.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <utility>
-#include <windowsx.h>
 
 #include "app/application.h"
 #include "app/configuration.h"
-#include "app/folders.h"
 #include "app/contacts.h"
+#include "app/folders.h"
 #include "app/pictures.h"
 #include "app/program_path.h"
 #include "app/startup_record.h"
@@ -38,9 +38,7 @@ void Setup(TImage& AImage, const wchar_t* AName, int ALeft, int ATop, int AWidth
     AImage.HandCursor = AOnClick != nullptr;
 }
 
-std::wstring ContactLine() {
-    return std::wstring(L"Telefone : ") + kVendorTelephone + L"\r" + kSalesMailbox;
-}
+std::wstring ContactLine() { return std::wstring(L"Telefone : ") + kVendorTelephone + L"\r" + kSalesMailbox; }
 
 }  // namespace
 
@@ -56,16 +54,39 @@ TFrmMenu::TFrmMenu() {
 }
 
 TFrmMenu::~TFrmMenu() {
-    if (FHandle) DestroyWindow(FHandle.release());
+    Application.OnMinimize = nullptr;
+    Application.SetMainForm(nullptr);
+    // WM_NCDESTROY lets go of the handle; until then the handlers still see it.
+    if (FHandle) DestroyWindow(FHandle.get());
     if (FrmMenu == this) FrmMenu = nullptr;
 }
 
 std::array<TImage*, 26> TFrmMenu::Images() {
-    return {&Image1,          &imgInternacao,        &imgProntuario,     &imgAgendaConsulta, &imgAtendimento,
-            &imgAgenCirurgia, &imgEstoque,           &imgSND,            &imgGlosa,          &imgSame,
-            &imgCusto,        &imgCompras,           &imgControlEquip,   &imgExames,         &imgContrlDoenca,
-            &imgControlProntuario, &imgFinanceiro,   &imgFaturamento,    &imgTelemarketing,  &imgSuporteRemoto1,
-            &imgSuporteRemoto2, &imgEmail,           &imgAdmSistema,     &imgCadGeral,       &imgAeC,
+    return {&Image1,
+            &imgInternacao,
+            &imgProntuario,
+            &imgAgendaConsulta,
+            &imgAtendimento,
+            &imgAgenCirurgia,
+            &imgEstoque,
+            &imgSND,
+            &imgGlosa,
+            &imgSame,
+            &imgCusto,
+            &imgCompras,
+            &imgControlEquip,
+            &imgExames,
+            &imgContrlDoenca,
+            &imgControlProntuario,
+            &imgFinanceiro,
+            &imgFaturamento,
+            &imgTelemarketing,
+            &imgSuporteRemoto1,
+            &imgSuporteRemoto2,
+            &imgEmail,
+            &imgAdmSistema,
+            &imgCadGeral,
+            &imgAeC,
             &imgCheckBeiraLeito};
 }
 
@@ -123,8 +144,8 @@ void TFrmMenu::CreateComponents() {
     const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     // The window procedure takes ownership of the handle on WM_NCCREATE.
-    if (!CreateWindowExW(kExStyle, kWindowClass, L"FrmMenu", kStyle, left, top, width, height, nullptr, nullptr,
-                         Application.Instance(), this))
+    if (!CreateWindowExW(kExStyle, kWindowClass, L"FrmMenu", kStyle, left, top, width, height, nullptr,
+                         nullptr, Application.Instance(), this))
         ThrowLastError();
     Application.SetMainForm(FHandle.get());
     Application.OnMinimize = [this] { GuardEvent([this] { ApplicationEvents1Minimize(); }); };
@@ -141,12 +162,7 @@ void TFrmMenu::CreateComponents() {
     // The monitor the window landed on may have another dpi than the system's.
     const int windowDpi = static_cast<int>(GetDpiForWindow(FHandle.get()));
     ApplyDpi(windowDpi ? windowDpi : FDpi);
-    if (Scale(kClientWidth, FDpi) != frame.right - frame.left) {
-        RECT client{0, 0, Scale(kClientWidth, FDpi), Scale(kClientHeight, FDpi)};
-        AdjustWindowRectExForDpi(&client, kStyle, FALSE, kExStyle, FDpi);
-        SetWindowPos(FHandle.get(), nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    FitClientToDesign();
 
     CreateInstanceGuard();
 }
@@ -157,9 +173,10 @@ void TFrmMenu::LoadPictures() {
 }
 
 void TFrmMenu::CreateHints() {
-    FHints.reset(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, FHandle.get(), nullptr,
-                                 Application.Instance(), nullptr));
+    FHints.reset(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, FHandle.get(), nullptr, Application.Instance(),
+                                 nullptr));
     // A width limit makes the tip break its text at line ends, so the contact line shows two lines.
     SendMessageW(FHints.get(), TTM_SETMAXTIPWIDTH, 0, 600);
     UpdateHints();
@@ -174,7 +191,8 @@ void TFrmMenu::UpdateHints() {
         tool.cbSize = sizeof(tool);
         tool.hwnd = FHandle.get();
         tool.uId = i;
-        const bool present = SendMessageW(FHints.get(), TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)) != 0;
+        const bool present =
+            SendMessageW(FHints.get(), TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)) != 0;
         if (image->Hint.empty()) {
             if (present) SendMessageW(FHints.get(), TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
             continue;
@@ -208,9 +226,22 @@ void TFrmMenu::ApplyDpi(int ADpi) {
     InvalidateRect(FHandle.get(), nullptr, FALSE);
 }
 
+void TFrmMenu::FitClientToDesign() {
+    // The frame's own metrics may not match the computed ones (rounding, a frame not yet scaled):
+    // correct the window by what the client area is off.
+    RECT client, window;
+    GetClientRect(FHandle.get(), &client);
+    GetWindowRect(FHandle.get(), &window);
+    const int dx = Scale(kClientWidth, FDpi) - client.right;
+    const int dy = Scale(kClientHeight, FDpi) - client.bottom;
+    if (dx == 0 && dy == 0) return;
+    SetWindowPos(FHandle.get(), nullptr, 0, 0, window.right - window.left + dx,
+                 window.bottom - window.top + dy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 RECT TFrmMenu::ScaledRect(const TImage& AImage) const {
-    return RECT{Scale(AImage.Design.left, FDpi), Scale(AImage.Design.top, FDpi), Scale(AImage.Design.right, FDpi),
-                Scale(AImage.Design.bottom, FDpi)};
+    return RECT{Scale(AImage.Design.left, FDpi), Scale(AImage.Design.top, FDpi),
+                Scale(AImage.Design.right, FDpi), Scale(AImage.Design.bottom, FDpi)};
 }
 
 TImage* TFrmMenu::ComponentAt(POINT AClientPoint) {
@@ -231,7 +262,8 @@ void TFrmMenu::Close() { SendMessageW(FHandle.get(), WM_CLOSE, 0, 0); }
 
 std::wstring TFrmMenu::Caption() const {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(FHandle.get())) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(FHandle.get(), text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(FHandle.get(), text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -262,8 +294,8 @@ void TFrmMenu::Paint(HDC ADC, const RECT& AUpdate) {
             if (w == image->Picture.Width)
                 BitBlt(memory.get(), x, y, w, h, source.get(), 0, 0, SRCCOPY);
             else
-                StretchBlt(memory.get(), x, y, w, h, source.get(), 0, 0, image->Picture.Width, image->Picture.Height,
-                           SRCCOPY);
+                StretchBlt(memory.get(), x, y, w, h, source.get(), 0, 0, image->Picture.Width,
+                           image->Picture.Height, SRCCOPY);
             RestoreDC(memory.get(), saved);
         } else {
             StretchBlt(memory.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, source.get(), 0, 0,
@@ -271,16 +303,16 @@ void TFrmMenu::Paint(HDC ADC, const RECT& AUpdate) {
         }
         SelectObject(source.get(), oldSource);
     }
-    BitBlt(ADC, AUpdate.left, AUpdate.top, AUpdate.right - AUpdate.left, AUpdate.bottom - AUpdate.top, memory.get(),
-           AUpdate.left, AUpdate.top, SRCCOPY);
+    BitBlt(ADC, AUpdate.left, AUpdate.top, AUpdate.right - AUpdate.left, AUpdate.bottom - AUpdate.top,
+           memory.get(), AUpdate.left, AUpdate.top, SRCCOPY);
     SelectObject(memory.get(), oldBuffer);
 }
 
 void TFrmMenu::ShowPopupMenu(POINT AScreenPoint) {
     // The menu must belong to the foreground window, or it stays open when the user clicks away.
     SetForegroundWindow(FHandle.get());
-    TrackPopupMenu(PopupMenu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, AScreenPoint.x, AScreenPoint.y, 0, FHandle.get(),
-                   nullptr);
+    TrackPopupMenu(PopupMenu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, AScreenPoint.x,
+                   AScreenPoint.y, 0, FHandle.get(), nullptr);
     PostMessageW(FHandle.get(), WM_NULL, 0, 0);
 }
 
@@ -319,7 +351,8 @@ void TFrmMenu::ReadConfiguration() {
 }
 
 void TFrmMenu::CreateReportFolder() {
-    if (!EnsureFolder(FLocalPath + L"Relatorio")) throw Error("Não Criou o Diretório Relatorio. Contacte o Aurevia.");
+    if (!EnsureFolder(FLocalPath + L"Relatorio"))
+        throw Error("Não Criou o Diretório Relatorio. Contacte o Aurevia.");
 }
 
 void TFrmMenu::FormShow() { SetTimer(FHandle.get(), kTimer1, Timer1Interval, nullptr); }
@@ -385,8 +418,12 @@ LRESULT CALLBACK TFrmMenu::WindowProc(HWND AWnd, UINT AMessage, WPARAM AWParam, 
 LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
     const HWND wnd = FHandle.get();
     if (AMessage == FTaskbarCreated && FTaskbarCreated != 0) {
-        // The shell restarted and forgot every icon: add ours again.
-        GuardEvent([this] { AddTrayIcon(); });
+        // The shell restarted and forgot every icon: add ours again. The message also comes
+        // without a restart (a display change), when the icon is still there to be refreshed.
+        GuardEvent([this] {
+            AddTrayIcon();
+            if (!TrayIconCriado) TrayIconCriado = Shell_NotifyIconW(NIM_MODIFY, &TrayIconData) != FALSE;
+        });
         return 0;
     }
     switch (AMessage) {
@@ -408,8 +445,8 @@ LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
                 GetCursorPos(&p);
                 ScreenToClient(wnd, &p);
                 const TImage* image = ComponentAt(p);
-                SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(image && image->HandCursor ? IDC_HAND
-                                                                                                      : IDC_ARROW)));
+                SetCursor(LoadCursorW(
+                    nullptr, reinterpret_cast<LPCWSTR>(image && image->HandCursor ? IDC_HAND : IDC_ARROW)));
                 return TRUE;
             }
             break;
@@ -421,7 +458,8 @@ LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
             TImage* pressed = std::exchange(FPressed, nullptr);
             if (GetCapture() == wnd) ReleaseCapture();
             TImage* image = ComponentAt(POINT{GET_X_LPARAM(ALParam), GET_Y_LPARAM(ALParam)});
-            if (image && image == pressed && image->OnClick) GuardEvent([&] { (this->*(image->OnClick))(image); });
+            if (image && image == pressed && image->OnClick)
+                GuardEvent([&] { (this->*(image->OnClick))(image); });
             return 0;
         }
         case WM_CONTEXTMENU: {
@@ -435,8 +473,10 @@ LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
         }
         case WM_COMMAND:
             if (HIWORD(AWParam) == 0 && ALParam == 0) {
-                if (LOWORD(AWParam) == kMenuOpen) GuardEvent([this] { AbreoSistemadeGesttoHospitalar1Click(); });
-                if (LOWORD(AWParam) == kMenuClose) GuardEvent([this] { FechaoSistemadeGesttoHospitalar1Click(); });
+                if (LOWORD(AWParam) == kMenuOpen)
+                    GuardEvent([this] { AbreoSistemadeGesttoHospitalar1Click(); });
+                if (LOWORD(AWParam) == kMenuClose)
+                    GuardEvent([this] { FechaoSistemadeGesttoHospitalar1Click(); });
                 return 0;
             }
             break;
@@ -453,7 +493,8 @@ LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
             // Only when the focus comes from outside the window: a dialog of ours that closes and
             // hands the focus back does not count.
             const HWND previous = reinterpret_cast<HWND>(ALParam);
-            const bool fromOutside = !previous || GetWindowThreadProcessId(previous, nullptr) != GetCurrentThreadId();
+            const bool fromOutside =
+                !previous || GetWindowThreadProcessId(previous, nullptr) != GetCurrentThreadId();
             if (LOWORD(AWParam) != WA_INACTIVE && !HIWORD(AWParam) && fromOutside)
                 GuardEvent([this] { FormActivate(); });
             break;
@@ -475,6 +516,7 @@ LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
             const RECT* suggested = reinterpret_cast<const RECT*>(ALParam);
             SetWindowPos(wnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                          suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            FitClientToDesign();
             return 0;
         }
         case WM_DESTROY:

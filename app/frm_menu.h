@@ -18,7 +18,7 @@
 #include "base/handles.h"
 
 class TFrmMenu {
-public:
+  public:
     static constexpr const wchar_t* kWindowClass = L"AureviaMenu";
     static constexpr UINT WM_TRAYICON = WM_USER + 1;
     static constexpr int kClientWidth = 1018;
@@ -109,7 +109,7 @@ public:
     // The popup menu's command identifiers.
     enum : UINT { kMenuOpen = 101, kMenuClose = 103 };
 
-private:
+  private:
     static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam);
 
@@ -118,6 +118,7 @@ private:
     void CreateHints();
     void UpdateHints();
     void ApplyDpi(int ADpi);
+    void FitClientToDesign();
     void Paint(HDC ADC, const RECT& AUpdate);
     void ShowPopupMenu(POINT AScreenPoint);
     void AddTrayIcon();

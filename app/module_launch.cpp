@@ -25,7 +25,8 @@ TDateTime LocalNow() {
 
 std::wstring UserTimeSeparator() {
     wchar_t separator[8] = {};
-    if (GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_STIME, separator, static_cast<int>(std::size(separator))) < 2)
+    if (GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_STIME, separator,
+                        static_cast<int>(std::size(separator))) < 2)
         return L":";
     return std::wstring(1, separator[0]);
 }
@@ -70,7 +71,8 @@ void TFrmMenu::SelectModule(const std::wstring& AModuleName, bool AAdditionalFil
     if (FUpdating) {
         const bool waiting = std::any_of(FPending.begin(), FPending.end(),
                                          [&](const TModuleInfo& p) { return p.FModuleName == AModuleName; });
-        if (AModuleName != FRunningModule && !waiting) FPending.push_back(TModuleInfo{AModuleName, AAdditionalFiles});
+        if (AModuleName != FRunningModule && !waiting)
+            FPending.push_back(TModuleInfo{AModuleName, AAdditionalFiles});
         return;
     }
     FSelectedModule = PathJoin(FLocalPath, AModuleName);
@@ -79,7 +81,8 @@ void TFrmMenu::SelectModule(const std::wstring& AModuleName, bool AAdditionalFil
 
 bool TFrmMenu::Unconfigured() const { return FUrl.empty() && FRemotePath == L"\\"; }
 
-void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles, void (TFrmMenu::*AOnTerminate)()) {
+void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
+                         void (TFrmMenu::*AOnTerminate)()) {
     FUpdating = true;
     FRunningModule = AModuleName;
     StartBusy();
@@ -90,6 +93,8 @@ void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
     }
     try {
         auto updater = TFilesUpdater::New(FLocalPath, FRemotePath, FUrl, [this, AOnTerminate] {
+            // The program may be ending while fetches still run: only a live window completes.
+            if (FrmMenu != this) return;
             GuardEvent([this, AOnTerminate] { (this->*AOnTerminate)(); });
         });
         updater->Execute(AModuleName, AAdditionalFiles);
@@ -138,8 +143,8 @@ void TFrmMenu::StartSelectedModule() {
         // The command line is the bare path, as the modules have always received it; naming the
         // program as well keeps a path with blanks from being searched piece by piece.
         std::wstring commandLine = FSelectedModule;
-        if (CreateProcessW(FSelectedModule.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &StartupInfo, &ProcessInfo)) {
+        if (CreateProcessW(FSelectedModule.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           nullptr, &StartupInfo, &ProcessInfo)) {
             CloseHandle(ProcessInfo.hProcess);
             CloseHandle(ProcessInfo.hThread);
         }

@@ -6,7 +6,7 @@
 struct TImage;
 
 class TModuleOptions {
-public:
+  public:
     struct TModuleInfo {
         std::wstring FModuleName;
         bool FAdditionalFiles = false;
@@ -18,7 +18,7 @@ public:
     bool TryGetModule(const TImage* ATile, TModuleInfo& AInfo) const;
     std::size_t Count() const { return FModules.size(); }
 
-private:
+  private:
     // Holds the entries by value; the tiles belong to the window.
     std::unordered_map<const TImage*, TModuleInfo> FModules;
 };

@@ -22,7 +22,8 @@ struct ComPtr {
 
 TPicture LoadPictureResource(HINSTANCE AInstance, int AResourceId) {
     TPicture picture;
-    HRSRC resource = FindResourceW(AInstance, MAKEINTRESOURCEW(AResourceId), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+    HRSRC resource =
+        FindResourceW(AInstance, MAKEINTRESOURCEW(AResourceId), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
     if (!resource) return picture;
     HGLOBAL loaded = LoadResource(AInstance, resource);
     const DWORD size = SizeofResource(AInstance, resource);
@@ -43,14 +44,16 @@ TPicture LoadPictureResource(HINSTANCE AInstance, int AResourceId) {
     ComPtr<IWICBitmapDecoder> decoder;
     ComPtr<IWICBitmapFrameDecode> frame;
     ComPtr<IWICFormatConverter> converter;
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(factory.put()))))
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.put()))))
         return picture;
     if (FAILED(factory->CreateStream(stream.put())) || FAILED(stream->InitializeFromMemory(bytes, size)) ||
-        FAILED(factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand, decoder.put())) ||
-        FAILED(decoder->GetFrame(0, frame.put())) || FAILED(factory->CreateFormatConverter(converter.put())) ||
-        FAILED(converter->Initialize(frame.p, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                     WICBitmapPaletteTypeCustom)))
+        FAILED(factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand,
+                                                decoder.put())) ||
+        FAILED(decoder->GetFrame(0, frame.put())) ||
+        FAILED(factory->CreateFormatConverter(converter.put())) ||
+        FAILED(converter->Initialize(frame.p, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, nullptr,
+                                     0.0, WICBitmapPaletteTypeCustom)))
         return picture;
     UINT width = 0, height = 0;
     if (FAILED(converter->GetSize(&width, &height)) || width == 0 || height == 0) return picture;
@@ -66,7 +69,8 @@ TPicture LoadPictureResource(HINSTANCE AInstance, int AResourceId) {
     unique_gdi bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!bitmap || !bits) return picture;
     const UINT stride = width * 4;
-    if (FAILED(converter->CopyPixels(nullptr, stride, stride * height, static_cast<BYTE*>(bits)))) return picture;
+    if (FAILED(converter->CopyPixels(nullptr, stride, stride * height, static_cast<BYTE*>(bits))))
+        return picture;
 
     picture.Bitmap = std::move(bitmap);
     picture.Width = static_cast<int>(width);

@@ -12,7 +12,8 @@ struct ConfigurationCase {
 inline constexpr ConfigurationCase kConfigurationCases[] = {
     {L"S:\\Aurevia", nullptr, L"S:\\Aurevia\\", L""},
     {L"S:\\Aurevia\\", nullptr, L"S:\\Aurevia\\", L""},
-    {L"\\\\fileserver\\Aurevia", L"http://fileserver:8080", L"\\\\fileserver\\Aurevia\\", L"http://fileserver:8080"},
+    {L"\\\\fileserver\\Aurevia", L"http://fileserver:8080", L"\\\\fileserver\\Aurevia\\",
+     L"http://fileserver:8080"},
     {L"", L"", L"\\", L""},
     {nullptr, nullptr, L"\\", L""},
     {nullptr, L"http://10.0.0.5:9000/files/", L"\\", L"http://10.0.0.5:9000/files/"},

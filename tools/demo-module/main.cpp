@@ -22,9 +22,11 @@ std::wstring CurrentDirectory() {
 }
 
 std::string Utf8(const std::wstring& AText) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0,
+                                         nullptr, nullptr);
     std::string text(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), text.data(), size, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), text.data(), size, nullptr,
+                        nullptr);
     return text;
 }
 
@@ -34,7 +36,8 @@ void AppendLogLine(const std::wstring& AName) {
     const std::string line = Utf8(AName + L"\t" + GetCommandLineW() + L"\t" + CurrentDirectory() + L"\r\n");
     // Several modules may start at once: retry while another one holds the file.
     for (int attempt = 0; attempt < 200; ++attempt) {
-        HANDLE file = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
@@ -78,8 +81,8 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int AShow) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = L"AureviaDemoModule";
     RegisterClassW(&wc);
-    HWND window = CreateWindowExW(0, wc.lpszClassName, name.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  420, 200, nullptr, nullptr, AInstance, nullptr);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, name.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 420, 200, nullptr, nullptr, AInstance, nullptr);
     if (!window) return 1;
     ShowWindow(window, AShow);
     MSG message;

@@ -45,6 +45,16 @@ void SendAll(SOCKET ASocket, const std::string& AData) {
 }
 
 std::string LinuxPathOf(const std::wstring& AWindowsPath) {
+    // Wine knows where each drive lies; ask it, and fall back to Z: being "/".
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    if (auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")))) {
+        if (char* name = unixName(AWindowsPath.c_str())) {
+            std::string result(name);
+            HeapFree(GetProcessHeap(), 0, name);
+            return result;
+        }
+    }
     std::wstring path = AWindowsPath;
     if (path.size() >= 2 && (path[0] == L'Z' || path[0] == L'z') && path[1] == L':') path.erase(0, 2);
     for (wchar_t& c : path)
@@ -56,7 +66,8 @@ bool RunAndWait(std::wstring ACommandLine) {
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, ACommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    if (!CreateProcessW(nullptr, ACommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
     WaitForSingleObject(pi.hProcess, 10000);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
@@ -165,13 +176,15 @@ ReferenceFileService::ReferenceFileService(const std::wstring& AFolder) {
     FPidFile = base + L".pid";
     FPortFile = base + L".port";
     // The shell writes its pid, then becomes the service: that pid is the one to signal.
-    const std::string script = "echo $$ > " + LinuxPathOf(FPidFile) + "; exec " + LinuxPathOf(binary) + " --folder " +
-                               LinuxPathOf(AFolder) + " --port 0 --port-file " + LinuxPathOf(FPortFile) + " >/dev/null";
+    const std::string script = "echo $$ > " + LinuxPathOf(FPidFile) + "; exec " + LinuxPathOf(binary) +
+                               " --folder " + LinuxPathOf(AFolder) + " --port 0 --port-file " +
+                               LinuxPathOf(FPortFile) + " >/dev/null";
     std::wstring commandLine = L"Z:\\bin\\sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     WaitUntil(

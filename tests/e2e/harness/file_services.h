@@ -15,7 +15,7 @@
 namespace e2e {
 
 class ScriptedFileService {
-public:
+  public:
     struct File {
         std::string name;  // relative, backslashes between folders
         std::string content;
@@ -29,7 +29,7 @@ public:
     // Request targets in arrival order, and "done " + target once each answer has been sent.
     std::vector<std::string> Requests() const;
 
-private:
+  private:
     void Serve();
     void Answer(SOCKET AClient);
 
@@ -46,7 +46,7 @@ private:
 
 // The reference file service over a folder; Running() is false when it has not been built.
 class ReferenceFileService {
-public:
+  public:
     explicit ReferenceFileService(const std::wstring& AFolder);
     ~ReferenceFileService();
     ReferenceFileService(const ReferenceFileService&) = delete;
@@ -54,7 +54,7 @@ public:
     bool Running() const { return FPort != 0; }
     std::wstring URL() const;
 
-private:
+  private:
     std::wstring FPidFile, FPortFile;
     int FPort = 0;
 };

@@ -22,9 +22,11 @@ std::wstring Environment(const wchar_t* AName) {
 }
 
 std::string Narrow(const std::wstring& AText) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0,
+                                         nullptr, nullptr);
     std::string text(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), text.data(), size, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), text.data(), size, nullptr,
+                        nullptr);
     return text;
 }
 
@@ -95,10 +97,11 @@ TempFolder::TempFolder() {
     GetTempPathW(MAX_PATH + 1, base);
     static int counter = 0;
     for (;;) {
-        FPath = std::filesystem::path(base) /
-                (L"aurevia-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter));
+        FPath = std::filesystem::path(base) / (L"aurevia-e2e-" + std::to_wstring(GetCurrentProcessId()) +
+                                               L"-" + std::to_wstring(++counter));
         if (CreateDirectoryW(FPath.c_str(), nullptr)) break;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("cannot create a temporary folder");
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            throw std::runtime_error("cannot create a temporary folder");
     }
 }
 
@@ -126,8 +129,8 @@ std::string ReadTextFile(const std::filesystem::path& APath) {
 }
 
 void SetLastWriteTime(const std::filesystem::path& APath, FILETIME ATime) {
-    HANDLE file = CreateFileW(APath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file = CreateFileW(APath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + APath.string());
     SetFileTime(file, nullptr, nullptr, &ATime);
     CloseHandle(file);
@@ -155,7 +158,8 @@ void Installation::WriteIni(const std::wstring& ALocalExe, const std::wstring& A
     file.write(reinterpret_cast<const char*>(text.data()), static_cast<std::streamsize>(text.size() * 2));
 }
 
-Process::Process(const std::wstring& AExe, const std::wstring& AArguments, const std::wstring& ACurrentDirectory) {
+Process::Process(const std::wstring& AExe, const std::wstring& AArguments,
+                 const std::wstring& ACurrentDirectory) {
     std::wstring commandLine = L"\"" + AExe + L"\"";
     if (!AArguments.empty()) commandLine += L" " + AArguments;
     STARTUPINFOW startup{};
@@ -175,7 +179,8 @@ Process::~Process() {
 bool Process::Running() const { return WaitForSingleObject(FInfo.hProcess, 0) == WAIT_TIMEOUT; }
 
 std::optional<DWORD> Process::WaitForExit(Millis ATimeout) {
-    if (WaitForSingleObject(FInfo.hProcess, static_cast<DWORD>(ATimeout.count())) != WAIT_OBJECT_0) return std::nullopt;
+    if (WaitForSingleObject(FInfo.hProcess, static_cast<DWORD>(ATimeout.count())) != WAIT_OBJECT_0)
+        return std::nullopt;
     DWORD code = 0;
     GetExitCodeProcess(FInfo.hProcess, &code);
     return code;
@@ -219,8 +224,8 @@ std::vector<HWND> TopLevelWindows(DWORD AProcessId, const std::wstring& AClass) 
 std::wstring CaptionOf(HWND AWindow) {
     wchar_t text[1024] = {};
     // Across processes GetWindowText does not ask the window; WM_GETTEXT does.
-    SendMessageTimeoutW(AWindow, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                        2000, nullptr);
+    SendMessageTimeoutW(AWindow, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
     return text;
 }
 
@@ -258,7 +263,8 @@ HWND WaitForMenuWindow(DWORD AProcessId, Millis ATimeout) {
     return result;
 }
 
-std::wstring WaitForCaption(HWND AWindow, const std::function<bool(const std::wstring&)>& APredicate, Millis ATimeout) {
+std::wstring WaitForCaption(HWND AWindow, const std::function<bool(const std::wstring&)>& APredicate,
+                            Millis ATimeout) {
     std::wstring caption;
     WaitUntil(
         [&] {
@@ -321,13 +327,32 @@ void PressKey(WORD AVirtualKey) {
     SendInput(2, keys, sizeof(INPUT));
 }
 
+bool ClickCloseButton(HWND AWindow) {
+    RECT r;
+    GetWindowRect(AWindow, &r);
+    // Walk the caption row from the right edge inwards until the window says "close button".
+    for (int y = r.top + 2; y < r.top + 40; y += 3)
+        for (int x = r.right - 2; x > r.right - 80; x -= 3) {
+            DWORD_PTR hit = 0;
+            SendMessageTimeoutW(AWindow, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &hit);
+            if (hit != HTCLOSE) continue;
+            POINT client{x, y};
+            ScreenToClient(AWindow, &client);
+            ClickAt(AWindow, client);
+            return true;
+        }
+    return false;
+}
+
 void AnswerWithEnter(HWND ADialog) {
     SetForegroundWindow(ADialog);
     WaitUntil([&] { return GetForegroundWindow() == ADialog; }, 2s);
     PressKey(VK_RETURN);
 }
 
-void SendTrayMessage(HWND AMenuWindow, UINT AMouseMessage) { PostMessageW(AMenuWindow, WM_USER + 1, 0, AMouseMessage); }
+void SendTrayMessage(HWND AMenuWindow, UINT AMouseMessage) {
+    PostMessageW(AMenuWindow, WM_USER + 1, 0, AMouseMessage);
+}
 
 HWND WaitForPopupMenu(Millis ATimeout) {
     HWND result = nullptr;
@@ -402,19 +427,21 @@ bool SaveScreenshot(const std::filesystem::path& APngFile) {
         Com<IWICBitmapEncoder> encoder;
         Com<IWICBitmapFrameEncode> frame;
         WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
-        saved = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                           IID_IWICImagingFactory, reinterpret_cast<void**>(factory.put()))) &&
-                SUCCEEDED(factory->CreateStream(stream.put())) &&
-                SUCCEEDED(stream->InitializeFromFilename(APngFile.c_str(), GENERIC_WRITE)) &&
-                SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put())) &&
-                SUCCEEDED(encoder->Initialize(stream.p, WICBitmapEncoderNoCache)) &&
-                SUCCEEDED(encoder->CreateNewFrame(frame.put(), nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
-                SUCCEEDED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height))) &&
-                SUCCEEDED(frame->SetPixelFormat(&format)) &&
-                SUCCEEDED(frame->WritePixels(static_cast<UINT>(height), static_cast<UINT>(width) * 4,
-                                             static_cast<UINT>(width) * 4 * static_cast<UINT>(height),
-                                             static_cast<BYTE*>(bits))) &&
-                SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+        saved =
+            SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IWICImagingFactory, reinterpret_cast<void**>(factory.put()))) &&
+            SUCCEEDED(factory->CreateStream(stream.put())) &&
+            SUCCEEDED(stream->InitializeFromFilename(APngFile.c_str(), GENERIC_WRITE)) &&
+            SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put())) &&
+            SUCCEEDED(encoder->Initialize(stream.p, WICBitmapEncoderNoCache)) &&
+            SUCCEEDED(encoder->CreateNewFrame(frame.put(), nullptr)) &&
+            SUCCEEDED(frame->Initialize(nullptr)) &&
+            SUCCEEDED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height))) &&
+            SUCCEEDED(frame->SetPixelFormat(&format)) &&
+            SUCCEEDED(frame->WritePixels(static_cast<UINT>(height), static_cast<UINT>(width) * 4,
+                                         static_cast<UINT>(width) * 4 * static_cast<UINT>(height),
+                                         static_cast<BYTE*>(bits))) &&
+            SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
     }
     DeleteObject(bitmap);
     return saved;

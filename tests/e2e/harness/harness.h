@@ -17,13 +17,13 @@ using namespace std::chrono_literals;
 using Millis = std::chrono::milliseconds;
 
 // Paths handed over by CMake through the environment (Windows form).
-std::wstring BuiltLauncher();     // AUREVIA_E2E_LAUNCHER: the built Aurevia.EXE
-std::wstring BuiltDemoModule();   // AUREVIA_E2E_DEMO_MODULE: the built demo-module.exe
+std::wstring BuiltLauncher();             // AUREVIA_E2E_LAUNCHER: the built Aurevia.EXE
+std::wstring BuiltDemoModule();           // AUREVIA_E2E_DEMO_MODULE: the built demo-module.exe
 std::filesystem::path ArtifactsFolder();  // AUREVIA_ARTIFACTS, else .\artifacts
 
 // A temporary folder that deletes itself.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
@@ -31,7 +31,7 @@ public:
     const std::filesystem::path& Path() const { return FPath; }
     std::filesystem::path operator/(const std::wstring& AName) const { return FPath / AName; }
 
-private:
+  private:
     std::filesystem::path FPath;
 };
 
@@ -43,7 +43,7 @@ FILETIME LastWriteTime(const std::filesystem::path& APath);
 
 // A launcher folder holding a copy of the built Aurevia.EXE (and, optionally, Aurevia.ini).
 class Installation : public TempFolder {
-public:
+  public:
     Installation();
     std::filesystem::path Exe() const { return Path() / L"Aurevia.EXE"; }
     // Writes Aurevia.ini with section "Servidor"; an empty value leaves the key out.
@@ -52,9 +52,10 @@ public:
 
 // A started program; ended (TerminateProcess) if it still runs when the owner goes.
 class Process {
-public:
+  public:
     // Starts AExe with the command line "AExe" AArguments in ACurrentDirectory (empty: inherit).
-    Process(const std::wstring& AExe, const std::wstring& AArguments = L"", const std::wstring& ACurrentDirectory = L"");
+    Process(const std::wstring& AExe, const std::wstring& AArguments = L"",
+            const std::wstring& ACurrentDirectory = L"");
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -64,7 +65,7 @@ public:
     std::optional<DWORD> WaitForExit(Millis ATimeout);
     void Kill();
 
-private:
+  private:
     PROCESS_INFORMATION FInfo{};
 };
 
@@ -90,6 +91,8 @@ std::wstring DialogText(HWND ADialog);
 // Mouse and keyboard through SendInput, as a user's hand would.
 void ClickAt(HWND AWindow, POINT AClientPoint, bool ARightButton = false);
 void PressKey(WORD AVirtualKey);
+// Clicks the window's caption close button, found by asking the window where it is (WM_NCHITTEST).
+bool ClickCloseButton(HWND AWindow);
 // Brings the dialog forward and presses Enter.
 void AnswerWithEnter(HWND ADialog);
 // The launcher's tray-icon callback, posted as the shell posts it.

@@ -30,17 +30,23 @@ bool VisibleMenuOpen() { return WaitForPopupMenu(0ms) != nullptr; }
 TEST(MenuWindow, StartsWithoutIniClosesToTrayRestoresAndQuitsWithExitCodeZero) {
     RunningLauncher launcher;
     ASSERT_NO_FATAL_FAILURE(launcher.Start());
-    EXPECT_TRUE(WaitUntil([&] { return std::filesystem::is_directory(launcher.installation / L"Relatorio"); }, 5s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return std::filesystem::is_directory(launcher.installation / L"Relatorio"); }, 5s));
+    // Kept for people to compare the window with its description.
+    WaitUntil([&] { return !BusyPanelVisible(launcher.window); }, 5s);
+    Sleep(300);
+    EXPECT_TRUE(SaveScreenshot(ArtifactsFolder() / L"menu-window.png"));
 
     // The close button minimises; the program goes on.
-    PostMessageW(launcher.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ASSERT_TRUE(ClickCloseButton(launcher.window));
     EXPECT_TRUE(WaitUntil([&] { return IsIconic(launcher.window) != FALSE; }, 5s));
     Sleep(300);
     EXPECT_TRUE(launcher.process->Running());
 
     // A double-click on the tray icon brings it back.
     SendTrayMessage(launcher.window, WM_LBUTTONDBLCLK);
-    EXPECT_TRUE(WaitUntil([&] { return !IsIconic(launcher.window) && IsWindowVisible(launcher.window); }, 5s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return !IsIconic(launcher.window) && IsWindowVisible(launcher.window); }, 5s));
 
     QuitThroughTrayMenu(launcher.window);
     EXPECT_EQ(launcher.process->WaitForExit(10s), std::optional<DWORD>(0));
@@ -88,8 +94,10 @@ TEST(MenuWindow, RightClickOpensThePopupMenuEverywhereButOnTheLogo) {
         bool menu;
     };
     const Case cases[] = {
-        {"background", {200, 620}, true},  {"wide tile imgInternacao", {100, 180}, true},
-        {"square tile imgFaturamento", {930, 400}, true}, {"hot area imgEmail", {950, 650}, true},
+        {"background", {200, 620}, true},
+        {"wide tile imgInternacao", {100, 180}, true},
+        {"square tile imgFaturamento", {930, 400}, true},
+        {"hot area imgEmail", {950, 650}, true},
         {"logo imgAeC", {500, 60}, false},
     };
     for (const Case& c : cases) {
@@ -122,7 +130,8 @@ TEST(MenuWindow, FileNamedRelatorioInTheWayShowsTheErrorBoxFirstThenTheWindowWor
 
     HWND box = WaitForDialog(L"Aurevia");
     ASSERT_NE(box, nullptr);
-    EXPECT_NE(DialogText(box).find(L"Não Criou o Diretório Relatorio. Contacte o Aurevia."), std::wstring::npos)
+    EXPECT_NE(DialogText(box).find(L"Não Criou o Diretório Relatorio. Contacte o Aurevia."),
+              std::wstring::npos)
         << "box text: " << std::string(DialogText(box).begin(), DialogText(box).end());
     HWND menuWindow = WaitForMenuWindow(launcher.process->Id());
     ASSERT_NE(menuWindow, nullptr);

@@ -46,14 +46,15 @@ std::vector<std::wstring> Split(const std::wstring& AText, wchar_t ASeparator) {
 
 std::wstring Wide(const std::string& AUtf8) {
     std::wstring text(AUtf8.size(), L'\0');
-    text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, AUtf8.data(), static_cast<int>(AUtf8.size()),
-                                                        text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, AUtf8.data(), static_cast<int>(AUtf8.size()),
+                                                text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
 // A launcher installation beside a server folder; modules log their starts into one file.
 class LauncherWithServer : public testing::Test {
-protected:
+  protected:
     Installation install;
     TempFolder server;
     TempFolder scratch;
@@ -64,7 +65,8 @@ protected:
         SetEnvironmentVariableW(L"AUREVIA_MODULE_LOG", (scratch / L"modules.log").c_str());
     }
     void TearDown() override {
-        for (const wchar_t* name : {L"Admission.exe", L"Scheduling.exe", L"Invoicing.exe"}) CloseWindowsTitled(name);
+        for (const wchar_t* name : {L"Admission.exe", L"Scheduling.exe", L"Invoicing.exe"})
+            CloseWindowsTitled(name);
         if (launcher && launcher->Running() && window) {
             QuitThroughTrayMenu(window);
             launcher->WaitForExit(5s);
@@ -72,7 +74,8 @@ protected:
     }
 
     void AddServerModule(const std::wstring& AName) const {
-        ASSERT_TRUE(CopyFileW(BuiltDemoModule().c_str(), (server / AName).c_str(), FALSE)) << "demo-module.exe built?";
+        ASSERT_TRUE(CopyFileW(BuiltDemoModule().c_str(), (server / AName).c_str(), FALSE))
+            << "demo-module.exe built?";
     }
     void AddServerFile(const std::wstring& AName, const std::string& AContent, FILETIME ATime) const {
         std::filesystem::create_directories((server / AName).parent_path());
@@ -88,9 +91,10 @@ protected:
     }
     // Waits for the elapsed-time caption that a completed update writes.
     void WaitForUpdateCaption() const {
-        const std::wstring caption =
-            WaitForCaption(window, [](const std::wstring& c) { return std::regex_match(c, kElapsedCaption); }, 30s);
-        ASSERT_TRUE(std::regex_match(caption, kElapsedCaption)) << std::string(caption.begin(), caption.end());
+        const std::wstring caption = WaitForCaption(
+            window, [](const std::wstring& c) { return std::regex_match(c, kElapsedCaption); }, 30s);
+        ASSERT_TRUE(std::regex_match(caption, kElapsedCaption))
+            << std::string(caption.begin(), caption.end());
     }
     std::vector<std::vector<std::wstring>> LogLines() const {
         std::vector<std::vector<std::wstring>> lines;
@@ -124,11 +128,13 @@ TEST_F(LauncherWithServer, StartupRefreshFetchesTheSharedFilesWithTheServerTimes
     EXPECT_FALSE(BusyPanelVisible(window));
 
     for (const wchar_t* name : {L"central.ini", L"gds32.dll", L"Relatorio\\RptScheduling.rav"}) {
-        EXPECT_EQ(ReadTextFile(install / name), ReadTextFile(server / name)) << std::filesystem::path(name).string();
+        EXPECT_EQ(ReadTextFile(install / name), ReadTextFile(server / name))
+            << std::filesystem::path(name).string();
         EXPECT_TRUE(SameTime(LastWriteTime(install / name), LastWriteTime(server / name)))
             << std::filesystem::path(name).string();
     }
-    EXPECT_FALSE(std::filesystem::exists(install / L"extra.txt")) << "server files outside the list stay there";
+    EXPECT_FALSE(std::filesystem::exists(install / L"extra.txt"))
+        << "server files outside the list stay there";
     EXPECT_FALSE(std::filesystem::exists(install / L"Admission.exe")) << "the refresh fetches no module";
     Sleep(500);
     EXPECT_TRUE(LogLines().empty()) << "the refresh starts no program";
@@ -148,7 +154,8 @@ TEST_F(LauncherWithServer, ClickFetchesAModuleOnlyTheServerHasAndStartsItInTheLa
     const std::wstring expectedPath = (install / L"Admission.exe").wstring();
     EXPECT_EQ(line[0], L"Admission.exe");
     EXPECT_EQ(_wcsicmp(line[1].c_str(), expectedPath.c_str()), 0) << "the command line is the bare full path";
-    EXPECT_EQ(_wcsicmp(line[2].c_str(), install.Path().wstring().c_str()), 0) << "the launcher's current directory";
+    EXPECT_EQ(_wcsicmp(line[2].c_str(), install.Path().wstring().c_str()), 0)
+        << "the launcher's current directory";
     EXPECT_TRUE(SameTime(LastWriteTime(install / L"Admission.exe"), Time(2024, 2, 2, 9)));
     EXPECT_NE(WaitForWindow(0, L"Admission.exe"), nullptr);
     EXPECT_TRUE(std::regex_match(CaptionOf(window), kElapsedCaption));
@@ -194,13 +201,14 @@ TEST_F(LauncherWithServer, ClicksDuringAnUpdateWaitTheirTurnAndEachModuleStartsO
                                 1500ms);
     install.WriteIni(server.Path().wstring(), service.URL());
     ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() >= 2; }, 10s)) << "the refresh did not start";
+    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() >= 2; }, 10s))
+        << "the refresh did not start";
 
-    ClickAt(window, kAdmission);   // during the refresh
-    ClickAt(window, kInvoicing);   // waits behind it
+    ClickAt(window, kAdmission);  // during the refresh
+    ClickAt(window, kInvoicing);  // waits behind it
     Sleep(600);
-    ClickAt(window, kInvoicing);   // already waiting: ignored
-    ClickAt(window, kAdmission);   // waiting: ignored
+    ClickAt(window, kInvoicing);  // already waiting: ignored
+    ClickAt(window, kAdmission);  // waiting: ignored
     EXPECT_TRUE(BusyPanelVisible(window));
 
     ASSERT_TRUE(WaitUntil([&] { return LogLines().size() >= 2; }, 30s)) << "not every module started";
@@ -264,4 +272,14 @@ TEST_F(LauncherWithServer, UnconfiguredLauncherRunsNoUpdateAndStartsWhatIsThere)
     HWND dialog = WaitForDialog(L"Informação");
     ASSERT_NE(dialog, nullptr);
     AnswerWithEnter(dialog);
+}
+
+TEST_F(LauncherWithServer, QuittingWhileAnUpdateRunsEndsCleanly) {
+    ScriptedFileService service({{"central.ini", "[Central]\r\n", "2024-03-01T08:00:00.000"}}, 3000ms);
+    install.WriteIni(server.Path().wstring(), service.URL());
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() >= 3; }, 10s))
+        << "the download did not start";
+    QuitThroughTrayMenu(window);
+    EXPECT_EQ(launcher->WaitForExit(10s), std::optional<DWORD>(0));
 }

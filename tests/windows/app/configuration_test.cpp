@@ -23,7 +23,8 @@ struct IniFile {
     void Write(const std::wstring& AText) const {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         file.write("\xFF\xFE", 2);
-        file.write(reinterpret_cast<const char*>(AText.data()), static_cast<std::streamsize>(AText.size() * 2));
+        file.write(reinterpret_cast<const char*>(AText.data()),
+                   static_cast<std::streamsize>(AText.size() * 2));
     }
 };
 

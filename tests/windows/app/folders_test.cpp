@@ -52,7 +52,8 @@ TEST(ReportFolder, LinkToAFolderCountsAsExisting) {
     if (!CreateSymbolicLinkW(link.c_str(), (temp.path / L"target").c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
         GTEST_SKIP() << "symbolic links unavailable here (error " << GetLastError() << ")";
     // Wine 8 creates the link but cannot resolve it afterwards: nothing to measure there.
-    if (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "this platform cannot resolve its own link";
+    if (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "this platform cannot resolve its own link";
     EXPECT_TRUE(FolderExists(link));
     EXPECT_TRUE(EnsureFolder(link));
 }

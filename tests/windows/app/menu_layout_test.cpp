@@ -12,7 +12,7 @@
 namespace {
 
 class MenuWindow : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         if (!Application.Handle()) {
             Application.Initialize(GetModuleHandleW(nullptr));
@@ -156,4 +156,103 @@ TEST_F(MenuWindow, FormCreateFillsTheStartupRecordAndTheTrayRecord) {
     EXPECT_EQ(form->imgEmail.Hint.rfind(L"e-mail : ", 0), 0u);
     EXPECT_EQ(form->FLocalPath.back(), L'\\');
     EXPECT_EQ(form->wCaminhoServidor, form->FRemotePath);
+}
+
+TEST_F(MenuWindow, CatalogueNamesTheModuleOfEveryTileThatStartsOne) {
+    struct Row {
+        const TImage* tile;
+        const wchar_t* module;
+        bool additional;
+    };
+    const Row rows[] = {
+        {&form->imgInternacao, L"Admission.exe", true},
+        {&form->imgAgendaConsulta, L"Scheduling.exe", true},
+        {&form->imgProntuario, L"Prescribing.exe", true},
+        {&form->imgAtendimento, L"UrgentCare.exe", true},
+        {&form->imgAgenCirurgia, L"SurgeryPlanner.exe", true},
+        {&form->imgEstoque, L"Inventory.exe", true},
+        {&form->imgSND, L"Dietetics.exe", true},
+        {&form->imgCompras, L"Purchasing.exe", true},
+        {&form->imgExames, L"LabTests.exe", true},
+        {&form->imgFinanceiro, L"Treasury.exe", true},
+        {&form->imgFaturamento, L"Invoicing.exe", true},
+        {&form->imgGlosa, L"ClaimDenials.exe", true},
+        {&form->imgSame, L"RecordsArchive.exe", true},
+        {&form->imgCusto, L"CostAccounting.exe", true},
+        {&form->imgControlEquip, L"EquipmentCare.exe", true},
+        {&form->imgContrlDoenca, L"DiseaseWatch.exe", true},
+        {&form->imgControlProntuario, L"ChartTracking.exe", true},
+        {&form->imgTelemarketing, L"ContactCenter.exe", true},
+        {&form->imgCheckBeiraLeito, L"BedsideCheck.exe", true},
+        {&form->imgAdmSistema, L"SystemAdmin.exe", true},
+        {&form->imgCadGeral, L"MasterData.exe", true},
+        {&form->imgSuporteRemoto1, L"TeamViewerQS_pt.exe", false},
+        {&form->imgSuporteRemoto2, L"Supremo.exe", false},
+    };
+    EXPECT_EQ(form->FModuleOptions.Count(), std::size(rows));
+    for (const Row& row : rows) {
+        TModuleInfo info;
+        ASSERT_TRUE(form->FModuleOptions.TryGetModule(row.tile, info)) << row.module;
+        EXPECT_EQ(info.FModuleName, row.module);
+        EXPECT_EQ(info.FAdditionalFiles, row.additional) << row.module;
+    }
+    // Every component whose click is the shared tile click has an entry; nothing else but the two
+    // support areas has one.
+    for (TImage* image : form->Images()) {
+        TModuleInfo info;
+        const bool listed = form->FModuleOptions.TryGetModule(image, info);
+        const bool support = image == &form->imgSuporteRemoto1 || image == &form->imgSuporteRemoto2;
+        EXPECT_EQ(listed, image->OnClick == &TFrmMenu::imgClick || support) << image->Name;
+    }
+}
+
+TEST_F(MenuWindow, MonitorWithAnotherDpiScalesTheClientAreaTheComponentsAndThePanel) {
+    const auto moveTo = [&](int ADpi) {
+        RECT frame{0, 0, MulDiv(1018, ADpi, 96), MulDiv(708, ADpi, 96)};
+        AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(form->Handle(), GWL_STYLE)),
+                                 FALSE, static_cast<DWORD>(GetWindowLongPtrW(form->Handle(), GWL_EXSTYLE)),
+                                 ADpi);
+        OffsetRect(&frame, 10 - frame.left, 10 - frame.top);
+        SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(ADpi, ADpi), reinterpret_cast<LPARAM>(&frame));
+    };
+    // 108 dpi (112.5 %): the scaled window still fits the test screen; the platform caps a window
+    // at the screen's size.
+    moveTo(108);
+    EXPECT_EQ(form->Dpi(), 108);
+    RECT client;
+    GetClientRect(form->Handle(), &client);
+    EXPECT_EQ(client.right, 1145);
+    EXPECT_EQ(client.bottom, 797);
+    const RECT tile = form->ScaledRect(form->imgFaturamento);  // 876, 336, 114 x 122 at 96 dpi
+    EXPECT_EQ(tile.left, 986);
+    EXPECT_EQ(tile.top, 378);
+    EXPECT_EQ(tile.right - tile.left, 128);
+    EXPECT_EQ(tile.bottom - tile.top, 137);
+    EXPECT_EQ(form->ComponentAt(POINT{986 + 64, 378 + 68}), &form->imgFaturamento);
+    const RECT panel = ChildRect(form->pnlTemporizador.Handle());
+    EXPECT_EQ(panel.left, 340);
+    EXPECT_EQ(panel.top, 321);
+    EXPECT_EQ(panel.right - panel.left, 415);
+    EXPECT_EQ(panel.bottom - panel.top, 161);
+    const RECT indicator = ChildRect(form->aciTemporizador.Handle());
+    EXPECT_EQ(indicator.right - indicator.left, 54);
+
+    moveTo(96);
+    GetClientRect(form->Handle(), &client);
+    EXPECT_EQ(client.right, 1018);
+    EXPECT_EQ(ChildRect(form->pnlTemporizador.Handle()).left, 302);
+}
+
+TEST_F(MenuWindow, ShellRestartAddsTheTrayIconAgainAndARepeatedNoticeKeepsIt) {
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    ASSERT_TRUE(form->TrayIconCriado) << "the first add failed here";
+    // A restarted shell has no icon: the notice adds it.
+    Shell_NotifyIconW(NIM_DELETE, &form->TrayIconData);
+    SendMessageW(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(form->TrayIconCriado);
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &form->TrayIconData)) << "the icon is there again";
+    // The same notice while the icon is still there leaves it in place.
+    SendMessageW(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(form->TrayIconCriado);
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &form->TrayIconData));
 }
