@@ -7,12 +7,15 @@
 #include "app/frm_menu.h"
 #include "base/error_display.h"
 #include "dialogs/message_dialogs.h"
+#include "update/user_locale_format.h"
 
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     try {
         Application.Initialize(AInstance);
         Application.SetTitle(L"Aurevia");
         SetApplicationTitle(L"Aurevia");
+        // Date-time messages of the file service's answers use the user's own date and time format.
+        UseUserLocaleDateTimeFormat();
         auto form = std::make_unique<TFrmMenu>();
         form->Show();
         const int exitCode = Application.Run();
