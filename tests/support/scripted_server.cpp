@@ -1,4 +1,4 @@
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 
 #include <ws2tcpip.h>
 
@@ -41,6 +41,11 @@ std::string ReceivedRequest::Header(const std::string& name) const {
         return line.substr(start);
     }
     return {};
+}
+
+std::string ReceivedRequest::Target() const {
+    const size_t start = requestLine.find(' ') + 1;
+    return requestLine.substr(start, requestLine.find(' ', start) - start);
 }
 
 ScriptedServer::ScriptedServer() : stopped_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
@@ -112,9 +117,8 @@ void ScriptedServer::Serve() {
             else
                 request.headerLines.push_back(std::move(line));
         }
-        const size_t pathStart = request.requestLine.find(' ') + 1;
-        const size_t pathEnd = request.requestLine.find_first_of("? ", pathStart);
-        const std::string path = request.requestLine.substr(pathStart, pathEnd - pathStart);
+        const std::string target = request.Target();
+        const std::string path = target.substr(0, target.find('?'));
         Reply reply;
         {
             std::lock_guard lock(mutex_);
