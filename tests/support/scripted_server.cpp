@@ -21,8 +21,10 @@ SOCKET BoundLoopbackSocket(unsigned short& port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
-        throw std::runtime_error("bind failed");
+    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        if (s != INVALID_SOCKET) closesocket(s);
+        throw std::runtime_error("cannot bind a loopback socket");
+    }
     int length = sizeof(address);
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
@@ -55,10 +57,9 @@ ScriptedServer::ScriptedServer() : stopped_(CreateEventW(nullptr, TRUE, FALSE, n
 }
 
 ScriptedServer::~ScriptedServer() {
-    SetEvent(stopped_);
+    SetEvent(stopped_.get());
     closesocket(listener_);
     thread_.join();
-    CloseHandle(stopped_);
 }
 
 void ScriptedServer::On(const std::string& path, Reply reply) {
@@ -85,7 +86,7 @@ std::string ScriptedServer::Response(const std::string& statusLine, const std::s
     return response + "Connection: close\r\n\r\n" + body;
 }
 
-void ScriptedServer::HoldUntilStopped() const { WaitForSingleObject(stopped_, INFINITE); }
+void ScriptedServer::HoldUntilStopped() const { WaitForSingleObject(stopped_.get(), INFINITE); }
 
 void ScriptedServer::Send(SOCKET connection, const std::string& bytes) {
     size_t sent = 0;
