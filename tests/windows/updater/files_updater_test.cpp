@@ -7,6 +7,7 @@
 
 #include "base/string_convert.h"
 #include "http_fixtures.h"
+#include "support/message_pump.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
 #include "update/file_operations.h"
@@ -28,19 +29,6 @@ struct Outcome {
     bool completedOnThisThread = false;
     bool released = false;  // nothing kept the updater alive afterwards
 };
-
-// Pumps this thread's messages (the task list hands its completion over through them) until done()
-// or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!done()) {
-        if (GetTickCount64() >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-    return true;
-}
 
 // Runs one update as the menu window does: New, Execute, drop the reference, then wait for the
 // completion on this (UI) thread.
