@@ -50,8 +50,6 @@ class TMessageForm {
 
     // The button controls in creation order, with their ordinals.
     const std::vector<std::pair<TMsgDlgBtn, HWND>>& Buttons() const { return buttons_; }
-    TMsgDlgBtn DefaultButton() const { return defaultButton_; }
-    TMsgDlgBtn CancelButton() const { return cancelButton_; }
     // The layout the dialog was built from, and the measures it was fed with.
     const DialogLayout& Layout() const { return layout_; }
     const DialogMeasures& Measures() const { return measures_; }

@@ -24,7 +24,6 @@ class TUiHandoff {
     bool Call(const std::function<void()>& ACall) const;
 
     HWND Window() const { return FWindow; }
-    DWORD ThreadId() const { return FThreadId; }
 
   private:
     TUiHandoff(HWND AWindow, DWORD AThreadId) : FWindow(AWindow), FThreadId(AThreadId) {}

@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "base/string_convert.h"
+#include "base/win32_error.h"
 #include "update/content_type.h"
 
 namespace {
@@ -38,19 +39,6 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD info) {
     return text;
 }
 
-std::wstring MessageFromModule(HMODULE module, DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                        (module ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
-    const DWORD length =
-        FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = length ? std::wstring(buffer, length) : std::wstring();
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
-        text.pop_back();
-    return text;
-}
-
 }  // namespace
 
 std::wstring WinHttpErrorText(DWORD code) {
@@ -58,13 +46,13 @@ std::wstring WinHttpErrorText(DWORD code) {
     if (code >= WINHTTP_ERROR_BASE && code <= WINHTTP_ERROR_LAST) {
         // winhttp.dll carries the texts on Windows; Wine's has no message table, but its
         // wininet.dll has the same texts for the same codes.
-        if (HMODULE winhttp = GetModuleHandleW(L"winhttp.dll")) text = MessageFromModule(winhttp, code);
+        if (HMODULE winhttp = GetModuleHandleW(L"winhttp.dll")) text = SystemErrorText(code, winhttp);
         if (text.empty()) {
             unique_hmodule wininet(LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
-            if (wininet) text = MessageFromModule(wininet.get(), code);
+            if (wininet) text = SystemErrorText(code, wininet.get());
         }
     }
-    if (text.empty()) text = MessageFromModule(nullptr, code);
+    if (text.empty()) text = SystemErrorText(code);
     if (text.empty()) {
         // Codes for which Wine's tables hold no text; a timeout reaches us as the socket's own.
         switch (code) {

@@ -7,6 +7,7 @@
 #include "base/handles.h"
 #include "base/string_convert.h"
 #include "base/win32_error.h"
+#include "update/file_operations.h"
 #include "update/http_request.h"
 #include "update/rest_client.h"
 #include "update/url_encoding.h"
@@ -50,10 +51,6 @@ void Fetch(const std::wstring& url, HANDLE file, const TRESTTimeouts& timeouts) 
     } else {
         throw Error(WideToUtf8(request.StatusLine()));
     }
-}
-
-bool FileExists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace

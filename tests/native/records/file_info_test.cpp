@@ -4,23 +4,13 @@
 
 #include "base/string_convert.h"
 #include "cases/record_cases.h"
+#include "launcher_date_format.h"
 #include "update/file_info.h"
 #include "update/iso8601.h"
 
 namespace {
 
-// Decoding messages name dates in the launcher's own format, whatever another test installed.
-class RecordDecoding : public testing::Test {
-  protected:
-    void SetUp() override {
-        FSaved = DefaultDateTimeFormat();
-        SetDefaultDateTimeFormat(TDateTimeFormat{});
-    }
-    void TearDown() override { SetDefaultDateTimeFormat(FSaved); }
-
-  private:
-    TDateTimeFormat FSaved;
-};
+using RecordDecoding = LauncherDateFormatTest;
 
 template <class F>
 std::string MessageOf(F&& AStep) {

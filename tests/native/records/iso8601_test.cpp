@@ -4,22 +4,12 @@
 
 #include "base/string_convert.h"
 #include "cases/record_cases.h"
+#include "launcher_date_format.h"
 #include "update/iso8601.h"
 
 namespace {
 
-class ISO8601ToDateTest : public testing::Test {
-  protected:
-    // Every case expects the launcher's own format, whatever another test installed.
-    void SetUp() override {
-        FSaved = DefaultDateTimeFormat();
-        SetDefaultDateTimeFormat(TDateTimeFormat{});
-    }
-    void TearDown() override { SetDefaultDateTimeFormat(FSaved); }
-
-  private:
-    TDateTimeFormat FSaved;
-};
+using ISO8601ToDateTest = LauncherDateFormatTest;
 
 TEST_F(ISO8601ToDateTest, ReadsEveryCaseOfTheTable) {
     // Wide text and UTF-8 text (what record decoding hands over) must read alike.

@@ -13,48 +13,13 @@
 #include "base/error.h"
 #include "base/string_convert.h"
 #include "base/win32_error.h"
-#include "scripted_server.h"
+#include "support/scripted_server.h"
+#include "support/test_files.h"
 #include "update/rest_client.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A folder under the temporary folder, deleted with everything in it.
-class TempFolder {
-  public:
-    TempFolder() {
-        wchar_t base[MAX_PATH];
-        GetTempPathW(MAX_PATH, base);
-        path_ = fs::path(base) / (L"aurevia-client-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(counter_++));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        for (const auto& entry : fs::recursive_directory_iterator(path_, ec))
-            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-        fs::remove_all(path_, ec);
-    }
-    std::wstring operator/(const std::wstring& name) const { return (path_ / name).wstring(); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    static inline int counter_ = 0;
-    fs::path path_;
-};
-
-std::string ReadBytes(const std::wstring& path) {
-    std::ifstream in(fs::path(path), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(fs::path(path), std::ios::binary) << bytes;
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The message of the Error that `call` raises ("" when it raises none).
 std::string RaisedMessage(const std::function<void()>& call) {
@@ -64,17 +29,6 @@ std::string RaisedMessage(const std::function<void()>& call) {
         return e.what();
     }
     return "";
-}
-
-// A file's last-write time as the launcher reads it: local time, whole milliseconds.
-TDateTime LocalAge(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
-    FILETIME local;
-    SYSTEMTIME t;
-    FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
-    FileTimeToSystemTime(&local, &t);
-    return EncodeDateTime({t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds});
 }
 
 std::string JsonResponse(const std::string& status, const std::string& body,
@@ -114,16 +68,16 @@ class ReferenceService : public testing::Test {
 };
 
 TEST_F(ReferenceService, ListsTheFilesUnderAFolderWithTheirLocalLastWriteTimes) {
-    WriteBytes(Served(L"Admission.exe"), "MZ");
-    WriteBytes(Served(L"Relatorio\\RptScheduling.rav"), "report");
+    WriteWholeFile(Served(L"Admission.exe"), "MZ");
+    WriteWholeFile(Served(L"Relatorio\\RptScheduling.rav"), "report");
     TRESTClientFileList client(baseURL_);
     ASSERT_TRUE(client.Execute(folder_, L"*.*", true));
     ASSERT_EQ(client.Count(), 2);
     EXPECT_EQ(client.GetItem(0)->FileName(), folder_ + L"\\Admission.exe");
     EXPECT_EQ(client.GetItem(1)->FileName(), folder_ + L"\\Relatorio\\RptScheduling.rav");
     // Ages equal to the local reading is what keeps a fetched file from being fetched again.
-    EXPECT_EQ(client.GetItem(0)->Age(), LocalAge(Served(L"Admission.exe")));
-    EXPECT_EQ(client.GetItem(1)->Age(), LocalAge(Served(L"Relatorio\\RptScheduling.rav")));
+    EXPECT_EQ(client.GetItem(0)->Age(), AgeOf(Served(L"Admission.exe")));
+    EXPECT_EQ(client.GetItem(1)->Age(), AgeOf(Served(L"Relatorio\\RptScheduling.rav")));
     EXPECT_EQ(client.GetItem(2), nullptr);
     EXPECT_EQ(client.GetItem(-1), nullptr);
 
@@ -149,35 +103,35 @@ TEST_F(ReferenceService, DownloadsNamesThatNeedEncodingByteForByte) {
     for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7919 % 251);
     for (const auto& name : names) {
         SCOPED_TRACE(WideToUtf8(name));
-        WriteBytes(Served(name), content + WideToUtf8(name));
+        WriteWholeFile(Served(name), content + WideToUtf8(name));
         TRESTClientDownload client(baseURL_ + L"/");  // a trailing slash gives "//download"
         const std::wstring local = local_ / L"file.bin";
         EXPECT_TRUE(client.Download(folder_ + L"\\" + name, local));
         EXPECT_EQ(client.Error(), L"");
-        EXPECT_EQ(ReadBytes(local), content + WideToUtf8(name));
+        EXPECT_EQ(ReadWholeFile(local), content + WideToUtf8(name));
     }
 }
 
 TEST_F(ReferenceService, AnEmptyFileDownloadsAsAnEmptyFile) {
-    WriteBytes(Served(L"Empty.ini"), "");
-    WriteBytes(local_ / L"Empty.ini", "previous");
+    WriteWholeFile(Served(L"Empty.ini"), "");
+    WriteWholeFile(local_ / L"Empty.ini", "previous");
     TRESTClientDownload client(baseURL_);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(client.Download(folder_ + L"\\Empty.ini", local_ / L"Empty.ini"));
     EXPECT_LT(std::chrono::steady_clock::now() - start,
               std::chrono::milliseconds(900));  // not ended by a timeout
-    EXPECT_EQ(ReadBytes(local_ / L"Empty.ini"), "");
+    EXPECT_EQ(ReadWholeFile(local_ / L"Empty.ini"), "");
 }
 
 TEST_F(ReferenceService, AMissingOrForbiddenFileLeavesNoLocalFileAndKeepsTheRefusal) {
-    WriteBytes(local_ / L"old.bin", "old");
+    WriteWholeFile(local_ / L"old.bin", "old");
     TRESTClientDownload client(baseURL_);
     EXPECT_FALSE(client.Download(folder_ + L"\\Missing.dll", local_ / L"old.bin"));
-    EXPECT_FALSE(Exists(local_ / L"old.bin"));
+    EXPECT_FALSE(PathExists(local_ / L"old.bin"));
     EXPECT_NE(client.Error().find(L"\"Status\":404"), std::wstring::npos) << WideToUtf8(client.Error());
 
     EXPECT_FALSE(client.Download(L"..\\port", local_ / L"port"));
-    EXPECT_FALSE(Exists(local_ / L"port"));
+    EXPECT_FALSE(PathExists(local_ / L"port"));
     EXPECT_NE(client.Error().find(L"\"Status\":403"), std::wstring::npos) << WideToUtf8(client.Error());
 }
 
@@ -314,7 +268,7 @@ TEST_F(Scripted, RedirectsAreFollowed) {
     EXPECT_EQ(list.Count(), 1);
     TRESTClientDownload download(server_.BaseURL());
     EXPECT_TRUE(download.Download(L"a.dll", local_ / L"a.dll"));
-    EXPECT_EQ(ReadBytes(local_ / L"a.dll"), "moved");
+    EXPECT_EQ(ReadWholeFile(local_ / L"a.dll"), "moved");
 }
 
 TEST_F(Scripted, DownloadOutcomesByAnswer) {
@@ -341,12 +295,12 @@ TEST_F(Scripted, DownloadOutcomesByAnswer) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         server_.On("/download", c.response);
-        WriteBytes(local_ / L"target.dll", "previous content");
+        WriteWholeFile(local_ / L"target.dll", "previous content");
         TRESTClientDownload client(server_.BaseURL());
         EXPECT_EQ(client.Download(L"target.dll", local_ / L"target.dll"), c.result);
-        EXPECT_EQ(Exists(local_ / L"target.dll"), c.result);
+        EXPECT_EQ(PathExists(local_ / L"target.dll"), c.result);
         if (c.result) {
-            EXPECT_EQ(ReadBytes(local_ / L"target.dll"), c.content);
+            EXPECT_EQ(ReadWholeFile(local_ / L"target.dll"), c.content);
         }
         if (!c.error.empty() && c.error.back() == L'*') {
             EXPECT_EQ(client.Error().substr(0, c.error.size() - 1), c.error.substr(0, c.error.size() - 1));
@@ -362,7 +316,7 @@ TEST_F(Scripted, TheLocalFileExistsUnsharedWhileTheRequestRuns) {
     DWORD openError = 0;
     bool existed = false;
     server_.On("/download", [&](SOCKET connection, const ReceivedRequest&) {
-        existed = Exists(local);
+        existed = PathExists(local);
         HANDLE h = CreateFileW(local.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
         openError = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
@@ -385,7 +339,7 @@ TEST_F(Scripted, TransportFailuresCarryTheirOwnText) {
 
         TRESTClientDownload download(base);
         EXPECT_FALSE(download.Download(L"a.dll", local_ / L"a.dll"));
-        EXPECT_FALSE(Exists(local_ / L"a.dll"));
+        EXPECT_FALSE(PathExists(local_ / L"a.dll"));
         EXPECT_TRUE(download.Error().starts_with(L"REST request failed: ")) << WideToUtf8(download.Error());
     }
 }
@@ -412,7 +366,7 @@ TEST_F(Scripted, ALocalFileThatCannotBeCreatedIsReportedOrRaised) {
 
     // Held by someone else: the file stays and the deletion's error is raised.
     const std::wstring held = local_ / L"held.dll";
-    WriteBytes(held, "in use");
+    WriteWholeFile(held, "in use");
     {
         HANDLE h = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -426,14 +380,14 @@ TEST_F(Scripted, ALocalFileThatCannotBeCreatedIsReportedOrRaised) {
         EXPECT_FALSE(other.Error().empty());
         CloseHandle(h);
     }
-    EXPECT_EQ(ReadBytes(held), "in use");
+    EXPECT_EQ(ReadWholeFile(held), "in use");
 
     // Read-only: refused as on Windows, also where Wine would let root replace it.
     const std::wstring readOnly = local_ / L"ro.dll";
-    WriteBytes(readOnly, "keep");
+    WriteWholeFile(readOnly, "keep");
     SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_THROW(client.Download(L"ro.dll", readOnly), Win32Error);
-    EXPECT_EQ(ReadBytes(readOnly), "keep");
+    EXPECT_EQ(ReadWholeFile(readOnly), "keep");
 }
 
 TEST_F(Scripted, ThreadedDownloadKeepsPumpingWindowMessages) {
@@ -459,13 +413,13 @@ TEST_F(Scripted, ThreadedDownloadKeepsPumpingWindowMessages) {
     TRESTClientDownload client(server_.BaseURL());
     EXPECT_TRUE(client.ThreadedDownload(L"t.dll", local_ / L"t.dll"));
     EXPECT_EQ(delivered, 1);
-    EXPECT_EQ(ReadBytes(local_ / L"t.dll"), "threaded");
+    EXPECT_EQ(ReadWholeFile(local_ / L"t.dll"), "threaded");
 
     ScriptedServer refusing;
     refusing.On("/download", ScriptedServer::Response("HTTP/1.1 404 Not Found", "", ""));
     TRESTClientDownload missing(refusing.BaseURL());
     EXPECT_FALSE(missing.ThreadedDownload(L"t.dll", local_ / L"t.dll"));
-    EXPECT_FALSE(Exists(local_ / L"t.dll"));
+    EXPECT_FALSE(PathExists(local_ / L"t.dll"));
     EXPECT_EQ(missing.Error(), L"");
     DestroyWindow(window);
 }

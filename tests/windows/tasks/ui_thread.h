@@ -1,33 +1,9 @@
 #pragma once
-// Test helpers: the test's own thread serves as the UI thread and pumps its messages while waiting.
+// Test helpers of the task list: the test's own thread is the UI thread; tasks wait at gates.
 #include <windows.h>
 
-#include <algorithm>
-#include <functional>
-
 #include "base/handles.h"
-
-// Retrieves and dispatches messages (sent ones included) until ADone holds or ATimeoutMs pass.
-inline bool PumpUntil(const std::function<bool()>& ADone, DWORD ATimeoutMs = 10000) {
-    const ULONGLONG deadline = GetTickCount64() + ATimeoutMs;
-    while (!ADone()) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return false;
-        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(20, deadline - now)),
-                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
-}
-
-// Keeps the UI thread responsive for a while, for checks that something does *not* happen.
-inline void PumpFor(DWORD AMs) {
-    PumpUntil([] { return false; }, AMs);
-}
+#include "support/message_pump.h"
 
 // A manual-reset event that tasks block on until the test opens it.
 class TGate {

@@ -7,7 +7,7 @@
 #include "update/file_keys.h"
 #include "update/file_operations.h"
 #include "update/shared_files.h"
-#include "updater_fixtures.h"
+#include "support/test_files.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;

@@ -7,9 +7,11 @@
 
 #include "base/string_convert.h"
 #include "http_fixtures.h"
+#include "support/message_pump.h"
+#include "support/scripted_server.h"
+#include "support/test_files.h"
 #include "update/file_operations.h"
 #include "update/files_updater.h"
-#include "updater_fixtures.h"
 
 using ::testing::Contains;
 using ::testing::Each;
@@ -27,19 +29,6 @@ struct Outcome {
     bool completedOnThisThread = false;
     bool released = false;  // nothing kept the updater alive afterwards
 };
-
-// Pumps this thread's messages (the task list hands its completion over through them) until done()
-// or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!done()) {
-        if (GetTickCount64() >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-    return true;
-}
 
 // Runs one update as the menu window does: New, Execute, drop the reference, then wait for the
 // completion on this (UI) thread.
@@ -268,23 +257,33 @@ std::string ISOAge(TDateTime age) {
     return text;
 }
 
-std::string RequestedFile(const std::string& target) {
+std::string RequestedFile(const ReceivedRequest& request) {
+    const std::string target = request.Target();
     const size_t at = target.find("download?file=");
     return at == std::string::npos ? std::string() : PercentDecoded(target.substr(at + 14));
+}
+
+// An answer with `body`; an `announced` length above the body's ends the connection half-way through
+// the transfer, as a server that dies would.
+std::string Answer(const std::string& status, const std::string& body, size_t announced = std::string::npos) {
+    const std::string length =
+        announced == std::string::npos ? "" : "Content-Length: " + std::to_string(announced) + "\r\n";
+    return ScriptedServer::Response("HTTP/1.1 " + status,
+                                    "Content-Type: application/octet-stream\r\n" + length, body);
 }
 
 TEST(ServiceUpdate, FetchesEachTargetOnceWithTheServersAge) {
     TempFolder local;
     CreateDirectoryW((local / L"Relatorio").c_str(), nullptr);
-    ScriptedHttpServer server([](const std::string& target) -> ScriptedHttpServer::Reply {
-        if (target.find("/folderlist?") == 0) {
-            return {200, FileListJSON({{"Admission.exe", ISOAge(kServer)},
-                                       {"qtintf70.dll", ISOAge(kServer)},
-                                       {"relatorio\\rptscheduling.rav", ISOAge(kServer)}})};
-        }
-        return {200, "bytes of " + RequestedFile(target)};
+    ScriptedServer server;
+    server.On("/folderlist",
+              Answer("200 OK", FileListJSON({{"Admission.exe", ISOAge(kServer)},
+                                             {"qtintf70.dll", ISOAge(kServer)},
+                                             {"relatorio\\rptscheduling.rav", ISOAge(kServer)}})));
+    server.On("/download", [](SOCKET connection, const ReceivedRequest& request) {
+        ScriptedServer::Send(connection, Answer("200 OK", "bytes of " + RequestedFile(request)));
     });
-    const Outcome outcome = RunUpdate(local.Path(), L"", server.URL(), L"Admission.exe", true);
+    const Outcome outcome = RunUpdate(local.Path(), L"", server.BaseURL(), L"Admission.exe", true);
     ASSERT_FALSE(outcome.error) << *outcome.error;
     EXPECT_TRUE(outcome.completed);
 
@@ -294,8 +293,8 @@ TEST(ServiceUpdate, FetchesEachTargetOnceWithTheServersAge) {
     EXPECT_EQ(ReadWholeFile(local / L"Relatorio\\RptScheduling.rav"),
               "bytes of Relatorio\\RptScheduling.rav");
     std::vector<std::string> downloads;
-    for (const std::string& target : server.Targets()) {
-        if (!RequestedFile(target).empty()) downloads.push_back(RequestedFile(target));
+    for (const ReceivedRequest& request : server.Requests()) {
+        if (!RequestedFile(request).empty()) downloads.push_back(RequestedFile(request));
     }
     EXPECT_EQ(std::count(downloads.begin(), downloads.end(), "qtintf70.dll"), 1)
         << "listed twice, fetched once";
@@ -307,20 +306,20 @@ TEST(ServiceUpdate, FailedDownloadsKeepThePreviousFileOrLeaveNone) {
     TempFolder local;
     WriteFileAt(local / L"Admission.exe", "old", kOld);
     WriteFileAt(local / L"gds32.dll", "old", kOld);
-    ScriptedHttpServer server([](const std::string& target) -> ScriptedHttpServer::Reply {
-        if (target.find("/folderlist?") == 0) {
-            return {200, FileListJSON({{"Admission.exe", ISOAge(kServer)},
-                                       {"gds32.dll", ISOAge(kServer)},
-                                       {"zlib1.dll", ISOAge(kServer)},
-                                       {"dbxfb.dll", ISOAge(kServer)}})};
-        }
-        const std::string file = RequestedFile(target);
-        if (file == "Admission.exe") return {200, "half of it", 100000};  // the server dies half-way
-        if (file == "gds32.dll") return {500, "boom"};
-        if (file == "zlib1.dll") return {404, ""};
-        return {200, "new"};
+    ScriptedServer server;
+    server.On("/folderlist", Answer("200 OK", FileListJSON({{"Admission.exe", ISOAge(kServer)},
+                                                            {"gds32.dll", ISOAge(kServer)},
+                                                            {"zlib1.dll", ISOAge(kServer)},
+                                                            {"dbxfb.dll", ISOAge(kServer)}})));
+    server.On("/download", [](SOCKET connection, const ReceivedRequest& request) {
+        const std::string file = RequestedFile(request);
+        std::string answer = Answer("200 OK", "new");
+        if (file == "Admission.exe") answer = Answer("200 OK", "half of it", 100000);  // dies half-way
+        if (file == "gds32.dll") answer = Answer("500 Internal Server Error", "boom");
+        if (file == "zlib1.dll") answer = Answer("404 Not Found", "");
+        ScriptedServer::Send(connection, answer);
     });
-    const Outcome outcome = RunUpdate(local.Path(), L"", server.URL(), L"Admission.exe", true);
+    const Outcome outcome = RunUpdate(local.Path(), L"", server.BaseURL(), L"Admission.exe", true);
     ASSERT_FALSE(outcome.error) << *outcome.error;
     EXPECT_TRUE(outcome.completed);
     for (const wchar_t* name : {L"Admission.exe", L"gds32.dll"}) {
@@ -334,20 +333,21 @@ TEST(ServiceUpdate, FailedDownloadsKeepThePreviousFileOrLeaveNone) {
 
 TEST(ServiceUpdate, RefusedListCompletesWithoutFetching) {
     TempFolder local;
-    ScriptedHttpServer server([](const std::string&) -> ScriptedHttpServer::Reply {
-        return {404, R"({"error":"Not Found","status":404,"detail":"no such folder"})"};
-    });
-    const Outcome outcome = RunUpdate(local.Path(), L"", server.URL(), L"Admission.exe", true);
+    ScriptedServer server;
+    server.On("/folderlist",
+              Answer("404 Not Found", R"({"error":"Not Found","status":404,"detail":"no such folder"})"));
+    const Outcome outcome = RunUpdate(local.Path(), L"", server.BaseURL(), L"Admission.exe", true);
     ASSERT_FALSE(outcome.error) << *outcome.error;
     EXPECT_TRUE(outcome.completed);
-    EXPECT_EQ(server.Targets().size(), 1u);
+    EXPECT_EQ(server.Requests().size(), 1u);
     EXPECT_TRUE(FilesUnder(local.Path()).empty());
 }
 
 TEST(ServiceUpdate, ServerErrorOnTheListLeavesExecute) {
     TempFolder local;
-    ScriptedHttpServer server([](const std::string&) -> ScriptedHttpServer::Reply { return {500, "down"}; });
-    const Outcome outcome = RunUpdate(local.Path(), L"", server.URL(), L"Admission.exe", true);
+    ScriptedServer server;
+    server.On("/folderlist", Answer("500 Internal Server Error", "down"));
+    const Outcome outcome = RunUpdate(local.Path(), L"", server.BaseURL(), L"Admission.exe", true);
     ASSERT_TRUE(outcome.error);
     EXPECT_THAT(*outcome.error, HasSubstr("500"));
     EXPECT_FALSE(outcome.completed);

@@ -1,35 +1,10 @@
 #include "http_fixtures.h"
 
-#include <ws2tcpip.h>
+#include <windows.h>
 
-#include <stdexcept>
-
-#include "base/string_convert.h"
+#include <cstdlib>
 
 namespace {
-
-struct WinsockSession {
-    WinsockSession() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~WinsockSession() { WSACleanup(); }
-};
-
-void EnsureWinsock() { static WinsockSession session; }
-
-const char* ReasonOf(int status) {
-    switch (status) {
-        case 200:
-            return "OK";
-        case 404:
-            return "Not Found";
-        case 500:
-            return "Internal Server Error";
-        default:
-            return "Status";
-    }
-}
 
 std::wstring LinuxPathOf(const std::wstring& windowsPath) {
     std::wstring path = windowsPath;
@@ -65,68 +40,6 @@ std::string ReadSmallFile(const std::wstring& path) {
 }
 
 }  // namespace
-
-ScriptedHttpServer::ScriptedHttpServer(Handler handler) : handler_(std::move(handler)) {
-    EnsureWinsock();
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (listener_ == INVALID_SOCKET ||
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(listener_, 64) != 0)
-        throw std::runtime_error("cannot listen");
-    int length = sizeof(address);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
-        for (;;) {
-            const SOCKET client = accept(listener_, nullptr, nullptr);
-            if (client == INVALID_SOCKET) return;  // the listener was closed
-            Serve(client);
-        }
-    });
-}
-
-ScriptedHttpServer::~ScriptedHttpServer() {
-    closesocket(listener_);
-    thread_.join();
-}
-
-std::wstring ScriptedHttpServer::URL() const { return L"http://127.0.0.1:" + std::to_wstring(port_); }
-
-std::vector<std::string> ScriptedHttpServer::Targets() const {
-    const std::lock_guard lock(mutex_);
-    return targets_;
-}
-
-void ScriptedHttpServer::Serve(SOCKET client) {
-    std::string request;
-    char buffer[4096];
-    while (request.find("\r\n\r\n") == std::string::npos) {
-        const int got = recv(client, buffer, sizeof(buffer), 0);
-        if (got <= 0) break;
-        request.append(buffer, got);
-    }
-    const size_t start = request.find(' ') + 1;
-    const std::string target = request.substr(start, request.find(' ', start) - start);
-    {
-        const std::lock_guard lock(mutex_);
-        targets_.push_back(target);
-    }
-    const Reply reply = handler_(target);
-    const size_t length =
-        reply.announcedLength == std::string::npos ? reply.body.size() : reply.announcedLength;
-    const std::string head =
-        "HTTP/1.1 " + std::to_string(reply.status) + " " + ReasonOf(reply.status) +
-        "\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(length) +
-        "\r\nConnection: close\r\n\r\n";
-    const std::string answer = head + reply.body;
-    send(client, answer.data(), static_cast<int>(answer.size()), 0);
-    shutdown(client, SD_SEND);
-    closesocket(client);
-}
 
 ReferenceService::ReferenceService(const std::wstring& folder) {
     std::wstring binary;

@@ -1,46 +1,9 @@
 #pragma once
-// HTTP servers for the updater's service tests: a scripted one inside the test process that can fail
-// on purpose and counts what it was asked, and the reference file service run as a Linux process.
-#include <winsock2.h>
-#include <windows.h>
-
-#include <functional>
-#include <map>
-#include <mutex>
+// What the updater's service tests need beyond the scripted server: the reference file service run
+// as a Linux process, and the list answers and download names of the protocol.
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
-
-// Answers each request with what the handler returns. A reply with a body shorter than its
-// Content-Length ends the connection half-way through the download, as a server that dies would.
-class ScriptedHttpServer {
-  public:
-    struct Reply {
-        int status = 200;
-        std::string body;
-        size_t announcedLength = std::string::npos;  // npos: the body's own length
-    };
-    using Handler = std::function<Reply(const std::string& target)>;
-
-    explicit ScriptedHttpServer(Handler handler);
-    ~ScriptedHttpServer();
-    ScriptedHttpServer(const ScriptedHttpServer&) = delete;
-    ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
-
-    std::wstring URL() const;
-    // Request targets received so far, in order of arrival.
-    std::vector<std::string> Targets() const;
-
-  private:
-    void Serve(SOCKET client);
-
-    Handler handler_;
-    SOCKET listener_ = INVALID_SOCKET;
-    int port_ = 0;
-    std::thread thread_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> targets_;
-};
 
 // The reference file service serving a folder, started through Wine's launching of Linux programs
 // and stopped with SIGTERM when the fixture goes. Available() is false when the service has not been

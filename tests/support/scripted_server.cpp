@@ -1,4 +1,4 @@
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 
 #include <ws2tcpip.h>
 
@@ -21,8 +21,10 @@ SOCKET BoundLoopbackSocket(unsigned short& port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
-        throw std::runtime_error("bind failed");
+    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        if (s != INVALID_SOCKET) closesocket(s);
+        throw std::runtime_error("cannot bind a loopback socket");
+    }
     int length = sizeof(address);
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
@@ -43,6 +45,11 @@ std::string ReceivedRequest::Header(const std::string& name) const {
     return {};
 }
 
+std::string ReceivedRequest::Target() const {
+    const size_t start = requestLine.find(' ') + 1;
+    return requestLine.substr(start, requestLine.find(' ', start) - start);
+}
+
 ScriptedServer::ScriptedServer() : stopped_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     listener_ = BoundLoopbackSocket(port_);
     listen(listener_, 16);
@@ -50,10 +57,9 @@ ScriptedServer::ScriptedServer() : stopped_(CreateEventW(nullptr, TRUE, FALSE, n
 }
 
 ScriptedServer::~ScriptedServer() {
-    SetEvent(stopped_);
+    SetEvent(stopped_.get());
     closesocket(listener_);
     thread_.join();
-    CloseHandle(stopped_);
 }
 
 void ScriptedServer::On(const std::string& path, Reply reply) {
@@ -80,7 +86,7 @@ std::string ScriptedServer::Response(const std::string& statusLine, const std::s
     return response + "Connection: close\r\n\r\n" + body;
 }
 
-void ScriptedServer::HoldUntilStopped() const { WaitForSingleObject(stopped_, INFINITE); }
+void ScriptedServer::HoldUntilStopped() const { WaitForSingleObject(stopped_.get(), INFINITE); }
 
 void ScriptedServer::Send(SOCKET connection, const std::string& bytes) {
     size_t sent = 0;
@@ -112,9 +118,8 @@ void ScriptedServer::Serve() {
             else
                 request.headerLines.push_back(std::move(line));
         }
-        const size_t pathStart = request.requestLine.find(' ') + 1;
-        const size_t pathEnd = request.requestLine.find_first_of("? ", pathStart);
-        const std::string path = request.requestLine.substr(pathStart, pathEnd - pathStart);
+        const std::string target = request.Target();
+        const std::string path = target.substr(0, target.find('?'));
         Reply reply;
         {
             std::lock_guard lock(mutex_);

@@ -12,10 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/handles.h"
+
 struct ReceivedRequest {
     std::string requestLine;                            // "GET /folderlist?folder=%5C HTTP/1.1"
     std::vector<std::string> headerLines;               // "Accept: ..." as sent
     std::string Header(const std::string& name) const;  // value of the first header of that name
+    std::string Target() const;                         // "/folderlist?folder=%5C"
 };
 
 class ScriptedServer {
@@ -48,7 +51,7 @@ class ScriptedServer {
 
     SOCKET listener_ = INVALID_SOCKET;
     unsigned short port_ = 0;
-    HANDLE stopped_ = nullptr;
+    unique_handle stopped_;
     mutable std::mutex mutex_;
     std::map<std::string, Reply> replies_;
     std::vector<ReceivedRequest> requests_;

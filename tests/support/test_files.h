@@ -1,5 +1,5 @@
 #pragma once
-// Fixtures of the updater tests: a temporary folder that deletes itself, and small helpers that write
+// Files for the Windows tests: a temporary folder that deletes itself, and small helpers that write
 // and read real files with real last-write times.
 #include <windows.h>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/date_time.h"
+#include "base/handles.h"
 
 // A fresh folder under the temporary folder, removed with everything in it (read-only files too).
 class TempFolder {
@@ -26,10 +27,15 @@ class TempFolder {
     std::wstring path_;
 };
 
-// Writes content to path (creating its folders), then gives it the last-write time age.
+// Writes content to path, creating its folders.
+void WriteWholeFile(const std::wstring& path, const std::string& content);
+// The same, then gives the file the last-write time age.
 void WriteFileAt(const std::wstring& path, const std::string& content, TDateTime age);
-std::string ReadWholeFile(const std::wstring& path);
-TDateTime AgeOf(const std::wstring& path);  // -1 when there is no age to read
+std::string ReadWholeFile(const std::wstring& path);  // "<missing>" when it cannot be opened
+bool PathExists(const std::wstring& path);            // a file or a folder
+// A file's last-write time as the launcher reads it: local time with the offset in effect now, whole
+// milliseconds; -1 when there is no file to read it from.
+TDateTime AgeOf(const std::wstring& path);
 void SetReadOnly(const std::wstring& path, bool readOnly);
 // Names of every file under folder, relative to it, sorted.
 std::vector<std::wstring> FilesUnder(const std::wstring& folder);
@@ -38,12 +44,9 @@ std::vector<std::wstring> FilesUnder(const std::wstring& folder);
 class HeldOpen {
   public:
     explicit HeldOpen(const std::wstring& path);
-    ~HeldOpen();
-    HeldOpen(const HeldOpen&) = delete;
-    HeldOpen& operator=(const HeldOpen&) = delete;
 
   private:
-    HANDLE handle_;
+    unique_file handle_;
 };
 
 // A local calendar value: the test data's ages.
