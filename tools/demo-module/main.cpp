@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "base/string_convert.h"
+
 namespace {
 
 std::wstring OwnFileName() {
@@ -21,19 +23,10 @@ std::wstring CurrentDirectory() {
     return folder;
 }
 
-std::string Utf8(const std::wstring& AText) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string text(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), text.data(), size, nullptr,
-                        nullptr);
-    return text;
-}
-
 void AppendLogLine(const std::wstring& AName) {
     wchar_t log[32768];
     if (!GetEnvironmentVariableW(L"AUREVIA_MODULE_LOG", log, static_cast<DWORD>(std::size(log)))) return;
-    const std::string line = Utf8(AName + L"\t" + GetCommandLineW() + L"\t" + CurrentDirectory() + L"\r\n");
+    const std::string line = WideToUtf8(AName + L"\t" + GetCommandLineW() + L"\t" + CurrentDirectory() + L"\r\n");
     // Several modules may start at once: retry while another one holds the file.
     for (int attempt = 0; attempt < 200; ++attempt) {
         HANDLE file = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,

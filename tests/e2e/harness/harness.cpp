@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "base/string_convert.h"
+
 namespace e2e {
 
 namespace {
@@ -19,15 +21,6 @@ std::wstring Environment(const wchar_t* AName) {
     std::wstring value(size, L'\0');
     value.resize(GetEnvironmentVariableW(AName, value.data(), size));
     return value;
-}
-
-std::string Narrow(const std::wstring& AText) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string text(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), text.data(), size, nullptr,
-                        nullptr);
-    return text;
 }
 
 // Keeps a screenshot of the screen at the first failure of a test, named after the test: taken
@@ -166,7 +159,7 @@ Process::Process(const std::wstring& AExe, const std::wstring& AArguments,
     startup.cb = sizeof(startup);
     if (!CreateProcessW(AExe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         ACurrentDirectory.empty() ? nullptr : ACurrentDirectory.c_str(), &startup, &FInfo))
-        throw std::runtime_error("cannot start " + Narrow(AExe));
+        throw std::runtime_error("cannot start " + WideToUtf8(AExe));
     CloseHandle(FInfo.hThread);
     FInfo.hThread = nullptr;
 }
