@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/instance_registry.h"
+#include "app/program_path.h"
 #include "base/handles.h"
 
 namespace {
@@ -18,19 +19,6 @@ namespace {
 constexpr UINT kSendTimeoutMs = 5000;
 // How long a start or end notice keeps retrying to reach a thread that has no message queue yet.
 constexpr int kPostRetries = 2000;
-
-std::wstring ModulePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 std::wstring FileNamePart(const std::wstring& path) {
     const auto slash = path.find_last_of(L"\\/");
@@ -234,7 +222,7 @@ class ProcessRegistration {
     bool Open() {
         if (FOpened) return FUsable;
         FOpened = true;
-        FOwnFileName = FileNamePart(ModulePath());
+        FOwnFileName = FileNamePart(ProgramFileName());
         const auto names = InstanceObjectNames(CurrentInstanceIdentity());
         FMessage = RegisterWindowMessageW(names.Message.c_str());
         EveryoneSecurity security;
@@ -336,7 +324,7 @@ std::wstring InstanceIdentity(std::wstring_view AExecutablePath) {
     return InstanceIdentityOf(path);
 }
 
-std::wstring CurrentInstanceIdentity() { return InstanceIdentity(ModulePath()); }
+std::wstring CurrentInstanceIdentity() { return InstanceIdentity(ProgramFileName()); }
 
 TInstanceObjectNames InstanceObjectNames(const std::wstring& AIdentity) {
     return {AIdentity + L"_Msg", AIdentity + L"_Otx", AIdentity + L"_All", AIdentity + SessionSuffix(),
