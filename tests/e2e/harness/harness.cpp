@@ -228,12 +228,17 @@ std::wstring ClassOf(HWND AWindow) {
     return name;
 }
 
-HWND WaitForWindow(DWORD AProcessId, const std::wstring& ACaption, Millis ATimeout) {
+namespace {
+
+// The first shown top-level window (of the process, or of any process for 0; of the class, or of
+// any class for "") that AMatch accepts, waited for; null when none came in time.
+HWND WaitForShownWindow(DWORD AProcessId, const std::wstring& AClass, const std::function<bool(HWND)>& AMatch,
+                        Millis ATimeout) {
     HWND result = nullptr;
     WaitUntil(
         [&] {
-            for (HWND w : TopLevelWindows(AProcessId))
-                if (IsWindowVisible(w) && CaptionOf(w) == ACaption) {
+            for (HWND w : TopLevelWindows(AProcessId, AClass))
+                if (IsWindowVisible(w) && AMatch(w)) {
                     result = w;
                     return true;
                 }
@@ -241,6 +246,13 @@ HWND WaitForWindow(DWORD AProcessId, const std::wstring& ACaption, Millis ATimeo
         },
         ATimeout);
     return result;
+}
+
+}  // namespace
+
+HWND WaitForWindow(DWORD AProcessId, const std::wstring& ACaption, Millis ATimeout) {
+    return WaitForShownWindow(
+        AProcessId, L"", [&](HWND w) { return CaptionOf(w) == ACaption; }, ATimeout);
 }
 
 HWND WaitForMenuWindow(DWORD AProcessId, Millis ATimeout) {
@@ -269,18 +281,8 @@ std::wstring WaitForCaption(HWND AWindow, const std::function<bool(const std::ws
 }
 
 HWND WaitForDialog(const std::wstring& ACaption, Millis ATimeout) {
-    HWND result = nullptr;
-    WaitUntil(
-        [&] {
-            for (HWND w : TopLevelWindows(0))
-                if (IsWindowVisible(w) && CaptionOf(w) == ACaption && ClassOf(w) != L"AureviaMenu") {
-                    result = w;
-                    return true;
-                }
-            return false;
-        },
-        ATimeout);
-    return result;
+    return WaitForShownWindow(
+        0, L"", [&](HWND w) { return CaptionOf(w) == ACaption && ClassOf(w) != L"AureviaMenu"; }, ATimeout);
 }
 
 std::wstring DialogText(HWND ADialog) {
@@ -348,18 +350,8 @@ void SendTrayMessage(HWND AMenuWindow, UINT AMouseMessage) {
 }
 
 HWND WaitForPopupMenu(Millis ATimeout) {
-    HWND result = nullptr;
-    WaitUntil(
-        [&] {
-            for (HWND w : TopLevelWindows(0, L"#32768"))
-                if (IsWindowVisible(w)) {
-                    result = w;
-                    return true;
-                }
-            return false;
-        },
-        ATimeout);
-    return result;
+    return WaitForShownWindow(
+        0, L"#32768", [](HWND) { return true; }, ATimeout);
 }
 
 void ClickPopupMenuItem(HWND AMenu, bool ALastItem) {
