@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -26,13 +27,6 @@ std::wstring OwnFolder() {
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring s(path, n);
     return s.substr(0, s.find_last_of(L'\\') + 1);
-}
-
-std::string Narrow(const std::wstring& w) {
-    std::string s(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), static_cast<int>(s.size()), nullptr, nullptr);
-    s.pop_back();
-    return s;
 }
 
 class TempFolder {
@@ -105,7 +99,7 @@ class Probe {
 
     std::vector<std::string> Log() const {
         std::vector<std::string> lines;
-        std::ifstream in(Narrow(FLog));
+        std::ifstream in{std::filesystem::path(FLog)};
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
