@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <regex>
 
+#include "base/string_convert.h"
 #include "file_services.h"
 #include "harness.h"
 
@@ -42,14 +43,6 @@ std::vector<std::wstring> Split(const std::wstring& AText, wchar_t ASeparator) {
             start = i + 1;
         }
     return parts;
-}
-
-std::wstring Wide(const std::string& AUtf8) {
-    std::wstring text(AUtf8.size(), L'\0');
-    text.resize(
-        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, AUtf8.data(), static_cast<int>(AUtf8.size()),
-                                                text.data(), static_cast<int>(text.size()))));
-    return text;
 }
 
 // A launcher installation beside a server folder; modules log their starts into one file.
@@ -98,7 +91,7 @@ class LauncherWithServer : public testing::Test {
     }
     std::vector<std::vector<std::wstring>> LogLines() const {
         std::vector<std::vector<std::wstring>> lines;
-        for (const std::wstring& line : Split(Wide(ReadTextFile(scratch / L"modules.log")), L'\n')) {
+        for (const std::wstring& line : Split(Utf8ToWide(ReadTextFile(scratch / L"modules.log")), L'\n')) {
             if (line.empty() || line == L"\r") continue;
             lines.push_back(Split(line.substr(0, line.find_last_not_of(L'\r') + 1), L'\t'));
         }
