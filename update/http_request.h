@@ -31,6 +31,8 @@ class THttpRequest {
     // written), the status code and the reason text.
     std::wstring StatusLine() const;
     const std::string& ContentType() const { return FContentType; }
+    // The body's length as the server announced it, when it did.
+    std::optional<uint64_t> ContentLength() const { return FContentLength; }
 
     // Hands the body to `sink` piece by piece as it arrives. A connection that ends before the
     // length the server announced is a transport failure, not a short body.

@@ -8,6 +8,8 @@
 
 #include "update/file_info.h"
 
+class IFetchObserver;
+
 // Timeouts of one request, in milliseconds. Both default to 30 000: a service that accepts the
 // connection but never answers fails the request after that long.
 struct TRESTTimeouts {
@@ -58,8 +60,9 @@ class TRESTClientDownload {
     // The local file is created (replacing any file) before the request and deleted again when the
     // download fails, with the failure's message kept in Error(). If that deletion fails because
     // the file is missing, access is denied or another process holds it, the deletion error is
-    // raised.
-    bool Download(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName);
+    // raised. AObserver, when given, sees the body as it is written (and may end the fetch).
+    bool Download(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName,
+                  IFetchObserver* AObserver = nullptr);
 
     // The same fetch on a thread of its own while the calling thread keeps pumping window messages
     // (in slices of 300 ms). Records no error and writes no debugger line.

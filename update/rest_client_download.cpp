@@ -7,6 +7,7 @@
 #include "base/handles.h"
 #include "base/string_convert.h"
 #include "base/win32_error.h"
+#include "update/fetch_observer.h"
 #include "update/file_operations.h"
 #include "update/http_request.h"
 #include "update/rest_client.h"
@@ -40,11 +41,15 @@ void WriteAll(HANDLE file, const char* data, size_t size) {
 
 // Requests the file and writes the body into `file` as it arrives. Only a success status writes a
 // byte; the others raise the message the caller keeps.
-void Fetch(const std::wstring& url, HANDLE file, const TRESTTimeouts& timeouts) {
+void Fetch(const std::wstring& url, HANDLE file, const TRESTTimeouts& timeouts, IFetchObserver* observer) {
     THttpRequest request(url, timeouts);
     const DWORD status = request.StatusCode();
     if (status < 300) {
-        request.ReadBody([file](const char* data, size_t size) { WriteAll(file, data, size); });
+        if (observer) observer->Begin(0, request.ContentLength());
+        request.ReadBody([file, observer](const char* data, size_t size) {
+            if (observer) observer->Received(data, size);
+            WriteAll(file, data, size);
+        });
     } else if (status < 500) {
         std::wstring text = DecodeText(request.ReadWholeBody(), request.ContentType());
         throw Error(WideToUtf8(text.empty() ? request.ReasonText() : text));
@@ -57,12 +62,13 @@ void Fetch(const std::wstring& url, HANDLE file, const TRESTTimeouts& timeouts) 
 
 TRESTClientDownload::TRESTClientDownload(const std::wstring& AURL) : FBaseURL(AURL) {}
 
-bool TRESTClientDownload::Download(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName) {
+bool TRESTClientDownload::Download(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName,
+                                   IFetchObserver* AObserver) {
     OutputDebugStringW((std::wstring(92, L'>') + ARemoteFileName).c_str());
     const std::wstring url = DownloadURL(FBaseURL, ARemoteFileName);
     try {
         unique_file file = CreateLocalFile(ALocalFileName);
-        Fetch(url, file.get(), FTimeouts);
+        Fetch(url, file.get(), FTimeouts, AObserver);
     } catch (const std::exception& e) {
         FError = Utf8ToWide(e.what());
         if (!DeleteFileW(ALocalFileName.c_str())) {
@@ -87,7 +93,7 @@ bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName,
         try {
             unique_file file = CreateLocalFile(local);
             try {
-                Fetch(url, file.get(), timeouts);
+                Fetch(url, file.get(), timeouts, nullptr);
             } catch (...) {
                 file.reset();
                 DeleteFileW(local.c_str());
