@@ -28,8 +28,15 @@ void CheckFilePath(const std::wstring& path);
 // found, access is denied or another process holds it; other refusals pass silently.
 void DeleteFileChecked(const std::wstring& path);
 
+class IFetchObserver;
+
 // Copies source to target, never overwriting; the copy keeps the source's last-write time.
 void CopyFileNoOverwrite(const std::wstring& source, const std::wstring& target);
+
+// The same copy read and written piece by piece through `observer` (see update/fetch_observer.h),
+// which sees every byte once, in order, and may end the copy by raising; a copy that fails or is
+// ended leaves the target to the caller to discard. The target gets the source's last-write time.
+void CopyFileNoOverwrite(const std::wstring& source, const std::wstring& target, IFetchObserver& observer);
 
 // Sets only the last-write time of an existing file. Raises when the path check fails or no file is
 // there ("The specified file was not found"); a file that cannot be opened for writing (read-only,
