@@ -318,7 +318,8 @@ void CheckNamesAreDistinct(const std::vector<TManifestFile>& files) {
     const auto twice = std::adjacent_find(names.begin(), names.end(),
                                           [](const auto& a, const auto& b) { return a.first == b.first; });
     if (twice != names.end())
-        Fail("File name " + Shown(files[std::next(twice)->second].Name) + " is listed twice");
+        Fail("File name " + Shown(files[std::next(twice)->second].Name) +
+             " is listed twice (letter case aside, as on Windows)");
 }
 
 }  // namespace
