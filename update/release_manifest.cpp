@@ -187,7 +187,7 @@ class ManifestHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, M
             FSeen = 0;
             return ++FDepth, true;
         }
-        return Refuse(FDepth == 2 ? "An element of \"files\" is not an object" : NotOfItsKind());
+        return Refuse(NotOfItsKind());
     }
     bool EndObject(rapidjson::SizeType) {
         if (FSkipping > 0) return --FSkipping, true;

@@ -1,6 +1,7 @@
 #include "tools/publish/durable_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +55,17 @@ std::optional<std::string> ReadWholeFile(const fs::path& file) {
         if (got == 0) return bytes;
         bytes.append(block, static_cast<size_t>(got));
     }
+}
+
+UniqueFd LockFolder(const fs::path& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) FailErrno("open the folder", folder);
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            throw PublishError(ExitStatus::Failed, "Another signing of " + folder.string() + " is running");
+        FailErrno("lock the folder", folder);
+    }
+    return fd;
 }
 
 void SyncFolder(const fs::path& folder) {

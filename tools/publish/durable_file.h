@@ -23,6 +23,11 @@ void WriteAllAndSync(int fd, std::string_view bytes, const std::filesystem::path
 // The whole content of a file; nullopt when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& file);
 
+// Holds an exclusive lock on a folder for as long as the owner lives, so that two signings of one
+// folder cannot interleave their renames (and leave one's signature beside the other's manifest).
+// Raises PublishError(Failed) when another process holds it.
+UniqueFd LockFolder(const std::filesystem::path& folder);
+
 // Flushes a folder's entries (the renames and creations in it) to the disk.
 void SyncFolder(const std::filesystem::path& folder);
 

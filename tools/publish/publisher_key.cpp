@@ -72,8 +72,9 @@ std::vector<uint8_t> DerFrom(const RawSignature& raw) {
     BigNumber s(BN_bin2bn(raw.data() + kCoordinateSize, kCoordinateSize, nullptr));
     if (!signature || !r || !s || ECDSA_SIG_set0(signature.get(), r.get(), s.get()) != 1)
         FailCrypto("Cannot form a signature");
-    r.release();  // owned by the signature now
-    s.release();
+    // Owned by the signature now.
+    static_cast<void>(r.release());
+    static_cast<void>(s.release());
     const int length = i2d_ECDSA_SIG(signature.get(), nullptr);
     if (length <= 0) FailCrypto("Cannot encode a signature");
     std::vector<uint8_t> der(static_cast<size_t>(length));

@@ -71,6 +71,7 @@ void RunSign(const SignOptions& options) {
     if (!fs::is_directory(options.folder, error))
         throw PublishError(ExitStatus::NoFolder, "No folder " + options.folder.string() + " to sign");
     const Key key = ReadPrivateKey(options.key);
+    const UniqueFd lock = LockFolder(options.folder);
     struct stat keyInfo {};
     if (::stat(options.key.c_str(), &keyInfo) == 0 && (keyInfo.st_mode & (S_IRWXG | S_IRWXO)) != 0)
         std::fprintf(stderr,

@@ -1,5 +1,7 @@
 // keygen and sign as a publisher runs them: the files they write, the serial that only grows, and
 // a failed signing that leaves the folder's manifest as it was.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,6 +173,19 @@ TEST_F(PublishTest, FailedSigningLeavesThePresentManifestUntouched) {
         EXPECT_EQ(ReadBytes(srv_ / kManifestSignatureFileName), signature);
         EXPECT_FALSE(HasTemporaries(srv_));
     }
+}
+
+TEST_F(PublishTest, OneSigningOfAFolderAtATime) {
+    MakeSignedFolder();
+    const std::string manifest = ReadBytes(srv_ / kManifestFileName);
+    const int folder = ::open(srv_.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0);  // as a signing in progress holds it
+    const ToolResult signing = RunTool({"sign", "--folder", srv_.string(), "--key", privateKey_.string()});
+    ::close(folder);
+    EXPECT_EQ(signing.status, 1);
+    EXPECT_NE(signing.output.find("Another signing"), std::string::npos) << signing.output;
+    EXPECT_EQ(ReadBytes(srv_ / kManifestFileName), manifest);
 }
 
 TEST_F(PublishTest, PresentManifestThatCannotBeReadNeedsAFloor) {
