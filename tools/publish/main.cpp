@@ -28,14 +28,16 @@ constexpr char kUsage[] =
     "           publisher-key.pub  the public key as one line, ecdsa-p256:<base64>, also printed:\n"
     "                              the value of [Seguranca] Chave Publica in Aurevia.ini\n"
     "sign     lists every file under DIR (name, size, SHA-256) in aurevia-manifest.json and signs it\n"
-    "         into aurevia-manifest.sig, replacing both at once; nothing changes when signing fails.\n"
+    "         into aurevia-manifest.sig. Both are written and checked in full first, then put in place\n"
+    "         (the signature, then the manifest); nothing changes when signing fails.\n"
     "           --key KEY         the private key PEM made by keygen\n"
     "           --valid-days N    days until workstations refuse the manifest (default 30, at most 36500)\n"
     "           --min-serial N    the least serial to give; needed when the present manifest cannot be read\n"
-    "         The serial is the larger of the present manifest's serial plus one and the current Unix\n"
-    "         time, so it grows with every signing even when the clock went back.\n"
+    "         The serial is the largest of the present manifest's serial plus one, the current Unix\n"
+    "         time and --min-serial, so it grows with every signing even when the clock went back.\n"
     "         Links to files inside DIR are listed; links leading out of DIR or to folders, and what\n"
-    "         is not a regular file, are skipped with a warning. A file or folder that cannot be read\n"
+    "         is not a regular file, are skipped with a warning, and so are ~aur*.tmp temporaries.\n"
+    "         A file or folder that cannot be read, or a name a Windows workstation cannot take,\n"
     "         stops the signing.\n"
     "verify   checks the signature with PUB (the .pub file or its text), the expiry and every file,\n"
     "         printing each file that is missing, not listed, or differs in size or content.\n"
@@ -49,7 +51,7 @@ constexpr char kUsage[] =
     "  5  the key is of another kind (not ECDSA P-256)\n"
     "  6  manifest or signature missing or unreadable, or the signature does not verify\n"
     "  7  the manifest has expired\n"
-    "  8  the folder's files differ from the manifest\n";
+    "  8  the folder's files differ from the manifest (when it has also expired: 7)\n";
 
 constexpr int kMostValidDays = 36'500;  // keeps the expiry far inside the manifest's four-digit years
 

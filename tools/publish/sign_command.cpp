@@ -1,9 +1,9 @@
 // Signing a folder. The new manifest and signature are staged in full (flushed) and checked before
 // anything visible changes; then the signature is renamed into place first and the manifest
-// second. A reader that fetches the manifest and then its signature (as the launcher does) thus
-// never pairs a new manifest with the old signature: once the new manifest is visible its
-// signature already is. The window in between (old manifest, new signature) only makes a reader
-// refuse and try again later; a crash inside it leaves that pair until the next signing.
+// second. A reader that fetches the manifest and then its signature thus never pairs a new
+// manifest with the old signature: once the new manifest is visible, its signature already is.
+// In the moment between the renames (old manifest, new signature) a reader refuses and tries again
+// later; a crash inside it leaves that pair until the next signing, refused but never accepted.
 #include <sys/stat.h>
 
 #include <cstdio>

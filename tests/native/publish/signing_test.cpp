@@ -133,6 +133,22 @@ TEST_F(PublishTest, SerialGrowsWhenTheClockWentBack) {
     EXPECT_NE(verify.output.find("expired"), std::string::npos) << verify.output;
 }
 
+TEST_F(PublishTest, FilesAreHashedAsTheyStreamNotHeldInMemory) {
+    ASSERT_EQ(RunTool({"keygen", "--out", keys_.string()}).status, 0);
+    const fs::path big = srv_ / "Grande.bin";
+    WriteBytes(big, "");
+    fs::resize_file(big, 256u << 20);  // sparse: costs no disk
+    // Address space capped below the file's size (the sanitised build reserves too much to be capped).
+    const std::string capped = "ulimit -v 131072;";
+    ToolResult result = RunTool({"sign", "--folder", srv_.string(), "--key", privateKey_.string()}, capped,
+                                AUREVIA_PUBLISH_UNSANITISED);
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(ReadManifest(srv_).Files.at(0).Size, 256u << 20);
+    result = RunTool({"verify", "--folder", srv_.string(), "--pub", publicKey_.string()}, capped,
+                     AUREVIA_PUBLISH_UNSANITISED);
+    EXPECT_EQ(result.status, 0) << result.output;
+}
+
 TEST_F(PublishTest, FailedSigningLeavesThePresentManifestUntouched) {
     MakeSignedFolder();
     const std::string manifest = ReadBytes(srv_ / kManifestFileName);
