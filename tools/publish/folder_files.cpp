@@ -68,6 +68,14 @@ std::string LauncherName(const fs::path& relative) {
 
 }  // namespace
 
+bool IsInsideFolder(const fs::path& folder, const fs::path& path) {
+    std::error_code error;
+    const fs::path root = fs::canonical(folder, error);
+    if (error) return false;
+    const fs::path canonical = fs::canonical(path, error);
+    return !error && Inside(root, canonical);
+}
+
 bool IsTemporaryName(std::string_view fileName) {
     return fileName.size() >= 8 && SameIgnoringAsciiCase(fileName.substr(0, 4), "~aur") &&
            SameIgnoringAsciiCase(fileName.substr(fileName.size() - 4), ".tmp");

@@ -24,6 +24,9 @@ std::vector<TManifestFile> ListFolderFiles(const std::filesystem::path& folder);
 // PublishError(Failed) when it cannot be read or changes while it is read.
 TManifestFile HashFile(const std::filesystem::path& file, std::string name);
 
+// Whether a path (links resolved) lies inside the folder (links resolved).
+bool IsInsideFolder(const std::filesystem::path& folder, const std::filesystem::path& path);
+
 // Whether a file name (its last level) is one of the temporaries of the launcher and this tool.
 bool IsTemporaryName(std::string_view fileName);
 

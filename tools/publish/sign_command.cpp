@@ -71,6 +71,12 @@ void RunSign(const SignOptions& options) {
     if (!fs::is_directory(options.folder, error))
         throw PublishError(ExitStatus::NoFolder, "No folder " + options.folder.string() + " to sign");
     const Key key = ReadPrivateKey(options.key);
+    // Kept in the folder, the private key would be listed, signed and served to every workstation.
+    if (IsInsideFolder(options.folder, options.key))
+        throw PublishError(ExitStatus::Failed,
+                           "The private key " + options.key.string() +
+                               " lies inside the folder to sign, where it would be served; "
+                               "move it out of the folder");
     const UniqueFd lock = LockFolder(options.folder);
     struct stat keyInfo {};
     if (::stat(options.key.c_str(), &keyInfo) == 0 && (keyInfo.st_mode & (S_IRWXG | S_IRWXO)) != 0)

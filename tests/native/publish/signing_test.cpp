@@ -191,6 +191,21 @@ TEST_F(PublishTest, FailedSigningLeavesThePresentManifestUntouched) {
     }
 }
 
+TEST_F(PublishTest, RefusesToPublishItsOwnPrivateKey) {
+    MakeSignedFolder();
+    const std::string manifest = ReadBytes(srv_ / kManifestFileName);
+    fs::create_directories(srv_ / "Chaves");
+    fs::copy_file(privateKey_, srv_ / "Chaves" / "publisher-key.pem");
+    fs::create_symlink(srv_ / "Chaves" / "publisher-key.pem", dir_ / "key-link.pem");
+    for (const fs::path& key : {srv_ / "Chaves" / "publisher-key.pem", dir_ / "key-link.pem"}) {
+        SCOPED_TRACE(key);
+        const ToolResult signing = RunTool({"sign", "--folder", srv_.string(), "--key", key.string()});
+        EXPECT_EQ(signing.status, 1);
+        EXPECT_NE(signing.output.find("inside the folder"), std::string::npos) << signing.output;
+        EXPECT_EQ(ReadBytes(srv_ / kManifestFileName), manifest);
+    }
+}
+
 TEST_F(PublishTest, OneSigningOfAFolderAtATime) {
     MakeSignedFolder();
     const std::string manifest = ReadBytes(srv_ / kManifestFileName);
