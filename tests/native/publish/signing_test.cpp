@@ -174,6 +174,9 @@ TEST_F(PublishTest, FailedSigningLeavesThePresentManifestUntouched) {
          "Permission denied"},
         {"an unreadable folder", [&] { fs::permissions(srv_ / "Relatorio", fs::perms::none); },
          [&] { fs::permissions(srv_ / "Relatorio", fs::perms::owner_all); }, "Permission denied"},
+        {"a folder that cannot be written",
+         [&] { fs::permissions(srv_, fs::perms::owner_write, fs::perm_options::remove); },
+         [&] { fs::permissions(srv_, fs::perms::owner_write, fs::perm_options::add); }, "Permission denied"},
     };
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault.what);
