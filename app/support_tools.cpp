@@ -6,14 +6,39 @@
 #include "app/program_path.h"
 #include "app/startup_record.h"
 #include "base/paths.h"
+#include "base/string_convert.h"
+#include "dialogs/message_dialogs.h"
+#include "update/content_verifier.h"
+#include "update/file_operations.h"
 
 namespace {
+
+// With verification, the program about to start must be the one the accepted manifest of the server
+// folder lists. Empty when it is; otherwise why not.
+std::wstring UnverifiedReason(const TFrmMenu& AForm, const std::wstring& AProgram, const wchar_t* AFileName) {
+    const TAcceptance acceptance = AcceptFolderManifest(AForm.FVerification, AForm.wCaminhoServidor);
+    TVerificationReport report{acceptance.Refusal, acceptance.Detail, {}};
+    if (acceptance.Accepted()) {
+        const TManifestFile* entry = FindManifestFile(acceptance.Manifest, WideToUtf8(AFileName));
+        if (entry && FileMatchesManifest(*entry, AProgram)) return {};
+        report.AlteredFiles.push_back(AFileName);
+    }
+    return RefusalReason(report);
+}
 
 // The copy goes to the destination folder (resolved against the current directory), the start
 // comes from the launcher's own folder: the same place when the launcher runs from its folder.
 void RunSupportTool(TFrmMenu& AForm, const wchar_t* AFileName) {
     AForm.CopyFromServer(AForm.wCaminhoServidor, AForm.wCaminhoDestino, AFileName);
-    StartSupportTool(FolderOf(ProgramFileName()) + AFileName, StartupInfo, ProcessInfo);
+    const std::wstring program = FolderOf(ProgramFileName()) + AFileName;
+    if (AForm.FVerification.Enabled() && FileExists(program)) {
+        const std::wstring reason = UnverifiedReason(AForm, program, AFileName);
+        if (!reason.empty()) {
+            DialogBoxFmt(L"%s não foi iniciado: %s.", {AFileName, reason}, TMsgDlgType::mtWarning, {});
+            return;
+        }
+    }
+    StartSupportTool(program, StartupInfo, ProcessInfo);
 }
 
 }  // namespace
