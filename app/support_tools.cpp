@@ -17,13 +17,10 @@ namespace {
 // folder lists. Empty when it is; otherwise why not.
 std::wstring UnverifiedReason(const TFrmMenu& AForm, const std::wstring& AProgram, const wchar_t* AFileName) {
     const TAcceptance acceptance = AcceptFolderManifest(AForm.FVerification, AForm.wCaminhoServidor);
-    TVerificationReport report{acceptance.Refusal, acceptance.Detail, {}};
-    if (acceptance.Accepted()) {
-        const TManifestFile* entry = FindManifestFile(acceptance.Manifest, WideToUtf8(AFileName));
-        if (entry && FileMatchesManifest(*entry, AProgram)) return {};
-        report.AlteredFiles.push_back(AFileName);
-    }
-    return RefusalReason(report);
+    if (!acceptance.Accepted()) return RefusalReason({acceptance.Refusal, acceptance.Detail, {}});
+    const TManifestFile* entry = FindManifestFile(acceptance.Manifest, WideToUtf8(AFileName));
+    if (entry && FileMatchesManifest(*entry, AProgram)) return {};
+    return L"arquivo alterado";
 }
 
 // The copy goes to the destination folder (resolved against the current directory), the start

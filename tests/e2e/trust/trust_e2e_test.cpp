@@ -128,3 +128,32 @@ TEST(TrustE2E, ALauncherTamperedWithAfterSigningIsNotSwappedIn) {
     EXPECT_FALSE(std::filesystem::exists(session.Local(L"Aurevia.OLD")));
     EXPECT_FALSE(std::filesystem::exists(session.Local(L"Aurevia.NEW")));
 }
+
+TEST(TrustE2E, ASupportToolStartsOnlyWhenItIsTheSignedOne) {
+    constexpr POINT kSupport1{694 + 19, 648 + 20};
+    wchar_t stub[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"AUREVIA_E2E_SUPPORT_TOOL", stub, MAX_PATH);
+    const std::wstring tool = L"TeamViewerQS_pt.exe";
+    for (const bool tampered : {true, false}) {
+        TrustedSession session;
+        ASSERT_TRUE(CopyFileW(stub, session.Server(tool).c_str(), FALSE));
+        session.publisher.PublishFolder(session.ServerFolder(), 7, UnixNowPlus(kMonth));
+        if (tampered) {
+            std::string bytes = ReadTextFile(session.Server(tool));
+            bytes[bytes.size() / 2] ^= 0x01;
+            WriteTextFile(session.Server(tool), bytes);
+        }
+        ASSERT_NO_FATAL_FAILURE(session.Start());
+        SingleClickAt(session.window, kSupport1);
+
+        const auto started = session.Local(tool + L".started");
+        if (tampered) {
+            EXPECT_EQ(AnswerWarning(), L"TeamViewerQS_pt.exe não foi iniciado: arquivo alterado.");
+            Sleep(500);
+            EXPECT_FALSE(std::filesystem::exists(started));
+        } else {
+            EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(started); }, 15s))
+                << "the signed tool did not start";
+        }
+    }
+}
