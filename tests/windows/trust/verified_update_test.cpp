@@ -278,20 +278,6 @@ TEST(VerifiedFolderUpdate, AnOlderReleaseServedAfterANewerOneWasAcceptedIsRefuse
 
 // --- the file service ----------------------------------------------------------------------
 
-std::string ISOAge(TDateTime age) {
-    const DateTimeParts p = DecodeDateTime(age);
-    char text[40];
-    snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour,
-             p.minute, p.second, p.millisecond);
-    return text;
-}
-
-std::string RequestedFile(const ReceivedRequest& request) {
-    const std::string target = request.Target();
-    const size_t at = target.find("download?file=");
-    return at == std::string::npos ? std::string() : PercentDecoded(target.substr(at + 14));
-}
-
 std::string Answer(const std::string& body) {
     return ScriptedServer::Response("HTTP/1.1 200 OK", "Content-Type: application/octet-stream\r\n", body);
 }
