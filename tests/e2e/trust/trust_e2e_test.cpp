@@ -121,6 +121,10 @@ TEST(TrustE2E, ALauncherTamperedWithAfterSigningIsNotSwappedIn) {
     HWND notice = WaitForDialog(L"Aurevia");
     ASSERT_NE(notice, nullptr);
     EXPECT_EQ(MessageText(notice), L"Copia de arquivo falhou! Tente novamente!");
+    // The start-up refresh runs inside the notice's modal loop, and a key pressed while it starts
+    // can be taken by its message pump instead of the notice: answer once it has completed.
+    WaitForCaption(session.window,
+                   [](const std::wstring& c) { return c.find(L"Tempo do update") != std::wstring::npos; });
     AnswerAndWaitClosed(notice);
     Sleep(500);
     EXPECT_TRUE(session.process->Running()) << "the old launcher goes on";
