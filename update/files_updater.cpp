@@ -158,8 +158,8 @@ bool TFilesUpdater::AcceptSourceManifest() {
     const TManifestBytes bytes =
         FURL.empty() ? ReadManifestFromFolder(FRemotePath) : DownloadManifest(FURL, FLocalPath);
     TAcceptance acceptance = AcceptManifest(FVerification, bytes);
-    FReport.Refusal = acceptance.Refusal;
-    FReport.Detail = std::move(acceptance.Detail);
+    FVerificationReport.Refusal = acceptance.Refusal;
+    FVerificationReport.Detail = std::move(acceptance.Detail);
     if (acceptance.Accepted()) FManifest = std::move(acceptance.Manifest);
     return acceptance.Accepted();
 }
@@ -242,6 +242,6 @@ void TFilesUpdater::UpdateFileFromService(const std::wstring& AFileName, TDateTi
 
 // Runs on the UI thread once every fetch has ended: no pool thread writes FAltered any more.
 void TFilesUpdater::FireTerminate() {
-    FReport.AlteredFiles = FAltered;
-    if (FOnTerminate) FOnTerminate(FReport);
+    FVerificationReport.AlteredFiles = FAltered;
+    if (FOnTerminate) FOnTerminate(FVerificationReport);
 }

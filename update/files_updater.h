@@ -88,7 +88,7 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     void (TFilesUpdater::*UpdateFile)(const std::wstring&, TDateTime, TContentVerifier*) const;
     void (TFilesUpdater::*FillRemoteList)();
     TReportProc FOnTerminate;
-    TVerificationReport FReport;
+    TVerificationReport FVerificationReport;
     // Names of the fetches whose content failed the check, written by the pool threads.
     std::mutex FAlteredLock;
     std::vector<std::wstring> FAltered;
