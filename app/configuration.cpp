@@ -25,4 +25,8 @@ TServerConfiguration ReadServerConfiguration(const std::wstring& AIniFileName) {
     const std::wstring url = ReadIniString(AIniFileName, kServerSection, L"url", L"");
     return ProcessServerSection(localExe, url);
 }
+
+std::wstring ReadPublisherKey(const std::wstring& AIniFileName) {
+    return ReadIniString(AIniFileName, kSecuritySection, kPublisherKeyName, L"");
+}
 #endif

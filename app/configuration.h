@@ -14,6 +14,10 @@ TServerConfiguration ProcessServerSection(std::wstring_view ALocalExe, std::wstr
 
 constexpr const wchar_t* kIniFileName = L"Aurevia.ini";
 constexpr const wchar_t* kServerSection = L"Servidor";
+// Section "Seguranca", key "Chave Publica": the publisher's public key; without it updates are not
+// verified.
+constexpr const wchar_t* kSecuritySection = L"Seguranca";
+constexpr const wchar_t* kPublisherKeyName = L"Chave Publica";
 // Each value is read into a buffer of this many characters, so longer values keep their first
 // kIniBufferChars - 1 characters.
 constexpr unsigned kIniBufferChars = 2048;
@@ -25,4 +29,6 @@ std::wstring ReadIniString(const std::wstring& AFileName, const wchar_t* ASectio
                            const wchar_t* ADefault);
 // Reads the server section of an INI file.
 TServerConfiguration ReadServerConfiguration(const std::wstring& AIniFileName);
+// The publisher's key of the security section; empty when absent.
+std::wstring ReadPublisherKey(const std::wstring& AIniFileName);
 #endif

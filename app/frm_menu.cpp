@@ -347,6 +347,7 @@ void TFrmMenu::ReadConfiguration() {
     FRemotePath = configuration.RemotePath;
     wCaminhoServidor = FRemotePath;
     FUrl = configuration.Url;
+    FVerification.PublisherKey = ReadPublisherKey(FLocalPath + kIniFileName);
     SetCaption(kCaption);
 }
 

@@ -16,6 +16,7 @@
 #include "app/module_options.h"
 #include "base/date_time.h"
 #include "base/handles.h"
+#include "update/manifest_acceptance.h"
 
 class TFrmMenu {
   public:
@@ -72,6 +73,8 @@ class TFrmMenu {
     std::wstring FLocalPath;
     std::wstring FRemotePath;
     std::wstring FUrl;
+    // What updates are checked with (the publisher's key of Aurevia.ini); disabled without a key.
+    TUpdateVerification FVerification;
     bool TrayIconCriado = false;
 
     // --- handlers --------------------------------------------------------------------------
@@ -144,6 +147,9 @@ class TFrmMenu {
     void HideBusy();
     void RunNextPending();
     bool Unconfigured() const;
+    // Shows what verification refused in the update that just completed, once.
+    void ShowVerificationMessage();
+    std::wstring FVerificationMessage;
     bool FUpdating = false;
     std::wstring FRunningModule;  // module name of the running update; empty for a refresh
     std::deque<TModuleInfo> FPending;

@@ -92,11 +92,14 @@ void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
         return;
     }
     try {
-        auto updater = TFilesUpdater::New(FLocalPath, FRemotePath, FUrl, [this, AOnTerminate] {
-            // The program may be ending while fetches still run: only a live window completes.
-            if (FrmMenu != this) return;
-            GuardEvent([this, AOnTerminate] { (this->*AOnTerminate)(); });
-        });
+        auto updater = TFilesUpdater::New(FLocalPath, FRemotePath, FUrl, FVerification,
+                                          [this, AOnTerminate](const TVerificationReport& AReport) {
+                                              // The program may be ending while fetches still run: only a
+                                              // live window completes.
+                                              if (FrmMenu != this) return;
+                                              FVerificationMessage = VerificationMessage(AReport);
+                                              GuardEvent([this, AOnTerminate] { (this->*AOnTerminate)(); });
+                                          });
         updater->Execute(AModuleName, AAdditionalFiles);
         // The updater keeps itself alive until its completion has run.
     } catch (...) {
@@ -138,6 +141,13 @@ void TFrmMenu::StopBusy() {
     SetCaption(Application.Title() + L" Tempo do update : " + FormatElapsed(elapsed, UserTimeSeparator()));
 }
 
+void TFrmMenu::ShowVerificationMessage() {
+    // Taken before the dialog: its modal loop may let the next update complete meanwhile.
+    const std::wstring message = std::move(FVerificationMessage);
+    FVerificationMessage.clear();
+    if (!message.empty()) DialogBox(message, TMsgDlgType::mtWarning, {}, 0);
+}
+
 void TFrmMenu::StartSelectedModule() {
     if (FileExistsFollowingLinks(FSelectedModule)) {
         // The command line is the bare path, as the modules have always received it; naming the
@@ -163,6 +173,9 @@ void TFrmMenu::LaunchSelectedModule() {
     } else if (FPending.empty()) {
         HideBusy();
     }
+    // The module already on the workstation starts also when the update was refused: its files were
+    // checked when they arrived.
+    ShowVerificationMessage();
     StartSelectedModule();
 }
 
@@ -176,6 +189,7 @@ void TFrmMenu::FinishStartupRefresh() {
     } else {
         StopBusy();
     }
+    ShowVerificationMessage();
 }
 
 void TFrmMenu::RunNextPending() {

@@ -25,7 +25,7 @@ void TFrmMenu::CheckSelfUpdate() {
             if (gCheckState == TCheckState::Running) gCheckState = TCheckState::Idle;
         }
     } backToIdle;
-    const TSelfUpdateOutcome outcome = ReplaceLauncherFromServer(wCaminhoServidor);
+    const TSelfUpdateOutcome outcome = ReplaceLauncherFromServer(wCaminhoServidor, FVerification);
     if (outcome == TSelfUpdateOutcome::Replaced) gCheckState = TCheckState::Replaced;
     switch (outcome) {
         case TSelfUpdateOutcome::UpToDate:

@@ -5,6 +5,8 @@
 // launcher started from elsewhere updates (and restarts) the "Aurevia.EXE" of its current directory.
 #include <string>
 
+#include "update/manifest_acceptance.h"
+
 inline constexpr wchar_t kLauncherExe[] = L"Aurevia.EXE";
 inline constexpr wchar_t kLauncherNew[] = L"Aurevia.NEW";
 inline constexpr wchar_t kLauncherOld[] = L"Aurevia.OLD";
@@ -17,8 +19,12 @@ enum class TSelfUpdateOutcome {
 
 // Copies the server folder's launcher beside the local one when their short versions differ, checks
 // the copy by its size and swaps the two by renaming. A failed swap puts the previous executable back,
-// so the folder never ends up without an "Aurevia.EXE". AServerFolder ends in "\".
-TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder);
+// so the folder never ends up without an "Aurevia.EXE". AServerFolder ends in "\". With verification
+// enabled the server folder's manifest must be accepted and the copy must match its entry for
+// "Aurevia.EXE" before anything is renamed; otherwise the copy is deleted and the outcome is
+// CopyFailed.
+TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
+                                             const TUpdateVerification& AVerification = {});
 
 // The full name of the local launcher that a successful replacement leaves in place.
 std::wstring LocalLauncherPath();

@@ -6,6 +6,8 @@
 #include "app/launcher_files.h"
 #include "app/self_update.h"
 #include "base/paths.h"
+#include "base/string_convert.h"
+#include "update/content_verifier.h"
 
 namespace {
 
@@ -22,7 +24,8 @@ void RestorePreviousLauncher() {
 
 std::wstring LocalLauncherPath() { return InCurrentDirectory(kLauncherExe); }
 
-TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder) {
+TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
+                                             const TUpdateVerification& AVerification) {
     const std::wstring server = AServerFolder + kLauncherExe;
     if (!FileExists(server)) return TSelfUpdateOutcome::UpToDate;
 
@@ -32,12 +35,26 @@ TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder) 
     if (localVersion.empty() || serverVersion.empty() || localVersion == serverVersion)
         return TSelfUpdateOutcome::UpToDate;
 
+    std::optional<TManifestFile> signedLauncher;
+    if (AVerification.Enabled()) {
+        const TAcceptance acceptance = AcceptFolderManifest(AVerification, AServerFolder);
+        if (!acceptance.Accepted()) return TSelfUpdateOutcome::CopyFailed;
+        const TManifestFile* entry = FindManifestFile(acceptance.Manifest, WideToUtf8(kLauncherExe));
+        if (!entry) return TSelfUpdateOutcome::CopyFailed;
+        signedLauncher = *entry;
+    }
+
     const std::int64_t serverSize = FileSizeOf(server);
     const std::wstring fresh = InCurrentDirectory(kLauncherNew);
     // The copy's own result is not trusted either way: the size of what landed decides.
     CopyFileW(server.c_str(), fresh.c_str(), FALSE);
     if (static_cast<std::uint32_t>(FileSizeOf(fresh)) != static_cast<std::uint32_t>(serverSize))
         return TSelfUpdateOutcome::CopyFailed;
+    // The copy that would run is the one checked, so a server file changed after the check gains nothing.
+    if (signedLauncher && !FileMatchesManifest(*signedLauncher, fresh)) {
+        DeleteFileW(fresh.c_str());
+        return TSelfUpdateOutcome::CopyFailed;
+    }
 
     DeleteFileW(kLauncherOld);
     if (!MoveFileW(kLauncherExe, kLauncherOld)) {

@@ -6,14 +6,36 @@
 #include "app/program_path.h"
 #include "app/startup_record.h"
 #include "base/paths.h"
+#include "base/string_convert.h"
+#include "dialogs/message_dialogs.h"
+#include "update/content_verifier.h"
+#include "update/file_operations.h"
 
 namespace {
+
+// With verification, the program about to start must be the one the accepted manifest of the server
+// folder lists. Empty when it is; otherwise why not.
+std::wstring UnverifiedReason(const TFrmMenu& AForm, const std::wstring& AProgram, const wchar_t* AFileName) {
+    const TAcceptance acceptance = AcceptFolderManifest(AForm.FVerification, AForm.wCaminhoServidor);
+    if (!acceptance.Accepted()) return RefusalReason({acceptance.Refusal, acceptance.Detail, {}});
+    const TManifestFile* entry = FindManifestFile(acceptance.Manifest, WideToUtf8(AFileName));
+    if (entry && FileMatchesManifest(*entry, AProgram)) return {};
+    return L"arquivo alterado";
+}
 
 // The copy goes to the destination folder (resolved against the current directory), the start
 // comes from the launcher's own folder: the same place when the launcher runs from its folder.
 void RunSupportTool(TFrmMenu& AForm, const wchar_t* AFileName) {
     AForm.CopyFromServer(AForm.wCaminhoServidor, AForm.wCaminhoDestino, AFileName);
-    StartSupportTool(FolderOf(ProgramFileName()) + AFileName, StartupInfo, ProcessInfo);
+    const std::wstring program = FolderOf(ProgramFileName()) + AFileName;
+    if (AForm.FVerification.Enabled() && FileExists(program)) {
+        const std::wstring reason = UnverifiedReason(AForm, program, AFileName);
+        if (!reason.empty()) {
+            DialogBoxFmt(L"%s não foi iniciado: %s.", {AFileName, reason}, TMsgDlgType::mtWarning, {});
+            return;
+        }
+    }
+    StartSupportTool(program, StartupInfo, ProcessInfo);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "base/paths.h"
 #include "base/string_convert.h"
 #include "tasks/tasks_list.h"
+#include "update/content_verifier.h"
 #include "update/file_ages.h"
 #include "update/file_info.h"
 #include "update/file_keys.h"
@@ -37,15 +38,26 @@ class TTemporaryFile {
 
 std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::wstring ARemotePath,
                                                   std::wstring AURL, TNotifyProc AOnTerminate) {
+    TReportProc onTerminate;
+    if (AOnTerminate) onTerminate = [done = std::move(AOnTerminate)](const TVerificationReport&) { done(); };
+    return New(std::move(ALocalPath), std::move(ARemotePath), std::move(AURL), TUpdateVerification{},
+               std::move(onTerminate));
+}
+
+std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::wstring ARemotePath,
+                                                  std::wstring AURL, TUpdateVerification AVerification,
+                                                  TReportProc AOnTerminate) {
     return std::make_shared<TFilesUpdater>(TPrivate{}, std::move(ALocalPath), std::move(ARemotePath),
-                                           std::move(AURL), std::move(AOnTerminate));
+                                           std::move(AURL), std::move(AVerification),
+                                           std::move(AOnTerminate));
 }
 
 TFilesUpdater::TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
-                             TNotifyProc AOnTerminate)
+                             TUpdateVerification AVerification, TReportProc AOnTerminate)
     : FURL(std::move(AURL)),
       FLocalPath(std::move(ALocalPath)),
       FRemotePath(std::move(ARemotePath)),
+      FVerification(std::move(AVerification)),
       // Only a URL without any character selects the folder: blanks are a (misconfigured) URL.
       UpdateFile(FURL.empty() ? &TFilesUpdater::UpdateFileFromFolder : &TFilesUpdater::UpdateFileFromService),
       FillRemoteList(FURL.empty() ? &TFilesUpdater::FillRemoteListFromFolder
@@ -62,9 +74,12 @@ void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFil
     FSelf = shared_from_this();
     FTasks = TTasksList::New();
     try {
-        FillLocalList(AModuleName, AAdditionalFiles);
-        (this->*FillRemoteList)();
-        CompareLists();
+        // A refused release fetches nothing: not even the list is asked for.
+        if (!FVerification.Enabled() || AcceptSourceManifest()) {
+            FillLocalList(AModuleName, AAdditionalFiles);
+            (this->*FillRemoteList)();
+            CompareLists();
+        }
     } catch (...) {
         // The update is over before it began: no completion will come, so nothing may keep the
         // updater alive. Fetches already queued (only a failing comparison can leave some) still read
@@ -139,15 +154,54 @@ void TFilesUpdater::CompareLists() {
     }
 }
 
+bool TFilesUpdater::AcceptSourceManifest() {
+    const TManifestBytes bytes =
+        FURL.empty() ? ReadManifestFromFolder(FRemotePath) : DownloadManifest(FURL, FLocalPath);
+    TAcceptance acceptance = AcceptManifest(FVerification, bytes);
+    FVerificationReport.Refusal = acceptance.Refusal;
+    FVerificationReport.Detail = std::move(acceptance.Detail);
+    if (acceptance.Accepted()) FManifest = std::move(acceptance.Manifest);
+    return acceptance.Accepted();
+}
+
 void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
+    std::optional<TManifestFile> expected;
+    if (FManifest) {
+        const TManifestFile* entry = FindManifestFile(*FManifest, WideToUtf8(AFileName));
+        // What the publisher did not sign is not fetched, whatever the server lists.
+        if (!entry) return;
+        expected = *entry;
+    }
     // The task holds no reference: the extra reference of Execute outlives every fetch.
-    FTasks->Run([this, AFileName, AAge] { (this->*UpdateFile)(AFileName, AAge); });
+    if (expected) {
+        FTasks->Run(
+            [this, AFileName, AAge, file = std::move(*expected)] { FetchVerified(AFileName, AAge, file); });
+    } else {
+        FTasks->Run([this, AFileName, AAge] { (this->*UpdateFile)(AFileName, AAge, nullptr); });
+    }
     ++FQueuedFetches;
+}
+
+// Runs on a pool thread. A content that fails the check ends the fetch like any failed fetch, and is
+// named in the report.
+void TFilesUpdater::FetchVerified(const std::wstring& AFileName, TDateTime AAge,
+                                  const TManifestFile& AExpected) {
+    TContentVerifier verifier(AExpected);
+    try {
+        (this->*UpdateFile)(AFileName, AAge, &verifier);
+    } catch (...) {
+        if (verifier.Altered()) {
+            const std::lock_guard lock(FAlteredLock);
+            FAltered.push_back(AFileName);
+        }
+        throw;
+    }
 }
 
 // Runs on a pool thread. Every step raises on failure and ends the fetch; the previous file stays
 // exactly as it was until the complete copy, carrying the server's age, is renamed over it.
-void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge) const {
+void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge,
+                                         TContentVerifier* AVerifier) const {
     const std::wstring source = PathJoin(FRemotePath, AFileName);
     const std::wstring target = PathJoin(FLocalPath, AFileName);
     const std::wstring folder = FolderOf(target);
@@ -155,7 +209,12 @@ void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTim
     CheckFilePath(target);
     CheckReplaceable(target);
     TTemporaryFile temporary(TemporaryNameBeside(target));
-    CopyFileNoOverwrite(source, temporary.Path());
+    if (AVerifier) {
+        CopyFileNoOverwrite(source, temporary.Path(), *AVerifier);
+        AVerifier->Finish();
+    } else {
+        CopyFileNoOverwrite(source, temporary.Path());
+    }
     SetFileAgeStrict(temporary.Path(), AAge);
     ReplaceWithTemporary(temporary.Path(), target);
     temporary.Keep();
@@ -163,7 +222,8 @@ void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTim
 
 // Runs on a pool thread. Files from the service land in folders that exist already (the launcher's
 // folder and Relatorio, made at start-up), so no folder is created here.
-void TFilesUpdater::UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge) const {
+void TFilesUpdater::UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge,
+                                          TContentVerifier* AVerifier) const {
     const std::wstring target = PathJoin(FLocalPath, AFileName);
     CheckFilePath(target);
     CheckReplaceable(target);
@@ -172,13 +232,16 @@ void TFilesUpdater::UpdateFileFromService(const std::wstring& AFileName, TDateTi
         TRESTClientDownload client(FURL);
         // The client removes what it wrote when it fails; the temporary file's owner removes anything
         // left over, also when Download raises.
-        if (!client.Download(AFileName, temporary.Path())) throw Error(WideToUtf8(client.Error()));
+        if (!client.Download(AFileName, temporary.Path(), AVerifier)) throw Error(WideToUtf8(client.Error()));
     }
+    if (AVerifier) AVerifier->Finish();
     SetFileAgeStrict(temporary.Path(), AAge);
     ReplaceWithTemporary(temporary.Path(), target);
     temporary.Keep();
 }
 
-void TFilesUpdater::FireTerminate() const {
-    if (FOnTerminate) FOnTerminate();
+// Runs on the UI thread once every fetch has ended: no pool thread writes FAltered any more.
+void TFilesUpdater::FireTerminate() {
+    FVerificationReport.AlteredFiles = FAltered;
+    if (FOnTerminate) FOnTerminate(FVerificationReport);
 }

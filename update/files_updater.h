@@ -4,14 +4,18 @@
 // UI thread when every fetch has ended.
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "base/date_time.h"
+#include "update/manifest_acceptance.h"
 
 class ITasks;
 class TFileInfoDTO;
+class TContentVerifier;
 
 class IFilesUpdater {
   public:
@@ -25,6 +29,7 @@ class IFilesUpdater {
 class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from_this<TFilesUpdater> {
   public:
     using TNotifyProc = std::function<void()>;
+    using TReportProc = std::function<void(const TVerificationReport&)>;
 
     // ALocalPath: root of the local files; ARemotePath: root of the server folder; AURL: base URL of
     // the file service, empty to use the server folder (blanks select the service); AOnTerminate: runs
@@ -32,11 +37,18 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     // Execute keeps the updater alive until its completion has run.
     static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath,
                                               std::wstring AURL, TNotifyProc AOnTerminate);
+    // The same with verification (see update/manifest_acceptance.h). When enabled, Execute first
+    // obtains and accepts the source's manifest: a refused one ends the update without listing or
+    // fetching anything; an accepted one limits the fetches to the files it names, each checked
+    // against it as it arrives. AOnTerminate gets what verification found (clean when disabled).
+    static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath,
+                                              std::wstring AURL, TUpdateVerification AVerification,
+                                              TReportProc AOnTerminate);
 
     // Use New; public only for std::make_shared.
     struct TPrivate {};
     TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
-                  TNotifyProc AOnTerminate);
+                  TUpdateVerification AVerification, TReportProc AOnTerminate);
     ~TFilesUpdater() override;
     TFilesUpdater(const TFilesUpdater&) = delete;
     TFilesUpdater& operator=(const TFilesUpdater&) = delete;
@@ -53,21 +65,33 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     void FillRemoteListFromService();
     void AddRemoteFile(const std::wstring& AFileName, TDateTime AAge);
     void CompareLists();
+    bool AcceptSourceManifest();
     void AddTask(const std::wstring& AFileName, TDateTime AAge);
-    void UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge) const;
-    void UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge) const;
-    void FireTerminate() const;
+    void FetchVerified(const std::wstring& AFileName, TDateTime AAge, const TManifestFile& AExpected);
+    // AVerifier, when given, watches the content and is asked before the swap.
+    void UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge,
+                              TContentVerifier* AVerifier) const;
+    void UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge,
+                               TContentVerifier* AVerifier) const;
+    void FireTerminate();
 
     // Read by the fetch tasks on pool threads: set by the constructor and never changed afterwards.
     const std::wstring FURL;
     const std::wstring FLocalPath;
     const std::wstring FRemotePath;
+    const TUpdateVerification FVerification;
+    // The accepted manifest: set before the first fetch is queued, read-only afterwards.
+    std::optional<TReleaseManifest> FManifest;
     // Touched on the UI thread only.
     TFileList FLocalList;
     TFileDictionary FRemoteList;
-    void (TFilesUpdater::*UpdateFile)(const std::wstring&, TDateTime) const;
+    void (TFilesUpdater::*UpdateFile)(const std::wstring&, TDateTime, TContentVerifier*) const;
     void (TFilesUpdater::*FillRemoteList)();
-    TNotifyProc FOnTerminate;
+    TReportProc FOnTerminate;
+    TVerificationReport FVerificationReport;
+    // Names of the fetches whose content failed the check, written by the pool threads.
+    std::mutex FAlteredLock;
+    std::vector<std::wstring> FAltered;
     // The extra reference that keeps the updater alive from Execute until its completion has run.
     std::shared_ptr<TFilesUpdater> FSelf;
     int FQueuedFetches = 0;

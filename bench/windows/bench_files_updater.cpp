@@ -1,13 +1,21 @@
 // Times one operation under Wine and prints its milliseconds on one line, for files_updater.sh:
-//   bench_files_updater update LOCAL SERVER URL   one update of the module "Module.exe" and the shared
-//                                                files (URL "-" for the server folder)
-//   bench_files_updater run COMMAND LINE...       one run of a program (the peer, e.g. xcopy)
+//   bench_files_updater update LOCAL SERVER URL [KEY]   one update of the module "Module.exe" and the
+//                                                      shared files (URL "-" for the server folder),
+//                                                      verified with the publisher key KEY when given
+//   bench_files_updater sign FOLDER                    signs FOLDER with a fresh key pair (manifest and
+//                                                      signature beside its files); prints the key
+//   bench_files_updater hash MB                        CNG SHA-256 of MB megabytes on one thread, in
+//                                                      the verifier's 1 MiB pieces: prints MB/s
+//   bench_files_updater run COMMAND LINE...            one run of a program (the peer, e.g. xcopy)
 #include <windows.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
 
+#include "base/string_convert.h"
+#include "support/test_publisher.h"
+#include "update/cng.h"
 #include "update/files_updater.h"
 
 namespace {
@@ -16,14 +24,23 @@ double Milliseconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
 }
 
-int TimeUpdate(const std::wstring& local, const std::wstring& server, const std::wstring& url) {
+// The bench's own accepted serial, removed after each run so that every run starts alike.
+constexpr wchar_t kBenchSerialKey[] = L"Software\\AureviaBench";
+
+int TimeUpdate(const std::wstring& local, const std::wstring& server, const std::wstring& url,
+               const std::wstring& key) {
     bool done = false;
+    TVerificationReport report;
     const auto start = std::chrono::steady_clock::now();
     try {
-        TFilesUpdater::New(local, server, url, [&] {
-            done = true;
-            PostQuitMessage(0);  // the completion arrives as a sent message, which GetMessageW never returns
-        })->Execute(L"Module.exe", true);
+        TFilesUpdater::New(local, server, url, TUpdateVerification{key, kBenchSerialKey},
+                           [&](const TVerificationReport& AReport) {
+                               report = AReport;
+                               done = true;
+                               // The completion arrives as a sent message, which GetMessageW never returns.
+                               PostQuitMessage(0);
+                           })
+            ->Execute(L"Module.exe", true);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "update failed: %s\n", e.what());
         return 1;
@@ -31,6 +48,28 @@ int TimeUpdate(const std::wstring& local, const std::wstring& server, const std:
     MSG msg;
     while (!done && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     std::printf("%.1f\n", Milliseconds(start));
+    RegDeleteTreeW(HKEY_CURRENT_USER, kBenchSerialKey);
+    if (!report.Clean()) {
+        std::fprintf(stderr, "verification: %s\n", WideToUtf8(VerificationMessage(report)).c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int HashRate(int megabytes) {
+    const std::string piece(1u << 20, 'h');
+    TSha256Hasher hasher;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < megabytes; ++i) hasher.Update(piece.data(), piece.size());
+    hasher.Finish();
+    std::printf("%.0f\n", megabytes * 1000.0 / Milliseconds(start));
+    return 0;
+}
+
+int Sign(const std::wstring& folder) {
+    const TestPublisher publisher;
+    publisher.PublishFolder(folder, 1, UnixNowPlus(86400));
+    std::printf("%s\n", WideToUtf8(publisher.PublicKeyText()).c_str());
     return 0;
 }
 
@@ -62,13 +101,19 @@ int TimeRun(std::wstring commandLine) {
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argc > 1 ? argv[1] : L"";
-    if (mode == L"update" && argc == 5)
-        return TimeUpdate(argv[2], argv[3], std::wstring(argv[4]) == L"-" ? L"" : argv[4]);
+    if (mode == L"update" && (argc == 5 || argc == 6))
+        return TimeUpdate(argv[2], argv[3], std::wstring(argv[4]) == L"-" ? L"" : argv[4],
+                          argc == 6 ? argv[5] : L"");
+    if (mode == L"sign" && argc == 3) return Sign(argv[2]);
+    if (mode == L"hash" && argc == 3) return HashRate(_wtoi(argv[2]));
     if (mode == L"run" && argc > 2) {
         std::wstring commandLine;
         for (int i = 2; i < argc; ++i) commandLine += (i > 2 ? L" " : L"") + std::wstring(argv[i]);
         return TimeRun(commandLine);
     }
-    std::fputs("usage: bench_files_updater update LOCAL SERVER URL|- | run COMMAND...\n", stderr);
+    std::fputs(
+        "usage: bench_files_updater update LOCAL SERVER URL|- [KEY] | sign FOLDER | hash MB | run "
+        "COMMAND...\n",
+        stderr);
     return 2;
 }

@@ -3,9 +3,12 @@
 #   1. no-op update (every listed file current) against server folders of 1 000, 10 000 and 100 000
 #      files, against `xcopy /D /L /S` over the same tree;
 #   2. full fetch of the listed files (about 216 MB) from a server folder, against `xcopy /D /Y /S`;
-#   3. full fetch through the reference file service, against native `curl --parallel`.
-# Prints one line per measurement (median of BENCH_RUNS runs, default 3) and the ratios. Needs
-# scripts/build (both trees) first. Usage: bench/windows/files_updater.sh [SIZES...]
+#   3. full fetch through the reference file service, against native `curl --parallel`;
+#   4. full fetch verified against a signed manifest, against the same fetch unverified (folder and
+#      service, runs alternating).
+# Prints one line per measurement (median of BENCH_RUNS runs, default 3) and the ratios. BENCH_PARTS
+# picks sections (default "noop fetch verify"). Needs scripts/build (both trees) first.
+# Usage: bench/windows/files_updater.sh [SIZES...]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root"
@@ -14,6 +17,8 @@ export AUREVIA_HEADLESS=1
 exe=build/windows/bench/windows/bench_files_updater.exe
 service=build/native/tools/fileservice/aurevia-fileservice
 runs=${BENCH_RUNS:-3}
+parts=${BENCH_PARTS:-noop fetch verify}
+part() { [[ " $parts " == *" $1 "* ]]; }
 sizes=("${@:-1000 10000 100000}")
 read -r -a sizes <<<"${sizes[*]}"
 work=${BENCH_DIR:-/tmp/aurevia-bench-updater}
@@ -48,15 +53,15 @@ for i in range(filler):
 PY
 }
 
-time_update() { wine "$exe" update "$(win "$1")\\" "$(win "$2")" "$3" | tr -d '\r'; }
+time_update() { wine "$exe" update "$(win "$1")\\" "$(win "$2")" "$3" ${4:+"$4"} | tr -d '\r'; }
 time_peer() { wine "$exe" run "$@" | tr -d '\r'; }
 
 aurevia_ensure_prefix
 (flock 8; aurevia_ensure_display; echo "$DISPLAY" >"$WINEPREFIX.current") 8>"$WINEPREFIX.dlock"
 export DISPLAY=$(cat "$WINEPREFIX.current")
 
-echo "# no-op update of $count current files against the whole server tree (ms, median of $runs)"
-for n in "${sizes[@]}"; do
+part noop && echo "# no-op update of $count current files against the whole server tree (ms, median of $runs)"
+part noop && for n in "${sizes[@]}"; do
     server=$work/noop-$n local=$work/noop-$n-local
     if [ ! -d "$server" ]; then make_tree "$server" 1024 $((n - count)); fi
     rm -rf "$local" && mkdir -p "$local" && cp -a "$server"/. "$local"/ && rm -rf "$local/fill"
@@ -68,10 +73,13 @@ done
 fetch=$work/fetch local=$work/fetch-local
 if [ ! -d "$fetch" ]; then make_tree "$fetch" $((4500 * 1024)) 0; fi
 mb=$(du -sm "$fetch" | cut -f1)
+if part fetch; then
 echo "# full fetch of $count files, $mb MB (MB/s, median of $runs; ratio > 1: the updater is faster)"
 u=$(for _ in $(seq "$runs"); do rm -rf "$local"; mkdir -p "$local"; time_update "$local" "$fetch" -; done | median)
 x=$(for _ in $(seq "$runs"); do rm -rf "$local"; mkdir -p "$local"; time_peer xcopy /D /Y /S /I "$(win "$fetch")" "$(win "$local")\\"; done | median)
 echo "folder updater=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$u}")MB/s xcopy_D_Y=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$x}")MB/s throughput_ratio=$(awk "BEGIN{printf \"%.2f\", $x/$u}")"
+
+fi
 
 rm -f "$work/port"
 "$service" --folder "$fetch" --port 0 --port-file "$work/port" >/dev/null &
@@ -79,6 +87,7 @@ service_pid=$!
 trap 'kill $service_pid 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
 url=http://127.0.0.1:$(cat "$work/port")
+if part fetch; then
 u=$(for _ in $(seq "$runs"); do rm -rf "$local"; mkdir -p "$local/Relatorio"; time_update "$local" "$fetch" "$url"; done | median)
 args=()
 while read -r name; do
@@ -90,4 +99,22 @@ c=$(for _ in $(seq "$runs"); do
     awk "BEGIN{printf \"%.1f\n\", ($e-$s)*1000}"
 done | median)
 echo "service updater=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$u}")MB/s curl_parallel=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$c}")MB/s throughput_ratio=$(awk "BEGIN{printf \"%.2f\", $c/$u}")"
+fi
+
+if part verify; then
+key=$(wine "$exe" sign "$(win "$fetch")\\" | tr -d '\r')
+echo "# full fetch verified against a signed manifest vs the same fetch unverified (MB/s, median of $runs, runs alternating; ratio: verified / unverified throughput)"
+for source in folder service; do
+    u=- && [ $source = service ] && u=$url
+    plain=() verified=()
+    for _ in $(seq "$runs"); do
+        rm -rf "$local"; mkdir -p "$local/Relatorio"; plain+=("$(time_update "$local" "$fetch" "$u")")
+        rm -rf "$local"; mkdir -p "$local/Relatorio"; verified+=("$(time_update "$local" "$fetch" "$u" "$key")")
+    done
+    p=$(printf '%s\n' "${plain[@]}" | median) v=$(printf '%s\n' "${verified[@]}" | median)
+    echo "verify $source unverified=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$p}")MB/s verified=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$v}")MB/s throughput_ratio=$(awk "BEGIN{printf \"%.2f\", $p/$v}")"
+done
+h=$(for _ in $(seq "$runs"); do wine "$exe" hash 256 | tr -d '\r'; done | median)
+echo "cng_sha256 one_thread=${h}MB/s (the verified fetch's ceiling per processor)"
+fi
 rm -rf "$local"

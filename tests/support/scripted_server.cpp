@@ -97,6 +97,18 @@ void ScriptedServer::Send(SOCKET connection, const std::string& bytes) {
     }
 }
 
+uint64_t ScriptedServer::SendWithoutEnd(SOCKET connection, const std::string& head, uint64_t limit) {
+    Send(connection, head);
+    const std::string piece(64 * 1024, 'x');
+    uint64_t sent = 0;
+    while (sent < limit) {
+        const int n = send(connection, piece.data(), static_cast<int>(piece.size()), 0);
+        if (n <= 0) break;
+        sent += static_cast<uint64_t>(n);
+    }
+    return sent;
+}
+
 void ScriptedServer::Serve() {
     for (;;) {
         SOCKET connection = accept(listener_, nullptr, nullptr);

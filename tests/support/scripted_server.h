@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -45,6 +46,9 @@ class ScriptedServer {
     // Waits until the server is stopped (a reply that never comes).
     void HoldUntilStopped() const;
     static void Send(SOCKET connection, const std::string& bytes);
+    // Sends `head`, then body bytes without end until the peer stops taking them or `limit` bytes
+    // have gone; returns how many body bytes went out.
+    static uint64_t SendWithoutEnd(SOCKET connection, const std::string& head, uint64_t limit);
 
   private:
     void Serve();

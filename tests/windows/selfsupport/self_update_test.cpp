@@ -4,6 +4,7 @@
 #include "app/self_update.h"
 #include "base/handles.h"
 #include "cases/version_string_cases.h"
+#include "support/test_publisher.h"
 #include "windows/selfsupport/test_files.h"
 
 namespace {
@@ -158,6 +159,65 @@ TEST_F(SelfUpdate, AFailedRenamePutsThePreviousLauncherBack) {
         // A held fresh copy cannot be deleted either; the next attempt overwrites it.
         EXPECT_EQ(Exists(local / L"Aurevia.NEW"), !c.newRemoved) << c.heldName;
     }
+}
+
+TEST_F(SelfUpdate, WithAKeyOnlyTheLauncherTheAcceptedManifestListsIsSwappedIn) {
+    const TestPublisher publisher;
+    const std::wstring serialKey =
+        L"Software\\AureviaTest\\selfupdate-" + std::to_wstring(GetCurrentProcessId());
+    const TUpdateVerification verification{publisher.PublicKeyText(), serialKey};
+    const int64_t kMonth = 30 * 86400;
+    struct Case {
+        const char* why;
+        void (*prepare)(const TestPublisher&, const std::wstring& server, int64_t month);
+        TSelfUpdateOutcome outcome;
+    };
+    const Case cases[] = {
+        {"signed",
+         [](const TestPublisher& p, const std::wstring& s, int64_t m) {
+             p.PublishFolder(s, 5, UnixNowPlus(m));
+         },
+         TSelfUpdateOutcome::Replaced},
+        {"tampered after signing",
+         [](const TestPublisher& p, const std::wstring& s, int64_t m) {
+             p.PublishFolder(s, 5, UnixNowPlus(m));
+             std::string bytes = ReadBytes(s + L"Aurevia.EXE");
+             bytes[bytes.size() / 2] ^= 0x20;
+             WriteBytes(s + L"Aurevia.EXE", bytes);
+         },
+         TSelfUpdateOutcome::CopyFailed},
+        {"not in the manifest",
+         [](const TestPublisher& p, const std::wstring& s, int64_t m) {
+             p.Publish(s, TReleaseManifest{5, UnixNowPlus(m), {TestPublisher::Entry("other.dll", "x")}});
+         },
+         TSelfUpdateOutcome::CopyFailed},
+        {"expired manifest",
+         [](const TestPublisher& p, const std::wstring& s, int64_t) {
+             p.PublishFolder(s, 5, UnixNowPlus(-1));
+         },
+         TSelfUpdateOutcome::CopyFailed},
+        {"no manifest", [](const TestPublisher&, const std::wstring&, int64_t) {},
+         TSelfUpdateOutcome::CopyFailed},
+    };
+    for (const Case& c : cases) {
+        ClearFolder(local);
+        ClearFolder(server);
+        PutLocal(kOld);
+        PutServer(kNew);
+        c.prepare(publisher, server, kMonth);
+        const std::string before = ReadBytes(local / L"Aurevia.EXE");
+
+        EXPECT_EQ(ReplaceLauncherFromServer(server, verification), c.outcome) << c.why;
+
+        if (c.outcome == TSelfUpdateOutcome::Replaced) {
+            EXPECT_EQ(ReadBytes(local / L"Aurevia.EXE"), ReadBytes(server + L"Aurevia.EXE")) << c.why;
+        } else {
+            EXPECT_EQ(ReadBytes(local / L"Aurevia.EXE"), before) << c.why;
+            EXPECT_FALSE(Exists(local / L"Aurevia.OLD")) << c.why;
+        }
+        EXPECT_FALSE(Exists(local / L"Aurevia.NEW")) << c.why;
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, serialKey.c_str());
 }
 
 TEST_F(SelfUpdate, TheLocalLauncherIsTheCurrentDirectorysNotTheProgramsFolder) {

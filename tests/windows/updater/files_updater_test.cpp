@@ -249,20 +249,6 @@ TEST(UpdateLifecycle, ErrorsWhilePreparingLeaveExecuteAndNeverComplete) {
 
 // --- the service strategy ---------------------------------------------------------------------
 
-std::string ISOAge(TDateTime age) {
-    const DateTimeParts p = DecodeDateTime(age);
-    char text[40];
-    snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour,
-             p.minute, p.second, p.millisecond);
-    return text;
-}
-
-std::string RequestedFile(const ReceivedRequest& request) {
-    const std::string target = request.Target();
-    const size_t at = target.find("download?file=");
-    return at == std::string::npos ? std::string() : PercentDecoded(target.substr(at + 14));
-}
-
 // An answer with `body`; an `announced` length above the body's ends the connection half-way through
 // the transfer, as a server that dies would.
 std::string Answer(const std::string& status, const std::string& body, size_t announced = std::string::npos) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -92,6 +93,20 @@ std::string PercentDecoded(const std::string& text) {
         }
     }
     return out;
+}
+
+std::string RequestedFile(const ReceivedRequest& request) {
+    const std::string target = request.Target();
+    const size_t at = target.find("download?file=");
+    return at == std::string::npos ? std::string() : PercentDecoded(target.substr(at + 14));
+}
+
+std::string ISOAge(TDateTime age) {
+    const DateTimeParts p = DecodeDateTime(age);
+    char text[40];
+    snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour,
+             p.minute, p.second, p.millisecond);
+    return text;
 }
 
 std::string FileListJSON(const std::vector<std::pair<std::string, std::string>>& files) {

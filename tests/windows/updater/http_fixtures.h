@@ -5,6 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/date_time.h"
+#include "support/scripted_server.h"
+
 // The reference file service serving a folder, started through Wine's launching of Linux programs
 // and stopped with SIGTERM when the fixture goes. Available() is false when the service has not been
 // built (the native tree); the tests that need it then skip.
@@ -26,5 +29,9 @@ class ReferenceService {
 
 // Percent-decodes a query value as the tests need it (%XX only).
 std::string PercentDecoded(const std::string& text);
+// The file a download request asks for, decoded; empty for any other request.
+std::string RequestedFile(const ReceivedRequest& request);
+// A local age as the service writes it: "2022-01-10T14:32:05.123".
+std::string ISOAge(TDateTime age);
 // JSON list text of (name, ISO age) pairs, names escaped for JSON.
 std::string FileListJSON(const std::vector<std::pair<std::string, std::string>>& files);
