@@ -72,7 +72,7 @@ struct ConnectionServer::Connection {
     bool lingering = false;  // refused: drained until the client closes or the deadline
     std::string remoteIp, localIp;
     int remotePort = -1, localPort = -1;
-    std::vector<char> buffer = std::vector<char>(kReadBuffer);
+    std::vector<char> buffer;   // allocated while a request is read; none while parked
     size_t begin = 0, end = 0;  // unread bytes in buffer
     size_t served = 0;
     Clock::time_point deadline;  // while parked: when it is closed
@@ -115,6 +115,7 @@ class ConnectionServer::Stream : public httplib::Stream {
         if (received_ >= kMaxRequestBytes) return -1;
         if (c_.begin == c_.end) {
             c_.begin = c_.end = 0;
+            if (c_.buffer.empty()) c_.buffer.resize(kReadBuffer);
             const ssize_t n = Receive(c_.buffer.data(), c_.buffer.size());
             if (n <= 0) return n;
             c_.end = static_cast<size_t>(n);
@@ -493,6 +494,8 @@ void ConnectionServer::WorkLoop() {
         } else if (connection->HasBuffered()) {
             Ready(std::move(connection));  // a pipelined request: back in line behind the others
         } else {
+            connection->buffer = {};  // thousands of idle connections hold no buffers
+            connection->begin = connection->end = 0;
             connection->deadline = Clock::now() + limits_.keepAlive;
             Park(std::move(connection));
         }

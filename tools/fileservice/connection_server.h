@@ -34,7 +34,10 @@ struct ConnectionLimits {
     int retryAfterSeconds = 2;
     std::chrono::milliseconds readTimeout{10000};   // for a request's whole head
     std::chrono::milliseconds writeTimeout{30000};  // for each stalled write to the client
-    std::chrono::milliseconds keepAlive{5000};      // idle time before a kept-alive connection closes
+    // Idle time before a kept-alive connection closes. A parked connection costs a descriptor and no
+    // thread, so this can be long: a short one closes connections whose client is still reading the
+    // last answer out of the socket buffers and will send its next request on a closed connection.
+    std::chrono::milliseconds keepAlive{30000};
     size_t maxRequestsPerConnection = 10000;
 };
 
