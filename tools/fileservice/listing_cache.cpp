@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -123,6 +124,7 @@ struct ListingCache::Watch {
     std::unordered_map<int, std::string> folders;  // watch descriptor -> relative folder ("" root), "/"
     std::set<std::string> writing;                 // modified and not yet closed ("/" between folders)
     std::set<std::string> closed;                  // closed by a writer, or renamed into place, since then
+    bool warned = false;                           // about running out of watches
     // Files seen changed and not settled yet, with what they looked like and since when.
     std::map<std::string, std::pair<struct stat, Clock::time_point>> unsettled;
     ~Watch() {
@@ -171,7 +173,15 @@ std::shared_ptr<const ListingCache::Snapshot> ListingCache::Walk(Clock::time_poi
     const auto watchFolder = [&](const fs::path& folder) {
         if (watch_->fd < 0) return;
         const int wd = inotify_add_watch(watch_->fd, folder.c_str(), kWatchEvents);
-        if (wd >= 0) watch_->folders[wd] = folder.lexically_relative(root).generic_string();
+        if (wd >= 0) {
+            watch_->folders[wd] = folder.lexically_relative(root).generic_string();
+        } else if (errno == ENOSPC && !watch_->warned) {
+            // Changes in the folders left unwatched show only at the next rescan.
+            watch_->warned = true;
+            std::fprintf(stderr,
+                         "aurevia-fileservice: out of inotify watches (raise fs.inotify.max_user_watches); "
+                         "some folders are only rescanned\n");
+        }
     };
     watchFolder(root);
     std::error_code ec;
