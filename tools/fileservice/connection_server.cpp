@@ -305,6 +305,8 @@ void ConnectionServer::Stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        // A worker waiting on a stalled client would hold the stop for the write timeout.
+        for (const int fd : busy_) ::shutdown(fd, SHUT_RDWR);
     }
     svr_sock_ = INVALID_SOCKET;
     ready_.notify_all();
@@ -485,10 +487,16 @@ void ConnectionServer::WorkLoop() {
             connection = std::move(queue_.front());
             queue_.pop_front();
             --counters_.queued;
+            busy_.insert(connection->fd);
         }
         ++counters_.busy;
         const bool keep = ServeOne(*connection);
         --counters_.busy;
+        {
+            // Out of the set before the descriptor can be closed and its number reused.
+            std::lock_guard lock(mutex_);
+            busy_.erase(connection->fd);
+        }
         if (!keep) {
             Close(std::move(connection));
         } else if (connection->HasBuffered()) {

@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -95,6 +96,7 @@ class ConnectionServer : public httplib::Server {
     std::condition_variable ready_;
     std::deque<std::unique_ptr<Connection>> queue_;
     std::unordered_map<int, std::unique_ptr<Connection>> parked_;  // by descriptor
+    std::set<int> busy_;                                           // descriptors being served
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };

@@ -260,6 +260,16 @@ TEST_F(ServiceProcess, IdleConnectionsHoldNoThreadAndAFullQueueIsAnswered503AtOn
     // Once the stalled client goes, the waiting request is answered.
     stalled.reset();
     EXPECT_NE(waiting.ReadSome().find("200 OK"), std::string::npos);
+
+    // A stop does not wait for a stalled client's write timeout (30 s by default).
+    RawClient again(port);
+    again.Send(Get("/download?file=big.bin"));
+    std::this_thread::sleep_for(300ms);
+    kill(pid_, SIGTERM);
+    int status = -1;
+    for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "still running 10 s after SIGTERM";
+    if (WIFEXITED(status)) pid_ = -1;
 }
 
 TEST_F(ServiceProcess, ARequestHeadTricklingInIsCutAtTheReadTimeout) {
