@@ -13,6 +13,7 @@
 #include "base/error.h"
 #include "base/string_convert.h"
 #include "base/win32_error.h"
+#include "client_test_support.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
 #include "update/rest_client.h"
@@ -20,16 +21,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// The message of the Error that `call` raises ("" when it raises none).
-std::string RaisedMessage(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "";
-}
 
 std::string JsonResponse(const std::string& status, const std::string& body,
                          const std::string& contentType = "application/json") {
@@ -204,6 +195,7 @@ TEST_F(Scripted, ListAnswersByStatusAndBody) {
         SCOPED_TRACE(c.name);
         server_.On("/folderlist", c.response);
         TRESTClientFileList client(server_.BaseURL());
+        client.SetRetries(kQuickRetries);  // a 503 is retried before it is reported
         bool result = false;
         const std::string raised = RaisedMessage([&] { result = client.Execute(L"\\", L"*.*", true); });
         if (!c.raised.empty() && c.raised.back() == '*') {
@@ -297,6 +289,7 @@ TEST_F(Scripted, DownloadOutcomesByAnswer) {
         server_.On("/download", c.response);
         WriteWholeFile(local_ / L"target.dll", "previous content");
         TRESTClientDownload client(server_.BaseURL());
+        client.SetRetries(kQuickRetries);  // a 503 and a cut body are retried before they are reported
         EXPECT_EQ(client.Download(L"target.dll", local_ / L"target.dll"), c.result);
         EXPECT_EQ(PathExists(local_ / L"target.dll"), c.result);
         if (c.result) {
@@ -333,11 +326,13 @@ TEST_F(Scripted, TransportFailuresCarryTheirOwnText) {
     const std::wstring refused = L"http://127.0.0.1:" + std::to_wstring(ClosedPort());
     for (const std::wstring& base : {refused, std::wstring(L"   ")}) {
         TRESTClientFileList list(base);
+        list.SetRetries(kQuickRetries);  // a refused connection is retried before it is reported
         const std::string message = RaisedMessage([&] { list.Execute(L"\\", L"*.*", true); });
         EXPECT_TRUE(message.starts_with("REST request failed: ")) << message;
         EXPECT_GT(message.size(), std::string("REST request failed: ").size()) << message;
 
         TRESTClientDownload download(base);
+        download.SetRetries(kQuickRetries);
         EXPECT_FALSE(download.Download(L"a.dll", local_ / L"a.dll"));
         EXPECT_FALSE(PathExists(local_ / L"a.dll"));
         EXPECT_TRUE(download.Error().starts_with(L"REST request failed: ")) << WideToUtf8(download.Error());
