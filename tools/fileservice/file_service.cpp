@@ -130,17 +130,9 @@ std::vector<ListedFile> FileService::List(std::string_view folder, std::string_v
     std::vector<ListedFile> files;
     std::error_code ec;
     const auto consider = [&](const fs::directory_entry& entry) {
-        std::error_code entryError;
-        if (!entry.is_regular_file(entryError)) return;  // follows links; folders are walked, not listed
         if (!MaskMatches(effectiveMask, entry.path().filename().string())) return;
-        // A link is listed only when its target stays inside the served folder.
-        const fs::path target = fs::canonical(entry.path(), entryError);
-        if (entryError || !Inside(target)) return;
-        if (!ListableName(entry.path().lexically_relative(root_).string())) return;
-        std::string name = RelativeName(root_, entry.path());
-        struct stat info {};
-        if (::stat(target.c_str(), &info) != 0) return;
-        files.push_back({std::move(name), FormatLocalAge(info.st_mtim)});
+        if (auto file = Listable(entry))
+            files.push_back({std::move(file->name), FormatLocalAge(file->info.st_mtim)});
     };
     if (recursive) {
         // Folder links are not followed: the walk cannot loop or leave the root through them.
@@ -156,6 +148,28 @@ std::vector<ListedFile> FileService::List(std::string_view folder, std::string_v
     std::sort(files.begin(), files.end(),
               [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
     return files;
+}
+
+std::optional<TreeFile> FileService::Listable(const fs::directory_entry& entry) const {
+    std::error_code error;
+    if (!entry.is_regular_file(error)) return std::nullopt;  // follows links; folders are walked, not listed
+    TreeFile file{};
+    if (entry.is_symlink(error)) {
+        // A link is listed only when its target stays inside the served folder.
+        const fs::path target = fs::canonical(entry.path(), error);
+        if (error || !Inside(target) || ::stat(target.c_str(), &file.info) != 0) return std::nullopt;
+    } else if (::stat(entry.path().c_str(), &file.info) != 0) {
+        return std::nullopt;
+    }
+    if (!ListableName(entry.path().lexically_relative(root_).string())) return std::nullopt;
+    file.name = RelativeName(root_, entry.path());
+    return file;
+}
+
+std::string FileService::ListedFolder(std::string_view folder) const {
+    if (folder.empty()) return {};
+    const fs::path path = ResolveInside(folder, true);
+    return path == root_ ? std::string() : RelativeName(root_, path);
 }
 
 bool MaskMatches(std::string_view mask, std::string_view name) {

@@ -2,6 +2,8 @@
 // What the reference file service answers, apart from the HTTP server around it: the file list of
 // a folder as JSON, and the resolution of a requested name to a file inside the served folder.
 // Nothing outside the served folder is ever listed or resolved.
+#include <sys/stat.h>
+
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -23,6 +25,12 @@ struct ListedFile {
     std::string age;   // last-write time, local clock time, e.g. 2022-01-10T14:32:05.123
 };
 
+// A file of the served tree as the walk finds it: its listed name and what stat() said.
+struct TreeFile {
+    std::string name;  // relative to the served root, backslashes between folders
+    struct stat info;
+};
+
 class FileService {
   public:
     // `root` must name an existing folder.
@@ -39,6 +47,14 @@ class FileService {
     // root are refused with 403, missing files with 404. Each folder level is matched exactly
     // first and then without regard to ASCII letter case, as the launcher's Windows names expect.
     std::filesystem::path ResolveFile(std::string_view name) const;
+
+    // The folder a listing request names ("\\" or empty for the root), as a listed name prefix:
+    // "" for the root, else e.g. "Relatorio" (the folder's real letter case). Refuses as List does.
+    std::string ListedFolder(std::string_view folder) const;
+
+    // An entry met while walking the tree, when a listing shows it: a regular file (links followed
+    // only to targets inside the root) whose name the launcher can ask for.
+    std::optional<TreeFile> Listable(const std::filesystem::directory_entry& entry) const;
 
   private:
     std::filesystem::path ResolveInside(std::string_view name, bool wantFolder) const;

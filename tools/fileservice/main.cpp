@@ -1,119 +1,135 @@
 // aurevia-fileservice: serves one folder to the launcher's file service client.
-//   GET .../folderlist?folder=F&mask=M&recursive=   the files under F as a JSON array of records
-//   GET .../download?file=NAME                      the bytes of one file
-// Any path prefix before the last segment is accepted, so the launcher's base URL may carry one.
-#include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
-#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "tools/fileservice/access_log.h"
+#include "tools/fileservice/connection_server.h"
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/listing_cache.h"
+#include "tools/fileservice/routes.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: aurevia-fileservice --folder DIR [--address ADDR] [--port N] [--port-file FILE]\n"
+    "Usage: aurevia-fileservice --folder DIR [options]\n"
     "\n"
     "Serves the files under DIR to the Aurevia launcher (its Aurevia.ini \"url\" setting):\n"
     "  GET /folderlist?folder=\\&mask=*.*&recursive=   list files as JSON (names relative to DIR)\n"
-    "  GET /download?file=Relatorio%5CRpt.rav         the bytes of one file\n"
+    "  GET /download?file=Relatorio%5CRpt.rav         the bytes of one file (Range, If-None-Match)\n"
+    "  GET /healthz                                   200 and counters while DIR can be read, else 503\n"
     "Names that would leave DIR are refused.\n"
     "\n"
-    "  --folder DIR      the folder to serve (required)\n"
-    "  --address ADDR    address to listen on (default 127.0.0.1; 0.0.0.0 for every interface)\n"
-    "  --port N          TCP port (default 8080; 0 picks a free one)\n"
-    "  --port-file FILE  write the port listened on to FILE once the server is ready\n"
-    "  --help            this text\n"
+    "  --folder DIR          the folder to serve (required)\n"
+    "  --address ADDR        address to listen on (default 127.0.0.1; 0.0.0.0 for every interface)\n"
+    "  --port N              TCP port (default 8080; 0 picks a free one)\n"
+    "  --port-file FILE      write the port listened on to FILE once the server is ready\n"
+    "  --tls-cert FILE       serve HTTPS with this PEM certificate (chain); needs --tls-key\n"
+    "  --tls-key FILE        the certificate's PEM private key (TLS 1.2 and newer are accepted)\n"
+    "  --threads N           requests answered at once (default 64)\n"
+    "  --queue N             connections with a request waiting for a thread (default 1024); beyond\n"
+    "                        that a request is answered 503 with Retry-After at once\n"
+    "  --retry-after S       the Retry-After of that 503, in seconds (default 2)\n"
+    "  --read-timeout S      a request's head must arrive within S seconds (default 10)\n"
+    "  --write-timeout S     a client that takes no data for S seconds is dropped (default 30)\n"
+    "  --keep-alive S        an idle kept-alive connection is closed after S seconds (default 5)\n"
+    "  --settle-ms MS        a changed file is listed once its modification time is MS old, or it\n"
+    "                        was seen unchanged that long, and no writer holds it (default 2000)\n"
+    "  --rescan S            walk the folder every S seconds even without change events, for file\n"
+    "                        systems that report none, e.g. network mounts (default 60; 0: never)\n"
+    "  --help                this text\n"
     "\n"
-    "One line per request goes to standard output. SIGINT or SIGTERM stops the server.\n";
-
-constexpr size_t kWorkerThreads = 64;
+    "Listings come from memory: the folder is walked again when it changes (inotify), not per\n"
+    "request. A listing shows only settled files: temporaries (~*.tmp, *.part, *.partial, rsync's\n"
+    ".NAME.XXXXXX and .~tmp~/) never, and a file being written keeps its previous entry until\n"
+    "it settles (see --settle-ms). Downloads and listings carry ETag and Last-Modified and answer\n"
+    "304 to If-None-Match/If-Modified-Since; downloads answer a single Range with 206; listings are\n"
+    "gzip-compressed when the client sends Accept-Encoding: gzip.\n"
+    "\n"
+    "One line per request goes to standard output in Combined Log Format, followed by the duration\n"
+    "in microseconds and the bytes sent including headers. SIGINT or SIGTERM stops the server.\n";
 
 struct Options {
-    std::string folder, address = "127.0.0.1", portFile;
+    std::string folder, address = "127.0.0.1", portFile, tlsCert, tlsKey;
     int port = 8080;
+    fileservice::ConnectionLimits limits;
+    fileservice::ListingCacheOptions listing;
 };
 
-void SendRefusal(httplib::Response& res, const fileservice::Refusal& refusal) {
-    res.status = refusal.status;
-    res.set_content(fileservice::ErrorRecordJSON(refusal), "application/json; charset=utf-8");
-}
-
-void HandleList(const fileservice::FileService& service, const httplib::Request& req,
-                httplib::Response& res) {
-    try {
-        const auto files = service.List(req.get_param_value("folder"), req.get_param_value("mask"),
-                                        req.has_param("recursive"));
-        res.set_content(fileservice::FileListJSON(files), "application/json; charset=utf-8");
-    } catch (const fileservice::Refusal& refusal) {
-        SendRefusal(res, refusal);
-    }
-}
-
-void HandleDownload(const fileservice::FileService& service, const httplib::Request& req,
-                    httplib::Response& res) {
-    // The launcher sends "+" and "&" in a name unencoded: the name is the raw rest of the query.
-    const auto raw = fileservice::RawQueryTail(req.target, "file");
-    if (!raw) return SendRefusal(res, {400, "Bad Request", "No file parameter given."});
-    try {
-        const auto path = service.ResolveFile(fileservice::PercentDecode(*raw));
-        auto stream = std::make_shared<std::ifstream>(path, std::ios::binary);
-        if (!*stream) return SendRefusal(res, {403, "Forbidden", "The file cannot be read."});
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(path, ec);
-        if (ec) return SendRefusal(res, {403, "Forbidden", "The file cannot be read."});
-        if (size == 0) {
-            // A provider of no bytes would send neither a length nor a body end.
-            res.set_content("", "application/octet-stream");
-            return;
-        }
-        res.set_content_provider(static_cast<size_t>(size), "application/octet-stream",
-                                 [stream](size_t offset, size_t length, httplib::DataSink& sink) {
-                                     static thread_local std::string buffer(256 * 1024, '\0');
-                                     stream->seekg(static_cast<std::streamoff>(offset));
-                                     const size_t chunk = std::min(length, buffer.size());
-                                     stream->read(buffer.data(), static_cast<std::streamsize>(chunk));
-                                     const auto got = static_cast<size_t>(stream->gcount());
-                                     if (got == 0) return false;  // shrank meanwhile: drop the connection
-                                     return sink.write(buffer.data(), got);
-                                 });
-    } catch (const fileservice::Refusal& refusal) {
-        SendRefusal(res, refusal);
-    }
+bool ParseNumber(const char* text, long low, long high, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtol(text, &end, 10);
+    return *text && !*end && errno == 0 && out >= low && out <= high;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        const char* v = nullptr;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
-        } else if (arg == "--folder" && (v = value())) {
-            options.folder = v;
-        } else if (arg == "--address" && (v = value())) {
-            options.address = v;
-        } else if (arg == "--port-file" && (v = value())) {
-            options.portFile = v;
-        } else if (arg == "--port" && (v = value())) {
-            char* end = nullptr;
-            const long port = std::strtol(v, &end, 10);
-            if (*end || port < 0 || port > 65535) {
-                std::fprintf(stderr, "aurevia-fileservice: invalid port: %s\n", v);
-                return false;
-            }
-            options.port = static_cast<int>(port);
-        } else {
+        }
+        if (i + 1 >= argc || !arg.starts_with("--")) {
             std::fprintf(stderr, "aurevia-fileservice: unknown or incomplete argument: %s\n\n%s", arg.c_str(),
                          kUsage);
+            return false;
+        }
+        const char* v = argv[++i];
+        long n = 0;
+        const auto number = [&](long low, long high) {
+            if (ParseNumber(v, low, high, n)) return true;
+            std::fprintf(stderr, "aurevia-fileservice: invalid %s: %s\n", arg.c_str() + 2, v);
+            return false;
+        };
+        using std::chrono::milliseconds;
+        using std::chrono::seconds;
+        if (arg == "--folder") {
+            options.folder = v;
+        } else if (arg == "--address") {
+            options.address = v;
+        } else if (arg == "--port-file") {
+            options.portFile = v;
+        } else if (arg == "--tls-cert") {
+            options.tlsCert = v;
+        } else if (arg == "--tls-key") {
+            options.tlsKey = v;
+        } else if (arg == "--port") {
+            if (!number(0, 65535)) return false;
+            options.port = static_cast<int>(n);
+        } else if (arg == "--threads") {
+            if (!number(1, 4096)) return false;
+            options.limits.workers = static_cast<size_t>(n);
+        } else if (arg == "--queue") {
+            if (!number(0, 1000000)) return false;
+            options.limits.maxQueued = static_cast<size_t>(n);
+        } else if (arg == "--retry-after") {
+            if (!number(0, 3600)) return false;
+            options.limits.retryAfterSeconds = static_cast<int>(n);
+        } else if (arg == "--read-timeout") {
+            if (!number(1, 3600)) return false;
+            options.limits.readTimeout = seconds(n);
+        } else if (arg == "--write-timeout") {
+            if (!number(1, 3600)) return false;
+            options.limits.writeTimeout = seconds(n);
+        } else if (arg == "--keep-alive") {
+            if (!number(1, 3600)) return false;
+            options.limits.keepAlive = seconds(n);
+        } else if (arg == "--settle-ms") {
+            if (!number(0, 3600000)) return false;
+            options.listing.settle = milliseconds(n);
+        } else if (arg == "--rescan") {
+            if (!number(0, 86400)) return false;
+            options.listing.rescan = seconds(n);
+        } else {
+            std::fprintf(stderr, "aurevia-fileservice: unknown argument: %s\n\n%s", arg.c_str(), kUsage);
             return false;
         }
     }
@@ -121,7 +137,16 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         std::fprintf(stderr, "aurevia-fileservice: --folder is required\n\n%s", kUsage);
         return false;
     }
+    if (options.tlsCert.empty() != options.tlsKey.empty()) {
+        std::fprintf(stderr, "aurevia-fileservice: --tls-cert and --tls-key go together\n");
+        return false;
+    }
     return true;
+}
+
+void Log(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -134,9 +159,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "aurevia-fileservice: folder not found: %s\n", options.folder.c_str());
         return 1;
     }
-    const fileservice::FileService service(options.folder);
-
-    // Signals are taken by one waiting thread, which may then stop the server safely.
+    // Signals are taken by one waiting thread, which may then stop the server safely; every thread
+    // started from here on inherits the mask.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -144,35 +168,33 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    httplib::Server server;
-    // The library's default also sets SO_REUSEPORT, which lets a second service share a port that
-    // is in use instead of failing: keep only SO_REUSEADDR.
-    server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-    });
-    // One worker per connection being served: a whole installation's update fetches dozens of files
-    // at once, and a worker waiting on an idle kept-alive connection must not hold the rest back.
-    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    server.set_keep_alive_timeout(1);
-    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-        std::printf("%s %s %s %d\n", req.remote_addr.c_str(), req.method.c_str(), req.target.c_str(),
-                    res.status);
-        std::fflush(stdout);
-    });
-    const httplib::Server::Handler list = [&](const auto& req, auto& res) { HandleList(service, req, res); };
-    const httplib::Server::Handler download = [&](const auto& req, auto& res) {
-        HandleDownload(service, req, res);
-    };
-    server.Get(R"(/(.*/)?folderlist)", list);
-    server.Get(R"(/(.*/)?download)", download);
-
-    int port = options.port;
-    if (port == 0) {
-        port = server.bind_to_any_port(options.address);
-    } else if (!server.bind_to_port(options.address, port)) {
-        port = -1;
+    const fileservice::FileService files(options.folder);
+    fileservice::ListingCache listings(files, options.listing);
+    fileservice::ConnectionServer server(options.limits);
+    if (!options.tlsCert.empty()) {
+        std::string error;
+        if (!server.UseTls(options.tlsCert, options.tlsKey, error)) {
+            std::fprintf(stderr, "aurevia-fileservice: %s\n", error.c_str());
+            return 1;
+        }
     }
+    fileservice::AddRoutes(server, files, listings, server.Counters());
+    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+        const auto length = res.get_header_value("Content-Length");
+        Log(fileservice::CombinedLogLine(
+            {req.remote_addr, req.method, req.target, req.version, req.get_header_value("Referer"),
+             req.get_header_value("User-Agent"), res.status,
+             static_cast<size_t>(req.method == "HEAD" ? 0 : std::strtoull(length.c_str(), nullptr, 10)),
+             std::time(nullptr),
+             std::chrono::duration_cast<std::chrono::microseconds>(
+                 fileservice::ConnectionServer::CurrentElapsed()),
+             fileservice::ConnectionServer::CurrentBytesSent()}));
+    });
+    server.onReject = [](const std::string& remote) {
+        Log(fileservice::CombinedLogLine({remote, "-", "-", "-", "", "", 503, 0, std::time(nullptr), {}, 0}));
+    };
+
+    const int port = server.Bind(options.address, options.port);
     if (port <= 0) {
         std::fprintf(stderr,
                      "aurevia-fileservice: cannot listen on %s:%d (address not available or port in use)\n",
@@ -184,16 +206,16 @@ int main(int argc, char** argv) {
         std::ofstream(temporary) << port << "\n";
         std::filesystem::rename(temporary, options.portFile, ec);
     }
-    std::printf("aurevia-fileservice: serving %s on http://%s:%d\n", service.Root().c_str(),
-                options.address.c_str(), port);
+    std::printf("aurevia-fileservice: serving %s on %s://%s:%d\n", files.Root().c_str(),
+                options.tlsCert.empty() ? "http" : "https", options.address.c_str(), port);
     std::fflush(stdout);
 
     std::thread([&server, stopSignals] {
         int received = 0;
         sigwait(&stopSignals, &received);
-        server.stop();
+        server.Stop();
     }).detach();
-    server.listen_after_bind();
+    server.Run();
     std::printf("aurevia-fileservice: stopped\n");
     return 0;
 }

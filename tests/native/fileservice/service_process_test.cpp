@@ -92,8 +92,8 @@ TEST_F(ServiceProcess, ServesLogsEachRequestAndStopsCleanlyOnSigterm) {
     pid_ = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const std::string log = Log();
-    EXPECT_NE(log.find("GET /download?file=a.txt 200"), std::string::npos) << log;
-    EXPECT_NE(log.find("GET /download?file=..%5Cport 403"), std::string::npos) << log;
+    EXPECT_NE(log.find("\"GET /download?file=a.txt HTTP/1.1\" 200 3 "), std::string::npos) << log;
+    EXPECT_NE(log.find("\"GET /download?file=..%5Cport HTTP/1.1\" 403 "), std::string::npos) << log;
 }
 
 TEST_F(ServiceProcess, RefusesToStartWithoutItsFolderOrPort) {

@@ -1,0 +1,348 @@
+#include "tools/fileservice/listing_cache.h"
+
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+namespace fileservice {
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr size_t kRenderedKept = 32;
+// Events come in bursts (a copy of a release touches every file): one walk after the burst.
+constexpr auto kCoalesce = std::chrono::milliseconds(100);
+constexpr uint32_t kWatchEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
+                                  IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
+                                  IN_EXCL_UNLINK;
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < size; ++i) {
+        out.push_back(kDigits[bytes[i] >> 4]);
+        out.push_back(kDigits[bytes[i] & 15]);
+    }
+    return out;
+}
+
+std::string ContentTag(const std::string& body) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(body.data(), body.size(), digest, &size, EVP_sha256(), nullptr);
+    return "\"" + Hex(digest, std::min(size, 16u)) + "\"";
+}
+
+std::string GzipOf(const std::string& text) {
+    z_stream stream{};
+    // windowBits 15 + 16: a gzip wrapper rather than zlib's.
+    if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    std::string out(deflateBound(&stream, text.size()) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return result == Z_STREAM_END ? out : std::string();
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool SameChange(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool IsTemporaryName(std::string_view relative) {
+    const size_t slash = relative.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
+    if (relative.starts_with(".~tmp~/") || relative.find("/.~tmp~/") != std::string_view::npos) return true;
+    const std::string lower = Lower(name);
+    if ((lower.starts_with('~') && lower.ends_with(".tmp")) || lower.ends_with(".part") ||
+        lower.ends_with(".partial"))
+        return true;
+    // rsync writes ".NAME.XXXXXX" beside NAME and renames it when complete.
+    if (name.size() > 8 && name.starts_with('.') && name[name.size() - 7] == '.') {
+        const std::string_view suffix = name.substr(name.size() - 6);
+        return std::all_of(suffix.begin(), suffix.end(),
+                           [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+    }
+    return false;
+}
+
+RenderedListing::RenderedListing(std::string body, std::time_t lastModified)
+    : body_(std::move(body)), etag_(ContentTag(body_)), lastModified_(lastModified) {}
+
+std::string RenderedListing::GzipETag() const { return etag_.substr(0, etag_.size() - 1) + "-gz\""; }
+
+const std::string& RenderedListing::Gzip() const {
+    std::call_once(gzipOnce_, [this] { gzip_ = GzipOf(body_); });
+    return gzip_;
+}
+
+struct ListingCache::Entry {
+    std::string name;  // backslashes
+    std::string age;
+    struct stat info;
+};
+
+struct ListingCache::Snapshot {
+    size_t generation = 0;
+    std::time_t changedAt = 0;   // wall clock when this content was first seen
+    std::vector<Entry> entries;  // settled files, sorted by name
+};
+
+struct ListingCache::Rendered {
+    size_t generation;
+    std::string key;
+    std::shared_ptr<const RenderedListing> listing;
+};
+
+// What the watch thread alone touches.
+struct ListingCache::Watch {
+    int fd = -1;
+    std::unordered_map<int, std::string> folders;  // watch descriptor -> relative folder ("" root), "/"
+    std::set<std::string> writing;                 // modified and not yet closed ("/" between folders)
+    // Files seen changed and not settled yet, with what they looked like and since when.
+    std::map<std::string, std::pair<struct stat, Clock::time_point>> unsettled;
+    ~Watch() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+ListingCache::ListingCache(const FileService& service, ListingCacheOptions options)
+    : service_(service), options_(options), watch_(std::make_unique<Watch>()) {
+    watch_->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    Refresh();
+    thread_ = std::thread([this] { WatchLoop(); });
+}
+
+ListingCache::~ListingCache() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stopSignal_.notify_all();
+    thread_.join();
+}
+
+size_t ListingCache::Walks() const {
+    std::lock_guard lock(mutex_);
+    return walks_;
+}
+
+std::shared_ptr<const ListingCache::Snapshot> ListingCache::Walk(Clock::time_point& recheck) {
+    const fs::path& root = service_.Root();
+    std::shared_ptr<const Snapshot> previous;
+    {
+        std::lock_guard lock(mutex_);
+        previous = snapshot_;
+    }
+    std::unordered_map<std::string_view, const Entry*> before;
+    if (previous)
+        for (const Entry& e : previous->entries) before.emplace(e.name, &e);
+
+    auto next = std::make_shared<Snapshot>();
+    const auto now = Clock::now();
+    const auto wallNow = std::chrono::system_clock::now();
+    recheck = Clock::time_point::max();
+    std::map<std::string, std::pair<struct stat, Clock::time_point>> unsettled;
+
+    const auto watchFolder = [&](const fs::path& folder) {
+        if (watch_->fd < 0) return;
+        const int wd = inotify_add_watch(watch_->fd, folder.c_str(), kWatchEvents);
+        if (wd >= 0) watch_->folders[wd] = folder.lexically_relative(root).generic_string();
+    };
+    watchFolder(root);
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code entryError;
+        if (it->is_directory(entryError) && !it->is_symlink(entryError)) {
+            watchFolder(it->path());
+            continue;
+        }
+        const std::string relative = it->path().lexically_relative(root).generic_string();
+        if (IsTemporaryName(relative)) continue;
+        auto file = service_.Listable(*it);
+        if (!file) continue;
+        const Entry* old = nullptr;
+        if (const auto found = before.find(file->name); found != before.end()) old = found->second;
+        if (old && SameChange(old->info, file->info)) {
+            next->entries.push_back(*old);
+            continue;
+        }
+        // Changed or new: listed once its content is older than the settle time (copies that keep
+        // the original's time are settled when closed), or it has been seen unchanged for as long.
+        const auto changed =
+            std::chrono::system_clock::time_point(std::chrono::seconds(file->info.st_mtim.tv_sec) +
+                                                  std::chrono::nanoseconds(file->info.st_mtim.tv_nsec));
+        auto seen = watch_->unsettled.find(relative);
+        const bool seenUnchanged =
+            seen != watch_->unsettled.end() && SameChange(seen->second.first, file->info);
+        const auto unchangedSince = seenUnchanged ? seen->second.second : now;
+        const bool settled = !watch_->writing.contains(relative) && (wallNow - changed >= options_.settle ||
+                                                                     now - unchangedSince >= options_.settle);
+        if (settled) {
+            next->entries.push_back({std::move(file->name), FormatLocalAge(file->info.st_mtim), file->info});
+            continue;
+        }
+        unsettled[relative] = {file->info, unchangedSince};
+        recheck = std::min(recheck, unchangedSince + options_.settle);
+        if (old) next->entries.push_back(*old);  // the last settled form stays listed meanwhile
+    }
+    watch_->unsettled = std::move(unsettled);
+    std::sort(next->entries.begin(), next->entries.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
+
+    const auto sameEntries = [](const std::vector<Entry>& a, const std::vector<Entry>& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Entry& x, const Entry& y) {
+            return x.name == y.name && x.age == y.age && SameChange(x.info, y.info);
+        });
+    };
+    if (previous && sameEntries(previous->entries, next->entries)) return previous;
+    next->generation = previous ? previous->generation + 1 : 1;
+    next->changedAt = std::chrono::system_clock::to_time_t(wallNow);
+    return next;
+}
+
+bool ListingCache::EventsPending() const {
+    if (watch_->fd < 0) return false;
+    pollfd p{watch_->fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+void ListingCache::Refresh() {
+    std::lock_guard walking(walkMutex_);
+    // Everything reported so far is read before the walk, so the walk sees at least those changes.
+    alignas(inotify_event) char buffer[64 * 1024];
+    ssize_t got;
+    while (watch_->fd >= 0 && (got = ::read(watch_->fd, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) {
+                watch_->writing.clear();  // what is still being written shows again as a recent change
+                continue;
+            }
+            if (event->mask & IN_IGNORED) {
+                watch_->folders.erase(event->wd);
+                continue;
+            }
+            const auto folder = watch_->folders.find(event->wd);
+            if (folder == watch_->folders.end() || event->len == 0) continue;
+            const std::string name = folder->second.empty() || folder->second == "."
+                                         ? std::string(event->name)
+                                         : folder->second + "/" + event->name;
+            if (event->mask & IN_MODIFY)
+                watch_->writing.insert(name);
+            else if (event->mask & (IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM))
+                watch_->writing.erase(name);
+        }
+    }
+    Clock::time_point recheck;
+    auto snapshot = Walk(recheck);
+    std::lock_guard lock(mutex_);
+    snapshot_ = std::move(snapshot);
+    ++walks_;
+    recheck_ = recheck;
+}
+
+void ListingCache::WatchLoop() {
+    auto nextRescan = options_.rescan.count() ? Clock::now() + options_.rescan : Clock::time_point::max();
+    for (;;) {
+        Clock::time_point recheck;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+            recheck = recheck_;
+        }
+        const auto now = Clock::now();
+        if (now >= nextRescan || now >= recheck) {
+            if (now >= nextRescan) nextRescan = now + options_.rescan;
+            Refresh();
+            continue;
+        }
+        if (EventsPending()) {
+            // Events come in bursts (a copy of a release touches every file): one walk after it.
+            std::this_thread::sleep_for(kCoalesce);
+            Refresh();
+            continue;
+        }
+        // Wait for events, the next walk, or a stop (checked at least every 200 ms).
+        const auto until = std::min({recheck, nextRescan, now + std::chrono::milliseconds(200)});
+        const int wait =
+            std::max(0, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
+        if (watch_->fd < 0) {
+            std::unique_lock lock(mutex_);
+            stopSignal_.wait_for(lock, std::chrono::milliseconds(wait), [&] { return stopping_; });
+            continue;
+        }
+        pollfd p{watch_->fd, POLLIN, 0};
+        ::poll(&p, 1, wait);
+    }
+}
+
+std::shared_ptr<const RenderedListing> ListingCache::Get(std::string_view folder, std::string_view mask,
+                                                         bool recursive) {
+    const std::string prefix = service_.ListedFolder(folder);
+    // A change already reported by the kernel is walked before answering: a listing asked for after
+    // a file was written reflects it (once settled).
+    if (EventsPending()) Refresh();
+    const std::string effectiveMask = mask.empty() ? "*" : std::string(mask);
+    const std::string key = Lower(prefix) + '\n' + effectiveMask + '\n' + (recursive ? "r" : "");
+    std::shared_ptr<const Snapshot> snapshot;
+    {
+        std::lock_guard lock(mutex_);
+        snapshot = snapshot_;
+        for (auto it = rendered_.begin(); it != rendered_.end(); ++it) {
+            if (it->key != key || it->generation != snapshot->generation) continue;
+            auto listing = it->listing;
+            std::rotate(rendered_.begin(), it, it + 1);
+            return listing;
+        }
+    }
+    std::vector<ListedFile> files;
+    const std::string start = prefix.empty() ? std::string() : prefix + "\\";
+    for (auto it = std::lower_bound(snapshot->entries.begin(), snapshot->entries.end(), start,
+                                    [](const Entry&e, const std::string&s) { return e.name < s; });
+         it != snapshot->entries.end() && it->name.starts_with(start); ++it) {
+        const std::string_view rest = std::string_view(it->name).substr(start.size());
+        if (!recursive && rest.find('\\') != std::string_view::npos) continue;
+        const size_t slash = rest.rfind('\\');
+        if (!MaskMatches(effectiveMask, slash == std::string_view::npos ? rest : rest.substr(slash + 1)))
+            continue;
+        files.push_back({it->name, it->age});
+    }
+    auto listing = std::make_shared<const RenderedListing>(FileListJSON(files), snapshot->changedAt);
+    std::lock_guard lock(mutex_);
+    if (snapshot_ == snapshot) {
+        std::erase_if(rendered_, [&](const Rendered& r) {
+            return r.key == key || r.generation != snapshot->generation;
+        });
+        rendered_.insert(rendered_.begin(), {snapshot->generation, key, listing});
+        if (rendered_.size() > kRenderedKept) rendered_.pop_back();
+    }
+    return listing;
+}
+
+}  // namespace fileservice

@@ -1,0 +1,95 @@
+#pragma once
+// The file lists of the served folder, kept in memory: the tree is walked once per change (inotify
+// tells which, plus a periodic rescan for file systems where it cannot), and each distinct listing
+// is rendered once per change, with its validators and, when asked for, its gzip form.
+//
+// A listing shows only settled files. A file is settled when it is not a temporary (see
+// IsTemporaryName), no writer has modified it without closing it since, and its modification time
+// is at least the settle time old (so a copy that keeps the original's time, as cp -p, rsync and
+// Windows do, is settled once closed) or the service has seen it unchanged for that long. Until a changed
+// file settles, the listing keeps its previous entry, if it had one, so a copy in progress never shows as a
+// new file of half its size.
+#include <chrono>
+#include <condition_variable>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "tools/fileservice/file_service.h"
+
+namespace fileservice {
+
+struct ListingCacheOptions {
+    std::chrono::milliseconds settle{2000};
+    std::chrono::seconds rescan{60};  // 0: only on change
+};
+
+// One rendered listing; immutable once published, shared with the requests that send it.
+class RenderedListing {
+  public:
+    RenderedListing(std::string body, std::time_t lastModified);
+    const std::string& Body() const { return body_; }
+    const std::string& ETag() const { return etag_; }  // strong, from the body: equal on every instance
+    std::string GzipETag() const;                      // the gzip form's own tag
+    std::time_t LastModified() const { return lastModified_; }
+    const std::string& Gzip() const;  // compressed on first use
+
+  private:
+    std::string body_, etag_;
+    std::time_t lastModified_;
+    mutable std::once_flag gzipOnce_;
+    mutable std::string gzip_;
+};
+
+class ListingCache {
+  public:
+    // Walks the tree once before returning; then watches it on a thread of its own.
+    ListingCache(const FileService& service, ListingCacheOptions options);
+    ~ListingCache();
+    ListingCache(const ListingCache&) = delete;
+    ListingCache& operator=(const ListingCache&) = delete;
+
+    // The listing FileService::List would give for these arguments, from the last walk. Throws
+    // Refusal as List does.
+    std::shared_ptr<const RenderedListing> Get(std::string_view folder, std::string_view mask,
+                                               bool recursive);
+
+    // Number of walks so far (for the health answer).
+    size_t Walks() const;
+
+  private:
+    struct Entry;
+    struct Snapshot;
+    struct Watch;
+
+    void WatchLoop();
+    bool EventsPending() const;
+    void Refresh();
+    std::shared_ptr<const Snapshot> Walk(std::chrono::steady_clock::time_point& recheck);
+
+    const FileService& service_;
+    const ListingCacheOptions options_;
+    std::unique_ptr<Watch> watch_;
+
+    std::mutex walkMutex_;  // one walk at a time; guards watch_
+    mutable std::mutex mutex_;
+    std::chrono::steady_clock::time_point recheck_ = std::chrono::steady_clock::time_point::max();
+    std::condition_variable stopSignal_;
+    bool stopping_ = false;
+    std::shared_ptr<const Snapshot> snapshot_;
+    size_t walks_ = 0;
+    struct Rendered;
+    std::vector<Rendered> rendered_;  // small, most recently used first
+    std::thread thread_;
+};
+
+// Names of files that are still being written by common copy tools and are never listed: the
+// launcher's own "~….tmp", "*.part", "*.partial", rsync's ".NAME.XXXXXX" and anything under rsync's
+// ".~tmp~" folder. `relative` uses "/" between folders.
+bool IsTemporaryName(std::string_view relative);
+
+}  // namespace fileservice
