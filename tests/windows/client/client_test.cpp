@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -34,18 +33,15 @@ std::string JsonResponse(const std::string& status, const std::string& body,
 class ReferenceService : public testing::Test {
   protected:
     void SetUp() override {
-        const char* state = std::getenv("AUREVIA_TEST_SERVICE_STATE");
-        ASSERT_NE(state, nullptr) << "run through ctest: the reference service is a ctest fixture";
-        std::wstring stateFolder = L"Z:" + Utf8ToWide(state);
-        for (auto& c : stateFolder)
-            if (c == L'/') c = L'\\';
+        const fs::path stateFolder = FixtureFolder("AUREVIA_TEST_SERVICE_STATE");
+        ASSERT_FALSE(stateFolder.empty()) << "run through ctest: the reference service is a ctest fixture";
         int port = 0;
-        std::ifstream(fs::path(stateFolder) / L"port") >> port;
+        std::ifstream(stateFolder / L"port") >> port;
         ASSERT_GT(port, 0) << "the reference service did not write its port";
         baseURL_ = L"http://127.0.0.1:" + std::to_wstring(port);
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
         folder_ = Utf8ToWide(info->name());
-        served_ = fs::path(stateFolder) / L"served" / folder_;
+        served_ = stateFolder / L"served" / folder_;
         fs::remove_all(served_);
         fs::create_directories(served_);
     }
@@ -90,8 +86,7 @@ TEST_F(ReferenceService, DownloadsNamesThatNeedEncodingByteForByte) {
     const std::wstring names[] = {
         L"Admission.exe", L"Relatorio\\Rpt Scheduling.rav", L"Prescri\u00e7\u00e3o.dll",
         L"a+b&c=d.txt",   L"Relatorio\\100%.rav",           L"it's (1).ini"};
-    std::string content(300000, '\0');
-    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7919 % 251);
+    const std::string content = PatternedContent(300000);
     for (const auto& name : names) {
         SCOPED_TRACE(WideToUtf8(name));
         WriteWholeFile(Served(name), content + WideToUtf8(name));

@@ -30,12 +30,6 @@ std::string Json(const std::string& status, const std::string& body, const std::
                                     body);
 }
 
-std::string Content(size_t size) {
-    std::string content(size, '\0');
-    for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>(i * 7919 % 251);
-    return content;
-}
-
 // Answers the n-th request (from 0) with what `script(n, request, connection)` sends.
 ScriptedServer::Reply Counted(std::function<void(int, SOCKET, const ReceivedRequest&)> script) {
     auto count = std::make_shared<std::atomic<int>>(0);
@@ -212,8 +206,8 @@ void SendHeadAndPart(SOCKET connection, const std::string& response, size_t body
 
 TEST(Resume, ACutDownloadContinuesWhereItStoppedWhenTheServerAllowsIt) {
     TempFolder local;
-    const std::string v1 = Content(200000);
-    const std::string v2 = Content(150000) + "v2";
+    const std::string v1 = PatternedContent(200000);
+    const std::string v2 = PatternedContent(150000) + "v2";
     const size_t cut = 70000;  // bytes of the first body that get through
     const struct {
         const char* name;
@@ -309,7 +303,7 @@ TEST(Resume, ACutDownloadContinuesWhereItStoppedWhenTheServerAllowsIt) {
 
 TEST(Resume, APartialAnswerThatDoesNotContinueTheFileStartsAgain) {
     TempFolder local;
-    const std::string content = Content(100000);
+    const std::string content = PatternedContent(100000);
     const std::string headers = "Accept-Ranges: bytes\r\nETag: \"v1\"\r\n";
     ScriptedServer server;
     server.On(
@@ -340,7 +334,7 @@ TEST(Resume, APartialAnswerThatDoesNotContinueTheFileStartsAgain) {
 
 TEST(Resume, ABodyCutEveryTimeFailsAsBeforeAndLeavesNoFile) {
     TempFolder local;
-    const std::string content = Content(100000);
+    const std::string content = PatternedContent(100000);
     ScriptedServer server;
     server.On("/download", [&](SOCKET connection, const ReceivedRequest& request) {
         const std::string answer = ScriptedServer::RangedResponse(request, content, "\"v1\"");

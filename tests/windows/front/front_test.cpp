@@ -6,7 +6,6 @@
 #include <wincrypt.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -39,12 +38,6 @@ std::vector<std::string> LogLinesWith(const fs::path& log, const std::string& pa
         if (found.size() >= count) break;
     }
     return found;
-}
-
-std::string Content(size_t size) {
-    std::string content(size, '\0');
-    for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>(i * 7919 % 251);
-    return content;
 }
 
 // Trusts a CA in this Wine prefix (the local machine's Root store) while it lives. The store keeps
@@ -100,12 +93,8 @@ class PausingObserver : public RecordingObserver {
 class Front : public testing::Test {
   protected:
     void SetUp() override {
-        const char* state = std::getenv("AUREVIA_TEST_FRONT_STATE");
-        ASSERT_NE(state, nullptr) << "run through ctest: nginx and the services are a ctest fixture";
-        std::wstring folder = L"Z:" + Utf8ToWide(state);
-        for (auto& c : folder)
-            if (c == L'/') c = L'\\';
-        state_ = folder;
+        state_ = FixtureFolder("AUREVIA_TEST_FRONT_STATE");
+        ASSERT_FALSE(state_.empty()) << "run through ctest: nginx and the services are a ctest fixture";
         int http = 0, https = 0, untrusted = 0;
         std::ifstream(state_ / L"http_port") >> http;
         std::ifstream(state_ / L"https_port") >> https;
@@ -141,7 +130,7 @@ class Front : public testing::Test {
 TEST_F(Front, ListsAndDownloadsThroughTheFrontFromBothInstances) {
     const std::wstring names[] = {L"Admission.exe", L"Relatorio\\Rpt Agenda.rav",
                                   L"Prescri\u00e7\u00e3o.dll"};
-    for (const auto& name : names) WriteWholeFile(Served(name), Content(100000) + WideToUtf8(name));
+    for (const auto& name : names) WriteWholeFile(Served(name), PatternedContent(100000) + WideToUtf8(name));
     TRESTClientFileList list(http_);
     ASSERT_TRUE(list.Execute(folder_, L"*.*", true));
     ASSERT_EQ(list.Count(), 3);
@@ -152,7 +141,7 @@ TEST_F(Front, ListsAndDownloadsThroughTheFrontFromBothInstances) {
         TRESTClientDownload download(http_);
         ASSERT_TRUE(download.Download(list.GetItem(i)->FileName(), local_ / L"file.bin"))
             << WideToUtf8(download.Error());
-        EXPECT_TRUE(ReadWholeFile(local_ / L"file.bin") == Content(100000) + WideToUtf8(name));
+        EXPECT_TRUE(ReadWholeFile(local_ / L"file.bin") == PatternedContent(100000) + WideToUtf8(name));
     }
     // The front spread the four requests over both instances.
     for (const wchar_t* log : {L"service1.log", L"service2.log"})
@@ -181,7 +170,7 @@ TEST_F(Front, ARepeatedListingIsAnswered304AfterTheFrontRevalidatedItWithTheServ
 
 TEST_F(Front, ADownloadThatTheFrontCutsResumesWhereItStopped) {
     // Larger than what the socket buffers between the front and the launcher hold.
-    const std::string content = Content(40 << 20);
+    const std::string content = PatternedContent(40 << 20);
     WriteWholeFile(Served(L"Big.dll"), content);
     PausingObserver observer;
     TRESTClientDownload client(http_);
