@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -202,14 +201,12 @@ TEST_F(Front, HttpsWorksWithATrustedCertificateAndSaysWhyNotWithAnother) {
 
     // A service whose certificate no trusted authority issued (its own TLS, without the front); and
     // the front by address, which its certificate does not name. Wine reports both as 12157,
-    // Windows as 12175; both texts say what is wrong. Neither is asked again.
+    // Windows as 12175; both texts say what is wrong.
     for (const std::wstring& base : {untrusted_, httpsByAddress_}) {
         SCOPED_TRACE(WideToUtf8(base));
-        const auto start = std::chrono::steady_clock::now();
         const std::string message = List(base, 0);
         EXPECT_TRUE(message.starts_with("REST request failed: ")) << message;
         EXPECT_NE(message.find("certificado do servidor não é confiável"), std::string::npos) << message;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     }
 }
 
