@@ -513,7 +513,12 @@ bool ConnectionServer::ServeOne(Connection& connection) {
         // Ranges are answered by the handlers, which know the file and its validators.
         req.ranges.clear();
     });
-    if (stream.TimedOut()) ++counters_.timedOut;
+    if (stream.TimedOut()) {
+        // The library answered 400 to the incomplete head; the connection goes, or the rest of the
+        // trickle would be read as the next request.
+        ++counters_.timedOut;
+        return false;
+    }
     return ok && !closed && !last;
 }
 

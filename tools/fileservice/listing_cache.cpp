@@ -122,6 +122,7 @@ struct ListingCache::Watch {
     int fd = -1;
     std::unordered_map<int, std::string> folders;  // watch descriptor -> relative folder ("" root), "/"
     std::set<std::string> writing;                 // modified and not yet closed ("/" between folders)
+    std::set<std::string> closed;                  // closed by a writer, or renamed into place, since then
     // Files seen changed and not settled yet, with what they looked like and since when.
     std::map<std::string, std::pair<struct stat, Clock::time_point>> unsettled;
     ~Watch() {
@@ -191,18 +192,27 @@ std::shared_ptr<const ListingCache::Snapshot> ListingCache::Walk(Clock::time_poi
             next->entries.push_back(*old);
             continue;
         }
-        // Changed or new: listed once its content is older than the settle time (copies that keep
-        // the original's time are settled when closed), or it has been seen unchanged for as long.
+        // Changed or new: listed once its writer closed it; without such an event (the first walk,
+        // a rescan of a file system without events), once its content is older than the settle
+        // time or has been seen unchanged for as long.
         const auto changed =
             std::chrono::system_clock::time_point(std::chrono::seconds(file->info.st_mtim.tv_sec) +
                                                   std::chrono::nanoseconds(file->info.st_mtim.tv_nsec));
+        // A link is as settled as the file it points to, which is where the writes happen.
+        std::error_code linkError;
+        const std::string written =
+            it->is_symlink(linkError)
+                ? fs::canonical(it->path(), linkError).lexically_relative(root).generic_string()
+                : relative;
         auto seen = watch_->unsettled.find(relative);
         const bool seenUnchanged =
             seen != watch_->unsettled.end() && SameChange(seen->second.first, file->info);
         const auto unchangedSince = seenUnchanged ? seen->second.second : now;
-        const bool settled = !watch_->writing.contains(relative) && (wallNow - changed >= options_.settle ||
-                                                                     now - unchangedSince >= options_.settle);
+        const bool settled = !watch_->writing.contains(written) &&
+                             (watch_->closed.contains(written) || wallNow - changed >= options_.settle ||
+                              now - unchangedSince >= options_.settle);
         if (settled) {
+            watch_->closed.erase(written);
             next->entries.push_back({std::move(file->name), FormatLocalAge(file->info.st_mtim), file->info});
             continue;
         }
@@ -234,6 +244,8 @@ bool ListingCache::EventsPending() const {
 void ListingCache::Refresh() {
     std::lock_guard walking(walkMutex_);
     // Everything reported so far is read before the walk, so the walk sees at least those changes.
+    // Until it is published, a request must wait for it rather than answer from the old walk.
+    refreshing_ = true;
     alignas(inotify_event) char buffer[64 * 1024];
     ssize_t got;
     while (watch_->fd >= 0 && (got = ::read(watch_->fd, buffer, sizeof buffer)) > 0) {
@@ -241,7 +253,9 @@ void ListingCache::Refresh() {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             if (event->mask & IN_Q_OVERFLOW) {
-                watch_->writing.clear();  // what is still being written shows again as a recent change
+                // Events were lost: what is still being written shows again as a recent change.
+                watch_->writing.clear();
+                watch_->closed.clear();
                 continue;
             }
             if (event->mask & IN_IGNORED) {
@@ -253,10 +267,16 @@ void ListingCache::Refresh() {
             const std::string name = folder->second.empty() || folder->second == "."
                                          ? std::string(event->name)
                                          : folder->second + "/" + event->name;
-            if (event->mask & IN_MODIFY)
+            if (event->mask & IN_MODIFY) {
                 watch_->writing.insert(name);
-            else if (event->mask & (IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM))
+                watch_->closed.erase(name);
+            } else if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) {
                 watch_->writing.erase(name);
+                watch_->closed.insert(name);
+            } else if (event->mask & (IN_DELETE | IN_MOVED_FROM)) {
+                watch_->writing.erase(name);
+                watch_->closed.erase(name);
+            }
         }
     }
     Clock::time_point recheck;
@@ -265,6 +285,7 @@ void ListingCache::Refresh() {
     snapshot_ = std::move(snapshot);
     ++walks_;
     recheck_ = recheck;
+    refreshing_ = false;
 }
 
 void ListingCache::WatchLoop() {
@@ -307,7 +328,13 @@ std::shared_ptr<const RenderedListing> ListingCache::Get(std::string_view folder
     const std::string prefix = service_.ListedFolder(folder);
     // A change already reported by the kernel is walked before answering: a listing asked for after
     // a file was written reflects it (once settled).
-    if (EventsPending()) Refresh();
+    if (EventsPending() || refreshing_) {
+        std::unique_lock walking(walkMutex_);
+        if (EventsPending()) {
+            walking.unlock();
+            Refresh();
+        }
+    }
     const std::string effectiveMask = mask.empty() ? "*" : std::string(mask);
     const std::string key = Lower(prefix) + '\n' + effectiveMask + '\n' + (recursive ? "r" : "");
     std::shared_ptr<const Snapshot> snapshot;

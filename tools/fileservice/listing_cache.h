@@ -3,12 +3,13 @@
 // tells which, plus a periodic rescan for file systems where it cannot), and each distinct listing
 // is rendered once per change, with its validators and, when asked for, its gzip form.
 //
-// A listing shows only settled files. A file is settled when it is not a temporary (see
-// IsTemporaryName), no writer has modified it without closing it since, and its modification time
-// is at least the settle time old (so a copy that keeps the original's time, as cp -p, rsync and
-// Windows do, is settled once closed) or the service has seen it unchanged for that long. Until a changed
-// file settles, the listing keeps its previous entry, if it had one, so a copy in progress never shows as a
-// new file of half its size.
+// A listing shows only settled files, so a copy in progress never shows as a new file of half its
+// size. A file is settled when it is not a temporary (see IsTemporaryName), no writer holds it
+// modified and unclosed, and either its writer has closed it (or it was renamed into place) since it
+// changed, or, where no such event was seen (the first walk, a rescan of a file system without
+// events), its modification time is at least the settle time old or the service has seen it
+// unchanged for as long. Until a changed file settles the listing keeps its previous entry, if any.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -76,6 +77,7 @@ class ListingCache {
     std::unique_ptr<Watch> watch_;
 
     std::mutex walkMutex_;  // one walk at a time; guards watch_
+    std::atomic<bool> refreshing_{false};
     mutable std::mutex mutex_;
     std::chrono::steady_clock::time_point recheck_ = std::chrono::steady_clock::time_point::max();
     std::condition_variable stopSignal_;

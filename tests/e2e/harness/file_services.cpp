@@ -175,10 +175,11 @@ ReferenceFileService::ReferenceFileService(const std::wstring& AFolder) {
     const std::wstring base = AFolder.substr(0, AFolder.find_last_not_of(L'\\') + 1);
     FPidFile = base + L".pid";
     FPortFile = base + L".port";
-    // The shell writes its pid, then becomes the service: that pid is the one to signal.
+    // The shell writes its pid, then becomes the service: that pid is the one to signal. The tests
+    // change the served folder and list it at once, with no copy in progress: no settle time.
     const std::string script = "echo $$ > " + LinuxPathOf(FPidFile) + "; exec " + LinuxPathOf(binary) +
                                " --folder " + LinuxPathOf(AFolder) + " --port 0 --port-file " +
-                               LinuxPathOf(FPortFile) + " >/dev/null";
+                               LinuxPathOf(FPortFile) + " --settle-ms 0 >/dev/null";
     std::wstring commandLine = L"Z:\\bin\\sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof(si);

@@ -118,23 +118,33 @@ TEST_F(CachedListing, AChangeMadeBeforeTheRequestIsListedAndTheTagFollowsTheCont
 }
 
 TEST_F(CachedListing, AFileBeingWrittenIsNotListedUntilItSettles) {
+    // Found by the first walk with a fresh time and no event saying it is complete: it waits out the
+    // settle time.
+    Write("Fresh.dll", "fresh");
     auto cache = Cache();
-    // A new file, written in pieces with its writer still holding it: not listed.
-    const int fd = ::open((root_ / "Modulo.exe").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    EXPECT_FALSE(Lists(*cache, "Fresh.dll"));
+    EXPECT_TRUE(Eventually([&] { return Lists(*cache, "Fresh.dll"); }));
+
+    // A new file, written in pieces with its writer still holding it: not listed, however long.
+    int fd = ::open((root_ / "Modulo.exe").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::write(fd, "half", 4), 4);
     EXPECT_FALSE(Lists(*cache, "Modulo.exe"));
-    std::this_thread::sleep_for(600ms);  // longer than the settle time: the open writer still counts
+    std::this_thread::sleep_for(600ms);  // twice the settle time
     EXPECT_FALSE(Lists(*cache, "Modulo.exe"));
     ASSERT_EQ(::write(fd, "+rest", 5), 5);
     ::close(fd);
-    EXPECT_TRUE(Eventually([&] { return Lists(*cache, "Modulo.exe"); }));
+    EXPECT_TRUE(Lists(*cache, "Modulo.exe"));  // closed: complete
 
-    // A listed file rewritten in place keeps its previous entry until the new content settles.
+    // A listed file rewritten in place keeps its previous entry while its writer holds it.
     const std::string old = Listing(*cache);
-    Write("notes.txt", "rewritten");
+    fd = ::open((root_ / "notes.txt").c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "rewrit", 6), 6);
+    std::this_thread::sleep_for(600ms);
     EXPECT_EQ(Listing(*cache), old);
-    EXPECT_TRUE(Eventually([&] { return Listing(*cache) != old; }));
+    ::close(fd);
+    EXPECT_NE(Listing(*cache), old);
     EXPECT_TRUE(Lists(*cache, "notes.txt"));
 
     // Work files of copy tools never show.

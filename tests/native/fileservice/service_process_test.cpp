@@ -1,20 +1,72 @@
-// The service as a program: its command line, its request log and its stop on SIGTERM.
+// The service as a program: its command line, its request log, its stop on SIGTERM, its HTTP
+// validators and ranges over the wire, its behaviour under overload and slow clients, and TLS.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 namespace {
+
+// A client socket that does exactly what a test tells it to, nothing more.
+class RawClient {
+  public:
+    explicit RawClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        const timeval wait{10, 0};  // a hung read fails the test instead of blocking it
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    }
+    ~RawClient() { ::close(fd_); }
+    bool Connected() const { return connected_; }
+    void Send(const std::string& text) const { ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL); }
+    // Everything until the server closes (or the read times out).
+    std::string ReadToEnd() const {
+        std::string text;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0) text.append(buffer, static_cast<size_t>(n));
+        return text;
+    }
+    // The first answer's head and whatever came with it.
+    std::string ReadSome() const {
+        char buffer[4096];
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    }
+    // True when the server closed the connection (read end) rather than the read timing out.
+    bool ClosedByServer() const {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0) {
+        }
+        return n == 0 || (n < 0 && errno == ECONNRESET);
+    }
+
+  private:
+    int fd_;
+    bool connected_ = false;
+};
+
+std::string Get(const std::string& target) { return "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n"; }
 
 class ServiceProcess : public testing::Test {
   protected:
@@ -34,14 +86,19 @@ class ServiceProcess : public testing::Test {
     }
 
     // Starts the service on a free port with its output in a log file; returns the port.
-    int Start() {
+    int Start(std::vector<std::string> extra = {}) {
         const std::string folder = (dir_ / "served").string(), portFile = (dir_ / "port").string(),
                           log = (dir_ / "log").string();
+        std::vector<std::string> arguments = {AUREVIA_FILESERVICE, "--folder", folder, "--port", "0",
+                                              "--port-file",       portFile};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (auto& a : arguments) argv.push_back(a.data());
+        argv.push_back(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
             freopen(log.c_str(), "w", stdout);
-            execl(AUREVIA_FILESERVICE, AUREVIA_FILESERVICE, "--folder", folder.c_str(), "--port", "0",
-                  "--port-file", portFile.c_str(), static_cast<char*>(nullptr));
+            execv(AUREVIA_FILESERVICE, argv.data());
             _exit(127);
         }
         for (int i = 0; i < 500 && !fs::exists(portFile); ++i)
@@ -110,6 +167,165 @@ TEST_F(ServiceProcess, RefusesToStartWithoutItsFolderOrPort) {
     EXPECT_EQ(ExitCodeOf("", &output), 2);
     EXPECT_EQ(ExitCodeOf("--help", &output), 0);
     EXPECT_NE(output.find("--folder DIR"), std::string::npos);
+}
+
+TEST_F(ServiceProcess, AnswersConditionalRangeAndCompressedRequestsWithValidators) {
+    std::string content(100000, '\0');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % 26);
+    std::ofstream(dir_ / "served" / "Modulo.exe", std::ios::binary) << content;
+    const int port = Start({"--settle-ms", "0"});
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+
+    auto whole = client.Get("/download?file=Modulo.exe");
+    ASSERT_TRUE(whole);
+    const std::string tag = whole->get_header_value("ETag");
+    ASSERT_FALSE(tag.empty());
+    EXPECT_EQ(whole->get_header_value("Accept-Ranges"), "bytes");
+    EXPECT_FALSE(whole->get_header_value("Last-Modified").empty());
+    EXPECT_EQ(whole->get_header_value("Cache-Control"), "public, no-cache");
+
+    struct Case {
+        httplib::Headers headers;
+        int status;
+        std::string body, contentRange;
+    } cases[] = {
+        {{{"If-None-Match", tag}}, 304, "", ""},
+        {{{"If-Modified-Since", whole->get_header_value("Last-Modified")}}, 304, "", ""},
+        {{{"Range", "bytes=99990-"}}, 206, content.substr(99990), "bytes 99990-99999/100000"},
+        {{{"Range", "bytes=10-19"}, {"If-Range", tag}}, 206, content.substr(10, 10), "bytes 10-19/100000"},
+        {{{"Range", "bytes=10-19"}, {"If-Range", "\"changed\""}}, 200, content, ""},
+        {{{"Range", "bytes=100000-"}}, 416, "", "bytes */100000"},
+    };
+    for (const auto& c : cases) {
+        auto answer = client.Get("/download?file=Modulo.exe", c.headers);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, c.status) << c.headers.begin()->second;
+        if (c.status != 416) EXPECT_EQ(answer->body, c.body) << c.headers.begin()->second;
+        EXPECT_EQ(answer->get_header_value("Content-Range"), c.contentRange);
+    }
+
+    // Listings: plain unless asked (the launcher never asks), gzip when asked, 304 on a repeat.
+    const std::string list = "/folderlist?folder=%5C&mask=*.*&recursive=";
+    auto plain = client.Get(list);
+    ASSERT_TRUE(plain);
+    EXPECT_FALSE(plain->has_header("Content-Encoding"));
+    EXPECT_EQ(plain->get_header_value("Cache-Control"), "no-cache");
+    EXPECT_NE(plain->body.find("Modulo.exe"), std::string::npos);
+    auto compressed = client.Get(list, {{"Accept-Encoding", "gzip"}});  // decoded by the client
+    ASSERT_TRUE(compressed);
+    EXPECT_EQ(compressed->get_header_value("Content-Encoding"), "gzip");
+    EXPECT_EQ(compressed->body, plain->body);
+    auto again = client.Get(list, {{"If-None-Match", plain->get_header_value("ETag")}});
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->status, 304);
+
+    auto health = client.Get("/healthz");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+    EXPECT_NE(health->body.find("\"Status\":\"ok\""), std::string::npos) << health->body;
+}
+
+TEST_F(ServiceProcess, IdleConnectionsHoldNoThreadAndAFullQueueIsAnswered503AtOnce) {
+    std::ofstream(dir_ / "served" / "big.bin", std::ios::binary) << std::string(64 << 20, 'x');
+    const int port = Start({"--threads", "1", "--queue", "1", "--retry-after", "7", "--read-timeout", "60"});
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(5, 0);
+
+    // Silent connections and a kept-alive one after its answer: the one thread still answers.
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < 5; ++i) idle.push_back(std::make_unique<RawClient>(port));
+    auto kept = std::make_unique<RawClient>(port);
+    kept->Send(Get("/healthz"));
+    EXPECT_NE(kept->ReadSome().find("200 OK"), std::string::npos);
+    auto answer = client.Get("/download?file=a.txt");
+    ASSERT_TRUE(answer) << "a silent or idle connection held the only thread";
+    EXPECT_EQ(answer->status, 200);
+
+    // A client that asks for a big file and reads nothing holds the thread; the next request
+    // waits in the queue; the one after finds it full.
+    auto stalled = std::make_unique<RawClient>(port);
+    RawClient waiting(port), refused(port);
+    stalled->Send(Get("/download?file=big.bin"));
+    std::this_thread::sleep_for(300ms);
+    waiting.Send(Get("/download?file=a.txt"));
+    std::this_thread::sleep_for(300ms);
+    refused.Send(Get("/download?file=a.txt"));
+    const std::string busy = refused.ReadToEnd();
+    EXPECT_TRUE(busy.starts_with("HTTP/1.1 503 ")) << busy;
+    EXPECT_NE(busy.find("Retry-After: 7\r\n"), std::string::npos) << busy;
+    EXPECT_NE(busy.find("\"Status\":503"), std::string::npos) << busy;
+
+    // Once the stalled client goes, the waiting request is answered.
+    stalled.reset();
+    EXPECT_NE(waiting.ReadSome().find("200 OK"), std::string::npos);
+}
+
+TEST_F(ServiceProcess, ARequestHeadTricklingInIsCutAtTheReadTimeout) {
+    const int port = Start({"--threads", "1", "--read-timeout", "1"});
+    ASSERT_GT(port, 0);
+    RawClient slow(port);
+    ASSERT_TRUE(slow.Connected());
+    slow.Send("GET /healthz HTTP/1.1\r\n");
+    // One header line every 200 ms keeps each read short of the timeout, never the whole head.
+    std::atomic<bool> closed{false};
+    std::thread drip([&] {
+        for (int i = 0; i < 30 && !closed; ++i) {
+            std::this_thread::sleep_for(200ms);
+            slow.Send("X-Drip: " + std::to_string(i) + "\r\n");
+        }
+    });
+    EXPECT_TRUE(slow.ClosedByServer());
+    closed = true;
+    drip.join();
+    httplib::Client client("127.0.0.1", port);
+    auto answer = client.Get("/healthz");
+    ASSERT_TRUE(answer);
+    EXPECT_NE(answer->body.find("\"TimedOut\":1"), std::string::npos) << answer->body;
+}
+
+TEST_F(ServiceProcess, ServesTls12AndNewerOnlyWithItsCertificate) {
+    const std::string cert = (dir_ / "cert.pem").string(), key = (dir_ / "key.pem").string(),
+                      otherKey = (dir_ / "other.pem").string();
+    ASSERT_EQ(
+        std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj "
+                     "/CN=localhost -addext subjectAltName=DNS:localhost -keyout " +
+                     key + " -out " + cert +
+                     " 2>/dev/null && openssl genpkey -algorithm EC -pkeyopt "
+                     "ec_paramgen_curve:P-256 -out " +
+                     otherKey + " 2>/dev/null")
+                        .c_str()),
+        0);
+    std::string output;
+    EXPECT_EQ(ExitCodeOf("--folder " + (dir_ / "served").string() + " --port 0 --tls-cert " + cert +
+                             " --tls-key " + otherKey,
+                         &output),
+              1);
+    EXPECT_NE(output.find("mismatch"), std::string::npos) << output;
+
+    const int port = Start({"--tls-cert", cert, "--tls-key", key});
+    ASSERT_GT(port, 0);
+    const std::string url = "https://localhost:" + std::to_string(port) + "/download?file=a.txt";
+    const auto curl = [&](const std::string& options) {
+        FILE* pipe = popen(
+            ("curl -sS --max-time 10 --cacert " + cert + " " + options + " '" + url + "' 2>&1").c_str(), "r");
+        std::string text;
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe)) text += buffer;
+        pclose(pipe);
+        return text;
+    };
+    EXPECT_EQ(curl("--tlsv1.2 --tls-max 1.2"), "abc");  // what Wine's WinHTTP speaks
+    EXPECT_EQ(curl("--tlsv1.3"), "abc");
+    EXPECT_NE(curl("--tlsv1.1 --tls-max 1.1"), "abc");
+    EXPECT_NE(curl("--insecure --resolve localhost:" + std::to_string(port) +
+                   ":127.0.0.1 http://localhost:1/ -o /dev/null"),
+              "abc");
+    // Plain HTTP to the TLS port gets nothing served.
+    RawClient plain(port);
+    plain.Send(Get("/download?file=a.txt"));
+    EXPECT_EQ(plain.ReadToEnd().find("abc"), std::string::npos);
 }
 
 }  // namespace

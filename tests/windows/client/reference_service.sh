@@ -14,7 +14,7 @@ start)
     [ -f "$state/pid" ] && kill "$(cat "$state/pid")" 2>/dev/null || true
     rm -rf "$state"
     mkdir -p "$state/served"
-    # --settle-ms 0: the tests list files right after writing them; nothing else writes there.
+    # The tests write the served folder and list it at once: no file of theirs is a copy in progress.
     setsid "$service" --folder "$state/served" --port 0 --port-file "$state/port" --settle-ms 0 >"$state/log" 2>&1 </dev/null &
     echo $! >"$state/pid"
     for _ in $(seq 1 100); do

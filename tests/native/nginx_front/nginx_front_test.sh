@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# nginx_front_test.sh SERVICE RENDER
+# Renders deploy/nginx in front of two aurevia-fileservice instances on loopback (as any user, in a
+# temporary folder) and checks through it: listing, download, 304 on a repeat, a range, gzip, cache
+# revalidation with the service's validators, a changed file never served stale, and failover when
+# an instance stops.
+set -euo pipefail
+service=$1 render=$2
+if ! command -v nginx >/dev/null; then
+    echo "SKIP: nginx is not installed (scripts/install-deps installs nginx-light)"
+    exit 77
+fi
+work=$(mktemp -d /tmp/nginx-front-test-XXXXXX)
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+check() { # check DESCRIPTION EXPECTED ACTUAL
+    if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
+}
+
+served=$work/served
+mkdir -p "$served/Relatorio"
+printf 'MZ admission' >"$served/Admission.exe"
+head -c 300000 /dev/urandom >"$served/Modulo.exe"
+printf 'report' >"$served/Relatorio/RptScheduling.rav"
+for i in $(seq 10); do printf 'library %s' "$i" >"$served/lib$i.dll"; done
+touch -d '2024-03-01 10:00:00' "$served"/*.* "$served/Relatorio/RptScheduling.rav"
+
+start_instance() { # start_instance NAME -> prints its port
+    "$service" --folder "$served" --port 0 --port-file "$work/$1.port" >"$work/$1.log" 2>&1 &
+    echo $! >"$work/$1.pid"
+    for _ in $(seq 100); do [ -s "$work/$1.port" ] && break; sleep 0.05; done
+    cat "$work/$1.port"
+}
+port1=$(start_instance one); pids+=("$(cat "$work/one.pid")")
+port2=$(start_instance two); pids+=("$(cat "$work/two.pid")")
+
+# A free port for nginx: the kernel's choice for a socket the service briefly held is not offered
+# here, so try a few in the ephemeral range's upper end.
+front=""
+for attempt in 1 2 3 4 5; do
+    port=$((40000 + RANDOM % 20000))
+    "$render" --out "$work/front" --listen "127.0.0.1:$port" \
+        --upstream "127.0.0.1:$port1" --upstream "127.0.0.1:$port2" --foreground >/dev/null
+    nginx -p "$work/front" -c "$work/front/nginx.conf" -e stderr 2>"$work/nginx.err" &
+    nginx_pid=$!
+    for _ in $(seq 100); do
+        curl -sf "http://127.0.0.1:$port/healthz" >/dev/null 2>&1 && { front="http://127.0.0.1:$port"; break; }
+        kill -0 "$nginx_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    [ -n "$front" ] && break
+    kill "$nginx_pid" 2>/dev/null || true
+done
+[ -n "$front" ] || { echo "FAIL nginx did not start:"; cat "$work/nginx.err"; exit 1; }
+pids+=("$nginx_pid")
+
+list='/folderlist?folder=%5C&mask=*.*&recursive='
+code() { curl -s -o "$work/body" -w '%{http_code}' "$@"; }
+
+check "listing through nginx is the service's" "$(curl -s "http://127.0.0.1:$port1$list")" "$(curl -s "$front$list")"
+check "gzip listing through nginx decodes to the same" "$(curl -s "$front$list")" "$(curl -s --compressed "$front$list")"
+check "download status" 200 "$(code "$front/download?file=Modulo.exe")"
+check "download bytes" "$(sha256sum <"$served/Modulo.exe")" "$(sha256sum <"$work/body")"
+check "a name with a folder" report "$(curl -s "$front/download?file=Relatorio%5CRptScheduling.rav")"
+etag=$(curl -s -D - -o /dev/null "$front/download?file=Modulo.exe" | tr -d '\r' | sed -n 's/^ETag: //Ip')
+check "the service's ETag reaches the client" "$etag" \
+    "$(curl -s -D - -o /dev/null "http://127.0.0.1:$port2/download?file=Modulo.exe" | tr -d '\r' | sed -n 's/^ETag: //Ip')"
+check "304 on a repeat" 304 "$(code -H "If-None-Match: $etag" "$front/download?file=Modulo.exe")"
+check "206 for a range" 206 "$(code -H 'Range: bytes=299000-' "$front/download?file=Modulo.exe")"
+check "the range's bytes" "$(tail -c 1000 "$served/Modulo.exe" | sha256sum)" "$(sha256sum <"$work/body")"
+
+# After the entry's second of freshness nginx asks again with the validators: a 304 from the service.
+sleep 2.1  # nginx counts the second of freshness in whole seconds: up to two
+curl -s -o /dev/null "$front/download?file=Modulo.exe"
+check "expired entry revalidated with a 304 from the service" "us=304 ut" \
+    "$(tail -n 1 "$work/front/logs/access.log" | grep -o 'us=304 ut' || true)"
+
+# A changed file is never served from the stale entry once its second is over.
+head -c 1000 /dev/urandom >"$served/Modulo.exe"
+sleep 2.1  # nginx counts the second of freshness in whole seconds: up to two
+code "$front/download?file=Modulo.exe" >/dev/null
+check "changed file served anew" "$(sha256sum <"$served/Modulo.exe")" "$(sha256sum <"$work/body")"
+
+# One instance stops: every request still succeeds through the other.
+kill "$(cat "$work/one.pid")"
+statuses=""
+for i in $(seq 10); do
+    statuses+="$(code "$front$list")$(code "$front/download?file=lib$i.dll") "  # not cached yet
+done
+check "all answered with one instance down" "$(printf '200200 %.0s' $(seq 10))" "$statuses"
+
+if [ "$failures" -ne 0 ]; then
+    echo "--- nginx access log"; cat "$work/front/logs/access.log"
+    echo "--- nginx errors"; cat "$work/front/logs/error.log" "$work/nginx.err" 2>/dev/null || true
+    exit 1
+fi
