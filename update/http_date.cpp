@@ -104,7 +104,9 @@ std::optional<std::chrono::system_clock::time_point> ParseHttpDate(std::string_v
         r.Literal(" ");
         year = r.Number(4, 4);
     }
-    if (!r.Ok() || !r.AtEnd() || year < 1 || !IsValidDate(year, month, day) ||
+    // The clock's time points count nanoseconds: years far from now overflow them, and no server
+    // means them.
+    if (!r.Ok() || !r.AtEnd() || year < 1970 || year > 2200 || !IsValidDate(year, month, day) ||
         !IsValidTime(hour, minute, second == 60 ? 59 : second, 0))
         return std::nullopt;
     const int64_t days = DaysSinceEpoch(year, month, day) - DaysSinceEpoch(1970, 1, 1);

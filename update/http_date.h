@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
-// The instant a date names, or nothing when the text is not an HTTP date. The day name is not
-// checked against the date; a two-digit year is read as 1970 to 2069.
+// The instant a date names, or nothing when the text is not an HTTP date or names a year outside
+// 1970 to 2200. The day name is not checked against the date; a two-digit year is read as 1970 to
+// 2069.
 std::optional<std::chrono::system_clock::time_point> ParseHttpDate(std::string_view AText);
