@@ -56,8 +56,10 @@ void FetchResumable(const std::wstring& url, HANDLE file, const TRESTTimeouts& t
             std::optional<uint64_t> total = request.ContentLength();
             if (resuming && (status == 206 || status == 416)) {
                 const auto range = ParseContentRange(HeaderUtf8(request, WINHTTP_QUERY_CONTENT_RANGE));
-                if (status == 416 || !range || range->First != written) {
-                    // Not the rest of what the file holds: the next attempt starts from the beginning.
+                if (status == 416 || !range || range->First != written || !range->Complete ||
+                    range->Last + 1 != *range->Complete) {
+                    // Not all of the rest of what the file holds: the next attempt starts from the
+                    // beginning.
                     validator.clear();
                     if (attempts.WaitBeforeAnotherAttempt()) continue;
                     if (status == 206) throw TTransportError(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);

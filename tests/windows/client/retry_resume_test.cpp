@@ -299,35 +299,50 @@ TEST(Resume, ACutDownloadContinuesWhereItStoppedWhenTheServerAllowsIt) {
     }
 }
 
-TEST(Resume, APartialAnswerThatDoesNotContinueTheFileStartsAgain) {
-    TempFolder local;
+TEST(Resume, APartialAnswerThatIsNotAllOfTheRestStartsAgain) {
     const std::string content = PatternedContent(100000);
     const std::string headers = "Accept-Ranges: bytes\r\nETag: \"v1\"\r\n";
-    ScriptedServer server;
-    server.On(
-        "/download", Counted([&](int n, SOCKET connection, const ReceivedRequest& request) {
-            if (n == 0) {
-                SendHeadAndPart(connection, ScriptedServer::Response("HTTP/1.1 200 OK", headers, content),
-                                1000);
-            } else if (n == 1) {  // the range from byte 10 instead of 1000
-                ScriptedServer::Send(
-                    connection, ScriptedServer::Response("HTTP/1.1 206 Partial Content",
-                                                         headers + "Content-Range: bytes 10-99999/100000\r\n",
-                                                         content.substr(10)));
-            } else {
-                ScriptedServer::Send(connection, ScriptedServer::RangedResponse(request, content, "\"v1\""));
-            }
-        }));
-    RecordingObserver observer;
-    TRESTClientDownload client(server.BaseURL());
-    client.SetRetries(kQuickRetries);
-    ASSERT_TRUE(client.Download(L"a.dll", local / L"a.dll", &observer)) << WideToUtf8(client.Error());
-    EXPECT_TRUE(ReadWholeFile(local / L"a.dll") == content);
-    EXPECT_EQ(observer.begins, (std::vector<uint64_t>{0, 0}));
-    const auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[1].Header("Range"), "bytes=1000-");
-    EXPECT_EQ(requests[2].Header("Range"), "");
+    const struct {
+        const char* name;
+        size_t first, last;
+        const char* complete;
+    } cases[] = {
+        {"from another byte", 10, 99999, "100000"},
+        {"ending early", 1000, 49999, "100000"},
+        {"of an unknown length", 1000, 99999, "*"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder local;
+        ScriptedServer server;
+        server.On(
+            "/download", Counted([&](int n, SOCKET connection, const ReceivedRequest& request) {
+                if (n == 0) {
+                    SendHeadAndPart(connection, ScriptedServer::Response("HTTP/1.1 200 OK", headers, content),
+                                    1000);
+                } else if (n == 1) {
+                    ScriptedServer::Send(
+                        connection,
+                        ScriptedServer::Response("HTTP/1.1 206 Partial Content",
+                                                 headers + "Content-Range: bytes " + std::to_string(c.first) +
+                                                     "-" + std::to_string(c.last) + "/" + c.complete + "\r\n",
+                                                 content.substr(c.first, c.last + 1 - c.first)));
+                } else {
+                    ScriptedServer::Send(connection,
+                                         ScriptedServer::RangedResponse(request, content, "\"v1\""));
+                }
+            }));
+        RecordingObserver observer;
+        TRESTClientDownload client(server.BaseURL());
+        client.SetRetries(kQuickRetries);
+        ASSERT_TRUE(client.Download(L"a.dll", local / L"a.dll", &observer)) << WideToUtf8(client.Error());
+        EXPECT_TRUE(ReadWholeFile(local / L"a.dll") == content);
+        EXPECT_EQ(observer.begins, (std::vector<uint64_t>{0, 0}));
+        const auto requests = server.Requests();
+        ASSERT_EQ(requests.size(), 3u);
+        EXPECT_EQ(requests[1].Header("Range"), "bytes=1000-");
+        EXPECT_EQ(requests[2].Header("Range"), "");
+    }
 }
 
 TEST(Resume, ABodyCutEveryTimeFailsAsBeforeAndLeavesNoFile) {
