@@ -1,7 +1,7 @@
 #pragma once
 // What lets an interrupted download continue where it stopped instead of starting again: a first
-// answer that accepts byte ranges and names a validator, and a 206 answer that continues exactly at
-// the length already written. Portable: no windows.h.
+// answer that accepts byte ranges and names a validator, and a 206 answer that carries all the rest,
+// from exactly the length already written to the end. Portable: no windows.h.
 #include <cstdint>
 #include <optional>
 #include <string>
