@@ -26,6 +26,11 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr size_t kReadBuffer = 16 * 1024;
+// The most one request may send: its head and a small body (the service's requests have none). The
+// library limits a header line, not their number, so without this a client could fill the memory
+// with headers for as long as the read timeout lasts.
+constexpr size_t kMaxRequestBytes = 256 * 1024;
+constexpr size_t kMaxBody = 64 * 1024;
 // A refused connection is drained for this long after its 503, so that closing it with unread
 // request bytes does not reset it before the client has read the answer.
 constexpr auto kLingerAfterReject = std::chrono::seconds(2);
@@ -89,6 +94,7 @@ class ConnectionServer::Stream : public httplib::Stream {
         : c_(connection), limits_(limits), deadline_(deadline) {}
 
     bool TimedOut() const { return timedOut_; }
+    bool TooLong() const { return received_ >= kMaxRequestBytes; }
 
     bool Handshake() {
         for (;;) {
@@ -106,6 +112,7 @@ class ConnectionServer::Stream : public httplib::Stream {
     }
 
     ssize_t read(char* ptr, size_t size) override {
+        if (received_ >= kMaxRequestBytes) return -1;
         if (c_.begin == c_.end) {
             c_.begin = c_.end = 0;
             const ssize_t n = Receive(c_.buffer.data(), c_.buffer.size());
@@ -115,6 +122,7 @@ class ConnectionServer::Stream : public httplib::Stream {
         const size_t n = std::min(size, c_.end - c_.begin);
         std::memcpy(ptr, c_.buffer.data() + c_.begin, n);
         c_.begin += n;
+        received_ += n;
         return static_cast<ssize_t>(n);
     }
 
@@ -200,11 +208,13 @@ class ConnectionServer::Stream : public httplib::Stream {
     const ConnectionLimits& limits_;
     Clock::time_point deadline_;
     bool timedOut_ = false;
+    size_t received_ = 0;
 };
 
 ConnectionServer::ConnectionServer(ConnectionLimits limits) : limits_(limits) {
     set_keep_alive_timeout(std::max<time_t>(1, static_cast<time_t>(limits_.keepAlive.count() / 1000)));
     set_keep_alive_max_count(limits_.maxRequestsPerConnection);
+    set_payload_max_length(kMaxBody);
 }
 
 ConnectionServer::~ConnectionServer() {
@@ -513,10 +523,10 @@ bool ConnectionServer::ServeOne(Connection& connection) {
         // Ranges are answered by the handlers, which know the file and its validators.
         req.ranges.clear();
     });
-    if (stream.TimedOut()) {
-        // The library answered 400 to the incomplete head; the connection goes, or the rest of the
-        // trickle would be read as the next request.
-        ++counters_.timedOut;
+    if (stream.TimedOut() || stream.TooLong()) {
+        // The library answered 400 to the incomplete head; the connection goes, or the rest of it
+        // would be read as the next request.
+        if (stream.TimedOut()) ++counters_.timedOut;
         return false;
     }
     return ok && !closed && !last;

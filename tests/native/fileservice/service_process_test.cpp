@@ -285,6 +285,27 @@ TEST_F(ServiceProcess, ARequestHeadTricklingInIsCutAtTheReadTimeout) {
     EXPECT_NE(answer->body.find("\"TimedOut\":1"), std::string::npos) << answer->body;
 }
 
+TEST_F(ServiceProcess, AnEndlessRequestHeadIsCutAndTheServiceStaysUp) {
+    // A read timeout longer than the client waits: only the size limit can cut it in time.
+    const int port = Start({"--threads", "1", "--read-timeout", "60"});
+    ASSERT_GT(port, 0);
+    RawClient endless(port);
+    ASSERT_TRUE(endless.Connected());
+    std::atomic<bool> closed{false};
+    std::thread flood([&] {
+        endless.Send("GET /healthz HTTP/1.1\r\n");
+        const std::string header = "X-Filler: " + std::string(1000, 'y') + "\r\n";
+        for (int i = 0; i < 16000 && !closed; ++i) endless.Send(header);  // 16 MB unless cut
+    });
+    EXPECT_TRUE(endless.ClosedByServer());
+    closed = true;
+    flood.join();
+    httplib::Client client("127.0.0.1", port);
+    auto answer = client.Get("/healthz");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+}
+
 TEST_F(ServiceProcess, ServesTls12AndNewerOnlyWithItsCertificate) {
     const std::string cert = (dir_ / "cert.pem").string(), key = (dir_ / "key.pem").string(),
                       otherKey = (dir_ / "other.pem").string();
