@@ -8,6 +8,7 @@
 #include "base/string_convert.h"
 #include "base/win32_error.h"
 #include "update/content_type.h"
+#include "update/tls_error_text.h"
 
 namespace {
 
@@ -18,9 +19,7 @@ constexpr wchar_t kAcceptHeaders[] =
 constexpr DWORD kMaxRedirects = 10;
 constexpr size_t kReadChunk = 64 * 1024;
 
-[[noreturn]] void ThrowTransportError(DWORD code) {
-    throw Error("REST request failed: " + WideToUtf8(WinHttpErrorText(code)));
-}
+[[noreturn]] void ThrowTransportError(DWORD code) { throw TTransportError(code); }
 
 void Check(BOOL ok) {
     if (!ok) ThrowTransportError(GetLastError());
@@ -41,8 +40,12 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD info) {
 
 }  // namespace
 
+TTransportError::TTransportError(DWORD ACode)
+    : Error("REST request failed: " + WideToUtf8(WinHttpErrorText(ACode))), FCode(ACode) {}
+
 std::wstring WinHttpErrorText(DWORD code) {
-    std::wstring text;
+    std::wstring text = TlsErrorText(code);
+    if (!text.empty()) return text;
     if (code >= WINHTTP_ERROR_BASE && code <= WINHTTP_ERROR_LAST) {
         // winhttp.dll carries the texts on Windows; Wine's has no message table, but its
         // wininet.dll has the same texts for the same codes.
@@ -60,8 +63,6 @@ std::wstring WinHttpErrorText(DWORD code) {
                 return WinHttpErrorText(ERROR_WINHTTP_TIMEOUT);
             case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
                 return L"The server response could not be parsed.";
-            case ERROR_WINHTTP_SECURE_FAILURE:
-                return L"A security error occurred.";
             default:
                 text = L"Error " + std::to_wstring(code);
         }
@@ -91,7 +92,8 @@ std::wstring DecodeText(const std::string& bytes, std::string_view contentType) 
     return text;
 }
 
-THttpRequest::THttpRequest(const std::wstring& url, const TRESTTimeouts& timeouts) {
+THttpRequest::THttpRequest(const std::wstring& url, const TRESTTimeouts& timeouts,
+                           const std::wstring& extraHeaders) {
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof(parts);
     parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -130,8 +132,9 @@ THttpRequest::THttpRequest(const std::wstring& url, const TRESTTimeouts& timeout
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
     WinHttpSetOption(FRequest.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
 
-    Check(WinHttpSendRequest(FRequest.get(), kAcceptHeaders, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
-                             0, 0, 0));
+    const std::wstring headers = kAcceptHeaders + extraHeaders;
+    Check(WinHttpSendRequest(FRequest.get(), headers.c_str(), static_cast<DWORD>(-1L),
+                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0));
     Check(WinHttpReceiveResponse(FRequest.get(), nullptr));
 
     DWORD status = 0;
@@ -151,6 +154,8 @@ THttpRequest::THttpRequest(const std::wstring& url, const TRESTTimeouts& timeout
         }
     }
 }
+
+std::wstring THttpRequest::Header(DWORD info) const { return QueryHeaderText(FRequest.get(), info); }
 
 std::wstring THttpRequest::StatusLine() const {
     std::wstring line;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/error.h"
 #include "base/handles.h"
 #include "update/rest_client.h"
 
@@ -18,11 +19,24 @@ inline void WinHttpCloseIgnoringResult(HINTERNET h) { ::WinHttpCloseHandle(h); }
 }  // namespace handle_detail
 using unique_hinternet = UniqueResource<HINTERNET, handle_detail::WinHttpCloseIgnoringResult>;
 
+// A transport failure: the message every request reports ("REST request failed: <text>"), and
+// the WinHTTP or socket code that tells whether asking again may help.
+class TTransportError : public Error {
+  public:
+    explicit TTransportError(DWORD ACode);
+    DWORD Code() const { return FCode; }
+
+  private:
+    DWORD FCode;
+};
+
 class THttpRequest {
   public:
-    // Sends the request to `url` (already normalised and percent-encoded; sent as it stands) and
-    // waits for the final answer's status line and headers, redirects followed.
-    THttpRequest(const std::wstring& url, const TRESTTimeouts& timeouts);
+    // Sends the request to `url` (already normalised and percent-encoded; sent as it stands), with
+    // `extraHeaders` (CRLF-terminated lines) after the common ones, and waits for the final answer's
+    // status line and headers, redirects followed.
+    THttpRequest(const std::wstring& url, const TRESTTimeouts& timeouts,
+                 const std::wstring& extraHeaders = {});
 
     DWORD StatusCode() const { return FStatusCode; }
     // "Not Found" for a 404, as the server wrote it.
@@ -33,6 +47,9 @@ class THttpRequest {
     const std::string& ContentType() const { return FContentType; }
     // The body's length as the server announced it, when it did.
     std::optional<uint64_t> ContentLength() const { return FContentLength; }
+    // A header of the answer by its WINHTTP_QUERY_ number (WINHTTP_QUERY_ETAG, ...); empty when
+    // the answer has none.
+    std::wstring Header(DWORD info) const;
 
     // Hands the body to `sink` piece by piece as it arrives. A connection that ends before the
     // length the server announced is a transport failure, not a short body.

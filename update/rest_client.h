@@ -7,6 +7,7 @@
 #include <string>
 
 #include "update/file_info.h"
+#include "update/retry_policy.h"
 
 class IFetchObserver;
 
@@ -41,12 +42,15 @@ class TRESTClientFileList {
     int Count() const;
 
     void SetTimeouts(const TRESTTimeouts& ATimeouts) { FTimeouts = ATimeouts; }
+    // How a busy answer or a broken connection is retried (update/retry_policy.h).
+    void SetRetries(const TRESTRetries& ARetries) { FRetries = ARetries; }
 
   private:
     std::wstring FURL;
     std::unique_ptr<TFileInfoErrorDTO> FError;
     TFilesInfoDTO FFiles;
     TRESTTimeouts FTimeouts;
+    TRESTRetries FRetries;
 };
 
 // Fetches single files into local paths. Each call creates, fills and closes its own local file
@@ -73,9 +77,13 @@ class TRESTClientDownload {
     const std::wstring& BaseURL() const { return FBaseURL; }
 
     void SetTimeouts(const TRESTTimeouts& ATimeouts) { FTimeouts = ATimeouts; }
+    // How a busy answer or a broken connection is retried (update/retry_policy.h); a cut body
+    // continues where it stopped when the service allows it (update/resumable_fetch.h).
+    void SetRetries(const TRESTRetries& ARetries) { FRetries = ARetries; }
 
   private:
     std::wstring FBaseURL;
     std::wstring FError;
     TRESTTimeouts FTimeouts;
+    TRESTRetries FRetries;
 };

@@ -7,9 +7,8 @@
 #include "base/handles.h"
 #include "base/string_convert.h"
 #include "base/win32_error.h"
-#include "update/fetch_observer.h"
 #include "update/file_operations.h"
-#include "update/http_request.h"
+#include "update/resumable_fetch.h"
 #include "update/rest_client.h"
 #include "update/url_encoding.h"
 
@@ -29,35 +28,6 @@ unique_file CreateLocalFile(const std::wstring& path) {
     return file;
 }
 
-void WriteAll(HANDLE file, const char* data, size_t size) {
-    while (size > 0) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-        if (!WriteFile(file, data, chunk, &written, nullptr)) ThrowLastError();
-        data += written;
-        size -= written;
-    }
-}
-
-// Requests the file and writes the body into `file` as it arrives. Only a success status writes a
-// byte; the others raise the message the caller keeps.
-void Fetch(const std::wstring& url, HANDLE file, const TRESTTimeouts& timeouts, IFetchObserver* observer) {
-    THttpRequest request(url, timeouts);
-    const DWORD status = request.StatusCode();
-    if (status < 300) {
-        if (observer) observer->Begin(0, request.ContentLength());
-        request.ReadBody([file, observer](const char* data, size_t size) {
-            if (observer) observer->Received(data, size);
-            WriteAll(file, data, size);
-        });
-    } else if (status < 500) {
-        std::wstring text = DecodeText(request.ReadWholeBody(), request.ContentType());
-        throw Error(WideToUtf8(text.empty() ? request.ReasonText() : text));
-    } else {
-        throw Error(WideToUtf8(request.StatusLine()));
-    }
-}
-
 }  // namespace
 
 TRESTClientDownload::TRESTClientDownload(const std::wstring& AURL) : FBaseURL(AURL) {}
@@ -68,7 +38,7 @@ bool TRESTClientDownload::Download(const std::wstring& ARemoteFileName, const st
     const std::wstring url = DownloadURL(FBaseURL, ARemoteFileName);
     try {
         unique_file file = CreateLocalFile(ALocalFileName);
-        Fetch(url, file.get(), FTimeouts, AObserver);
+        FetchResumable(url, file.get(), FTimeouts, FRetries, AObserver);
     } catch (const std::exception& e) {
         FError = Utf8ToWide(e.what());
         if (!DeleteFileW(ALocalFileName.c_str())) {
@@ -89,11 +59,11 @@ bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName,
     auto done = std::make_shared<unique_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!*done) ThrowLastError();
     std::thread([done, url = DownloadURL(FBaseURL, ARemoteFileName), local = ALocalFileName,
-                 timeouts = FTimeouts] {
+                 timeouts = FTimeouts, retries = FRetries] {
         try {
             unique_file file = CreateLocalFile(local);
             try {
-                Fetch(url, file.get(), timeouts, nullptr);
+                FetchResumable(url, file.get(), timeouts, retries, nullptr);
             } catch (...) {
                 file.reset();
                 DeleteFileW(local.c_str());

@@ -1,6 +1,8 @@
 #include "base/error.h"
 #include "base/string_convert.h"
 #include "update/http_request.h"
+#include "update/listing_cache.h"
+#include "update/request_retries.h"
 #include "update/rest_client.h"
 #include "update/url_encoding.h"
 
@@ -11,17 +13,33 @@ TRESTClientFileList::~TRESTClientFileList() { TFilesInfoDTOHelper::FreeAll(FFile
 
 bool TRESTClientFileList::Execute(const std::wstring& AFolder, const std::wstring& AMask, bool ARecursive) {
     TFilesInfoDTOHelper::FreeAll(FFiles);
-    THttpRequest request(FolderListURL(FURL, AFolder, AMask, ARecursive), FTimeouts);
-    const DWORD status = request.StatusCode();
-    if (status >= 500) throw ::Error(WideToUtf8(request.StatusLine()));
-    const std::wstring text = request.ReadBodyText();
-    if (status < 300) {
-        TFilesInfoDTOHelper::FromJSON(FFiles, text);
-    } else {
-        // Decoded first and swapped in after, so the client always holds one valid record.
-        FError = RecordFromJSON<TFileInfoErrorDTO>(text);
+    const std::wstring url = FolderListURL(FURL, AFolder, AMask, ARecursive);
+    const std::optional<TCachedListing> cached = ListingCache::Find(url);
+    TRequestRetries attempts(FRetries);
+    for (;;) {
+        try {
+            THttpRequest request(url, FTimeouts, cached ? L"If-None-Match: " + cached->ETag + L"\r\n" : L"");
+            if (attempts.WaitAfterAnswer(request)) continue;
+            const DWORD status = request.StatusCode();
+            if (status == 304 && cached) {
+                ListingCache::Restore(*cached, FFiles);
+                return FError->Status() == 0;
+            }
+            if (status >= 500) throw ::Error(WideToUtf8(request.StatusLine()));
+            const std::wstring text = request.ReadBodyText();
+            if (status < 300) {
+                TFilesInfoDTOHelper::FromJSON(FFiles, text);
+                ListingCache::Keep(url, request.Header(WINHTTP_QUERY_ETAG), FFiles);
+            } else {
+                // Decoded first and swapped in after, so the client always holds one valid record.
+                FError = RecordFromJSON<TFileInfoErrorDTO>(text);
+            }
+            return FError->Status() == 0;
+        } catch (const TTransportError& e) {
+            if (attempts.WaitAfterFailure(e)) continue;
+            throw;
+        }
     }
-    return FError->Status() == 0;
 }
 
 TFileInfoErrorDTO* TRESTClientFileList::Error() const { return FError.get(); }

@@ -20,6 +20,7 @@ SOCKET BoundLoopbackSocket(unsigned short& port) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
         if (s != INVALID_SOCKET) closesocket(s);
@@ -50,7 +51,8 @@ std::string ReceivedRequest::Target() const {
     return requestLine.substr(start, requestLine.find(' ', start) - start);
 }
 
-ScriptedServer::ScriptedServer() : stopped_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+ScriptedServer::ScriptedServer(unsigned short port)
+    : port_(port), stopped_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     listener_ = BoundLoopbackSocket(port_);
     listen(listener_, 16);
     thread_ = std::thread([this] { Serve(); });
@@ -109,6 +111,30 @@ uint64_t ScriptedServer::SendWithoutEnd(SOCKET connection, const std::string& he
     return sent;
 }
 
+void ScriptedServer::SendCut(SOCKET connection, const std::string& bytes, size_t count) {
+    Send(connection, bytes.substr(0, count));
+}
+
+void ScriptedServer::Reset(SOCKET connection) {
+    linger abortive{1, 0};
+    setsockopt(connection, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof(abortive));
+}
+
+std::string ScriptedServer::RangedResponse(const ReceivedRequest& request, const std::string& content,
+                                           const std::string& etag) {
+    const std::string headers = "Accept-Ranges: bytes\r\nETag: " + etag + "\r\n";
+    const std::string range = request.Header("Range");
+    const std::string ifRange = request.Header("If-Range");
+    size_t first = 0;
+    if (range.starts_with("bytes=") && range.ends_with("-") && (ifRange.empty() || ifRange == etag))
+        first = std::stoul(range.substr(6));
+    if (first == 0 || first >= content.size()) return Response("HTTP/1.1 200 OK", headers, content);
+    return Response("HTTP/1.1 206 Partial Content",
+                    headers + "Content-Range: bytes " + std::to_string(first) + "-" +
+                        std::to_string(content.size() - 1) + "/" + std::to_string(content.size()) + "\r\n",
+                    content.substr(first));
+}
+
 void ScriptedServer::Serve() {
     for (;;) {
         SOCKET connection = accept(listener_, nullptr, nullptr);
@@ -143,7 +169,11 @@ void ScriptedServer::Serve() {
             reply(connection, request);
         else
             Send(connection, Response("HTTP/1.1 500 No Script", "", ""));
-        shutdown(connection, SD_SEND);
+        // An orderly close sends what is still queued; a reply that asked for a reset skips it.
+        linger how{};
+        int size = sizeof(how);
+        getsockopt(connection, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&how), &size);
+        if (!(how.l_onoff && how.l_linger == 0)) shutdown(connection, SD_SEND);
         closesocket(connection);
     }
 }

@@ -1,7 +1,8 @@
 #pragma once
 // A small HTTP server on loopback, run on a thread of the test, that answers each path with a
 // scripted reply and keeps what it received. It speaks just enough HTTP for the protocol's corners
-// that the reference service never produces: odd statuses, charsets, cut connections, silence.
+// that the reference service never produces: odd statuses, charsets, cut and reset connections,
+// busy answers, byte ranges, silence.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -27,7 +28,8 @@ class ScriptedServer {
     // Writes the reply on the connection; the connection is closed afterwards.
     using Reply = std::function<void(SOCKET connection, const ReceivedRequest& request)>;
 
-    ScriptedServer();
+    // Listens on `port` of loopback (any free one when 0).
+    explicit ScriptedServer(unsigned short port = 0);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -49,6 +51,15 @@ class ScriptedServer {
     // Sends `head`, then body bytes without end until the peer stops taking them or `limit` bytes
     // have gone; returns how many body bytes went out.
     static uint64_t SendWithoutEnd(SOCKET connection, const std::string& head, uint64_t limit);
+    // Sends the first `count` bytes only; the connection then ends as usual (or with a reset).
+    static void SendCut(SOCKET connection, const std::string& bytes, size_t count);
+    // Makes the end of this connection a reset (RST) instead of an orderly close.
+    static void Reset(SOCKET connection);
+    // The answer of a server that serves `content` under the strong ETag `etag` and honours byte
+    // ranges: 206 with the rest for "Range: bytes=N-" whose If-Range names `etag` (or is absent),
+    // otherwise 200 with the whole, "Accept-Ranges: bytes" and the ETag on both.
+    static std::string RangedResponse(const ReceivedRequest& request, const std::string& content,
+                                      const std::string& etag);
 
   private:
     void Serve();

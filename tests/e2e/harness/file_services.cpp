@@ -113,6 +113,13 @@ std::vector<std::string> ScriptedFileService::Requests() const {
     return FRequests;
 }
 
+void ScriptedFileService::AnswerBusy(const std::string& APrefix, int ACount, int ARetryAfterSeconds) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FBusyPrefix = APrefix;
+    FBusyCount = ACount;
+    FBusyRetryAfter = ARetryAfterSeconds;
+}
+
 void ScriptedFileService::Serve() {
     while (!FStopping) {
         SOCKET client = accept(FListener, nullptr, nullptr);
@@ -132,12 +139,21 @@ void ScriptedFileService::Answer(SOCKET AClient) {
     }
     const size_t start = request.find(' ') + 1;
     const std::string target = request.substr(start, request.find(' ', start) - start);
+    bool busy = false;
     {
         std::lock_guard<std::mutex> lock(FLock);
         FRequests.push_back(target);
+        if (FBusyCount > 0 && target.rfind(FBusyPrefix, 0) == 0) {
+            --FBusyCount;
+            busy = true;
+        }
     }
-    std::string status = "200 OK", type = "application/json; charset=utf-8", body;
-    if (target.rfind("/folderlist", 0) == 0) {
+    std::string status = "200 OK", type = "application/json; charset=utf-8", body, headers;
+    if (busy) {
+        status = "503 Service Unavailable";
+        type = "text/plain";
+        headers = "Retry-After: " + std::to_string(FBusyRetryAfter) + "\r\n";
+    } else if (target.rfind("/folderlist", 0) == 0) {
         body = "[";
         for (const File& f : FFiles) {
             if (body.size() > 1) body += ",";
@@ -160,8 +176,9 @@ void ScriptedFileService::Answer(SOCKET AClient) {
     } else {
         status = "404 Not Found";
     }
-    SendAll(AClient, "HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: " +
-                         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    SendAll(AClient, "HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\n" + headers +
+                         "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                         body);
     shutdown(AClient, SD_SEND);
     closesocket(AClient);
     std::lock_guard<std::mutex> lock(FLock);

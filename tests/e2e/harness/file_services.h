@@ -28,6 +28,9 @@ class ScriptedFileService {
     std::wstring URL() const;
     // Request targets in arrival order, and "done " + target once each answer has been sent.
     std::vector<std::string> Requests() const;
+    // Answers the next ACount requests whose target starts with APrefix with 503 and a Retry-After of
+    // ARetryAfterSeconds, as a service at its limit does.
+    void AnswerBusy(const std::string& APrefix, int ACount, int ARetryAfterSeconds);
 
   private:
     void Serve();
@@ -42,6 +45,9 @@ class ScriptedFileService {
     mutable std::mutex FLock;
     std::vector<std::thread> FClients;
     std::vector<std::string> FRequests;
+    std::string FBusyPrefix;
+    int FBusyCount = 0;
+    int FBusyRetryAfter = 0;
 };
 
 // The reference file service over a folder; Running() is false when it has not been built.

@@ -223,6 +223,27 @@ TEST_F(LauncherWithServer, ClicksDuringAnUpdateWaitTheirTurnAndEachModuleStartsO
             }
 }
 
+TEST_F(LauncherWithServer, ABusyServiceIsWaitedForWithThePanelUpAndTheModuleStarts) {
+    const std::string module = ReadTextFile(BuiltDemoModule());
+    ScriptedFileService service({{"Admission.exe", module, "2024-03-01T08:00:00.000"}}, 0ms);
+    install.WriteIni(server.Path().wstring(), service.URL());
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(WaitForUpdateCaption());
+
+    // The download is answered "come back in a second" twice; the update waits and asks again.
+    service.AnswerBusy("/download", 2, 1);
+    ClickAt(window, kAdmission);
+    Sleep(1000);
+    EXPECT_TRUE(BusyPanelVisible(window));
+    ASSERT_TRUE(WaitUntil([&] { return !LogLines().empty(); }, 20s)) << "the module did not start";
+    EXPECT_EQ(StartedModules(), std::vector<std::wstring>{L"Admission.exe"});
+    EXPECT_EQ(ReadTextFile(install / L"Admission.exe"), module);
+    const auto requests = service.Requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const std::string& r) { return r.rfind("/download", 0) == 0; }),
+              3);
+}
+
 TEST_F(LauncherWithServer, UrlModeFetchesFromTheReferenceFileServiceAndStartsTheModule) {
     AddServerModule(L"Scheduling.exe");
     AddServerFile(L"central.ini", "[Central]\r\n", Time(2024, 3, 1, 8));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,6 +12,7 @@
 #include "base/error.h"
 #include "base/string_convert.h"
 #include "base/win32_error.h"
+#include "client_test_support.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
 #include "update/rest_client.h"
@@ -20,16 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// The message of the Error that `call` raises ("" when it raises none).
-std::string RaisedMessage(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "";
-}
 
 std::string JsonResponse(const std::string& status, const std::string& body,
                          const std::string& contentType = "application/json") {
@@ -43,18 +33,15 @@ std::string JsonResponse(const std::string& status, const std::string& body,
 class ReferenceService : public testing::Test {
   protected:
     void SetUp() override {
-        const char* state = std::getenv("AUREVIA_TEST_SERVICE_STATE");
-        ASSERT_NE(state, nullptr) << "run through ctest: the reference service is a ctest fixture";
-        std::wstring stateFolder = L"Z:" + Utf8ToWide(state);
-        for (auto& c : stateFolder)
-            if (c == L'/') c = L'\\';
+        const fs::path stateFolder = FixtureFolder("AUREVIA_TEST_SERVICE_STATE");
+        ASSERT_FALSE(stateFolder.empty()) << "run through ctest: the reference service is a ctest fixture";
         int port = 0;
-        std::ifstream(fs::path(stateFolder) / L"port") >> port;
+        std::ifstream(stateFolder / L"port") >> port;
         ASSERT_GT(port, 0) << "the reference service did not write its port";
         baseURL_ = L"http://127.0.0.1:" + std::to_wstring(port);
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
         folder_ = Utf8ToWide(info->name());
-        served_ = fs::path(stateFolder) / L"served" / folder_;
+        served_ = stateFolder / L"served" / folder_;
         fs::remove_all(served_);
         fs::create_directories(served_);
     }
@@ -99,8 +86,7 @@ TEST_F(ReferenceService, DownloadsNamesThatNeedEncodingByteForByte) {
     const std::wstring names[] = {
         L"Admission.exe", L"Relatorio\\Rpt Scheduling.rav", L"Prescri\u00e7\u00e3o.dll",
         L"a+b&c=d.txt",   L"Relatorio\\100%.rav",           L"it's (1).ini"};
-    std::string content(300000, '\0');
-    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7919 % 251);
+    const std::string content = PatternedContent(300000);
     for (const auto& name : names) {
         SCOPED_TRACE(WideToUtf8(name));
         WriteWholeFile(Served(name), content + WideToUtf8(name));
@@ -204,6 +190,7 @@ TEST_F(Scripted, ListAnswersByStatusAndBody) {
         SCOPED_TRACE(c.name);
         server_.On("/folderlist", c.response);
         TRESTClientFileList client(server_.BaseURL());
+        client.SetRetries(kQuickRetries);  // a 503 is retried before it is reported
         bool result = false;
         const std::string raised = RaisedMessage([&] { result = client.Execute(L"\\", L"*.*", true); });
         if (!c.raised.empty() && c.raised.back() == '*') {
@@ -297,6 +284,7 @@ TEST_F(Scripted, DownloadOutcomesByAnswer) {
         server_.On("/download", c.response);
         WriteWholeFile(local_ / L"target.dll", "previous content");
         TRESTClientDownload client(server_.BaseURL());
+        client.SetRetries(kQuickRetries);  // a 503 and a cut body are retried before they are reported
         EXPECT_EQ(client.Download(L"target.dll", local_ / L"target.dll"), c.result);
         EXPECT_EQ(PathExists(local_ / L"target.dll"), c.result);
         if (c.result) {
@@ -333,11 +321,13 @@ TEST_F(Scripted, TransportFailuresCarryTheirOwnText) {
     const std::wstring refused = L"http://127.0.0.1:" + std::to_wstring(ClosedPort());
     for (const std::wstring& base : {refused, std::wstring(L"   ")}) {
         TRESTClientFileList list(base);
+        list.SetRetries(kQuickRetries);  // a refused connection is retried before it is reported
         const std::string message = RaisedMessage([&] { list.Execute(L"\\", L"*.*", true); });
         EXPECT_TRUE(message.starts_with("REST request failed: ")) << message;
         EXPECT_GT(message.size(), std::string("REST request failed: ").size()) << message;
 
         TRESTClientDownload download(base);
+        download.SetRetries(kQuickRetries);
         EXPECT_FALSE(download.Download(L"a.dll", local_ / L"a.dll"));
         EXPECT_FALSE(PathExists(local_ / L"a.dll"));
         EXPECT_TRUE(download.Error().starts_with(L"REST request failed: ")) << WideToUtf8(download.Error());
