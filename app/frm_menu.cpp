@@ -58,6 +58,7 @@ TFrmMenu::~TFrmMenu() {
     Application.SetMainForm(nullptr);
     // WM_NCDESTROY lets go of the handle; until then the handlers still see it.
     if (FHandle) DestroyWindow(FHandle.get());
+    if (FSweep.joinable()) FSweep.join();
     if (FrmMenu == this) FrmMenu = nullptr;
 }
 
@@ -338,6 +339,8 @@ void TFrmMenu::FormCreate() {
     wfecha = false;
     ReadConfiguration();
     FLocalPath = FolderOf(ProgramFileName());
+    LogStart();
+    StartLeftoverSweep();
     CreateReportFolder();
 }
 

@@ -11,6 +11,8 @@
 #include "update/file_info.h"
 #include "update/file_keys.h"
 #include "update/file_operations.h"
+#include "update/fetch_observers.h"
+#include "update/update_report.h"
 #include "update/rest_client.h"
 #include "update/shared_files.h"
 
@@ -50,22 +52,32 @@ TFilesUpdater::TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARe
       UpdateFile(FURL.empty() ? &TFilesUpdater::UpdateFileFromFolder : &TFilesUpdater::UpdateFileFromService),
       FillRemoteList(FURL.empty() ? &TFilesUpdater::FillRemoteListFromFolder
                                   : &TFilesUpdater::FillRemoteListFromService),
-      FOnTerminate(std::move(AOnTerminate)) {}
+      FOnTerminate(std::move(AOnTerminate)),
+      FReport(std::make_unique<TUpdateReport>(FURL.empty() ? FRemotePath : FURL)) {}
 
 // FTasks goes first (declared last): its destructor waits for the pool, so no fetch outlives the
 // fields it reads.
 TFilesUpdater::~TFilesUpdater() = default;
+
+std::shared_ptr<const TFetchProgress> TFilesUpdater::Progress() const { return FReport->Progress(); }
+
+void TFilesUpdater::ExpectSizes(std::function<std::optional<uint64_t>(const std::wstring&)> ALookup) {
+    FReport->SetExpectedSizes(std::move(ALookup));
+}
 
 void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFiles) {
     // A second run would replace the task list under the first one's completion.
     if (FTasks || FSelf) throw Error("TFilesUpdater.Execute runs once per updater");
     FSelf = shared_from_this();
     FTasks = TTasksList::New();
+    FReport->SetModule(AModuleName);
     try {
         FillLocalList(AModuleName, AAdditionalFiles);
         (this->*FillRemoteList)();
+        FReport->Listed(FLocalList.size(), FRemoteList.size());
         CompareLists();
     } catch (...) {
+        FReport->Abandoned(std::current_exception());
         // The update is over before it began: no completion will come, so nothing may keep the
         // updater alive. Fetches already queued (only a failing comparison can leave some) still read
         // the updater, so in that case the release waits for them.
@@ -81,6 +93,7 @@ void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFil
     // the updater, its task list and the pool right here; nothing touches them afterwards.
     FTasks->AWait([this] {
         const std::shared_ptr<TFilesUpdater> self = std::move(FSelf);
+        FReport->Completed();
         FireTerminate();
     });
 }
@@ -140,14 +153,27 @@ void TFilesUpdater::CompareLists() {
 }
 
 void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
+    const bool sizeKnown = FReport->Queued(AFileName);
     // The task holds no reference: the extra reference of Execute outlives every fetch.
-    FTasks->Run([this, AFileName, AAge] { (this->*UpdateFile)(AFileName, AAge); });
+    FTasks->Run([this, AFileName, AAge, sizeKnown] {
+        TUpdateReport::TFetch fetch(*FReport, AFileName, sizeKnown);
+        TFetchObservers observers;
+        observers.Add(fetch.Observer());
+        try {
+            (this->*UpdateFile)(AFileName, AAge, observers);
+        } catch (...) {
+            fetch.Failed(std::current_exception());
+            throw;
+        }
+        fetch.Fetched();
+    });
     ++FQueuedFetches;
 }
 
 // Runs on a pool thread. Every step raises on failure and ends the fetch; the previous file stays
 // exactly as it was until the complete copy, carrying the server's age, is renamed over it.
-void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge) const {
+void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge,
+                                         IFetchObserver& AObserver) const {
     const std::wstring source = PathJoin(FRemotePath, AFileName);
     const std::wstring target = PathJoin(FLocalPath, AFileName);
     const std::wstring folder = FolderOf(target);
@@ -155,7 +181,7 @@ void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTim
     CheckFilePath(target);
     CheckReplaceable(target);
     TTemporaryFile temporary(TemporaryNameBeside(target));
-    CopyFileNoOverwrite(source, temporary.Path());
+    CopyFileNoOverwrite(source, temporary.Path(), AObserver);
     SetFileAgeStrict(temporary.Path(), AAge);
     ReplaceWithTemporary(temporary.Path(), target);
     temporary.Keep();
@@ -163,7 +189,8 @@ void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTim
 
 // Runs on a pool thread. Files from the service land in folders that exist already (the launcher's
 // folder and Relatorio, made at start-up), so no folder is created here.
-void TFilesUpdater::UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge) const {
+void TFilesUpdater::UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge,
+                                          IFetchObserver& AObserver) const {
     const std::wstring target = PathJoin(FLocalPath, AFileName);
     CheckFilePath(target);
     CheckReplaceable(target);
@@ -172,7 +199,8 @@ void TFilesUpdater::UpdateFileFromService(const std::wstring& AFileName, TDateTi
         TRESTClientDownload client(FURL);
         // The client removes what it wrote when it fails; the temporary file's owner removes anything
         // left over, also when Download raises.
-        if (!client.Download(AFileName, temporary.Path())) throw Error(WideToUtf8(client.Error()));
+        if (!client.Download(AFileName, temporary.Path(), &AObserver))
+            throw Error(WideToUtf8(client.Error()));
     }
     SetFileAgeStrict(temporary.Path(), AAge);
     ReplaceWithTemporary(temporary.Path(), target);

@@ -3,7 +3,9 @@
 // date from the server folder or the file service, fetching in the background and calling back on the
 // UI thread when every fetch has ended.
 #include <functional>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -12,6 +14,9 @@
 
 class ITasks;
 class TFileInfoDTO;
+class TFetchProgress;
+class IFetchObserver;
+class TUpdateReport;
 
 class IFilesUpdater {
   public:
@@ -20,6 +25,8 @@ class IFilesUpdater {
     // and returns. Errors while listing or comparing leave Execute and the completion never comes;
     // errors of a single fetch end only that fetch. Call it once per updater.
     virtual void Execute(const std::wstring& AModuleName, bool AAdditionalFiles) = 0;
+    // What the update has fetched so far; readable on any thread, also after the update.
+    virtual std::shared_ptr<const TFetchProgress> Progress() const = 0;
 };
 
 class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from_this<TFilesUpdater> {
@@ -42,6 +49,10 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     TFilesUpdater& operator=(const TFilesUpdater&) = delete;
 
     void Execute(const std::wstring& AModuleName, bool AAdditionalFiles) override;
+    std::shared_ptr<const TFetchProgress> Progress() const override;
+    // Sizes known before the fetches (a manifest's) make the progress total known from the start.
+    // Before Execute.
+    void ExpectSizes(std::function<std::optional<uint64_t>(const std::wstring& AFileName)> ALookup);
 
   private:
     using TFileList = std::vector<std::unique_ptr<TFileInfoDTO>>;
@@ -54,8 +65,9 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     void AddRemoteFile(const std::wstring& AFileName, TDateTime AAge);
     void CompareLists();
     void AddTask(const std::wstring& AFileName, TDateTime AAge);
-    void UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge) const;
-    void UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge) const;
+    void UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge, IFetchObserver& AObserver) const;
+    void UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge,
+                               IFetchObserver& AObserver) const;
     void FireTerminate() const;
 
     // Read by the fetch tasks on pool threads: set by the constructor and never changed afterwards.
@@ -65,12 +77,14 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     // Touched on the UI thread only.
     TFileList FLocalList;
     TFileDictionary FRemoteList;
-    void (TFilesUpdater::*UpdateFile)(const std::wstring&, TDateTime) const;
+    void (TFilesUpdater::*UpdateFile)(const std::wstring&, TDateTime, IFetchObserver&) const;
     void (TFilesUpdater::*FillRemoteList)();
     TNotifyProc FOnTerminate;
     // The extra reference that keeps the updater alive from Execute until its completion has run.
     std::shared_ptr<TFilesUpdater> FSelf;
     int FQueuedFetches = 0;
+    // Progress and log lines; the fetches reach it through the updater, which outlives them.
+    std::unique_ptr<TUpdateReport> FReport;
     // Declared last so that it goes first: releasing the task list waits for its pool, and the fetches
     // still read the fields above.
     std::shared_ptr<ITasks> FTasks;
