@@ -16,7 +16,7 @@ constexpr UINT_PTR kProgressTimer = 2;
 constexpr const wchar_t* kLabelText = L"Aguarde Atualizando";
 constexpr RECT kLabelDesign{43, 67, 43 + 271, 67 + 37};
 // Under the label, across the panel but for a margin; the panel is 369 x 143 at 96 dpi.
-constexpr RECT kLineDesign{8, 108, 369 - 8, 108 + 24};
+constexpr RECT kLineDesign{8, 110, 369 - 8, 110 + 22};
 
 int Scale(int AValue, int ADpi) { return MulDiv(AValue, ADpi, 96); }
 
@@ -172,7 +172,7 @@ void TBusyPanel::MakeFont(int ADpi) {
     font.lfQuality = CLEARTYPE_QUALITY;
     wcscpy_s(font.lfFaceName, L"Segoe UI");
     FLabelFont.reset(CreateFontIndirectW(&font));
-    font.lfHeight = Scale(-15, ADpi);
+    font.lfHeight = Scale(-13, ADpi);
     font.lfWeight = FW_NORMAL;
     FLineFont.reset(CreateFontIndirectW(&font));
 }
