@@ -11,7 +11,7 @@ bool NeedsQuotes(std::string_view AValue) {
     if (AValue.empty()) return true;
     for (const char c : AValue) {
         const auto u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u == 0x7F || c == '"' || c == '=' || c == '\\') return true;
+        if (u <= 0x20 || u == 0x7F || c == '"' || c == '=') return true;
     }
     return false;
 }

@@ -2,9 +2,9 @@
 // The text of one line of the launcher's log, independent of where it is written:
 //   2026-12-10T14:03:05.123-03:00 INFO update module=Admission.exe listed=50 fetched=2 failed=1
 // The time is local with its offset from UTC; then the level, the event name and key=value fields.
-// A value with a blank, a quote, an equals sign or a control character, or an empty one, is written
-// in double quotes with \" \\ \r \n \t and \xNN escapes, so that every event is one line and splits
-// on blanks outside quotes.
+// A bare value runs to the next blank and is written as it is (a path's backslashes too). A value
+// with a blank, a quote, an equals sign or a control character, or an empty one, is written in
+// double quotes with \" \\ \r \n \t and \xNN escapes, so that every event is one line.
 #include <concepts>
 #include <cstdint>
 #include <string>

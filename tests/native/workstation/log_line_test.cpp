@@ -25,7 +25,8 @@ TEST(LogLine, ValuesAreBareOrQuotedSoThatEveryEventIsOneLine) {
     const Case cases[] = {
         {"Admission.exe", "Admission.exe"},
         {"", "\"\""},
-        {"C:\\Aurevia\\", "\"C:\\\\Aurevia\\\\\""},
+        {"C:\\Aurevia\\", "C:\\Aurevia\\"},
+        {"C:\\Program Files\\", "\"C:\\\\Program Files\\\\\""},
         {"two words", "\"two words\""},
         {"a=b", "\"a=b\""},
         {"say \"hi\"", "\"say \\\"hi\\\"\""},
