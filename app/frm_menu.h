@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -61,6 +62,9 @@ class TFrmMenu {
 
     // Picture components in layout order (bottom first).
     std::array<TImage*, 26> Images();
+    // The pictures are decoded on a thread of their own from construction on, while the window is
+    // built; their Picture fields may be read only once this has returned. Painting waits here.
+    void WaitForPictures();
 
     // --- fields ----------------------------------------------------------------------------
     TModuleOptions FModuleOptions;
@@ -116,6 +120,7 @@ class TFrmMenu {
 
     void CreateComponents();
     void LoadPictures();
+    std::future<void> FPicturesLoaded;
     void CreateHints();
     void UpdateHints();
     void ApplyDpi(int ADpi);

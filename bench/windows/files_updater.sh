@@ -3,15 +3,18 @@
 #   1. no-op update (every listed file current) against server folders of 1 000, 10 000 and 100 000
 #      files, against `xcopy /D /L /S` over the same tree;
 #   2. full fetch of the listed files (about 216 MB) from a server folder, against `xcopy /D /Y /S`;
-#   3. full fetch through the reference file service, against native `curl --parallel`.
+#   3. full fetch through the reference file service, against native `curl --parallel`;
+#   4. the cost of flushing each fetched file before its swap: the full fetch's copy-and-swap of
+#      every file, one by one, flushed as the updater does it against a bare write-through rename.
 # Prints one line per measurement (median of BENCH_RUNS runs, default 3) and the ratios. Needs
-# scripts/build (both trees) first. Usage: bench/windows/files_updater.sh [SIZES...]
+# scripts/build (both trees) first; BENCH_UPDATER_EXE runs another build of the driver.
+# Usage: bench/windows/files_updater.sh [SIZES...]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root"
 export AUREVIA_HEADLESS=1
 . scripts/wine-env.sh
-exe=build/windows/bench/windows/bench_files_updater.exe
+exe=${BENCH_UPDATER_EXE:-build/windows/bench/windows/bench_files_updater.exe}
 service=build/native/tools/fileservice/aurevia-fileservice
 runs=${BENCH_RUNS:-3}
 sizes=("${@:-1000 10000 100000}")
@@ -90,4 +93,8 @@ c=$(for _ in $(seq "$runs"); do
     awk "BEGIN{printf \"%.1f\n\", ($e-$s)*1000}"
 done | median)
 echo "service updater=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$u}")MB/s curl_parallel=$(awk "BEGIN{printf \"%.0f\", $mb*1000/$c}")MB/s throughput_ratio=$(awk "BEGIN{printf \"%.2f\", $c/$u}")"
+rm -rf "$local"
+echo "# flushed swaps against bare renames, the full fetch's files one by one (ms, median of $((runs * 2)) rounds)"
+rm -rf "$local" && mkdir -p "$local"
+wine "$exe" swap "$(win "$fetch")\\" "$(win "$local")\\" $((runs * 2)) | tr -d '\r'
 rm -rf "$local"

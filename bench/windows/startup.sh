@@ -15,13 +15,11 @@ exe=build/windows/bench/windows/bench_startup.exe
 runs=${BENCH_RUNS:-9}
 work=${BENCH_DIR:-/tmp/aurevia-bench-startup}
 [ -f "$exe" ] && [ -f dist/Aurevia.EXE ] && [ -f dist/demo-module.exe ] || { echo "build first: scripts/build"; exit 1; }
-rm -rf "$work" && mkdir -p "$work/launcher" "$work/module" "$work/appdata"
+rm -rf "$work" && mkdir -p "$work/launcher" "$work/module"
 cp "${AUREVIA_EXE:-dist/Aurevia.EXE}" "$work/launcher/Aurevia.EXE"
 cp dist/demo-module.exe "$work/module/"
 win() { echo "Z:${1//\//\\}"; }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-# The launcher's log goes to a folder of the run.
-export LOCALAPPDATA=$(win "$work/appdata")
 
 aurevia_ensure_prefix
 (flock 8; aurevia_ensure_display; echo "$DISPLAY" >"$WINEPREFIX.current") 8>"$WINEPREFIX.dlock"
