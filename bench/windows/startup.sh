@@ -27,26 +27,25 @@ export DISPLAY=$(cat "$WINEPREFIX.current")
 # A warm wineserver for both: the first program started would otherwise pay for it.
 wine "$exe" "$(win "$work/module/demo-module.exe")" '*' 1 >/dev/null
 
-launcher=() module=()
-for _ in $(seq "$runs"); do
-    launcher+=("$(wine "$exe" "$(win "$work/launcher/Aurevia.EXE")" AureviaMenu 1 | tr -d '\r')")
-    module+=("$(wine "$exe" "$(win "$work/module/demo-module.exe")" '*' 1 | tr -d '\r')")
-done
-l=$(printf '%s\n' "${launcher[@]}" | median)
-m=$(printf '%s\n' "${module[@]}" | median)
+# against CLASS: the launcher's median and the bare window's, measured in alternating runs.
+against() {
+    local launcher=() module=()
+    for _ in $(seq "$runs"); do
+        launcher+=("$(wine "$exe" "$(win "$work/launcher/Aurevia.EXE")" "$1" 1 | tr -d '\r')")
+        module+=("$(wine "$exe" "$(win "$work/module/demo-module.exe")" '*' 1 | tr -d '\r')")
+    done
+    echo "$(printf '%s\n' "${launcher[@]}" | median) $(printf '%s\n' "${module[@]}" | median)"
+}
+ratio() { awk "BEGIN{printf \"%.2f\", $1/$2}"; }
+
+read -r l m < <(against AureviaMenu)
 echo "# process start to first visible window (ms, median of $runs)"
-echo "startup launcher=${l}ms demo_module=${m}ms launcher/module=$(awk "BEGIN{printf \"%.2f\", $l/$m}")"
+echo "startup launcher=${l}ms demo_module=${m}ms launcher/module=$(ratio "$l" "$m")"
 
 # A rejected second start: one launcher keeps running while others start and end.
 wine "$work/launcher/Aurevia.EXE" &
 first=$!
 sleep 3
-second=() module=()
-for _ in $(seq "$runs"); do
-    second+=("$(wine "$exe" "$(win "$work/launcher/Aurevia.EXE")" - 1 | tr -d '\r')")
-    module+=("$(wine "$exe" "$(win "$work/module/demo-module.exe")" '*' 1 | tr -d '\r')")
-done
-s2=$(printf '%s\n' "${second[@]}" | median)
-m=$(printf '%s\n' "${module[@]}" | median)
-echo "second_start launcher_exit=${s2}ms demo_module_window=${m}ms second/module=$(awk "BEGIN{printf \"%.2f\", $s2/$m}")"
+read -r s2 m < <(against -)
+echo "second_start launcher_exit=${s2}ms demo_module_window=${m}ms second/module=$(ratio "$s2" "$m")"
 kill $first 2>/dev/null || true
