@@ -78,7 +78,8 @@ void TEventLogWriter::Run() {
     std::unique_lock lock(FLock);
     for (;;) {
         FWake.wait(lock, [this] { return FStopping || !FQueue.empty(); });
-        if (FQueue.empty()) break;
+        // Stopping: the count of lines dropped since the last batch still goes out.
+        if (FQueue.empty() && FDropped == 0) break;
         std::deque<std::string> batch;
         batch.swap(FQueue);
         const uint64_t dropped = std::exchange(FDropped, 0);

@@ -94,6 +94,29 @@ TEST(EventLog, TwoWritersOnOneFileLoseNoLineWhenBothRotate) {
         }
 }
 
+TEST(EventLog, AFullQueueDropsLinesAndALaterLineCountsThem) {
+    // A queue of two lines against a burst of a thousand: the writer cannot keep up, so most are
+    // dropped; whatever is written plus what the count lines report is every line of the burst.
+    TempFolder folder;
+    const std::wstring path = folder / L"Aurevia.log";
+    constexpr int kLines = 1000;
+    {
+        TEventLogWriter writer({path, 2u << 20, 3, 2});
+        for (int i = 0; i < kLines; ++i) writer.Write(Line("burst", i));
+        writer.Flush();
+        writer.Write(Line("after", 0));  // a later line carries the count of what was dropped before
+    }
+    int written = 0;
+    uint64_t dropped = 0;
+    for (const std::string& line : LinesOf(path)) {
+        if (line.find(" INFO test writer=burst ") != std::string::npos) ++written;
+        const size_t count = line.find(" WARN log-dropped lines=");
+        if (count != std::string::npos) dropped += std::stoull(line.substr(count + 24));
+    }
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(written + dropped, static_cast<uint64_t>(kLines));
+}
+
 TEST(EventLog, AFileInPlaceOfTheFolderCostsTheLinesAndNothingElse) {
     TempFolder folder;
     WriteWholeFile(folder / L"Aurevia", "not a folder");
