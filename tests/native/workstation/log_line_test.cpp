@@ -23,16 +23,11 @@ TEST(LogLine, ValuesAreBareOrQuotedSoThatEveryEventIsOneLine) {
         const char* written;
     };
     const Case cases[] = {
-        {"Admission.exe", "Admission.exe"},
-        {"", "\"\""},
-        {"C:\\Aurevia\\", "C:\\Aurevia\\"},
-        {"C:\\Program Files\\", "\"C:\\\\Program Files\\\\\""},
-        {"two words", "\"two words\""},
-        {"a=b", "\"a=b\""},
-        {"say \"hi\"", "\"say \\\"hi\\\"\""},
-        {"line\r\nnext\tcol", "\"line\\r\\nnext\\tcol\""},
-        {"bell\x07", "\"bell\\x07\""},
-        {"Módulo", "Módulo"},
+        {"Admission.exe", "Admission.exe"},   {"", "\"\""},
+        {"C:\\Aurevia\\", "C:\\Aurevia\\"},   {"C:\\Program Files\\", "\"C:\\\\Program Files\\\\\""},
+        {"two words", "\"two words\""},       {"a=b", "\"a=b\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""}, {"line\r\nnext\tcol", "\"line\\r\\nnext\\tcol\""},
+        {"bell\x07", "\"bell\\x07\""},        {"Módulo", "Módulo"},
     };
     for (const Case& c : cases) EXPECT_EQ(LogValue(c.value), c.written) << c.value;
 }
