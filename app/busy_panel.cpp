@@ -5,14 +5,18 @@
 #include <numbers>
 
 #include "base/win32_error.h"
+#include "update/fetch_progress.h"
 
 namespace {
 
 constexpr const wchar_t* kPanelClass = L"AureviaBusyPanel";
 constexpr const wchar_t* kIndicatorClass = L"AureviaActivityIndicator";
 constexpr UINT_PTR kFrameTimer = 1;
+constexpr UINT_PTR kProgressTimer = 2;
 constexpr const wchar_t* kLabelText = L"Aguarde Atualizando";
 constexpr RECT kLabelDesign{43, 67, 43 + 271, 67 + 37};
+// Under the label, across the panel but for a margin; the panel is 369 x 143 at 96 dpi.
+constexpr RECT kLineDesign{8, 110, 369 - 8, 110 + 22};
 
 int Scale(int AValue, int ADpi) { return MulDiv(AValue, ADpi, 96); }
 
@@ -168,6 +172,31 @@ void TBusyPanel::MakeFont(int ADpi) {
     font.lfQuality = CLEARTYPE_QUALITY;
     wcscpy_s(font.lfFaceName, L"Segoe UI");
     FLabelFont.reset(CreateFontIndirectW(&font));
+    font.lfHeight = Scale(-13, ADpi);
+    font.lfWeight = FW_NORMAL;
+    FLineFont.reset(CreateFontIndirectW(&font));
+}
+
+RECT TBusyPanel::ProgressRect() const { return ScaleRect(kLineDesign, FDpi); }
+
+void TBusyPanel::ShowProgress(std::shared_ptr<const TFetchProgress> AProgress) {
+    FProgress = std::move(AProgress);
+    // Polled rather than told: the fetches never wait for the window, and a few repaints a second
+    // are all a reader can follow.
+    if (FProgress) {
+        SetTimer(FHandle, kProgressTimer, kProgressMilliseconds, nullptr);
+    } else {
+        KillTimer(FHandle, kProgressTimer);
+    }
+    RefreshProgress();
+}
+
+void TBusyPanel::RefreshProgress() {
+    std::wstring line = FProgress ? ProgressText(FProgress->Figures()) : std::wstring();
+    if (line == FProgressLine) return;
+    FProgressLine = std::move(line);
+    const RECT r = ProgressRect();
+    InvalidateRect(FHandle, &r, FALSE);
 }
 
 void TBusyPanel::Rescale(int ADpi) {
@@ -194,6 +223,12 @@ void TBusyPanel::Paint(HDC ADC) const {
     SetBkMode(ADC, TRANSPARENT);
     SetTextColor(ADC, RGB(255, 255, 255));
     DrawTextW(ADC, kLabelText, -1, &label, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+    if (!FProgressLine.empty()) {
+        RECT line = ProgressRect();
+        SelectObject(ADC, FLineFont.get());
+        DrawTextW(ADC, FProgressLine.c_str(), -1, &line,
+                  DT_CENTER | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    }
     SelectObject(ADC, oldFont);
 }
 
@@ -202,6 +237,12 @@ LRESULT CALLBACK TBusyPanel::WindowProc(HWND AWnd, UINT AMessage, WPARAM AWParam
     TBusyPanel* self = Owner<TBusyPanel>(AWnd);
     if (self) {
         switch (AMessage) {
+            case WM_TIMER:
+                if (AWParam == kProgressTimer) {
+                    self->RefreshProgress();
+                    return 0;
+                }
+                break;
             case WM_ERASEBKGND:
                 return 1;
             case WM_PAINT: {
@@ -212,6 +253,7 @@ LRESULT CALLBACK TBusyPanel::WindowProc(HWND AWnd, UINT AMessage, WPARAM AWParam
                 return 0;
             }
             case WM_NCDESTROY:
+                KillTimer(AWnd, kProgressTimer);
                 SetWindowLongPtrW(AWnd, GWLP_USERDATA, 0);
                 break;
         }

@@ -1,6 +1,7 @@
 #include "app/frm_menu.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 #include <windowsx.h>
 
 #include <utility>
@@ -58,6 +59,8 @@ TFrmMenu::~TFrmMenu() {
     Application.SetMainForm(nullptr);
     // WM_NCDESTROY lets go of the handle; until then the handlers still see it.
     if (FHandle) DestroyWindow(FHandle.get());
+    if (FSweep.joinable()) FSweep.join();
+    if (FPicturesLoaded.valid()) FPicturesLoaded.wait();
     if (FrmMenu == this) FrmMenu = nullptr;
 }
 
@@ -168,8 +171,19 @@ void TFrmMenu::CreateComponents() {
 }
 
 void TFrmMenu::LoadPictures() {
-    for (TImage* image : Images())
-        if (image->PictureId) image->Picture = LoadPictureResource(Application.Instance(), image->PictureId);
+    // Decoding takes as long as building the rest of the window: the two run side by side, and the
+    // first paint waits for the pictures. The thread writes only the Picture fields.
+    FPicturesLoaded = std::async(std::launch::async, [images = Images(), instance = Application.Instance()] {
+        // One apartment for the whole batch; each decode's own initialisation then only nests.
+        const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        for (TImage* image : images)
+            if (image->PictureId) image->Picture = LoadPictureResource(instance, image->PictureId);
+        if (SUCCEEDED(com)) CoUninitialize();
+    });
+}
+
+void TFrmMenu::WaitForPictures() {
+    if (FPicturesLoaded.valid()) FPicturesLoaded.get();
 }
 
 void TFrmMenu::CreateHints() {
@@ -270,6 +284,7 @@ std::wstring TFrmMenu::Caption() const {
 void TFrmMenu::SetCaption(const std::wstring& ACaption) { SetWindowTextW(FHandle.get(), ACaption.c_str()); }
 
 void TFrmMenu::Paint(HDC ADC, const RECT& AUpdate) {
+    WaitForPictures();
     RECT client;
     GetClientRect(FHandle.get(), &client);
     const int width = client.right, height = client.bottom;
@@ -338,6 +353,8 @@ void TFrmMenu::FormCreate() {
     wfecha = false;
     ReadConfiguration();
     FLocalPath = FolderOf(ProgramFileName());
+    LogStart();
+    StartLeftoverSweep();
     CreateReportFolder();
 }
 

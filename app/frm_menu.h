@@ -8,8 +8,10 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/busy_panel.h"
 #include "app/components.h"
@@ -61,6 +63,9 @@ class TFrmMenu {
 
     // Picture components in layout order (bottom first).
     std::array<TImage*, 26> Images();
+    // The pictures are decoded on a thread of their own from construction on, while the window is
+    // built; their Picture fields may be read only once this has returned. Painting waits here.
+    void WaitForPictures();
 
     // --- fields ----------------------------------------------------------------------------
     TModuleOptions FModuleOptions;
@@ -118,6 +123,7 @@ class TFrmMenu {
 
     void CreateComponents();
     void LoadPictures();
+    std::future<void> FPicturesLoaded;
     void CreateHints();
     void UpdateHints();
     void ApplyDpi(int ADpi);
@@ -128,12 +134,16 @@ class TFrmMenu {
 
     void ReadConfiguration();
     void CreateReportFolder();
+    void LogStart();
+    void StartLeftoverSweep();
+    std::thread FSweep;
 
     // Single-instance guard: created with the components, checks once they are all loaded. A
     // rejected start ends the process inside CheckInstanceGuard.
     void CreateInstanceGuard();
     void CheckInstanceGuard();
     std::shared_ptr<void> FInstanceGuard;
+    bool FInstanceGuardChecked = false;
 
     // Module updates and launching. One update runs at a time: a click (or a start-up refresh)
     // that comes while one runs waits in FPending and runs, in order, once the running one has
@@ -161,6 +171,11 @@ class TFrmMenu {
     UINT FTaskbarCreated = 0;
     TImage* FPressed = nullptr;
 };
+
+// Makes the single-instance guard and checks it at once, before the application and the menu window
+// are built: a second start of this executable ends here (exit code 0). The menu window created next
+// takes the guard over.
+void CheckSingleInstance(HINSTANCE AInstance);
 
 // The one menu window, set while it exists.
 extern TFrmMenu* FrmMenu;

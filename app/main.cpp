@@ -6,11 +6,13 @@
 #include "app/application.h"
 #include "app/frm_menu.h"
 #include "base/error_display.h"
+#include "base/event_log.h"
 #include "dialogs/message_dialogs.h"
 #include "update/user_locale_format.h"
 
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     try {
+        CheckSingleInstance(AInstance);
         Application.Initialize(AInstance);
         Application.SetTitle(L"Aurevia");
         SetApplicationTitle(L"Aurevia");
@@ -20,9 +22,12 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
         form->Show();
         const int exitCode = Application.Run();
         form.reset();  // destroys the window, which removes the tray icon
+        LogEvent(TLogLine(TLogLevel::Info, "end").Add("pid", GetCurrentProcessId()).Add("code", exitCode));
+        CloseEventLog();
         return exitCode;
     } catch (const std::exception& error) {
         ShowTopLevelError(error);
+        CloseEventLog();
         return 1;
     }
 }

@@ -10,6 +10,8 @@
 #include "app/frm_menu.h"
 #include "app/startup_record.h"
 #include "base/error_display.h"
+#include "base/event_log.h"
+#include "base/win32_error.h"
 #include "base/paths.h"
 #include "update/files_updater.h"
 #include "dialogs/message_dialogs.h"
@@ -101,6 +103,7 @@ void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
                                               GuardEvent([this, AOnTerminate] { (this->*AOnTerminate)(); });
                                           });
         updater->Execute(AModuleName, AAdditionalFiles);
+        pnlTemporizador.ShowProgress(updater->Progress());
         // The updater keeps itself alive until its completion has run.
     } catch (...) {
         // No completion will come: nothing may stay busy, and waiting clicks would meet the same
@@ -130,6 +133,7 @@ void TFrmMenu::StartBusy() {
 }
 
 void TFrmMenu::HideBusy() {
+    pnlTemporizador.ShowProgress(nullptr);
     pnlTemporizador.Hide();
     aciTemporizador.Stop();
 }
@@ -155,8 +159,16 @@ void TFrmMenu::StartSelectedModule() {
         std::wstring commandLine = FSelectedModule;
         if (CreateProcessW(FSelectedModule.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                            nullptr, &StartupInfo, &ProcessInfo)) {
+            LogEvent(TLogLine(TLogLevel::Info, "module-start")
+                         .Add("path", FSelectedModule)
+                         .Add("pid", ProcessInfo.dwProcessId));
             CloseHandle(ProcessInfo.hProcess);
             CloseHandle(ProcessInfo.hThread);
+        } else {
+            const Win32Error error(GetLastError());
+            LogEvent(TLogLine(TLogLevel::Error, "module-start-failed")
+                         .Add("path", FSelectedModule)
+                         .Add("reason", error.what()));
         }
         return;
     }

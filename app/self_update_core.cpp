@@ -2,12 +2,15 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <string>
 
 #include "app/launcher_files.h"
 #include "app/self_update.h"
+#include "base/event_log.h"
 #include "base/paths.h"
 #include "base/string_convert.h"
 #include "update/content_verifier.h"
+#include "update/file_operations.h"
 
 namespace {
 
@@ -20,6 +23,24 @@ void RestorePreviousLauncher() {
     DeleteFileW(kLauncherNew);
 }
 
+// The check runs on every activation: a decision goes to the log when it differs from the last one
+// logged, not each time. UI thread only.
+TSelfUpdateOutcome Decided(TSelfUpdateOutcome AOutcome, const char* ADecision, const char* AReason,
+                           const std::wstring& ALocalVersion = {}, const std::wstring& AServerVersion = {}) {
+    static std::string last;
+    TLogLine line(AOutcome == TSelfUpdateOutcome::CopyFailed ? TLogLevel::Error : TLogLevel::Info,
+                  "self-update");
+    line.Add("decision", ADecision).Add("reason", AReason);
+    line.Add("local", ALocalVersion.empty() ? L"-" : ALocalVersion);
+    line.Add("server", AServerVersion.empty() ? L"-" : AServerVersion);
+    std::string key = line.Text(TLogTime{});
+    if (key != last) {
+        LogEvent(line);
+        last = std::move(key);
+    }
+    return AOutcome;
+}
+
 }  // namespace
 
 std::wstring LocalLauncherPath() { return InCurrentDirectory(kLauncherExe); }
@@ -27,20 +48,28 @@ std::wstring LocalLauncherPath() { return InCurrentDirectory(kLauncherExe); }
 TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
                                              const TUpdateVerification& AVerification) {
     const std::wstring server = AServerFolder + kLauncherExe;
-    if (!FileExists(server)) return TSelfUpdateOutcome::UpToDate;
+    if (!FileExists(server))
+        return Decided(TSelfUpdateOutcome::UpToDate, "keep", "no launcher in the server folder");
 
     // An unreadable version on either side is no reason to replace a launcher that works.
     const std::wstring localVersion = FileVersionOf(LocalLauncherPath());
     const std::wstring serverVersion = FileVersionOf(server);
-    if (localVersion.empty() || serverVersion.empty() || localVersion == serverVersion)
-        return TSelfUpdateOutcome::UpToDate;
+    if (localVersion.empty() || serverVersion.empty())
+        return Decided(TSelfUpdateOutcome::UpToDate, "keep", "version unreadable", localVersion,
+                       serverVersion);
+    if (localVersion == serverVersion)
+        return Decided(TSelfUpdateOutcome::UpToDate, "keep", "same version", localVersion, serverVersion);
 
     std::optional<TManifestFile> signedLauncher;
     if (AVerification.Enabled()) {
         const TAcceptance acceptance = AcceptFolderManifest(AVerification, AServerFolder);
-        if (!acceptance.Accepted()) return TSelfUpdateOutcome::CopyFailed;
+        if (!acceptance.Accepted())
+            return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "manifest refused", localVersion,
+                           serverVersion);
         const TManifestFile* entry = FindManifestFile(acceptance.Manifest, WideToUtf8(kLauncherExe));
-        if (!entry) return TSelfUpdateOutcome::CopyFailed;
+        if (!entry)
+            return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "not in the signed manifest", localVersion,
+                           serverVersion);
         signedLauncher = *entry;
     }
 
@@ -49,23 +78,35 @@ TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
     // The copy's own result is not trusted either way: the size of what landed decides.
     CopyFileW(server.c_str(), fresh.c_str(), FALSE);
     if (static_cast<std::uint32_t>(FileSizeOf(fresh)) != static_cast<std::uint32_t>(serverSize))
-        return TSelfUpdateOutcome::CopyFailed;
+        return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "copy incomplete", localVersion,
+                       serverVersion);
     // The copy that would run is the one checked, so a server file changed after the check gains nothing.
     if (signedLauncher && !FileMatchesManifest(*signedLauncher, fresh)) {
         DeleteFileW(fresh.c_str());
-        return TSelfUpdateOutcome::CopyFailed;
+        return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "not the signed release", localVersion,
+                       serverVersion);
+    }
+    // The new build reaches the disk before any rename makes it the launcher: a power cut must not
+    // leave an "Aurevia.EXE" whose data was never written.
+    try {
+        FlushFileToDisk(fresh);
+    } catch (const std::exception&) {
+        DeleteFileW(kLauncherNew);
+        return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "flush failed", localVersion, serverVersion);
     }
 
     DeleteFileW(kLauncherOld);
-    if (!MoveFileW(kLauncherExe, kLauncherOld)) {
+    if (!MoveFileExW(kLauncherExe, kLauncherOld, MOVEFILE_WRITE_THROUGH)) {
         DeleteFileW(kLauncherNew);
-        return TSelfUpdateOutcome::CopyFailed;
+        return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "rename of the running launcher failed",
+                       localVersion, serverVersion);
     }
-    if (!MoveFileW(kLauncherNew, kLauncherExe)) {
+    if (!MoveFileExW(kLauncherNew, kLauncherExe, MOVEFILE_WRITE_THROUGH)) {
         RestorePreviousLauncher();
-        return TSelfUpdateOutcome::CopyFailed;
+        return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "rename of the new launcher failed",
+                       localVersion, serverVersion);
     }
-    return TSelfUpdateOutcome::Replaced;
+    return Decided(TSelfUpdateOutcome::Replaced, "replace", "other version", localVersion, serverVersion);
 }
 
 void StartLocalLauncher() {

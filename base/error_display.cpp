@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include "base/error.h"
+#include "base/event_log.h"
 #include "base/string_convert.h"
 
 void ShowTopLevelError(const std::string& message) {
     const std::wstring text = Utf8ToWide(TopLevelErrorText(message));
+    LogEvent(TLogLine(TLogLevel::Error, "message").Add("type", "error").Add("text", text));
     MessageBoxW(GetActiveWindow(), text.c_str(), L"Aurevia", MB_OK | MB_ICONERROR);
 }
 

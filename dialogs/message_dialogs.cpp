@@ -1,5 +1,7 @@
 #include "dialogs/message_dialogs.h"
 
+#include "base/event_log.h"
+
 #include "dialogs/dialog_text.h"
 #include "dialogs/message_form.h"
 
@@ -8,6 +10,15 @@ std::wstring& TitleStore() {
     static std::wstring title = L"Aurevia";
     return title;
 }
+// Every message the launcher shows is one line of the log, so IT can read what a user saw.
+void LogShown(std::wstring_view AText, TMsgDlgType ADlgType) {
+    static constexpr const char* kNames[] = {"warning", "error", "information", "confirmation", "notice"};
+    const TLogLevel level = ADlgType == TMsgDlgType::mtError     ? TLogLevel::Error
+                            : ADlgType == TMsgDlgType::mtWarning ? TLogLevel::Warn
+                                                                 : TLogLevel::Info;
+    LogEvent(TLogLine(level, "message").Add("type", kNames[static_cast<int>(ADlgType)]).Add("text", AText));
+}
+
 }  // namespace
 
 const std::wstring& ApplicationTitle() { return TitleStore(); }
@@ -15,6 +26,7 @@ void SetApplicationTitle(std::wstring ATitle) { TitleStore() = std::move(ATitle)
 
 int DialogBox(std::wstring_view AText, TMsgDlgType ADlgType, TMsgDlgButtons AButtons, std::int32_t AHelpCtx,
               int AX, int AY, std::wstring_view AHelpFileName) {
+    LogShown(AText, ADlgType);
     return ShowDialogForm(NewDialogForm(AText, ADlgType, AButtons), AHelpCtx, AX, AY, AHelpFileName);
 }
 

@@ -163,19 +163,21 @@ void CopyFileNoOverwrite(const std::wstring& source, const std::wstring& target,
     if (!in) ThrowLastError();
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(in.get(), &info)) ThrowLastError();
-    unique_file out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+    unique_file out(
+        CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) ThrowLastError();
     observer.Begin(0, (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
     // Large pieces keep a share copy near CopyFileW's speed.
     std::vector<char> buffer(1u << 20);
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) ThrowLastError();
+        if (!ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+            ThrowLastError();
         if (read == 0) break;
         observer.Received(buffer.data(), read);
         DWORD written = 0;
-        if (!WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read) ThrowLastError();
+        if (!WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read)
+            ThrowLastError();
     }
     if (!SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime)) ThrowLastError();
 }
@@ -276,8 +278,30 @@ void CheckReplaceable(const std::wstring& target) {
     }
 }
 
+void FlushFileToDisk(const std::wstring& path) {
+    // Flushing needs the right to write, which a read-only file refuses: lift the attribute for it.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) ThrowLastError();
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+        ThrowLastError();
+    struct RestoreAttributes {
+        const std::wstring& path;
+        DWORD attributes;
+        bool readOnly;
+        ~RestoreAttributes() {
+            if (readOnly) SetFileAttributesW(path.c_str(), attributes);
+        }
+    } restore{path, attributes, readOnly};
+    unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) ThrowLastError();
+    if (!FlushFileBuffers(file.get())) ThrowLastError();
+}
+
 void ReplaceWithTemporary(const std::wstring& temporary, const std::wstring& target) {
     CheckReplaceable(target);
+    FlushFileToDisk(temporary);
     if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         ThrowLastError();
 }

@@ -65,7 +65,13 @@ std::wstring TemporaryNameBeside(const std::wstring& target);
 // here because the platform lets an administrator replace such files), or another process holds it.
 void CheckReplaceable(const std::wstring& target);
 
-// Swaps the finished temporary file in for target in one rename, after CheckReplaceable.
+// Makes the file's data reach the disk (also for a read-only file, whose attribute stays); raises on
+// failure. Renaming a file over another only after this, and with write-through, means that a power
+// cut leaves under the target's name either the old file or the complete new one.
+void FlushFileToDisk(const std::wstring& path);
+
+// Swaps the finished temporary file in for target in one rename, after CheckReplaceable: the
+// temporary's data is flushed first and the rename is written through.
 void ReplaceWithTemporary(const std::wstring& temporary, const std::wstring& target);
 
 // Deletes a temporary file of ours, read-only or not; never raises.

@@ -11,9 +11,11 @@
 #include "update/file_ages.h"
 #include "update/file_info.h"
 #include "update/file_keys.h"
+#include "update/fetch_observers.h"
 #include "update/file_operations.h"
 #include "update/rest_client.h"
 #include "update/shared_files.h"
+#include "update/update_report.h"
 
 namespace {
 
@@ -62,25 +64,35 @@ TFilesUpdater::TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARe
       UpdateFile(FURL.empty() ? &TFilesUpdater::UpdateFileFromFolder : &TFilesUpdater::UpdateFileFromService),
       FillRemoteList(FURL.empty() ? &TFilesUpdater::FillRemoteListFromFolder
                                   : &TFilesUpdater::FillRemoteListFromService),
-      FOnTerminate(std::move(AOnTerminate)) {}
+      FOnTerminate(std::move(AOnTerminate)),
+      FReport(std::make_unique<TUpdateReport>(FURL.empty() ? FRemotePath : FURL)) {}
 
 // FTasks goes first (declared last): its destructor waits for the pool, so no fetch outlives the
 // fields it reads.
 TFilesUpdater::~TFilesUpdater() = default;
+
+std::shared_ptr<const TFetchProgress> TFilesUpdater::Progress() const { return FReport->Progress(); }
+
+void TFilesUpdater::ExpectSizes(std::function<std::optional<uint64_t>(const std::wstring&)> ALookup) {
+    FReport->SetExpectedSizes(std::move(ALookup));
+}
 
 void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFiles) {
     // A second run would replace the task list under the first one's completion.
     if (FTasks || FSelf) throw Error("TFilesUpdater.Execute runs once per updater");
     FSelf = shared_from_this();
     FTasks = TTasksList::New();
+    FReport->SetModule(AModuleName);
     try {
         // A refused release fetches nothing: not even the list is asked for.
         if (!FVerification.Enabled() || AcceptSourceManifest()) {
             FillLocalList(AModuleName, AAdditionalFiles);
             (this->*FillRemoteList)();
+            FReport->Listed(FLocalList.size(), FRemoteList.size());
             CompareLists();
         }
     } catch (...) {
+        FReport->Abandoned(std::current_exception());
         // The update is over before it began: no completion will come, so nothing may keep the
         // updater alive. Fetches already queued (only a failing comparison can leave some) still read
         // the updater, so in that case the release waits for them.
@@ -96,6 +108,7 @@ void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFil
     // the updater, its task list and the pool right here; nothing touches them afterwards.
     FTasks->AWait([this] {
         const std::shared_ptr<TFilesUpdater> self = std::move(FSelf);
+        FReport->Completed();
         FireTerminate();
     });
 }
@@ -160,8 +173,15 @@ bool TFilesUpdater::AcceptSourceManifest() {
     TAcceptance acceptance = AcceptManifest(FVerification, bytes);
     FVerificationReport.Refusal = acceptance.Refusal;
     FVerificationReport.Detail = std::move(acceptance.Detail);
-    if (acceptance.Accepted()) FManifest = std::move(acceptance.Manifest);
-    return acceptance.Accepted();
+    if (!acceptance.Accepted()) return false;
+    FManifest = std::move(acceptance.Manifest);
+    // The manifest knows every size up front, so the progress total is known from the first fetch.
+    FReport->SetExpectedSizes([this](const std::wstring& AFileName) -> std::optional<uint64_t> {
+        const TManifestFile* entry = FindManifestFile(*FManifest, WideToUtf8(AFileName));
+        if (!entry) return std::nullopt;
+        return entry->Size;
+    });
+    return true;
 }
 
 void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
@@ -172,36 +192,41 @@ void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
         if (!entry) return;
         expected = *entry;
     }
+    const bool sizeKnown = FReport->Queued(AFileName);
     // The task holds no reference: the extra reference of Execute outlives every fetch.
-    if (expected) {
-        FTasks->Run(
-            [this, AFileName, AAge, file = std::move(*expected)] { FetchVerified(AFileName, AAge, file); });
-    } else {
-        FTasks->Run([this, AFileName, AAge] { (this->*UpdateFile)(AFileName, AAge, nullptr); });
-    }
+    FTasks->Run([this, AFileName, AAge, sizeKnown, expected = std::move(expected)] {
+        Fetch(AFileName, AAge, sizeKnown, expected);
+    });
     ++FQueuedFetches;
 }
 
 // Runs on a pool thread. A content that fails the check ends the fetch like any failed fetch, and is
-// named in the report.
-void TFilesUpdater::FetchVerified(const std::wstring& AFileName, TDateTime AAge,
-                                  const TManifestFile& AExpected) {
-    TContentVerifier verifier(AExpected);
+// named in the verification report.
+void TFilesUpdater::Fetch(const std::wstring& AFileName, TDateTime AAge, bool ASizeKnown,
+                          const std::optional<TManifestFile>& AExpected) {
+    TUpdateReport::TFetch fetch(*FReport, AFileName, ASizeKnown);
+    std::optional<TContentVerifier> verifier;
+    TFetchObservers observers;
+    // The check goes first: a body that runs past its size is cut before anything else counts it.
+    if (AExpected) observers.Add(verifier.emplace(*AExpected));
+    observers.Add(fetch.Observer());
     try {
-        (this->*UpdateFile)(AFileName, AAge, &verifier);
+        (this->*UpdateFile)(AFileName, AAge, observers, verifier ? &*verifier : nullptr);
     } catch (...) {
-        if (verifier.Altered()) {
+        if (verifier && verifier->Altered()) {
             const std::lock_guard lock(FAlteredLock);
             FAltered.push_back(AFileName);
         }
+        fetch.Failed(std::current_exception());
         throw;
     }
+    fetch.Fetched();
 }
 
 // Runs on a pool thread. Every step raises on failure and ends the fetch; the previous file stays
 // exactly as it was until the complete copy, carrying the server's age, is renamed over it.
 void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge,
-                                         TContentVerifier* AVerifier) const {
+                                         IFetchObserver& AObserver, TContentVerifier* AVerifier) const {
     const std::wstring source = PathJoin(FRemotePath, AFileName);
     const std::wstring target = PathJoin(FLocalPath, AFileName);
     const std::wstring folder = FolderOf(target);
@@ -209,12 +234,8 @@ void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTim
     CheckFilePath(target);
     CheckReplaceable(target);
     TTemporaryFile temporary(TemporaryNameBeside(target));
-    if (AVerifier) {
-        CopyFileNoOverwrite(source, temporary.Path(), *AVerifier);
-        AVerifier->Finish();
-    } else {
-        CopyFileNoOverwrite(source, temporary.Path());
-    }
+    CopyFileNoOverwrite(source, temporary.Path(), AObserver);
+    if (AVerifier) AVerifier->Finish();
     SetFileAgeStrict(temporary.Path(), AAge);
     ReplaceWithTemporary(temporary.Path(), target);
     temporary.Keep();
@@ -223,7 +244,7 @@ void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTim
 // Runs on a pool thread. Files from the service land in folders that exist already (the launcher's
 // folder and Relatorio, made at start-up), so no folder is created here.
 void TFilesUpdater::UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge,
-                                          TContentVerifier* AVerifier) const {
+                                          IFetchObserver& AObserver, TContentVerifier* AVerifier) const {
     const std::wstring target = PathJoin(FLocalPath, AFileName);
     CheckFilePath(target);
     CheckReplaceable(target);
@@ -232,7 +253,7 @@ void TFilesUpdater::UpdateFileFromService(const std::wstring& AFileName, TDateTi
         TRESTClientDownload client(FURL);
         // The client removes what it wrote when it fails; the temporary file's owner removes anything
         // left over, also when Download raises.
-        if (!client.Download(AFileName, temporary.Path(), AVerifier)) throw Error(WideToUtf8(client.Error()));
+        if (!client.Download(AFileName, temporary.Path(), &AObserver)) throw Error(WideToUtf8(client.Error()));
     }
     if (AVerifier) AVerifier->Finish();
     SetFileAgeStrict(temporary.Path(), AAge);

@@ -2,6 +2,7 @@
 // The files updater: brings the module's executable and, on request, the shared runtime files up to
 // date from the server folder or the file service, fetching in the background and calling back on the
 // UI thread when every fetch has ended.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,9 @@
 class ITasks;
 class TFileInfoDTO;
 class TContentVerifier;
+class TFetchProgress;
+class IFetchObserver;
+class TUpdateReport;
 
 class IFilesUpdater {
   public:
@@ -24,6 +28,8 @@ class IFilesUpdater {
     // and returns. Errors while listing or comparing leave Execute and the completion never comes;
     // errors of a single fetch end only that fetch. Call it once per updater.
     virtual void Execute(const std::wstring& AModuleName, bool AAdditionalFiles) = 0;
+    // What the update has fetched so far; readable on any thread, also after the update.
+    virtual std::shared_ptr<const TFetchProgress> Progress() const = 0;
 };
 
 class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from_this<TFilesUpdater> {
@@ -54,6 +60,10 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     TFilesUpdater& operator=(const TFilesUpdater&) = delete;
 
     void Execute(const std::wstring& AModuleName, bool AAdditionalFiles) override;
+    std::shared_ptr<const TFetchProgress> Progress() const override;
+    // Sizes known before the fetches make the progress total known from the start. Before Execute;
+    // an accepted manifest supplies them by itself.
+    void ExpectSizes(std::function<std::optional<uint64_t>(const std::wstring& AFileName)> ALookup);
 
   private:
     using TFileList = std::vector<std::unique_ptr<TFileInfoDTO>>;
@@ -67,11 +77,13 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     void CompareLists();
     bool AcceptSourceManifest();
     void AddTask(const std::wstring& AFileName, TDateTime AAge);
-    void FetchVerified(const std::wstring& AFileName, TDateTime AAge, const TManifestFile& AExpected);
-    // AVerifier, when given, watches the content and is asked before the swap.
-    void UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge,
+    void Fetch(const std::wstring& AFileName, TDateTime AAge, bool ASizeKnown,
+               const std::optional<TManifestFile>& AExpected);
+    // AObserver sees the content as it arrives; AVerifier, when given, is one of its observers and is
+    // asked before the swap.
+    void UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge, IFetchObserver& AObserver,
                               TContentVerifier* AVerifier) const;
-    void UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge,
+    void UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge, IFetchObserver& AObserver,
                                TContentVerifier* AVerifier) const;
     void FireTerminate();
 
@@ -85,7 +97,7 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     // Touched on the UI thread only.
     TFileList FLocalList;
     TFileDictionary FRemoteList;
-    void (TFilesUpdater::*UpdateFile)(const std::wstring&, TDateTime, TContentVerifier*) const;
+    void (TFilesUpdater::*UpdateFile)(const std::wstring&, TDateTime, IFetchObserver&, TContentVerifier*) const;
     void (TFilesUpdater::*FillRemoteList)();
     TReportProc FOnTerminate;
     TVerificationReport FVerificationReport;
@@ -95,6 +107,8 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     // The extra reference that keeps the updater alive from Execute until its completion has run.
     std::shared_ptr<TFilesUpdater> FSelf;
     int FQueuedFetches = 0;
+    // Progress and log lines; the fetches reach it through the updater, which outlives them.
+    std::unique_ptr<TUpdateReport> FReport;
     // Declared last so that it goes first: releasing the task list waits for its pool, and the fetches
     // still read the fields above.
     std::shared_ptr<ITasks> FTasks;

@@ -7,15 +7,23 @@
 //   bench_files_updater hash MB                        CNG SHA-256 of MB megabytes on one thread, in
 //                                                      the verifier's 1 MiB pieces: prints MB/s
 //   bench_files_updater run COMMAND LINE...            one run of a program (the peer, e.g. xcopy)
+//   bench_files_updater swap SERVER LOCAL ROUNDS       the fetch's copy-then-swap of every file of SERVER
+//                                                      into LOCAL, in rounds that alternate the updater's
+//                                                      flushed swap with a bare write-through rename;
+//                                                      prints the median milliseconds of each and the ratio
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "base/string_convert.h"
 #include "support/test_publisher.h"
 #include "update/cng.h"
+#include "update/fetch_observer.h"
+#include "update/file_operations.h"
 #include "update/files_updater.h"
 
 namespace {
@@ -97,6 +105,46 @@ int TimeRun(std::wstring commandLine) {
     return 0;
 }
 
+class TNoObserver final : public IFetchObserver {
+  public:
+    void Begin(uint64_t, std::optional<uint64_t>) override {}
+    void Received(const char*, size_t) override {}
+};
+
+double SwapRound(const std::vector<TListedFile>& AFiles, const std::wstring& AServer,
+                 const std::wstring& ALocal, bool AFlush) {
+    TNoObserver observer;
+    const auto start = std::chrono::steady_clock::now();
+    for (const TListedFile& file : AFiles) {
+        const std::wstring target = ALocal + file.FullPath.substr(AServer.size());
+        ForceDirectories(target.substr(0, target.find_last_of(L'\\')));
+        const std::wstring temporary = TemporaryNameBeside(target);
+        CopyFileNoOverwrite(file.FullPath, temporary, observer);
+        if (AFlush) {
+            ReplaceWithTemporary(temporary, target);
+        } else if (!MoveFileExW(temporary.c_str(), target.c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            std::fprintf(stderr, "rename failed (%lu)\n", GetLastError());
+        }
+    }
+    return Milliseconds(start);
+}
+
+int TimeSwaps(const std::wstring& AServer, const std::wstring& ALocal, int ARounds) {
+    const std::vector<TListedFile> files = ListFilesUnder(AServer);
+    std::vector<double> flushed, bare;
+    for (int round = 0; round < ARounds; ++round) {
+        // Alternating, so that the load of a shared machine falls on both alike.
+        flushed.push_back(SwapRound(files, AServer, ALocal, true));
+        bare.push_back(SwapRound(files, AServer, ALocal, false));
+    }
+    std::sort(flushed.begin(), flushed.end());
+    std::sort(bare.begin(), bare.end());
+    const double f = flushed[flushed.size() / 2], b = bare[bare.size() / 2];
+    std::printf("swap files=%zu flushed=%.1fms bare=%.1fms flushed/bare=%.2f\n", files.size(), f, b, f / b);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -106,6 +154,7 @@ int wmain(int argc, wchar_t** argv) {
                           argc == 6 ? argv[5] : L"");
     if (mode == L"sign" && argc == 3) return Sign(argv[2]);
     if (mode == L"hash" && argc == 3) return HashRate(_wtoi(argv[2]));
+    if (mode == L"swap" && argc == 5) return TimeSwaps(argv[2], argv[3], _wtoi(argv[4]));
     if (mode == L"run" && argc > 2) {
         std::wstring commandLine;
         for (int i = 2; i < argc; ++i) commandLine += (i > 2 ? L" " : L"") + std::wstring(argv[i]);

@@ -5,19 +5,22 @@
 #   2. full fetch of the listed files (about 216 MB) from a server folder, against `xcopy /D /Y /S`;
 #   3. full fetch through the reference file service, against native `curl --parallel`;
 #   4. full fetch verified against a signed manifest, against the same fetch unverified (folder and
-#      service, runs alternating).
+#      service, runs alternating);
+#   5. the cost of flushing each fetched file before its swap: the full fetch's copy-and-swap of
+#      every file, one by one, flushed as the updater does it against a bare write-through rename.
 # Prints one line per measurement (median of BENCH_RUNS runs, default 3) and the ratios. BENCH_PARTS
-# picks sections (default "noop fetch verify"). Needs scripts/build (both trees) first.
+# picks sections (default "noop fetch verify swap"). Needs scripts/build (both trees) first;
+# BENCH_UPDATER_EXE runs another build of the driver.
 # Usage: bench/windows/files_updater.sh [SIZES...]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root"
 export AUREVIA_HEADLESS=1
 . scripts/wine-env.sh
-exe=build/windows/bench/windows/bench_files_updater.exe
+exe=${BENCH_UPDATER_EXE:-build/windows/bench/windows/bench_files_updater.exe}
 service=build/native/tools/fileservice/aurevia-fileservice
 runs=${BENCH_RUNS:-3}
-parts=${BENCH_PARTS:-noop fetch verify}
+parts=${BENCH_PARTS:-noop fetch verify swap}
 part() { [[ " $parts " == *" $1 "* ]]; }
 sizes=("${@:-1000 10000 100000}")
 read -r -a sizes <<<"${sizes[*]}"
@@ -118,3 +121,9 @@ h=$(for _ in $(seq "$runs"); do wine "$exe" hash 256 | tr -d '\r'; done | median
 echo "cng_sha256 one_thread=${h}MB/s (the verified fetch's ceiling per processor)"
 fi
 rm -rf "$local"
+if part swap; then
+echo "# flushed swaps against bare renames, the full fetch's files one by one (ms, median of $((runs * 2)) rounds)"
+rm -rf "$local" && mkdir -p "$local"
+wine "$exe" swap "$(win "$fetch")\\" "$(win "$local")\\" $((runs * 2)) | tr -d '\r'
+rm -rf "$local"
+fi

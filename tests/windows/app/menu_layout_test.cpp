@@ -85,6 +85,7 @@ TEST_F(MenuWindow, ComponentsLieAtTheirRectanglesInLayoutOrder) {
         {L"imgAeC", {331, 12, 349, 100}, false, false, false},
         {L"imgCheckBeiraLeito", {350, 232, 317, 75}, true, true, true},
     };
+    form->WaitForPictures();
     const auto images = form->Images();
     ASSERT_EQ(images.size(), std::size(expected));
     for (size_t i = 0; i < images.size(); ++i) {

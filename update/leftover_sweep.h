@@ -1,0 +1,14 @@
+#pragma once
+// Temporary files of fetches whose launcher crashed (or lost its power) stay beside their targets
+// for ever unless someone removes them. Any thread.
+#include <string>
+#include <vector>
+
+// Removes from AFolder (not below) every "~aur<pid>-<n>.tmp" whose process has ended and that no
+// process holds open. A file whose process id belongs to a running process is kept whatever that
+// process is (a launcher of another user, or a reused id): a conservative sweep loses nothing that
+// the next one cannot take. Returns the full paths removed; never raises.
+std::vector<std::wstring> SweepLeftoverTemporaries(const std::wstring& AFolder) noexcept;
+
+// Whether a process with that id runs now; true also when it runs but may not be opened.
+bool ProcessRunning(unsigned long AProcessId);
