@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the release and packaging scripts: the one version number (the VERSION file at the
 # root, four numbers: year.minor.build.revision, also Aurevia.EXE's file version) and the forms
 # that the packages derive from it.

@@ -2,6 +2,8 @@
 # The workstation MSI under Wine, in a Wine prefix of its own: a silent install with the site's
 # properties, the installed launcher's start-up refresh, an upgrade that keeps Aurevia.ini and the
 # fetched files, a refused downgrade, an upgrade that changes settings, uninstall, another folder.
+# Wine's msiexec does not repair (/f fails; REINSTALL=ALL left an older Aurevia.EXE in place), so
+# repair is left to a Windows check.
 #   msi_test.sh BUILT_AUREVIA.EXE WORK_FOLDER [ARTIFACTS_FOLDER]
 # Wine cannot show folder permissions (its icacls is a stub): they are left to a Windows check.
 set -euo pipefail
@@ -41,7 +43,7 @@ expect_file() { [ -f "$1" ] || fail "$2: $1 missing"; }
 expect_no_file() { [ ! -e "$1" ] || fail "$2: $1 still there"; }
 
 # Wine cuts a process's exit code to 8 bits (1603 reads 67): the batch file records the real one.
-printf '@echo off\r\nstart /wait msiexec.exe %%*\r\necho %%ERRORLEVEL%%>"%%~dp0exitcode.txt"\r\n' >"$work/run-msiexec.bat"
+printf '@echo off\r\nstart /wait msiexec.exe %%*\r\n>"%%~dp0exitcode.txt" echo %%ERRORLEVEL%%\r\n' >"$work/run-msiexec.bat"
 msiexec_code() {  # LOG ARGS...: prints msiexec's real exit code
     local log=$work/$1
     shift
@@ -61,6 +63,7 @@ set_exe_version() {  # FILE VERSION
     local at major minor build revision
     at=$(LC_ALL=C grep -obUaP '\xBD\x04\xEF\xFE\x00\x00\x01\x00' "$1" | tail -n 1 | cut -d: -f1)
     IFS=. read -r major minor build revision <<<"$2"
+    # shellcheck disable=SC2059 # the format is the bytes, built by the inner printf
     printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x\\x%02x\\x%02x\\x%02x\\x%02x' \
         $((minor & 255)) $((minor >> 8)) $((major & 255)) $((major >> 8)) \
         $((revision & 255)) $((revision >> 8)) $((build & 255)) $((build >> 8)))" |
@@ -70,13 +73,14 @@ v1=$(aurevia_exe_version "$built")
 IFS=. read -r major minor build revision <<<"$v1"
 v2=$major.$minor.$((build + 1)).$revision
 v3=$major.$minor.$((build + 2)).0
-for v in 1 2 3; do
-    version=v$v
-    cp "$built" "$work/Aurevia-$v.EXE"
-    set_exe_version "$work/Aurevia-$v.EXE" "${!version}"
-    [ "$(aurevia_exe_version "$work/Aurevia-$v.EXE")" = "${!version}" ] || fail "could not stamp ${!version}"
-    "$root/deploy/msi/build-msi" "$work/Aurevia-$v.EXE" "$work/aurevia-$v.msi" 2>"$work/build-msi.log" ||
-        fail "build-msi of ${!version}: $(cat "$work/build-msi.log")"
+v4=$major.$minor.$((build + 2)).7  # Windows Installer compares the first three parts only
+versions=("" "$v1" "$v2" "$v3" "$v4")
+for n in 1 2 3 4; do
+    cp "$built" "$work/Aurevia-$n.EXE"
+    set_exe_version "$work/Aurevia-$n.EXE" "${versions[n]}"
+    [ "$(aurevia_exe_version "$work/Aurevia-$n.EXE")" = "${versions[n]}" ] || fail "could not stamp ${versions[n]}"
+    "$root/deploy/msi/build-msi" "$work/Aurevia-$n.EXE" "$work/aurevia-$n.msi" 2>"$work/build-msi.log" ||
+        fail "build-msi of ${versions[n]}: $(cat "$work/build-msi.log")"
 done
 msi() { winpath "$work/aurevia-$1.msi"; }
 
@@ -134,20 +138,29 @@ for line in "Local Exe=$server" "url=http://srv:8080" "Chave Publica=$key"; do
     grep -qxF "$line" <<<"$ini" || fail "Aurevia.ini lacks '$line': $ini"
 done
 
+echo "-- a package of the same first three parts replaces the installed one"
+expect_code 0 upgrade-v4.log /i "$(msi 4)"
+[ "$(aurevia_exe_version "$install/Aurevia.EXE")" = "$v4" ] || fail "$v4 did not replace $v3"
+
 echo "-- uninstall removes the package's files and keeps the site's settings and the fetched files"
 touch "$install/Aurevia.OLD"  # a self-update's leftover
-expect_code 0 uninstall-v3.log /x "$(msi 3)"
+# Had the last package installed beside the one before, that one would keep the files now.
+expect_code 0 uninstall-v4.log /x "$(msi 4)"
 for f in Aurevia.EXE Aurevia.OLD; do expect_no_file "$install/$f" "uninstall"; done
 expect_file "$install/Aurevia.ini" "uninstall"
 [ -z "$(shortcut 'Aurevia.lnk')" ] || fail "uninstall left a shortcut: $(shortcut 'Aurevia.lnk')"
 expect_file "$install/central.ini" "uninstall"
 expect_file "$install/Relatorio/RptSystemAdmin.rav" "uninstall"
 
-echo "-- INSTALLFOLDER chooses another folder"
+echo "-- INSTALLFOLDER chooses another folder, which an upgrade keeps"
+other=$drive_c/Programas/Aurevia
 expect_code 0 install-folder.log /i "$(msi 3)" 'INSTALLFOLDER=C:\Programas\Aurevia'
-expect_file "$drive_c/Programas/Aurevia/Aurevia.EXE" "install into INSTALLFOLDER"
+expect_file "$other/Aurevia.EXE" "install into INSTALLFOLDER"
+expect_code 0 upgrade-folder.log /i "$(msi 4)"
+[ "$(aurevia_exe_version "$other/Aurevia.EXE")" = "$v4" ] || fail "the upgrade left $other"
 expect_no_file "$install/Aurevia.EXE" "install into INSTALLFOLDER"
-expect_code 0 uninstall-folder.log /x "$(msi 3)"
-expect_no_file "$drive_c/Programas/Aurevia/Aurevia.EXE" "uninstall from INSTALLFOLDER"
+
+expect_code 0 uninstall-folder.log /x "$(msi 4)"
+expect_no_file "$other/Aurevia.EXE" "uninstall from INSTALLFOLDER"
 [ -z "$(ls -A "$HOME")" ] || fail "the packages wrote outside the prefix: $(ls -A "$HOME")"
 echo "msi: all checks passed"

@@ -29,8 +29,7 @@ fail() {
 }
 # dpkg waits for nobody: another apt or dpkg on the machine makes it fail at once.
 dpkg_locked() {
-    local i
-    for i in $(seq 1 120); do
+    for _ in $(seq 1 120); do
         if dpkg "$@" >"$work/dpkg.log" 2>&1; then return 0; fi
         grep -qi 'lock' "$work/dpkg.log" || { cat "$work/dpkg.log"; return 1; }
         sleep 2
@@ -45,7 +44,7 @@ served=$(mktemp -d /tmp/aurevia-deb-served.XXXXXX)
 chmod 755 "$served"
 service_pid=
 cleanup() {
-    [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
+    if [ -n "$service_pid" ]; then kill "$service_pid" 2>/dev/null || true; fi
     if dpkg-query -W -f='${Status}' $name 2>/dev/null | grep -q 'installed'; then
         dpkg_locked --purge $name || true
     fi
@@ -90,7 +89,7 @@ mkdir -p "$served/Relatorio"
 echo "module" >"$served/Modulo.exe"
 echo "report" >"$served/Relatorio/Rpt.rav"
 chmod -R a+rX "$served"
-for attempt in 1 2 3 4 5; do
+for _ in 1 2 3 4 5; do
     port=$((20000 + RANDOM % 40000))
     # What an administrator does: edit the settings. Then start the service the way the unit
     # does: the settings as environment, the package's start script, the package's user.
