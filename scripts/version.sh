@@ -36,15 +36,22 @@ aurevia_guid_from() {
     printf '%s-%s-5%s-%X%s-%s\n' "${h:0:8}" "${h:8:4}" "${h:13:3}" $((0x${h:16:1} & 3 | 8)) "${h:17:3}" "${h:20:12}"
 }
 
-# The file version in a Windows executable's version resource (its fixed part, which comes last
-# in the file; the program's code may hold the bare signature too).
-aurevia_exe_version() {
-    local at minor major revision build
+# Where the fixed part of a Windows executable's version resource starts (it comes last in the
+# file; the program's code may hold the bare signature too).
+aurevia_version_resource_at() {
+    local at
     at=$(LC_ALL=C grep -obUaP '\xBD\x04\xEF\xFE\x00\x00\x01\x00' "$1" | tail -n 1 | cut -d: -f1)
     if [ -z "$at" ]; then
         echo "version: no version resource in $1" >&2
         return 1
     fi
+    echo "$at"
+}
+
+# The file version in a Windows executable's version resource.
+aurevia_exe_version() {
+    local at minor major revision build
+    at=$(aurevia_version_resource_at "$1") || return 1
     read -r minor major revision build < <(od -An -tu2 -j $((at + 8)) -N 8 "$1")
     echo "$major.$minor.$build.$revision"
 }

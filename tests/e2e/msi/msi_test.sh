@@ -61,7 +61,7 @@ expect_code() {  # EXPECTED LOG ARGS...
 # Copies of the built launcher with other file versions stand in for other releases.
 set_exe_version() {  # FILE VERSION
     local at major minor build revision
-    at=$(LC_ALL=C grep -obUaP '\xBD\x04\xEF\xFE\x00\x00\x01\x00' "$1" | tail -n 1 | cut -d: -f1)
+    at=$(aurevia_version_resource_at "$1") || return 1
     IFS=. read -r major minor build revision <<<"$2"
     # shellcheck disable=SC2059 # the format is the bytes, built by the inner printf
     printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x\\x%02x\\x%02x\\x%02x\\x%02x' \
