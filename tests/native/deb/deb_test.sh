@@ -89,13 +89,16 @@ mkdir -p "$served/Relatorio"
 echo "module" >"$served/Modulo.exe"
 echo "report" >"$served/Relatorio/Rpt.rav"
 chmod -R a+rX "$served"
+chown $name "$served"  # only for the port file that OPTIONS asks for
 for _ in 1 2 3 4 5; do
     port=$((20000 + RANDOM % 40000))
     # What an administrator does: edit the settings. Then start the service the way the unit
     # does: the settings as environment, the package's start script, the package's user.
     sed -i -e "s|^FOLDER=.*|FOLDER=$served|" -e "s|^ADDRESS=.*|ADDRESS=127.0.0.1|" -e "s|^PORT=.*|PORT=$port|" \
-        /etc/default/$name
-    runuser -u $name -- env -i sh -c "set -a; . /etc/default/$name; set +a; exec /usr/libexec/$name/start" \
+        -e "s|^OPTIONS=.*|OPTIONS=--port-file $served/.port|" /etc/default/$name
+    # EnvironmentFile= takes each KEY=value line whole, blanks included (a shell would not).
+    runuser -u $name -- env -i sh -c "while IFS= read -r line; do case \"\$line\" in ''|'#'*) ;;
+        *) export \"\$line\" ;; esac; done </etc/default/$name; exec /usr/libexec/$name/start" \
         >"$work/service.log" 2>&1 &
     service_pid=$!
     for _ in $(seq 1 100); do
@@ -113,6 +116,7 @@ for f in '"Modulo.exe"' '"Relatorio\\Rpt.rav"'; do
     grep -qF "$f" <<<"$listing" || fail "listing lacks $f: $listing"
 done
 [ "$(curl -fsS "http://127.0.0.1:$port/download?file=Relatorio%5CRpt.rav")" = report ] || fail "download"
+[ "$(cat "$served/.port" 2>/dev/null)" = "$port" ] || fail "OPTIONS did not reach the service"
 service_uid=$(ps -o uid= -p "$(pgrep -P "$service_pid" | head -n 1)" | tr -d ' ')
 [ "$service_uid" = "$(id -u $name)" ] || fail "the service runs as uid $service_uid, not as $name"
 kill "$service_pid"
