@@ -154,8 +154,9 @@ expect_file "$install/Relatorio/RptSystemAdmin.rav" "uninstall"
 
 echo "-- INSTALLFOLDER chooses another folder, which an upgrade keeps"
 other=$drive_c/Programas/Aurevia
-expect_code 0 install-folder.log /i "$(msi 3)" 'INSTALLFOLDER=C:\Programas\Aurevia'
+expect_code 0 install-folder.log /i "$(msi 3)" 'INSTALLFOLDER=C:\Programas\Aurevia' DESKTOPSHORTCUT=0
 expect_file "$other/Aurevia.EXE" "install into INSTALLFOLDER"
+[ "$(find "$drive_c/users" -name Aurevia.lnk | wc -l)" = 1 ] || fail "a desktop shortcut nobody asked for"
 expect_code 0 upgrade-folder.log /i "$(msi 4)"
 [ "$(aurevia_exe_version "$other/Aurevia.EXE")" = "$v4" ] || fail "the upgrade left $other"
 expect_no_file "$install/Aurevia.EXE" "install into INSTALLFOLDER"
