@@ -43,12 +43,15 @@ mkdir -p "$work"
 served=$(mktemp -d /tmp/aurevia-deb-served.XXXXXX)
 chmod 755 "$served"
 service_pid=
+srv_existed=$([ -e /srv/aurevia ] && echo yes || echo no)
 cleanup() {
     if [ -n "$service_pid" ]; then kill "$service_pid" 2>/dev/null || true; fi
     if dpkg-query -W -f='${Status}' $name 2>/dev/null | grep -q 'installed'; then
         dpkg_locked --purge $name || true
     fi
     rm -rf "$served"
+    # The package keeps the folder it made; the test leaves the machine as it found it.
+    if [ "$srv_existed" = no ]; then rmdir /srv/aurevia 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 
