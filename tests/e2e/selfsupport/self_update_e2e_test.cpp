@@ -9,7 +9,7 @@ using Version = std::array<std::uint16_t, 4>;
 
 namespace {
 
-constexpr Version kBuilt{2022, 2, 8249, 63552};  // AUREVIA_FILE_VERSION of the tree under test
+constexpr Version kBuilt{AUREVIA_FILE_VERSION_PARTS};  // the version of the tree under test
 
 // A menu window of another launcher process than AOldId.
 HWND WaitForSuccessor(DWORD AOldId) {
