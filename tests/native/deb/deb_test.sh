@@ -91,6 +91,9 @@ echo "-- the installed service with the packaged settings answers"
 mkdir -p "$served/Relatorio"
 echo "module" >"$served/Modulo.exe"
 echo "report" >"$served/Relatorio/Rpt.rav"
+# A served folder's files are settled long before the service starts; the service holds back files
+# changed within its settle time.
+touch -d '1 hour ago' "$served/Modulo.exe" "$served/Relatorio/Rpt.rav"
 chmod -R a+rX "$served"
 chown $name "$served"  # only for the port file that OPTIONS asks for
 for _ in 1 2 3 4 5; do
