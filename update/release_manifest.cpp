@@ -187,7 +187,7 @@ class ManifestHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, M
             FSeen = 0;
             return ++FDepth, true;
         }
-        return Refuse(FDepth == 2 ? "An element of \"files\" is not an object" : NotOfItsKind());
+        return Refuse(NotOfItsKind());
     }
     bool EndObject(rapidjson::SizeType) {
         if (FSkipping > 0) return --FSkipping, true;
@@ -318,7 +318,8 @@ void CheckNamesAreDistinct(const std::vector<TManifestFile>& files) {
     const auto twice = std::adjacent_find(names.begin(), names.end(),
                                           [](const auto& a, const auto& b) { return a.first == b.first; });
     if (twice != names.end())
-        Fail("File name " + Shown(files[std::next(twice)->second].Name) + " is listed twice");
+        Fail("File name " + Shown(files[std::next(twice)->second].Name) +
+             " is listed twice (letter case aside, as on Windows)");
 }
 
 }  // namespace
