@@ -276,6 +276,48 @@ TEST(VerifiedFolderUpdate, AnOlderReleaseServedAfterANewerOneWasAcceptedIsRefuse
     EXPECT_EQ(release.Update().report.Refusal, TRefusal::None);
 }
 
+// The publisher's own tool (OpenSSL, a Linux program of the native tree) signs; the launcher's CNG
+// checks. Run through Wine's launching of Linux programs, as the reference service is. The process
+// handle Wine gives for a Linux program does not wait for it, so the script leaves its exit status in
+// statusFile (a Windows path) and the test waits for that.
+bool RunLinuxCommand(const std::wstring& script, const std::wstring& statusFile) {
+    const std::wstring status = LinuxPathOf(statusFile);
+    std::wstring commandLine = L"Z:\\bin\\sh -c \"(" + script + L"); echo $? > " + status + L".tmp; mv " +
+                               status + L".tmp " + status + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    for (int i = 0; i < 600 && !PathExists(statusFile); ++i) Sleep(50);
+    return ReadWholeFile(statusFile) == "0\n";
+}
+
+TEST(VerifiedFolderUpdate, AReleaseSignedByThePublishersToolIsAcceptedAndItsFilesChecked) {
+    const std::wstring tool = AUREVIA_PUBLISH_BUILT;
+    if (!PathExists(L"Z:" + tool)) GTEST_SKIP() << "aurevia-publish is not built (native tree)";
+    TempFolder served(L"Z:\\tmp\\"), keys(L"Z:\\tmp\\"), local;
+    for (const auto& [name, content] : kRelease2) WriteFileAt(served / name, content, kServer);
+    ASSERT_TRUE(RunLinuxCommand(tool + L" keygen --out " + LinuxPathOf(keys.Path()) + L" >/dev/null && " +
+                                    tool + L" sign --folder " + LinuxPathOf(served.Path()) + L" --key " +
+                                    LinuxPathOf(keys.Path()) + L"publisher-key.pem >/dev/null",
+                                keys / L"status"));
+    std::string key = ReadWholeFile(keys / L"publisher-key.pub");
+    key.erase(key.find_last_not_of("\r\n") + 1);
+    WriteFileAt(served / L"gds32.dll", "gds evil", kServer);
+    const SerialKey serialKey;
+    const Outcome outcome = RunUpdate(local.Path(), served.Path(), L"", {Utf8ToWide(key), serialKey.Path()});
+    ASSERT_FALSE(outcome.error) << *outcome.error;
+    ASSERT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.report.Refusal, TRefusal::None) << outcome.report.Detail;
+    EXPECT_THAT(outcome.report.AlteredFiles, ElementsAre(L"gds32.dll"));
+    EXPECT_EQ(ReadWholeFile(local / L"Admission.exe"), "module v2");
+    EXPECT_EQ(ReadWholeFile(local / L"Relatorio\\RptScheduling.rav"), "layout v2");
+    EXPECT_FALSE(PathExists(local / L"gds32.dll"));
+}
+
 // --- the file service ----------------------------------------------------------------------
 
 std::string Answer(const std::string& body) {

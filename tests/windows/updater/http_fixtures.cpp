@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
 std::wstring LinuxPathOf(const std::wstring& windowsPath) {
     std::wstring path = windowsPath;
     if (path.size() >= 2 && (path[0] == L'Z' || path[0] == L'z') && path[1] == L':') path.erase(0, 2);
@@ -15,6 +13,8 @@ std::wstring LinuxPathOf(const std::wstring& windowsPath) {
     }
     return path;
 }
+
+namespace {
 
 bool RunAndWait(std::wstring commandLine) {
     STARTUPINFOW si{};

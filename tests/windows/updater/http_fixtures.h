@@ -27,6 +27,8 @@ class ReferenceService {
     int port_ = 0;
 };
 
+// The Linux path of a Windows path on Wine's Z: drive (the Linux root).
+std::wstring LinuxPathOf(const std::wstring& windowsPath);
 // Percent-decodes a query value as the tests need it (%XX only).
 std::string PercentDecoded(const std::string& text);
 // The file a download request asks for, decoded; empty for any other request.
