@@ -1,0 +1,45 @@
+#pragma once
+// Running aurevia-publish in tests: a temporary folder per test, the tool's exit status and output,
+// and a server folder signed with a fresh key.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "update/release_manifest.h"
+
+namespace publish_test {
+
+namespace fs = std::filesystem;
+
+struct ToolResult {
+    int status = -1;     // the exit status; -1 when the tool did not exit normally
+    std::string output;  // standard output and standard error, interleaved
+};
+
+// Runs the tool with the arguments; `prefix` goes before the program in the shell command line
+// (an environment setting, "umask 0;", "faketime ...").
+ToolResult RunTool(const std::vector<std::string>& arguments, const std::string& prefix = {},
+                   const char* program = AUREVIA_PUBLISH);
+
+std::string ReadBytes(const fs::path& file);
+void WriteBytes(const fs::path& file, std::string_view bytes);
+TReleaseManifest ReadManifest(const fs::path& folder);
+
+// The hexadecimal SHA-256 of a file's bytes as written in the manifest.
+std::string HexOf(const TSha256& hash);
+
+class PublishTest : public testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Makes a key pair in keys/ and a server folder srv/ with a few files, signed.
+    void MakeSignedFolder();
+
+    fs::path dir_, keys_, srv_;
+    fs::path privateKey_, publicKey_;
+};
+
+}  // namespace publish_test
