@@ -131,7 +131,7 @@ expect_code 1603 downgrade-v1.log /i "$(msi 1)"
 cmp -s "$install/Aurevia.ini" "$work/Aurevia.ini.before" || fail "the refused downgrade changed Aurevia.ini"
 
 echo "-- an upgrade with properties changes only the values given"
-key='MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE+k/3Zq=='
+key='ecdsa-p256:BB9MxLuo+k/3Zq0wYHKoZIzj0DAQcDQgAE=='
 expect_code 0 upgrade-v3.log /i "$(msi 3)" SERVICEURL=http://srv:8080 "PUBLISHERKEY=$key"
 ini=$(tr -d '\r' <"$install/Aurevia.ini")
 for line in "Local Exe=$server" "url=http://srv:8080" "Chave Publica=$key"; do
