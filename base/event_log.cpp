@@ -20,14 +20,14 @@ std::wstring RotatedName(const std::wstring& APath, int AIndex) {
 }
 
 // Kernel object names cannot hold backslashes, and one path may be written with other letter cases.
-std::wstring RotationLockName(const std::wstring& APath) {
+std::wstring LogLockName(const std::wstring& APath) {
     std::wstring upper = APath;
     CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
     uint64_t hash = 14695981039346656037ull;
     for (const wchar_t c : upper) hash = (hash ^ static_cast<uint64_t>(c)) * 1099511628211ull;
     wchar_t text[40];
     swprintf(text, 40, L"%016llx", static_cast<unsigned long long>(hash));
-    return std::wstring(L"Local\\AureviaLogRotation-") + text;
+    return std::wstring(L"Local\\AureviaLog-") + text;
 }
 
 unique_file OpenForAppend(const std::wstring& APath) {
@@ -100,37 +100,35 @@ void TEventLogWriter::Run() {
 void TEventLogWriter::Append(const std::string& AText) {
     // The folder may be missing (first use) or impossible (a file in its place): the open tells.
     CreateDirectoryW(FolderOf(FSettings.Path).c_str(), nullptr);
+    // One named lock per log file orders the batches of every writer, other launchers of this user
+    // included: a batch and a rotation never interleave, whatever the file system makes of two
+    // handles appending at once (Wine's appends from two handles can land on each other). A lock
+    // not had in time (a stuck writer) costs the rotation, never the line.
+    unique_handle lock(CreateMutexW(nullptr, FALSE, LogLockName(FSettings.Path).c_str()));
+    const DWORD wait = lock ? WaitForSingleObject(lock.get(), 5000) : WAIT_FAILED;
+    // An abandoned lock (its holder ended) is ours all the same.
+    const bool locked = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
     unique_file file = OpenForAppend(FSettings.Path);
-    if (!file) return;
-    const uint64_t size = SizeOf(file.get());
-    if (size > 0 && size + AText.size() > FSettings.MaxBytes) {
-        file.reset();
-        Rotate(AText.size());
-        file = OpenForAppend(FSettings.Path);
-        if (!file) return;
-    }
-    // One write per batch: lines of several processes never interleave within a line.
-    DWORD written = 0;
-    WriteFile(file.get(), AText.data(), static_cast<DWORD>(AText.size()), &written, nullptr);
-}
-
-void TEventLogWriter::Rotate(uint64_t ANeeded) {
-    // Two processes may both find the file full: the second one, once it holds the lock, finds a
-    // fresh file and leaves it, instead of pushing the first one's rotation down a generation.
-    unique_handle lock(CreateMutexW(nullptr, FALSE, RotationLockName(FSettings.Path).c_str()));
-    const bool locked = lock && WaitForSingleObject(lock.get(), 5000) != WAIT_FAILED;
-    {
-        unique_file current = OpenForAppend(FSettings.Path);
-        const uint64_t size = current ? SizeOf(current.get()) : 0;
-        if (size > 0 && size + ANeeded > FSettings.MaxBytes) {
-            current.reset();
-            DeleteFileW(RotatedName(FSettings.Path, FSettings.Files - 1).c_str());
-            for (int i = FSettings.Files - 1; i > 0; --i)
-                MoveFileExW(RotatedName(FSettings.Path, i - 1).c_str(),
-                            RotatedName(FSettings.Path, i).c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (file) {
+        const uint64_t size = SizeOf(file.get());
+        if (locked && size > 0 && size + AText.size() > FSettings.MaxBytes) {
+            file.reset();
+            Rotate();
+            file = OpenForAppend(FSettings.Path);
         }
+        // One write per batch: lines never split.
+        DWORD written = 0;
+        if (file) WriteFile(file.get(), AText.data(), static_cast<DWORD>(AText.size()), &written, nullptr);
     }
     if (locked) ReleaseMutex(lock.get());
+}
+
+// With the file lock held: Aurevia.log becomes Aurevia.1.log, and so on down; the oldest goes.
+void TEventLogWriter::Rotate() {
+    DeleteFileW(RotatedName(FSettings.Path, FSettings.Files - 1).c_str());
+    for (int i = FSettings.Files - 1; i > 0; --i)
+        MoveFileExW(RotatedName(FSettings.Path, i - 1).c_str(), RotatedName(FSettings.Path, i).c_str(),
+                    MOVEFILE_REPLACE_EXISTING);
 }
 
 TLogTime LocalLogTime() {

@@ -42,7 +42,7 @@ class TEventLogWriter {
   private:
     void Run();
     void Append(const std::string& AText);
-    void Rotate(uint64_t ANeeded);
+    void Rotate();
 
     const TEventLogSettings FSettings;
     std::mutex FLock;
