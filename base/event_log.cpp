@@ -46,7 +46,9 @@ uint64_t SizeOf(HANDLE AFile) {
 }  // namespace
 
 TEventLogWriter::TEventLogWriter(TEventLogSettings ASettings)
-    : FSettings(std::move(ASettings)), FThread([this] { Run(); }) {}
+    : FSettings(std::move(ASettings)),
+      FFileLock(CreateMutexW(nullptr, FALSE, LogLockName(FSettings.Path).c_str())),
+      FThread([this] { Run(); }) {}
 
 TEventLogWriter::~TEventLogWriter() {
     {
@@ -98,17 +100,20 @@ void TEventLogWriter::Run() {
 }
 
 void TEventLogWriter::Append(const std::string& AText) {
-    // The folder may be missing (first use) or impossible (a file in its place): the open tells.
-    CreateDirectoryW(FolderOf(FSettings.Path).c_str(), nullptr);
     // One named lock per log file orders the batches of every writer, other launchers of this user
     // included: a batch and a rotation never interleave, whatever the file system makes of two
     // handles appending at once (Wine's appends from two handles can land on each other). A lock
     // not had in time (a stuck writer) costs the rotation, never the line.
-    unique_handle lock(CreateMutexW(nullptr, FALSE, LogLockName(FSettings.Path).c_str()));
-    const DWORD wait = lock ? WaitForSingleObject(lock.get(), 5000) : WAIT_FAILED;
+    const DWORD wait = FFileLock ? WaitForSingleObject(FFileLock.get(), 5000) : WAIT_FAILED;
     // An abandoned lock (its holder ended) is ours all the same.
     const bool locked = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
     unique_file file = OpenForAppend(FSettings.Path);
+    if (!file && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        // The folder is missing on first use (or was removed): made here, not before every batch. A
+        // folder that cannot be made (a file in its place) shows as a second failed open.
+        CreateDirectoryW(FolderOf(FSettings.Path).c_str(), nullptr);
+        file = OpenForAppend(FSettings.Path);
+    }
     if (file) {
         const uint64_t size = SizeOf(file.get());
         if (locked && size > 0 && size + AText.size() > FSettings.MaxBytes) {
@@ -120,7 +125,7 @@ void TEventLogWriter::Append(const std::string& AText) {
         DWORD written = 0;
         if (file) WriteFile(file.get(), AText.data(), static_cast<DWORD>(AText.size()), &written, nullptr);
     }
-    if (locked) ReleaseMutex(lock.get());
+    if (locked) ReleaseMutex(FFileLock.get());
 }
 
 // With the file lock held: Aurevia.log becomes Aurevia.1.log, and so on down; the oldest goes.

@@ -3,7 +3,7 @@
 // format is base/log_line.h's). Lines are stamped when the event happens and written by a thread of
 // the log's own, so that no caller ever waits for the disk; a log that cannot be written loses its
 // lines and nothing else. Several processes of one user may write the same file: each batch of lines
-// goes out in one append, and the rotation is serialised between them.
+// goes out in one append, and batches and rotations are serialised between them by a named lock.
 #include <windows.h>
 
 #include <condition_variable>
@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "base/handles.h"
 #include "base/log_line.h"
 
 struct TEventLogSettings {
@@ -45,6 +46,8 @@ class TEventLogWriter {
     void Rotate();
 
     const TEventLogSettings FSettings;
+    // The named lock of this log file, shared with every writer of it in any process; made once.
+    const unique_handle FFileLock;
     std::mutex FLock;
     std::condition_variable FWake;
     std::condition_variable FIdle;
