@@ -5,7 +5,7 @@
 #include <numbers>
 
 #include "base/win32_error.h"
-#include "update/fetch_progress.h"
+#include "update/progress/fetch_progress.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "app/module_options.h"
 #include "base/date_time.h"
 #include "base/handles.h"
-#include "update/manifest_acceptance.h"
+#include "update/trust/manifest_acceptance.h"
 
 class TFrmMenu {
   public:

@@ -6,7 +6,7 @@
 #include "app/launcher_files.h"
 #include "app/program_path.h"
 #include "base/event_log.h"
-#include "update/leftover_sweep.h"
+#include "update/files/leftover_sweep.h"
 
 void TFrmMenu::LogStart() {
     TLogLine line(TLogLevel::Info, "start");

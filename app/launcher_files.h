@@ -5,7 +5,7 @@
 #include <string>
 
 // FileExists comes with the updater's file operations: one definition of "a file is there".
-#include "update/file_operations.h"
+#include "update/files/file_operations.h"
 
 // The short version string of the file's fixed file version (see VersionString); empty when the file
 // is missing or carries no version information.

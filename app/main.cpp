@@ -8,7 +8,7 @@
 #include "base/error_display.h"
 #include "base/event_log.h"
 #include "dialogs/message_dialogs.h"
-#include "update/user_locale_format.h"
+#include "update/records/user_locale_format.h"
 
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     try {

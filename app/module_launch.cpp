@@ -13,7 +13,7 @@
 #include "base/event_log.h"
 #include "base/win32_error.h"
 #include "base/paths.h"
-#include "update/files_updater.h"
+#include "update/files/files_updater.h"
 #include "dialogs/message_dialogs.h"
 
 namespace {

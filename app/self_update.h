@@ -5,7 +5,7 @@
 // launcher started from elsewhere updates (and restarts) the "Aurevia.EXE" of its current directory.
 #include <string>
 
-#include "update/manifest_acceptance.h"
+#include "update/trust/manifest_acceptance.h"
 
 inline constexpr wchar_t kLauncherExe[] = L"Aurevia.EXE";
 inline constexpr wchar_t kLauncherNew[] = L"Aurevia.NEW";

@@ -9,8 +9,8 @@
 #include "base/event_log.h"
 #include "base/paths.h"
 #include "base/string_convert.h"
-#include "update/content_verifier.h"
-#include "update/file_operations.h"
+#include "update/trust/content_verifier.h"
+#include "update/files/file_operations.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "base/paths.h"
 #include "base/string_convert.h"
 #include "dialogs/message_dialogs.h"
-#include "update/content_verifier.h"
-#include "update/file_operations.h"
+#include "update/trust/content_verifier.h"
+#include "update/files/file_operations.h"
 
 namespace {
 

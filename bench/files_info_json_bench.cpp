@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/string_convert.h"
-#include "update/file_info.h"
+#include "update/records/file_info.h"
 
 namespace {
 

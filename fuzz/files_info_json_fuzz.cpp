@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "base/string_convert.h"
-#include "update/file_info.h"
+#include "update/records/file_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::wstring text = Utf8ToWide(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "update/http_date.h"
-#include "update/resume_rules.h"
-#include "update/retry_policy.h"
+#include "update/client/http_date.h"
+#include "update/client/resume_rules.h"
+#include "update/client/retry_policy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "update/release_manifest.h"
+#include "update/trust/release_manifest.h"
 
 namespace {
 

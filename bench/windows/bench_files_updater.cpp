@@ -21,10 +21,10 @@
 
 #include "base/string_convert.h"
 #include "support/test_publisher.h"
-#include "update/cng.h"
-#include "update/fetch_observer.h"
-#include "update/file_operations.h"
-#include "update/files_updater.h"
+#include "update/trust/cng.h"
+#include "update/progress/fetch_observer.h"
+#include "update/files/file_operations.h"
+#include "update/files/files_updater.h"
 
 namespace {
 

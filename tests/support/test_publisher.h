@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "update/release_manifest.h"
+#include "update/trust/release_manifest.h"
 
 class TestPublisher {
   public:

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "update/release_manifest.h"
+#include "update/trust/release_manifest.h"
 
 namespace publish {
 

@@ -6,7 +6,7 @@
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/publisher_key.h"
-#include "update/release_manifest.h"
+#include "update/trust/release_manifest.h"
 
 namespace fs = std::filesystem;
 

@@ -13,7 +13,7 @@
 
 #include "tools/publish/durable_file.h"
 #include "tools/publish/publish_error.h"
-#include "update/release_manifest.h"
+#include "update/trust/release_manifest.h"
 
 namespace publish {
 

@@ -8,7 +8,7 @@
 #include "tools/publish/folder_files.h"
 #include "tools/publish/publisher_key.h"
 #include "tools/publish/utc_text.h"
-#include "update/release_manifest.h"
+#include "update/trust/release_manifest.h"
 
 namespace fs = std::filesystem;
 

@@ -3,9 +3,9 @@
 
 #include <set>
 
-#include "update/http_date.h"
-#include "update/resume_rules.h"
-#include "update/retry_policy.h"
+#include "update/client/http_date.h"
+#include "update/client/resume_rules.h"
+#include "update/client/retry_policy.h"
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;

@@ -10,7 +10,7 @@
 
 #include "tools/fileservice/file_service.h"
 #include "base/string_convert.h"
-#include "update/file_info.h"
+#include "update/records/file_info.h"
 
 namespace fs = std::filesystem;
 using fileservice::FileService;

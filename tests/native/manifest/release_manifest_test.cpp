@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cases/release_manifest_cases.h"
-#include "update/release_manifest.h"
+#include "update/trust/release_manifest.h"
 
 namespace {
 

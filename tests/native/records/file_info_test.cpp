@@ -5,8 +5,8 @@
 #include "base/string_convert.h"
 #include "cases/record_cases.h"
 #include "launcher_date_format.h"
-#include "update/file_info.h"
-#include "update/iso8601.h"
+#include "update/records/file_info.h"
+#include "update/records/iso8601.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "base/string_convert.h"
 #include "cases/record_cases.h"
 #include "launcher_date_format.h"
-#include "update/iso8601.h"
+#include "update/records/iso8601.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // another test installed, and puts the previous one back.
 #include <gtest/gtest.h>
 
-#include "update/iso8601.h"
+#include "update/records/iso8601.h"
 
 class LauncherDateFormatTest : public testing::Test {
   protected:

@@ -2,7 +2,7 @@
 // and what the user reads when it is not.
 #include <gtest/gtest.h>
 
-#include "update/manifest_rules.h"
+#include "update/trust/manifest_rules.h"
 
 namespace {
 

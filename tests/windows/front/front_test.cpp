@@ -12,7 +12,7 @@
 
 #include "base/string_convert.h"
 #include "support/test_files.h"
-#include "update/rest_client.h"
+#include "update/client/rest_client.h"
 #include "windows/client/client_test_support.h"
 
 namespace fs = std::filesystem;

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "base/string_convert.h"
-#include "update/file_info.h"
-#include "update/user_locale_format.h"
+#include "update/records/file_info.h"
+#include "update/records/user_locale_format.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include "base/string_convert.h"
 #include "support/test_files.h"
 #include "support/test_publisher.h"
-#include "update/accepted_serial.h"
-#include "update/content_verifier.h"
-#include "update/publisher_key.h"
+#include "update/trust/accepted_serial.h"
+#include "update/trust/content_verifier.h"
+#include "update/trust/publisher_key.h"
 
 namespace {
 

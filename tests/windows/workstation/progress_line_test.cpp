@@ -10,8 +10,8 @@
 #include "tests/support/message_pump.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_files.h"
-#include "update/fetch_progress.h"
-#include "update/files_updater.h"
+#include "update/progress/fetch_progress.h"
+#include "update/files/files_updater.h"
 
 namespace {
 

@@ -1,0 +1,20 @@
+#include "update/client/request_retries.h"
+
+#include "base/string_convert.h"
+
+bool TRequestRetries::WaitAfterAnswer(const THttpRequest& AAnswer) {
+    if (!IsRetriedStatus(AAnswer.StatusCode())) return false;
+    return Wait(ParseRetryAfter(WideToUtf8(AAnswer.Header(WINHTTP_QUERY_RETRY_AFTER)),
+                                std::chrono::system_clock::now()));
+}
+
+bool TRequestRetries::WaitAfterFailure(const TTransportError& AFailure) {
+    return IsRetriedTransportError(AFailure.Code()) && Wait(std::nullopt);
+}
+
+bool TRequestRetries::Wait(std::optional<std::chrono::milliseconds> ARetryAfter) {
+    const auto wait = FPolicy.NextWait(ARetryAfter);
+    if (!wait) return false;
+    Sleep(static_cast<DWORD>(wait->count()));
+    return true;
+}

@@ -1,0 +1,92 @@
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "base/error.h"
+#include "base/handles.h"
+#include "base/string_convert.h"
+#include "base/win32_error.h"
+#include "update/files/file_operations.h"
+#include "update/client/resumable_fetch.h"
+#include "update/client/rest_client.h"
+#include "update/client/url_encoding.h"
+
+namespace {
+
+constexpr DWORD kPumpSliceMs = 300;
+
+// Creates (or empties) the local file with no sharing, so that no other process opens it while it
+// is written. Wine lets root replace a read-only file; Windows refuses, and so do we.
+unique_file CreateLocalFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        throw Win32Error(ERROR_ACCESS_DENIED);
+    unique_file file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) ThrowLastError();
+    return file;
+}
+
+}  // namespace
+
+TRESTClientDownload::TRESTClientDownload(const std::wstring& AURL) : FBaseURL(AURL) {}
+
+bool TRESTClientDownload::Download(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName,
+                                   IFetchObserver* AObserver) {
+    OutputDebugStringW((std::wstring(92, L'>') + ARemoteFileName).c_str());
+    const std::wstring url = DownloadURL(FBaseURL, ARemoteFileName);
+    try {
+        unique_file file = CreateLocalFile(ALocalFileName);
+        FetchResumable(url, file.get(), FTimeouts, FRetries, AObserver);
+    } catch (const std::exception& e) {
+        FError = Utf8ToWide(e.what());
+        if (!DeleteFileW(ALocalFileName.c_str())) {
+            const DWORD code = GetLastError();
+            // These mean the target is still there or was never ours to remove: the caller must
+            // learn of it. Anything else (a missing folder) leaves nothing behind.
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_ACCESS_DENIED ||
+                code == ERROR_SHARING_VIOLATION)
+                throw Win32Error(code);
+        }
+    }
+    return FileExists(ALocalFileName);
+}
+
+bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName,
+                                           const std::wstring& ALocalFileName) {
+    // Shared by both threads: whichever finishes last closes the event.
+    auto done = std::make_shared<unique_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!*done) ThrowLastError();
+    std::thread([done, url = DownloadURL(FBaseURL, ARemoteFileName), local = ALocalFileName,
+                 timeouts = FTimeouts, retries = FRetries] {
+        try {
+            unique_file file = CreateLocalFile(local);
+            try {
+                FetchResumable(url, file.get(), timeouts, retries, nullptr);
+            } catch (...) {
+                file.reset();
+                DeleteFileW(local.c_str());
+            }
+        } catch (...) {
+            // The local file could not be created: nothing was requested.
+        }
+        SetEvent(done->get());
+    }).detach();
+
+    std::optional<WPARAM> quitCode;
+    while (WaitForSingleObject(done->get(), kPumpSliceMs) == WAIT_TIMEOUT) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quitCode = msg.wParam;
+                continue;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    // A quit request that arrived meanwhile belongs to the caller's message loop.
+    if (quitCode) PostQuitMessage(static_cast<int>(*quitCode));
+    return FileExists(ALocalFileName);
+}

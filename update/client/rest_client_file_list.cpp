@@ -1,0 +1,52 @@
+#include "base/error.h"
+#include "base/string_convert.h"
+#include "update/client/http_request.h"
+#include "update/client/listing_cache.h"
+#include "update/client/request_retries.h"
+#include "update/client/rest_client.h"
+#include "update/client/url_encoding.h"
+
+TRESTClientFileList::TRESTClientFileList(const std::wstring& AURL)
+    : FURL(AURL), FError(std::make_unique<TFileInfoErrorDTO>()) {}
+
+TRESTClientFileList::~TRESTClientFileList() { TFilesInfoDTOHelper::FreeAll(FFiles); }
+
+bool TRESTClientFileList::Execute(const std::wstring& AFolder, const std::wstring& AMask, bool ARecursive) {
+    TFilesInfoDTOHelper::FreeAll(FFiles);
+    const std::wstring url = FolderListURL(FURL, AFolder, AMask, ARecursive);
+    const std::optional<TCachedListing> cached = ListingCache::Find(url);
+    TRequestRetries attempts(FRetries);
+    for (;;) {
+        try {
+            THttpRequest request(url, FTimeouts, cached ? L"If-None-Match: " + cached->ETag + L"\r\n" : L"");
+            if (attempts.WaitAfterAnswer(request)) continue;
+            const DWORD status = request.StatusCode();
+            if (status == 304 && cached) {
+                ListingCache::Restore(*cached, FFiles);
+                return FError->Status() == 0;
+            }
+            if (status >= 500) throw ::Error(WideToUtf8(request.StatusLine()));
+            const std::wstring text = request.ReadBodyText();
+            if (status < 300) {
+                TFilesInfoDTOHelper::FromJSON(FFiles, text);
+                ListingCache::Keep(url, request.Header(WINHTTP_QUERY_ETAG), FFiles);
+            } else {
+                // Decoded first and swapped in after, so the client always holds one valid record.
+                FError = RecordFromJSON<TFileInfoErrorDTO>(text);
+            }
+            return FError->Status() == 0;
+        } catch (const TTransportError& e) {
+            if (attempts.WaitAfterFailure(e)) continue;
+            throw;
+        }
+    }
+}
+
+TFileInfoErrorDTO* TRESTClientFileList::Error() const { return FError.get(); }
+
+TFileInfoDTO* TRESTClientFileList::GetItem(int AIndex) const {
+    if (AIndex < 0 || AIndex >= Count()) return nullptr;
+    return FFiles[static_cast<size_t>(AIndex)].get();
+}
+
+int TRESTClientFileList::Count() const { return static_cast<int>(FFiles.size()); }

@@ -1,0 +1,94 @@
+#include "update/client/resumable_fetch.h"
+
+#include <algorithm>
+
+#include "base/error.h"
+#include "base/string_convert.h"
+#include "base/win32_error.h"
+#include "update/progress/fetch_observer.h"
+#include "update/client/http_request.h"
+#include "update/client/request_retries.h"
+#include "update/client/resume_rules.h"
+
+namespace {
+
+void WriteAll(HANDLE file, const char* data, size_t size) {
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        if (!WriteFile(file, data, chunk, &written, nullptr)) ThrowLastError();
+        data += written;
+        size -= written;
+    }
+}
+
+void Truncate(HANDLE file) {
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) || !SetEndOfFile(file))
+        ThrowLastError();
+}
+
+// The refusal or server error an answer stands for, as the download has always reported it.
+[[noreturn]] void RaiseStatus(THttpRequest& request) {
+    if (request.StatusCode() < 500) {
+        std::wstring text = DecodeText(request.ReadWholeBody(), request.ContentType());
+        throw Error(WideToUtf8(text.empty() ? request.ReasonText() : text));
+    }
+    throw Error(WideToUtf8(request.StatusLine()));
+}
+
+std::string HeaderUtf8(const THttpRequest& request, DWORD info) { return WideToUtf8(request.Header(info)); }
+
+}  // namespace
+
+void FetchResumable(const std::wstring& url, HANDLE file, const TRESTTimeouts& timeouts,
+                    const TRESTRetries& retries, IFetchObserver* observer) {
+    TRequestRetries attempts(retries);
+    uint64_t written = 0;   // bytes in the file, every one of them seen by the observer
+    std::string validator;  // If-Range of the content in the file; empty: it cannot be continued
+    for (;;) {
+        const bool resuming = written > 0 && !validator.empty();
+        try {
+            THttpRequest request(url, timeouts,
+                                 resuming ? Utf8ToWide(ResumeRequestHeaders(written, validator)) : L"");
+            if (attempts.WaitAfterAnswer(request)) continue;
+            const DWORD status = request.StatusCode();
+            uint64_t offset = 0;
+            std::optional<uint64_t> total = request.ContentLength();
+            if (resuming && (status == 206 || status == 416)) {
+                const auto range = ParseContentRange(HeaderUtf8(request, WINHTTP_QUERY_CONTENT_RANGE));
+                if (status == 416 || !range || range->First != written || !range->Complete ||
+                    range->Last + 1 != *range->Complete) {
+                    // Not all of the rest of what the file holds: the next attempt starts from the
+                    // beginning.
+                    validator.clear();
+                    if (attempts.WaitBeforeAnotherAttempt()) continue;
+                    if (status == 206) throw TTransportError(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+                    RaiseStatus(request);
+                }
+                offset = written;
+                total = range->Complete;
+            } else if (status >= 300) {
+                RaiseStatus(request);
+            } else {
+                validator = ResumeValidator(HeaderUtf8(request, WINHTTP_QUERY_ACCEPT_RANGES),
+                                            HeaderUtf8(request, WINHTTP_QUERY_ETAG),
+                                            HeaderUtf8(request, WINHTTP_QUERY_LAST_MODIFIED),
+                                            HeaderUtf8(request, WINHTTP_QUERY_DATE));
+            }
+            if (offset == 0 && written > 0) {
+                Truncate(file);
+                written = 0;
+            }
+            if (observer) observer->Begin(offset, total);
+            request.ReadBody([&](const char* data, size_t size) {
+                if (observer) observer->Received(data, size);
+                WriteAll(file, data, size);
+                written += size;
+            });
+            return;
+        } catch (const TTransportError& e) {
+            if (attempts.WaitAfterFailure(e)) continue;
+            throw;
+        }
+    }
+}

@@ -1,0 +1,115 @@
+#pragma once
+// The files updater: brings the module's executable and, on request, the shared runtime files up to
+// date from the server folder or the file service, fetching in the background and calling back on the
+// UI thread when every fetch has ended.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/date_time.h"
+#include "update/trust/manifest_acceptance.h"
+
+class ITasks;
+class TFileInfoDTO;
+class TContentVerifier;
+class TFetchProgress;
+class IFetchObserver;
+class TUpdateReport;
+
+class IFilesUpdater {
+  public:
+    virtual ~IFilesUpdater() = default;
+    // Runs one update: lists and compares on the calling (UI) thread, queues one fetch per stale file
+    // and returns. Errors while listing or comparing leave Execute and the completion never comes;
+    // errors of a single fetch end only that fetch. Call it once per updater.
+    virtual void Execute(const std::wstring& AModuleName, bool AAdditionalFiles) = 0;
+    // What the update has fetched so far; readable on any thread, also after the update.
+    virtual std::shared_ptr<const TFetchProgress> Progress() const = 0;
+};
+
+class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from_this<TFilesUpdater> {
+  public:
+    using TNotifyProc = std::function<void()>;
+    using TReportProc = std::function<void(const TVerificationReport&)>;
+
+    // ALocalPath: root of the local files; ARemotePath: root of the server folder; AURL: base URL of
+    // the file service, empty to use the server folder (blanks select the service); AOnTerminate: runs
+    // on the UI thread once every fetch has ended, may be empty. The reference returned is the caller's;
+    // Execute keeps the updater alive until its completion has run.
+    static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath,
+                                              std::wstring AURL, TNotifyProc AOnTerminate);
+    // The same with verification (see update/manifest_acceptance.h). When enabled, Execute first
+    // obtains and accepts the source's manifest: a refused one ends the update without listing or
+    // fetching anything; an accepted one limits the fetches to the files it names, each checked
+    // against it as it arrives. AOnTerminate gets what verification found (clean when disabled).
+    static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath,
+                                              std::wstring AURL, TUpdateVerification AVerification,
+                                              TReportProc AOnTerminate);
+
+    // Use New; public only for std::make_shared.
+    struct TPrivate {};
+    TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
+                  TUpdateVerification AVerification, TReportProc AOnTerminate);
+    ~TFilesUpdater() override;
+    TFilesUpdater(const TFilesUpdater&) = delete;
+    TFilesUpdater& operator=(const TFilesUpdater&) = delete;
+
+    void Execute(const std::wstring& AModuleName, bool AAdditionalFiles) override;
+    std::shared_ptr<const TFetchProgress> Progress() const override;
+    // Sizes known before the fetches make the progress total known from the start. Before Execute;
+    // an accepted manifest supplies them by itself.
+    void ExpectSizes(std::function<std::optional<uint64_t>(const std::wstring& AFileName)> ALookup);
+
+  private:
+    using TFileList = std::vector<std::unique_ptr<TFileInfoDTO>>;
+    using TFileDictionary = std::unordered_map<std::wstring, std::unique_ptr<TFileInfoDTO>>;
+
+    void FillLocalList(const std::wstring& AModuleName, bool AAdditionalFiles);
+    void AddLocalFile(const std::wstring& AFileName);
+    void FillRemoteListFromFolder();
+    void FillRemoteListFromService();
+    void AddRemoteFile(const std::wstring& AFileName, TDateTime AAge);
+    void CompareLists();
+    bool AcceptSourceManifest();
+    void AddTask(const std::wstring& AFileName, TDateTime AAge);
+    void Fetch(const std::wstring& AFileName, TDateTime AAge, bool ASizeKnown,
+               const std::optional<TManifestFile>& AExpected);
+    // AObserver sees the content as it arrives; AVerifier, when given, is one of its observers and is
+    // asked before the swap.
+    void UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge, IFetchObserver& AObserver,
+                              TContentVerifier* AVerifier) const;
+    void UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge, IFetchObserver& AObserver,
+                               TContentVerifier* AVerifier) const;
+    void FireTerminate();
+
+    // Read by the fetch tasks on pool threads: set by the constructor and never changed afterwards.
+    const std::wstring FURL;
+    const std::wstring FLocalPath;
+    const std::wstring FRemotePath;
+    const TUpdateVerification FVerification;
+    // The accepted manifest: set before the first fetch is queued, read-only afterwards.
+    std::optional<TReleaseManifest> FManifest;
+    // Touched on the UI thread only.
+    TFileList FLocalList;
+    TFileDictionary FRemoteList;
+    void (TFilesUpdater::*UpdateFile)(const std::wstring&, TDateTime, IFetchObserver&, TContentVerifier*) const;
+    void (TFilesUpdater::*FillRemoteList)();
+    TReportProc FOnTerminate;
+    TVerificationReport FVerificationReport;
+    // Names of the fetches whose content failed the check, written by the pool threads.
+    std::mutex FAlteredLock;
+    std::vector<std::wstring> FAltered;
+    // The extra reference that keeps the updater alive from Execute until its completion has run.
+    std::shared_ptr<TFilesUpdater> FSelf;
+    int FQueuedFetches = 0;
+    // Progress and log lines; the fetches reach it through the updater, which outlives them.
+    std::unique_ptr<TUpdateReport> FReport;
+    // Declared last so that it goes first: releasing the task list waits for its pool, and the fetches
+    // still read the fields above.
+    std::shared_ptr<ITasks> FTasks;
+};
