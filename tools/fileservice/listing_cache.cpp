@@ -153,6 +153,8 @@ size_t ListingCache::Walks() const {
     return walks_;
 }
 
+ListingHealth ListingCache::Health() const { return {}; }
+
 std::shared_ptr<const ListingCache::Snapshot> ListingCache::Walk(Clock::time_point& recheck) {
     const fs::path& root = service_.Root();
     std::shared_ptr<const Snapshot> previous;

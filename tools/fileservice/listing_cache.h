@@ -46,6 +46,14 @@ class RenderedListing {
     mutable std::string gzip_;
 };
 
+// How the listing cache is doing, for the health answer.
+struct ListingHealth {
+    bool walkOk = true;                 // false while the latest walk of the tree failed
+    std::string reason;                 // why the latest walk failed ("" while walkOk)
+    std::time_t failingSince = 0;       // wall clock of the first failed walk in a row (0 while walkOk)
+    std::vector<std::string> warnings;  // what the listings leave out and why, e.g. names equal but for case
+};
+
 class ListingCache {
   public:
     // Walks the tree once before returning; then watches it on a thread of its own.
@@ -61,6 +69,10 @@ class ListingCache {
 
     // Number of walks so far (for the health answer).
     size_t Walks() const;
+
+    // The state of the latest walk and the warnings of the listing in service. While a walk fails
+    // the listings are those of the last walk that succeeded.
+    ListingHealth Health() const;
 
   private:
     struct Entry;
