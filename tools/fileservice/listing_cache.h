@@ -78,11 +78,18 @@ class ListingCache {
     struct Entry;
     struct Snapshot;
     struct Watch;
+    // What one walk gives: the listing, or why there is none.
+    struct WalkResult {
+        std::shared_ptr<const Snapshot> snapshot;  // null when the walk failed
+        std::shared_ptr<const NameIndex> index;
+        std::vector<std::string> warnings;
+        std::string failure;
+    };
 
     void WatchLoop();
     bool EventsPending() const;
     void Refresh();
-    std::shared_ptr<const Snapshot> Walk(std::chrono::steady_clock::time_point& recheck);
+    WalkResult Walk(std::chrono::steady_clock::time_point& recheck);
 
     const FileService& service_;
     const ListingCacheOptions options_;
@@ -96,6 +103,8 @@ class ListingCache {
     bool stopping_ = false;
     std::shared_ptr<const Snapshot> snapshot_;
     size_t walks_ = 0;
+    ListingHealth health_;
+    std::chrono::milliseconds retry_{0};  // after a failed walk, until the next try
     struct Rendered;
     std::vector<Rendered> rendered_;  // small, most recently used first
     std::thread thread_;
