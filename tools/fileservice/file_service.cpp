@@ -156,6 +156,7 @@ std::string FoldName(std::string_view name) {
 }
 
 bool IsReleaseControlName(std::string_view relative) {
+    if (relative.empty() || (relative[0] != 'a' && relative[0] != 'A')) return false;  // most names: no fold
     const std::string folded = FoldName(relative);
     for (const std::string_view folder : {"AUREVIA-OBJECTS", "AUREVIA-RELEASES"})
         if (folded.starts_with(folder) && (folded.size() == folder.size() || folded[folder.size()] == '/'))

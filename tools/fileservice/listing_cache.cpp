@@ -90,36 +90,46 @@ template <class Entry>
 void KeepOnePerName(std::vector<Entry>& entries, std::vector<std::string>& warnings) {
     constexpr size_t kWarningsKept = 20;
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    std::unordered_map<std::string, size_t> kept;  // folded name -> position in `out`
-    std::map<size_t, std::vector<std::string>> spellings;
-    std::vector<Entry> out;
-    out.reserve(entries.size());
-    for (Entry& e : entries) {
-        const auto [found, added] = kept.try_emplace(FoldName(e.name), out.size());
-        if (added) {
-            out.push_back(std::move(e));
-            continue;
+    std::unordered_map<std::string_view, size_t> kept;  // folded name -> position of the entry kept
+    kept.reserve(entries.size());
+    std::vector<bool> dropped;
+    std::map<std::string_view, std::vector<size_t>> spellings;  // folded name -> every entry's position
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto [found, added] = kept.try_emplace(entries[i].folded, i);
+        if (added) continue;
+        if (dropped.empty()) dropped.resize(entries.size());
+        auto& group = spellings[found->first];
+        if (group.empty()) group.push_back(found->second);
+        group.push_back(i);
+        const Entry &e = entries[i], &current = entries[found->second];
+        if (Preferred(e.name, e.info.st_mtim, current.name, current.info.st_mtim)) {
+            dropped[found->second] = true;
+            found->second = i;
+        } else {
+            dropped[i] = true;
         }
-        Entry& current = out[found->second];
-        auto& names = spellings[found->second];
-        if (names.empty()) names.push_back(current.name);
-        names.push_back(e.name);
-        if (Preferred(e.name, e.info.st_mtim, current.name, current.info.st_mtim)) current = std::move(e);
     }
+    if (spellings.empty()) return;
     size_t groups = 0;
-    for (const auto& [position, names] : spellings) {
+    for (const auto& [folded, positions] : spellings) {
         if (++groups > kWarningsKept) continue;
         std::string text = "names that differ only in letter case:";
-        for (const std::string& name : names) text += " " + name + (&name == &names.back() ? ";" : ",");
-        warnings.push_back(text + " only " + out[position].name +
+        for (const size_t at : positions)
+            text += " " + entries[at].name + (at == positions.back() ? ";" : ",");
+        warnings.push_back(text + " only " + entries[kept.at(folded)].name +
                            " (the most recently written) is listed and served");
     }
     if (groups > kWarningsKept)
         warnings.push_back(std::to_string(groups - kWarningsKept) +
                            " more groups of names that differ only in letter case");
-    if (!spellings.empty())
-        std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    entries = std::move(out);
+    // Views into the entries end here: the dropped ones go, the rest keep their order.
+    size_t write = 0;
+    for (size_t read = 0; read < entries.size(); ++read) {
+        if (dropped[read]) continue;
+        if (write != read) entries[write] = std::move(entries[read]);
+        ++write;
+    }
+    entries.resize(write);
 }
 
 bool SameChange(const struct stat& a, const struct stat& b) {
@@ -158,7 +168,8 @@ const std::string& RenderedListing::Gzip() const {
 }
 
 struct ListingCache::Entry {
-    std::string name;  // backslashes
+    std::string name;    // backslashes
+    std::string folded;  // FoldName of the name with "/" between folders, the index's key
     std::string age;
     struct stat info;
 };
@@ -229,6 +240,7 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
     WalkResult result;
     auto next = std::make_shared<Snapshot>();
     auto index = std::make_shared<NameIndex>();
+    if (previous) next->entries.reserve(previous->entries.size() + previous->entries.size() / 8);
     const auto now = Clock::now();
     const auto wallNow = std::chrono::system_clock::now();
     recheck = Clock::time_point::max();
@@ -280,15 +292,17 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
             const fs::directory_entry& entry = *it;
             const std::string relative = entry.path().lexically_relative(root).generic_string();
             std::error_code typeError;
-            const fs::file_status own = entry.symlink_status(typeError);
+            // The type read with the folder's entries, where the file system gives it: no stat.
+            const bool link = entry.is_symlink(typeError);
+            const bool folder = !typeError && !link && entry.is_directory(typeError);
             if (typeError == std::errc::no_such_file_or_directory) continue;
             if (typeError) return fail(entry.path(), typeError);
-            if (IsReleaseControlName(relative) && fs::is_directory(own)) continue;  // asked for by exact name
-            if (fs::is_directory(own) || (fs::is_symlink(own) && fs::is_directory(entry.path(), typeError))) {
+            if (folder && IsReleaseControlName(relative)) continue;  // asked for by exact name
+            if (folder || (link && fs::is_directory(entry.path(), typeError))) {
                 // Folder links are indexed, not followed: the walk cannot loop or leave the root.
                 auto [known, added] = folderNames.try_emplace(FoldName(relative), relative);
                 if (!added && relative < known->second) known->second = relative;
-                if (!fs::is_symlink(own)) folders.push_back(entry.path());
+                if (!link) folders.push_back(entry.path());
                 continue;
             }
             auto file = service_.Listable(entry);
@@ -296,7 +310,8 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
                 // Not a file, a name the launcher cannot ask for, or a link that leaves the root or
                 // leads nowhere: left out. A file that cannot be looked at: the walk fails.
                 struct stat info {};
-                if (fs::is_regular_file(own) && ::stat(entry.path().c_str(), &info) != 0 && errno != ENOENT)
+                if (!link && entry.is_regular_file(typeError) && ::stat(entry.path().c_str(), &info) != 0 &&
+                    errno != ENOENT)
                     return fail(entry.path(), std::error_code(errno, std::generic_category()));
                 continue;
             }
@@ -319,9 +334,8 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
             // A link is as settled as the file it points to, which is where the writes happen.
             std::error_code linkError;
             const std::string written =
-                fs::is_symlink(own)
-                    ? fs::canonical(entry.path(), linkError).lexically_relative(root).generic_string()
-                    : relative;
+                link ? fs::canonical(entry.path(), linkError).lexically_relative(root).generic_string()
+                     : relative;
             auto seen = watch_->unsettled.find(relative);
             const bool seenUnchanged =
                 seen != watch_->unsettled.end() && SameChange(seen->second.first, file->info);
@@ -331,8 +345,8 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
                                   now - unchangedSince >= options_.settle);
             if (settled) {
                 closedAndListed.push_back(written);
-                next->entries.push_back(
-                    {std::move(file->name), FormatLocalAge(file->info.st_mtim), file->info});
+                next->entries.push_back({std::move(file->name), FoldName(relative),
+                                         FormatLocalAge(file->info.st_mtim), file->info});
                 continue;
             }
             unsettled[relative] = {file->info, unchangedSince};
@@ -348,10 +362,11 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
     for (const std::string& name : closedAndListed) watch_->closed.erase(name);
 
     KeepOnePerName(next->entries, result.warnings);
+    index->files.reserve(next->entries.size() + unlisted.size());
     for (const Entry& e : next->entries) {
         std::string relative = e.name;
         std::replace(relative.begin(), relative.end(), '\\', '/');
-        index->files.emplace(FoldName(relative), std::move(relative));
+        index->files.emplace(e.folded, std::move(relative));
     }
     for (auto& [folded, found] : unlisted) index->files.try_emplace(folded, std::move(found.first));
     index->folders = std::move(folderNames);
