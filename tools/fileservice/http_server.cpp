@@ -150,13 +150,18 @@ struct Callbacks {
         }
         if (c->exchange) {
             // A request that the library refused before its handler (a malformed head): still logged.
-            const auto* status = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
-            Finish(server, *c, *c->exchange, status && status->http_status ? status->http_status : 400);
+            Finish(server, *c, *c->exchange, LibraryStatus(connection));
         }
         delete c;
         *context = nullptr;
         --server.counters_.open;
         --server.admitted_;
+    }
+
+    // The status of an answer the library gave itself (a head it refused); 400 when it says none.
+    static int LibraryStatus(MHD_Connection* connection) {
+        const auto* status = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
+        return status && status->http_status ? static_cast<int>(status->http_status) : 400;
     }
 
     // Logs an exchange (once) and forgets it.
@@ -203,7 +208,7 @@ struct Callbacks {
             c->deadline = Clock::now() + server.limits_.keepAlive;
         }
         if (e && c)
-            Finish(server, *c, *e, e->status);
+            Finish(server, *c, *e, e->answered ? e->status : LibraryStatus(connection));
         else
             delete e;
     }

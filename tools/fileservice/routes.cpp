@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -57,6 +58,24 @@ bool IsObjectName(std::string_view name) {
     for (size_t i = 0; i < kObjects.size(); ++i)
         if (std::tolower(static_cast<unsigned char>(name[i])) != kObjects[i]) return false;
     return true;
+}
+
+void AppendJSON(std::string& out, std::string_view text) {
+    out.push_back('"');
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out.push_back(c);
+        }
+    }
+    out.push_back('"');
 }
 
 }  // namespace
@@ -163,18 +182,33 @@ Response Routes::Health() const {
     struct stat info {};
     const bool readable = ::stat(files_.Root().c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
                           ::access(files_.Root().c_str(), R_OK | X_OK) == 0;
+    const ListingHealth listing = listings_.Health();
     Response res;
-    res.status = readable ? 200 : 503;
+    res.status = readable && listing.walkOk ? 200 : 503;
     res.Set("Content-Type", kJSON);
     res.Set("Cache-Control", "no-store");
-    res.text = std::string("{\"Status\":\"") + (readable ? "ok" : "folder unavailable") +
-               "\",\"Open\":" + std::to_string(counters_.open.load()) +
-               ",\"Busy\":" + std::to_string(counters_.busy.load()) +
-               ",\"Rejected\":" + std::to_string(counters_.rejected.load()) +
-               ",\"TimedOut\":" + std::to_string(counters_.timedOut.load()) +
-               ",\"Slow\":" + std::to_string(counters_.slow.load()) +
-               ",\"Malformed\":" + std::to_string(counters_.malformed.load()) +
-               ",\"Walks\":" + std::to_string(listings_.Walks()) + "}";
+    std::string& body = res.text;
+    body = "{\"Status\":";
+    AppendJSON(body, !readable ? "folder unavailable" : !listing.walkOk ? "walk failing" : "ok");
+    if (!listing.walkOk) {
+        // The listings in service are those of the last walk that succeeded.
+        body += ",\"Reason\":";
+        AppendJSON(body, listing.reason);
+        body += ",\"FailingSince\":";
+        AppendJSON(body, HttpDate(listing.failingSince));
+    }
+    body += ",\"Warnings\":[";
+    for (size_t i = 0; i < listing.warnings.size(); ++i) {
+        if (i) body += ",";
+        AppendJSON(body, listing.warnings[i]);
+    }
+    body += "],\"Open\":" + std::to_string(counters_.open.load()) +
+            ",\"Busy\":" + std::to_string(counters_.busy.load()) +
+            ",\"Rejected\":" + std::to_string(counters_.rejected.load()) +
+            ",\"TimedOut\":" + std::to_string(counters_.timedOut.load()) +
+            ",\"Slow\":" + std::to_string(counters_.slow.load()) +
+            ",\"Malformed\":" + std::to_string(counters_.malformed.load()) +
+            ",\"Walks\":" + std::to_string(listings_.Walks()) + "}";
     return res;
 }
 

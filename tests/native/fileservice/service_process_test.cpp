@@ -58,6 +58,8 @@ class ServiceProcess : public testing::Test {
         pid_ = fork();
         if (pid_ == 0) {
             freopen(log.c_str(), "w", stdout);
+            // As an ordinary user, for whom permissions count as they do for the packaged service.
+            if (asUser_ && getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
             execv(AUREVIA_FILESERVICE, argv.data());
             _exit(127);
         }
@@ -85,6 +87,7 @@ class ServiceProcess : public testing::Test {
 
     fs::path dir_;
     pid_t pid_ = -1;
+    bool asUser_ = false;
 };
 
 TEST_F(ServiceProcess, ServesLogsEachRequestAndStopsCleanlyOnSigterm) {
@@ -237,6 +240,49 @@ TEST_F(ServiceProcess, IdleAndStalledConnectionsHoldNoThreadAndThoseBeyondTheLim
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "still running 10 s after SIGTERM";
     if (WIFEXITED(status)) pid_ = -1;
     EXPECT_NE(Log().find("\"- - -\" 503 "), std::string::npos) << Log();
+}
+
+TEST_F(ServiceProcess, HealthAnswers503WithTheReasonWhileAWalkFailsAndListsWarnings) {
+    fs::create_directories(dir_ / "served" / "Relatorio" / "Sub");
+    std::ofstream(dir_ / "served" / "Relatorio" / "Sub" / "r.rav") << "r";
+    std::ofstream(dir_ / "served" / "central.ini") << "a";
+    std::ofstream(dir_ / "served" / "CENTRAL.INI") << "b";
+    // The service's user must reach the folder and write its port file.
+    fs::permissions(dir_, fs::perms::all);
+    asUser_ = true;
+    const int port = Start({"--settle-ms", "0"});
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    const auto health = [&] {
+        auto answer = client.Get("/healthz");
+        return answer ? std::to_string(answer->status) + " " + answer->body : std::string("no answer");
+    };
+    std::string seen = health();
+    EXPECT_TRUE(seen.starts_with("200 {\"Status\":\"ok\"")) << seen;
+    EXPECT_EQ(seen.find("\"Warnings\":[]"), std::string::npos)
+        << "no warning for the names equal but for case";
+
+    fs::permissions(dir_ / "served" / "Relatorio" / "Sub", fs::perms::none);
+    std::ofstream(dir_ / "served" / "new.txt") << "a change, so that the folder is walked again";
+    for (int i = 0; i < 100 && !seen.starts_with("503 "); ++i) {
+        std::this_thread::sleep_for(100ms);
+        client.Get("/folderlist?folder=%5C&mask=*.*&recursive=");
+        seen = health();
+    }
+    EXPECT_TRUE(seen.starts_with("503 {\"Status\":\"walk failing\",\"Reason\":\"")) << seen;
+    EXPECT_NE(seen.find("\"FailingSince\":"), std::string::npos) << seen;
+    auto listing = client.Get("/folderlist?folder=%5C&mask=*.*&recursive=");
+    ASSERT_TRUE(listing);
+    EXPECT_NE(listing->body.find("r.rav"), std::string::npos) << "the last good listing left service";
+
+    fs::permissions(dir_ / "served" / "Relatorio" / "Sub",
+                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    for (int i = 0; i < 100 && !seen.starts_with("200 "); ++i) {
+        std::this_thread::sleep_for(100ms);
+        client.Get("/folderlist?folder=%5C&mask=*.*&recursive=");
+        seen = health();
+    }
+    EXPECT_TRUE(seen.starts_with("200 {\"Status\":\"ok\"")) << seen;
 }
 
 // Sends the start of a request head, then one more header line after each pause, until the server
