@@ -98,6 +98,8 @@ struct HttpServer::Connection {
     uint64_t windowAcked = 0;
     bool cut = false;
     bool overLimit = false;        // one of the reserve beyond the limit: its requests are answered 503
+    bool headStarted = false;      // a request line has come since the last answer
+    size_t served = 0;             // answers completed
     Exchange* exchange = nullptr;  // the request in flight, owned
 };
 
@@ -114,8 +116,10 @@ struct Callbacks {
     static MHD_Result Accept(void* cls, const sockaddr* address, socklen_t length) {
         HttpServer& server = Server(cls);
         const unsigned limit = server.limits_.maxConnections;
-        if (++server.admitted_ <= limit + Reserve(limit)) return MHD_YES;
-        --server.admitted_;
+        // Counted from the connections the library has started, not from the accepts: one that it
+        // refuses after this (the per-address cap) must not count. Accepts in flight on the other
+        // threads may pass the limit by a few.
+        if (server.counters_.open < limit + Reserve(limit)) return MHD_YES;
         ++server.counters_.rejected;
         // Closed at once: a client that would wait in the backlog retries sooner elsewhere.
         const std::string remote = AddressText(address, length);
@@ -133,9 +137,8 @@ struct Callbacks {
             if (const auto* a = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
                 c->remote = AddressText(a->client_addr, sizeof(sockaddr_in6));
             c->deadline = Clock::now() + server.limits_.readTimeout;
-            c->overLimit = server.admitted_ > server.limits_.maxConnections;
+            c->overLimit = ++server.counters_.open > server.limits_.maxConnections;
             *context = c;
-            ++server.counters_.open;
             std::lock_guard lock(server.mutex_);
             server.connections_.insert(c);
             return;
@@ -155,7 +158,6 @@ struct Callbacks {
         delete c;
         *context = nullptr;
         --server.counters_.open;
-        --server.admitted_;
     }
 
     // The status of an answer the library gave itself (a head it refused); 400 when it says none.
@@ -191,6 +193,10 @@ struct Callbacks {
         if (c) {
             if (c->exchange) Finish(server, *c, *c->exchange, 400);
             c->exchange = e;
+            {
+                std::lock_guard lock(server.mutex_);
+                c->headStarted = true;
+            }
             if (c->fd >= 0) e->writtenAtStart = BytesWritten(c->fd);
         }
         return e;
@@ -206,6 +212,8 @@ struct Callbacks {
             std::lock_guard lock(server.mutex_);
             c->state = HttpServer::Connection::State::Head;
             c->deadline = Clock::now() + server.limits_.keepAlive;
+            c->headStarted = false;
+            ++c->served;
         }
         if (e && c)
             Finish(server, *c, *e, e->answered ? e->status : LibraryStatus(connection));
@@ -468,7 +476,7 @@ int HttpServer::Start(const std::string& address, int port) {
         limits_.threads ? limits_.threads : std::max(1u, std::thread::hardware_concurrency());
     const unsigned hard = limits_.maxConnections + Callbacks::Reserve(limits_.maxConnections);
     unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
-    if (ipv6) flags |= MHD_USE_IPv6;
+    if (ipv6) flags |= MHD_USE_DUAL_STACK;  // "::" takes IPv4 clients too, as Linux's sockets do
     if (!tlsCert_.empty()) flags |= MHD_USE_TLS;
     std::vector<MHD_OptionItem> options = {
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&Callbacks::Log), this},
@@ -525,7 +533,8 @@ void HttpServer::WatchLoop() {
             if (c->cut || c->fd < 0) continue;
             if (c->state == Connection::State::Head) {
                 if (now < c->deadline) continue;
-                ++counters_.timedOut;
+                // A kept-alive connection that simply stayed idle is not a head that came too late.
+                if (c->served == 0 || c->headStarted) ++counters_.timedOut;
             } else {
                 if (!limits_.minRate || now - c->windowStart < kRateWindow) continue;
                 int queued = 0;

@@ -87,7 +87,6 @@ class HttpServer {
     friend struct Callbacks;
     std::mutex mutex_;  // guards connections_ and every Connection's state; held while shutting one
     std::unordered_set<Connection*> connections_;
-    std::atomic<unsigned> admitted_{0};  // accepted and not yet closed
     std::condition_variable stopSignal_;
     bool stopping_ = false;
     std::thread watch_;
