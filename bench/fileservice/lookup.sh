@@ -3,7 +3,9 @@
 # (default 50 000), for two builds of the file service side by side in the same run: a name looked up
 # exactly as written, one written in another letter case, and a missing one. Each kind is
 # BENCH_REQUESTS (default 200) requests on one kept-alive curl connection; the mean per request is
-# the median over BENCH_ROUNDS (default 5) rounds, which alternate between the two services.
+# the median over BENCH_ROUNDS (default 5) rounds, which alternate between the two services. Then
+# the time from start to listening (the first walk of the folder, which now also builds the index),
+# median of BENCH_ROUNDS alternating starts.
 #   bench/fileservice/lookup.sh BEFORE_BINARY [AFTER_BINARY]
 # AFTER_BINARY defaults to this tree's build/native/tools/fileservice/aurevia-fileservice. The folder
 # is generated under BENCH_DIR (default /tmp/aurevia-bench-lookup) and kept for the next run.
@@ -27,11 +29,20 @@ fi
 
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
-start() {  # start BINARY NAME: the service's port into $dir/NAME.port
+started_ms=0
+start() {  # start BINARY NAME: the service's port into $dir/NAME.port; $started_ms the time it took
     rm -f "$dir/$2.port"
     "$1" --folder "$served" --port 0 --port-file "$dir/$2.port" --rescan 0 >/dev/null 2>"$dir/$2.log" &
     pids+=($!)
-    for _ in $(seq 600); do [ -s "$dir/$2.port" ] && return; sleep 0.1; done
+    local begun
+    begun=$(date +%s%N)
+    for _ in $(seq 6000); do
+        if [ -s "$dir/$2.port" ]; then
+            started_ms=$(( ($(date +%s%N) - begun) / 1000000 ))
+            return
+        fi
+        sleep 0.01
+    done
     echo "the $2 service did not start: $(cat "$dir/$2.log")" >&2
     exit 1
 }
@@ -80,3 +91,22 @@ for build in before after; do
         "$(awk -v a="$m" -v b="$e" 'BEGIN { printf "%.1f", a / b }')" \
         "$(awk -v a="$c" -v b="$e" 'BEGIN { printf "%.1f", a / b }')"
 done
+
+# Start-up: the first walk of the folder.
+kill "${pids[@]}" 2>/dev/null || true
+wait 2>/dev/null || true
+pids=()
+declare -A starts
+for round in $(seq "$rounds"); do
+    for build in before after; do
+        start "${!build}" "$build"
+        starts[$build]+="$started_ms "
+        kill "${pids[@]}"
+        wait 2>/dev/null || true
+        pids=()
+    done
+done
+sb=$(echo ${starts[before]} | tr ' ' '\n' | median)
+sa=$(echo ${starts[after]} | tr ' ' '\n' | median)
+echo "start-up to listening (first walk), median of $rounds: before $sb ms, after $sa ms," \
+    "after/before $(awk -v a="$sa" -v b="$sb" 'BEGIN { printf "%.2f", a / b }')"
