@@ -2,8 +2,9 @@
 # Download of a name that is not there against one that is, in one folder of BENCH_FILES files
 # (default 50 000), for two builds of the file service side by side in the same run: a name looked up
 # exactly as written, one written in another letter case, and a missing one. Each kind is
-# BENCH_REQUESTS (default 200) requests on one kept-alive curl connection; the mean per request is
-# the median over BENCH_ROUNDS (default 5) rounds, which alternate between the two services. Then
+# BENCH_REQUESTS (default 200) requests on one kept-alive curl connection; a round gives the median
+# and the mean time per request (the mean follows the machine's load spikes), and the figures are
+# the medians over BENCH_ROUNDS (default 5) rounds, which alternate between the two services. Then
 # the time from start to listening (the first walk of the folder, which now also builds the index),
 # median of BENCH_ROUNDS alternating starts.
 #   bench/fileservice/lookup.sh BEFORE_BINARY [AFTER_BINARY]
@@ -63,12 +64,12 @@ for kind in exact case miss; do
     done >"$dir/$kind.curl"
 done
 
-# The mean time of one request, in ms.
+# The median and the mean time of one request, in ms: "MEDIAN MEAN".
 measure() {  # measure NAME KIND
     local port
     port=$(cat "$dir/$1.port")
-    sed "s/PORT/$port/" "$dir/$2.curl" | curl -s -K - -w '%{time_total}\n' |
-        awk '{ sum += $1; n++ } END { printf "%.3f\n", 1000 * sum / n }'
+    sed "s/PORT/$port/" "$dir/$2.curl" | curl -s -K - -w '%{time_total}\n' | sort -g |
+        awk '{ v[NR] = $1; sum += $1 } END { printf "%.3f %.3f\n", 1000 * v[int((NR + 1) / 2)], 1000 * sum / NR }'
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
@@ -76,20 +77,25 @@ declare -A times
 for round in $(seq "$rounds"); do
     for build in before after; do
         for kind in exact case miss; do
-            times[$build.$kind]+="$(measure $build $kind) "
+            read -r p50 mean < <(measure $build $kind)
+            times[$build.$kind.median]+="$p50 "
+            times[$build.$kind.mean]+="$mean "
         done
     done
 done
 
 echo "$files files, $requests requests per kind, median of $rounds rounds (ms per request)"
-printf '| %-6s | %9s | %12s | %9s | %10s | %16s |\n' build exact 'other case' miss miss/exact 'other case/exact'
+printf '| %-6s | %-6s | %9s | %12s | %9s | %10s | %16s |\n' build figure exact 'other case' miss miss/exact \
+    'other case/exact'
 for build in before after; do
-    e=$(echo ${times[$build.exact]} | tr ' ' '\n' | median)
-    c=$(echo ${times[$build.case]} | tr ' ' '\n' | median)
-    m=$(echo ${times[$build.miss]} | tr ' ' '\n' | median)
-    printf '| %-6s | %9s | %12s | %9s | %10s | %16s |\n' "$build" "$e" "$c" "$m" \
-        "$(awk -v a="$m" -v b="$e" 'BEGIN { printf "%.1f", a / b }')" \
-        "$(awk -v a="$c" -v b="$e" 'BEGIN { printf "%.1f", a / b }')"
+    for figure in median mean; do
+        e=$(echo ${times[$build.exact.$figure]} | tr ' ' '\n' | median)
+        c=$(echo ${times[$build.case.$figure]} | tr ' ' '\n' | median)
+        m=$(echo ${times[$build.miss.$figure]} | tr ' ' '\n' | median)
+        printf '| %-6s | %-6s | %9s | %12s | %9s | %10s | %16s |\n' "$build" "$figure" "$e" "$c" "$m" \
+            "$(awk -v a="$m" -v b="$e" 'BEGIN { printf "%.2f", a / b }')" \
+            "$(awk -v a="$c" -v b="$e" 'BEGIN { printf "%.2f", a / b }')"
+    done
 done
 
 # Start-up: the first walk of the folder.
