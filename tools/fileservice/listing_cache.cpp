@@ -256,7 +256,8 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
     };
     const auto fail = [&](const fs::path& where, const std::error_code& error) {
         result.failure = "cannot read " +
-                         (where == root ? root.string() : where.lexically_relative(root).generic_string()) +
+                         (where == root ? std::string("the served folder")
+                                        : where.lexically_relative(root).generic_string()) +
                          ": " + error.message();
         return std::move(result);
     };
