@@ -82,6 +82,7 @@ class HttpServer {
     ServerCounters counters_;
     std::string tlsCert_, tlsKey_;
     MHD_Daemon* daemon_ = nullptr;
+    bool tls_ = false;
     bool starting_ = true;  // the library's messages are logged only while it starts
 
     friend struct Callbacks;
