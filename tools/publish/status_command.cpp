@@ -73,9 +73,11 @@ void RunStatus(const fs::path& server) {
                     now > rollout->ExpiresUnix ? " (EXPIRED: workstations refuse it)" : "");
         for (const auto& ring : rollout->Rings) {
             std::printf("  ring %-16s release %llu", ring.Ring.c_str(), Ull(ring.Release));
-            if (ring.Previous)
+            if (ring.Percent < 100 && ring.Previous)
                 std::printf(" on %u %%, release %llu on %u %%", ring.Percent, Ull(*ring.Previous),
                             100 - ring.Percent);
+            else if (ring.Previous)
+                std::printf(" on 100 %% (previous %llu)", Ull(*ring.Previous));
             else
                 std::printf(" on 100 %%");
             std::printf("\n");
