@@ -86,10 +86,37 @@ FlatTarget TargetOf(const fs::path& server, const TReleaseFile& file,
 }
 
 struct FlatLayout {
+    FlatLayout() = default;
+    FlatLayout(FlatLayout&&) = default;
+    // Unless placed, the folders it made go with its staged files.
+    ~FlatLayout() {
+        files.clear();
+        std::error_code ignored;
+        if (!placed)
+            for (auto it = madeFolders.rbegin(); it != madeFolders.rend(); ++it) fs::remove(*it, ignored);
+    }
+
     std::vector<std::pair<StagedFile, fs::path>> files;  // staged copy, target
     SignedManifest manifest;
-    std::vector<fs::path> folders;  // to sync
+    std::vector<fs::path> folders;      // to sync
+    std::vector<fs::path> madeFolders;  // outermost first
+    bool placed = false;
 };
+
+// `folder` lies under the server folder as given (a file already there has its folder).
+void MakeFolders(const fs::path& server, const fs::path& folder, std::vector<fs::path>& made) {
+    std::error_code present;
+    if (fs::is_directory(folder, present)) return;
+    fs::path path = server;
+    for (const auto& level : folder.lexically_relative(server)) {
+        path /= level;
+        std::error_code error;
+        if (fs::is_directory(path, error)) continue;
+        if (!fs::create_directory(path, error))
+            throw PublishError(ExitStatus::Failed, "Cannot create " + path.string() + ": " + error.message());
+        made.push_back(path);
+    }
+}
 
 FlatLayout StageFlat(const RolloutOptions& options, const TRelease& release, EVP_PKEY* key) {
     FlatLayout layout;
@@ -103,11 +130,7 @@ FlatLayout StageFlat(const RolloutOptions& options, const TRelease& release, EVP
         if (::lstat(target.Path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
             throw PublishError(ExitStatus::Failed, "Cannot lay " + file.Name + " into the flat folder: " +
                                                        target.Path.string() + " is not a file");
-        std::error_code error;
-        fs::create_directories(target.Path.parent_path(), error);
-        if (error)
-            throw PublishError(ExitStatus::Failed, "Cannot create " + target.Path.parent_path().string() +
-                                                       ": " + error.message());
+        MakeFolders(options.server, target.Path.parent_path(), layout.madeFolders);
         layout.files.emplace_back(
             StagedFile(target.Path.parent_path(), ObjectFile(options.server, file.Sha256), file.Sha256,
                        file.AgeUnix, kPublishedMode),
@@ -178,13 +201,14 @@ void RunRollout(const RolloutOptions& options) {
     }
 
     std::optional<FlatLayout> flat;
-    if (options.flat) flat = StageFlat(options, release, key.get());
+    if (options.flat) flat.emplace(StageFlat(options, release, key.get()));
     StagedDocument document = StageSignedDocument(options.server / kRolloutFileName, bytes, key.get());
 
     if (flat) {
         for (auto& [staged, target] : flat->files) staged.ReplaceInto(target);
         for (const auto& folder : flat->folders) SyncFolder(folder);
         PlaceFlatManifest(options.server, flat->manifest);
+        flat->placed = true;
     }
     document.Place();
     SyncFolder(options.server);

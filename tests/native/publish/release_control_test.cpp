@@ -324,6 +324,18 @@ TEST_F(ReleaseControlTest, FlatRolloutLaysTheReleaseWithItsAgesAndVerifies) {
         for (const auto& file : manifest.Files)
             EXPECT_EQ(file.Name.find("aurevia-"), std::string::npos) << file.Name;
     }
+    // A flat rollout that fails (here: a folder where a release file goes) leaves no folder it made.
+    ASSERT_EQ(Publish(ReleaseFolder("r3", {{"Novos/Modulo/x.dll", "x"}})).status, 0);
+    fs::remove(srv_ / "gds32.dll");
+    fs::create_directories(srv_ / "gds32.dll");
+    const auto before = Snapshot(srv_);
+    const ToolResult failed = Rollout("geral", "3", {"--flat"});
+    EXPECT_EQ(failed.status, 1) << failed.output;
+    EXPECT_NE(failed.output.find("is not a file"), std::string::npos) << failed.output;
+    EXPECT_EQ(Snapshot(srv_), before);
+    fs::remove(srv_ / "gds32.dll");
+    ASSERT_EQ(Rollout("geral", "1", {"--flat"}).status, 0);
+
     // The flat manifest of `sign` leaves the release-control entries out as well.
     const ToolResult sign = RunTool({"sign", "--folder", server_, "--key", key_});
     ASSERT_EQ(sign.status, 0) << sign.output;
