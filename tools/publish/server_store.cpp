@@ -97,7 +97,16 @@ std::optional<TRollout> ReadRollout(const fs::path& server, EVP_PKEY* publicKey)
     const fs::path file = server / kRolloutFileName;
     std::error_code error;
     if (!fs::exists(fs::symlink_status(file, error))) return std::nullopt;
-    const std::string bytes = ReadSignedDocument(file, "rollout document", publicKey);
+    std::string bytes;
+    try {
+        bytes = ReadSignedDocument(file, "rollout document", publicKey);
+    } catch (const PublishError& e) {
+        // A new key (or a document damaged beyond use) would otherwise block every rollout.
+        throw PublishError(e.Status,
+                           std::string(e.what()) +
+                               ". If the publisher key was replaced, remove aurevia-rollout.json and "
+                               ".sig; the next rollout's serial then follows the clock");
+    }
     try {
         return DecodeRollout(bytes);
     } catch (const TManifestError& e) {
