@@ -68,7 +68,7 @@ void Warn(const std::string& message) {
 }
 
 // The launcher's name for a path under the root; raises for a name that the manifest cannot carry.
-std::string LauncherName(const fs::path& relative) {
+std::string LauncherName(const fs::path& relative, bool windowsNames) {
     std::string name;
     for (const auto& level : relative) {
         const std::string text = level.string();
@@ -79,6 +79,7 @@ std::string LauncherName(const fs::path& relative) {
         if (!name.empty()) name.push_back('\\');
         name += text;
     }
+    if (!windowsNames) return name;
     try {
         document_text::CheckWindowsName(name);
     } catch (const TManifestError& e) {
@@ -173,7 +174,7 @@ FolderFile HashFile(const fs::path& file, std::string name) {
 
 namespace {
 
-void Walk(const fs::path& root, const fs::path& folder, std::vector<FolderFile>& files) {
+void Walk(const fs::path& root, const fs::path& folder, bool windowsNames, std::vector<FolderFile>& files) {
     std::error_code error;
     fs::directory_iterator it(folder, error), end;
     for (; !error && it != end; it.increment(error)) {
@@ -187,7 +188,7 @@ void Walk(const fs::path& root, const fs::path& folder, std::vector<FolderFile>&
         const fs::file_status link = entry.symlink_status(entryError);
         if (entryError) Fail("Cannot read " + entry.path().string() + ": " + entryError.message());
         if (fs::is_directory(link)) {
-            Walk(root, entry.path(), files);
+            Walk(root, entry.path(), windowsNames, files);
             continue;
         }
         const fs::file_status target = entry.status(entryError);
@@ -210,7 +211,7 @@ void Walk(const fs::path& root, const fs::path& folder, std::vector<FolderFile>&
             Warn("skipped " + shown + ": not a regular file");
             continue;
         }
-        files.push_back(HashFile(entry.path(), LauncherName(relative)));
+        files.push_back(HashFile(entry.path(), LauncherName(relative, windowsNames)));
     }
     // Unreadable folders fail the walk instead of being left out.
     if (error) Fail("Cannot read the folder " + folder.string() + ": " + error.message());
@@ -218,12 +219,12 @@ void Walk(const fs::path& root, const fs::path& folder, std::vector<FolderFile>&
 
 }  // namespace
 
-std::vector<FolderFile> ListFolderEntries(const fs::path& folder) {
+std::vector<FolderFile> ListFolderEntries(const fs::path& folder, bool windowsNames) {
     std::error_code error;
     const fs::path root = fs::canonical(folder, error);
     if (error) Fail("Cannot read the folder " + folder.string() + ": " + error.message());
     std::vector<FolderFile> files;
-    Walk(root, root, files);
+    Walk(root, root, windowsNames, files);
     std::sort(files.begin(), files.end(),
               [](const FolderFile& a, const FolderFile& b) { return a.File.Name < b.File.Name; });
     return files;
@@ -231,7 +232,7 @@ std::vector<FolderFile> ListFolderEntries(const fs::path& folder) {
 
 std::vector<TManifestFile> ListFolderFiles(const fs::path& folder) {
     std::vector<TManifestFile> files;
-    for (auto& entry : ListFolderEntries(folder)) files.push_back(std::move(entry.File));
+    for (auto& entry : ListFolderEntries(folder, false)) files.push_back(std::move(entry.File));
     return files;
 }
 

@@ -32,8 +32,10 @@ struct FolderFile {
     bool LooksLikePrivateKey = false;  // a PEM private key block at the start of a line, early on
 };
 
-// Sorted by name (byte order). Raise PublishError(Failed) for what cannot be read or named.
-std::vector<FolderFile> ListFolderEntries(const std::filesystem::path& folder);
+// Sorted by name (byte order). Raises PublishError(Failed) for what cannot be read or named, and
+// with `windowsNames` for a name a Windows workstation cannot take.
+std::vector<FolderFile> ListFolderEntries(const std::filesystem::path& folder, bool windowsNames = true);
+// The files only, and names a workstation cannot take listed too (verify reports them as unlisted).
 std::vector<TManifestFile> ListFolderFiles(const std::filesystem::path& folder);
 
 // The size and SHA-256 of one file, read once in blocks; the file must be regular. Raises

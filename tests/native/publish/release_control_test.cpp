@@ -265,6 +265,17 @@ TEST_F(ReleaseControlTest, FailedCommandsChangeNothing) {
     ::close(lock);
     EXPECT_EQ(Snapshot(srv_), before);
 
+    // An object altered on the server is not laid into the flat folder.
+    const fs::path object = srv_ / ObjectPath(ReadReleaseDocument(1).Files[0].Sha256);
+    std::string content = ReadBytes(object);
+    content[0] ^= 1;
+    WriteBytes(object, content);
+    const auto objectAltered = Snapshot(srv_);
+    const ToolResult flat = Rollout("geral", "1", {"--flat"});
+    EXPECT_EQ(flat.status, 1) << flat.output;
+    EXPECT_NE(flat.output.find("does not hold the content"), std::string::npos) << flat.output;
+    EXPECT_EQ(Snapshot(srv_), objectAltered);
+
     const fs::path release = srv_ / "aurevia-releases" / "1.json";
     std::string bytes = ReadBytes(release);
     bytes.replace(bytes.find("\"serial\":1"), 10, "\"serial\":1 ");
@@ -340,6 +351,11 @@ TEST_F(ReleaseControlTest, FlatRolloutLaysTheReleaseWithItsAgesAndVerifies) {
     const ToolResult sign = RunTool({"sign", "--folder", server_, "--key", key_});
     ASSERT_EQ(sign.status, 0) << sign.output;
     EXPECT_EQ(ReadManifest(srv_).Files.size(), 5u);
+    // A name no workstation can take, put there after signing, is a difference that verify names.
+    WriteBytes(srv_ / "aux.dll", "x");
+    const ToolResult verify = RunTool({"verify", "--folder", server_, "--pub", publicKey_.string()});
+    EXPECT_EQ(verify.status, 8) << verify.output;
+    EXPECT_NE(verify.output.find("not in the manifest: aux.dll"), std::string::npos) << verify.output;
 }
 
 // A private key must never be listed, whatever its name or path, and names a Windows workstation
