@@ -74,7 +74,8 @@ constexpr char kUsage[] =
     "  3  the folder does not exist\n"
     "  4  the key cannot be read (missing, unreadable, not a PEM private key, malformed key text)\n"
     "  5  the key is of another kind (not ECDSA P-256)\n"
-    "  6  manifest or signature missing or unreadable, or the signature does not verify\n"
+    "  6  manifest or signature missing or unreadable, or the signature does not verify (also a\n"
+    "     release or rollout document on the server that rollout reads with KEY's public half)\n"
     "  7  the manifest has expired\n"
     "  8  the folder's files differ from the manifest (when it has also expired: 7)\n"
     "  9  the release named is not kept on the server\n";
