@@ -23,9 +23,12 @@ mode_t ModeOf(const fs::path& file) {
     return info.st_mode & 07777;
 }
 
+// The lock file stays by design (a lock on a file that comes and goes would not hold).
 bool HasTemporaries(const fs::path& folder) {
     for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.path().filename().string().rfind("~aur", 0) == 0) return true;
+        if (entry.path().filename().string().rfind("~aur", 0) == 0 &&
+            entry.path().filename() != "~aur-publish-lock.tmp")
+            return true;
     return false;
 }
 
@@ -212,7 +215,7 @@ TEST_F(PublishTest, RefusesToPublishItsOwnPrivateKey) {
 TEST_F(PublishTest, OneSigningOfAFolderAtATime) {
     MakeSignedFolder();
     const std::string manifest = ReadBytes(srv_ / kManifestFileName);
-    const int folder = ::open(srv_.c_str(), O_RDONLY | O_DIRECTORY);
+    const int folder = ::open((srv_ / "~aur-publish-lock.tmp").c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_GE(folder, 0);
     ASSERT_EQ(::flock(folder, LOCK_EX), 0);  // as a signing in progress holds it
     const ToolResult signing = RunTool({"sign", "--folder", srv_.string(), "--key", privateKey_.string()});
@@ -268,7 +271,7 @@ TEST_F(PublishTest, CommandLineAndMissingFoldersHaveTheirOwnStatus) {
         const char* message;
     } cases[] = {
         {{}, 2, "No command"},
-        {{"publish"}, 2, "Unknown command"},
+        {{"deploy"}, 2, "Unknown command"},
         {{"sign", "--folder", srv}, 2, "--key is required"},
         {{"sign", "--folder", srv, "--key"}, 2, "needs a value"},
         {{"sign", "--folder", srv, "--key", key, "--folder", srv}, 2, "twice"},

@@ -133,7 +133,7 @@ TEST_F(PublishTest, KeysOfAnotherKindAndBrokenKeysHaveTheirOwnStatus) {
         {{"sign", "--folder", srv, "--key", (dir_ / "encrypted.pem").string()}, 4, "without passphrase"},
         {{"sign", "--folder", srv, "--key", (dir_ / "absent.pem").string()},
          4,
-         "Cannot open the private key"},
+         "Cannot read the private key"},
         {{"verify", "--folder", srv, "--pub", (dir_ / "p384.pub").string()}, 5, "ECDSA P-256 keys only"},
         {{"verify", "--folder", srv, "--pub", "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIGb6"},
          5,
