@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "tools/fileservice/access_log.h"
 #include "tools/fileservice/connection_server.h"
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/fleet/fleet_service.h"
 #include "tools/fileservice/listing_cache.h"
 #include "tools/fileservice/routes.h"
 
@@ -45,6 +47,12 @@ constexpr char kUsage[] =
     "                        MS old or it stayed unchanged that long (default 2000)\n"
     "  --rescan S            walk the folder every S seconds even without change events, for file\n"
     "                        systems that report none, e.g. network mounts (default 60; 0: never)\n"
+    "  --reports FILE        keep the workstations' reports (POST /report) in this SQLite database and\n"
+    "                        serve the fleet page GET /painel, GET /painel/estacoes.csv and GET /metrics;\n"
+    "                        without it those paths answer 404\n"
+    "  --report-retention-days N  delete reports (and workstations not heard from) older than N days\n"
+    "                        (default 90; checked hourly)\n"
+    "  --stale-days N        the page lists workstations not heard from for more than N days (default 7)\n"
     "  --help                this text\n"
     "\n"
     "Listings come from memory: the folder is walked again when it changes (inotify), not per\n"
@@ -63,6 +71,8 @@ struct Options {
     int port = 8080;
     fileservice::ConnectionLimits limits;
     fileservice::ListingCacheOptions listing;
+    std::string reports;
+    int retentionDays = 90, staleDays = 7;
 };
 
 bool ParseNumber(const char* text, long low, long high, long& out) {
@@ -127,6 +137,14 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--settle-ms") {
             if (!number(0, 3600000)) return false;
             options.listing.settle = milliseconds(n);
+        } else if (arg == "--reports") {
+            options.reports = v;
+        } else if (arg == "--report-retention-days") {
+            if (!number(1, 36500)) return false;
+            options.retentionDays = static_cast<int>(n);
+        } else if (arg == "--stale-days") {
+            if (!number(1, 3650)) return false;
+            options.staleDays = static_cast<int>(n);
         } else if (arg == "--rescan") {
             if (!number(0, 86400)) return false;
             options.listing.rescan = seconds(n);
@@ -181,8 +199,25 @@ int main(int argc, char** argv) {
         }
     }
     fileservice::AddRoutes(server, files, listings, server.Counters());
-    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+    std::unique_ptr<fleet::FleetService> fleetService;
+    if (!options.reports.empty()) {
+        try {
+            fleetService = std::make_unique<fleet::FleetService>(
+                fleet::FleetOptions{options.reports, options.retentionDays, options.staleDays, 14,
+                                    files.Root()},
+                [&listings] { return static_cast<uint64_t>(listings.Walks()); });
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "aurevia-fileservice: --reports: %s\n", error.what());
+            return 1;
+        }
+        fileservice::AddFleetRoutes(server, *fleetService);
+    }
+    fleet::Metrics* metrics = fleetService ? &fleetService->Counters() : nullptr;
+    server.set_logger([metrics](const httplib::Request& req, const httplib::Response& res) {
         const auto length = res.get_header_value("Content-Length");
+        if (metrics)
+            metrics->CountRequest(fleet::RouteOf(req.path),
+                                  req.method == "HEAD" ? 0 : std::strtoull(length.c_str(), nullptr, 10));
         Log(fileservice::CombinedLogLine(
             {req.remote_addr, req.method, req.target, req.version, req.get_header_value("Referer"),
              req.get_header_value("User-Agent"), res.status,

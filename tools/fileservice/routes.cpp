@@ -163,4 +163,23 @@ void AddRoutes(httplib::Server& server, const FileService& files, ListingCache& 
     });
 }
 
+void AddFleetRoutes(httplib::Server& server, fleet::FleetService& fleet) {
+    const auto handle = [&fleet](const httplib::Request& req, httplib::Response& res) {
+        const size_t mark = req.target.find('?');
+        const std::string_view query =
+            mark == std::string::npos ? std::string_view() : std::string_view(req.target).substr(mark + 1);
+        // The server refuses a body over its payload limit (64 KiB, the batch's own cap) with 413.
+        const fleet::Response answer = fleet.Handle({req.method, req.path, query, req.body, false});
+        res.status = answer.status;
+        for (const auto& [name, value] : answer.headers) res.set_header(name, value);
+        res.set_content(answer.body, answer.contentType);
+    };
+    server.Post(R"(/(.*/)?report)", handle);
+    server.Get(R"(/(.*/)?report)", handle);  // 405 with Allow: POST
+    server.Get("/painel", handle);
+    server.Get("/painel/", handle);
+    server.Get("/painel/estacoes.csv", handle);
+    server.Get("/metrics", handle);
+}
+
 }  // namespace fileservice

@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include "tools/fileservice/connection_server.h"
+#include "tools/fileservice/fleet/fleet_service.h"
 #include "tools/fileservice/file_service.h"
 #include "tools/fileservice/listing_cache.h"
 
@@ -15,5 +16,9 @@ namespace fileservice {
 // `files`, `listings` and `counters` must outlive the server.
 void AddRoutes(httplib::Server& server, const FileService& files, ListingCache& listings,
                const ConnectionCounters& counters);
+
+// POST .../report, GET /painel, /painel/estacoes.csv and /metrics, answered by `fleet` (which must
+// outlive the server). Without it those paths stay unknown (404).
+void AddFleetRoutes(httplib::Server& server, fleet::FleetService& fleet);
 
 }  // namespace fileservice
