@@ -210,18 +210,17 @@ def main():
         page.feed(dom)
 
         # The same figures from the database, by the rollout's rule written in SQL.
-        cases = []
-        for r in ROLLOUT["rings"]:
-            cases.append("WHEN '%s' THEN %s" % (r["ring"], "CASE WHEN rollout_number IS NOT NULL THEN "
-                         "(CASE WHEN rollout_number < %d THEN %d ELSE %d END) %s END" %
-                         (r["percent"], r["release"], r.get("previous", r["release"]), r["release"],
-                          "ELSE %d" % r["release"] if r["percent"] >= 100 or "previous" not in r else "")))
+        def ring_expected(r):
+            unknown = str(r["release"]) if r["percent"] >= 100 or "previous" not in r else "NULL"
+            return ("CASE WHEN rollout_number IS NOT NULL THEN (CASE WHEN rollout_number < %d THEN %d ELSE %d END) "
+                    "ELSE %s END" % (r["percent"], r["release"], r.get("previous", r["release"]), unknown))
+
         geral = ROLLOUT["rings"][0]
-        fallback = ("CASE WHEN rollout_number IS NOT NULL THEN (CASE WHEN rollout_number < %d THEN %d ELSE %d END) END"
-                    % (geral["percent"], geral["release"], geral["previous"]))
-        target = "CASE ring %s ELSE %d END" % (" ".join(r_ for r_ in [
-            "WHEN '%s' THEN %d" % (r["ring"], r["release"]) for r in ROLLOUT["rings"]]), geral["release"])
-        expected = "CASE ring %s ELSE %s END" % (" ".join(cases), fallback)
+        expected = "CASE ring %s ELSE %s END" % (
+            " ".join("WHEN '%s' THEN %s" % (r["ring"], ring_expected(r)) for r in ROLLOUT["rings"]),
+            ring_expected(geral))
+        target = "CASE ring %s ELSE %d END" % (
+            " ".join("WHEN '%s' THEN %d" % (r["ring"], r["release"]) for r in ROLLOUT["rings"]), geral["release"])
         rows = sql(db, """
             SELECT ring, count(*),
                    sum(release IS %s),
