@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <mutex>
 #include <string>
+#include <memory>
 #include <thread>
 
 #include "tools/fileservice/access_log.h"
-#include "tools/fileservice/connection_server.h"
+#include "tools/fileservice/http_server.h"
 #include "tools/fileservice/file_service.h"
 #include "tools/fileservice/fleet/fleet_service.h"
 #include "tools/fileservice/listing_cache.h"
@@ -35,13 +35,22 @@ constexpr char kUsage[] =
     "  --port-file FILE      write the port listened on to FILE once the server is ready\n"
     "  --tls-cert FILE       serve HTTPS with this PEM certificate (chain); needs --tls-key\n"
     "  --tls-key FILE        the certificate's PEM private key (TLS 1.2 and newer are accepted)\n"
-    "  --threads N           requests answered at once (default 64)\n"
-    "  --queue N             connections with a request waiting for a thread (default 1024); beyond\n"
-    "                        that a request is answered 503 with Retry-After at once\n"
+    "  --threads N           threads answering requests, each serving many connections at once\n"
+    "                        (default: one per processor)\n"
+    "  --max-connections N   connections served at once (default 10000, lowered to what the\n"
+    "                        descriptor limit allows); a request on one of the few beyond that is\n"
+    "                        answered 503 with Retry-After, and further connections are closed at once\n"
+    "  --per-address N       connections from one client address at once (default 0: no cap; a\n"
+    "                        site's NAT may put many workstations behind one address)\n"
     "  --retry-after S       the Retry-After of that 503, in seconds (default 2)\n"
-    "  --read-timeout S      a request's head must arrive within S seconds (default 10)\n"
-    "  --write-timeout S     a client that takes no data for S seconds is dropped (default 30)\n"
-    "  --keep-alive S        an idle kept-alive connection is closed after S seconds (default 30)\n"
+    "  --read-timeout S      a connection's first request head must arrive whole within S seconds\n"
+    "                        (default 10)\n"
+    "  --write-timeout S     a connection that moves no data either way for S seconds is dropped\n"
+    "                        (default 30)\n"
+    "  --keep-alive S        a kept-alive connection's next request head must arrive whole within S\n"
+    "                        seconds of its last answer (default 30)\n"
+    "  --min-rate B          a client reading an answer at less than B bytes per second (over 10 s)\n"
+    "                        is dropped (default 1024; 0: never)\n"
     "  --settle-ms MS        a changed file is listed once its writer has closed it; where no such\n"
     "                        event was seen (at start, on a rescan), once its modification time is\n"
     "                        MS old or it stayed unchanged that long (default 2000)\n"
@@ -61,7 +70,9 @@ constexpr char kUsage[] =
     ".~tmp~/); a changed file keeps its previous entry until it settles. Downloads and listings\n"
     "carry ETag and Last-Modified and answer 304 to If-None-Match/If-Modified-Since; downloads\n"
     "answer a single Range with 206; listings are gzip-compressed only when the client sends\n"
-    "Accept-Encoding: gzip. With TLS, a connection beyond the queue is closed unanswered.\n"
+    "Accept-Encoding: gzip. Slow or idle connections hold no thread: files are sent by the kernel.\n"
+    "A request body is read and thrown away (no request takes one); a head with conflicting\n"
+    "lengths or a control byte in a header is answered 400, and the connection is closed.\n"
     "\n"
     "One line per request goes to standard output in Combined Log Format, followed by the duration\n"
     "in microseconds and the bytes sent including headers. SIGINT or SIGTERM stops the server.\n";
@@ -69,7 +80,7 @@ constexpr char kUsage[] =
 struct Options {
     std::string folder, address = "127.0.0.1", portFile, tlsCert, tlsKey;
     int port = 8080;
-    fileservice::ConnectionLimits limits;
+    fileservice::ServerLimits limits;
     fileservice::ListingCacheOptions listing;
     std::string reports;
     int retentionDays = 90, staleDays = 7;
@@ -117,11 +128,22 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             if (!number(0, 65535)) return false;
             options.port = static_cast<int>(n);
         } else if (arg == "--threads") {
-            if (!number(1, 4096)) return false;
-            options.limits.workers = static_cast<size_t>(n);
+            if (!number(1, 1024)) return false;
+            options.limits.threads = static_cast<unsigned>(n);
         } else if (arg == "--queue") {
+            // Kept so that an old setting still starts the service.
+            std::fprintf(stderr,
+                         "aurevia-fileservice: --queue is no longer used and is ignored: requests no "
+                         "longer wait for a thread; see --max-connections\n");
+        } else if (arg == "--max-connections") {
+            if (!number(1, 1000000)) return false;
+            options.limits.maxConnections = static_cast<unsigned>(n);
+        } else if (arg == "--per-address") {
             if (!number(0, 1000000)) return false;
-            options.limits.maxQueued = static_cast<size_t>(n);
+            options.limits.perAddress = static_cast<unsigned>(n);
+        } else if (arg == "--min-rate") {
+            if (!number(0, 1L << 30)) return false;
+            options.limits.minRate = static_cast<size_t>(n);
         } else if (arg == "--retry-after") {
             if (!number(0, 3600)) return false;
             options.limits.retryAfterSeconds = static_cast<int>(n);
@@ -179,8 +201,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "aurevia-fileservice: folder not found: %s\n", options.folder.c_str());
         return 1;
     }
-    // Signals are taken by one waiting thread, which may then stop the server safely; every thread
-    // started from here on inherits the mask.
+    // Signals are taken by this thread, which then stops the server; every thread started from
+    // here on inherits the mask.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -190,15 +212,6 @@ int main(int argc, char** argv) {
 
     const fileservice::FileService files(options.folder);
     fileservice::ListingCache listings(files, options.listing);
-    fileservice::ConnectionServer server(options.limits);
-    if (!options.tlsCert.empty()) {
-        std::string error;
-        if (!server.UseTls(options.tlsCert, options.tlsKey, error)) {
-            std::fprintf(stderr, "aurevia-fileservice: %s\n", error.c_str());
-            return 1;
-        }
-    }
-    fileservice::AddRoutes(server, files, listings, server.Counters());
     std::unique_ptr<fleet::FleetService> fleetService;
     if (!options.reports.empty()) {
         try {
@@ -210,28 +223,29 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "aurevia-fileservice: --reports: %s\n", error.what());
             return 1;
         }
-        fileservice::AddFleetRoutes(server, *fleetService);
     }
     fleet::Metrics* metrics = fleetService ? &fleetService->Counters() : nullptr;
-    server.set_logger([metrics](const httplib::Request& req, const httplib::Response& res) {
-        const auto length = res.get_header_value("Content-Length");
-        if (metrics)
-            metrics->CountRequest(fleet::RouteOf(req.path),
-                                  req.method == "HEAD" ? 0 : std::strtoull(length.c_str(), nullptr, 10));
-        Log(fileservice::CombinedLogLine(
-            {req.remote_addr, req.method, req.target, req.version, req.get_header_value("Referer"),
-             req.get_header_value("User-Agent"), res.status,
-             static_cast<size_t>(req.method == "HEAD" ? 0 : std::strtoull(length.c_str(), nullptr, 10)),
-             std::time(nullptr),
-             std::chrono::duration_cast<std::chrono::microseconds>(
-                 fileservice::ConnectionServer::CurrentElapsed()),
-             fileservice::ConnectionServer::CurrentBytesSent()}));
-    });
-    server.onReject = [](const std::string& remote) {
-        Log(fileservice::CombinedLogLine({remote, "-", "-", "-", "", "", 503, 0, std::time(nullptr), {}, 0}));
-    };
+    std::unique_ptr<fileservice::Routes> routes;
+    fileservice::HttpServer server(
+        options.limits, [&routes](const fileservice::Request& request) { return routes->Answer(request); },
+        &fileservice::Routes::BodyLimit,
+        [metrics](const fileservice::LoggedRequest& request) {
+            if (metrics)
+                metrics->CountRequest(fleet::RouteOf(request.target.substr(0, request.target.find('?'))),
+                                      request.bytesSent);
+            Log(fileservice::CombinedLogLine(request));
+        });
+    routes = std::make_unique<fileservice::Routes>(files, listings, server.Counters());
+    routes->UseFleet(fleetService.get());
+    if (!options.tlsCert.empty()) {
+        std::string error;
+        if (!server.UseTls(options.tlsCert, options.tlsKey, error)) {
+            std::fprintf(stderr, "aurevia-fileservice: %s\n", error.c_str());
+            return 1;
+        }
+    }
 
-    const int port = server.Bind(options.address, options.port);
+    const int port = server.Start(options.address, options.port);
     if (port <= 0) {
         std::fprintf(stderr,
                      "aurevia-fileservice: cannot listen on %s:%d (address not available or port in use)\n",
@@ -247,12 +261,9 @@ int main(int argc, char** argv) {
                 options.tlsCert.empty() ? "http" : "https", options.address.c_str(), port);
     std::fflush(stdout);
 
-    std::thread([&server, stopSignals] {
-        int received = 0;
-        sigwait(&stopSignals, &received);
-        server.Stop();
-    }).detach();
-    server.Run();
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    server.Stop();
     std::printf("aurevia-fileservice: stopped\n");
     return 0;
 }

@@ -16,11 +16,12 @@ namespace {
 
 constexpr char kJSON[] = "application/json; charset=utf-8";
 
-void SendRefusal(httplib::Response& res, const Refusal& refusal) {
-    res.status = refusal.status;
-    res.headers.erase("Cache-Control");
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(ErrorRecordJSON(refusal), kJSON);
+Response Refuse(const Refusal& refusal, Response answer = {}) {
+    answer.status = refusal.status;
+    answer.Set("Content-Type", kJSON);
+    answer.Set("Cache-Control", "no-store");
+    answer.text = ErrorRecordJSON(refusal);
+    return answer;
 }
 
 // True for "gzip" listed in Accept-Encoding without q=0.
@@ -42,144 +43,155 @@ bool AcceptsGzip(const std::string& acceptEncoding) {
     return false;
 }
 
-// The bytes [base, base + size) of an open file; each worker reads through a buffer of its own.
-void ProvideFrom(httplib::Response& res, std::shared_ptr<int> fd, off_t base, size_t size) {
-    res.set_content_provider(
-        size, "application/octet-stream", [fd, base](size_t offset, size_t length, httplib::DataSink& sink) {
-            static thread_local std::string buffer(256 * 1024, '\0');
-            const ssize_t got = ::pread(*fd, buffer.data(), std::min(length, buffer.size()),
-                                        base + static_cast<off_t>(offset));
-            if (got <= 0) return false;  // shrank meanwhile: drop the connection
-            return sink.write(buffer.data(), static_cast<size_t>(got));
-        });
+// The route a path names: its last segment, after any prefix of the launcher's base URL.
+std::string_view LastSegment(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-void HandleList(ListingCache& listings, const httplib::Request& req, httplib::Response& res) {
-    std::shared_ptr<const RenderedListing> listing;
-    try {
-        listing = listings.Get(req.get_param_value("folder"), req.get_param_value("mask"),
-                               req.has_param("recursive"));
-    } catch (const Refusal& refusal) {
-        return SendRefusal(res, refusal);
-    }
-    const bool gzip = AcceptsGzip(req.get_header_value("Accept-Encoding"));
-    const std::string etag = gzip ? listing->GzipETag() : listing->ETag();
-    res.set_header("ETag", etag);
-    res.set_header("Last-Modified", HttpDate(listing->LastModified()));
-    res.set_header("Cache-Control", "no-cache");
-    res.set_header("Vary", "Accept-Encoding");
-    if (NotModified(req.get_header_value("If-None-Match"), req.get_header_value("If-Modified-Since"), etag,
-                    listing->LastModified())) {
-        res.status = 304;
-        return;
-    }
-    if (gzip) res.set_header("Content-Encoding", "gzip");
-    const std::string* body = gzip ? &listing->Gzip() : &listing->Body();
-    if (body->empty()) return res.set_content("", kJSON);
-    // The body is shared with the cache: written from there, not copied per request.
-    res.set_content_provider(
-        body->size(), kJSON, [listing, body](size_t offset, size_t length, httplib::DataSink& sink) {
-            return sink.write(body->data() + offset, std::min<size_t>(length, 256 * 1024));
-        });
-}
-
-void HandleDownload(const FileService& files, const httplib::Request& req, httplib::Response& res) {
-    // The launcher sends "+" and "&" in a name unencoded: the name is the raw rest of the query.
-    const auto raw = RawQueryTail(req.target, "file");
-    if (!raw) return SendRefusal(res, {400, "Bad Request", "No file parameter given."});
-    std::filesystem::path path;
-    try {
-        path = files.ResolveFile(PercentDecode(*raw));
-    } catch (const Refusal& refusal) {
-        return SendRefusal(res, refusal);
-    }
-    auto fd = std::shared_ptr<int>(new int(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), [](int* p) {
-        if (*p >= 0) ::close(*p);
-        delete p;
-    });
-    struct stat info {};
-    if (*fd < 0 || ::fstat(*fd, &info) != 0 || !S_ISREG(info.st_mode))
-        return SendRefusal(res, {403, "Forbidden", "The file cannot be read."});
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    const std::string etag = FileETag(size, info.st_mtim);
-    res.set_header("ETag", etag);
-    res.set_header("Last-Modified", HttpDate(info.st_mtim.tv_sec));
-    // Any cache may keep a file, but must ask again (a 304 when unchanged) before each use.
-    res.set_header("Cache-Control", "public, no-cache");
-    res.set_header("Accept-Ranges", "bytes");
-    if (NotModified(req.get_header_value("If-None-Match"), req.get_header_value("If-Modified-Since"), etag,
-                    info.st_mtim.tv_sec)) {
-        res.status = 304;
-        return;
-    }
-    const ByteRange range = RequestedRange(req.get_header_value("Range"), req.get_header_value("If-Range"),
-                                           size, etag, info.st_mtim.tv_sec);
-    switch (range.kind) {
-        case ByteRange::Kind::Unsatisfiable:
-            res.set_header("Content-Range", "bytes */" + std::to_string(size));
-            return SendRefusal(res, {416, "Range Not Satisfiable", "The range lies beyond the file's end."});
-        case ByteRange::Kind::Part:
-            res.status = 206;
-            res.set_header("Content-Range", "bytes " + std::to_string(range.first) + "-" +
-                                                std::to_string(range.first + range.length - 1) + "/" +
-                                                std::to_string(size));
-            return ProvideFrom(res, fd, static_cast<off_t>(range.first), range.length);
-        case ByteRange::Kind::Whole:
-            // A provider of no bytes would send neither a length nor a body end.
-            if (size == 0) return res.set_content("", "application/octet-stream");
-            return ProvideFrom(res, fd, 0, size);
-    }
-}
-
-void HandleHealth(const FileService& files, ListingCache& listings, const ConnectionCounters& counters,
-                  httplib::Response& res) {
-    struct stat info {};
-    const bool readable = ::stat(files.Root().c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-                          ::access(files.Root().c_str(), R_OK | X_OK) == 0;
-    res.status = readable ? 200 : 503;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(std::string("{\"Status\":\"") + (readable ? "ok" : "folder unavailable") +
-                        "\",\"Open\":" + std::to_string(counters.open.load()) +
-                        ",\"Queued\":" + std::to_string(counters.queued.load()) +
-                        ",\"Busy\":" + std::to_string(counters.busy.load()) +
-                        ",\"Rejected\":" + std::to_string(counters.rejected.load()) +
-                        ",\"TimedOut\":" + std::to_string(counters.timedOut.load()) +
-                        ",\"Walks\":" + std::to_string(listings.Walks()) + "}",
-                    kJSON);
+// Release-control objects are stored under their content's hash and never change.
+bool IsObjectName(std::string_view name) {
+    constexpr std::string_view kObjects = "aurevia-objects";
+    if (name.size() <= kObjects.size() || (name[kObjects.size()] != '\\' && name[kObjects.size()] != '/'))
+        return false;
+    for (size_t i = 0; i < kObjects.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) != kObjects[i]) return false;
+    return true;
 }
 
 }  // namespace
 
-void AddRoutes(httplib::Server& server, const FileService& files, ListingCache& listings,
-               const ConnectionCounters& counters) {
-    server.Get(R"(/(.*/)?folderlist)", [&listings](const httplib::Request& req, httplib::Response& res) {
-        HandleList(listings, req, res);
-    });
-    server.Get(R"(/(.*/)?download)", [&files](const httplib::Request& req, httplib::Response& res) {
-        HandleDownload(files, req, res);
-    });
-    server.Get("/healthz", [&](const httplib::Request&, httplib::Response& res) {
-        HandleHealth(files, listings, counters, res);
-    });
+size_t Routes::BodyLimit(std::string_view method, std::string_view path) {
+    // A larger batch is answered 413 by the server before any of it is kept.
+    return method == "POST" && LastSegment(path) == "report" ? fleet::kMaxBatchBytes : 0;
 }
 
-void AddFleetRoutes(httplib::Server& server, fleet::FleetService& fleet) {
-    const auto handle = [&fleet](const httplib::Request& req, httplib::Response& res) {
-        const size_t mark = req.target.find('?');
-        const std::string_view query =
-            mark == std::string::npos ? std::string_view() : std::string_view(req.target).substr(mark + 1);
-        // The server refuses a body over its payload limit (64 KiB, the batch's own cap) with 413.
-        const fleet::Response answer = fleet.Handle({req.method, req.path, query, req.body, false});
+Response Routes::Answer(const Request& request) const {
+    if (fleet_ && fleet::FleetService::Handles(request.path)) {
+        const size_t mark = request.target.find('?');
+        const std::string_view query = mark == std::string::npos
+                                           ? std::string_view()
+                                           : std::string_view(request.target).substr(mark + 1);
+        fleet::Response answer = fleet_->Handle({request.method, request.path, query, request.body, false});
+        Response res;
         res.status = answer.status;
-        for (const auto& [name, value] : answer.headers) res.set_header(name, value);
-        res.set_content(answer.body, answer.contentType);
-    };
-    server.Post(R"(/(.*/)?report)", handle);
-    server.Get(R"(/(.*/)?report)", handle);  // 405 with Allow: POST
-    server.Get("/painel", handle);
-    server.Get("/painel/", handle);
-    server.Get("/painel/estacoes.csv", handle);
-    server.Get("/metrics", handle);
+        res.Set("Content-Type", answer.contentType);
+        for (auto& [name, value] : answer.headers) res.Set(std::move(name), std::move(value));
+        res.text = std::move(answer.body);
+        return res;
+    }
+    const std::string_view route = LastSegment(request.path);
+    const bool known = request.path == "/healthz" || route == "folderlist" || route == "download";
+    if (!known) return Refuse({404, "Not Found", "There is no such request."});
+    if (request.method != "GET" && request.method != "HEAD") {
+        Response answer = Refuse({405, "Method Not Allowed", "Only GET and HEAD are answered here."});
+        answer.Set("Allow", "GET, HEAD");
+        return answer;
+    }
+    if (request.path == "/healthz") return Health();
+    if (route == "folderlist") return List(request);
+    return Download(request);
+}
+
+Response Routes::List(const Request& req) const {
+    std::shared_ptr<const RenderedListing> listing;
+    try {
+        listing = listings_.Get(req.Param("folder").value_or(""), req.Param("mask").value_or(""),
+                                req.HasParam("recursive"));
+    } catch (const Refusal& refusal) {
+        return Refuse(refusal);
+    }
+    Response res;
+    const bool gzip = AcceptsGzip(req.Header("Accept-Encoding"));
+    const std::string etag = gzip ? listing->GzipETag() : listing->ETag();
+    res.Set("ETag", etag);
+    res.Set("Last-Modified", HttpDate(listing->LastModified()));
+    res.Set("Cache-Control", "no-cache");
+    res.Set("Vary", "Accept-Encoding");
+    if (NotModified(req.Header("If-None-Match"), req.Header("If-Modified-Since"), etag,
+                    listing->LastModified())) {
+        res.status = 304;
+        return res;
+    }
+    res.Set("Content-Type", kJSON);
+    if (gzip) res.Set("Content-Encoding", "gzip");
+    // The body is shared with the cache: written from there, not copied per request.
+    res.shared = gzip ? listing->Gzip() : listing->Body();
+    res.keep = listing;
+    return res;
+}
+
+Response Routes::Download(const Request& req) const {
+    // The launcher sends "+" and "&" in a name unencoded: the name is the raw rest of the query.
+    const auto raw = RawQueryTail(req.target, "file");
+    if (!raw) return Refuse({400, "Bad Request", "No file parameter given."});
+    const std::string name = PercentDecode(*raw);
+    std::filesystem::path path;
+    try {
+        path = files_.ResolveFile(name);
+    } catch (const Refusal& refusal) {
+        return Refuse(refusal);
+    }
+    Response res;
+    res.File(::open(path.c_str(), O_RDONLY | O_CLOEXEC), 0, 0);
+    struct stat info {};
+    if (res.fd < 0 || ::fstat(res.fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return Refuse({403, "Forbidden", "The file cannot be read."});
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    const std::string etag = FileETag(size, info.st_mtim);
+    res.Set("ETag", etag);
+    res.Set("Last-Modified", HttpDate(info.st_mtim.tv_sec));
+    // Any cache may keep a file, but must ask again (a 304 when unchanged) before each use; an
+    // object of a release is named by its content's hash and never changes.
+    res.Set("Cache-Control", IsObjectName(name) ? "public, max-age=31536000, immutable" : "public, no-cache");
+    res.Set("Accept-Ranges", "bytes");
+    if (NotModified(req.Header("If-None-Match"), req.Header("If-Modified-Since"), etag,
+                    info.st_mtim.tv_sec)) {
+        res.status = 304;
+        res.File(-1, 0, 0);
+        return res;
+    }
+    const ByteRange range =
+        RequestedRange(req.Header("Range"), req.Header("If-Range"), size, etag, info.st_mtim.tv_sec);
+    res.Set("Content-Type", "application/octet-stream");
+    switch (range.kind) {
+        case ByteRange::Kind::Unsatisfiable:
+            res.Set("Content-Range", "bytes */" + std::to_string(size));
+            res.File(-1, 0, 0);
+            return Refuse({416, "Range Not Satisfiable", "The range lies beyond the file's end."},
+                          std::move(res));
+        case ByteRange::Kind::Part:
+            res.status = 206;
+            res.Set("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                         std::to_string(range.first + range.length - 1) + "/" +
+                                         std::to_string(size));
+            res.offset = range.first;
+            res.length = range.length;
+            return res;
+        case ByteRange::Kind::Whole:
+            res.length = size;
+            return res;
+    }
+    return res;
+}
+
+Response Routes::Health() const {
+    struct stat info {};
+    const bool readable = ::stat(files_.Root().c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+                          ::access(files_.Root().c_str(), R_OK | X_OK) == 0;
+    Response res;
+    res.status = readable ? 200 : 503;
+    res.Set("Content-Type", kJSON);
+    res.Set("Cache-Control", "no-store");
+    res.text = std::string("{\"Status\":\"") + (readable ? "ok" : "folder unavailable") +
+               "\",\"Open\":" + std::to_string(counters_.open.load()) +
+               ",\"Busy\":" + std::to_string(counters_.busy.load()) +
+               ",\"Rejected\":" + std::to_string(counters_.rejected.load()) +
+               ",\"TimedOut\":" + std::to_string(counters_.timedOut.load()) +
+               ",\"Slow\":" + std::to_string(counters_.slow.load()) +
+               ",\"Malformed\":" + std::to_string(counters_.malformed.load()) +
+               ",\"Walks\":" + std::to_string(listings_.Walks()) + "}";
+    return res;
 }
 
 }  // namespace fileservice

@@ -227,50 +227,57 @@ TEST_F(ServiceProcess, AnswersConditionalRangeAndCompressedRequestsWithValidator
     EXPECT_NE(health->body.find("\"Status\":\"ok\""), std::string::npos) << health->body;
 }
 
-TEST_F(ServiceProcess, IdleConnectionsHoldNoThreadAndAFullQueueIsAnswered503AtOnce) {
+TEST_F(ServiceProcess, IdleAndStalledConnectionsHoldNoThreadAndThoseBeyondTheLimitAreRefusedAtOnce) {
     std::ofstream(dir_ / "served" / "big.bin", std::ios::binary) << std::string(64 << 20, 'x');
-    const int port = Start({"--threads", "1", "--queue", "1", "--retry-after", "7", "--read-timeout", "60"});
+    const int port =
+        Start({"--threads", "1", "--max-connections", "4", "--retry-after", "7", "--read-timeout", "60"});
     ASSERT_GT(port, 0);
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(5, 0);
 
-    // Silent connections and a kept-alive one after its answer: the one thread still answers.
-    std::vector<std::unique_ptr<RawClient>> idle;
-    for (int i = 0; i < 5; ++i) idle.push_back(std::make_unique<RawClient>(port));
+    // A client that asks for a big file and reads nothing, a silent connection and a kept-alive one
+    // after its answer: the one thread still answers the fourth connection.
+    auto stalled = std::make_unique<RawClient>(port);
+    stalled->Send(Get("/download?file=big.bin"));
+    auto idle = std::make_unique<RawClient>(port);
     auto kept = std::make_unique<RawClient>(port);
     kept->Send(Get("/healthz"));
     EXPECT_NE(kept->ReadSome().find("200 OK"), std::string::npos);
-    auto answer = client.Get("/download?file=a.txt");
-    ASSERT_TRUE(answer) << "a silent or idle connection held the only thread";
-    EXPECT_EQ(answer->status, 200);
+    std::this_thread::sleep_for(300ms);
+    auto fourth = std::make_unique<RawClient>(port);
+    fourth->Send(Get("/download?file=a.txt"));
+    EXPECT_NE(fourth->ReadSome().find("200 OK"), std::string::npos)
+        << "a stalled or idle connection held the thread";
 
-    // A client that asks for a big file and reads nothing holds the thread; the next request
-    // waits in the queue; the one after finds it full.
-    auto stalled = std::make_unique<RawClient>(port);
-    RawClient waiting(port), refused(port);
-    stalled->Send(Get("/download?file=big.bin"));
-    std::this_thread::sleep_for(300ms);
-    waiting.Send(Get("/download?file=a.txt"));
-    std::this_thread::sleep_for(300ms);
-    refused.Send(Get("/download?file=a.txt"));
-    const std::string busy = refused.ReadToEnd();
+    // The fifth connection is one of the few beyond the limit: its request is told to come back.
+    // A sixth is closed as soon as it arrives, not left waiting in the backlog.
+    RawClient fifth(port);
+    std::this_thread::sleep_for(200ms);
+    const auto before = std::chrono::steady_clock::now();
+    RawClient sixth(port);
+    EXPECT_TRUE(sixth.ClosedByServer()) << Log();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    fifth.Send(Get("/download?file=a.txt"));
+    const std::string busy = fifth.ReadToEnd();
     EXPECT_TRUE(busy.starts_with("HTTP/1.1 503 ")) << busy;
     EXPECT_NE(busy.find("Retry-After: 7\r\n"), std::string::npos) << busy;
     EXPECT_NE(busy.find("\"Status\":503"), std::string::npos) << busy;
 
-    // Once the stalled client goes, the waiting request is answered.
-    stalled.reset();
-    EXPECT_NE(waiting.ReadSome().find("200 OK"), std::string::npos);
+    // Once connections go, new ones are served again.
+    idle.reset();
+    fourth.reset();
+    std::this_thread::sleep_for(300ms);
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(5, 0);
+    auto answer = client.Get("/download?file=a.txt");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
 
     // A stop does not wait for a stalled client's write timeout (30 s by default).
-    RawClient again(port);
-    again.Send(Get("/download?file=big.bin"));
-    std::this_thread::sleep_for(300ms);
     kill(pid_, SIGTERM);
     int status = -1;
     for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "still running 10 s after SIGTERM";
     if (WIFEXITED(status)) pid_ = -1;
+    EXPECT_NE(Log().find("\"- - -\" 503 "), std::string::npos) << Log();
 }
 
 // Sends the start of a request head, then one more header line after each pause, until the server

@@ -66,7 +66,7 @@ std::string Metrics::Render(uint64_t listingWalks, const FleetView& view) const 
         out += std::string("aurevia_http_requests_total{route=\"") + kRouteNames[i] + "\"} " +
                std::to_string(requests_[i].load(std::memory_order_relaxed)) + "\n";
     out +=
-        "# HELP aurevia_http_response_bytes_total Bytes sent in answers (bodies), by route.\n"
+        "# HELP aurevia_http_response_bytes_total Bytes sent in answers (head and body), by route.\n"
         "# TYPE aurevia_http_response_bytes_total counter\n";
     for (size_t i = 0; i < kRoutes; ++i)
         out += std::string("aurevia_http_response_bytes_total{route=\"") + kRouteNames[i] + "\"} " +

@@ -1,0 +1,73 @@
+#include "tools/fileservice/http_message.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "tools/fileservice/file_service.h"
+
+namespace fileservice {
+
+std::optional<std::string> Request::Param(std::string_view name) const {
+    const size_t query = target.find('?');
+    if (query == std::string::npos) return std::nullopt;
+    std::string_view rest = std::string_view(target).substr(query + 1);
+    const auto decode = [](std::string_view text) {
+        std::string plus(text);
+        std::replace(plus.begin(), plus.end(), '+', ' ');
+        return PercentDecode(plus);
+    };
+    while (!rest.empty()) {
+        const size_t amp = rest.find('&');
+        const std::string_view item = rest.substr(0, amp);
+        rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
+        const size_t equals = item.find('=');
+        if (decode(item.substr(0, equals)) != name) continue;
+        return equals == std::string_view::npos ? std::string() : decode(item.substr(equals + 1));
+    }
+    return std::nullopt;
+}
+
+Response::Response(Response&& other) noexcept { *this = std::move(other); }
+
+Response& Response::operator=(Response&& other) noexcept {
+    if (this == &other) return *this;
+    if (fd >= 0) ::close(fd);
+    status = other.status;
+    headers = std::move(other.headers);
+    text = std::move(other.text);
+    keep = std::move(other.keep);
+    shared = other.shared;
+    fd = std::exchange(other.fd, -1);
+    offset = other.offset;
+    length = other.length;
+    close = other.close;
+    return *this;
+}
+
+Response::~Response() {
+    if (fd >= 0) ::close(fd);
+}
+
+void Response::Set(std::string name, std::string value) {
+    for (auto& [n, v] : headers)
+        if (n == name) {
+            v = std::move(value);
+            return;
+        }
+    headers.emplace_back(std::move(name), std::move(value));
+}
+
+void Response::File(int descriptor, std::uint64_t from, std::uint64_t size) {
+    if (fd >= 0) ::close(fd);
+    fd = descriptor;
+    offset = from;
+    length = size;
+}
+
+std::uint64_t Response::BodySize() const {
+    if (fd >= 0) return length;
+    return keep ? shared.size() : text.size();
+}
+
+}  // namespace fileservice
