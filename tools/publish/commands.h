@@ -1,5 +1,5 @@
 #pragma once
-// The three commands of aurevia-publish. Each raises PublishError for a failure; what they print
+// The commands of aurevia-publish. Each raises PublishError for a failure; what they print
 // on success goes to standard output.
 #include <cstdint>
 #include <filesystem>
@@ -22,6 +22,37 @@ struct SignOptions {
     std::optional<uint64_t> minSerial;  // also lets signing go on over a manifest that cannot be read
 };
 void RunSign(const SignOptions& options);
+
+// Refuses a private key that lies inside `folder` (by path) and warns when others may read it.
+void RefuseKeyInside(const std::filesystem::path& folder, const std::filesystem::path& key, const char* what);
+
+// Stores a folder's files as objects on the server (those not there yet) and writes a new signed
+// release of them; prints its serial. What workstations take does not change.
+struct PublishOptions {
+    std::filesystem::path from, server, key;
+    std::string note;
+};
+void RunPublish(const PublishOptions& options);
+
+// Writes a new signed rollout document in which `ring` takes `release` for `percent` % of its
+// workstations and its previous release for the rest; with `flat`, also lays the release's files
+// and a signed flat manifest into the flat folder.
+struct RolloutOptions {
+    std::filesystem::path server, key;
+    std::string ring;
+    uint64_t release = 0;
+    unsigned percent = 100;
+    int validDays = 30;
+    bool flat = false;
+};
+void RunRollout(const RolloutOptions& options);
+
+// Prints the rings, releases and objects of a server folder.
+void RunStatus(const std::filesystem::path& server);
+
+// Removes the releases beyond the last `keep` that no ring refers to, then the objects that no
+// remaining release refers to.
+void RunPrune(const std::filesystem::path& server, uint64_t keep);
 
 // Prints every difference between the folder and its manifest; returns Ok, Expired or Mismatch.
 ExitStatus RunVerify(const std::filesystem::path& folder, const std::string& publicKey);

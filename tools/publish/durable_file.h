@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "tools/publish/unique_fd.h"
+#include "update/trust/release_manifest.h"
 
 namespace publish {
 
@@ -23,9 +24,13 @@ void WriteAllAndSync(int fd, std::string_view bytes, const std::filesystem::path
 // The whole content of a file; nullopt when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& file);
 
-// Holds an exclusive lock on a folder for as long as the owner lives, so that two signings of one
-// folder cannot interleave their renames (and leave one's signature beside the other's manifest).
+// Holds an exclusive lock on a server folder for as long as the owner lives, so that two commands
+// on one folder (signing, publishing, rollout, pruning) cannot interleave their renames (and leave
+// one's signature beside the other's manifest). The lock is a flock on kLockFileName in the folder
+// (a file, not the folder itself, so that it also holds on network file systems that lock only
+// files opened for writing); its name is a temporary's, which walks and the file service skip.
 // Raises PublishError(Failed) when another process holds it.
+inline constexpr char kLockFileName[] = "~aur-publish-lock.tmp";
 UniqueFd LockFolder(const std::filesystem::path& folder);
 
 // Flushes a folder's entries (the renames and creations in it) to the disk.
@@ -36,6 +41,12 @@ void SyncFolder(const std::filesystem::path& folder);
 class StagedFile {
   public:
     StagedFile(const std::filesystem::path& folder, std::string_view bytes, mode_t mode);
+    // A copy of a file, streamed; raises PublishError(Failed) unless the bytes copied have the
+    // SHA-256 `expected` (the source changed or was altered). With `ageUnix` the copy gets that
+    // last-write time.
+    StagedFile(const std::filesystem::path& folder, const std::filesystem::path& source,
+               const TSha256& expected, std::optional<int64_t> ageUnix, mode_t mode);
+    StagedFile(StagedFile&& other) noexcept;
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
     ~StagedFile();
@@ -44,6 +55,9 @@ class StagedFile {
     void ReplaceInto(const std::filesystem::path& target);
 
   private:
+    // Makes the temporary file and returns it open; path_ names it.
+    UniqueFd Create(const std::filesystem::path& folder);
+
     std::filesystem::path path_;
     bool placed_ = false;
 };

@@ -17,6 +17,7 @@ enum class ExitStatus : int {
     BadSignature = 6,    // manifest or signature missing or unreadable, or the signature does not verify
     Expired = 7,         // the manifest's expiry has passed
     Mismatch = 8,        // the folder's files differ from the manifest
+    NotFound = 9,        // the release named is not kept on the server
 };
 
 class PublishError : public std::runtime_error {

@@ -7,11 +7,11 @@
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
 
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "tools/publish/durable_file.h"
+#include "tools/publish/key_file.h"
 #include "tools/publish/publish_error.h"
 #include "update/trust/release_manifest.h"
 
@@ -99,11 +99,12 @@ void WritePrivateKeyPem(EVP_PKEY* key, int fd) {
 }
 
 Key ReadPrivateKey(const std::filesystem::path& file) {
-    Bio bio(BIO_new_file(file.c_str(), "r"));
-    if (!bio)
-        throw PublishError(ExitStatus::UnreadableKey,
-                           "Cannot open the private key " + file.string() + ": " + std::strerror(errno));
+    std::string pem = ReadKeyFile(file, "private key", ExitStatus::UnreadableKey);
+    Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    if (!bio) FailCrypto("Cannot read the private key");
     Key key(PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassphrase, nullptr));
+    bio.reset();
+    OPENSSL_cleanse(pem.data(), pem.size());  // no copy of the secret left in freed memory
     if (!key)
         throw PublishError(ExitStatus::UnreadableKey,
                            "No private key can be read from " + file.string() +
@@ -189,13 +190,10 @@ Key ReadPublicKey(std::string_view fileOrText) {
     std::string text(fileOrText);
     std::error_code error;
     const std::filesystem::path file(text);
-    const bool isFile = std::filesystem::exists(file, error);
-    if (isFile) {
-        std::optional<std::string> content = ReadWholeFile(file);
-        if (!content)
-            throw PublishError(ExitStatus::UnreadableKey, "Cannot read the public key file " + file.string());
-        text = std::move(*content);
-    }
+    // Whatever exists at the path is read as a key file (and a pipe, device or folder refused); a
+    // path to nothing is the key text itself.
+    const bool isFile = std::filesystem::exists(std::filesystem::symlink_status(file, error));
+    if (isFile) text = ReadKeyFile(file, "public key file", ExitStatus::UnreadableKey);
     try {
         return PublicKeyFrom(DecodePublisherKey(text));
     } catch (const TManifestError& e) {

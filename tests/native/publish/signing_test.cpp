@@ -212,7 +212,7 @@ TEST_F(PublishTest, RefusesToPublishItsOwnPrivateKey) {
 TEST_F(PublishTest, OneSigningOfAFolderAtATime) {
     MakeSignedFolder();
     const std::string manifest = ReadBytes(srv_ / kManifestFileName);
-    const int folder = ::open(srv_.c_str(), O_RDONLY | O_DIRECTORY);
+    const int folder = ::open((srv_ / "~aur-publish-lock.tmp").c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_GE(folder, 0);
     ASSERT_EQ(::flock(folder, LOCK_EX), 0);  // as a signing in progress holds it
     const ToolResult signing = RunTool({"sign", "--folder", srv_.string(), "--key", privateKey_.string()});

@@ -1,0 +1,205 @@
+// A rollout: a new signed rollout document in which one ring takes a release for a share of its
+// workstations and keeps its previous release for the rest. The same command widens a rollout
+// (the same release, a higher percent) and rolls back (an older release): every document has a
+// higher serial than the last, so that a workstation that accepted it refuses any older one that is
+// replayed. With --flat the release's files and a signed flat manifest are also laid into the flat
+// folder for launchers that follow it. Everything is staged and checked first, then put in place:
+// the flat files, the flat manifest, the rollout document.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <map>
+
+#include "tools/publish/commands.h"
+#include "tools/publish/durable_file.h"
+#include "tools/publish/flat_signing.h"
+#include "tools/publish/folder_files.h"
+#include "tools/publish/publisher_key.h"
+#include "tools/publish/server_store.h"
+#include "tools/publish/utc_text.h"
+#include "update/trust/document_text.h"
+
+namespace fs = std::filesystem;
+
+namespace publish {
+
+namespace {
+
+constexpr int64_t kSecondsPerDay = 86'400;
+constexpr mode_t kPublishedMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
+
+// The release that the ring's workstations fall back on while `release` rolls out: the release its
+// entry gives them (or, without an entry of its own, the entry of "geral" they followed), unless
+// that is the one now rolled out or stood at 0 %; then the entry's previous one.
+std::optional<uint64_t> ReleaseBefore(const std::optional<TRollout>& present, const std::string& ring,
+                                      uint64_t release) {
+    if (!present) return std::nullopt;
+    const TRingAssignment* entry = RingEntry(*present, ring);
+    if (!entry) return std::nullopt;
+    if (entry->Release != release && (entry->Percent > 0 || !entry->Previous)) return entry->Release;
+    if (entry->Previous && *entry->Previous != release) return entry->Previous;
+    return std::nullopt;
+}
+
+TRingAssignment NewEntry(const std::optional<TRollout>& present, const RolloutOptions& options) {
+    TRingAssignment entry;
+    entry.Ring = options.ring;
+    entry.Release = options.release;
+    entry.Percent = options.percent;
+    const TRingAssignment* own = nullptr;
+    if (present) {
+        for (const auto& ring : present->Rings)
+            if (ring.Ring == options.ring) own = &ring;
+    }
+    if (own && own->Release == options.release) {
+        entry.Previous = own->Previous;  // the same rollout, wider or narrower
+    } else {
+        entry.Previous = ReleaseBefore(present, options.ring, options.release);
+    }
+    if (entry.Percent < 100 && !entry.Previous)
+        throw PublishError(ExitStatus::Failed,
+                           "Ring \"" + options.ring + "\" has no previous release for the other " +
+                               std::to_string(100 - options.percent) +
+                               " % of its workstations to keep; roll release " +
+                               std::to_string(options.release) +
+                               " out at 100 % (no --percent), or first give the ring another release");
+    return entry;
+}
+
+// Where a release file goes in the flat folder: the path of a file already there under the same
+// name in another letter case (one name per Windows name), else the name's own path.
+struct FlatTarget {
+    fs::path Path;
+    std::string Name;
+};
+
+FlatTarget TargetOf(const fs::path& server, const TReleaseFile& file,
+                    const std::vector<FolderFile>& present) {
+    for (const auto& entry : present)
+        if (document_text::SameIgnoringAsciiCase(entry.File.Name, file.Name))
+            return {entry.Path, entry.File.Name};
+    std::string relative = file.Name;
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    return {server / relative, file.Name};
+}
+
+struct FlatLayout {
+    std::vector<std::pair<StagedFile, fs::path>> files;  // staged copy, target
+    SignedManifest manifest;
+    std::vector<fs::path> folders;  // to sync
+};
+
+FlatLayout StageFlat(const RolloutOptions& options, const TRelease& release, EVP_PKEY* key) {
+    FlatLayout layout;
+    const std::vector<FolderFile> present = ListFolderEntries(options.server);
+    RefuseSecrets(present, options.key);
+    std::map<std::string, TManifestFile> listed;  // by name as listed
+    for (const auto& entry : present) listed[entry.File.Name] = entry.File;
+    for (const auto& file : release.Files) {
+        const FlatTarget target = TargetOf(options.server, file, present);
+        struct stat info {};
+        if (::lstat(target.Path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
+            throw PublishError(ExitStatus::Failed, "Cannot lay " + file.Name + " into the flat folder: " +
+                                                       target.Path.string() + " is not a file");
+        std::error_code error;
+        fs::create_directories(target.Path.parent_path(), error);
+        if (error)
+            throw PublishError(ExitStatus::Failed, "Cannot create " + target.Path.parent_path().string() +
+                                                       ": " + error.message());
+        layout.files.emplace_back(
+            StagedFile(target.Path.parent_path(), ObjectFile(options.server, file.Sha256), file.Sha256,
+                       file.AgeUnix, kPublishedMode),
+            target.Path);
+        layout.folders.push_back(target.Path.parent_path());
+        listed[target.Name] = TManifestFile{target.Name, file.Size, file.Sha256};
+    }
+    std::vector<TManifestFile> files;
+    for (auto& [name, file] : listed) files.push_back(std::move(file));
+    layout.manifest =
+        PrepareFlatManifest(options.server, std::move(files), key, options.validDays, std::nullopt);
+    return layout;
+}
+
+void CheckObjects(const fs::path& server, const TRelease& release) {
+    for (const auto& file : release.Files) {
+        const fs::path object = ObjectFile(server, file.Sha256);
+        struct stat info {};
+        if (::stat(object.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            static_cast<uint64_t>(info.st_size) != file.Size)
+            throw PublishError(ExitStatus::Failed, "Release " + std::to_string(release.Serial) +
+                                                       " lacks the object of " + file.Name + " (" +
+                                                       object.string() +
+                                                       " is missing or of another size); publish it again");
+    }
+}
+
+}  // namespace
+
+void RunRollout(const RolloutOptions& options) {
+    std::error_code error;
+    if (!fs::is_directory(options.server, error))
+        throw PublishError(ExitStatus::NoFolder, "No folder " + options.server.string() + " to roll out in");
+    const Key key = ReadPrivateKey(options.key);
+    RefuseKeyInside(options.server, options.key, "of the server");
+    const Key publicKey = PublicKeyFrom(PublicPointOf(key.get()));
+    const UniqueFd lock = LockFolder(options.server);
+
+    const TRelease release = ReadRelease(options.server, options.release, publicKey.get());
+    CheckObjects(options.server, release);
+    const std::optional<TRollout> present = ReadRollout(options.server, publicKey.get());
+
+    TRollout rollout;
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    rollout.Serial = now > 0 ? static_cast<uint64_t>(now) : 0;
+    if (present) {
+        if (present->Serial == UINT64_MAX)
+            throw PublishError(ExitStatus::Failed,
+                               "The present rollout document's serial is the largest there is");
+        rollout.Serial = std::max(rollout.Serial, present->Serial + 1);
+        rollout.Rings = present->Rings;
+    }
+    rollout.ExpiresUnix = now + options.validDays * kSecondsPerDay;
+    const TRingAssignment entry = NewEntry(present, options);
+    const auto own = std::find_if(rollout.Rings.begin(), rollout.Rings.end(),
+                                  [&](const TRingAssignment& ring) { return ring.Ring == options.ring; });
+    if (own != rollout.Rings.end())
+        *own = entry;
+    else
+        rollout.Rings.push_back(entry);
+    std::string bytes;
+    try {
+        bytes = EncodeRollout(rollout);
+        DecodeRollout(bytes);
+    } catch (const TManifestError& e) {
+        throw PublishError(ExitStatus::Failed,
+                           std::string("The rollout document cannot be written: ") + e.what());
+    }
+
+    std::optional<FlatLayout> flat;
+    if (options.flat) flat = StageFlat(options, release, key.get());
+    StagedDocument document = StageSignedDocument(options.server / kRolloutFileName, bytes, key.get());
+
+    if (flat) {
+        for (auto& [staged, target] : flat->files) staged.ReplaceInto(target);
+        for (const auto& folder : flat->folders) SyncFolder(folder);
+        PlaceFlatManifest(options.server, flat->manifest);
+    }
+    document.Place();
+    SyncFolder(options.server);
+
+    std::printf("Rollout document %llu (expires %s): ring %s takes release %llu",
+                static_cast<unsigned long long>(rollout.Serial), UtcText(rollout.ExpiresUnix).c_str(),
+                entry.Ring.c_str(), static_cast<unsigned long long>(entry.Release));
+    if (entry.Percent < 100 && entry.Previous)
+        std::printf(" on %u %% of its workstations, release %llu on the rest", entry.Percent,
+                    static_cast<unsigned long long>(*entry.Previous));
+    std::printf("\n");
+    if (flat)
+        std::printf("Flat folder: %zu files of release %llu laid, manifest serial %llu\n", flat->files.size(),
+                    static_cast<unsigned long long>(release.Serial),
+                    static_cast<unsigned long long>(flat->manifest.Manifest.Serial));
+}
+
+}  // namespace publish

@@ -1,0 +1,57 @@
+#pragma once
+// The release-control side of a server folder (update/trust/release_documents.h has the layout):
+// the releases it keeps, its rollout document and its objects, read and written under the folder's
+// lock. Writes are staged and flushed like the flat manifest's.
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/publish/durable_file.h"
+#include "update/trust/release_documents.h"
+
+namespace publish {
+
+inline constexpr size_t kMostDocumentSize = 64 * 1024 * 1024;
+
+std::filesystem::path ReleasesFolder(const std::filesystem::path& server);
+std::filesystem::path ReleaseFile(const std::filesystem::path& server, uint64_t serial,
+                                  const char* extension);
+std::filesystem::path ObjectFile(const std::filesystem::path& server, const TSha256& sha256);
+
+// The serials of the releases the folder keeps ("<serial>.json" in aurevia-releases/), ascending.
+std::vector<uint64_t> ReleaseSerials(const std::filesystem::path& server);
+
+// A release as kept. With a key, its signature must verify with it (else PublishError BadSignature);
+// a release that is not there raises NotFound, one that cannot be read BadSignature.
+TRelease ReadRelease(const std::filesystem::path& server, uint64_t serial, EVP_PKEY* publicKey);
+
+// The rollout document; nullopt when the folder has none. With a key its signature must verify.
+std::optional<TRollout> ReadRollout(const std::filesystem::path& server, EVP_PKEY* publicKey);
+
+// A document and its signature put in place: the signature first, then the document (a reader
+// fetches the document, then its signature). The caller syncs the folder.
+struct StagedDocument {
+    StagedFile Signature;
+    StagedFile Document;
+    std::filesystem::path Target;  // the .json; the signature goes beside it as .sig
+    void Place();
+};
+StagedDocument StageSignedDocument(const std::filesystem::path& target, std::string_view bytes,
+                                   EVP_PKEY* key);
+
+struct StoredObject {
+    std::string Hex;  // the file name; empty for a name that is no object's
+    std::filesystem::path Path;
+    uint64_t Size = 0;
+};
+// Every file under aurevia-objects/ (temporaries aside).
+std::vector<StoredObject> ListObjects(const std::filesystem::path& server);
+
+// The releases and rings that the rollout document names (release and previous).
+std::vector<uint64_t> ReferencedReleases(const std::optional<TRollout>& rollout);
+
+}  // namespace publish

@@ -1,0 +1,185 @@
+// What a server folder keeps (status) and the clean-up of what nothing needs any more (prune).
+// Neither needs the key: status reads the documents without checking their signatures (verify and
+// the workstations do that), and prune only removes what no ring and no kept release names.
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <set>
+
+#include "tools/publish/commands.h"
+#include "tools/publish/durable_file.h"
+#include "tools/publish/server_store.h"
+#include "tools/publish/utc_text.h"
+#include "update/trust/document_text.h"
+
+namespace fs = std::filesystem;
+
+namespace publish {
+
+namespace {
+
+unsigned long long Ull(uint64_t value) { return static_cast<unsigned long long>(value); }
+
+void CheckServer(const fs::path& server) {
+    std::error_code error;
+    if (!fs::is_directory(server, error))
+        throw PublishError(ExitStatus::NoFolder, "No server folder " + server.string());
+}
+
+struct Kept {
+    std::map<uint64_t, TRelease> releases;
+    std::map<uint64_t, std::string> unreadable;  // serial, why
+};
+
+Kept ReadReleases(const fs::path& server) {
+    Kept kept;
+    for (const uint64_t serial : ReleaseSerials(server)) {
+        try {
+            kept.releases.emplace(serial, ReadRelease(server, serial, nullptr));
+        } catch (const PublishError& e) {
+            kept.unreadable.emplace(serial, e.what());
+        }
+    }
+    return kept;
+}
+
+uint64_t SizeOf(const TRelease& release) {
+    uint64_t bytes = 0;
+    for (const auto& file : release.Files) bytes += file.Size;
+    return bytes;
+}
+
+std::set<std::string> ObjectsNamedBy(const std::map<uint64_t, TRelease>& releases) {
+    std::set<std::string> named;
+    for (const auto& [serial, release] : releases)
+        for (const auto& file : release.Files) named.insert(document_text::HexOf(file.Sha256));
+    return named;
+}
+
+}  // namespace
+
+void RunStatus(const fs::path& server) {
+    CheckServer(server);
+    const std::optional<TRollout> rollout = ReadRollout(server, nullptr);
+    const Kept kept = ReadReleases(server);
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+
+    if (!rollout) {
+        std::printf("Rollout document: none (workstations follow the flat folder)\n");
+    } else {
+        std::printf("Rollout document: serial %llu, expires %s%s\n", Ull(rollout->Serial),
+                    UtcText(rollout->ExpiresUnix).c_str(),
+                    now > rollout->ExpiresUnix ? " (EXPIRED: workstations refuse it)" : "");
+        for (const auto& ring : rollout->Rings) {
+            std::printf("  ring %-16s release %llu", ring.Ring.c_str(), Ull(ring.Release));
+            if (ring.Percent < 100 && ring.Previous)
+                std::printf(" on %u %%, release %llu on %u %%", ring.Percent, Ull(*ring.Previous),
+                            100 - ring.Percent);
+            else if (ring.Previous)
+                std::printf(" on 100 %% (previous %llu)", Ull(*ring.Previous));
+            else
+                std::printf(" on 100 %%");
+            std::printf("\n");
+            if (!kept.releases.count(ring.Release) || (ring.Previous && !kept.releases.count(*ring.Previous)))
+                std::printf("    warning: a release this ring names is missing or unreadable\n");
+        }
+        if (!RingEntry(*rollout, kDefaultRing))
+            std::printf(
+                "  (no ring \"geral\": workstations of a ring not named take nothing from the rollout)\n");
+    }
+
+    const std::vector<uint64_t> referenced = ReferencedReleases(rollout);
+    std::printf("Releases: %zu\n", kept.releases.size() + kept.unreadable.size());
+    for (const auto& [serial, release] : kept.releases) {
+        const bool inUse = std::binary_search(referenced.begin(), referenced.end(), serial);
+        std::printf("  %llu  created %s  %zu files, %llu bytes%s%s%s\n", Ull(serial),
+                    UtcText(release.CreatedUnix).c_str(), release.Files.size(), Ull(SizeOf(release)),
+                    inUse ? "  (in a ring)" : "", release.Note.empty() ? "" : "  ", release.Note.c_str());
+    }
+    for (const auto& [serial, why] : kept.unreadable)
+        std::printf("  %llu  UNREADABLE: %s\n", Ull(serial), why.c_str());
+
+    const std::vector<StoredObject> objects = ListObjects(server);
+    const std::set<std::string> named = ObjectsNamedBy(kept.releases);
+    uint64_t storedBytes = 0, looseBytes = 0;
+    std::vector<const StoredObject*> loose;
+    for (const auto& object : objects) {
+        storedBytes += object.Size;
+        if (object.Hex.empty() || !named.count(object.Hex)) {
+            loose.push_back(&object);
+            looseBytes += object.Size;
+        }
+    }
+    std::set<std::string> present;
+    for (const auto& object : objects) present.insert(object.Hex);
+    size_t missing = 0;
+    for (const auto& hex : named) missing += !present.count(hex);
+    std::printf("Objects: %zu stored, %llu bytes; %zu referenced by no release (%llu bytes)%s\n",
+                objects.size(), Ull(storedBytes), loose.size(), Ull(looseBytes),
+                kept.unreadable.empty() ? "" : " - an unreadable release may name some of them");
+    for (const auto* object : loose)
+        std::printf("  unreferenced: %s\n", object->Path.lexically_relative(server).c_str());
+    if (missing > 0) std::printf("  warning: %zu objects that releases name are missing\n", missing);
+}
+
+void RunPrune(const fs::path& server, uint64_t keep) {
+    CheckServer(server);
+    const UniqueFd lock = LockFolder(server);
+    // Every decision is taken before the first removal: a document that cannot be read stops
+    // the command, since what it names is unknown.
+    const std::optional<TRollout> rollout = ReadRollout(server, nullptr);
+    const Kept kept = ReadReleases(server);
+    if (!kept.unreadable.empty())
+        throw PublishError(ExitStatus::Failed, "Nothing was removed: " + kept.unreadable.begin()->second);
+    const std::vector<uint64_t> referenced = ReferencedReleases(rollout);
+
+    std::map<uint64_t, TRelease> remaining;
+    std::vector<uint64_t> removed;
+    size_t position = kept.releases.size();
+    for (const auto& [serial, release] : kept.releases) {
+        --position;  // releases after this one
+        if (position < keep || std::binary_search(referenced.begin(), referenced.end(), serial))
+            remaining.emplace(serial, release);
+        else
+            removed.push_back(serial);
+    }
+    const std::set<std::string> named = ObjectsNamedBy(remaining);
+    std::vector<StoredObject> loose;
+    for (auto& object : ListObjects(server))
+        if (!object.Hex.empty() && !named.count(object.Hex)) loose.push_back(std::move(object));
+
+    uint64_t freed = 0;
+    for (const uint64_t serial : removed) {
+        // The document first: a signature without its document names nothing.
+        for (const char* extension : {".json", ".sig"}) {
+            std::error_code error;
+            fs::remove(ReleaseFile(server, serial, extension), error);
+            if (error)
+                throw PublishError(ExitStatus::Failed, "Cannot remove " +
+                                                           ReleaseFile(server, serial, extension).string() +
+                                                           ": " + error.message());
+        }
+        std::printf("removed release %llu\n", Ull(serial));
+    }
+    if (!removed.empty()) SyncFolder(ReleasesFolder(server));
+    std::set<fs::path> folders;
+    for (const auto& object : loose) {
+        std::error_code error;
+        fs::remove(object.Path, error);
+        if (error)
+            throw PublishError(ExitStatus::Failed,
+                               "Cannot remove " + object.Path.string() + ": " + error.message());
+        freed += object.Size;
+        folders.insert(object.Path.parent_path());
+    }
+    for (const auto& folder : folders) {
+        std::error_code ignored;
+        if (fs::is_empty(folder, ignored)) fs::remove(folder, ignored);
+    }
+    if (!folders.empty()) SyncFolder(server / kObjectsFolderName);
+    std::printf("Pruned %zu releases and %zu objects (%llu bytes); %zu releases kept\n", removed.size(),
+                loose.size(), Ull(freed), remaining.size());
+}
+
+}  // namespace publish
