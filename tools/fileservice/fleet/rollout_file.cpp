@@ -1,42 +1,44 @@
-// The rollout document as the page shows it. TEMPORARY reader until the shared codec lands.
+// The rollout document as the page shows it, read with the publisher's and the launcher's codec.
 #include <fstream>
 #include <sstream>
 
-#include <rapidjson/document.h>
-
 #include "tools/fileservice/fleet/fleet_view.h"
-#include "tools/fileservice/fleet/report.h"
+#include "update/trust/release_documents.h"
 
 namespace fleet {
 
+namespace {
+
+// A document is a few hundred bytes; anything far larger is not one, and is not read into memory.
+constexpr std::uintmax_t kMostRolloutBytes = 1024 * 1024;
+
+}  // namespace
+
 RolloutView ReadRollout(const std::filesystem::path& folder) {
     RolloutView view;
-    const auto path = folder / "aurevia-rollout.json";
+    const auto path = folder / std::string(kRolloutFileName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return view;
     view.present = true;
+    if (std::filesystem::file_size(path, ec) > kMostRolloutBytes || ec) {
+        view.error = ec ? "não pôde ser lido" : "grande demais";
+        return view;
+    }
     std::ifstream in(path, std::ios::binary);
     std::stringstream bytes;
     bytes << in.rdbuf();
-    rapidjson::Document d;
-    d.Parse(bytes.str().c_str());
-    if (d.HasParseError() || !d.IsObject() || !d.HasMember("rings") || !d["rings"].IsArray()) {
-        view.error = "documento ilegível";
+    if (!in && !in.eof()) {
+        view.error = "não pôde ser lido";
         return view;
     }
-    if (d.HasMember("serial") && d["serial"].IsUint64()) view.serial = d["serial"].GetUint64();
-    if (d.HasMember("expires") && d["expires"].IsString())
-        view.expiresUnix = ParseReportTime(d["expires"].GetString()).value_or(0);
-    for (const auto& r : d["rings"].GetArray()) {
-        if (!r.IsObject() || !r.HasMember("ring") || !r["ring"].IsString() || !r.HasMember("release") ||
-            !r["release"].IsUint64())
-            continue;
-        RingTarget t;
-        t.ring = r["ring"].GetString();
-        t.release = r["release"].GetUint64();
-        if (r.HasMember("previous") && r["previous"].IsUint64()) t.previous = r["previous"].GetUint64();
-        if (r.HasMember("percent") && r["percent"].IsUint()) t.percent = r["percent"].GetUint();
-        view.rings.push_back(t);
+    try {
+        const TRollout rollout = DecodeRollout(bytes.str());
+        view.serial = rollout.Serial;
+        view.expiresUnix = rollout.ExpiresUnix;
+        for (const TRingAssignment& ring : rollout.Rings)
+            view.rings.push_back({ring.Ring, ring.Release, ring.Previous, ring.Percent});
+    } catch (const std::exception& error) {
+        view.error = error.what();  // escaped where the page writes it
     }
     return view;
 }
