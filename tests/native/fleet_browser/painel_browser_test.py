@@ -182,14 +182,15 @@ def main():
             entry = next((r for r in ROLLOUT["rings"] if r["ring"] == ring), ROLLOUT["rings"][0])
             takes = entry["release"] if number < entry["percent"] else entry.get("previous", entry["release"])
             machines.append({"name": "WS-%s-%04d" % ((ring or "X").upper(), i), "ring": ring, "number": number,
-                             "release": start - (1 if random.random() < 0.2 else 0), "target": takes})
+                             "release": start - (1 if random.random() < 0.2 else 0), "target": takes,
+                             "gone": i % 25 == 3})  # heard from ten days ago only
 
         total = 0
         # Days ago, the share of machines reporting then, the share upgrading then.
         for days, share, upgrade in ((10, 1.0, 0.2), (6, 0.9, 0.3), (3, 0.9, 0.4), (0, 0.85, 0.5)):
             service = Service(args.service, folder, db, work, "-%dd" % days if days else None)
             now = time.time() - days * 86400
-            total += feed(service, [m for m in machines if random.random() < share], now, upgrade)
+            total += feed(service, [m for m in machines if random.random() < share and not (m["gone"] and days < 10)], now, upgrade)
             if days:
                 service.stop()
 

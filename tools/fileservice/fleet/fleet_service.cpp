@@ -180,7 +180,19 @@ Response FleetService::Painel(std::string_view query) {
     input.view = &view;
     input.rollout = &rollout;
     input.chartDays = options_.chartDays;
-    input.days = store_->Days(LocalDay(now - int64_t(options_.chartDays - 1) * 86400));
+    // Whole days back from today's noon land inside each day even where clocks move for summer time.
+    const time_t nowTime = static_cast<time_t>(now);
+    std::tm today{};
+    localtime_r(&nowTime, &today);
+    today.tm_hour = 12;
+    today.tm_min = today.tm_sec = 0;
+    today.tm_isdst = -1;
+    const int64_t noon = static_cast<int64_t>(mktime(&today));
+    for (int back = options_.chartDays - 1; back >= 0; --back) {
+        const std::string day = LocalDay(noon - int64_t(back) * 86400);
+        if (input.dayLabels.empty() || input.dayLabels.back() != day) input.dayLabels.push_back(day);
+    }
+    input.days = store_->Days(input.dayLabels.front());
     input.search = SearchText(query);
     if (!input.search.empty()) {
         const auto rows = Matching(view, input.search);

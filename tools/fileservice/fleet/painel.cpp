@@ -146,17 +146,17 @@ void ListSection(std::string& out, const char* id, const std::string& title, con
 // carries no script, so it runs under a CSP that forbids them, prints as it shows and needs nothing
 // fetched from elsewhere.
 void Chart(std::string& out, const PageInput& input) {
-    std::vector<std::string> days;
+    std::vector<std::string> days = input.dayLabels;
     std::set<uint64_t> releases;
     std::map<std::pair<std::string, uint64_t>, int64_t> counts;
     for (const DayCount& d : input.days) {
-        if (days.empty() || days.back() != d.day) days.push_back(d.day);
+        if (input.dayLabels.empty() && (days.empty() || days.back() != d.day)) days.push_back(d.day);
         releases.insert(d.release);
         counts[{d.day, d.release}] += d.machines;
     }
     out += "<section id=\"grafico\"><h2>Estações por release nos últimos " + std::to_string(input.chartDays) +
            " dias</h2>\n";
-    if (days.empty()) {
+    if (input.days.empty()) {
         out += "<p>Nenhum relatório no período.</p></section>\n";
         return;
     }

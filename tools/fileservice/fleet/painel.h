@@ -13,8 +13,11 @@ namespace fleet {
 struct PageInput {
     const FleetView* view = nullptr;
     const RolloutView* rollout = nullptr;
-    std::vector<DayCount> days;  // the chart's days, oldest first
+    std::vector<DayCount> days;  // the chart's counts, oldest first
     int chartDays = 14;
+    // Every day of the chart's period, oldest first ("YYYY-MM-DD"), so that days without reports
+    // keep their place; empty: only the days that have counts.
+    std::vector<std::string> dayLabels;
     std::string search;  // the ?maquina= text, "" for none
     // The searched workstation's latest reports, when the search names exactly one.
     std::string historyMachine;
