@@ -5,7 +5,10 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
+#include <vector>
 #include <string>
 
 #include "tools/fileservice/fleet/store.h"
@@ -127,6 +130,45 @@ TEST_F(StoreTest, RetentionDeletesOldHistoryAndForgottenWorkstations) {
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)), "wal");
     sqlite3_finalize(stmt);
     sqlite3_close(db);
+}
+
+}  // namespace
+
+namespace {
+
+// Senders at once share commits; a batch that fails among them is undone alone and reported to its
+// own sender, while every other batch is stored whole.
+TEST_F(StoreTest, ConcurrentBatchesAreStoredWholeAndAFailingOneAlone) {
+    fleet::Store store(path_);
+    store.Add({MakeReport("WS-0", kNow)}, kNow);
+    Query(
+        "CREATE TRIGGER boom BEFORE INSERT ON reports WHEN NEW.machine = 'WS-BOOM' "
+        "BEGIN SELECT RAISE(ABORT, 'boom'); END");
+    constexpr int kThreads = 8, kBatches = 40;
+    std::atomic<int> refused{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t)
+        senders.emplace_back([&, t] {
+            for (int b = 0; b < kBatches; ++b) {
+                std::vector<fleet::Report> batch;
+                for (int i = 0; i < 3; ++i)
+                    batch.push_back(
+                        MakeReport("WS-" + std::to_string(t) + "-" + std::to_string(b), kNow + i));
+                if (t == 3 && b % 10 == 5) batch.push_back(MakeReport("WS-BOOM", kNow));
+                try {
+                    store.Add(batch, kNow);
+                } catch (const fleet::StoreError&) {
+                    ++refused;
+                }
+            }
+        });
+    for (auto& sender : senders) sender.join();
+    EXPECT_EQ(refused, 4);
+    EXPECT_EQ(Query("SELECT count(*) FROM reports"), 1 + (kThreads * kBatches - 4) * 3);
+    EXPECT_EQ(
+        Query("SELECT count(*) FROM reports WHERE machine IN ('WS-3-5', 'WS-3-15', 'WS-3-25', 'WS-3-35')"),
+        0);
+    EXPECT_EQ(Query("SELECT count(*) FROM machines"), 1 + kThreads * kBatches - 4);
 }
 
 }  // namespace

@@ -183,61 +183,103 @@ void Store::Close() {
     reader_ = writer_ = nullptr;
 }
 
+void Store::WriteBatch(const std::vector<Report>& batch, int64_t receivedUnix) {
+    for (const Report& r : batch) {
+        sqlite3_stmt* s = insertReport_;
+        sqlite3_bind_int64(s, 1, receivedUnix);
+        BindText(s, 2, r.machine);
+        BindText(s, 3, r.version);
+        BindText(s, 4, r.event);
+        BindText(s, 5, r.module);
+        BindText(s, 6, r.result);
+        BindText(s, 7, r.reason);
+        BindText(s, 8, r.text);
+        sqlite3_bind_int64(s, 9, static_cast<int64_t>(r.filesListed));
+        sqlite3_bind_int64(s, 10, static_cast<int64_t>(r.filesFetched));
+        sqlite3_bind_int64(s, 11, static_cast<int64_t>(r.filesFailed));
+        sqlite3_bind_int64(s, 12, static_cast<int64_t>(r.bytes));
+        sqlite3_bind_int64(s, 13, static_cast<int64_t>(r.durationMs));
+        BindText(s, 14, r.time);
+        sqlite3_bind_int64(s, 15, r.timeUnix);
+        BindText(s, 16, r.ring);
+        BindOptional(s, 17, r.rolloutNumber);
+        BindOptional(s, 18, r.rolloutSerial);
+        BindOptional(s, 19, r.release);
+        Run(writer_, s, "insert report");
+
+        const int64_t when = std::min(r.timeUnix, receivedUnix);
+        s = upsertMachine_;
+        BindText(s, 1, r.machine);
+        sqlite3_bind_int64(s, 2, receivedUnix);
+        sqlite3_bind_int64(s, 3, when);
+        BindText(s, 4, r.version);
+        BindText(s, 5, r.ring);
+        BindOptional(s, 6, r.release);
+        BindOptional(s, 7, r.rolloutNumber);
+        BindText(s, 8, r.event);
+        BindText(s, 9, r.module);
+        BindText(s, 10, r.result);
+        BindText(s, 11, r.reason);
+        BindText(s, 12, r.text);
+        Run(writer_, s, "update workstation");
+
+        s = upsertDay_;
+        BindText(s, 1, LocalDay(when));
+        BindText(s, 2, r.machine);
+        sqlite3_bind_int64(s, 3, static_cast<int64_t>(r.release.value_or(0)));
+        sqlite3_bind_int64(s, 4, when);
+        Run(writer_, s, "update day");
+    }
+}
+
 void Store::Add(const std::vector<Report>& batch, int64_t receivedUnix) {
+    Pending pending{&batch, receivedUnix, false, {}};
+    std::unique_lock lock(queueMutex_);
+    queue_.push_back(&pending);
+    // Group commit: whoever finds no writer at work writes every batch queued so far in one
+    // transaction, each batch under a savepoint of its own; the others wait for their outcome.
+    // A commit is the costly step, so under a thousand senders this stores many batches per commit.
+    while (!pending.done) {
+        if (writing_) {
+            written_.wait(lock);
+            continue;
+        }
+        writing_ = true;
+        std::vector<Pending*> group;
+        group.swap(queue_);
+        lock.unlock();
+        WriteGroup(group);
+        lock.lock();
+        for (Pending* p : group) p->done = true;  // under the lock the waiters read it with
+        writing_ = false;
+        written_.notify_all();
+    }
+    if (!pending.error.empty()) throw StoreError(pending.error);
+}
+
+void Store::WriteGroup(const std::vector<Pending*>& group) {
     const std::lock_guard lock(writeMutex_);
-    Exec(writer_, "BEGIN IMMEDIATE");
+    std::string groupError;
     try {
-        for (const Report& r : batch) {
-            sqlite3_stmt* s = insertReport_;
-            sqlite3_bind_int64(s, 1, receivedUnix);
-            BindText(s, 2, r.machine);
-            BindText(s, 3, r.version);
-            BindText(s, 4, r.event);
-            BindText(s, 5, r.module);
-            BindText(s, 6, r.result);
-            BindText(s, 7, r.reason);
-            BindText(s, 8, r.text);
-            sqlite3_bind_int64(s, 9, static_cast<int64_t>(r.filesListed));
-            sqlite3_bind_int64(s, 10, static_cast<int64_t>(r.filesFetched));
-            sqlite3_bind_int64(s, 11, static_cast<int64_t>(r.filesFailed));
-            sqlite3_bind_int64(s, 12, static_cast<int64_t>(r.bytes));
-            sqlite3_bind_int64(s, 13, static_cast<int64_t>(r.durationMs));
-            BindText(s, 14, r.time);
-            sqlite3_bind_int64(s, 15, r.timeUnix);
-            BindText(s, 16, r.ring);
-            BindOptional(s, 17, r.rolloutNumber);
-            BindOptional(s, 18, r.rolloutSerial);
-            BindOptional(s, 19, r.release);
-            Run(writer_, s, "insert report");
-
-            const int64_t when = std::min(r.timeUnix, receivedUnix);
-            s = upsertMachine_;
-            BindText(s, 1, r.machine);
-            sqlite3_bind_int64(s, 2, receivedUnix);
-            sqlite3_bind_int64(s, 3, when);
-            BindText(s, 4, r.version);
-            BindText(s, 5, r.ring);
-            BindOptional(s, 6, r.release);
-            BindOptional(s, 7, r.rolloutNumber);
-            BindText(s, 8, r.event);
-            BindText(s, 9, r.module);
-            BindText(s, 10, r.result);
-            BindText(s, 11, r.reason);
-            BindText(s, 12, r.text);
-            Run(writer_, s, "update workstation");
-
-            s = upsertDay_;
-            BindText(s, 1, LocalDay(when));
-            BindText(s, 2, r.machine);
-            sqlite3_bind_int64(s, 3, static_cast<int64_t>(r.release.value_or(0)));
-            sqlite3_bind_int64(s, 4, when);
-            Run(writer_, s, "update day");
+        Exec(writer_, "BEGIN IMMEDIATE");
+        for (Pending* p : group) {
+            Exec(writer_, "SAVEPOINT batch");
+            try {
+                WriteBatch(*p->batch, p->receivedUnix);
+                Exec(writer_, "RELEASE batch");
+            } catch (const StoreError& error) {
+                // This batch alone is undone; the others in the group stay.
+                sqlite3_exec(writer_, "ROLLBACK TO batch; RELEASE batch", nullptr, nullptr, nullptr);
+                p->error = error.what();
+            }
         }
         Exec(writer_, "COMMIT");
-    } catch (...) {
+    } catch (const StoreError& error) {
         sqlite3_exec(writer_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
+        groupError = error.what();
     }
+    for (Pending* p : group)
+        if (!groupError.empty() && p->error.empty()) p->error = groupError;
 }
 
 int64_t Store::Prune(int64_t beforeUnix) {

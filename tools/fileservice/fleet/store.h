@@ -5,6 +5,7 @@
 // behind its own mutex, reads for the page, which WAL lets run beside a write.
 #include <sqlite3.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -69,11 +70,23 @@ class Store {
     int64_t ReportCount();
 
   private:
+    struct Pending {
+        const std::vector<Report>* batch;
+        int64_t receivedUnix;
+        bool done = false;
+        std::string error;  // empty: stored
+    };
     void Close();
+    void WriteBatch(const std::vector<Report>& batch, int64_t receivedUnix);
+    void WriteGroup(const std::vector<Pending*>& group);
 
     sqlite3* writer_ = nullptr;
     sqlite3* reader_ = nullptr;
     std::mutex writeMutex_, readMutex_;
+    std::mutex queueMutex_;  // guards queue_, writing_ and every queued Pending
+    std::condition_variable written_;
+    std::vector<Pending*> queue_;
+    bool writing_ = false;
     sqlite3_stmt* insertReport_ = nullptr;
     sqlite3_stmt* upsertMachine_ = nullptr;
     sqlite3_stmt* upsertDay_ = nullptr;
