@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,6 +63,7 @@ constexpr char kUsage[] =
     "  --report-retention-days N  delete reports (and workstations not heard from) older than N days\n"
     "                        (default 90; checked hourly)\n"
     "  --stale-days N        the page lists workstations not heard from for more than N days (default 7)\n"
+    "                        (with --reports, --threads defaults to at least 8)\n"
     "  --help                this text\n"
     "\n"
     "Listings come from memory: the folder is walked again when it changes (inotify), not per\n"
@@ -214,6 +216,11 @@ int main(int argc, char** argv) {
     fileservice::ListingCache listings(files, options.listing);
     std::unique_ptr<fleet::FleetService> fleetService;
     if (!options.reports.empty()) {
+        // A report waits for the database on the thread that answers it, and so do that thread's
+        // other connections: more threads than processors keep downloads moving beside a flood of
+        // reports (bench/reports).
+        if (options.limits.threads == 0)
+            options.limits.threads = std::max(8u, std::thread::hardware_concurrency());
         try {
             fleetService = std::make_unique<fleet::FleetService>(
                 fleet::FleetOptions{options.reports, options.retentionDays, options.staleDays, 14,
