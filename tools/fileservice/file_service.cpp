@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -65,7 +68,101 @@ std::string RelativeName(const fs::path& root, const fs::path& path) {
     return name;
 }
 
+// The C library's Unicode tables, read through a locale object of their own: the process's locale
+// (and so everything else that depends on it) stays as it is.
+locale_t Utf8Locale() {
+    static const locale_t locale = [] {
+        for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"})
+            if (const locale_t found = newlocale(LC_CTYPE_MASK, name, locale_t{})) return found;
+        std::fprintf(stderr,
+                     "aurevia-fileservice: no UTF-8 locale (C.UTF-8) installed; names that differ only in "
+                     "the case of letters beyond ASCII are taken as different\n");
+        return locale_t{};
+    }();
+    return locale;
+}
+
+// The length of the UTF-8 sequence at the start of `text` and its code point; 0 when it is not one
+// (a stray or missing continuation byte, an overlong form, a surrogate, beyond U+10FFFF).
+size_t DecodeUtf8(std::string_view text, char32_t& point) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        point = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        point = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        point = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+        point = (point << 6) | (byte(i) & 0x3F);
+    }
+    const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
+    if (overlong || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) return 0;
+    return length;
+}
+
+void AppendUtf8(std::string& out, char32_t point) {
+    if (point < 0x80) {
+        out.push_back(static_cast<char>(point));
+    } else if (point < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (point >> 6)));
+        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    } else if (point < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (point >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (point >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    }
+}
+
 }  // namespace
+
+std::string FoldName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size();) {
+        const char c = name[i];
+        if (static_cast<unsigned char>(c) < 0x80) {
+            out.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+            ++i;
+            continue;
+        }
+        char32_t point = 0;
+        const size_t length = DecodeUtf8(name.substr(i), point);
+        if (length == 0) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        const locale_t locale = Utf8Locale();
+        const wint_t upper = locale ? towupper_l(static_cast<wint_t>(point), locale) : point;
+        AppendUtf8(out, static_cast<char32_t>(upper));
+        i += length;
+    }
+    return out;
+}
+
+bool IsReleaseControlName(std::string_view relative) {
+    if (relative.empty() || (relative[0] != 'a' && relative[0] != 'A')) return false;  // most names: no fold
+    const std::string folded = FoldName(relative);
+    for (const std::string_view folder : {"AUREVIA-OBJECTS", "AUREVIA-RELEASES"})
+        if (folded.starts_with(folder) && (folded.size() == folder.size() || folded[folder.size()] == '/'))
+            return true;
+    return folded == "AUREVIA-ROLLOUT.JSON" || folded == "AUREVIA-ROLLOUT.SIG";
+}
 
 FileService::FileService(const fs::path& root) : root_(fs::canonical(root)) {}
 
@@ -83,14 +180,69 @@ fs::path FileService::ResolveInside(std::string_view name, bool wantFolder) cons
     if (name.find(':') != std::string_view::npos || name.find('\0') != std::string_view::npos ||
         name.starts_with('/') || name.starts_with('\\'))
         throw Forbidden(original);
-    fs::path current = root_;
-    size_t pos = 0;
-    while (pos <= name.size()) {
+    std::vector<std::string_view> segments;
+    for (size_t pos = 0; pos <= name.size();) {
         const size_t end = std::min(name.find_first_of("\\/", pos), name.size());
         const std::string_view segment = name.substr(pos, end - pos);
         pos = end + 1;
         if (segment.empty() || segment == ".") continue;
         if (segment == "..") throw Forbidden(name);
+        segments.push_back(segment);
+    }
+    std::shared_ptr<const NameIndex> index;
+    {
+        std::lock_guard lock(indexMutex_);
+        index = index_;
+    }
+    const fs::path current = index ? Indexed(*index, segments, wantFolder) : ScanFor(segments);
+    if (current.empty())
+        throw Refusal{404, "Not Found",
+                      std::string(wantFolder ? "Folder " : "File ") + std::string(name) + " does not exist."};
+    // The same checks whichever way the name was found: the index only ever names entries under the
+    // root, but a link among them may point anywhere, and the tree may have changed since the walk.
+    std::error_code ec;
+    const fs::path canonical = fs::canonical(current, ec);
+    if (ec) throw Refusal{404, "Not Found", std::string(name) + " does not exist."};
+    if (!Inside(canonical)) throw Forbidden(name);
+    if (wantFolder ? !fs::is_directory(canonical, ec) : !fs::is_regular_file(canonical, ec))
+        throw Refusal{404, "Not Found",
+                      std::string(name) + (wantFolder ? " is not a folder." : " is not a file.")};
+    return canonical;
+}
+
+fs::path FileService::Indexed(const NameIndex& index, const std::vector<std::string_view>& segments,
+                              bool wantFolder) const {
+    if (segments.empty()) return root_;
+    const auto exists = [](const fs::path& path) {
+        std::error_code ec;
+        return fs::exists(fs::symlink_status(path, ec));
+    };
+    std::string relative;
+    for (const std::string_view segment : segments) {
+        if (!relative.empty()) relative += '/';
+        relative += segment;
+    }
+    const auto& names = wantFolder ? index.folders : index.files;
+    if (const auto found = names.find(FoldName(relative)); found != names.end()) {
+        fs::path path = root_ / found->second;
+        if (exists(path)) return path;
+    }
+    // Not there at the last walk (made since, or missing), or gone since: its folder as indexed, its
+    // own name as written. A single look at the file system, never a scan.
+    const size_t slash = relative.rfind('/');
+    fs::path path = root_;
+    if (slash != std::string::npos) {
+        const std::string folder = relative.substr(0, slash);
+        const auto found = index.folders.find(FoldName(folder));
+        path /= found != index.folders.end() ? found->second : folder;
+    }
+    path /= segments.back();
+    return exists(path) ? path : fs::path();
+}
+
+fs::path FileService::ScanFor(const std::vector<std::string_view>& segments) const {
+    fs::path current = root_;
+    for (const std::string_view segment : segments) {
         fs::path next = current / std::string(segment);
         std::error_code ec;
         if (!fs::exists(fs::symlink_status(next, ec))) {
@@ -101,21 +253,16 @@ fs::path FileService::ResolveInside(std::string_view name, bool wantFolder) cons
                     break;
                 }
             }
-            if (next.empty())
-                throw Refusal{
-                    404, "Not Found",
-                    std::string(wantFolder ? "Folder " : "File ") + std::string(name) + " does not exist."};
+            if (next.empty()) return {};
         }
         current = next;
     }
-    std::error_code ec;
-    const fs::path canonical = fs::canonical(current, ec);
-    if (ec) throw Refusal{404, "Not Found", std::string(name) + " does not exist."};
-    if (!Inside(canonical)) throw Forbidden(name);
-    if (wantFolder ? !fs::is_directory(canonical, ec) : !fs::is_regular_file(canonical, ec))
-        throw Refusal{404, "Not Found",
-                      std::string(name) + (wantFolder ? " is not a folder." : " is not a file.")};
-    return canonical;
+    return current;
+}
+
+void FileService::UseIndex(std::shared_ptr<const NameIndex> index) const {
+    std::lock_guard lock(indexMutex_);
+    index_ = std::move(index);
 }
 
 fs::path FileService::ResolveFile(std::string_view name) const {
@@ -130,6 +277,7 @@ std::vector<ListedFile> FileService::List(std::string_view folder, std::string_v
     std::vector<ListedFile> files;
     std::error_code ec;
     const auto consider = [&](const fs::directory_entry& entry) {
+        if (IsReleaseControlName(entry.path().lexically_relative(root_).generic_string())) return;
         if (!MaskMatches(effectiveMask, entry.path().filename().string())) return;
         if (auto file = Listable(entry))
             files.push_back({std::move(file->name), FormatLocalAge(file->info.st_mtim)});

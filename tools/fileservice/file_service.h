@@ -6,9 +6,12 @@
 
 #include <ctime>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace fileservice {
@@ -31,6 +34,14 @@ struct TreeFile {
     struct stat info;
 };
 
+// The names of the served tree under the launcher's case rule, as one walk found them: folded
+// relative name ("/" between folders, see FoldName) -> the name on disk. Where several names fold
+// alike, the one the listing shows (else the most recently written; ties: the byte-wise smaller).
+struct NameIndex {
+    std::unordered_map<std::string, std::string> files;
+    std::unordered_map<std::string, std::string> folders;
+};
+
 class FileService {
   public:
     // `root` must name an existing folder.
@@ -44,9 +55,17 @@ class FileService {
     std::vector<ListedFile> List(std::string_view folder, std::string_view mask, bool recursive) const;
 
     // The file a relative name (already percent-decoded) stands for. Names that would leave the
-    // root are refused with 403, missing files with 404. Each folder level is matched exactly
-    // first and then without regard to ASCII letter case, as the launcher's Windows names expect.
+    // root are refused with 403, missing files with 404. Letter case does not matter, as on the
+    // launcher's Windows: with an index (see UseIndex) the name is looked up there and, when absent
+    // (a file made since the walk), its folder is and the file name is tried as written; without
+    // one, each folder level is matched exactly and then by a scan ignoring ASCII letter case.
+    // Whatever the index says, the target is checked again: it must still exist, lie inside the root
+    // once links are followed, and be a file.
     std::filesystem::path ResolveFile(std::string_view name) const;
+
+    // Replaces the index that ResolveFile and ListedFolder consult. The listing cache keeps it
+    // current with each walk that succeeds; it changes no answer's safety, only how a name is found.
+    void UseIndex(std::shared_ptr<const NameIndex> index) const;
 
     // The folder a listing request names ("\\" or empty for the root), as a listed name prefix:
     // "" for the root, else e.g. "Relatorio" (the folder's real letter case). Refuses as List does.
@@ -58,10 +77,24 @@ class FileService {
 
   private:
     std::filesystem::path ResolveInside(std::string_view name, bool wantFolder) const;
+    std::filesystem::path ScanFor(const std::vector<std::string_view>& segments) const;
+    std::filesystem::path Indexed(const NameIndex& index, const std::vector<std::string_view>& segments,
+                                  bool wantFolder) const;
     bool Inside(const std::filesystem::path& canonical) const;
 
     std::filesystem::path root_;  // canonical
+    // A cache of the tree's names, not part of what the service is: replaced behind const.
+    mutable std::mutex indexMutex_;
+    mutable std::shared_ptr<const NameIndex> index_;
 };
+
+// A name as the launcher compares names: each character upper-cased by Unicode's simple mapping
+// (UTF-8 in and out; bytes that are not UTF-8 stay as they are, ASCII letters upper-cased).
+std::string FoldName(std::string_view name);
+
+// The release-control entries beside the flat files (aurevia-objects/, aurevia-releases/,
+// aurevia-rollout.json and .sig): never listed, still downloadable by name. "/" between folders.
+bool IsReleaseControlName(std::string_view relative);
 
 // Wildcard match of a file name: "*" any run, "?" one character, ASCII letter case ignored.
 // "*.*" matches every name, also those without a dot, as on Windows.

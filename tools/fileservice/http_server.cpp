@@ -97,6 +97,7 @@ struct HttpServer::Connection {
     Clock::time_point windowStart;
     uint64_t windowAcked = 0;
     bool cut = false;
+    bool overLimit = false;        // one of the reserve beyond the limit: its requests are answered 503
     Exchange* exchange = nullptr;  // the request in flight, owned
 };
 
@@ -132,6 +133,7 @@ struct Callbacks {
             if (const auto* a = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
                 c->remote = AddressText(a->client_addr, sizeof(sockaddr_in6));
             c->deadline = Clock::now() + server.limits_.readTimeout;
+            c->overLimit = server.admitted_ > server.limits_.maxConnections;
             *context = c;
             ++server.counters_.open;
             std::lock_guard lock(server.mutex_);
@@ -335,7 +337,7 @@ struct Callbacks {
                 ++server.counters_.malformed;
                 return Queue(server, connection, *e, Refuse(400, "Bad Request", problem));
             }
-            if (server.admitted_ > server.limits_.maxConnections) {
+            if (const HttpServer::Connection* c = ConnectionOf(connection); c && c->overLimit) {
                 // One of the few connections beyond the limit: told to come back, cheaply.
                 Response busy = Refuse(503, "Service Unavailable", "The service is busy; try again shortly.");
                 busy.Set("Retry-After", std::to_string(server.limits_.retryAfterSeconds));

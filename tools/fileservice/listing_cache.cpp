@@ -20,6 +20,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr size_t kRenderedKept = 32;
+// After a failed walk the next one comes this soon, then twice as late each time, up to the last.
+constexpr std::chrono::milliseconds kFirstRetry{1000}, kLastRetry{30000};
 // Events come in bursts (a copy of a release touches every file): one walk after the burst.
 constexpr auto kCoalesce = std::chrono::milliseconds(100);
 constexpr uint32_t kWatchEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
@@ -65,6 +67,71 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
+std::string UtcText(std::time_t time) {
+    struct tm utc {};
+    gmtime_r(&time, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// Of two names that fold alike, the one kept: the most recently written; ties, the byte-wise smaller.
+bool Preferred(std::string_view name, const struct timespec& written, std::string_view other,
+               const struct timespec& otherWritten) {
+    if (written.tv_sec != otherWritten.tv_sec) return written.tv_sec > otherWritten.tv_sec;
+    if (written.tv_nsec != otherWritten.tv_nsec) return written.tv_nsec > otherWritten.tv_nsec;
+    return name < other;
+}
+
+// A workstation holds one file per name under its case rule and refuses a listing that names one
+// twice: of the entries whose names fold alike only the preferred one stays, and each such group
+// gives a warning (the first few; then how many more). Leaves the entries sorted by name.
+template <class Entry>
+void KeepOnePerName(std::vector<Entry>& entries, std::vector<std::string>& warnings) {
+    constexpr size_t kWarningsKept = 20;
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    std::unordered_map<std::string_view, size_t> kept;  // folded name -> position of the entry kept
+    kept.reserve(entries.size());
+    std::vector<bool> dropped;
+    std::map<std::string_view, std::vector<size_t>> spellings;  // folded name -> every entry's position
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto [found, added] = kept.try_emplace(entries[i].folded, i);
+        if (added) continue;
+        if (dropped.empty()) dropped.resize(entries.size());
+        auto& group = spellings[found->first];
+        if (group.empty()) group.push_back(found->second);
+        group.push_back(i);
+        const Entry &e = entries[i], &current = entries[found->second];
+        if (Preferred(e.name, e.info.st_mtim, current.name, current.info.st_mtim)) {
+            dropped[found->second] = true;
+            found->second = i;
+        } else {
+            dropped[i] = true;
+        }
+    }
+    if (spellings.empty()) return;
+    size_t groups = 0;
+    for (const auto& [folded, positions] : spellings) {
+        if (++groups > kWarningsKept) continue;
+        std::string text = "names that differ only in letter case:";
+        for (const size_t at : positions)
+            text += " " + entries[at].name + (at == positions.back() ? ";" : ",");
+        warnings.push_back(text + " only " + entries[kept.at(folded)].name +
+                           " (the most recently written) is listed and served");
+    }
+    if (groups > kWarningsKept)
+        warnings.push_back(std::to_string(groups - kWarningsKept) +
+                           " more groups of names that differ only in letter case");
+    // Views into the entries end here: the dropped ones go, the rest keep their order.
+    size_t write = 0;
+    for (size_t read = 0; read < entries.size(); ++read) {
+        if (dropped[read]) continue;
+        if (write != read) entries[write] = std::move(entries[read]);
+        ++write;
+    }
+    entries.resize(write);
+}
+
 bool SameChange(const struct stat& a, const struct stat& b) {
     return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
            a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
@@ -101,7 +168,8 @@ const std::string& RenderedListing::Gzip() const {
 }
 
 struct ListingCache::Entry {
-    std::string name;  // backslashes
+    std::string name;    // backslashes
+    std::string folded;  // FoldName of the name with "/" between folders, the index's key
     std::string age;
     struct stat info;
 };
@@ -153,7 +221,12 @@ size_t ListingCache::Walks() const {
     return walks_;
 }
 
-std::shared_ptr<const ListingCache::Snapshot> ListingCache::Walk(Clock::time_point& recheck) {
+ListingHealth ListingCache::Health() const {
+    std::lock_guard lock(mutex_);
+    return health_;
+}
+
+ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
     const fs::path& root = service_.Root();
     std::shared_ptr<const Snapshot> previous;
     {
@@ -164,11 +237,29 @@ std::shared_ptr<const ListingCache::Snapshot> ListingCache::Walk(Clock::time_poi
     if (previous)
         for (const Entry& e : previous->entries) before.emplace(e.name, &e);
 
+    WalkResult result;
     auto next = std::make_shared<Snapshot>();
+    auto index = std::make_shared<NameIndex>();
+    if (previous) next->entries.reserve(previous->entries.size() + previous->entries.size() / 8);
     const auto now = Clock::now();
     const auto wallNow = std::chrono::system_clock::now();
     recheck = Clock::time_point::max();
     std::map<std::string, std::pair<struct stat, Clock::time_point>> unsettled;
+    std::vector<std::string> closedAndListed;  // taken out of watch_->closed once the walk is kept
+    // Files found but not listed (temporaries, release control, new ones not settled yet): still
+    // downloadable by name. Folded name -> name ("/" between folders) and when it was written.
+    std::unordered_map<std::string, std::pair<std::string, struct timespec>> unlisted;
+    const auto noteUnlisted = [&](const std::string& relative, const struct timespec& written) {
+        auto [it, added] = unlisted.try_emplace(FoldName(relative), relative, written);
+        if (!added && Preferred(relative, written, it->second.first, it->second.second))
+            it->second = {relative, written};
+    };
+    const auto fail = [&](const fs::path& where, const std::error_code& error) {
+        result.failure = "cannot read " +
+                         (where == root ? root.string() : where.lexically_relative(root).generic_string()) +
+                         ": " + error.message();
+        return std::move(result);
+    };
 
     const auto watchFolder = [&](const fs::path& folder) {
         if (watch_->fd < 0) return;
@@ -183,66 +274,117 @@ std::shared_ptr<const ListingCache::Snapshot> ListingCache::Walk(Clock::time_poi
                          "some folders are only rescanned\n");
         }
     };
-    watchFolder(root);
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code entryError;
-        if (it->is_directory(entryError) && !it->is_symlink(entryError)) {
-            watchFolder(it->path());
-            continue;
+    // Every error but a folder or file removed while the walk went by fails the whole walk: a listing
+    // with a part of the tree missing would tell every workstation to do without those files.
+    std::vector<fs::path> folders{root};
+    std::unordered_map<std::string, std::string> folderNames;  // folded -> on disk, byte-wise smallest
+    while (!folders.empty()) {
+        const fs::path folder = std::move(folders.back());
+        folders.pop_back();
+        watchFolder(folder);
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec);
+        if (ec) {
+            if (folder != root && ec == std::errc::no_such_file_or_directory) continue;
+            return fail(folder, ec);
         }
-        const std::string relative = it->path().lexically_relative(root).generic_string();
-        if (IsTemporaryName(relative)) continue;
-        auto file = service_.Listable(*it);
-        if (!file) continue;
-        const Entry* old = nullptr;
-        if (const auto found = before.find(file->name); found != before.end()) old = found->second;
-        if (old && SameChange(old->info, file->info)) {
-            next->entries.push_back(*old);
-            continue;
+        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            const fs::directory_entry& entry = *it;
+            const std::string relative = entry.path().lexically_relative(root).generic_string();
+            std::error_code typeError;
+            // The type read with the folder's entries, where the file system gives it: no stat.
+            const bool link = entry.is_symlink(typeError);
+            const bool folder = !typeError && !link && entry.is_directory(typeError);
+            if (typeError == std::errc::no_such_file_or_directory) continue;
+            if (typeError) return fail(entry.path(), typeError);
+            if (folder && IsReleaseControlName(relative)) continue;  // asked for by exact name
+            if (folder || (link && fs::is_directory(entry.path(), typeError))) {
+                // Folder links are indexed, not followed: the walk cannot loop or leave the root.
+                auto [known, added] = folderNames.try_emplace(FoldName(relative), relative);
+                if (!added && relative < known->second) known->second = relative;
+                if (!link) folders.push_back(entry.path());
+                continue;
+            }
+            auto file = service_.Listable(entry);
+            if (!file) {
+                // Not a file, a name the launcher cannot ask for, or a link that leaves the root or
+                // leads nowhere: left out. A file that cannot be looked at: the walk fails.
+                struct stat info {};
+                if (!link && entry.is_regular_file(typeError) && ::stat(entry.path().c_str(), &info) != 0 &&
+                    errno != ENOENT)
+                    return fail(entry.path(), std::error_code(errno, std::generic_category()));
+                continue;
+            }
+            if (IsTemporaryName(relative) || IsReleaseControlName(relative)) {
+                noteUnlisted(relative, file->info.st_mtim);
+                continue;
+            }
+            const Entry* old = nullptr;
+            if (const auto found = before.find(file->name); found != before.end()) old = found->second;
+            if (old && SameChange(old->info, file->info)) {
+                next->entries.push_back(*old);
+                continue;
+            }
+            // Changed or new: listed once its writer closed it; without such an event (the first walk,
+            // a rescan of a file system without events), once its content is older than the settle
+            // time or has been seen unchanged for as long.
+            const auto changed =
+                std::chrono::system_clock::time_point(std::chrono::seconds(file->info.st_mtim.tv_sec) +
+                                                      std::chrono::nanoseconds(file->info.st_mtim.tv_nsec));
+            // A link is as settled as the file it points to, which is where the writes happen.
+            std::error_code linkError;
+            const std::string written =
+                link ? fs::canonical(entry.path(), linkError).lexically_relative(root).generic_string()
+                     : relative;
+            auto seen = watch_->unsettled.find(relative);
+            const bool seenUnchanged =
+                seen != watch_->unsettled.end() && SameChange(seen->second.first, file->info);
+            const auto unchangedSince = seenUnchanged ? seen->second.second : now;
+            const bool settled = !watch_->writing.contains(written) &&
+                                 (watch_->closed.contains(written) || wallNow - changed >= options_.settle ||
+                                  now - unchangedSince >= options_.settle);
+            if (settled) {
+                closedAndListed.push_back(written);
+                next->entries.push_back({std::move(file->name), FoldName(relative),
+                                         FormatLocalAge(file->info.st_mtim), file->info});
+                continue;
+            }
+            unsettled[relative] = {file->info, unchangedSince};
+            recheck = std::min(recheck, unchangedSince + options_.settle);
+            if (old)
+                next->entries.push_back(*old);  // the last settled form stays listed meanwhile
+            else
+                noteUnlisted(relative, file->info.st_mtim);
         }
-        // Changed or new: listed once its writer closed it; without such an event (the first walk,
-        // a rescan of a file system without events), once its content is older than the settle
-        // time or has been seen unchanged for as long.
-        const auto changed =
-            std::chrono::system_clock::time_point(std::chrono::seconds(file->info.st_mtim.tv_sec) +
-                                                  std::chrono::nanoseconds(file->info.st_mtim.tv_nsec));
-        // A link is as settled as the file it points to, which is where the writes happen.
-        std::error_code linkError;
-        const std::string written =
-            it->is_symlink(linkError)
-                ? fs::canonical(it->path(), linkError).lexically_relative(root).generic_string()
-                : relative;
-        auto seen = watch_->unsettled.find(relative);
-        const bool seenUnchanged =
-            seen != watch_->unsettled.end() && SameChange(seen->second.first, file->info);
-        const auto unchangedSince = seenUnchanged ? seen->second.second : now;
-        const bool settled = !watch_->writing.contains(written) &&
-                             (watch_->closed.contains(written) || wallNow - changed >= options_.settle ||
-                              now - unchangedSince >= options_.settle);
-        if (settled) {
-            watch_->closed.erase(written);
-            next->entries.push_back({std::move(file->name), FormatLocalAge(file->info.st_mtim), file->info});
-            continue;
-        }
-        unsettled[relative] = {file->info, unchangedSince};
-        recheck = std::min(recheck, unchangedSince + options_.settle);
-        if (old) next->entries.push_back(*old);  // the last settled form stays listed meanwhile
+        if (ec) return fail(folder, ec);
     }
     watch_->unsettled = std::move(unsettled);
-    std::sort(next->entries.begin(), next->entries.end(),
-              [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    for (const std::string& name : closedAndListed) watch_->closed.erase(name);
+
+    KeepOnePerName(next->entries, result.warnings);
+    index->files.reserve(next->entries.size() + unlisted.size());
+    for (const Entry& e : next->entries) {
+        std::string relative = e.name;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        index->files.emplace(e.folded, std::move(relative));
+    }
+    for (auto& [folded, found] : unlisted) index->files.try_emplace(folded, std::move(found.first));
+    index->folders = std::move(folderNames);
+    result.index = std::move(index);
 
     const auto sameEntries = [](const std::vector<Entry>& a, const std::vector<Entry>& b) {
         return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Entry& x, const Entry& y) {
             return x.name == y.name && x.age == y.age && SameChange(x.info, y.info);
         });
     };
-    if (previous && sameEntries(previous->entries, next->entries)) return previous;
+    if (previous && sameEntries(previous->entries, next->entries)) {
+        result.snapshot = previous;
+        return result;
+    }
     next->generation = previous ? previous->generation + 1 : 1;
     next->changedAt = std::chrono::system_clock::to_time_t(wallNow);
-    return next;
+    result.snapshot = std::move(next);
+    return result;
 }
 
 bool ListingCache::EventsPending() const {
@@ -290,12 +432,37 @@ void ListingCache::Refresh() {
         }
     }
     Clock::time_point recheck;
-    auto snapshot = Walk(recheck);
+    WalkResult result = Walk(recheck);
     std::lock_guard lock(mutex_);
-    snapshot_ = std::move(snapshot);
     ++walks_;
-    recheck_ = recheck;
     refreshing_ = false;
+    if (!result.snapshot) {
+        // The listing in service stays; the walk is tried again soon, then less and less often.
+        retry_ = std::clamp(retry_ * 2, kFirstRetry, kLastRetry);
+        recheck_ = Clock::now() + retry_;
+        if (health_.walkOk) {
+            health_.failingSince = std::time(nullptr);
+            std::fprintf(
+                stderr, "aurevia-fileservice: walk of %s failed (%s); %s until a walk succeeds\n",
+                service_.Root().c_str(), result.failure.c_str(),
+                snapshot_ ? ("the listing of " + UtcText(snapshot_->changedAt) + " stays in service").c_str()
+                          : "no listing is served");
+        }
+        health_.walkOk = false;
+        health_.reason = std::move(result.failure);
+        return;
+    }
+    if (!health_.walkOk)
+        std::fprintf(stderr, "aurevia-fileservice: walk of %s succeeded again, after failing since %s\n",
+                     service_.Root().c_str(), UtcText(health_.failingSince).c_str());
+    for (const std::string& warning : result.warnings)
+        if (std::find(health_.warnings.begin(), health_.warnings.end(), warning) == health_.warnings.end())
+            std::fprintf(stderr, "aurevia-fileservice: %s\n", warning.c_str());
+    health_ = {true, {}, 0, std::move(result.warnings)};
+    retry_ = {};
+    snapshot_ = std::move(result.snapshot);
+    recheck_ = recheck;
+    service_.UseIndex(std::move(result.index));
 }
 
 void ListingCache::WatchLoop() {
@@ -351,6 +518,9 @@ std::shared_ptr<const RenderedListing> ListingCache::Get(std::string_view folder
     {
         std::lock_guard lock(mutex_);
         snapshot = snapshot_;
+        // No walk has succeeded yet: no listing at all rather than an empty or partial one.
+        if (!snapshot)
+            throw Refusal{503, "Service Unavailable", "The folder cannot be listed: " + health_.reason};
         for (auto it = rendered_.begin(); it != rendered_.end(); ++it) {
             if (it->key != key || it->generation != snapshot->generation) continue;
             auto listing = it->listing;

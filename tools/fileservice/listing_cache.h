@@ -46,6 +46,14 @@ class RenderedListing {
     mutable std::string gzip_;
 };
 
+// How the listing cache is doing, for the health answer.
+struct ListingHealth {
+    bool walkOk = true;                 // false while the latest walk of the tree failed
+    std::string reason;                 // why the latest walk failed ("" while walkOk)
+    std::time_t failingSince = 0;       // wall clock of the first failed walk in a row (0 while walkOk)
+    std::vector<std::string> warnings;  // what the listings leave out and why, e.g. names equal but for case
+};
+
 class ListingCache {
   public:
     // Walks the tree once before returning; then watches it on a thread of its own.
@@ -62,15 +70,26 @@ class ListingCache {
     // Number of walks so far (for the health answer).
     size_t Walks() const;
 
+    // The state of the latest walk and the warnings of the listing in service. While a walk fails
+    // the listings are those of the last walk that succeeded.
+    ListingHealth Health() const;
+
   private:
     struct Entry;
     struct Snapshot;
     struct Watch;
+    // What one walk gives: the listing, or why there is none.
+    struct WalkResult {
+        std::shared_ptr<const Snapshot> snapshot;  // null when the walk failed
+        std::shared_ptr<const NameIndex> index;
+        std::vector<std::string> warnings;
+        std::string failure;
+    };
 
     void WatchLoop();
     bool EventsPending() const;
     void Refresh();
-    std::shared_ptr<const Snapshot> Walk(std::chrono::steady_clock::time_point& recheck);
+    WalkResult Walk(std::chrono::steady_clock::time_point& recheck);
 
     const FileService& service_;
     const ListingCacheOptions options_;
@@ -84,6 +103,8 @@ class ListingCache {
     bool stopping_ = false;
     std::shared_ptr<const Snapshot> snapshot_;
     size_t walks_ = 0;
+    ListingHealth health_;
+    std::chrono::milliseconds retry_{0};  // after a failed walk, until the next try
     struct Rendered;
     std::vector<Rendered> rendered_;  // small, most recently used first
     std::thread thread_;

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/listing_cache.h"
 #include "base/string_convert.h"
 #include "update/records/file_info.h"
 
@@ -115,36 +116,99 @@ TEST_F(ServedFolder, ListJSONDecodesIntoTheLaunchersRecords) {
 }
 
 TEST_F(ServedFolder, ResolvesNamesInsideOnlyAndIgnoresLetterCase) {
+    // The same answers whether names are found by scanning each folder level or in the index of a
+    // walk.
     const FileService service(root_);
-    EXPECT_EQ(service.ResolveFile("Relatorio\\RptScheduling.rav"),
-              fs::canonical(root_ / "Relatorio/RptScheduling.rav"));
-    EXPECT_EQ(service.ResolveFile("RELATORIO\\sub\\deep.dll"),
-              fs::canonical(root_ / "Relatorio/Sub/Deep.DLL"));
-    EXPECT_EQ(service.ResolveFile("Relatorio/./RptScheduling.rav"),
-              fs::canonical(root_ / "Relatorio/RptScheduling.rav"));
-    EXPECT_EQ(service.ResolveFile("inner-link.txt"), fs::canonical(root_ / "notes.txt"));
+    for (const bool indexed : {false, true}) {
+        SCOPED_TRACE(indexed ? "indexed" : "scanned");
+        std::unique_ptr<fileservice::ListingCache> cache;
+        if (indexed)
+            cache = std::make_unique<fileservice::ListingCache>(
+                service,
+                fileservice::ListingCacheOptions{std::chrono::milliseconds(0), std::chrono::seconds(0)});
+        EXPECT_EQ(service.ResolveFile("Relatorio\\RptScheduling.rav"),
+                  fs::canonical(root_ / "Relatorio/RptScheduling.rav"));
+        EXPECT_EQ(service.ResolveFile("RELATORIO\\sub\\deep.dll"),
+                  fs::canonical(root_ / "Relatorio/Sub/Deep.DLL"));
+        EXPECT_EQ(service.ResolveFile("Relatorio/./RptScheduling.rav"),
+                  fs::canonical(root_ / "Relatorio/RptScheduling.rav"));
+        EXPECT_EQ(service.ResolveFile("inner-link.txt"), fs::canonical(root_ / "notes.txt"));
+        EXPECT_EQ(service.ResolveFile("INNER-LINK.TXT"), fs::canonical(root_ / "notes.txt"));
+        EXPECT_EQ(service.ListedFolder("relatorio\\SUB"), "Relatorio\\Sub");
 
+        const struct {
+            std::string name;
+            int status;
+        } refused[] = {
+            {"..\\outside\\secret.txt", 403},
+            {"Relatorio\\..\\..\\outside\\secret.txt", 403},
+            {"Relatorio/../notes.txt", 403},
+            {"/etc/passwd", 403},
+            {"\\etc\\passwd", 403},
+            {"\\\\server\\share\\x", 403},
+            {"C:\\Windows\\win.ini", 403},
+            {"notes.txt:stream", 403},
+            {std::string("notes.txt\0.exe", 14), 403},
+            {"escape.txt", 403},
+            {"ESCAPE.txt", indexed ? 404 : 403},  // a link leaving the root is not indexed
+            {"OutsideLink\\secret.txt", 403},
+            {"outsidelink\\secret.txt", 403},
+            {"missing.txt", 404},
+            {"Relatorio\\missing.txt", 404},
+            {"Relatorio", 404},
+            {"", 400},
+        };
+        for (const auto& c : refused)
+            EXPECT_EQ(RefusalStatus([&] { service.ResolveFile(c.name); }), c.status) << c.name;
+    }
+}
+
+TEST_F(ServedFolder, AnIndexFindsNamesWithoutScanningAndNeverWidensWhatIsResolved) {
+    const FileService service(root_);
+    // As a walk made before Relatorio\New.rav was written and gone.txt removed; and entries no walk
+    // would make, pointing at a link that leaves the root.
+    auto index = std::make_shared<fileservice::NameIndex>();
+    index->files = {{"NOTES.TXT", "notes.txt"},
+                    {"GONE.TXT", "gone.txt"},
+                    {"ESCAPE.TXT", "escape.txt"},
+                    {"SECRET.TXT", "OutsideLink/secret.txt"}};
+    index->folders = {{"RELATORIO", "Relatorio"}, {"OUTSIDELINK", "OutsideLink"}};
+    service.UseIndex(index);
+    Write("Relatorio/New.rav", "new");
+    Write("Relatorio/Sub/Newer.rav", "newer");
+
+    EXPECT_EQ(service.ResolveFile("nOTES.txt"), fs::canonical(root_ / "notes.txt"));
+    EXPECT_EQ(service.ResolveFile("relatorio\\New.rav"), fs::canonical(root_ / "Relatorio/New.rav"));
+    EXPECT_EQ(service.ResolveFile("Relatorio\\Sub\\Newer.rav"),
+              fs::canonical(root_ / "Relatorio/Sub/Newer.rav"));
     const struct {
-        std::string name;
+        const char* name;
         int status;
     } refused[] = {
-        {"..\\outside\\secret.txt", 403},
-        {"Relatorio\\..\\..\\outside\\secret.txt", 403},
-        {"Relatorio/../notes.txt", 403},
-        {"/etc/passwd", 403},
-        {"\\etc\\passwd", 403},
-        {"\\\\server\\share\\x", 403},
-        {"C:\\Windows\\win.ini", 403},
-        {"notes.txt:stream", 403},
-        {std::string("notes.txt\0.exe", 14), 403},
-        {"escape.txt", 403},
-        {"OutsideLink\\secret.txt", 403},
-        {"missing.txt", 404},
-        {"Relatorio", 404},
-        {"", 400},
+        {"relatorio\\new.rav", 404},  // not in the index and not on disk as written: no scan finds it
+        {"relatorio\\sub\\Newer.rav", 404}, {"gone.txt", 404},  {"escape.txt", 403}, {"secret.txt", 403},
+        {"outsidelink\\secret.txt", 403},   {"relatorio", 404},
     };
     for (const auto& c : refused)
         EXPECT_EQ(RefusalStatus([&] { service.ResolveFile(c.name); }), c.status) << c.name;
+}
+
+TEST(FoldName, UpperCasesLettersAsTheLauncherComparesNames) {
+    const struct {
+        const char *name, *folded;
+    } cases[] = {
+        {"central.ini", "CENTRAL.INI"},
+        {"Relatorio/Rpt-1_a.rav", "RELATORIO/RPT-1_A.RAV"},
+        {"a\xc3\xa7\xc3\xa3o", "A\xc3\x87\xc3\x83O"},  // çã: Latin-1 Supplement
+        {"\xc3\xbf\xc5\x91", "\xc5\xb8\xc5\x90"},      // ÿő: into and within Latin Extended-A
+        {"stra\xc3\x9f"
+         "e",
+         "STRA\xc3\x9f"
+         "E"},                                                 // ß has no single upper-case letter
+        {"\xce\xb1\xd0\xb4", "\xce\x91\xd0\x94"},              // Greek and Cyrillic
+        {"x\xff\xc3(\xe0\x80\xaf", "X\xff\xc3(\xe0\x80\xaf"},  // not UTF-8: bytes kept
+    };
+    for (const auto& c : cases) EXPECT_EQ(fileservice::FoldName(c.name), c.folded) << c.name;
 }
 
 TEST(MaskMatches, WildcardsIgnoringLetterCase) {

@@ -4,10 +4,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,6 +27,29 @@ using fileservice::ListingCache;
 namespace {
 
 constexpr std::time_t kLongAgo = 1600000000;
+
+// Permission bits bind this thread and those it starts even when the tests run as root: without
+// these two capabilities, a folder of mode 000 cannot be read.
+void DropFileCapabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0) return;
+    for (const unsigned cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        data[cap / 32].effective &= ~(1u << (cap % 32));
+    syscall(SYS_capset, &header, data);
+}
+
+// Runs `scenario` in the child of a death test: it may change what the whole process may do (its
+// descriptor limit, its capabilities). The child prints what failed and exits with 1, else "passed".
+#define EXPECT_IN_CHILD(scenario, log)                                                \
+    EXPECT_EXIT(                                                                      \
+        {                                                                             \
+            const std::string failed = (scenario)();                                  \
+            std::fprintf(stderr, "%s\n", failed.empty() ? "passed" : failed.c_str()); \
+            std::fflush(stderr);                                                      \
+            std::_Exit(failed.empty() ? 0 : 1);                                       \
+        },                                                                            \
+        testing::ExitedWithCode(0), log)
 
 class CachedListing : public testing::Test {
   protected:
@@ -155,6 +184,136 @@ TEST_F(CachedListing, AFileBeingWrittenIsNotListedUntilItSettles) {
     std::this_thread::sleep_for(400ms);
     EXPECT_FALSE(Lists(*cache, "~aur77-1.tmp"));
     EXPECT_EQ(Listing(*cache).find("RptNew"), std::string::npos);
+}
+
+TEST_F(CachedListing, AFailedWalkKeepsTheLastListingInServiceAndSaysWhyUntilOneSucceeds) {
+    std::vector<int> filler;
+    const struct {
+        const char* cause;
+        std::function<void()> provoke, undo;
+        const char* reason;  // in Health() and in the log
+    } causes[] = {
+        {"a folder that cannot be read", [&] { fs::permissions(root_ / "Relatorio/Sub", fs::perms::none); },
+         [&] { fs::permissions(root_ / "Relatorio/Sub", fs::perms::owner_all); },
+         "cannot read Relatorio/Sub: Permission denied"},
+        {"no descriptors left",
+         [&] {
+             const rlimit low{64, 64};
+             setrlimit(RLIMIT_NOFILE, &low);
+             for (int fd; (fd = ::dup(0)) >= 0;) filler.push_back(fd);
+         },
+         [&] {
+             for (const int fd : filler) ::close(fd);
+         },
+         "Too many open files"},
+    };
+    for (const auto& c : causes) {
+        SCOPED_TRACE(c.cause);
+        Write("notes.txt", "notes.txt", kLongAgo);  // the child before removed it
+        const auto scenario = [&]() -> std::string {
+            DropFileCapabilities();  // before the cache starts its thread, which inherits them
+            auto cache = Cache();
+            const std::string good = Listing(*cache);
+            if (!cache->Health().walkOk || !Lists(*cache, "notes.txt")) return "the first walk failed";
+            c.provoke();
+            fs::remove(root_ / "notes.txt");  // a change, so that the next request walks again
+            if (Listing(*cache) != good) return "a failed walk changed the listing: " + Listing(*cache);
+            const auto health = cache->Health();
+            if (health.walkOk || health.reason.find(c.reason) == std::string::npos ||
+                health.failingSince == 0)
+                return "Health() says: " + health.reason;
+            c.undo();
+            if (!Eventually([&] { return cache->Health().walkOk && !Lists(*cache, "notes.txt"); }))
+                return "no walk succeeded after the cause went away: " + cache->Health().reason;
+            return cache->Health().reason.empty() ? "" : "a reason stays after success";
+        };
+        EXPECT_IN_CHILD(scenario, std::string("walk of .* failed \\(.*") + c.reason +
+                                      ".*the listing of .* stays in service.*succeeded again.*passed");
+    }
+}
+
+TEST_F(CachedListing, NoListingAtAllWhileNoWalkHasSucceeded) {
+    const auto scenario = [&]() -> std::string {
+        DropFileCapabilities();
+        fs::permissions(root_ / "Relatorio", fs::perms::none);
+        auto cache = Cache();
+        int status = 0;
+        try {
+            Listing(*cache);
+        } catch (const fileservice::Refusal& refusal) {
+            status = refusal.status;
+        }
+        if (status != 503) return "a listing was given, or status " + std::to_string(status);
+        fs::permissions(root_ / "Relatorio", fs::perms::owner_all);
+        if (!Eventually([&] { return cache->Health().walkOk; })) return "no walk succeeded later";
+        return Lists(*cache, "Relatorio\\\\RptScheduling.rav") ? "" : "not listed: " + Listing(*cache);
+    };
+    EXPECT_IN_CHILD(scenario, "no listing is served.*passed");
+}
+
+TEST_F(CachedListing, NamesThatDifferOnlyInCaseAreListedOnceAndEitherSpellingServesThatFile) {
+    const struct {
+        std::vector<std::pair<std::string, std::time_t>> written;
+        std::string kept;
+    } groups[] = {
+        {{{"central.ini", kLongAgo}, {"CENTRAL.INI", kLongAgo + 60}}, "CENTRAL.INI"},
+        {{{"Relatorio/Rpt.rav", kLongAgo + 60}, {"RELATORIO/rpt.RAV", kLongAgo}}, "Relatorio/Rpt.rav"},
+        {{{"tie.txt", kLongAgo}, {"TIE.TXT", kLongAgo}, {"Tie.txt", kLongAgo}},
+         "TIE.TXT"},  // byte-wise smallest
+        {{{"Configura\xc3\xa7\xc3\xa3o.ini", kLongAgo}, {"CONFIGURA\xc3\x87\xc3\x83O.INI", kLongAgo + 1}},
+         "CONFIGURA\xc3\x87\xc3\x83O.INI"},
+    };
+    for (const auto& group : groups)
+        for (const auto& [name, time] : group.written) Write(name, name, time);
+    auto cache = Cache();
+    const std::string listing = Listing(*cache);
+    const auto warnings = cache->Health().warnings;
+    EXPECT_EQ(warnings.size(), std::size(groups));
+    for (const auto& group : groups) {
+        std::string listed = group.kept;
+        std::replace(listed.begin(), listed.end(), '/', '\\');
+        size_t count = 0;
+        for (const auto& [name, time] : group.written) {
+            std::string escaped;  // as the listing's JSON writes it
+            for (const char ch : name) escaped += ch == '/' ? std::string("\\\\") : std::string(1, ch);
+            count += Lists(*cache, escaped);
+            // Either spelling, and one that is on disk under neither, serves the kept file.
+            EXPECT_EQ(service_->ResolveFile(name), fs::canonical(root_ / group.kept)) << name;
+            EXPECT_EQ(service_->ResolveFile(fileservice::FoldName(name)), fs::canonical(root_ / group.kept));
+        }
+        EXPECT_EQ(count, 1u) << group.kept << "\n" << listing;
+        EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
+                                [&](const std::string& w) {
+                                    return w.find(" only " + listed + " ") != std::string::npos;
+                                }),
+                  1)
+            << group.kept;
+    }
+    // Resolved: the warning goes with the duplicate.
+    fs::remove(root_ / "central.ini");
+    EXPECT_TRUE(Eventually([&] { return Listing(*cache).size() && cache->Health().warnings.size() == 3; }));
+}
+
+TEST_F(CachedListing, ReleaseControlEntriesAreNotListedButAreDownloadable) {
+    const std::string object = "aurevia-objects/ab/ab" + std::string(62, '0');
+    for (const std::string& name :
+         {object, std::string("aurevia-releases/1.json"), std::string("aurevia-releases/1.sig"),
+          std::string("aurevia-rollout.json"), std::string("aurevia-rollout.sig")})
+        Write(name, "x", kLongAgo);
+    Write("Relatorio/aurevia-rollout.json", "x", kLongAgo);  // only the root's are release control
+    auto cache = Cache();
+    const std::string listing = Listing(*cache);
+    EXPECT_EQ(listing.find("aurevia-objects"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("aurevia-releases"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("\"aurevia-rollout"), std::string::npos) << listing;
+    EXPECT_TRUE(Lists(*cache, "Relatorio\\\\aurevia-rollout.json"));
+    EXPECT_TRUE(Lists(*cache, "aurevia-manifest.json"));
+    EXPECT_EQ(cache->Get("\\", "*.*", true)->Body(),
+              fileservice::FileListJSON(service_->List("\\", "*.*", true)));
+    for (const std::string& name :
+         {object, std::string("aurevia-objects\\ab\\ab") + std::string(62, '0'),
+          std::string("aurevia-releases\\1.json"), std::string("aurevia-rollout.sig")})
+        EXPECT_NO_THROW(service_->ResolveFile(name)) << name;
 }
 
 TEST_F(CachedListing, GzipFormDecodesToTheBodyAndHasItsOwnTag) {

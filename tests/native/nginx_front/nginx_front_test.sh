@@ -2,8 +2,8 @@
 # nginx_front_test.sh SERVICE RENDER
 # Renders deploy/nginx in front of two aurevia-fileservice instances on loopback (as any user, in a
 # temporary folder) and checks through it: listing, download, 304 on a repeat, a range, gzip, cache
-# revalidation with the service's validators, a changed file never served stale, and failover when
-# an instance stops.
+# revalidation with the service's validators, a changed file never served stale, request smuggling
+# through bodies on GET/HEAD and other methods, and failover when an instance stops.
 set -euo pipefail
 service=$1 render=$2
 if ! command -v nginx >/dev/null; then
@@ -86,6 +86,45 @@ head -c 1000 /dev/urandom >"$served/Modulo.exe"
 sleep 2.1  # nginx counts the second of freshness in whole seconds: up to two
 code "$front/download?file=Modulo.exe" >/dev/null
 check "changed file served anew" "$(sha256sum <"$served/Modulo.exe")" "$(sha256sum <"$work/body")"
+
+# Attack: requests that carry a body holding another request, in every form that reaches the
+# instances' shared kept-alive connections, while victims ask for the listing and a file. No victim
+# may ever get another request's answer, and nothing wrong may be cached for later clients.
+attack() { # attack PORT: sends each smuggling form 10 times, reading whatever comes back
+    python3 - "$1" <<'PY'
+import socket, sys
+port = int(sys.argv[1])
+inner = b"GET /download?file=Admission.exe HTTP/1.1\r\nHost: x\r\n\r\n"
+for _ in range(10):
+    for head in (b"GET /healthz", b"GET /folderlist?folder=%5C&mask=*.*&recursive=", b"HEAD /healthz",
+                 b"OPTIONS /healthz", b"GET /nothing-here", b"POST /download?file=lib1.dll"):
+        s = socket.create_connection(("127.0.0.1", port))
+        s.settimeout(2)
+        s.sendall(head + b" HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: %d\r\n\r\n" % len(inner) + inner)
+        try:
+            while s.recv(65536):
+                pass
+        except OSError:
+            pass
+        s.close()
+PY
+}
+expected_list=$(curl -s "$front$list")
+expected_lib=$(cat "$served/lib2.dll")
+attack "${front##*:}" &
+attacker=$!
+wrong=0 victims=0
+while kill -0 "$attacker" 2>/dev/null || [ "$victims" -lt 40 ]; do
+    [ "$(curl -s "$front$list")" = "$expected_list" ] || wrong=$((wrong + 1))
+    [ "$(curl -s "$front/download?file=lib2.dll")" = "$expected_lib" ] || wrong=$((wrong + 1))
+    curl -s "$front/healthz" | grep -q '"Status":"ok"' || wrong=$((wrong + 1))
+    victims=$((victims + 3))
+done
+wait "$attacker"
+check "victims got what they asked for during $victims requests beside smuggling attempts" 0 "$wrong"
+check "and so do later clients (nothing wrong cached)" "$expected_lib" "$(curl -s "$front/download?file=lib2.dll")"
+check "other methods answered by nginx" 405 "$(code -X OPTIONS "$front/healthz")"
+check "no other method reaches an instance" "" "$(grep -hE '\"(POST|OPTIONS|PUT|DELETE) ' "$work/one.log" "$work/two.log" || true)"
 
 # One instance stops: every request still succeeds through the other.
 kill "$(cat "$work/one.pid")"
