@@ -2,6 +2,10 @@
 // escaping of everything a report brought, and output a spreadsheet and Prometheus can read.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -170,6 +174,44 @@ TEST(Metrics, TheTextIsValidExpositionFormat) {
           "aurevia_workstations{ring=\"piloto\",release=\"none\"} 1"})
         EXPECT_NE(text.find(std::string(expected) + "\n"), std::string::npos) << expected;
     EXPECT_EQ(fleet::LabelValue("a\"b\\c\nd"), "a\\\"b\\\\c\\nd");
+}
+
+}  // namespace
+
+namespace {
+
+// The served folder's rollout document as the page reads it: absent, broken or good.
+TEST(Rollout, TheDocumentIsReadOrItsFaultNamed) {
+    const auto dir = std::filesystem::temp_directory_path() / ("fleet-rollout-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    EXPECT_FALSE(fleet::ReadRollout(dir).present);
+
+    const auto write = [&](const std::string& text) { std::ofstream(dir / "aurevia-rollout.json") << text; };
+    write(
+        R"({"format":"aurevia-rollout/1","serial":1765400000,"expires":"2027-01-09T20:00:00Z",)"
+        R"("rings":[{"ring":"geral","release":3,"previous":2,"percent":50},{"ring":"piloto","release":4,"percent":100}]})");
+    fleet::RolloutView good = fleet::ReadRollout(dir);
+    EXPECT_TRUE(good.present && good.error.empty()) << good.error;
+    ASSERT_EQ(good.rings.size(), 2u);
+    EXPECT_EQ(good.rings[0].previous, 2u);
+    EXPECT_EQ(good.rings[1].percent, 100u);
+
+    for (const char* bad : {"<script>alert(1)</script>",
+                            R"({"format":"aurevia-rollout/1","serial":1,"expires":"2027-01-09T20:00:00Z",)"
+                            R"("rings":[{"ring":"geral","release":3,"percent":50}]})"}) {
+        write(bad);
+        const fleet::RolloutView broken = fleet::ReadRollout(dir);
+        EXPECT_TRUE(broken.present && !broken.error.empty()) << bad;
+        EXPECT_TRUE(broken.rings.empty());
+        const fleet::FleetView view = fleet::Summarize({}, broken, kNow, 7);
+        fleet::PageInput input;
+        input.view = &view;
+        input.rollout = &broken;
+        const std::string page = fleet::RenderPainel(input);
+        EXPECT_NE(page.find("não pôde ser lido"), std::string::npos);
+        EXPECT_EQ(page.find("<script"), std::string::npos);
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
