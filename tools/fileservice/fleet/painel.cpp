@@ -90,7 +90,8 @@ table.aneis{font-size:1.35rem}table.aneis td.n{font-weight:bold}
 .falha{color:#a00000}.atraso{color:#8a5a00}.sumida{color:#444}.ok{color:#05620f}
 tr.total td{font-weight:bold;background:#f4f4f4}
 form{margin:1rem 0}input[type=search]{font-size:1.1rem;padding:.3rem;width:18rem}button{font-size:1.1rem;padding:.3rem .8rem}
-.nota{font-size:.9rem;color:#333}svg{max-width:100%;height:auto}
+.nota{font-size:.9rem;color:#333}svg{width:100%;max-width:1400px;height:auto}
+table.estacoes td:first-child{white-space:nowrap}
 a{color:#0645ad}
 @media print{body{margin:0;font-size:10pt}form,.tela{display:none}h2{break-after:avoid}tr{break-inside:avoid}
 a{color:#000;text-decoration:none}th{background:#ddd}}
