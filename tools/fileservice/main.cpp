@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "tools/fileservice/access_log.h"
 #include "tools/fileservice/http_server.h"
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/fleet/fleet_service.h"
 #include "tools/fileservice/listing_cache.h"
 #include "tools/fileservice/routes.h"
 
@@ -55,6 +57,13 @@ constexpr char kUsage[] =
     "                        MS old or it stayed unchanged that long (default 2000)\n"
     "  --rescan S            walk the folder every S seconds even without change events, for file\n"
     "                        systems that report none, e.g. network mounts (default 60; 0: never)\n"
+    "  --reports FILE        keep the workstations' reports (POST /report) in this SQLite database and\n"
+    "                        serve the fleet page GET /painel, GET /painel/estacoes.csv and GET /metrics;\n"
+    "                        without it those paths answer 404\n"
+    "  --report-retention-days N  delete reports (and workstations not heard from) older than N days\n"
+    "                        (default 90; checked hourly)\n"
+    "  --stale-days N        the page lists workstations not heard from for more than N days (default 7)\n"
+    "                        (with --reports, --threads defaults to at least 8)\n"
     "  --help                this text\n"
     "\n"
     "Listings come from memory: the folder is walked again when it changes (inotify), not per\n"
@@ -75,6 +84,8 @@ struct Options {
     int port = 8080;
     fileservice::ServerLimits limits;
     fileservice::ListingCacheOptions listing;
+    std::string reports;
+    int retentionDays = 90, staleDays = 7;
 };
 
 bool ParseNumber(const char* text, long low, long high, long& out) {
@@ -150,6 +161,14 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--settle-ms") {
             if (!number(0, 3600000)) return false;
             options.listing.settle = milliseconds(n);
+        } else if (arg == "--reports") {
+            options.reports = v;
+        } else if (arg == "--report-retention-days") {
+            if (!number(1, 36500)) return false;
+            options.retentionDays = static_cast<int>(n);
+        } else if (arg == "--stale-days") {
+            if (!number(1, 3650)) return false;
+            options.staleDays = static_cast<int>(n);
         } else if (arg == "--rescan") {
             if (!number(0, 86400)) return false;
             options.listing.rescan = seconds(n);
@@ -195,12 +214,36 @@ int main(int argc, char** argv) {
 
     const fileservice::FileService files(options.folder);
     fileservice::ListingCache listings(files, options.listing);
+    std::unique_ptr<fleet::FleetService> fleetService;
+    if (!options.reports.empty()) {
+        // A report waits for the database on the thread that answers it, and so do that thread's
+        // other connections: more threads than processors keep downloads moving beside a flood of
+        // reports (bench/reports).
+        if (options.limits.threads == 0)
+            options.limits.threads = std::max(8u, std::thread::hardware_concurrency());
+        try {
+            fleetService = std::make_unique<fleet::FleetService>(
+                fleet::FleetOptions{options.reports, options.retentionDays, options.staleDays, 14,
+                                    files.Root()},
+                [&listings] { return static_cast<uint64_t>(listings.Walks()); });
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "aurevia-fileservice: --reports: %s\n", error.what());
+            return 1;
+        }
+    }
+    fleet::Metrics* metrics = fleetService ? &fleetService->Counters() : nullptr;
     std::unique_ptr<fileservice::Routes> routes;
     fileservice::HttpServer server(
         options.limits, [&routes](const fileservice::Request& request) { return routes->Answer(request); },
         &fileservice::Routes::BodyLimit,
-        [](const fileservice::LoggedRequest& request) { Log(fileservice::CombinedLogLine(request)); });
+        [metrics](const fileservice::LoggedRequest& request) {
+            if (metrics)
+                metrics->CountRequest(fleet::RouteOf(request.target.substr(0, request.target.find('?'))),
+                                      request.bytesSent);
+            Log(fileservice::CombinedLogLine(request));
+        });
     routes = std::make_unique<fileservice::Routes>(files, listings, server.Counters());
+    routes->UseFleet(fleetService.get());
     if (!options.tlsCert.empty()) {
         std::string error;
         if (!server.UseTls(options.tlsCert, options.tlsKey, error)) {

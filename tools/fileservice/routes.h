@@ -5,9 +5,12 @@
 //   GET /healthz                                    200 while the served folder can be read
 // Any path prefix before the last segment is accepted, so the launcher's base URL may carry one.
 // HEAD is answered as GET without the body; other methods get 405.
+// With the fleet view on (--reports), also POST .../report, GET /painel, /painel/estacoes.csv and
+// /metrics (see fleet/fleet_service.h); without it those paths are unknown (404).
 #include <string_view>
 
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/fleet/fleet_service.h"
 #include "tools/fileservice/http_message.h"
 #include "tools/fileservice/http_server.h"
 #include "tools/fileservice/listing_cache.h"
@@ -23,7 +26,10 @@ class Routes {
     // Every request's answer: the one place where a request is matched to its route.
     Response Answer(const Request& request) const;
 
-    // The body bytes a route takes (see HttpServer::BodyLimit): none so far.
+    // The fleet view's routes, answered by `fleet` (which must outlive the routes). Before serving.
+    void UseFleet(fleet::FleetService* fleet) { fleet_ = fleet; }
+
+    // The body bytes a route takes (see HttpServer::BodyLimit): a report batch's, else none.
     static size_t BodyLimit(std::string_view method, std::string_view path);
 
   private:
@@ -34,6 +40,7 @@ class Routes {
     const FileService& files_;
     ListingCache& listings_;
     const ServerCounters& counters_;
+    fleet::FleetService* fleet_ = nullptr;
 };
 
 }  // namespace fileservice

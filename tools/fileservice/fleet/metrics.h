@@ -1,0 +1,39 @@
+#pragma once
+// Counters for GET /metrics (Prometheus text format 0.0.4). Routes are a fixed set, so request
+// paths never become label values; ring names have been validated before they get here.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tools/fileservice/fleet/fleet_view.h"
+
+namespace fleet {
+
+enum class Route { Folderlist, Download, Healthz, Report, Painel, PainelCsv, Metrics, Other, Count };
+
+// The route a request path stands for ("any prefix before the last segment" for the launcher's ones).
+Route RouteOf(std::string_view path);
+const char* RouteName(Route route);
+
+class Metrics {
+  public:
+    void CountRequest(Route route, uint64_t bytesSent);
+    void CountReports(std::string_view result, uint64_t n = 1);
+    void CountRefusedBatch();
+
+    // `listingWalks`: the listing cache's walks of the folder so far.
+    std::string Render(uint64_t listingWalks, const FleetView& view) const;
+
+  private:
+    static constexpr size_t kRoutes = static_cast<size_t>(Route::Count);
+    std::array<std::atomic<uint64_t>, kRoutes> requests_{}, bytes_{};
+    std::array<std::atomic<uint64_t>, 3> reports_{};  // ok, failed, refused
+    std::atomic<uint64_t> refusedBatches_{0};
+};
+
+// A label value with \ " and newlines escaped.
+std::string LabelValue(std::string_view text);
+
+}  // namespace fleet
