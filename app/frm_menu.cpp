@@ -161,7 +161,6 @@ void TFrmMenu::CreateComponents() {
     AppendMenuW(PopupMenu.get(), MF_SEPARATOR, 0, nullptr);
     AppendMenuW(PopupMenu.get(), MF_STRING, kMenuClose, L"Fecha o Sistema de Gesttão Hospitalar");
 
-    CreateHints();
     // The monitor the window landed on may have another dpi than the system's.
     const int windowDpi = static_cast<int>(GetDpiForWindow(FHandle.get()));
     ApplyDpi(windowDpi ? windowDpi : FDpi);
@@ -187,6 +186,8 @@ void TFrmMenu::WaitForPictures() {
 }
 
 void TFrmMenu::CreateHints() {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
     FHints.reset(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                  WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                                  CW_USEDEFAULT, CW_USEDEFAULT, FHandle.get(), nullptr, Application.Instance(),
@@ -270,6 +271,14 @@ TImage* TFrmMenu::ComponentAt(POINT AClientPoint) {
 void TFrmMenu::Show() {
     ShowWindow(FHandle.get(), SW_SHOWNORMAL);
     UpdateWindow(FHandle.get());
+    // What the user does not see at once waits until the window is up: the hints and the tray icon
+    // load the common controls and the shell, which would otherwise load before the window shows.
+    PostMessageW(FHandle.get(), WM_AFTERSHOW, 0, 0);
+}
+
+void TFrmMenu::AfterShow() {
+    CreateHints();
+    if (!TrayIconCriado) AddTrayIcon();
 }
 
 void TFrmMenu::Close() { SendMessageW(FHandle.get(), WM_CLOSE, 0, 0); }
@@ -349,7 +358,6 @@ void TFrmMenu::FormCreate() {
     FillStartupRecord();
     imgAeC.Hint = ContactLine();
     UpdateHints();
-    if (!TrayIconCriado) AddTrayIcon();
     wfecha = false;
     ReadConfiguration();
     FLocalPath = FolderOf(ProgramFileName());
@@ -447,6 +455,9 @@ LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
     switch (AMessage) {
         case WM_TRAYICON:
             GuardEvent([&] { TrayMessage(ALParam); });
+            return 0;
+        case WM_AFTERSHOW:
+            GuardEvent([this] { AfterShow(); });
             return 0;
         case WM_ERASEBKGND:
             return 1;

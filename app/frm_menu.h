@@ -24,6 +24,8 @@ class TFrmMenu {
   public:
     static constexpr const wchar_t* kWindowClass = L"AureviaMenu";
     static constexpr UINT WM_TRAYICON = WM_USER + 1;
+    // Posted once the window is first shown (see Show).
+    static constexpr UINT WM_AFTERSHOW = WM_USER + 2;
     static constexpr int kClientWidth = 1018;
     static constexpr int kClientHeight = 708;
     static constexpr const wchar_t* kCaption = L"Aurevia Solenne [2022.01.00]";
@@ -125,6 +127,7 @@ class TFrmMenu {
     void LoadPictures();
     std::future<void> FPicturesLoaded;
     void CreateHints();
+    void AfterShow();
     void UpdateHints();
     void ApplyDpi(int ADpi);
     void FitClientToDesign();
