@@ -27,7 +27,7 @@ constexpr DWORD kStyle = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRA
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW;
 constexpr RECT kPanelDesign{302, 285, 302 + 369, 285 + 143};
 
-int Scale(int AValue, int ADpi) { return MulDiv(AValue, ADpi, 96); }
+int Scale(int AValue, int ADpi) { return TTileLayout::Scale(AValue, ADpi); }
 
 void Setup(TImage& AImage, const wchar_t* AName, int ALeft, int ATop, int AWidth, int AHeight, int APicture,
            TNotifyEvent AOnClick) {
@@ -254,19 +254,9 @@ void TFrmMenu::FitClientToDesign() {
                  window.bottom - window.top + dy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-RECT TFrmMenu::ScaledRect(const TImage& AImage) const {
-    return RECT{Scale(AImage.Design.left, FDpi), Scale(AImage.Design.top, FDpi),
-                Scale(AImage.Design.right, FDpi), Scale(AImage.Design.bottom, FDpi)};
-}
+RECT TFrmMenu::ScaledRect(const TImage& AImage) const { return FLayout.ScaledRect(AImage); }
 
-TImage* TFrmMenu::ComponentAt(POINT AClientPoint) {
-    const auto images = Images();
-    for (auto it = images.rbegin(); it != images.rend(); ++it) {
-        const RECT r = ScaledRect(**it);
-        if (PtInRect(&r, AClientPoint)) return *it;
-    }
-    return nullptr;
-}
+TImage* TFrmMenu::ComponentAt(POINT AClientPoint) { return FLayout.ComponentAt(AClientPoint); }
 
 void TFrmMenu::Show() {
     ShowWindow(FHandle.get(), SW_SHOWNORMAL);
@@ -341,15 +331,7 @@ void TFrmMenu::ShowPopupMenu(POINT AScreenPoint) {
 }
 
 void TFrmMenu::AddTrayIcon() {
-    TrayIconData = NOTIFYICONDATAW{};
-    TrayIconData.cbSize = sizeof(TrayIconData);
-    TrayIconData.hWnd = FHandle.get();
-    TrayIconData.uID = 0;
-    TrayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    TrayIconData.uCallbackMessage = WM_TRAYICON;
-    TrayIconData.hIcon = Application.Icon();
-    wcsncpy_s(TrayIconData.szTip, Application.Title().c_str(), _TRUNCATE);
-    TrayIconCriado = Shell_NotifyIconW(NIM_ADD, &TrayIconData) != FALSE;
+    FTrayIcon.Add(FHandle.get(), WM_TRAYICON, Application.Icon(), Application.Title());
 }
 
 // --- handlers ------------------------------------------------------------------------------------
@@ -394,7 +376,7 @@ bool TFrmMenu::FormClose() {
     return false;
 }
 
-void TFrmMenu::FormDestroy() { Shell_NotifyIconW(NIM_DELETE, &TrayIconData); }
+void TFrmMenu::FormDestroy() { FTrayIcon.Remove(); }
 
 void TFrmMenu::TrayMessage(LPARAM AMouseMessage) {
     switch (AMouseMessage) {
@@ -444,12 +426,7 @@ LRESULT CALLBACK TFrmMenu::WindowProc(HWND AWnd, UINT AMessage, WPARAM AWParam, 
 LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
     const HWND wnd = FHandle.get();
     if (AMessage == FTaskbarCreated && FTaskbarCreated != 0) {
-        // The shell restarted and forgot every icon: add ours again. The message also comes
-        // without a restart (a display change), when the icon is still there to be refreshed.
-        GuardEvent([this] {
-            AddTrayIcon();
-            if (!TrayIconCriado) TrayIconCriado = Shell_NotifyIconW(NIM_MODIFY, &TrayIconData) != FALSE;
-        });
+        GuardEvent([this] { FTrayIcon.ShellRestarted(); });
         return 0;
     }
     switch (AMessage) {
