@@ -1,7 +1,5 @@
 #include "app/application.h"
 
-#include <commctrl.h>
-
 #include "base/win32_error.h"
 
 TApplication Application;
@@ -12,9 +10,6 @@ LRESULT CALLBACK TApplication::WindowProc(HWND AWnd, UINT AMessage, WPARAM AWPar
 
 void TApplication::Initialize(HINSTANCE AInstance) {
     FInstance = AInstance;
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&controls);
-
     FIcon = LoadIconW(AInstance, L"MAINICON");
     if (!FIcon) FIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
 

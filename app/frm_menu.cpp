@@ -27,7 +27,7 @@ constexpr DWORD kStyle = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRA
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW;
 constexpr RECT kPanelDesign{302, 285, 302 + 369, 285 + 143};
 
-int Scale(int AValue, int ADpi) { return MulDiv(AValue, ADpi, 96); }
+int Scale(int AValue, int ADpi) { return TTileLayout::Scale(AValue, ADpi); }
 
 void Setup(TImage& AImage, const wchar_t* AName, int ALeft, int ATop, int AWidth, int AHeight, int APicture,
            TNotifyEvent AOnClick) {
@@ -161,7 +161,6 @@ void TFrmMenu::CreateComponents() {
     AppendMenuW(PopupMenu.get(), MF_SEPARATOR, 0, nullptr);
     AppendMenuW(PopupMenu.get(), MF_STRING, kMenuClose, L"Fecha o Sistema de Gesttão Hospitalar");
 
-    CreateHints();
     // The monitor the window landed on may have another dpi than the system's.
     const int windowDpi = static_cast<int>(GetDpiForWindow(FHandle.get()));
     ApplyDpi(windowDpi ? windowDpi : FDpi);
@@ -187,6 +186,8 @@ void TFrmMenu::WaitForPictures() {
 }
 
 void TFrmMenu::CreateHints() {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
     FHints.reset(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                  WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                                  CW_USEDEFAULT, CW_USEDEFAULT, FHandle.get(), nullptr, Application.Instance(),
@@ -253,23 +254,21 @@ void TFrmMenu::FitClientToDesign() {
                  window.bottom - window.top + dy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-RECT TFrmMenu::ScaledRect(const TImage& AImage) const {
-    return RECT{Scale(AImage.Design.left, FDpi), Scale(AImage.Design.top, FDpi),
-                Scale(AImage.Design.right, FDpi), Scale(AImage.Design.bottom, FDpi)};
-}
+RECT TFrmMenu::ScaledRect(const TImage& AImage) const { return FLayout.ScaledRect(AImage); }
 
-TImage* TFrmMenu::ComponentAt(POINT AClientPoint) {
-    const auto images = Images();
-    for (auto it = images.rbegin(); it != images.rend(); ++it) {
-        const RECT r = ScaledRect(**it);
-        if (PtInRect(&r, AClientPoint)) return *it;
-    }
-    return nullptr;
-}
+TImage* TFrmMenu::ComponentAt(POINT AClientPoint) { return FLayout.ComponentAt(AClientPoint); }
 
 void TFrmMenu::Show() {
     ShowWindow(FHandle.get(), SW_SHOWNORMAL);
     UpdateWindow(FHandle.get());
+    // What the user does not see at once waits until the window is up: the hints and the tray icon
+    // load the common controls and the shell, which would otherwise load before the window shows.
+    PostMessageW(FHandle.get(), WM_AFTERSHOW, 0, 0);
+}
+
+void TFrmMenu::AfterShow() {
+    CreateHints();
+    if (!TrayIconCriado) AddTrayIcon();
 }
 
 void TFrmMenu::Close() { SendMessageW(FHandle.get(), WM_CLOSE, 0, 0); }
@@ -332,15 +331,7 @@ void TFrmMenu::ShowPopupMenu(POINT AScreenPoint) {
 }
 
 void TFrmMenu::AddTrayIcon() {
-    TrayIconData = NOTIFYICONDATAW{};
-    TrayIconData.cbSize = sizeof(TrayIconData);
-    TrayIconData.hWnd = FHandle.get();
-    TrayIconData.uID = 0;
-    TrayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    TrayIconData.uCallbackMessage = WM_TRAYICON;
-    TrayIconData.hIcon = Application.Icon();
-    wcsncpy_s(TrayIconData.szTip, Application.Title().c_str(), _TRUNCATE);
-    TrayIconCriado = Shell_NotifyIconW(NIM_ADD, &TrayIconData) != FALSE;
+    FTrayIcon.Add(FHandle.get(), WM_TRAYICON, Application.Icon(), Application.Title());
 }
 
 // --- handlers ------------------------------------------------------------------------------------
@@ -349,7 +340,6 @@ void TFrmMenu::FormCreate() {
     FillStartupRecord();
     imgAeC.Hint = ContactLine();
     UpdateHints();
-    if (!TrayIconCriado) AddTrayIcon();
     wfecha = false;
     ReadConfiguration();
     FLocalPath = FolderOf(ProgramFileName());
@@ -386,7 +376,7 @@ bool TFrmMenu::FormClose() {
     return false;
 }
 
-void TFrmMenu::FormDestroy() { Shell_NotifyIconW(NIM_DELETE, &TrayIconData); }
+void TFrmMenu::FormDestroy() { FTrayIcon.Remove(); }
 
 void TFrmMenu::TrayMessage(LPARAM AMouseMessage) {
     switch (AMouseMessage) {
@@ -436,17 +426,15 @@ LRESULT CALLBACK TFrmMenu::WindowProc(HWND AWnd, UINT AMessage, WPARAM AWParam, 
 LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
     const HWND wnd = FHandle.get();
     if (AMessage == FTaskbarCreated && FTaskbarCreated != 0) {
-        // The shell restarted and forgot every icon: add ours again. The message also comes
-        // without a restart (a display change), when the icon is still there to be refreshed.
-        GuardEvent([this] {
-            AddTrayIcon();
-            if (!TrayIconCriado) TrayIconCriado = Shell_NotifyIconW(NIM_MODIFY, &TrayIconData) != FALSE;
-        });
+        GuardEvent([this] { FTrayIcon.ShellRestarted(); });
         return 0;
     }
     switch (AMessage) {
         case WM_TRAYICON:
             GuardEvent([&] { TrayMessage(ALParam); });
+            return 0;
+        case WM_AFTERSHOW:
+            GuardEvent([this] { AfterShow(); });
             return 0;
         case WM_ERASEBKGND:
             return 1;

@@ -16,6 +16,9 @@
 #include "app/busy_panel.h"
 #include "app/components.h"
 #include "app/module_options.h"
+#include "app/tile_layout.h"
+#include "app/tray_icon.h"
+#include "app/update_queue.h"
 #include "base/date_time.h"
 #include "base/handles.h"
 #include "update/trust/manifest_acceptance.h"
@@ -24,6 +27,8 @@ class TFrmMenu {
   public:
     static constexpr const wchar_t* kWindowClass = L"AureviaMenu";
     static constexpr UINT WM_TRAYICON = WM_USER + 1;
+    // Posted once the window is first shown (see Show).
+    static constexpr UINT WM_AFTERSHOW = WM_USER + 2;
     static constexpr int kClientWidth = 1018;
     static constexpr int kClientHeight = 708;
     static constexpr const wchar_t* kCaption = L"Aurevia Solenne [2022.01.00]";
@@ -71,7 +76,9 @@ class TFrmMenu {
     TModuleOptions FModuleOptions;
     std::wstring wCaminhoServidor;
     std::wstring wCaminhoDestino;
-    NOTIFYICONDATAW TrayIconData{};
+    // The tray icon (tray_icon.h); these names forward to it.
+    TTrayIcon FTrayIcon;
+    NOTIFYICONDATAW& TrayIconData = FTrayIcon.Data;
     bool wfecha = false;
     std::wstring FSelectedModule;
     TDateTime FStart = 0;
@@ -80,7 +87,7 @@ class TFrmMenu {
     std::wstring FUrl;
     // What updates are checked with (the publisher's key of Aurevia.ini); disabled without a key.
     TUpdateVerification FVerification;
-    bool TrayIconCriado = false;
+    bool& TrayIconCriado = FTrayIcon.Added;
 
     // --- handlers --------------------------------------------------------------------------
     void FormCreate();
@@ -125,6 +132,7 @@ class TFrmMenu {
     void LoadPictures();
     std::future<void> FPicturesLoaded;
     void CreateHints();
+    void AfterShow();
     void UpdateHints();
     void ApplyDpi(int ADpi);
     void FitClientToDesign();
@@ -145,9 +153,7 @@ class TFrmMenu {
     std::shared_ptr<void> FInstanceGuard;
     bool FInstanceGuardChecked = false;
 
-    // Module updates and launching. One update runs at a time: a click (or a start-up refresh)
-    // that comes while one runs waits in FPending and runs, in order, once the running one has
-    // completed; a module that is running or already waiting is not queued twice.
+    // Module updates and launching, one at a time through the update queue (update_queue.h).
     void BuildCatalogue();
     void SelectModule(const std::wstring& AModuleName, bool AAdditionalFiles);
     void RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles, void (TFrmMenu::*AOnTerminate)());
@@ -160,14 +166,17 @@ class TFrmMenu {
     // Shows what verification refused in the update that just completed, once.
     void ShowVerificationMessage();
     std::wstring FVerificationMessage;
-    bool FUpdating = false;
-    std::wstring FRunningModule;  // module name of the running update; empty for a refresh
-    std::deque<TModuleInfo> FPending;
+    TUpdateQueue FUpdates;
+    bool& FUpdating = FUpdates.FUpdating;
+    std::wstring& FRunningModule = FUpdates.FRunningModule;
+    std::deque<TModuleInfo>& FPending = FUpdates.FPending;
 
     unique_hwnd FHandle;
     unique_hwnd FHints;
     unique_gdi FFont;
-    int FDpi = 96;
+    // Where the tiles lie (tile_layout.h); FDpi forwards to it.
+    TTileLayout FLayout{Images()};
+    int& FDpi = FLayout.Dpi;
     UINT FTaskbarCreated = 0;
     TImage* FPressed = nullptr;
 };

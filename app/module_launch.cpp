@@ -70,13 +70,7 @@ void TFrmMenu::imgClick(TImage* Sender) {
 }
 
 void TFrmMenu::SelectModule(const std::wstring& AModuleName, bool AAdditionalFiles) {
-    if (FUpdating) {
-        const bool waiting = std::any_of(FPending.begin(), FPending.end(),
-                                         [&](const TModuleInfo& p) { return p.FModuleName == AModuleName; });
-        if (AModuleName != FRunningModule && !waiting)
-            FPending.push_back(TModuleInfo{AModuleName, AAdditionalFiles});
-        return;
-    }
+    if (FUpdates.Defer(AModuleName, AAdditionalFiles)) return;
     FSelectedModule = PathJoin(FLocalPath, AModuleName);
     RunUpdate(AModuleName, AAdditionalFiles, &TFrmMenu::LaunchSelectedModule);
 }
@@ -85,8 +79,7 @@ bool TFrmMenu::Unconfigured() const { return FUrl.empty() && FRemotePath == L"\\
 
 void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
                          void (TFrmMenu::*AOnTerminate)()) {
-    FUpdating = true;
-    FRunningModule = AModuleName;
+    FUpdates.Begin(AModuleName);
     StartBusy();
     if (Unconfigured()) {
         // Without a server the update would walk the root of the current drive: skip it.
@@ -109,9 +102,7 @@ void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
         // No completion will come: nothing may stay busy, and waiting clicks would meet the same
         // error one after another.
         HideBusy();
-        FPending.clear();
-        FUpdating = false;
-        FRunningModule.clear();
+        FUpdates.Abandon();
         throw;
     }
 }
@@ -205,11 +196,9 @@ void TFrmMenu::FinishStartupRefresh() {
 }
 
 void TFrmMenu::RunNextPending() {
-    FUpdating = false;
-    FRunningModule.clear();
-    if (FPending.empty()) return;
-    const TModuleInfo next = FPending.front();
-    FPending.pop_front();
+    const auto waiting = FUpdates.Finish();
+    if (!waiting) return;
+    const TModuleInfo& next = *waiting;
     // Runs from a completion: an error here is shown like any other event's.
     GuardEvent([&] {
         if (next.FModuleName.empty()) {

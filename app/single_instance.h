@@ -1,50 +1,17 @@
 #pragma once
-// One launcher per executable path. Instances of the same executable find each other through named
-// objects derived from the executable's full path (see InstanceIdentity): a lock, three registries
-// of process identifiers in named shared memory, a registered message, and one hidden guard window
-// per instance. A second start brings the running instance forward, hands it its command line and
-// ends with exit code 0 before it shows anything.
+// One launcher per executable path: the guard window and its protocol. Instances of the same
+// executable find each other through the registries of instance_registration.h and talk through one
+// hidden guard window per instance. A second start brings the running instance forward, hands it
+// its command line and ends with exit code 0 before it shows anything.
 //
 // Everything here runs on the UI thread that created the guard.
 #include <windows.h>
 
 #include <functional>
-#include <string>
 #include <string_view>
 #include <vector>
 
-// Class of the hidden tool window each guard creates.
-inline constexpr wchar_t kGuardWindowClass[] = L"AureviaInstances_WindowClass";
-// Class of the hidden top-level application window that the guard looks for in every instance: the
-// start and end notifications go to its thread, and a rejected start restores and activates it.
-inline constexpr wchar_t kApplicationWindowClass[] = L"AureviaApplication";
-
-// Meanings of the registered message, carried in wParam.
-enum class GuardNotice : WPARAM {
-    InstanceStarted = 1,  // lParam: process identifier
-    InstanceEnded = 2,    // lParam: process identifier
-    UserNotice = 3,
-    QueryActive = 4,   // lParam: the asking guard window
-    AnswerActive = 5,  // lParam: 1 active, 0 inactive
-};
-// WM_COPYDATA dwData of a command-line copy.
-inline constexpr ULONG_PTR kCopyDataCommandLine = 1;
-
-// "APPINST" + the executable's full path, upper-cased, every "\" turned into "_".
-std::wstring InstanceIdentity(std::wstring_view AExecutablePath);
-// The identity of the running executable.
-std::wstring CurrentInstanceIdentity();
-
-// The names of the named objects of one identity, as this process (its session and account) sees
-// them.
-struct TInstanceObjectNames {
-    std::wstring Message;  // registered window message
-    std::wstring Lock;     // cross-process lock around every registry access
-    std::wstring All;      // registry of all instances: decides the check
-    std::wstring Session;  // registry of this session's instances
-    std::wstring User;     // registry of this account's instances
-};
-TInstanceObjectNames InstanceObjectNames(const std::wstring& AIdentity);
+#include "app/instance_registration.h"
 
 class TSingleInstance {
   public:
@@ -75,6 +42,7 @@ class TSingleInstance {
     LRESULT HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam);
     bool AskOthersWhetherActive();
     void ActivateFirstInstance();
+    void ComeForward();
     void SendCommandLine();
     bool Unresponsive(HWND AWnd) const;
 
@@ -84,8 +52,3 @@ class TSingleInstance {
     // Threads of other instances that let a query time out during the check: not waited for again.
     std::vector<DWORD> FUnresponsive;
 };
-
-// Takes this process out of the registries now, so that a successor started right afterwards (the
-// self-update) is not rejected as a second start. Safe to call more than once and from a process
-// without a guard; a guard destroyed later does not register the process again.
-void LeaveInstanceRegistries();

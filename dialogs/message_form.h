@@ -1,6 +1,6 @@
 #pragma once
-// The message dialog window and the functions that build and show it. Everything here runs on the
-// UI thread.
+// The message dialog window (message_form.cpp), its keyboard (message_form_keys.cpp) and the
+// functions that build and show it (message_form_build.cpp). Everything here runs on the UI thread.
 #include <windows.h>
 
 #include <array>
@@ -22,6 +22,10 @@ inline constexpr int kTitleId = 101;
 inline constexpr int kMessageId = 102;
 inline constexpr int kButtonPanelId = 103;
 inline constexpr int kFirstButtonId = 200;  // + the button's ordinal
+
+// Window classes of the dialog and of its button strip.
+inline constexpr wchar_t kFormClass[] = L"AureviaMessageForm";
+inline constexpr wchar_t kPanelClass[] = L"AureviaMessageButtonPanel";
 
 inline constexpr COLORREF kDialogColor = RGB(245, 245, 245);
 inline constexpr BYTE kDialogAlpha = 245;
@@ -64,7 +68,7 @@ class TMessageForm {
                                                          TMsgDlgBtn);
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-    LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT OnMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     bool PreviewKey(const MSG& msg);
     void DrawButton(const DRAWITEMSTRUCT& item);
     void MoveFocus(int step);

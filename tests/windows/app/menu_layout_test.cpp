@@ -145,6 +145,8 @@ TEST_F(MenuWindow, FormCreateFillsTheStartupRecordAndTheTrayRecord) {
     EXPECT_EQ(StartupInfo.lpDesktop, nullptr);
     EXPECT_EQ(StartupInfo.hStdInput, nullptr);
 
+    // The tray icon waits for the window's first show, which posts the notice that adds it.
+    SendMessageW(form->Handle(), TFrmMenu::WM_AFTERSHOW, 0, 0);
     EXPECT_EQ(form->TrayIconData.cbSize, sizeof(NOTIFYICONDATAW));
     EXPECT_EQ(form->TrayIconData.hWnd, form->Handle());
     EXPECT_EQ(form->TrayIconData.uID, 0u);
@@ -246,6 +248,8 @@ TEST_F(MenuWindow, MonitorWithAnotherDpiScalesTheClientAreaTheComponentsAndThePa
 
 TEST_F(MenuWindow, ShellRestartAddsTheTrayIconAgainAndARepeatedNoticeKeepsIt) {
     const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    // The icon waits for the window's first show, which posts the notice that adds it.
+    SendMessageW(form->Handle(), TFrmMenu::WM_AFTERSHOW, 0, 0);
     ASSERT_TRUE(form->TrayIconCriado) << "the first add failed here";
     // A restarted shell has no icon: the notice adds it.
     Shell_NotifyIconW(NIM_DELETE, &form->TrayIconData);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <string>
@@ -144,6 +146,51 @@ TEST(RealLayout, OneWordAndTallMessagesHitTheirLimits) {
     EXPECT_EQ(client.bottom, GetSystemMetrics(SM_CYSCREEN) / 2 + l.buttonHeight + l.vSpacing + 2 * l.vMargin);
     EXPECT_TRUE(l.memoScrolls);
     EXPECT_EQ(l.memo.height, GetSystemMetrics(SM_CYSCREEN) / 2 - 2 * l.vMargin);
+}
+
+// The object is attached at WM_NCCREATE, so creation's own messages (the frame's size among them)
+// are already its. Seen through a hook: what the window's user data holds after each message.
+struct CreationMessage {
+    UINT message;
+    LONG_PTR object;
+};
+std::vector<CreationMessage>& CreationMessages() {
+    static std::vector<CreationMessage> messages;
+    return messages;
+}
+LRESULT CALLBACK RecordFormMessages(int code, WPARAM wp, LPARAM lp) {
+    const auto& call = *reinterpret_cast<const CWPRETSTRUCT*>(lp);
+    wchar_t cls[64];
+    if (code == HC_ACTION && GetClassNameW(call.hwnd, cls, 64) && lstrcmpW(cls, kFormClass) == 0)
+        CreationMessages().push_back({call.message, GetWindowLongPtrW(call.hwnd, GWLP_USERDATA)});
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+TEST(Creation, FirstMessagesReachTheFormObject) {
+    CreationMessages().clear();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, RecordFormMessages, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    auto form = std::make_unique<TMessageForm>(nullptr);
+    UnhookWindowsHookEx(hook);
+    const auto object = reinterpret_cast<LONG_PTR>(form.get());
+
+    const auto& seen = CreationMessages();
+    const auto nccreate =
+        std::find_if(seen.begin(), seen.end(), [](auto& m) { return m.message == WM_NCCREATE; });
+    ASSERT_NE(nccreate, seen.end());
+    std::vector<UINT> handled;
+    for (auto it = nccreate; it != seen.end(); ++it) {
+        EXPECT_EQ(it->object, object) << "message 0x" << std::hex << it->message;
+        handled.push_back(it->message);
+    }
+    for (const UINT expected : {WM_NCCALCSIZE, WM_CREATE})
+        EXPECT_NE(std::find(handled.begin(), handled.end(), expected), handled.end()) << expected;
+    // The 2-pixel frame came from the object's own WM_NCCALCSIZE during creation.
+    RECT client, outer;
+    GetClientRect(form->Handle(), &client);
+    GetWindowRect(form->Handle(), &outer);
+    EXPECT_EQ(outer.right - outer.left - client.right, 4);
+    EXPECT_EQ(outer.bottom - outer.top - client.bottom, 4);
 }
 
 TEST(RealLayout, TitleFollowsTheWindowWidth) {
