@@ -237,8 +237,14 @@ void THttpRequest::ReadBody(const std::function<void(const char*, size_t)>& sink
     clock::time_point windowStart = clock::now();
     uint64_t windowBytes = 0;
     for (;;) {
+        // Asking what is there first makes each read return what has arrived, however little: a read
+        // for a whole buffer may wait until the buffer is full, and a trickle would never be seen.
+        DWORD available = 0;
+        Check(WinHttpQueryDataAvailable(FRequest.get(), &available));
+        if (available == 0) break;
         DWORD read = 0;
-        Check(WinHttpReadData(FRequest.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read));
+        Check(WinHttpReadData(FRequest.get(), buffer.data(),
+                              static_cast<DWORD>(std::min<size_t>(available, buffer.size())), &read));
         if (read == 0) break;
         received += read;
         windowBytes += read;
