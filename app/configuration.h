@@ -18,6 +18,12 @@ constexpr const wchar_t* kServerSection = L"Servidor";
 // verified.
 constexpr const wchar_t* kSecuritySection = L"Seguranca";
 constexpr const wchar_t* kPublisherKeyName = L"Chave Publica";
+// Key "Anel" of the same section: the ring of workstations this one belongs to in a staged rollout.
+constexpr const wchar_t* kRingKeyName = L"Anel";
+
+// The ring as the INI file gave it: blanks around it dropped and ASCII letters lowered (ring names
+// are lower-case on the server, an administrator may type "Piloto"); empty means "geral".
+std::string ProcessRing(std::wstring_view AValue);
 // Each value is read into a buffer of this many characters, so longer values keep their first
 // kIniBufferChars - 1 characters.
 constexpr unsigned kIniBufferChars = 2048;
@@ -31,4 +37,6 @@ std::wstring ReadIniString(const std::wstring& AFileName, const wchar_t* ASectio
 TServerConfiguration ReadServerConfiguration(const std::wstring& AIniFileName);
 // The publisher's key of the security section; empty when absent.
 std::wstring ReadPublisherKey(const std::wstring& AIniFileName);
+// The ring of the security section (see ProcessRing).
+std::string ReadRing(const std::wstring& AIniFileName);
 #endif

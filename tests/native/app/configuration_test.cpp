@@ -11,3 +11,12 @@ TEST(ServerSection, KeepsTheFolderWithOneTrailingBackslashAndTheUrlAsRead) {
         EXPECT_EQ(result.Url, c.stored_url) << "url case #" << (&c - kConfigurationCases);
     }
 }
+
+TEST(Ring, DefaultsToGeralAndIsLowerCasedAndTrimmed) {
+    const struct {
+        const wchar_t* ini;
+        const char* ring;
+    } cases[] = {{L"", "geral"},          {L"  \t", "geral"},  {L"piloto", "piloto"},
+                 {L" Piloto ", "piloto"}, {L"UTI-2", "uti-2"}, {L"ala_b", "ala_b"}};
+    for (const auto& c : cases) EXPECT_EQ(ProcessRing(c.ini), c.ring) << "'" << c.ring << "'";
+}
