@@ -15,150 +15,19 @@
 #include <rapidjson/writer.h>
 
 #include "base/base64.h"
-#include "base/date_time.h"
+#include "update/trust/document_text.h"
 
 namespace {
 
 constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
                                  rapidjson::kParseValidateEncodingFlag;
 
-constexpr int64_t kSecondsPerDay = 86'400;
-constexpr int64_t kUnixEpochDay = 25'569;  // 1970-01-01 in days since 1899-12-30
-
-[[noreturn]] void Fail(const std::string& message) { throw TManifestError(message); }
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-}
-
-std::string AsciiLowered(std::string_view text) {
-    std::string lowered(text);
-    std::transform(lowered.begin(), lowered.end(), lowered.begin(), AsciiLower);
-    return lowered;
-}
-
-// JSON number text that is a plain unsigned integer; a sign, fraction or exponent is refused
-// rather than rounded, and so is a value past 64 bits.
-uint64_t UnsignedFrom(std::string_view member, std::string_view digits) {
-    uint64_t value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (digits.empty() || digits.front() == '-' || error != std::errc() ||
-        end != digits.data() + digits.size())
-        Fail("\"" + std::string(member) + "\" is not an unsigned integer: " + std::string(digits));
-    return value;
-}
-
-int DigitsValue(std::string_view text, size_t at, size_t count, bool& ok) {
-    int value = 0;
-    for (size_t i = at; i < at + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') ok = false;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
-// "YYYY-MM-DDTHH:MM:SSZ" and nothing else: one form, one meaning, no time zone to apply.
-int64_t UnixSecondsFrom(std::string_view text) {
-    bool ok = text.size() == 20 && text[4] == '-' && text[7] == '-' && text[10] == 'T' && text[13] == ':' &&
-              text[16] == ':' && text[19] == 'Z';
-    if (ok) {
-        const int year = DigitsValue(text, 0, 4, ok), month = DigitsValue(text, 5, 2, ok);
-        const int day = DigitsValue(text, 8, 2, ok), hour = DigitsValue(text, 11, 2, ok);
-        const int minute = DigitsValue(text, 14, 2, ok), second = DigitsValue(text, 17, 2, ok);
-        if (ok && IsValidDate(year, month, day) && IsValidTime(hour, minute, second, 0)) {
-            const int64_t days = DaysSinceEpoch(year, month, day) - kUnixEpochDay;
-            return days * kSecondsPerDay + (hour * 60LL + minute) * 60 + second;
-        }
-    }
-    Fail("\"expires\" is not a UTC instant of the form YYYY-MM-DDTHH:MM:SSZ: " + std::string(text));
-}
-
-constexpr int64_t kFirstInstant = -62'135'596'800;  // 0001-01-01T00:00:00Z
-constexpr int64_t kLastInstant = 253'402'300'799;   // 9999-12-31T23:59:59Z
-
-std::string UtcText(int64_t unixSeconds) {
-    if (unixSeconds < kFirstInstant || unixSeconds > kLastInstant)
-        Fail("The expiry lies outside the years 1 to 9999");
-    const int64_t dayNumber =
-        (unixSeconds >= 0 ? unixSeconds : unixSeconds - (kSecondsPerDay - 1)) / kSecondsPerDay;
-    const int64_t secondOfDay = unixSeconds - dayNumber * kSecondsPerDay;
-    const DateTimeParts date = DecodeDateTime(static_cast<TDateTime>(dayNumber + kUnixEpochDay));
-    char text[32];
-    const int length =
-        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", date.year, date.month, date.day,
-                      static_cast<int>(secondOfDay / 3600), static_cast<int>(secondOfDay / 60 % 60),
-                      static_cast<int>(secondOfDay % 60));
-    return std::string(text, static_cast<size_t>(length));
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-TSha256 Sha256From(std::string_view hex) {
-    TSha256 hash{};
-    bool ok = hex.size() == 2 * hash.size();
-    for (size_t i = 0; ok && i < hash.size(); ++i) {
-        const int high = HexValue(hex[2 * i]), low = HexValue(hex[2 * i + 1]);
-        ok = high >= 0 && low >= 0;
-        hash[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    if (!ok) Fail("\"sha256\" is not 64 hex digits: " + std::string(hex));
-    return hash;
-}
-
-std::string HexOf(const TSha256& hash) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const uint8_t byte : hash) {
-        hex.push_back(kDigits[byte >> 4]);
-        hex.push_back(kDigits[byte & 15]);
-    }
-    return hex;
-}
-
-// A name as a message shows it: quoted, with control characters (a NUL above all) written as escapes.
-std::string Shown(std::string_view name) {
-    std::string shown = "\"";
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            shown += escape;
-        } else {
-            shown.push_back(c);
-        }
-    }
-    return shown + "\"";
-}
-
-// A name the launcher can join under its folder without leaving it or naming something else: a
-// relative path of backslash-separated levels, none empty, "." or "..", with no character that no
-// Windows name may hold (the colon also opens drives and alternate streams).
-void CheckName(std::string_view name) {
-    const auto refuse = [&](const char* why) { Fail("File name " + Shown(name) + " " + why); };
-    if (name.empty()) Fail("A file name is empty");
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20 ||
-            std::string_view("\"*/:<>?|").find(c) != std::string_view::npos)
-            refuse("holds a character that no Windows file name may hold");
-    }
-    size_t start = 0;
-    while (true) {
-        const size_t end = std::min(name.find('\\', start), name.size());
-        const std::string_view level = name.substr(start, end - start);
-        if (level.empty()) refuse(start == 0 ? "is rooted" : "has an empty level");
-        if (level == "." || level == "..") refuse("has a \".\" or \"..\" level");
-        if (end == name.size()) break;
-        start = end + 1;
-    }
-}
+using document_text::CheckName;
+using document_text::Fail;
+using document_text::HexOf;
+using document_text::SameIgnoringAsciiCase;
+using document_text::Sha256From;
+using document_text::UnsignedFrom;
 
 // Receives the reader's events. Depth counts the objects and arrays that are open; a member that is
 // not known has its whole value skipped (FSkipping > 0 while inside it).
@@ -277,7 +146,7 @@ class ManifestHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, M
         } else if (FMember == "expires") {
             if (!See(FRootSeen, 4)) return false;
             if (kind != Kind::String) return Refuse(NotOfItsKind());
-            Manifest.ExpiresUnix = UnixSecondsFrom(text);
+            Manifest.ExpiresUnix = document_text::UnixSecondsFrom(FMember, text);
         } else {
             return Refuse(NotOfItsKind());
         }
@@ -310,18 +179,6 @@ class ManifestHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, M
     TManifestFile FEntry;
 };
 
-void CheckNamesAreDistinct(const std::vector<TManifestFile>& files) {
-    std::vector<std::pair<std::string, size_t>> names;  // lowered name, position
-    names.reserve(files.size());
-    for (size_t i = 0; i < files.size(); ++i) names.emplace_back(AsciiLowered(files[i].Name), i);
-    std::sort(names.begin(), names.end());
-    const auto twice = std::adjacent_find(names.begin(), names.end(),
-                                          [](const auto& a, const auto& b) { return a.first == b.first; });
-    if (twice != names.end())
-        Fail("File name " + Shown(files[std::next(twice)->second].Name) +
-             " is listed twice (letter case aside, as on Windows)");
-}
-
 }  // namespace
 
 TReleaseManifest DecodeReleaseManifest(std::string_view bytes) {
@@ -333,7 +190,10 @@ TReleaseManifest DecodeReleaseManifest(std::string_view bytes) {
     if (result.IsError())
         Fail(std::string("The manifest is not JSON: ") + rapidjson::GetParseError_En(result.Code()) +
              " (at byte " + std::to_string(result.Offset()) + ")");
-    CheckNamesAreDistinct(handler.Manifest.Files);
+    std::vector<std::string_view> names;
+    names.reserve(handler.Manifest.Files.size());
+    for (const auto& file : handler.Manifest.Files) names.push_back(file.Name);
+    document_text::CheckNamesAreDistinct(names);
     return std::move(handler.Manifest);
 }
 
@@ -349,7 +209,7 @@ std::string EncodeReleaseManifest(const TReleaseManifest& manifest) {
     writer.Key("serial");
     writer.Uint64(manifest.Serial);
     writer.Key("expires");
-    text(UtcText(manifest.ExpiresUnix));
+    text(document_text::UtcInstantText(manifest.ExpiresUnix, "The expiry"));
     writer.Key("files");
     writer.StartArray();
     for (const auto& file : manifest.Files) {

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+#include <openssl/sha.h>
+
+#include <string>
+
+#include "update/trust/release_documents.h"
+
+namespace {
+
+template <class F>
+std::string MessageOf(F&& step) {
+    try {
+        step();
+    } catch (const TManifestError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+TSha256 HashOf(uint8_t first) {
+    TSha256 hash{};
+    for (size_t i = 0; i < hash.size(); ++i) hash[i] = static_cast<uint8_t>(first + i);
+    return hash;
+}
+
+const std::string kHash = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
+
+TEST(ReleaseDocuments, ReleaseEncodesToTheDocumentedBytesAndBack) {
+    TRelease release;
+    release.Serial = 3;
+    release.CreatedUnix = 1'796'932'800;  // 2026-12-10T20:00:00Z
+    release.Note = "corrige a admiss\xC3\xA3o";
+    release.Files = {{"Relatorio\\Rpt.rav", 1234, HashOf(0), 1'796'119'200},
+                     {"a.dll", UINT64_MAX, HashOf(9), -1}};
+    const std::string bytes = EncodeRelease(release);
+    EXPECT_EQ(bytes, R"({"format":"aurevia-release/1","serial":3,"created":"2026-12-10T20:00:00Z",)"
+                     "\"note\":\"corrige a admiss\xC3\xA3o\",\"files\":["
+                     R"({"name":"Relatorio\\Rpt.rav","size":1234,"sha256":")" +
+                         kHash +
+                         R"(","age":"2026-12-01T10:00:00Z"},)"
+                         R"({"name":"a.dll","size":18446744073709551615,"sha256":")" +
+                         "090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f202122232425262728" +
+                         R"(","age":"1969-12-31T23:59:59Z"}]})");
+    const TRelease decoded = DecodeRelease(bytes);
+    EXPECT_EQ(decoded.Serial, 3u);
+    EXPECT_EQ(decoded.CreatedUnix, release.CreatedUnix);
+    EXPECT_EQ(decoded.Note, release.Note);
+    ASSERT_EQ(decoded.Files.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(decoded.Files[i].Name, release.Files[i].Name);
+        EXPECT_EQ(decoded.Files[i].Size, release.Files[i].Size);
+        EXPECT_EQ(decoded.Files[i].Sha256, release.Files[i].Sha256);
+        EXPECT_EQ(decoded.Files[i].AgeUnix, release.Files[i].AgeUnix);
+    }
+    release.Note.clear();  // no note: no member
+    EXPECT_EQ(EncodeRelease(release).find("note"), std::string::npos);
+    EXPECT_EQ(DecodeRelease(EncodeRelease(release)).Note, "");
+}
+
+TEST(ReleaseDocuments, RolloutEncodesToTheDocumentedBytesAndBack) {
+    TRollout rollout;
+    rollout.Serial = 1'765'400'000;
+    rollout.ExpiresUnix = 1'799'524'800;  // 2027-01-09T20:00:00Z
+    rollout.Rings = {{"geral", 3, 2, 50}, {"piloto", 4, std::nullopt, 100}};
+    const std::string bytes = EncodeRollout(rollout);
+    EXPECT_EQ(bytes, R"({"format":"aurevia-rollout/1","serial":1765400000,"expires":"2027-01-09T20:00:00Z",)"
+                     R"("rings":[{"ring":"geral","release":3,"previous":2,"percent":50},)"
+                     R"({"ring":"piloto","release":4,"percent":100}]})");
+    const TRollout decoded = DecodeRollout(bytes);
+    EXPECT_EQ(decoded.Serial, rollout.Serial);
+    EXPECT_EQ(decoded.ExpiresUnix, rollout.ExpiresUnix);
+    ASSERT_EQ(decoded.Rings.size(), 2u);
+    EXPECT_EQ(decoded.Rings[0].Ring, "geral");
+    EXPECT_EQ(decoded.Rings[0].Release, 3u);
+    EXPECT_EQ(decoded.Rings[0].Previous, std::optional<uint64_t>(2));
+    EXPECT_EQ(decoded.Rings[0].Percent, 50u);
+    EXPECT_EQ(decoded.Rings[1].Previous, std::nullopt);
+}
+
+TEST(ReleaseDocuments, UnknownMembersAreIgnored) {
+    const TRelease release = DecodeRelease(
+        R"({"later":{"deep":[[[[1]]]]},"format":"aurevia-release/1","serial":1,"created":"2026-01-01T00:00:00Z",)"
+        R"("files":[{"name":"a","size":1,"sha256":")" +
+        kHash + R"(","age":"2026-01-01T00:00:00Z","mode":"x"}]})");
+    EXPECT_EQ(release.Files.size(), 1u);
+    const TRollout rollout = DecodeRollout(
+        R"({"format":"aurevia-rollout/1","serial":1,"expires":"2027-01-01T00:00:00Z","by":"ti",)"
+        R"("rings":[{"ring":"geral","release":1,"percent":100,"why":null}]})");
+    EXPECT_EQ(rollout.Rings.size(), 1u);
+}
+
+struct BadDocument {
+    const char* what;
+    std::string json;
+    const char* message;  // a part of the message
+};
+
+std::string ReleaseWith(const std::string& members, const std::string& files) {
+    return R"({"format":"aurevia-release/1",)" + members + R"("files":[)" + files + "]}";
+}
+
+std::string FileEntry(const std::string& name, const std::string& extra = "") {
+    return R"({"name":")" + name + R"(","size":1,"sha256":")" + kHash + R"(","age":"2026-01-01T00:00:00Z")" +
+           extra + "}";
+}
+
+const std::string kRoot = R"("serial":1,"created":"2026-01-01T00:00:00Z",)";
+
+TEST(ReleaseDocuments, RefusesMalformedReleases) {
+    const BadDocument cases[] = {
+        {"not JSON", "{\"format\":", "not JSON"},
+        {"trailing bytes", ReleaseWith(kRoot, "") + "{}", "not JSON"},
+        {"an array", "[]", "not a JSON object"},
+        {"another format",
+         R"({"format":"aurevia-manifest/1","serial":1,"created":"2026-01-01T00:00:00Z","files":[]})",
+         "format is not aurevia-release/1"},
+        {"no serial", ReleaseWith(R"("created":"2026-01-01T00:00:00Z",)", ""), "lacks \"serial\""},
+        {"serial twice", ReleaseWith(R"("serial":1,"serial":2,"created":"2026-01-01T00:00:00Z",)", ""),
+         "\"serial\" is given twice"},
+        {"serial 0", ReleaseWith(R"("serial":0,"created":"2026-01-01T00:00:00Z",)", ""), "start at 1"},
+        {"negative serial", ReleaseWith(R"("serial":-1,"created":"2026-01-01T00:00:00Z",)", ""),
+         "not an unsigned integer"},
+        {"fraction", ReleaseWith(R"("serial":1.0,"created":"2026-01-01T00:00:00Z",)", ""),
+         "not an unsigned integer"},
+        {"past 64 bits",
+         ReleaseWith(R"("serial":18446744073709551616,"created":"2026-01-01T00:00:00Z",)", ""),
+         "not an unsigned integer"},
+        {"serial as text", ReleaseWith(R"("serial":"1","created":"2026-01-01T00:00:00Z",)", ""),
+         "not a number"},
+        {"local time", ReleaseWith(R"("serial":1,"created":"2026-01-01T00:00:00",)", ""),
+         "\"created\" is not a UTC"},
+        {"note not text", ReleaseWith(kRoot + R"("note":1,)", ""), "\"note\" is not a string"},
+        {"files not array",
+         R"({"format":"aurevia-release/1","serial":1,"created":"2026-01-01T00:00:00Z","files":{}})",
+         "\"files\" is not an array"},
+        {"file not object", ReleaseWith(kRoot, "1"), "not an object"},
+        {"no age", ReleaseWith(kRoot, R"({"name":"a","size":1,"sha256":")" + kHash + "\"}"), "lacks \"age\""},
+        {"bad age",
+         ReleaseWith(kRoot,
+                     R"({"name":"a","size":1,"sha256":")" + kHash + R"(","age":"2026-02-30T00:00:00Z"})"),
+         "\"age\" is not a UTC"},
+        {"short hash",
+         ReleaseWith(kRoot, R"({"name":"a","size":1,"sha256":"00","age":"2026-01-01T00:00:00Z"})"),
+         "64 hex digits"},
+        {"rooted", ReleaseWith(kRoot, FileEntry("\\\\a")), "is rooted"},
+        {"drive", ReleaseWith(kRoot, FileEntry("C:a")), "no Windows file name may hold"},
+        {"dot dot", ReleaseWith(kRoot, FileEntry("a\\\\..\\\\b")), "\"..\" level"},
+        {"device name", ReleaseWith(kRoot, FileEntry("Relatorio\\\\nul.dll")), "device name"},
+        {"com port", ReleaseWith(kRoot, FileEntry("COM7")), "device name"},
+        {"trailing dot", ReleaseWith(kRoot, FileEntry("a.")), "dot or a space"},
+        {"trailing space", ReleaseWith(kRoot, FileEntry("a \\\\b")), "dot or a space"},
+        {"twice by case", ReleaseWith(kRoot, FileEntry("A.dll") + "," + FileEntry("a.DLL")), "listed twice"},
+        {"bad UTF-8", ReleaseWith(kRoot, FileEntry("\xC3")), "not JSON"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_NE(MessageOf([&] { DecodeRelease(c.json); }).find(c.message), std::string::npos)
+            << MessageOf([&] { DecodeRelease(c.json); });
+    }
+}
+
+std::string RolloutWith(const std::string& rings) {
+    return R"({"format":"aurevia-rollout/1","serial":5,"expires":"2027-01-01T00:00:00Z","rings":[)" + rings +
+           "]}";
+}
+
+TEST(ReleaseDocuments, RefusesMalformedRollouts) {
+    const BadDocument cases[] = {
+        {"another format",
+         R"({"format":"aurevia-release/1","serial":5,"expires":"2027-01-01T00:00:00Z","rings":[]})",
+         "format is not aurevia-rollout/1"},
+        {"no expiry", R"({"format":"aurevia-rollout/1","serial":5,"rings":[]})", "lacks \"expires\""},
+        {"no rings", R"({"format":"aurevia-rollout/1","serial":5,"expires":"2027-01-01T00:00:00Z"})",
+         "lacks \"rings\""},
+        {"upper-case ring", RolloutWith(R"({"ring":"Geral","release":1,"percent":100})"), "is not 1 to 32"},
+        {"empty ring", RolloutWith(R"({"ring":"","release":1,"percent":100})"), "is not 1 to 32"},
+        {"long ring",
+         RolloutWith(R"({"ring":"a23456789012345678901234567890123","release":1,"percent":100})"),
+         "is not 1 to 32"},
+        {"ring twice",
+         RolloutWith(
+             R"({"ring":"geral","release":1,"percent":100},{"ring":"geral","release":2,"percent":100})"),
+         "given twice"},
+        {"release 0", RolloutWith(R"({"ring":"geral","release":0,"percent":100})"), "release 0"},
+        {"no release", RolloutWith(R"({"ring":"geral","percent":100})"), "lacks \"release\""},
+        {"no percent", RolloutWith(R"({"ring":"geral","release":1})"), "lacks \"percent\""},
+        {"percent 101", RolloutWith(R"({"ring":"geral","release":2,"previous":1,"percent":101})"),
+         "above 100"},
+        {"negative percent", RolloutWith(R"({"ring":"geral","release":2,"previous":1,"percent":-1})"),
+         "not an unsigned integer"},
+        {"part without previous", RolloutWith(R"({"ring":"geral","release":2,"percent":50})"),
+         "no previous release"},
+        {"previous as text", RolloutWith(R"({"ring":"geral","release":2,"previous":"1","percent":50})"),
+         "\"previous\" is not a number"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_NE(MessageOf([&] { DecodeRollout(c.json); }).find(c.message), std::string::npos)
+            << MessageOf([&] { DecodeRollout(c.json); });
+    }
+}
+
+TEST(ReleaseDocuments, EncodingRefusesWhatDecodingWould) {
+    TRelease release;
+    release.Serial = 1;
+    release.Files = {{"CON", 1, HashOf(0), 0}};
+    EXPECT_NE(MessageOf([&] { EncodeRelease(release); }).find("device name"), std::string::npos);
+    TRollout rollout;
+    rollout.Rings = {{"geral", 2, std::nullopt, 10}};
+    EXPECT_NE(MessageOf([&] { EncodeRollout(rollout); }).find("no previous release"), std::string::npos);
+}
+
+TEST(ReleaseDocuments, ObjectPathNamesTheContent) {
+    EXPECT_EQ(ObjectPath(HashOf(0xab)),
+              "aurevia-objects/ab/abacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebfc0c1c2c3c4c5c6c7c8c9ca");
+}
+
+unsigned NumberOf(const std::string& machine, const std::string& ring, uint64_t release) {
+    const std::string input = RolloutNumberInput(machine, ring, release);
+    TSha256 digest{};
+    SHA256(reinterpret_cast<const unsigned char*>(input.data()), input.size(), digest.data());
+    return RolloutNumberFromDigest(digest);
+}
+
+TEST(ReleaseDocuments, RolloutNumberIsPinnedAndSpreads) {
+    // Pinned values, so that the launcher's hash (CNG) and this one cannot drift apart.
+    EXPECT_EQ(RolloutNumberInput("PC-1", "geral", 12), "aurevia-rollout/1\nPC-1\ngeral\n12");
+    EXPECT_EQ(NumberOf("4c4c4544-0042-3510-8052-b4c04f4d4e31", "geral", 3), 43u);
+    EXPECT_EQ(NumberOf("PC-ADMISSAO-01", "piloto", 12), 52u);
+    TSha256 digest{};
+    digest[7] = 199;  // big-endian: only the eighth byte set
+    EXPECT_EQ(RolloutNumberFromDigest(digest), 99u);
+    digest.fill(0xff);  // 2^64 - 1 = ...615
+    EXPECT_EQ(RolloutNumberFromDigest(digest), 15u);
+
+    // Over a few hundred machines a 30 % rollout takes about 30 %, and another release puts other
+    // machines first.
+    unsigned taken = 0, sameOrder = 0;
+    for (int machine = 0; machine < 400; ++machine) {
+        const unsigned number = NumberOf("machine-" + std::to_string(machine), "geral", 7);
+        taken += number < 30;
+        sameOrder += (number < 30) == (NumberOf("machine-" + std::to_string(machine), "geral", 8) < 30);
+    }
+    EXPECT_GT(taken, 90u);
+    EXPECT_LT(taken, 150u);
+    EXPECT_LT(sameOrder, 340u);
+}
+
+TEST(ReleaseDocuments, AssignsByRingNumberAndPercent) {
+    TRollout rollout;
+    rollout.Rings = {{"geral", 3, 2, 50}, {"piloto", 4, std::nullopt, 100}, {"ala-b", 5, 4, 0}};
+    const struct {
+        const char* ring;
+        unsigned number;
+        std::optional<uint64_t> release;
+    } cases[] = {
+        {"geral", 0, 3}, {"geral", 49, 3}, {"geral", 50, 2}, {"geral", 99, 2}, {"piloto", 99, 4},
+        {"ala-b", 0, 4}, {"ala-b", 99, 4}, {"outro", 10, 3}, {"outro", 70, 2}, {"GERAL", 70, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.ring) + " " + std::to_string(c.number));
+        EXPECT_EQ(AssignedRelease(rollout, c.ring, c.number), c.release);
+    }
+    EXPECT_EQ(RingEntry(rollout, "outro"), &rollout.Rings[0]);
+    rollout.Rings.erase(rollout.Rings.begin());  // no "geral": an unnamed ring gets nothing
+    EXPECT_EQ(AssignedRelease(rollout, "outro", 0), std::nullopt);
+    EXPECT_EQ(AssignedRelease(rollout, "piloto", 0), std::optional<uint64_t>(4));
+}
+
+}  // namespace

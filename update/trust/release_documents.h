@@ -1,0 +1,99 @@
+#pragma once
+// Release control: the signed documents that let one server folder keep several releases side by
+// side and say which ring of workstations takes which. Portable (no <windows.h>): the publisher's
+// tool writes them on Linux, the launcher reads them on Windows.
+//
+// Beside the flat files of the server folder:
+//   aurevia-objects/<2 hex>/<64 hex>     every file of every release, stored once under its SHA-256
+//                                        (lowercase; the first two digits name the sub-folder).
+//   aurevia-releases/<serial>.json/.sig  a release: every file's name (as the launcher writes it),
+//                                        size, SHA-256 and age (last-write time, whole seconds):
+//     {"format":"aurevia-release/1","serial":3,"created":"2026-12-10T20:00:00Z","note":"optional",
+//      "files":[{"name":"Relatorio\\Rpt.rav","size":1234,"sha256":"<64 hex>","age":"..."},...]}
+//   aurevia-rollout.json/.sig            which release each ring takes, with a serial that only grows:
+//     {"format":"aurevia-rollout/1","serial":1765400000,"expires":"2027-01-09T20:00:00Z",
+//      "rings":[{"ring":"geral","release":3,"previous":2,"percent":50},
+//               {"ring":"piloto","release":4,"percent":100}]}
+// Signatures as for the flat manifest (release_manifest.h). Members a reader does not know are
+// ignored. A workstation whose rollout number (0..99) is below a ring's percent takes "release",
+// any other takes "previous"; without "previous" the percent must be 100.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "update/trust/release_manifest.h"
+
+inline constexpr std::string_view kReleaseFormat = "aurevia-release/1";
+inline constexpr std::string_view kRolloutFormat = "aurevia-rollout/1";
+inline constexpr std::string_view kObjectsFolderName = "aurevia-objects";
+inline constexpr std::string_view kReleasesFolderName = "aurevia-releases";
+inline constexpr std::string_view kRolloutFileName = "aurevia-rollout.json";
+inline constexpr std::string_view kRolloutSignatureFileName = "aurevia-rollout.sig";
+inline constexpr std::string_view kDefaultRing = "geral";
+inline constexpr size_t kMostRingNameLength = 32;
+
+struct TReleaseFile {
+    std::string Name;  // UTF-8, relative, backslashes
+    uint64_t Size = 0;
+    TSha256 Sha256{};
+    int64_t AgeUnix = 0;  // last-write time, seconds since 1970-01-01T00:00:00Z
+};
+
+struct TRelease {
+    uint64_t Serial = 0;  // 1, 2, 3...
+    int64_t CreatedUnix = 0;
+    std::string Note;  // empty: none
+    std::vector<TReleaseFile> Files;
+};
+
+struct TRingAssignment {
+    std::string Ring;
+    uint64_t Release = 0;
+    std::optional<uint64_t> Previous;
+    unsigned Percent = 100;
+};
+
+struct TRollout {
+    uint64_t Serial = 0;
+    int64_t ExpiresUnix = 0;
+    std::vector<TRingAssignment> Rings;
+};
+
+// Read a document; raise TManifestError for anything but a well-formed one: not JSON, another
+// format, a member missing, given twice or of another kind, a number that is not an unsigned
+// integer, an instant not of the form above, a hash that is not 64 hex digits, a release serial of
+// 0, a file name that a Windows workstation cannot hold or that is listed twice (letter case
+// aside), a ring name that is not 1-32 of [a-z0-9_-] or is given twice, a percent above 100, or a
+// percent below 100 without a previous release.
+TRelease DecodeRelease(std::string_view bytes);
+TRollout DecodeRollout(std::string_view bytes);
+
+// Write a document in the form above (files and rings in the order given; "note" only when not
+// empty, "previous" only when present). Raise TManifestError for a document that the decoder would
+// refuse, so that nothing unreadable is ever signed.
+std::string EncodeRelease(const TRelease& release);
+std::string EncodeRollout(const TRollout& rollout);
+
+// "aurevia-objects/ab/ab12..." for a content (forward slashes; the launcher turns them into
+// backslashes for names).
+std::string ObjectPath(const TSha256& sha256);
+
+// Whether a ring name is 1-32 characters of [a-z0-9_-].
+bool IsValidRingName(std::string_view ring);
+
+// The bytes whose SHA-256 gives a workstation's rollout number:
+//   "aurevia-rollout/1\n" + machine + "\n" + ring + "\n" + release serial in decimal
+// The caller hashes them (CNG on Windows, OpenSSL on Linux) and passes the digest below.
+std::string RolloutNumberInput(std::string_view machine, std::string_view ring, uint64_t release);
+// The first 8 bytes of the digest, big-endian, modulo 100: 0..99.
+unsigned RolloutNumberFromDigest(const TSha256& digest);
+
+// The entry that governs a ring's workstations: the ring's own, else "geral"'s, else nullptr. Its
+// Release is the serial that a workstation's rollout number is computed with.
+const TRingAssignment* RingEntry(const TRollout& rollout, std::string_view ring);
+
+// The release a ring's workstation with that number takes: by the ring's entry, else "geral"'s,
+// "release" when the number is below the percent, else "previous"; nullopt when no entry applies.
+std::optional<uint64_t> AssignedRelease(const TRollout& rollout, std::string_view ring, unsigned number);
