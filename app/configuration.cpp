@@ -22,6 +22,37 @@ std::string ProcessRing(std::wstring_view AValue) {
     return ring;
 }
 
+namespace {
+
+// Digits only, at most AMax; anything else leaves AValue as it was.
+template <typename T>
+void ReadWhole(std::wstring_view AText, uint64_t AMax, T& AValue) {
+    if (AText.empty() || AText.size() > 19) return;
+    uint64_t value = 0;
+    for (const wchar_t c : AText) {
+        if (c < L'0' || c > L'9') return;
+        value = value * 10 + static_cast<uint64_t>(c - L'0');
+    }
+    if (value > AMax) return;
+    AValue = static_cast<T>(value);
+}
+
+}  // namespace
+
+TLimitsConfiguration ProcessLimitsSection(std::wstring_view AListingMB, std::wstring_view AMinBytes,
+                                          std::wstring_view AMinSeconds, std::wstring_view ADeadlineSeconds) {
+    TLimitsConfiguration limits;
+    // A listing limit of 0 would refuse every listing; 4 GB is far past any real one.
+    uint64_t listing = limits.ListingMB;
+    ReadWhole(AListingMB, 4096, listing);
+    if (listing > 0) limits.ListingMB = listing;
+    ReadWhole(AMinBytes, uint64_t{1} << 40, limits.MinBytes);
+    // Seconds are kept as milliseconds in 32 bits: 49 days at most.
+    ReadWhole(AMinSeconds, 4000000, limits.MinWindowSeconds);
+    ReadWhole(ADeadlineSeconds, 4000000, limits.DeadlineSeconds);
+    return limits;
+}
+
 #ifdef _WIN32
 std::wstring ReadIniString(const std::wstring& AFileName, const wchar_t* ASection, const wchar_t* AKey,
                            const wchar_t* ADefault) {
@@ -44,5 +75,13 @@ std::wstring ReadPublisherKey(const std::wstring& AIniFileName) {
 
 std::string ReadRing(const std::wstring& AIniFileName) {
     return ProcessRing(ReadIniString(AIniFileName, kSecuritySection, kRingKeyName, L""));
+}
+
+TLimitsConfiguration ReadLimitsConfiguration(const std::wstring& AIniFileName) {
+    const auto read = [&](const wchar_t* AKey) {
+        return ReadIniString(AIniFileName, kLimitsSection, AKey, L"");
+    };
+    return ProcessLimitsSection(read(L"Lista MB"), read(L"Minimo Bytes"), read(L"Minimo Segundos"),
+                                read(L"Prazo Segundos"));
 }
 #endif

@@ -1,6 +1,7 @@
 #pragma once
 // The launcher's configuration: section "Servidor" of Aurevia.ini beside the executable. Read once
 // at start-up, never written.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,22 @@ constexpr const wchar_t* kRingKeyName = L"Anel";
 // The ring as the INI file gave it: blanks around it dropped and ASCII letters lowered (ring names
 // are lower-case on the server, an administrator may type "Piloto"); empty means "geral".
 std::string ProcessRing(std::wstring_view AValue);
+// Section "Limites": the bounds of every update, in whole numbers. A missing, empty or malformed value
+// (a sign, a blank, a fraction, a number too large) keeps the default.
+//   Lista MB         a listing larger than this fails the update, which then fetches nothing (64)
+//   Minimo Bytes     a body that brings fewer bytes than this ...
+//   Minimo Segundos  ... within this many seconds fails like a cut download (1024 in 30; 0 s: no minimum)
+//   Prazo Segundos   the whole update (listing, waits, every fetch) ends by then (900; 0: no deadline)
+constexpr const wchar_t* kLimitsSection = L"Limites";
+struct TLimitsConfiguration {
+    uint64_t ListingMB = 64;
+    uint64_t MinBytes = 1024;
+    uint32_t MinWindowSeconds = 30;
+    uint32_t DeadlineSeconds = 900;
+};
+TLimitsConfiguration ProcessLimitsSection(std::wstring_view AListingMB, std::wstring_view AMinBytes,
+                                          std::wstring_view AMinSeconds, std::wstring_view ADeadlineSeconds);
+
 // Each value is read into a buffer of this many characters, so longer values keep their first
 // kIniBufferChars - 1 characters.
 constexpr unsigned kIniBufferChars = 2048;
@@ -39,4 +56,6 @@ TServerConfiguration ReadServerConfiguration(const std::wstring& AIniFileName);
 std::wstring ReadPublisherKey(const std::wstring& AIniFileName);
 // The ring of the security section (see ProcessRing).
 std::string ReadRing(const std::wstring& AIniFileName);
+// The limits section of an INI file.
+TLimitsConfiguration ReadLimitsConfiguration(const std::wstring& AIniFileName);
 #endif

@@ -365,6 +365,11 @@ void TFrmMenu::ReadConfiguration() {
     wCaminhoServidor = FRemotePath;
     FUrl = configuration.Url;
     FVerification.PublisherKey = ReadPublisherKey(FLocalPath + kIniFileName);
+    const TLimitsConfiguration limits = ReadLimitsConfiguration(FLocalPath + kIniFileName);
+    FLimits.ListingBytes = limits.ListingMB << 20;
+    FLimits.MinBytes = limits.MinBytes;
+    FLimits.MinWindowMs = limits.MinWindowSeconds * 1000;
+    FLimits.DeadlineMs = limits.DeadlineSeconds * 1000;
     SetCaption(kCaption);
 }
 

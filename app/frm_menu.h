@@ -18,6 +18,7 @@
 #include "app/module_options.h"
 #include "base/date_time.h"
 #include "base/handles.h"
+#include "update/client/rest_client.h"
 #include "update/trust/manifest_acceptance.h"
 
 class TFrmMenu {
@@ -80,6 +81,8 @@ class TFrmMenu {
     std::wstring FUrl;
     // What updates are checked with (the publisher's key of Aurevia.ini); disabled without a key.
     TUpdateVerification FVerification;
+    // The bounds of every update (section "Limites" of Aurevia.ini).
+    TTransferLimits FLimits;
     bool TrayIconCriado = false;
 
     // --- handlers --------------------------------------------------------------------------

@@ -94,14 +94,15 @@ void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
         return;
     }
     try {
-        auto updater = TFilesUpdater::New(FLocalPath, FRemotePath, FUrl, FVerification,
-                                          [this, AOnTerminate](const TVerificationReport& AReport) {
-                                              // The program may be ending while fetches still run: only a
-                                              // live window completes.
-                                              if (FrmMenu != this) return;
-                                              FVerificationMessage = VerificationMessage(AReport);
-                                              GuardEvent([this, AOnTerminate] { (this->*AOnTerminate)(); });
-                                          });
+        auto updater =
+            TFilesUpdater::New(FLocalPath, TFilesUpdater::SourceFor(FRemotePath, FUrl, FLimits),
+                               FVerification, [this, AOnTerminate](const TVerificationReport& AReport) {
+                                   // The program may be ending while fetches still run: only a
+                                   // live window completes.
+                                   if (FrmMenu != this) return;
+                                   FVerificationMessage = VerificationMessage(AReport);
+                                   GuardEvent([this, AOnTerminate] { (this->*AOnTerminate)(); });
+                               });
         updater->Execute(AModuleName, AAdditionalFiles);
         pnlTemporizador.ShowProgress(updater->Progress());
         // The updater keeps itself alive until its completion has run.

@@ -11,6 +11,8 @@
 #include "base/string_convert.h"
 #include "update/trust/content_verifier.h"
 #include "update/files/file_operations.h"
+#include "update/source/folder_source.h"
+#include "update/source/source_manifest.h"
 
 namespace {
 
@@ -62,14 +64,15 @@ TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
 
     std::optional<TManifestFile> signedLauncher;
     if (AVerification.Enabled()) {
-        const TAcceptance acceptance = AcceptFolderManifest(AVerification, AServerFolder);
+        TFolderSource source(AServerFolder);
+        const TAcceptance acceptance = AcceptSourceManifest(AVerification, source);
         if (!acceptance.Accepted())
             return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "manifest refused", localVersion,
                            serverVersion);
-        const TManifestFile* entry = FindManifestFile(acceptance.Manifest, WideToUtf8(kLauncherExe));
+        const TManifestFile* entry = acceptance.Files.Find(kLauncherExe);
         if (!entry)
-            return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "not in the signed manifest", localVersion,
-                           serverVersion);
+            return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "not in the signed manifest",
+                           localVersion, serverVersion);
         signedLauncher = *entry;
     }
 

@@ -10,15 +10,18 @@
 #include "dialogs/message_dialogs.h"
 #include "update/trust/content_verifier.h"
 #include "update/files/file_operations.h"
+#include "update/source/folder_source.h"
+#include "update/source/source_manifest.h"
 
 namespace {
 
 // With verification, the program about to start must be the one the accepted manifest of the server
 // folder lists. Empty when it is; otherwise why not.
 std::wstring UnverifiedReason(const TFrmMenu& AForm, const std::wstring& AProgram, const wchar_t* AFileName) {
-    const TAcceptance acceptance = AcceptFolderManifest(AForm.FVerification, AForm.wCaminhoServidor);
+    TFolderSource source(AForm.wCaminhoServidor);
+    const TAcceptance acceptance = AcceptSourceManifest(AForm.FVerification, source);
     if (!acceptance.Accepted()) return RefusalReason({acceptance.Refusal, acceptance.Detail, {}});
-    const TManifestFile* entry = FindManifestFile(acceptance.Manifest, WideToUtf8(AFileName));
+    const TManifestFile* entry = acceptance.Files.Find(AFileName);
     if (entry && FileMatchesManifest(*entry, AProgram)) return {};
     return L"arquivo alterado";
 }

@@ -1,11 +1,15 @@
 #pragma once
-// One GET request over a WinHTTP session of its own, with the settings every request of the file
-// service client shares. Transport failures are raised as Error("REST request failed: <text>").
+// One GET request, with the settings every request of the file service client shares, over a
+// session that an update shares among all its requests (so connections and TLS sessions are reused)
+// or, for a lone request, over one of its own. Transport failures are raised as
+// Error("REST request failed: <text>").
 #include <windows.h>
 #include <winhttp.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,17 +28,41 @@ using unique_hinternet = UniqueResource<HINTERNET, handle_detail::WinHttpCloseIg
 class TTransportError : public Error {
   public:
     explicit TTransportError(DWORD ACode);
+    // A failure this client found itself (a body too slow), with its own text after the prefix.
+    TTransportError(DWORD ACode, const std::string& AText);
     DWORD Code() const { return FCode; }
 
   private:
     DWORD FCode;
 };
 
+// A WinHTTP session: its handle keeps the pool of open connections (and TLS sessions) that every
+// request made through it reuses. WinHTTP sessions may be used from several threads at once.
+class THttpSession {
+  public:
+    THttpSession(const TRESTTimeouts& ATimeouts, const TTransferLimits& ALimits);
+    HINTERNET Handle() const { return FSession.get(); }
+    const TRESTTimeouts& Timeouts() const { return FTimeouts; }
+    const TTransferLimits& Limits() const { return FLimits; }
+    // Raises the deadline's error once the update's deadline has passed.
+    void CheckDeadline() const;
+    // What is left of the deadline, or nothing when there is none.
+    std::optional<std::chrono::milliseconds> Remaining() const;
+
+  private:
+    unique_hinternet FSession;
+    TRESTTimeouts FTimeouts;
+    TTransferLimits FLimits;
+    std::optional<std::chrono::steady_clock::time_point> FDeadline;
+};
+
 class THttpRequest {
   public:
     // Sends the request to `url` (already normalised and percent-encoded; sent as it stands), with
     // `extraHeaders` (CRLF-terminated lines) after the common ones, and waits for the final answer's
-    // status line and headers, redirects followed.
+    // status line and headers, redirects followed. The session must outlive the request.
+    THttpRequest(const THttpSession& session, const std::wstring& url, const std::wstring& extraHeaders = {});
+    // The same over a session of its own.
     THttpRequest(const std::wstring& url, const TRESTTimeouts& timeouts,
                  const std::wstring& extraHeaders = {});
 
@@ -52,16 +80,25 @@ class THttpRequest {
     std::wstring Header(DWORD info) const;
 
     // Hands the body to `sink` piece by piece as it arrives. A connection that ends before the
-    // length the server announced is a transport failure, not a short body.
+    // length the server announced is a transport failure, not a short body; so is a body that
+    // arrives slower than the session's minimum rate, and one still arriving at its deadline.
     void ReadBody(const std::function<void(const char* data, size_t size)>& sink);
-    std::string ReadWholeBody();
+    // The whole body, at most ALimit bytes: past that (announced or received) Error(ATooLarge).
+    std::string ReadWholeBody(uint64_t ALimit, const std::string& ATooLarge);
 
-    // The body as text, decoded with the charset the answer names (UTF-8 when it names none).
-    // Below 300, a binary media type without a charset yields an empty text.
-    std::wstring ReadBodyText();
+    // The body as text, decoded with the charset the answer names (UTF-8 when it names none), at
+    // most ALimit bytes of it. Below 300, a binary media type without a charset yields an empty text.
+    std::wstring ReadBodyText(uint64_t ALimit, const std::string& ATooLarge);
+
+    // The text of an error answer for a message: at most the first kErrorBodyLimit bytes are read
+    // (the rest is left on the wire), and at most kErrorTextChars characters are kept.
+    std::wstring ReadErrorText();
 
   private:
-    unique_hinternet FSession;
+    void Send(const THttpSession& session, const std::wstring& url, const std::wstring& extraHeaders);
+
+    std::unique_ptr<THttpSession> FOwnSession;
+    const THttpSession* FSession = nullptr;
     unique_hinternet FConnection;
     unique_hinternet FRequest;
     DWORD FStatusCode = 0;
@@ -70,6 +107,13 @@ class THttpRequest {
     std::string FContentType;
     std::optional<uint64_t> FContentLength;
 };
+
+// An error body is read up to this many bytes, and this many characters of its text reach a message
+// or the log: enough for any real explanation, nothing a hostile server can fill a screen with.
+constexpr uint64_t kErrorBodyLimit = 16 * 1024;
+constexpr size_t kErrorTextChars = 300;
+// The first AMax characters of AText, "…" marking a cut.
+std::wstring ShortText(std::wstring AText, size_t AMax = kErrorTextChars);
 
 // The text of a WinHTTP or system error code, for the "REST request failed: %s" message.
 std::wstring WinHttpErrorText(DWORD code);

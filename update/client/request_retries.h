@@ -1,8 +1,9 @@
 #pragma once
 // The retry rule of update/retry_policy.h applied to the attempts of one call of the file service
 // client: whether an answer or a failure is worth another attempt, and the wait before it. The wait
-// blocks the calling thread, as the request itself does (for the listing that is the UI thread,
-// with the busy panel showing; the rule's budget bounds it).
+// keeps the calling thread's windows alive: it dispatches their messages while it lasts (the
+// listing waits on the UI thread, where the window must paint, the busy panel move and clicks be
+// queued as during any update). A wait that would pass the session's deadline is not begun.
 #include <windows.h>
 
 #include <chrono>
@@ -13,7 +14,8 @@
 
 class TRequestRetries {
   public:
-    explicit TRequestRetries(const TRESTRetries& ASettings) : FPolicy(ASettings) {}
+    explicit TRequestRetries(const TRESTRetries& ASettings, const THttpSession* ASession = nullptr)
+        : FPolicy(ASettings), FSession(ASession) {}
 
     // True, after the wait, when the answer's status asks to come back later (honouring its
     // Retry-After) and the budget allows another attempt.
@@ -27,4 +29,9 @@ class TRequestRetries {
     bool Wait(std::optional<std::chrono::milliseconds> ARetryAfter);
 
     TRetryPolicy FPolicy;
+    const THttpSession* FSession;
 };
+
+// Waits AWait while dispatching the calling thread's window messages; a quit request that arrives
+// meanwhile is posted again for the caller's message loop.
+void WaitDispatchingMessages(std::chrono::milliseconds AWait);

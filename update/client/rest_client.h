@@ -1,15 +1,18 @@
 #pragma once
 // The client side of the HTTP file service: the list request ("folderlist") and the download
-// request ("download?file="), each on a WinHTTP session of its own that lives for one request.
+// request ("download?file="). Alone, each call makes a WinHTTP session that lives for that call; an
+// update shares one session among all its calls (update/source/service_source.h).
 #include <windows.h>
 
 #include <memory>
+#include <cstdint>
 #include <string>
 
 #include "update/records/file_info.h"
 #include "update/client/retry_policy.h"
 
 class IFetchObserver;
+class THttpSession;
 
 // Timeouts of one request, in milliseconds. Both default to 30 000: a service that accepts the
 // connection but never answers fails the request after that long.
@@ -17,6 +20,24 @@ struct TRESTTimeouts {
     DWORD ConnectMs = 30000;
     DWORD ResponseMs = 30000;
 };
+
+// The bounds of what one update receives, so that no server can hold, bloat or stall the launcher.
+// Aurevia.ini's section "Limites" can change each (app/configuration.h).
+struct TTransferLimits {
+    // A listing larger than this fails the update before anything is fetched.
+    uint64_t ListingBytes = 64u << 20;
+    // A body that brings fewer than MinBytes within MinWindowMs fails like a cut download (and, like
+    // a timeout, is not retried: a server that slow is broken rather than busy).
+    uint64_t MinBytes = 1024;
+    DWORD MinWindowMs = 30000;
+    // The whole update (listing, retry waits, every fetch) ends by then; 0 sets no deadline.
+    DWORD DeadlineMs = 15 * 60 * 1000;
+};
+
+// The message of a listing past TTransferLimits::ListingBytes.
+std::string ListingTooLargeText(uint64_t ALimit);
+// The message of an update past its deadline.
+std::string DeadlineText(DWORD ADeadlineMs);
 
 // Asks the service for the files under a folder and keeps the answer. Runs on the UI thread and
 // blocks it until the answer is complete or a timeout ends the request.
@@ -31,6 +52,10 @@ class TRESTClientFileList {
     // to 499 with an error record) replaces the error record; transport failures, server errors
     // (500 and above) and answers that cannot be decoded raise Error.
     bool Execute(const std::wstring& AFolder, const std::wstring& AMask, bool ARecursive);
+    // The same through a session an update shares (its timeouts and limits then apply, not the
+    // client's).
+    bool Execute(const THttpSession& ASession, const std::wstring& AFolder, const std::wstring& AMask,
+                 bool ARecursive);
 
     // The error record of the last refused request (status 0 until one is refused); owned by the
     // client.
@@ -44,6 +69,7 @@ class TRESTClientFileList {
     void SetTimeouts(const TRESTTimeouts& ATimeouts) { FTimeouts = ATimeouts; }
     // How a busy answer or a broken connection is retried (update/retry_policy.h).
     void SetRetries(const TRESTRetries& ARetries) { FRetries = ARetries; }
+    void SetLimits(const TTransferLimits& ALimits) { FLimits = ALimits; }
 
   private:
     std::wstring FURL;
@@ -51,6 +77,7 @@ class TRESTClientFileList {
     TFilesInfoDTO FFiles;
     TRESTTimeouts FTimeouts;
     TRESTRetries FRetries;
+    TTransferLimits FLimits;
 };
 
 // Fetches single files into local paths. Each call creates, fills and closes its own local file
@@ -80,10 +107,12 @@ class TRESTClientDownload {
     // How a busy answer or a broken connection is retried (update/retry_policy.h); a cut body
     // continues where it stopped when the service allows it (update/resumable_fetch.h).
     void SetRetries(const TRESTRetries& ARetries) { FRetries = ARetries; }
+    void SetLimits(const TTransferLimits& ALimits) { FLimits = ALimits; }
 
   private:
     std::wstring FBaseURL;
     std::wstring FError;
     TRESTTimeouts FTimeouts;
     TRESTRetries FRetries;
+    TTransferLimits FLimits;
 };

@@ -8,7 +8,9 @@
 #include "base/string_convert.h"
 #include "base/win32_error.h"
 #include "update/files/file_operations.h"
+#include "update/client/http_request.h"
 #include "update/client/resumable_fetch.h"
+#include "update/source/byte_sink.h"
 #include "update/client/rest_client.h"
 #include "update/client/url_encoding.h"
 
@@ -38,7 +40,9 @@ bool TRESTClientDownload::Download(const std::wstring& ARemoteFileName, const st
     const std::wstring url = DownloadURL(FBaseURL, ARemoteFileName);
     try {
         unique_file file = CreateLocalFile(ALocalFileName);
-        FetchResumable(url, file.get(), FTimeouts, FRetries, AObserver);
+        const THttpSession session(FTimeouts, FLimits);
+        TFileSink sink(file.get());
+        FetchResumable(session, url, sink, FRetries, AObserver);
     } catch (const std::exception& e) {
         FError = Utf8ToWide(e.what());
         if (!DeleteFileW(ALocalFileName.c_str())) {
@@ -59,11 +63,13 @@ bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName,
     auto done = std::make_shared<unique_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!*done) ThrowLastError();
     std::thread([done, url = DownloadURL(FBaseURL, ARemoteFileName), local = ALocalFileName,
-                 timeouts = FTimeouts, retries = FRetries] {
+                 timeouts = FTimeouts, retries = FRetries, limits = FLimits] {
         try {
             unique_file file = CreateLocalFile(local);
             try {
-                FetchResumable(url, file.get(), timeouts, retries, nullptr);
+                const THttpSession session(timeouts, limits);
+                TFileSink sink(file.get());
+                FetchResumable(session, url, sink, retries, nullptr);
             } catch (...) {
                 file.reset();
                 DeleteFileW(local.c_str());

@@ -9,46 +9,32 @@
 #include "update/client/http_request.h"
 #include "update/client/request_retries.h"
 #include "update/client/resume_rules.h"
+#include "update/source/byte_sink.h"
 
 namespace {
-
-void WriteAll(HANDLE file, const char* data, size_t size) {
-    while (size > 0) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-        if (!WriteFile(file, data, chunk, &written, nullptr)) ThrowLastError();
-        data += written;
-        size -= written;
-    }
-}
-
-void Truncate(HANDLE file) {
-    if (!SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) || !SetEndOfFile(file))
-        ThrowLastError();
-}
 
 // The refusal or server error an answer stands for, as the download has always reported it.
 [[noreturn]] void RaiseStatus(THttpRequest& request) {
     if (request.StatusCode() < 500) {
-        std::wstring text = DecodeText(request.ReadWholeBody(), request.ContentType());
-        throw Error(WideToUtf8(text.empty() ? request.ReasonText() : text));
+        const std::wstring text = request.ReadErrorText();
+        throw Error(WideToUtf8(text.empty() ? ShortText(request.ReasonText()) : text));
     }
-    throw Error(WideToUtf8(request.StatusLine()));
+    throw Error(WideToUtf8(ShortText(request.StatusLine())));
 }
 
 std::string HeaderUtf8(const THttpRequest& request, DWORD info) { return WideToUtf8(request.Header(info)); }
 
 }  // namespace
 
-void FetchResumable(const std::wstring& url, HANDLE file, const TRESTTimeouts& timeouts,
+void FetchResumable(const THttpSession& session, const std::wstring& url, IByteSink& sink,
                     const TRESTRetries& retries, IFetchObserver* observer) {
-    TRequestRetries attempts(retries);
-    uint64_t written = 0;   // bytes in the file, every one of them seen by the observer
+    TRequestRetries attempts(retries, &session);
+    uint64_t written = 0;   // bytes in the sink, every one of them seen by the observer
     std::string validator;  // If-Range of the content in the file; empty: it cannot be continued
     for (;;) {
         const bool resuming = written > 0 && !validator.empty();
         try {
-            THttpRequest request(url, timeouts,
+            THttpRequest request(session, url,
                                  resuming ? Utf8ToWide(ResumeRequestHeaders(written, validator)) : L"");
             if (attempts.WaitAfterAnswer(request)) continue;
             const DWORD status = request.StatusCode();
@@ -75,14 +61,12 @@ void FetchResumable(const std::wstring& url, HANDLE file, const TRESTTimeouts& t
                                             HeaderUtf8(request, WINHTTP_QUERY_LAST_MODIFIED),
                                             HeaderUtf8(request, WINHTTP_QUERY_DATE));
             }
-            if (offset == 0 && written > 0) {
-                Truncate(file);
-                written = 0;
-            }
+            if (offset == 0) written = 0;
             if (observer) observer->Begin(offset, total);
+            sink.Begin(offset, total);
             request.ReadBody([&](const char* data, size_t size) {
                 if (observer) observer->Received(data, size);
-                WriteAll(file, data, size);
+                sink.Write(data, size);
                 written += size;
             });
             return;

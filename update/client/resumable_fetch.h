@@ -11,11 +11,15 @@
 #include "update/client/rest_client.h"
 
 class IFetchObserver;
+class IByteSink;
+class THttpSession;
 
-// `file`: empty, open for writing at its start. Only a success status writes a byte; the other
+// Every request goes through `session` (its deadline and minimum rate hold for the whole fetch).
+// `sink` is told Begin(offset, total) before each body and gets its bytes. Only a success status
+// writes a byte; the other
 // answers, and the last failure once no retry is left, raise the message the caller keeps (the
 // answer's text, its status line, or "REST request failed: ..."). AObserver sees Begin(0, total) at
 // each start from the beginning, Begin(written, total) when a cut body continues, and every byte
 // before it is written.
-void FetchResumable(const std::wstring& url, HANDLE file, const TRESTTimeouts& timeouts,
+void FetchResumable(const THttpSession& session, const std::wstring& url, IByteSink& sink,
                     const TRESTRetries& retries, IFetchObserver* observer);

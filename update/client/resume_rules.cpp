@@ -35,6 +35,16 @@ bool ReadNumber(std::string_view& s, uint64_t& value) {
     return n > 0;
 }
 
+}  // namespace
+
+std::optional<uint64_t> ParseContentLength(std::string_view AValue) {
+    uint64_t value = 0;
+    if (!ReadNumber(AValue, value) || !AValue.empty()) return std::nullopt;
+    return value;
+}
+
+namespace {
+
 bool AcceptsBytes(std::string_view acceptRanges) {
     while (!acceptRanges.empty()) {
         const size_t comma = acceptRanges.find(',');

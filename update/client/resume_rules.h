@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 
+// A Content-Length value: one or more decimal digits and nothing else (no sign, no blank, no second
+// value), within 64 bits. Nothing for anything else.
+std::optional<uint64_t> ParseContentLength(std::string_view AValue);
+
 // Content-Range of a 206 answer: "bytes FIRST-LAST/COMPLETE", COMPLETE "*" when unknown.
 struct TContentRange {
     uint64_t First = 0;

@@ -38,6 +38,12 @@ void CopyFileNoOverwrite(const std::wstring& source, const std::wstring& target)
 // ended leaves the target to the caller to discard. The target gets the source's last-write time.
 void CopyFileNoOverwrite(const std::wstring& source, const std::wstring& target, IFetchObserver& observer);
 
+class IByteSink;
+
+// Reads the file piece by piece into sink, observer (when given) seeing each piece first; both may
+// end the read by raising. Raises "The specified file was not found" for a missing source.
+void CopyFileInto(const std::wstring& source, IByteSink& sink, IFetchObserver* observer);
+
 // Sets only the last-write time of an existing file. Raises when the path check fails or no file is
 // there ("The specified file was not found"); a file that cannot be opened for writing (read-only,
 // locked) keeps its time and no error is raised.

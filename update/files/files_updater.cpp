@@ -13,30 +13,12 @@
 #include "update/files/file_keys.h"
 #include "update/progress/fetch_observers.h"
 #include "update/files/file_operations.h"
-#include "update/client/rest_client.h"
+#include "update/files/fetch_into_file.h"
 #include "update/files/shared_files.h"
+#include "update/source/folder_source.h"
+#include "update/source/service_source.h"
+#include "update/source/source_manifest.h"
 #include "update/progress/update_report.h"
-
-namespace {
-
-// A fetch's temporary file: deleted when the fetch fails, kept once it has been swapped in.
-class TTemporaryFile {
-  public:
-    explicit TTemporaryFile(std::wstring APath) : FPath(std::move(APath)) {}
-    ~TTemporaryFile() {
-        if (!FPath.empty()) DiscardTemporary(FPath);
-    }
-    TTemporaryFile(const TTemporaryFile&) = delete;
-    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
-
-    const std::wstring& Path() const { return FPath; }
-    void Keep() { FPath.clear(); }
-
-  private:
-    std::wstring FPath;
-};
-
-}  // namespace
 
 std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::wstring ARemotePath,
                                                   std::wstring AURL, TNotifyProc AOnTerminate) {
@@ -49,23 +31,33 @@ std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::
 std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::wstring ARemotePath,
                                                   std::wstring AURL, TUpdateVerification AVerification,
                                                   TReportProc AOnTerminate) {
-    return std::make_shared<TFilesUpdater>(TPrivate{}, std::move(ALocalPath), std::move(ARemotePath),
-                                           std::move(AURL), std::move(AVerification),
-                                           std::move(AOnTerminate));
+    return New(std::move(ALocalPath), SourceFor(ARemotePath, AURL, TTransferLimits{}),
+               std::move(AVerification), std::move(AOnTerminate));
 }
 
-TFilesUpdater::TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
+std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath,
+                                                  std::shared_ptr<IUpdateSource> ASource,
+                                                  TUpdateVerification AVerification,
+                                                  TReportProc AOnTerminate) {
+    return std::make_shared<TFilesUpdater>(TPrivate{}, std::move(ALocalPath), std::move(ASource),
+                                           std::move(AVerification), std::move(AOnTerminate));
+}
+
+std::shared_ptr<IUpdateSource> TFilesUpdater::SourceFor(const std::wstring& ARemotePath,
+                                                        const std::wstring& AURL,
+                                                        const TTransferLimits& ALimits) {
+    // Only a URL without any character selects the folder: blanks are a (misconfigured) URL.
+    if (AURL.empty()) return std::make_shared<TFolderSource>(ARemotePath);
+    return std::make_shared<TServiceSource>(AURL, ALimits);
+}
+
+TFilesUpdater::TFilesUpdater(TPrivate, std::wstring ALocalPath, std::shared_ptr<IUpdateSource> ASource,
                              TUpdateVerification AVerification, TReportProc AOnTerminate)
-    : FURL(std::move(AURL)),
-      FLocalPath(std::move(ALocalPath)),
-      FRemotePath(std::move(ARemotePath)),
+    : FLocalPath(std::move(ALocalPath)),
+      FSource(std::move(ASource)),
       FVerification(std::move(AVerification)),
-      // Only a URL without any character selects the folder: blanks are a (misconfigured) URL.
-      UpdateFile(FURL.empty() ? &TFilesUpdater::UpdateFileFromFolder : &TFilesUpdater::UpdateFileFromService),
-      FillRemoteList(FURL.empty() ? &TFilesUpdater::FillRemoteListFromFolder
-                                  : &TFilesUpdater::FillRemoteListFromService),
       FOnTerminate(std::move(AOnTerminate)),
-      FReport(std::make_unique<TUpdateReport>(FURL.empty() ? FRemotePath : FURL)) {}
+      FReport(std::make_unique<TUpdateReport>(FSource->Where())) {}
 
 // FTasks goes first (declared last): its destructor waits for the pool, so no fetch outlives the
 // fields it reads.
@@ -87,7 +79,7 @@ void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFil
         // A refused release fetches nothing: not even the list is asked for.
         if (!FVerification.Enabled() || AcceptSourceManifest()) {
             FillLocalList(AModuleName, AAdditionalFiles);
-            (this->*FillRemoteList)();
+            FillRemoteList();
             FReport->Listed(FLocalList.size(), FRemoteList.size());
             CompareLists();
         }
@@ -128,23 +120,9 @@ void TFilesUpdater::AddLocalFile(const std::wstring& AFileName) {
     FLocalList.push_back(std::make_unique<TFileInfoDTO>(AFileName, age));
 }
 
-void TFilesUpdater::FillRemoteListFromFolder() {
+void TFilesUpdater::FillRemoteList() {
     FRemoteList.clear();
-    const std::wstring root = FolderWithDelimiter(FRemotePath);
-    std::vector<TListedFile> files = ListFilesUnder(root);
-    std::sort(files.begin(), files.end(),
-              [](const TListedFile& a, const TListedFile& b) { return a.FullPath < b.FullPath; });
-    for (const TListedFile& file : files) AddRemoteFile(file.FullPath.substr(root.size()), file.Age);
-}
-
-void TFilesUpdater::FillRemoteListFromService() {
-    FRemoteList.clear();
-    TRESTClientFileList client(FURL);
-    // A refusal is no error: it leaves the list empty, and the update completes without fetching.
-    client.Execute(L"\\", L"*.*", true);
-    for (int i = 0; i < client.Count(); ++i) {
-        if (const TFileInfoDTO* item = client.GetItem(i)) AddRemoteFile(item->FileName(), item->Age());
-    }
+    for (const TSourceFile& file : FSource->List()) AddRemoteFile(file.Name, file.Age);
 }
 
 void TFilesUpdater::AddRemoteFile(const std::wstring& AFileName, TDateTime AAge) {
@@ -168,16 +146,14 @@ void TFilesUpdater::CompareLists() {
 }
 
 bool TFilesUpdater::AcceptSourceManifest() {
-    const TManifestBytes bytes =
-        FURL.empty() ? ReadManifestFromFolder(FRemotePath) : DownloadManifest(FURL, FLocalPath);
-    TAcceptance acceptance = AcceptManifest(FVerification, bytes);
+    TAcceptance acceptance = ::AcceptSourceManifest(FVerification, *FSource);
     FVerificationReport.Refusal = acceptance.Refusal;
     FVerificationReport.Detail = std::move(acceptance.Detail);
     if (!acceptance.Accepted()) return false;
-    FManifest = std::move(acceptance.Manifest);
+    FManifest = std::move(acceptance.Files);
     // The manifest knows every size up front, so the progress total is known from the first fetch.
     FReport->SetExpectedSizes([this](const std::wstring& AFileName) -> std::optional<uint64_t> {
-        const TManifestFile* entry = FindManifestFile(*FManifest, WideToUtf8(AFileName));
+        const TManifestFile* entry = FManifest->Find(AFileName);
         if (!entry) return std::nullopt;
         return entry->Size;
     });
@@ -187,7 +163,7 @@ bool TFilesUpdater::AcceptSourceManifest() {
 void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
     std::optional<TManifestFile> expected;
     if (FManifest) {
-        const TManifestFile* entry = FindManifestFile(*FManifest, WideToUtf8(AFileName));
+        const TManifestFile* entry = FManifest->Find(AFileName);
         // What the publisher did not sign is not fetched, whatever the server lists.
         if (!entry) return;
         expected = *entry;
@@ -211,7 +187,10 @@ void TFilesUpdater::Fetch(const std::wstring& AFileName, TDateTime AAge, bool AS
     if (AExpected) observers.Add(verifier.emplace(*AExpected));
     observers.Add(fetch.Observer());
     try {
-        (this->*UpdateFile)(AFileName, AAge, observers, verifier ? &*verifier : nullptr);
+        // The file is kept under the name the source lists it by.
+        FetchIntoFile(*FSource, AFileName, PathJoin(FLocalPath, AFileName), AAge, observers, [&] {
+            if (verifier) verifier->Finish();
+        });
     } catch (...) {
         if (verifier && verifier->Altered()) {
             const std::lock_guard lock(FAlteredLock);
@@ -221,44 +200,6 @@ void TFilesUpdater::Fetch(const std::wstring& AFileName, TDateTime AAge, bool AS
         throw;
     }
     fetch.Fetched();
-}
-
-// Runs on a pool thread. Every step raises on failure and ends the fetch; the previous file stays
-// exactly as it was until the complete copy, carrying the server's age, is renamed over it.
-void TFilesUpdater::UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge,
-                                         IFetchObserver& AObserver, TContentVerifier* AVerifier) const {
-    const std::wstring source = PathJoin(FRemotePath, AFileName);
-    const std::wstring target = PathJoin(FLocalPath, AFileName);
-    const std::wstring folder = FolderOf(target);
-    if (!folder.empty()) ForceDirectories(folder);
-    CheckFilePath(target);
-    CheckReplaceable(target);
-    TTemporaryFile temporary(TemporaryNameBeside(target));
-    CopyFileNoOverwrite(source, temporary.Path(), AObserver);
-    if (AVerifier) AVerifier->Finish();
-    SetFileAgeStrict(temporary.Path(), AAge);
-    ReplaceWithTemporary(temporary.Path(), target);
-    temporary.Keep();
-}
-
-// Runs on a pool thread. Files from the service land in folders that exist already (the launcher's
-// folder and Relatorio, made at start-up), so no folder is created here.
-void TFilesUpdater::UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge,
-                                          IFetchObserver& AObserver, TContentVerifier* AVerifier) const {
-    const std::wstring target = PathJoin(FLocalPath, AFileName);
-    CheckFilePath(target);
-    CheckReplaceable(target);
-    TTemporaryFile temporary(TemporaryNameBeside(target));
-    {
-        TRESTClientDownload client(FURL);
-        // The client removes what it wrote when it fails; the temporary file's owner removes anything
-        // left over, also when Download raises.
-        if (!client.Download(AFileName, temporary.Path(), &AObserver)) throw Error(WideToUtf8(client.Error()));
-    }
-    if (AVerifier) AVerifier->Finish();
-    SetFileAgeStrict(temporary.Path(), AAge);
-    ReplaceWithTemporary(temporary.Path(), target);
-    temporary.Keep();
 }
 
 // Runs on the UI thread once every fetch has ended: no pool thread writes FAltered any more.

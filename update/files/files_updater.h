@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "base/date_time.h"
+#include "update/client/rest_client.h"
 #include "update/trust/manifest_acceptance.h"
+#include "update/trust/manifest_index.h"
 
 class ITasks;
 class TFileInfoDTO;
@@ -20,6 +22,7 @@ class TContentVerifier;
 class TFetchProgress;
 class IFetchObserver;
 class TUpdateReport;
+class IUpdateSource;
 
 class IFilesUpdater {
   public:
@@ -50,10 +53,17 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath,
                                               std::wstring AURL, TUpdateVerification AVerification,
                                               TReportProc AOnTerminate);
+    // The same from a source of the caller's (update/source/), which the update keeps until it ends.
+    static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::shared_ptr<IUpdateSource> ASource,
+                                              TUpdateVerification AVerification, TReportProc AOnTerminate);
+    // The source an update reads: the service when AURL is set (blanks are a misconfigured URL, not
+    // none), else the server folder; each with ALimits.
+    static std::shared_ptr<IUpdateSource> SourceFor(const std::wstring& ARemotePath, const std::wstring& AURL,
+                                                    const TTransferLimits& ALimits);
 
     // Use New; public only for std::make_shared.
     struct TPrivate {};
-    TFilesUpdater(TPrivate, std::wstring ALocalPath, std::wstring ARemotePath, std::wstring AURL,
+    TFilesUpdater(TPrivate, std::wstring ALocalPath, std::shared_ptr<IUpdateSource> ASource,
                   TUpdateVerification AVerification, TReportProc AOnTerminate);
     ~TFilesUpdater() override;
     TFilesUpdater(const TFilesUpdater&) = delete;
@@ -71,34 +81,24 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
 
     void FillLocalList(const std::wstring& AModuleName, bool AAdditionalFiles);
     void AddLocalFile(const std::wstring& AFileName);
-    void FillRemoteListFromFolder();
-    void FillRemoteListFromService();
+    void FillRemoteList();
     void AddRemoteFile(const std::wstring& AFileName, TDateTime AAge);
     void CompareLists();
     bool AcceptSourceManifest();
     void AddTask(const std::wstring& AFileName, TDateTime AAge);
     void Fetch(const std::wstring& AFileName, TDateTime AAge, bool ASizeKnown,
                const std::optional<TManifestFile>& AExpected);
-    // AObserver sees the content as it arrives; AVerifier, when given, is one of its observers and is
-    // asked before the swap.
-    void UpdateFileFromFolder(const std::wstring& AFileName, TDateTime AAge, IFetchObserver& AObserver,
-                              TContentVerifier* AVerifier) const;
-    void UpdateFileFromService(const std::wstring& AFileName, TDateTime AAge, IFetchObserver& AObserver,
-                               TContentVerifier* AVerifier) const;
     void FireTerminate();
 
     // Read by the fetch tasks on pool threads: set by the constructor and never changed afterwards.
-    const std::wstring FURL;
     const std::wstring FLocalPath;
-    const std::wstring FRemotePath;
+    const std::shared_ptr<IUpdateSource> FSource;
     const TUpdateVerification FVerification;
-    // The accepted manifest: set before the first fetch is queued, read-only afterwards.
-    std::optional<TReleaseManifest> FManifest;
+    // The accepted manifest's files by name: set before the first fetch is queued, read-only afterwards.
+    std::optional<TManifestIndex> FManifest;
     // Touched on the UI thread only.
     TFileList FLocalList;
     TFileDictionary FRemoteList;
-    void (TFilesUpdater::*UpdateFile)(const std::wstring&, TDateTime, IFetchObserver&, TContentVerifier*) const;
-    void (TFilesUpdater::*FillRemoteList)();
     TReportProc FOnTerminate;
     TVerificationReport FVerificationReport;
     // Names of the fetches whose content failed the check, written by the pool threads.

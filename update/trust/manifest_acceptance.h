@@ -1,12 +1,14 @@
 #pragma once
 // Whether this workstation trusts a server's release: the manifest's signature checked with the
 // configured publisher key, its expiry against the UTC clock, its serial against the highest one
-// accepted before. Runs on the UI thread (the updater before listing, the self-update, the support
-// tools).
+// accepted before. Decides on the bytes it is handed (update/source/source_manifest.h reads them
+// from a source); its only state is the accepted serial in the registry.
+#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "update/trust/accepted_serial.h"
+#include "update/trust/manifest_index.h"
 #include "update/trust/manifest_rules.h"
 
 // The verification settings of the launcher.
@@ -24,6 +26,10 @@ struct TUpdateVerification {
     bool Enabled() const { return !PublisherKey.empty(); }
 };
 
+// Far above any real manifest (about 150 bytes a file), far below what could hurt the workstation.
+inline constexpr uint64_t kManifestLimit = 4u << 20;
+inline constexpr uint64_t kSignatureLimit = 4096;
+
 // The two manifest files as a source gave them; a missing one is empty, with the reason in Missing.
 struct TManifestBytes {
     std::optional<std::string> Manifest;
@@ -35,6 +41,7 @@ struct TAcceptance {
     TRefusal Refusal = TRefusal::None;
     std::string Detail;
     TReleaseManifest Manifest;  // the accepted manifest; empty when refused
+    TManifestIndex Files;       // its files by name; empty when refused
 
     bool Accepted() const { return Refusal == TRefusal::None; }
 };
@@ -43,15 +50,3 @@ struct TAcceptance {
 // its expiry, its serial. An accepted manifest raises the stored serial before this returns; only a
 // registry that refuses that write raises.
 TAcceptance AcceptManifest(const TUpdateVerification& AVerification, const TManifestBytes& ABytes);
-
-// The manifest files at the root of a server folder. Reads at most a few megabytes of each.
-TManifestBytes ReadManifestFromFolder(const std::wstring& AFolder);
-
-// The manifest files from the file service, through the download client like any other file; each
-// lands in a temporary file beside ALocalFolder's files for the length of the download, and a body
-// past a few megabytes ends it.
-TManifestBytes DownloadManifest(const std::wstring& AURL, const std::wstring& ALocalFolder);
-
-// The manifest of a server folder, accepted or refused: what the self-update and the support tools
-// check their files against.
-TAcceptance AcceptFolderManifest(const TUpdateVerification& AVerification, const std::wstring& AFolder);

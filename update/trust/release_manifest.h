@@ -17,10 +17,11 @@
 // the uncompressed point (0x04, X, Y: 65 bytes).
 #include <array>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/error.h"
 
 inline constexpr std::string_view kManifestFileName = "aurevia-manifest.json";
 inline constexpr std::string_view kManifestSignatureFileName = "aurevia-manifest.sig";
@@ -42,10 +43,11 @@ struct TReleaseManifest {
     std::vector<TManifestFile> Files;
 };
 
-// A manifest or key text that cannot be read; what() says what is wrong with it.
-class TManifestError : public std::runtime_error {
+// A manifest or key text that cannot be read; what() says what is wrong with it. One of the
+// launcher's errors (base/error.h), so whatever catches those shows its text.
+class TManifestError : public Error {
   public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 // Reads a manifest. Raises TManifestError for anything but a well-formed one: not JSON, another

@@ -158,3 +158,28 @@ TEST(ResumeValidator, AStrongValidatorAndByteRangesOrNothing) {
     }
     EXPECT_EQ(ResumeRequestHeaders(1234, "\"v1\""), "Range: bytes=1234-\r\nIf-Range: \"v1\"\r\n");
 }
+
+// Every number from the wire is read strictly: a length a lenient reader would take ("-1" as
+// 2^64 - 1, "+5", " 5", a second value) is no length at all.
+TEST(ContentLength, OnlyDigitsWithin64Bits) {
+    const struct {
+        const char* text;
+        std::optional<uint64_t> length;
+    } cases[] = {
+        {"0", 0},
+        {"5", 5},
+        {"18446744073709551615", UINT64_MAX},
+        {"007", 7},
+        {"18446744073709551616", std::nullopt},
+        {"99999999999999999999999", std::nullopt},
+        {"-1", std::nullopt},
+        {"+5", std::nullopt},
+        {" 5", std::nullopt},
+        {"5 ", std::nullopt},
+        {"5, 5", std::nullopt},
+        {"0x10", std::nullopt},
+        {"1e3", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseContentLength(c.text), c.length) << c.text;
+}

@@ -1,0 +1,207 @@
+// What a hostile or broken server can do to one update through the service source: each row scripts
+// a server that sends too much, too slowly or nonsense, and the update must fail with its message
+// within a bounded time, keeping nothing unbounded in memory.
+#include <gtest/gtest.h>
+#include <windows.h>
+// after windows.h
+#include <psapi.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "client_test_support.h"
+#include "support/scripted_server.h"
+#include "support/test_files.h"
+#include "update/client/request_retries.h"
+#include "update/progress/fetch_observer.h"
+#include "update/source/byte_sink.h"
+#include "update/source/service_source.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Limits short enough for a test: a 1 MB listing, 1 KB within 1 s, a 4 s deadline.
+TTransferLimits TestLimits() {
+    TTransferLimits limits;
+    limits.ListingBytes = 1u << 20;
+    limits.MinBytes = 1024;
+    limits.MinWindowMs = 1000;
+    limits.DeadlineMs = 4000;
+    return limits;
+}
+
+std::string Head(const std::string& status, const std::string& headers) {
+    return "HTTP/1.1 " + status + "\r\n" + headers + "Connection: close\r\n\r\n";
+}
+
+// Sends `head`, then `count` bytes one every `gap`, stopping early when the peer has gone.
+void Trickle(SOCKET connection, const std::string& head, int count, std::chrono::milliseconds gap) {
+    ScriptedServer::Send(connection, head);
+    for (int i = 0; i < count; ++i) {
+        std::this_thread::sleep_for(gap);
+        if (send(connection, "x", 1, 0) != 1) return;
+    }
+}
+
+size_t PeakWorkingSetMB() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+    return counters.PeakWorkingSetSize >> 20;
+}
+
+struct HostileCase {
+    const char* name;
+    const char* path;  // "/folderlist": the listing; "/download": a fetch
+    ScriptedServer::Reply reply;
+    const char* message;  // a part of the failure's message
+};
+
+class HostileServer : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileServer, FailsTheUpdateWithItsMessageInBoundedTimeAndMemory) {
+    const HostileCase& row = GetParam();
+    ScriptedServer server;
+    server.On(row.path, row.reply);
+    TServiceSource source(server.BaseURL(), TestLimits(), TRESTTimeouts{5000, 5000}, kQuickRetries);
+    const auto start = Clock::now();
+    const std::string message = RaisedMessage([&] {
+        if (std::string(row.path) == "/folderlist") {
+            source.List();
+        } else {
+            TMemorySink sink(64u << 20, "too large");
+            source.Fetch(L"a.dll", sink, nullptr);
+        }
+    });
+    const auto took = Clock::now() - start;
+    EXPECT_NE(message.find(row.message), std::string::npos) << message.substr(0, 400);
+    // What reaches the error box and the log is a few hundred characters, whatever the body held.
+    EXPECT_LE(Utf8ToWide(message).size(), 340u) << message.substr(0, 400);
+    // Loose: only a hang fails here (the deadline is 4 s).
+    EXPECT_LT(took, 12s);
+    EXPECT_LT(PeakWorkingSetMB(), 400u);
+}
+
+const HostileCase kCases[] = {
+    {"ListingAnnouncedPastTheCap", "/folderlist",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::SendWithoutEnd(
+             c, Head("200 OK", "Content-Type: application/json\r\nContent-Length: 314572800\r\n"),
+             300u << 20);
+     },
+     "passa de 1 MB"},
+    {"ListingWithoutLengthPastTheCap", "/folderlist",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::SendWithoutEnd(c, Head("200 OK", "Content-Type: application/json\r\n"), 300u << 20);
+     },
+     "nenhum arquivo foi baixado"},
+    {"ListingThatTrickles", "/folderlist",
+     [](SOCKET c, const ReceivedRequest&) {
+         Trickle(c, Head("200 OK", "Content-Type: application/json\r\nContent-Length: 100000\r\n"), 100,
+                 100ms);
+     },
+     "menos de 1024 bytes em 1 s"},
+    {"DownloadThatTrickles", "/download",
+     [](SOCKET c, const ReceivedRequest&) {
+         Trickle(c, Head("200 OK", "Content-Length: 100000\r\n"), 100, 100ms);
+     },
+     "menos de 1024 bytes em 1 s"},
+    {"DownloadSlowButSteadyPastTheDeadline", "/download",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::Send(c, Head("200 OK", "Content-Length: 1000000\r\n"));
+         const std::string piece(2048, 'y');
+         for (int i = 0; i < 100; ++i) {
+             std::this_thread::sleep_for(100ms);
+             if (send(c, piece.data(), static_cast<int>(piece.size()), 0) <= 0) return;
+         }
+     },
+     "não terminou em 4 s"},
+    {"ErrorBodyOfMegabytes", "/download",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::SendWithoutEnd(c, Head("404 Not Found", "Content-Type: text/plain\r\n"), 200u << 20);
+     },
+     "xxxxxxxxxx"},
+    {"ListingErrorOfMegabytes", "/folderlist",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::SendWithoutEnd(c, Head("500 Internal Server Error", "Content-Type: text/plain\r\n"),
+                                        200u << 20);
+     },
+     "500 Internal Server Error"},
+    {"NegativeContentLength", "/download",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::Send(c, Head("200 OK", "Content-Length: -1\r\n") + "abc");
+     },
+     "REST request failed"},
+    {"ContentLengthPast64Bits", "/download",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::Send(c, Head("200 OK", "Content-Length: 18446744073709551616\r\n") + "abc");
+     },
+     "REST request failed"},
+    {"SignedContentLength", "/download",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::Send(c, Head("200 OK", "Content-Length: +3\r\n") + "abc");
+     },
+     "REST request failed"},
+    {"AbsurdContentLengthOnAListing", "/folderlist",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::Send(
+             c,
+             Head("200 OK", "Content-Type: application/json\r\nContent-Length: 99999999999999\r\n") + "[]");
+     },
+     "passa de 1 MB"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, HostileServer, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The listing waits out a 503 on the UI thread: meanwhile the thread's window answers as at any
+// other time, so Windows never marks it "Not responding" and the busy panel keeps moving.
+TEST(RetryWait, KeepsTheWindowAnswering) {
+    ScriptedServer server;
+    std::atomic<int> listings{0};
+    server.On("/folderlist", [&](SOCKET c, const ReceivedRequest&) {
+        if (listings++ == 0)
+            ScriptedServer::Send(c, ScriptedServer::Response("HTTP/1.1 503 Service Unavailable",
+                                                             "Retry-After: 3\r\n", "busy"));
+        else
+            ScriptedServer::Send(
+                c, ScriptedServer::Response("HTTP/1.1 200 OK", "Content-Type: application/json\r\n",
+                                            R"([{"FileName":"a.dll","Age":"2022-01-10T14:32:05.000Z"}])"));
+    });
+    HWND window = CreateWindowExW(0, L"STATIC", L"menu", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    ShowWindow(window, SW_SHOW);
+    std::atomic<int> answered{0}, late{0};
+    std::thread asker([&] {
+        std::this_thread::sleep_for(500ms);  // into the wait
+        // Only while the wait lasts: the requests themselves block the thread as they always have.
+        while (listings < 2) {
+            const auto start = Clock::now();
+            DWORD_PTR result = 0;
+            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE);
+            const bool ok = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
+            if (ok && Clock::now() - start < 1s)
+                ++answered;
+            else
+                ++late;
+            std::this_thread::sleep_for(200ms);
+        }
+    });
+    TRESTRetries retries{3, 10, 10000};
+    TServiceSource source(server.BaseURL(), TTransferLimits{}, TRESTTimeouts{}, retries);
+    const auto start = Clock::now();
+    const std::vector<TSourceFile> files = source.List();
+    asker.join();
+    DestroyWindow(window);
+    EXPECT_GE(Clock::now() - start, 2900ms);  // the Retry-After was honoured
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_GE(answered.load(), 5);
+    EXPECT_EQ(late.load(), 0);
+}
+
+}  // namespace
