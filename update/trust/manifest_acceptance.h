@@ -21,7 +21,7 @@ struct TUpdateVerification {
     std::string Ring = "geral";
     // What the workstation's rollout number is derived from (the machine's MachineGuid); stays on
     // the workstation.
-    std::string MachineValue;
+    std::string MachineValue{};
 
     bool Enabled() const { return !PublisherKey.empty(); }
 };
