@@ -3,6 +3,8 @@
 // logs where it stands, and refuses an old rollout document served again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "e2e/selfsupport/launcher_session.h"
 #include "support/test_publisher.h"
 #include "support/test_release_server.h"
@@ -55,13 +57,10 @@ struct RolloutSession : LauncherSession {
         }
         return true;
     }
+    // One line per start of the stand-in module.
     size_t ModuleStarts() const {
         const std::string log = ReadTextFile(scratch / L"modules.log");
-        size_t count = 0;
-        for (size_t at = log.find("Admission.exe"); at != std::string::npos;
-             at = log.find("Admission.exe", at + 1))
-            ++count;
-        return count;
+        return static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
     }
     std::string Log() const { return ReadTextFile(scratch / L"Aurevia\\Aurevia.log"); }
     // A click on the admission tile, and the wait until the module it starts has started.
@@ -69,8 +68,21 @@ struct RolloutSession : LauncherSession {
         const size_t before = ModuleStarts();
         SingleClickAt(window, kAdmission);
         ASSERT_TRUE(WaitUntil([&] { return ModuleStarts() > before; }, 30s)) << "the module did not start";
+        CloseModule();
+    }
+    // Closes the started module once its window is up, and waits for its process: the next update
+    // replaces its file, and a module left running would outlive the test.
+    void CloseModule() {
+        HWND moduleWindow = nullptr;
+        WaitUntil([&] { return (moduleWindow = FindWindowW(nullptr, L"Admission.exe")) != nullptr; }, 10s);
+        DWORD pid = 0;
+        if (moduleWindow) GetWindowThreadProcessId(moduleWindow, &pid);
+        HANDLE moduleProcess = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
         CloseWindowsTitled(L"Admission.exe");
-        Sleep(500);
+        if (moduleProcess) {
+            EXPECT_EQ(WaitForSingleObject(moduleProcess, 15000), WAIT_OBJECT_0) << "the module did not end";
+            CloseHandle(moduleProcess);
+        }
     }
 };
 
@@ -105,7 +117,7 @@ TEST(RolloutE2E, ThePilotTakesItsRingsReleaseRollsBackWithItAndRefusesAReplay) {
     session.releases->SetRollout(
         TRollout{1765400002, UnixNowPlus(kMonth), {{"geral", 1, {}, 100}, {"piloto", 1, {}, 100}}});
     ASSERT_NO_FATAL_FAILURE(session.LaunchAdmission());
-    EXPECT_TRUE(session.Holds(release1)) << "the rollback did not bring release 1 back";
+    EXPECT_TRUE(session.Holds(release1)) << "the rollback did not bring release 1 back\n" << session.Log();
 
     // The document that gave the pilot release 2, served again: refused, the module still starts.
     session.releases->ServeRollout(pilot);
@@ -115,5 +127,6 @@ TEST(RolloutE2E, ThePilotTakesItsRingsReleaseRollsBackWithItAndRefusesAReplay) {
               L"aceita a série 1765400002).\r\nNenhum arquivo foi atualizado.");
     EXPECT_TRUE(WaitUntil([&] { return session.ModuleStarts() == 3; }, 20s))
         << "the installed module did not start";
+    session.CloseModule();
     EXPECT_TRUE(session.Holds(release1));
 }
