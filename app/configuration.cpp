@@ -1,6 +1,7 @@
 #include "app/configuration.h"
 
 #include "base/paths.h"
+#include "base/string_convert.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -8,6 +9,17 @@
 
 TServerConfiguration ProcessServerSection(std::wstring_view ALocalExe, std::wstring_view AUrl) {
     return TServerConfiguration{FolderWithDelimiter(ALocalExe), std::wstring(AUrl)};
+}
+
+std::string ProcessRing(std::wstring_view AValue) {
+    const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t'; };
+    while (!AValue.empty() && blank(AValue.front())) AValue.remove_prefix(1);
+    while (!AValue.empty() && blank(AValue.back())) AValue.remove_suffix(1);
+    if (AValue.empty()) return "geral";
+    std::string ring = WideToUtf8(AValue);
+    for (char& c : ring)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ring;
 }
 
 namespace {
@@ -59,6 +71,10 @@ TServerConfiguration ReadServerConfiguration(const std::wstring& AIniFileName) {
 
 std::wstring ReadPublisherKey(const std::wstring& AIniFileName) {
     return ReadIniString(AIniFileName, kSecuritySection, kPublisherKeyName, L"");
+}
+
+std::string ReadRing(const std::wstring& AIniFileName) {
+    return ProcessRing(ReadIniString(AIniFileName, kSecuritySection, kRingKeyName, L""));
 }
 
 TLimitsConfiguration ReadLimitsConfiguration(const std::wstring& AIniFileName) {

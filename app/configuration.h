@@ -19,6 +19,12 @@ constexpr const wchar_t* kServerSection = L"Servidor";
 // verified.
 constexpr const wchar_t* kSecuritySection = L"Seguranca";
 constexpr const wchar_t* kPublisherKeyName = L"Chave Publica";
+// Key "Anel" of the same section: the ring of workstations this one belongs to in a staged rollout.
+constexpr const wchar_t* kRingKeyName = L"Anel";
+
+// The ring as the INI file gave it: blanks around it dropped and ASCII letters lowered (ring names
+// are lower-case on the server, an administrator may type "Piloto"); empty means "geral".
+std::string ProcessRing(std::wstring_view AValue);
 // Section "Limites": the bounds of every update, in whole numbers. A missing, empty or malformed value
 // (a sign, a blank, a fraction, a number too large) keeps the default.
 //   Lista MB         a listing larger than this fails the update, which then fetches nothing (64)
@@ -48,6 +54,8 @@ std::wstring ReadIniString(const std::wstring& AFileName, const wchar_t* ASectio
 TServerConfiguration ReadServerConfiguration(const std::wstring& AIniFileName);
 // The publisher's key of the security section; empty when absent.
 std::wstring ReadPublisherKey(const std::wstring& AIniFileName);
+// The ring of the security section (see ProcessRing).
+std::string ReadRing(const std::wstring& AIniFileName);
 // The limits section of an INI file.
 TLimitsConfiguration ReadLimitsConfiguration(const std::wstring& AIniFileName);
 #endif

@@ -18,6 +18,7 @@
 #include "base/paths.h"
 #include "base/win32_error.h"
 #include "resources/picture_ids.h"
+#include "update/trust/rollout_acceptance.h"
 
 TFrmMenu* FrmMenu = nullptr;
 
@@ -360,6 +361,10 @@ void TFrmMenu::ReadConfiguration() {
     FLimits.MinBytes = limits.MinBytes;
     FLimits.MinWindowMs = limits.MinWindowSeconds * 1000;
     FLimits.DeadlineMs = limits.DeadlineSeconds * 1000;
+    if (FVerification.Enabled()) {
+        FVerification.Ring = ReadRing(FLocalPath + kIniFileName);
+        FVerification.MachineValue = MachineRolloutValue();
+    }
     SetCaption(kCaption);
 }
 

@@ -90,6 +90,10 @@ class TFrmMenu {
     TUpdateVerification FVerification;
     // The bounds of every update (section "Limites" of Aurevia.ini).
     TTransferLimits FLimits;
+    // Where release control placed this workstation at the last update that completed (ring, rollout
+    // number, the rollout document's serial, the release taken); UI thread. Empty ring: no update has
+    // completed yet, or updates are not verified.
+    TRolloutState FRolloutState;
     bool& TrayIconCriado = FTrayIcon.Added;
 
     // --- handlers --------------------------------------------------------------------------

@@ -94,6 +94,7 @@ void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
                                    // live window completes.
                                    if (FrmMenu != this) return;
                                    FVerificationMessage = VerificationMessage(AReport);
+                                   FRolloutState = AReport.Rollout;
                                    GuardEvent([this, AOnTerminate] { (this->*AOnTerminate)(); });
                                });
         updater->Execute(AModuleName, AAdditionalFiles);

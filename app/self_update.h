@@ -22,7 +22,8 @@ enum class TSelfUpdateOutcome {
 // so the folder never ends up without an "Aurevia.EXE". AServerFolder ends in "\". With verification
 // enabled the server folder's manifest must be accepted and the copy must match its entry for
 // "Aurevia.EXE" before anything is renamed; otherwise the copy is deleted and the outcome is
-// CopyFailed.
+// CopyFailed. Under release control (a rollout document on the server) the launcher is the assigned
+// release's "Aurevia.EXE", copied from its stored content and checked against the release.
 TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
                                              const TUpdateVerification& AVerification = {});
 

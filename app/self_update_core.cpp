@@ -13,6 +13,7 @@
 #include "update/files/file_operations.h"
 #include "update/source/folder_source.h"
 #include "update/source/source_manifest.h"
+#include "update/trust/rollout_acceptance.h"
 
 namespace {
 
@@ -49,7 +50,23 @@ std::wstring LocalLauncherPath() { return InCurrentDirectory(kLauncherExe); }
 
 TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
                                              const TUpdateVerification& AVerification) {
-    const std::wstring server = AServerFolder + kLauncherExe;
+    std::wstring server = AServerFolder + kLauncherExe;
+    std::optional<TManifestFile> signedLauncher;
+    bool rolloutMode = false;
+    if (AVerification.Enabled()) {
+        // Under release control the launcher is the assigned release's, stored under its content.
+        TFolderSource source(AServerFolder);
+        const TRolloutAcceptance rollout = AcceptRollout(AVerification, source);
+        // Nothing is copied; the updates show why (a notice on every activation would say nothing more).
+        if (!rollout.Accepted()) return Decided(TSelfUpdateOutcome::UpToDate, "keep", "rollout refused");
+        if (rollout.RolloutMode()) {
+            const TReleaseFile* entry = FindReleaseFile(*rollout.Release, WideToUtf8(kLauncherExe));
+            if (!entry) return Decided(TSelfUpdateOutcome::UpToDate, "keep", "no launcher in the release");
+            server = AServerFolder + ObjectName(*entry);
+            signedLauncher = ExpectedContent(*entry);
+            rolloutMode = true;
+        }
+    }
     if (!FileExists(server))
         return Decided(TSelfUpdateOutcome::UpToDate, "keep", "no launcher in the server folder");
 
@@ -62,8 +79,7 @@ TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
     if (localVersion == serverVersion)
         return Decided(TSelfUpdateOutcome::UpToDate, "keep", "same version", localVersion, serverVersion);
 
-    std::optional<TManifestFile> signedLauncher;
-    if (AVerification.Enabled()) {
+    if (AVerification.Enabled() && !rolloutMode) {
         TFolderSource source(AServerFolder);
         const TAcceptance acceptance = AcceptSourceManifest(AVerification, source);
         if (!acceptance.Accepted())

@@ -26,3 +26,18 @@ FILETIME AgeToFileTime(TDateTime age) {
 }
 
 bool SameAge(TDateTime a, TDateTime b) { return a == b || ToMilliseconds(a) == ToMilliseconds(b); }
+
+TDateTime UnixToAge(int64_t unixSeconds) {
+    const uint64_t ticks = static_cast<uint64_t>(unixSeconds + 11644473600) * 10000000u;
+    const FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    return FileTimeToAge(utc);
+}
+
+bool SameWholeSecond(TDateTime a, TDateTime b) {
+    // Floor division: ages before 1899-12-30 are negative.
+    const auto second = [](TDateTime age) {
+        const int64_t ms = ToMilliseconds(age);
+        return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    };
+    return second(a) == second(b);
+}

@@ -19,6 +19,7 @@
 #include "update/source/service_source.h"
 #include "update/source/source_manifest.h"
 #include "update/progress/update_report.h"
+#include "update/trust/rollout_acceptance.h"
 
 std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::wstring ARemotePath,
                                                   std::wstring AURL, TNotifyProc AOnTerminate) {
@@ -77,9 +78,10 @@ void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFil
     FReport->SetModule(AModuleName);
     try {
         // A refused release fetches nothing: not even the list is asked for.
-        if (!FVerification.Enabled() || AcceptSourceManifest()) {
+        if (!FVerification.Enabled() || AcceptSourceRelease()) {
             FillLocalList(AModuleName, AAdditionalFiles);
-            FillRemoteList();
+            // A release names every file and its age: the server need not be listed.
+            if (!FFromRelease) FillRemoteList();
             FReport->Listed(FLocalList.size(), FRemoteList.size());
             CompareLists();
         }
@@ -140,9 +142,47 @@ void TFilesUpdater::CompareLists() {
         // Existence is tested now, not taken from the listing: -1 cannot tell a missing file from one
         // whose age could not be read.
         const bool exists = FileExists(PathJoin(FLocalPath, local->FileName()));
-        if (exists && SameAge(local->Age(), remote->second->Age())) continue;
+        // A release's ages are whole seconds, and so are the ages it writes.
+        const bool same = FFromRelease ? SameWholeSecond(local->Age(), remote->second->Age())
+                                       : SameAge(local->Age(), remote->second->Age());
+        if (exists && same) continue;
         if (queued.insert(std::move(key)).second) AddTask(local->FileName(), remote->second->Age());
     }
+}
+
+bool TFilesUpdater::AcceptSourceRelease() {
+    TRolloutAcceptance rollout = AcceptRollout(FVerification, *FSource);
+    FVerificationReport.Rollout = rollout.State;
+    if (!rollout.Accepted()) {
+        FVerificationReport.Refusal = rollout.Refusal;
+        FVerificationReport.Detail = std::move(rollout.Detail);
+        return false;
+    }
+    if (rollout.State.RolloutSerial) FReport->RolloutTaken(rollout.State);
+    if (!rollout.RolloutMode()) return AcceptSourceManifest();
+
+    TReleaseManifest manifest{rollout.Release->Serial, 0, {}};
+    TManifestIndex index;
+    try {
+        for (const TReleaseFile& file : rollout.Release->Files)
+            manifest.Files.push_back(ExpectedContent(file));
+        index = TManifestIndex(manifest);
+    } catch (const std::exception& e) {
+        // Two names that the workstation's file system takes for one: no way to tell which is meant.
+        FVerificationReport.Refusal = TRefusal::MalformedManifest;
+        FVerificationReport.Detail = e.what();
+        FVerificationReport.Rollout.Release.reset();
+        return false;
+    }
+    FRemoteList.clear();
+    for (const TReleaseFile& file : rollout.Release->Files) {
+        const std::wstring name = Utf8ToWide(file.Name);
+        AddRemoteFile(name, UnixToAge(file.AgeUnix));
+        FObjectNames.emplace(FileKey(name), ObjectName(file));
+    }
+    FFromRelease = true;
+    UseManifest(std::move(index));
+    return true;
 }
 
 bool TFilesUpdater::AcceptSourceManifest() {
@@ -150,14 +190,18 @@ bool TFilesUpdater::AcceptSourceManifest() {
     FVerificationReport.Refusal = acceptance.Refusal;
     FVerificationReport.Detail = std::move(acceptance.Detail);
     if (!acceptance.Accepted()) return false;
-    FManifest = std::move(acceptance.Files);
+    UseManifest(std::move(acceptance.Files));
+    return true;
+}
+
+void TFilesUpdater::UseManifest(TManifestIndex AFiles) {
+    FManifest = std::move(AFiles);
     // The manifest knows every size up front, so the progress total is known from the first fetch.
     FReport->SetExpectedSizes([this](const std::wstring& AFileName) -> std::optional<uint64_t> {
         const TManifestFile* entry = FManifest->Find(AFileName);
         if (!entry) return std::nullopt;
         return entry->Size;
     });
-    return true;
 }
 
 void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
@@ -168,18 +212,20 @@ void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
         if (!entry) return;
         expected = *entry;
     }
+    std::wstring remoteName = AFileName;
+    if (FFromRelease) remoteName = FObjectNames.at(FileKey(AFileName));
     const bool sizeKnown = FReport->Queued(AFileName);
     // The task holds no reference: the extra reference of Execute outlives every fetch.
-    FTasks->Run([this, AFileName, AAge, sizeKnown, expected = std::move(expected)] {
-        Fetch(AFileName, AAge, sizeKnown, expected);
-    });
+    FTasks->Run(
+        [this, AFileName, remoteName = std::move(remoteName), AAge, sizeKnown,
+         expected = std::move(expected)] { Fetch(AFileName, remoteName, AAge, sizeKnown, expected); });
     ++FQueuedFetches;
 }
 
 // Runs on a pool thread. A content that fails the check ends the fetch like any failed fetch, and is
 // named in the verification report.
-void TFilesUpdater::Fetch(const std::wstring& AFileName, TDateTime AAge, bool ASizeKnown,
-                          const std::optional<TManifestFile>& AExpected) {
+void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARemoteName, TDateTime AAge,
+                          bool ASizeKnown, const std::optional<TManifestFile>& AExpected) {
     TUpdateReport::TFetch fetch(*FReport, AFileName, ASizeKnown);
     std::optional<TContentVerifier> verifier;
     TFetchObservers observers;
@@ -187,8 +233,8 @@ void TFilesUpdater::Fetch(const std::wstring& AFileName, TDateTime AAge, bool AS
     if (AExpected) observers.Add(verifier.emplace(*AExpected));
     observers.Add(fetch.Observer());
     try {
-        // The file is kept under the name the source lists it by.
-        FetchIntoFile(*FSource, AFileName, PathJoin(FLocalPath, AFileName), AAge, observers, [&] {
+        // The file is kept under its own name, whatever name the source serves it under.
+        FetchIntoFile(*FSource, ARemoteName, PathJoin(FLocalPath, AFileName), AAge, observers, [&] {
             if (verifier) verifier->Finish();
         });
     } catch (...) {

@@ -84,10 +84,17 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     void FillRemoteList();
     void AddRemoteFile(const std::wstring& AFileName, TDateTime AAge);
     void CompareLists();
+    // Release control first (update/trust/rollout_acceptance.h): a rollout document that places the
+    // workstation gives the update its release, which then stands for the listing and the manifest;
+    // without one the flat folder's manifest is accepted as before.
+    bool AcceptSourceRelease();
     bool AcceptSourceManifest();
+    void UseManifest(TManifestIndex AFiles);
     void AddTask(const std::wstring& AFileName, TDateTime AAge);
-    void Fetch(const std::wstring& AFileName, TDateTime AAge, bool ASizeKnown,
-               const std::optional<TManifestFile>& AExpected);
+    // ARemoteName: what the source serves the content under (the file's own name, or in rollout mode
+    // its stored object).
+    void Fetch(const std::wstring& AFileName, const std::wstring& ARemoteName, TDateTime AAge,
+               bool ASizeKnown, const std::optional<TManifestFile>& AExpected);
     void FireTerminate();
 
     // Read by the fetch tasks on pool threads: set by the constructor and never changed afterwards.
@@ -96,6 +103,11 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     const TUpdateVerification FVerification;
     // The accepted manifest's files by name: set before the first fetch is queued, read-only afterwards.
     std::optional<TManifestIndex> FManifest;
+    // Rollout mode: the files come from an assigned release rather than the server's listing, are
+    // compared by whole seconds and fetched from their objects (file key -> object name). Set before
+    // the first fetch is queued, read on the UI thread only.
+    bool FFromRelease = false;
+    std::unordered_map<std::wstring, std::wstring> FObjectNames;
     // Touched on the UI thread only.
     TFileList FLocalList;
     TFileDictionary FRemoteList;

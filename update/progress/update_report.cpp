@@ -30,6 +30,18 @@ void TUpdateReport::Listed(size_t ALocalFiles, size_t AServerFiles) {
     FListedServer = AServerFiles;
 }
 
+void TUpdateReport::RolloutTaken(const TRolloutState& AState) {
+    const auto optional = [](const auto& AValue) {
+        return AValue ? std::to_string(*AValue) : std::string("-");
+    };
+    LogEvent(TLogLine(TLogLevel::Info, "rollout")
+                 .Add("module", ModuleField(FModuleName))
+                 .Add("ring", AState.Ring)
+                 .Add("number", optional(AState.Number))
+                 .Add("serial", optional(AState.RolloutSerial))
+                 .Add("release", optional(AState.Release)));
+}
+
 bool TUpdateReport::Queued(const std::wstring& AFileName) {
     std::optional<uint64_t> size;
     if (FExpectedSizes) size = FExpectedSizes(AFileName);

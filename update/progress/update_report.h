@@ -11,6 +11,7 @@
 #include <string>
 
 #include "update/progress/fetch_progress.h"
+#include "update/trust/rollout_state.h"
 
 class TUpdateReport {
   public:
@@ -27,6 +28,9 @@ class TUpdateReport {
 
     // UI thread, while the update prepares.
     void Listed(size_t ALocalFiles, size_t AServerFiles);
+    // Where release control placed the workstation: one "rollout" line (ring, number, the rollout
+    // document's serial, the release taken). UI thread, before the fetches.
+    void RolloutTaken(const TRolloutState& AState);
     // Answers whether the file's size was known before its fetch (the TFetch must be told).
     bool Queued(const std::wstring& AFileName);
     // The update ended before any fetch could start (the listing failed).

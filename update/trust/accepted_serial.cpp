@@ -4,13 +4,14 @@
 
 #include "base/win32_error.h"
 
-TAcceptedSerial::TAcceptedSerial(std::wstring ASubKey) : FSubKey(std::move(ASubKey)) {}
+TAcceptedSerial::TAcceptedSerial(std::wstring ASubKey, std::wstring AValue)
+    : FSubKey(std::move(ASubKey)), FValue(std::move(AValue)) {}
 
 std::optional<uint64_t> TAcceptedSerial::Highest() const {
     uint64_t value = 0;
     DWORD size = sizeof(value);
-    if (RegGetValueW(HKEY_CURRENT_USER, FSubKey.c_str(), kSerialRegistryValue, RRF_RT_REG_QWORD, nullptr,
-                     &value, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CURRENT_USER, FSubKey.c_str(), FValue.c_str(), RRF_RT_REG_QWORD, nullptr, &value,
+                     &size) != ERROR_SUCCESS)
         return std::nullopt;
     return value;
 }
@@ -18,7 +19,7 @@ std::optional<uint64_t> TAcceptedSerial::Highest() const {
 void TAcceptedSerial::Raise(uint64_t ASerial) const {
     const std::optional<uint64_t> highest = Highest();
     if (highest && *highest >= ASerial) return;
-    const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, FSubKey.c_str(), kSerialRegistryValue,
-                                           REG_QWORD, &ASerial, sizeof(ASerial));
+    const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, FSubKey.c_str(), FValue.c_str(), REG_QWORD,
+                                           &ASerial, sizeof(ASerial));
     if (status != ERROR_SUCCESS) throw Win32Error(static_cast<DWORD>(status));
 }

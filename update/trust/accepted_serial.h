@@ -1,18 +1,22 @@
 #pragma once
 // The highest manifest serial this workstation has accepted, kept in the user's registry
 // (HKEY_CURRENT_USER\<subkey>, value "Serie Manifesto", REG_QWORD) where the module files that an
-// update writes cannot reach it. A lower serial served later is an old release replayed.
+// update writes cannot reach it. A lower serial served later is an old release replayed. The rollout
+// document's serial is kept the same way in a value of its own ("Serie Distribuicao"): the two
+// documents number independently.
 #include <cstdint>
 #include <optional>
 #include <string>
 
 inline constexpr wchar_t kSerialRegistryKey[] = L"Software\\Aurevia";
 inline constexpr wchar_t kSerialRegistryValue[] = L"Serie Manifesto";
+inline constexpr wchar_t kRolloutSerialRegistryValue[] = L"Serie Distribuicao";
 
 class TAcceptedSerial {
   public:
-    // ASubKey: under HKEY_CURRENT_USER; the launcher uses kSerialRegistryKey.
-    explicit TAcceptedSerial(std::wstring ASubKey);
+    // ASubKey: under HKEY_CURRENT_USER; the launcher uses kSerialRegistryKey. AValue: the value
+    // that holds the serial.
+    explicit TAcceptedSerial(std::wstring ASubKey, std::wstring AValue = kSerialRegistryValue);
 
     // Nothing until a manifest has been accepted; a value of another type or size counts as none.
     std::optional<uint64_t> Highest() const;
@@ -22,4 +26,5 @@ class TAcceptedSerial {
 
   private:
     std::wstring FSubKey;
+    std::wstring FValue;
 };

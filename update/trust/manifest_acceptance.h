@@ -17,6 +17,11 @@ struct TUpdateVerification {
     std::wstring PublisherKey;
     // The registry key under HKEY_CURRENT_USER that keeps the highest accepted serial.
     std::wstring SerialKey = kSerialRegistryKey;
+    // Aurevia.ini, [Seguranca] "Anel": the ring whose entry of a rollout document applies.
+    std::string Ring = "geral";
+    // What the workstation's rollout number is derived from (the machine's MachineGuid); stays on
+    // the workstation.
+    std::string MachineValue{};
 
     bool Enabled() const { return !PublisherKey.empty(); }
 };

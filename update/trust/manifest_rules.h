@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "update/trust/release_manifest.h"
+#include "update/trust/rollout_state.h"
 
 enum class TRefusal {
     None,
@@ -30,6 +31,7 @@ struct TVerificationReport {
     TRefusal Refusal = TRefusal::None;
     std::string Detail;                      // UTF-8, shown after the reason when not empty
     std::vector<std::wstring> AlteredFiles;  // fetched files whose content the manifest did not vouch for
+    TRolloutState Rollout;                   // where release control placed the workstation
 
     bool Clean() const { return Refusal == TRefusal::None && AlteredFiles.empty(); }
 };

@@ -12,6 +12,15 @@ TEST(ServerSection, KeepsTheFolderWithOneTrailingBackslashAndTheUrlAsRead) {
     }
 }
 
+TEST(Ring, DefaultsToGeralAndIsLowerCasedAndTrimmed) {
+    const struct {
+        const wchar_t* ini;
+        const char* ring;
+    } cases[] = {{L"", "geral"},          {L"  \t", "geral"},  {L"piloto", "piloto"},
+                 {L" Piloto ", "piloto"}, {L"UTI-2", "uti-2"}, {L"ala_b", "ala_b"}};
+    for (const auto& c : cases) EXPECT_EQ(ProcessRing(c.ini), c.ring) << "'" << c.ring << "'";
+}
+
 // The limits a site (or a test) can set: whole numbers only; anything else keeps the default.
 TEST(LimitsSection, WholeNumbersOrTheDefault) {
     const TLimitsConfiguration defaults;

@@ -401,24 +401,26 @@ TEST(VerifiedServiceUpdate, WithoutAKeyTheRequestsAreExactlyThoseOfAnUnverifiedU
     EXPECT_EQ(Sorted({asked.begin() + 1, asked.end()}), kReleaseDownloads) << "no manifest is asked for";
 }
 
-TEST(VerifiedServiceUpdate, ASignedReleaseCostsTwoRequestsMoreAndANoOpRefreshOnlyThose) {
+// The rollout document is asked for first (release control, update/trust/rollout_acceptance.h); a
+// service without one answers 404 and the flat manifest applies.
+TEST(VerifiedServiceUpdate, ASignedReleaseCostsThreeRequestsMoreAndANoOpRefreshOnlyThose) {
     ServiceRelease release;
     release.Sign(10);
     const Outcome first = release.Update();
     ASSERT_TRUE(first.completed);
     EXPECT_TRUE(first.report.Clean());
     std::vector<std::string> asked = release.Asked();
-    ASSERT_EQ(asked.size(), 6u);
-    EXPECT_THAT(std::vector<std::string>(asked.begin(), asked.begin() + 3),
-                ElementsAre("aurevia-manifest.json", "aurevia-manifest.sig", "list"));
-    EXPECT_EQ(Sorted({asked.begin() + 3, asked.end()}), kReleaseDownloads);
+    ASSERT_EQ(asked.size(), 7u);
+    EXPECT_THAT(std::vector<std::string>(asked.begin(), asked.begin() + 4),
+                ElementsAre("aurevia-rollout.json", "aurevia-manifest.json", "aurevia-manifest.sig", "list"));
+    EXPECT_EQ(Sorted({asked.begin() + 4, asked.end()}), kReleaseDownloads);
     for (const auto& [name, content] : kRelease2) EXPECT_EQ(ReadWholeFile(release.local / name), content);
 
     const Outcome noOp = release.Update();
     EXPECT_TRUE(noOp.report.Clean());
     asked = release.Asked();
-    EXPECT_THAT(std::vector<std::string>(asked.begin() + 6, asked.end()),
-                ElementsAre("aurevia-manifest.json", "aurevia-manifest.sig", "list"));
+    EXPECT_THAT(std::vector<std::string>(asked.begin() + 7, asked.end()),
+                ElementsAre("aurevia-rollout.json", "aurevia-manifest.json", "aurevia-manifest.sig", "list"));
 }
 
 // Attacks from the network path: each scripted into the download of one file (or of the manifest).
@@ -514,10 +516,11 @@ TEST(VerifiedServiceUpdate, NoAttackFromTheNetworkPathGetsAByteOntoTheWorkstatio
             }
         }
         EXPECT_THAT(LeftoverTemporaries(release.local.Path()), IsEmpty());
-        // A refused release asks for nothing more than the manifest files.
+        // A refused release asks for nothing more than the rollout document and the manifest files.
         if (c.refusal != TRefusal::None) {
             for (const std::string& asked : release.Asked())
-                EXPECT_THAT(asked, ::testing::StartsWith("aurevia-manifest"));
+                EXPECT_THAT(asked, ::testing::AnyOf(::testing::StartsWith("aurevia-manifest"),
+                                                    ::testing::Eq("aurevia-rollout.json")));
         }
     }
 }

@@ -1,0 +1,132 @@
+// The real Aurevia.EXE of a pilot workstation (Anel=piloto) over a server folder with release
+// control: it takes what its ring is given, files and ages, comes back with the ring's rollback,
+// logs where it stands, and refuses an old rollout document served again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "e2e/selfsupport/launcher_session.h"
+#include "support/test_publisher.h"
+#include "support/test_release_server.h"
+
+using namespace selfsupport_e2e;
+
+namespace {
+
+constexpr POINT kAdmission{265, 181};  // imgInternacao, clear of the busy panel
+constexpr int64_t kMonth = 30 * 86400;
+
+void ClearAcceptedSerials() {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Aurevia", L"Serie Manifesto");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Aurevia", L"Serie Distribuicao");
+}
+
+struct RolloutSession : LauncherSession {
+    TestPublisher publisher;
+    TempFolder scratch;
+    std::unique_ptr<TestReleaseServer> releases;
+    std::string module;  // the stand-in module's bytes: each release appends its own tail
+
+    RolloutSession() {
+        ClearAcceptedSerials();
+        const std::wstring ini = Local(L"Aurevia.ini").wstring();
+        WritePrivateProfileStringW(L"Seguranca", L"Chave Publica", publisher.PublicKeyText().c_str(),
+                                   ini.c_str());
+        WritePrivateProfileStringW(L"Seguranca", L"Anel", L"Piloto", ini.c_str());
+        SetEnvironmentVariableW(L"AUREVIA_MODULE_LOG", (scratch / L"modules.log").c_str());
+        SetEnvironmentVariableW(L"LOCALAPPDATA", scratch.Path().wstring().c_str());
+        releases = std::make_unique<TestReleaseServer>(publisher, serverFolder.Path().wstring() + L"\\");
+        module = ReadTextFile(BuiltDemoModule());
+    }
+    ~RolloutSession() {
+        CloseWindowsTitled(L"Admission.exe");
+        Quit();
+        ClearAcceptedSerials();
+    }
+    std::vector<TestReleaseFile> Release(int n, int64_t age) const {
+        const std::string v = std::to_string(n);
+        return {{"Admission.exe", module + "release " + v, age},
+                {"gds32.dll", "gds " + v, age + 60},
+                {"Relatorio\\RptScheduling.rav", "layout " + v, age + 120}};
+    }
+    // Whether the workstation holds exactly these files, contents and ages.
+    bool Holds(const std::vector<TestReleaseFile>& AFiles) const {
+        for (const TestReleaseFile& file : AFiles) {
+            const std::wstring path = Local(std::wstring(file.Name.begin(), file.Name.end())).wstring();
+            if (ReadTextFile(path) != file.Content || UnixAgeOf(path) != file.AgeUnix) return false;
+        }
+        return true;
+    }
+    // One line per start of the stand-in module.
+    size_t ModuleStarts() const {
+        const std::string log = ReadTextFile(scratch / L"modules.log");
+        return static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
+    }
+    std::string Log() const { return ReadTextFile(scratch / L"Aurevia\\Aurevia.log"); }
+    // A click on the admission tile, and the wait until the module it starts has started.
+    void LaunchAdmission() {
+        const size_t before = ModuleStarts();
+        SingleClickAt(window, kAdmission);
+        ASSERT_TRUE(WaitUntil([&] { return ModuleStarts() > before; }, 30s)) << "the module did not start";
+        CloseModule();
+    }
+    // Closes the started module once its window is up, and waits for its process: the next update
+    // replaces its file, and a module left running would outlive the test.
+    void CloseModule() {
+        HWND moduleWindow = nullptr;
+        WaitUntil([&] { return (moduleWindow = FindWindowW(nullptr, L"Admission.exe")) != nullptr; }, 10s);
+        DWORD pid = 0;
+        if (moduleWindow) GetWindowThreadProcessId(moduleWindow, &pid);
+        HANDLE moduleProcess = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+        CloseWindowsTitled(L"Admission.exe");
+        if (moduleProcess) {
+            EXPECT_EQ(WaitForSingleObject(moduleProcess, 15000), WAIT_OBJECT_0) << "the module did not end";
+            CloseHandle(moduleProcess);
+        }
+    }
+};
+
+std::wstring AnswerWarning(std::chrono::milliseconds ATimeout = 20s) {
+    HWND dialog = WaitForDialog(L"Aviso", ATimeout);
+    if (!dialog) return {};
+    const std::wstring text = MessageText(dialog);
+    AnswerAndWaitClosed(dialog);
+    return text;
+}
+
+}  // namespace
+
+TEST(RolloutE2E, ThePilotTakesItsRingsReleaseRollsBackWithItAndRefusesAReplay) {
+    RolloutSession session;
+    const int64_t age1 = UnixUtc(2022, 1, 10, 10, 0, 1), age2 = UnixUtc(2023, 2, 11, 11, 0, 3);
+    const auto release1 = session.Release(1, age1), release2 = session.Release(2, age2);
+    session.releases->AddRelease(1, release1);
+    session.releases->AddRelease(2, release2);
+    const auto pilot = session.releases->SetRollout(
+        TRollout{1765400001, UnixNowPlus(kMonth), {{"geral", 1, {}, 100}, {"piloto", 2, {}, 100}}});
+    ASSERT_NO_FATAL_FAILURE(session.Start());
+    WaitForCaption(session.window,
+                   [](const std::wstring& c) { return c.find(L"Tempo do update") != std::wstring::npos; });
+    ASSERT_NO_FATAL_FAILURE(session.LaunchAdmission());
+    EXPECT_TRUE(session.Holds(release2)) << "the pilot ring's release did not arrive whole";
+    EXPECT_NE(session.Log().find("rollout module=Admission.exe ring=piloto number="), std::string::npos)
+        << session.Log();
+    EXPECT_NE(session.Log().find("serial=1765400001 release=2"), std::string::npos) << session.Log();
+
+    // The ring is rolled back: release 1's files and ages come back at the next click.
+    session.releases->SetRollout(
+        TRollout{1765400002, UnixNowPlus(kMonth), {{"geral", 1, {}, 100}, {"piloto", 1, {}, 100}}});
+    ASSERT_NO_FATAL_FAILURE(session.LaunchAdmission());
+    EXPECT_TRUE(session.Holds(release1)) << "the rollback did not bring release 1 back\n" << session.Log();
+
+    // The document that gave the pilot release 2, served again: refused, the module still starts.
+    session.releases->ServeRollout(pilot);
+    SingleClickAt(session.window, kAdmission);
+    EXPECT_EQ(AnswerWarning(),
+              L"Atualização recusada: versão mais antiga que a já aceita (série 1765400001, já "
+              L"aceita a série 1765400002).\r\nNenhum arquivo foi atualizado.");
+    EXPECT_TRUE(WaitUntil([&] { return session.ModuleStarts() == 3; }, 20s))
+        << "the installed module did not start";
+    session.CloseModule();
+    EXPECT_TRUE(session.Holds(release1));
+}

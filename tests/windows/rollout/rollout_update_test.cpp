@@ -1,0 +1,368 @@
+// Release control tried for real: one server folder holding signed releases side by side, four
+// workstations (two per ring, each a program folder of its own with its own accepted serials and
+// machine value) updated through the files updater after every change the publisher makes, and the
+// attacks on the rollout document and the stored contents.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "../updater/http_fixtures.h"
+#include "base/string_convert.h"
+#include "support/message_pump.h"
+#include "support/test_files.h"
+#include "support/test_publisher.h"
+#include "support/test_release_server.h"
+#include "update/files/files_updater.h"
+#include "update/trust/rollout_acceptance.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+const int64_t kDay = 86400;
+
+// A registry key of its own for each workstation's accepted serials, removed afterwards.
+class SerialKey {
+  public:
+    SerialKey() {
+        static int counter = 0;
+        path_ = L"Software\\AureviaTest\\rollout-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++counter);
+    }
+    ~SerialKey() { RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); }
+    const std::wstring& Path() const { return path_; }
+
+  private:
+    std::wstring path_;
+};
+
+struct Outcome {
+    std::optional<std::string> error;
+    bool completed = false;
+    TVerificationReport report;
+};
+
+Outcome RunUpdate(const std::wstring& local, const std::wstring& remote, const std::wstring& url,
+                  const TUpdateVerification& verification) {
+    Outcome outcome;
+    try {
+        TFilesUpdater::New(local, remote, url, verification, [&](const TVerificationReport& report) {
+            outcome.report = report;
+            outcome.completed = true;
+        })->Execute(L"Admission.exe", true);
+    } catch (const std::exception& e) {
+        outcome.error = e.what();
+    }
+    PumpUntil([&] { return outcome.completed; }, outcome.error ? 500 : 60000);
+    return outcome;
+}
+
+// Computed here from OpenSSL-free parts the product does not use for it: the one-shot CNG hash and
+// the codec's digest rule.
+unsigned ExpectedNumber(const std::string& machine, const std::string& ring, uint64_t release) {
+    return RolloutNumberFromDigest(OneShotSha256(RolloutNumberInput(machine, ring, release)));
+}
+
+// The first machine value "<prefix>-<n>" whose number for ring geral and release 2 lies on the asked
+// side of 50: the 50 % row then has one workstation on each side.
+std::string MachineFor(const std::string& prefix, bool below50) {
+    for (int n = 0;; ++n) {
+        std::string machine = prefix + "-" + std::to_string(n);
+        if ((ExpectedNumber(machine, "geral", 2) < 50) == below50) return machine;
+    }
+}
+
+// Three releases of the files a workstation keeps: the module, two shared files and a layout. Each
+// changes the module and one shared file; central.ini is the same content and age in all three.
+const int64_t kAge1 = UnixUtc(2022, 1, 10, 10, 0, 1);
+const int64_t kAge2 = UnixUtc(2023, 2, 11, 11, 0, 3);
+const int64_t kAge3 = UnixUtc(2024, 3, 12, 12, 0, 5);
+const int64_t kCentralAge = UnixUtc(2021, 5, 5, 5, 5, 5);
+
+std::vector<TestReleaseFile> ReleaseFiles(int n, int64_t age) {
+    const std::string v = std::to_string(n);
+    return {{"Admission.exe", "admission " + v, age},
+            {"gds32.dll", "gds " + v, age + 60},
+            {"central.ini", "central", kCentralAge},
+            {"Relatorio\\RptScheduling.rav", "layout " + v, age + 120}};
+}
+
+struct Workstation {
+    std::string name, ring, machine;
+    TempFolder local;
+    SerialKey serialKey;
+    TUpdateVerification verification;
+
+    Workstation(std::string AName, std::string ARing, std::string AMachine, const std::wstring& key)
+        : name(std::move(AName)), ring(std::move(ARing)), machine(std::move(AMachine)) {
+        CreateDirectoryW((local / L"Relatorio").c_str(), nullptr);
+        verification.PublisherKey = key;
+        verification.SerialKey = serialKey.Path();
+        verification.Ring = ring;
+        verification.MachineValue = machine;
+    }
+};
+
+// Which release's files (content and age, each file) a workstation holds; 0 when it matches none.
+int HeldRelease(const Workstation& w, const std::map<int, std::vector<TestReleaseFile>>& releases) {
+    for (const auto& [n, files] : releases) {
+        bool all = true;
+        for (const TestReleaseFile& file : files) {
+            const std::wstring path = w.local / Utf8ToWide(file.Name);
+            all = all && ReadWholeFile(path) == file.Content && UnixAgeOf(path) == file.AgeUnix;
+        }
+        if (all) return n;
+    }
+    return 0;
+}
+
+TRingAssignment Ring(const char* ring, uint64_t release, std::optional<uint64_t> previous = std::nullopt,
+                     unsigned percent = 100) {
+    return TRingAssignment{ring, release, previous, percent};
+}
+
+struct Expectation {
+    int release;  // the release each workstation of the ring holds afterwards
+    TRefusal refusal = TRefusal::None;
+    std::vector<std::wstring> altered = {};
+};
+
+struct Scenario;
+
+struct ScenarioRow {
+    const char* what;
+    std::function<void(Scenario&)> publish;
+    Expectation geralBelow, geralAbove, piloto;
+};
+
+struct Scenario {
+    TempFolder server;
+    TestPublisher publisher;
+    TestReleaseServer releases{publisher, server.Path()};
+    std::map<int, std::vector<TestReleaseFile>> contents = {
+        {1, ReleaseFiles(1, kAge1)}, {2, ReleaseFiles(2, kAge2)}, {3, ReleaseFiles(3, kAge3)}};
+    uint64_t serial = 1765400000;
+    std::map<std::string, std::pair<std::string, std::string>> served;  // documents kept for replays
+
+    void Rollout(const char* label, std::vector<TRingAssignment> rings,
+                 int64_t expires = UnixNowPlus(30 * kDay)) {
+        served[label] = releases.SetRollout(TRollout{++serial, expires, std::move(rings)});
+    }
+};
+
+const ScenarioRow kScenario[] = {
+    {"release 1 to geral at 100 %",
+     [](Scenario& s) {
+         s.releases.AddRelease(1, s.contents[1]);
+         s.Rollout("1", {Ring("geral", 1)});
+     },
+     {1},
+     {1},
+     {1}},
+    {"release 2 to piloto only: the pilot takes it, geral stays",
+     [](Scenario& s) {
+         s.releases.AddRelease(2, s.contents[2]);
+         s.Rollout("pilot", {Ring("geral", 1), Ring("piloto", 2)});
+     },
+     {1},
+     {1},
+     {2}},
+    {"release 2 to geral at 0 %",
+     [](Scenario& s) {
+         s.Rollout("0", {Ring("geral", 2, 1, 0), Ring("piloto", 2)});
+     },
+     {1},
+     {1},
+     {2}},
+    {"release 2 to geral at 50 %: the workstation below 50 takes it",
+     [](Scenario& s) {
+         s.Rollout("50", {Ring("geral", 2, 1, 50), Ring("piloto", 2)});
+     },
+     {2},
+     {1},
+     {2}},
+    {"release 2 to geral at 100 %",
+     [](Scenario& s) {
+         s.Rollout("100", {Ring("geral", 2, 1, 100), Ring("piloto", 2)});
+     },
+     {2},
+     {2},
+     {2}},
+    {"rollback of geral to release 1: its files and ages come back",
+     [](Scenario& s) {
+         s.Rollout("rollback", {Ring("geral", 1), Ring("piloto", 2)});
+     },
+     {1},
+     {1},
+     {2}},
+    {"the 100 % document replayed after the rollback is refused",
+     [](Scenario& s) { s.releases.ServeRollout(s.served["100"]); },
+     {1, TRefusal::OlderRelease},
+     {1, TRefusal::OlderRelease},
+     {2, TRefusal::OlderRelease}},
+    {"an expired rollout document is refused",
+     [](Scenario& s) { s.Rollout("expired", {Ring("geral", 2)}, UnixNowPlus(-60)); },
+     {1, TRefusal::Expired},
+     {1, TRefusal::Expired},
+     {2, TRefusal::Expired}},
+    {"a rollout document signed by another key is refused",
+     [](Scenario& s) {
+         const TestPublisher stranger;
+         TestReleaseServer(stranger, s.server.Path())
+             .SetRollout(TRollout{++s.serial, UnixNowPlus(kDay), {Ring("geral", 2)}});
+     },
+     {1, TRefusal::BadSignature},
+     {1, TRefusal::BadSignature},
+     {2, TRefusal::BadSignature}},
+    {"release 3 with an object altered on the server: that file keeps its previous content",
+     [](Scenario& s) {
+         s.releases.AddRelease(3, s.contents[3]);
+         WriteWholeFile(s.releases.ObjectFile("gds 3"), "gds X");  // same size
+         s.Rollout("3", {Ring("geral", 3), Ring("piloto", 2)});
+     },
+     {0, TRefusal::None, {L"gds32.dll"}},
+     {0, TRefusal::None, {L"gds32.dll"}},
+     {2}},
+    {"another signed release served under the assigned serial is refused",
+     [](Scenario& s) {
+         // 3.json replaced by release 2's signed document: a valid signature, the wrong release.
+         CopyFileW((s.server / L"aurevia-releases\\2.json").c_str(),
+                   (s.server / L"aurevia-releases\\3.json").c_str(), FALSE);
+         CopyFileW((s.server / L"aurevia-releases\\2.sig").c_str(),
+                   (s.server / L"aurevia-releases\\3.sig").c_str(), FALSE);
+         s.Rollout("swap", {Ring("geral", 3), Ring("piloto", 2)});
+     },
+     {0, TRefusal::MalformedManifest},
+     {0, TRefusal::MalformedManifest},
+     {2}},
+    {"the rollout document removed: a workstation that followed one refuses the flat folder",
+     [](Scenario& s) { s.releases.RemoveRollout(); },
+     {0, TRefusal::MissingManifest},
+     {0, TRefusal::MissingManifest},
+     {2, TRefusal::MissingManifest}},
+};
+
+TEST(RolloutScenario, TwoWorkstationsPerRingFollowThePublisher) {
+    Scenario s;
+    const std::wstring key = s.publisher.PublicKeyText();
+    Workstation geralBelow("geral-a", "geral", MachineFor("machine", true), key);
+    Workstation geralAbove("geral-b", "geral", MachineFor("machine", false), key);
+    Workstation pilotoA("piloto-a", "piloto", "pilot-machine-1", key);
+    Workstation pilotoB("piloto-b", "piloto", "pilot-machine-2", key);
+
+    for (const ScenarioRow& row : kScenario) {
+        SCOPED_TRACE(row.what);
+        row.publish(s);
+        const std::pair<Workstation*, const Expectation*> plan[] = {{&geralBelow, &row.geralBelow},
+                                                                    {&geralAbove, &row.geralAbove},
+                                                                    {&pilotoA, &row.piloto},
+                                                                    {&pilotoB, &row.piloto}};
+        for (const auto& [w, expected] : plan) {
+            SCOPED_TRACE(w->name);
+            const int before = HeldRelease(*w, s.contents);
+            const Outcome outcome = RunUpdate(w->local.Path(), s.server.Path(), L"", w->verification);
+            ASSERT_FALSE(outcome.error) << *outcome.error;
+            ASSERT_TRUE(outcome.completed);
+            EXPECT_EQ(outcome.report.Refusal, expected->refusal) << WideToUtf8(RefusalReason(outcome.report));
+            EXPECT_EQ(outcome.report.AlteredFiles, expected->altered);
+            EXPECT_EQ(outcome.report.Rollout.Ring, Utf8ToWide(w->ring));
+            if (expected->refusal != TRefusal::None) {
+                // A refusal changes nothing on the workstation.
+                EXPECT_EQ(HeldRelease(*w, s.contents), before);
+                EXPECT_FALSE(outcome.report.Rollout.Release);
+                continue;
+            }
+            if (expected->release != 0) {
+                EXPECT_EQ(HeldRelease(*w, s.contents), expected->release);
+                EXPECT_EQ(outcome.report.Rollout.Release, static_cast<uint64_t>(expected->release));
+            }
+            EXPECT_EQ(outcome.report.Rollout.RolloutSerial, s.serial);
+            ASSERT_TRUE(outcome.report.Rollout.Number);
+            EXPECT_LT(*outcome.report.Rollout.Number, 100u);
+        }
+    }
+    // The altered object left gds32.dll of release 1 in place while the rest of release 3 arrived.
+    EXPECT_EQ(ReadWholeFile(geralBelow.local / L"gds32.dll"), "gds 1");
+    EXPECT_EQ(UnixAgeOf(geralBelow.local / L"gds32.dll"), kAge1 + 60);
+    EXPECT_EQ(ReadWholeFile(geralBelow.local / L"Admission.exe"), "admission 3");
+    EXPECT_EQ(UnixAgeOf(geralBelow.local / L"Admission.exe"), kAge3);
+}
+
+TEST(RolloutNumber, SplitsARingByItsPercentAndKeepsEachMachinesChoice) {
+    TRollout rollout{1, 0, {Ring("geral", 2, 1, 50)}};
+    int takers = 0;
+    std::set<std::string> firstForRelease2, firstForRelease3;
+    for (int n = 0; n < 400; ++n) {
+        const std::string machine = "{" + std::to_string(n * 7919) + "-guid}";
+        const unsigned number = WorkstationRolloutNumber(machine, "geral", 2);
+        // CNG's streaming hash in the product and the one-shot hash here agree, run after run.
+        ASSERT_EQ(number, ExpectedNumber(machine, "geral", 2));
+        ASSERT_EQ(number, WorkstationRolloutNumber(machine, "geral", 2));
+        if (AssignedRelease(rollout, "geral", number) == 2u) {
+            ++takers;
+            firstForRelease2.insert(machine);
+        }
+        if (WorkstationRolloutNumber(machine, "geral", 3) < 50) firstForRelease3.insert(machine);
+    }
+    EXPECT_GE(takers, 170);  // 200 expected; a fair split of 400 stays within about 3 standard deviations
+    EXPECT_LE(takers, 230);
+    // The next release draws other machines first.
+    EXPECT_NE(firstForRelease2, firstForRelease3);
+}
+
+TEST(RolloutFallback, WithoutARolloutDocumentTheFlatSignedFolderUpdatesAsBefore) {
+    TempFolder server;
+    const TestPublisher publisher;
+    WriteFileAt(server / L"Admission.exe", "flat module", LocalAge(2022, 1, 10, 14, 32, 5, 123));
+    publisher.PublishFolder(server.Path(), 7, UnixNowPlus(kDay));
+    Workstation w("flat", "piloto", "m", publisher.PublicKeyText());
+    const Outcome outcome = RunUpdate(w.local.Path(), server.Path(), L"", w.verification);
+    ASSERT_FALSE(outcome.error) << *outcome.error;
+    EXPECT_TRUE(outcome.report.Clean());
+    EXPECT_EQ(ReadWholeFile(w.local / L"Admission.exe"), "flat module");
+    EXPECT_FALSE(outcome.report.Rollout.Release);
+    EXPECT_FALSE(outcome.report.Rollout.RolloutSerial);
+
+    // A document that places neither this ring nor geral leaves the flat folder in charge too.
+    TestReleaseServer releases(publisher, server.Path());
+    releases.AddRelease(1, ReleaseFiles(1, kAge1));
+    releases.SetRollout(TRollout{5, UnixNowPlus(kDay), {Ring("uti", 1)}});
+    WriteFileAt(server / L"Admission.exe", "flat module 2", LocalAge(2022, 2, 10, 14, 32, 5, 123));
+    publisher.PublishFolder(server.Path(), 8, UnixNowPlus(kDay));
+    const Outcome second = RunUpdate(w.local.Path(), server.Path(), L"", w.verification);
+    ASSERT_FALSE(second.error) << *second.error;
+    EXPECT_TRUE(second.report.Clean()) << WideToUtf8(RefusalReason(second.report));
+    EXPECT_EQ(ReadWholeFile(w.local / L"Admission.exe"), "flat module 2");
+    EXPECT_EQ(second.report.Rollout.RolloutSerial, 5u);
+    EXPECT_FALSE(second.report.Rollout.Release);
+}
+
+TEST(RolloutService, TheReferenceServiceServesReleasesAndObjectsByName) {
+    TempFolder served(L"Z:\\tmp\\");
+    const ReferenceService service(served.Path());
+    if (!service.Available()) GTEST_SKIP() << "the reference file service is not built (native tree)";
+    const TestPublisher publisher;
+    const TestReleaseServer releases(publisher, served.Path());
+    releases.AddRelease(1, ReleaseFiles(1, kAge1));
+    releases.AddRelease(2, ReleaseFiles(2, kAge2));
+    releases.SetRollout(TRollout{9, UnixNowPlus(kDay), {Ring("geral", 2)}});
+    WriteWholeFile(releases.ObjectFile("layout 2"), "layout X");
+    Workstation w("service", "geral", "m", publisher.PublicKeyText());
+    const Outcome outcome = RunUpdate(w.local.Path(), L"", service.URL(), w.verification);
+    ASSERT_FALSE(outcome.error) << *outcome.error;
+    ASSERT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.report.Refusal, TRefusal::None);
+    EXPECT_THAT(outcome.report.AlteredFiles, ElementsAre(L"Relatorio\\RptScheduling.rav"));
+    EXPECT_EQ(ReadWholeFile(w.local / L"Admission.exe"), "admission 2");
+    EXPECT_EQ(UnixAgeOf(w.local / L"Admission.exe"), kAge2);
+    EXPECT_EQ(ReadWholeFile(w.local / L"gds32.dll"), "gds 2");
+    EXPECT_FALSE(PathExists(w.local / L"Relatorio\\RptScheduling.rav"));
+    EXPECT_EQ(outcome.report.Rollout.Release, 2u);
+}
+
+}  // namespace
