@@ -29,4 +29,8 @@ TServerConfiguration ReadServerConfiguration(const std::wstring& AIniFileName) {
 std::wstring ReadPublisherKey(const std::wstring& AIniFileName) {
     return ReadIniString(AIniFileName, kSecuritySection, kPublisherKeyName, L"");
 }
+
+std::wstring ReadFleetUrl(const std::wstring& AIniFileName) {
+    return ReadIniString(AIniFileName, kFleetSection, L"url", L"");
+}
 #endif

@@ -18,6 +18,9 @@ constexpr const wchar_t* kServerSection = L"Servidor";
 // verified.
 constexpr const wchar_t* kSecuritySection = L"Seguranca";
 constexpr const wchar_t* kPublisherKeyName = L"Chave Publica";
+// Section "Frota", key "url": the fleet service the launcher reports its updates to; without it
+// nothing is reported.
+constexpr const wchar_t* kFleetSection = L"Frota";
 // Each value is read into a buffer of this many characters, so longer values keep their first
 // kIniBufferChars - 1 characters.
 constexpr unsigned kIniBufferChars = 2048;
@@ -31,4 +34,6 @@ std::wstring ReadIniString(const std::wstring& AFileName, const wchar_t* ASectio
 TServerConfiguration ReadServerConfiguration(const std::wstring& AIniFileName);
 // The publisher's key of the security section; empty when absent.
 std::wstring ReadPublisherKey(const std::wstring& AIniFileName);
+// The fleet service's URL of the fleet section; empty when absent.
+std::wstring ReadFleetUrl(const std::wstring& AIniFileName);
 #endif
