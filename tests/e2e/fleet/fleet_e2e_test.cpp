@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <cstdio>
 #include <regex>
 
 #include "base/string_convert.h"
@@ -243,8 +244,11 @@ TEST_F(FleetSession, ADeadEndpointCostsTheUserNothingAndItsReportsGoLater) {
         SetFleetUrl(url);
         ASSERT_NO_FATAL_FAILURE(StartAndRefresh());
         const Millis withReports = LaunchAdmission();
-        // Loose: a sender in the user's way would add its timeouts (seconds) to the start.
-        EXPECT_LT(withReports.count(), plain.count() + 4000) << WideToUtf8(url);
+        // Loose: a sender in the user's way would add at least one 3 s timeout to the start.
+        std::printf("module start: %lld ms without reports, %lld ms reporting to %s\n",
+                    static_cast<long long>(plain.count()), static_cast<long long>(withReports.count()),
+                    WideToUtf8(url).c_str());
+        EXPECT_LT(withReports.count(), plain.count() + 2500) << WideToUtf8(url);
         ASSERT_NO_FATAL_FAILURE(Quit());
         EXPECT_NE(ReadTextFile(Spool()).find("\"event\":\"startup\""), std::string::npos) << WideToUtf8(url);
     }
@@ -254,12 +258,13 @@ TEST_F(FleetSession, ADeadEndpointCostsTheUserNothingAndItsReportsGoLater) {
     endpoint.On("/report", kAccepted);
     SetFleetUrl(endpoint.BaseURL());
     ASSERT_NO_FATAL_FAILURE(StartAndRefresh());
-    ASSERT_TRUE(WaitUntil([&] { return !endpoint.Requests().empty(); }, 20s));
-    const std::vector<TReport> first = ReportsOf(endpoint);
-    int startups = 0;
-    for (const TReport& report : first) startups += report.event == "startup";
+    const auto startups = [&] {
+        int count = 0;
+        for (const TReport& report : ReportsOf(endpoint)) count += report.event == "startup";
+        return count;
+    };
     // The two dead sessions' and this one's.
-    EXPECT_GE(startups, 3);
+    EXPECT_TRUE(WaitUntil([&] { return startups() >= 3; }, 20s)) << startups();
     ASSERT_TRUE(WaitUntil([&] { return !std::filesystem::exists(Spool()); }, 20s));
     ASSERT_NO_FATAL_FAILURE(Quit());
 }
