@@ -84,4 +84,8 @@ TLimitsConfiguration ReadLimitsConfiguration(const std::wstring& AIniFileName) {
     return ProcessLimitsSection(read(L"Lista MB"), read(L"Minimo Bytes"), read(L"Minimo Segundos"),
                                 read(L"Prazo Segundos"));
 }
+
+std::wstring ReadFleetUrl(const std::wstring& AIniFileName) {
+    return ReadIniString(AIniFileName, kFleetSection, L"url", L"");
+}
 #endif

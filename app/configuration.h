@@ -41,6 +41,9 @@ struct TLimitsConfiguration {
 TLimitsConfiguration ProcessLimitsSection(std::wstring_view AListingMB, std::wstring_view AMinBytes,
                                           std::wstring_view AMinSeconds, std::wstring_view ADeadlineSeconds);
 
+// Section "Frota", key "url": the fleet service the launcher reports its updates to; without it
+// nothing is reported.
+constexpr const wchar_t* kFleetSection = L"Frota";
 // Each value is read into a buffer of this many characters, so longer values keep their first
 // kIniBufferChars - 1 characters.
 constexpr unsigned kIniBufferChars = 2048;
@@ -58,4 +61,6 @@ std::wstring ReadPublisherKey(const std::wstring& AIniFileName);
 std::string ReadRing(const std::wstring& AIniFileName);
 // The limits section of an INI file.
 TLimitsConfiguration ReadLimitsConfiguration(const std::wstring& AIniFileName);
+// The fleet service's URL of the fleet section; empty when absent.
+std::wstring ReadFleetUrl(const std::wstring& AIniFileName);
 #endif

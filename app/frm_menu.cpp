@@ -9,6 +9,7 @@
 #include "app/application.h"
 #include "app/configuration.h"
 #include "app/contacts.h"
+#include "app/fleet_start.h"
 #include "app/folders.h"
 #include "app/pictures.h"
 #include "app/program_path.h"
@@ -345,6 +346,7 @@ void TFrmMenu::FormCreate() {
     ReadConfiguration();
     FLocalPath = FolderOf(ProgramFileName());
     LogStart();
+    StartFleetReports(FLocalPath);
     StartLeftoverSweep();
     CreateReportFolder();
 }

@@ -8,6 +8,7 @@
 #include "base/error_display.h"
 #include "base/event_log.h"
 #include "dialogs/message_dialogs.h"
+#include "fleet/fleet_reports.h"
 #include "update/records/user_locale_format.h"
 
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
@@ -23,10 +24,12 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
         const int exitCode = Application.Run();
         form.reset();  // destroys the window, which removes the tray icon
         LogEvent(TLogLine(TLogLevel::Info, "end").Add("pid", GetCurrentProcessId()).Add("code", exitCode));
+        FleetReports().Close();
         CloseEventLog();
         return exitCode;
     } catch (const std::exception& error) {
         ShowTopLevelError(error);
+        FleetReports().Close();
         CloseEventLog();
         return 1;
     }

@@ -6,9 +6,11 @@
 
 #include "app/launcher_files.h"
 #include "app/self_update.h"
+#include "app/self_update_fleet.h"
 #include "base/event_log.h"
 #include "base/paths.h"
 #include "base/string_convert.h"
+#include "fleet/fleet_reports.h"
 #include "update/trust/content_verifier.h"
 #include "update/files/file_operations.h"
 #include "update/source/folder_source.h"
@@ -39,6 +41,7 @@ TSelfUpdateOutcome Decided(TSelfUpdateOutcome AOutcome, const char* ADecision, c
     std::string key = line.Text(TLogTime{});
     if (key != last) {
         LogEvent(line);
+        FleetReports().Send(SelfUpdateFleetReport(AOutcome, AReason, ALocalVersion, AServerVersion));
         last = std::move(key);
     }
     return AOutcome;

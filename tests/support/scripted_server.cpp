@@ -156,6 +156,17 @@ void ScriptedServer::Serve() {
             else
                 request.headerLines.push_back(std::move(line));
         }
+        const std::string length = request.Header("Content-Length");
+        const size_t headEnd = head.find("\r\n\r\n");
+        if (!length.empty() && headEnd != std::string::npos) {
+            const size_t expected = std::stoul(length);
+            request.body = head.substr(headEnd + 4);
+            while (request.body.size() < expected) {
+                const int n = recv(connection, buffer, sizeof(buffer), 0);
+                if (n <= 0) break;
+                request.body.append(buffer, static_cast<size_t>(n));
+            }
+        }
         const std::string target = request.Target();
         const std::string path = target.substr(0, target.find('?'));
         Reply reply;

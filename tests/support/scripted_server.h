@@ -19,6 +19,7 @@
 struct ReceivedRequest {
     std::string requestLine;                            // "GET /folderlist?folder=%5C HTTP/1.1"
     std::vector<std::string> headerLines;               // "Accept: ..." as sent
+    std::string body;                                   // as many bytes as Content-Length announced
     std::string Header(const std::string& name) const;  // value of the first header of that name
     std::string Target() const;                         // "/folderlist?folder=%5C"
 };

@@ -102,7 +102,7 @@ void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFil
     // the updater, its task list and the pool right here; nothing touches them afterwards.
     FTasks->AWait([this] {
         const std::shared_ptr<TFilesUpdater> self = std::move(FSelf);
-        FReport->Completed();
+        FReport->Completed(FVerificationReport, FAltered.size());
         FireTerminate();
     });
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "base/event_log.h"
+#include "base/string_convert.h"
+#include "fleet/fleet_reports.h"
 
 namespace {
 
@@ -19,6 +21,18 @@ std::string ReasonOf(std::exception_ptr AError) {
     } catch (...) {
     }
     return "unknown error";
+}
+
+TFleetReason FleetReasonOf(TRefusal ARefusal) {
+    switch (ARefusal) {
+        case TRefusal::Expired:
+            return TFleetReason::Expired;
+        case TRefusal::OlderRelease:
+            return TFleetReason::Replayed;
+        default:
+            // No manifest, no usable key, a bad signature, a signed text that is no manifest.
+            return TFleetReason::Signature;
+    }
 }
 
 }  // namespace
@@ -50,15 +64,49 @@ bool TUpdateReport::Queued(const std::wstring& AFileName) {
     return size.has_value();
 }
 
+TFleetReport TUpdateReport::FleetReport() const {
+    TFleetReport report;
+    report.Event = FModuleName.empty() ? TFleetEvent::Startup : TFleetEvent::Module;
+    report.Module = WideToUtf8(FModuleName);
+    report.FilesListed = FListedServer;
+    report.FilesFetched = FFetched.load();
+    report.FilesFailed = FFailed.load();
+    report.Bytes = FBytes.load();
+    report.DurationMs = GetTickCount64() - FStart;
+    return report;
+}
+
 void TUpdateReport::Abandoned(std::exception_ptr AReason) {
+    const std::string reason = ReasonOf(AReason);
     LogEvent(TLogLine(TLogLevel::Error, "update-failed")
                  .Add("module", ModuleField(FModuleName))
                  .Add("source", FSource)
-                 .Add("reason", ReasonOf(AReason))
+                 .Add("reason", reason)
                  .Add("ms", GetTickCount64() - FStart));
+    TFleetReport report = FleetReport();
+    report.Result = TFleetResult::Failed;
+    report.Reason = FleetReasonOfMessage(reason, TFleetReason::Listing);
+    report.Text = reason;
+    FleetReports().Send(report);
 }
 
-void TUpdateReport::Completed() {
+void TUpdateReport::Completed(const TVerificationReport& AVerification, size_t AAltered) {
+    TFleetReport report = FleetReport();
+    if (AVerification.Refusal != TRefusal::None) {
+        report.Result = TFleetResult::Refused;
+        report.Reason = FleetReasonOf(AVerification.Refusal);
+        report.Text = WideToUtf8(RefusalReason(AVerification));
+    } else if (report.FilesFailed > 0) {
+        const std::lock_guard lock(FFailureLock);
+        report.Result = AAltered > 0 ? TFleetResult::Refused : TFleetResult::Failed;
+        // The file's name is left out of the judgement: "DiskTool.exe" names no disk.
+        const size_t colon = FFirstFailure.find(": ");
+        const std::string why = colon == std::string::npos ? FFirstFailure : FFirstFailure.substr(colon + 2);
+        report.Reason = AAltered > 0 ? TFleetReason::Altered : FleetReasonOfMessage(why, TFleetReason::Fetch);
+        report.Text = FFirstFailure;
+    }
+    FleetReports().Send(report);
+
     const uint32_t failed = FFailed.load();
     LogEvent(TLogLine(failed ? TLogLevel::Warn : TLogLevel::Info, "update")
                  .Add("module", ModuleField(FModuleName))
@@ -92,9 +140,14 @@ void TUpdateReport::TFetch::Fetched() {
 void TUpdateReport::TFetch::Failed(std::exception_ptr AReason) {
     FObserver.Finished();
     FReport.FFailed.fetch_add(1);
+    const std::string reason = ReasonOf(AReason);
+    {
+        const std::lock_guard lock(FReport.FFailureLock);
+        if (FReport.FFirstFailure.empty()) FReport.FFirstFailure = WideToUtf8(FFileName) + ": " + reason;
+    }
     LogEvent(TLogLine(TLogLevel::Warn, "fetch-failed")
                  .Add("module", ModuleField(FReport.FModuleName))
                  .Add("file", FFileName)
-                 .Add("reason", ReasonOf(AReason))
+                 .Add("reason", reason)
                  .Add("ms", GetTickCount64() - FStart));
 }

@@ -1,17 +1,22 @@
 #pragma once
 // What one files update tells the outside while it runs: the progress counters the busy panel reads
 // and the log lines IT reads (one per fetched file, one per failed fetch with its reason, one for
-// the whole update). The updater calls it at a few points; everything else lives here.
+// the whole update), and the update's report to the fleet view when one is configured. The updater
+// calls it at a few points; everything else lives here.
 #include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "update/progress/fetch_progress.h"
 #include "update/trust/rollout_state.h"
+#include "update/trust/manifest_rules.h"
+
+struct TFleetReport;
 
 class TUpdateReport {
   public:
@@ -35,8 +40,9 @@ class TUpdateReport {
     bool Queued(const std::wstring& AFileName);
     // The update ended before any fetch could start (the listing failed).
     void Abandoned(std::exception_ptr AReason);
-    // UI thread, once every fetch has ended.
-    void Completed();
+    // UI thread, once every fetch has ended. AVerification: what the release check refused, if
+    // anything; AAltered: how many fetched files it refused.
+    void Completed(const TVerificationReport& AVerification = {}, size_t AAltered = 0);
 
     // One fetch, on its pool thread: created when it starts, told how it ended.
     class TFetch {
@@ -54,6 +60,8 @@ class TUpdateReport {
     };
 
   private:
+    TFleetReport FleetReport() const;
+
     std::wstring FModuleName;
     const std::wstring FSource;
     const uint64_t FStart;
@@ -65,4 +73,7 @@ class TUpdateReport {
     std::atomic<uint32_t> FFetched{0};
     std::atomic<uint32_t> FFailed{0};
     std::atomic<uint64_t> FBytes{0};
+    // The first failed fetch's message: what the fleet view shows of a failed update.
+    mutable std::mutex FFailureLock;
+    std::string FFirstFailure;
 };

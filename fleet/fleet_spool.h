@@ -1,0 +1,44 @@
+#pragma once
+// The file where reports wait for the fleet service: every report goes in here first and leaves only
+// once the service has taken it, so that a launcher that ends (or dies) while the service is silent
+// loses nothing. Its text is a batch (see FleetBatchText): one report per line, at most one batch's
+// worth, the oldest dropped first. It is replaced whole, through a temporary file renamed over it.
+//
+// Every launcher of the user shares it. One named lock guards each read-modify-write (held for a
+// file's read and write, never across the network); a second one, the send claim, lets one process at
+// a time send what is spooled, so that no report goes out twice.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/handles.h"
+
+class TFleetSpool {
+  public:
+    explicit TFleetSpool(std::wstring APath);
+
+    // Adds the reports after those waiting and trims to one batch. False when the lock was not had
+    // within ALockWaitMs (nothing written) or the disk refused.
+    bool Append(const std::vector<std::string>& AReports, DWORD ALockWaitMs);
+    // The reports waiting, oldest first; none when the lock was not had, the file is missing,
+    // unreadable or far larger than a batch.
+    std::vector<std::string> Peek(DWORD ALockWaitMs);
+    // Takes the sent reports out, keeping those added meanwhile.
+    bool Remove(const std::vector<std::string>& ASent, DWORD ALockWaitMs);
+
+    // The send claim: false at once when another launcher is sending. A claim whose holder ended
+    // without releasing it is taken all the same.
+    bool ClaimSending();
+    void ReleaseSending();
+
+  private:
+    bool Lock(DWORD ATimeoutMs);
+    void Unlock();
+    std::vector<std::string> Read() const;
+    bool Write(const std::vector<std::string>& AReports) const;
+
+    const std::wstring FPath;
+    const unique_handle FFileLock;
+    const unique_handle FSendClaim;
+};

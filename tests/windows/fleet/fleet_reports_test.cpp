@@ -1,0 +1,199 @@
+// The sender and its spool against a scripted endpoint: what goes out, what waits, what is dropped,
+// and that a silent service costs the caller nothing.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <chrono>
+
+#include "fleet/fleet_reports.h"
+#include "support/scripted_server.h"
+#include "support/test_files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kAccepted =
+    ScriptedServer::Response("HTTP/1.1 200 OK", "Content-Type: application/json\r\n", "{\"accepted\":1}");
+
+TFleetSettings Settings(const std::wstring& AUrl, const TempFolder& AFolder) {
+    TFleetSettings settings;
+    settings.Url = AUrl;
+    settings.SpoolPath = AFolder / L"Aurevia\\fleet-spool.json";
+    settings.Origin = {"WS-TEST-01", "2022.2.8249.63552"};
+    settings.Timeouts = {1000, 1000, 1000, 1000};
+    settings.Secrets = {"joao.silva"};
+    return settings;
+}
+
+// Report number N: told apart by its fetched count.
+TFleetReport Numbered(int ANumber) {
+    TFleetReport report;
+    report.Event = TFleetEvent::Module;
+    report.Module = "Admission.exe";
+    report.FilesFetched = static_cast<uint64_t>(ANumber);
+    return report;
+}
+
+// The numbers of the reports of a batch or spool text, in order; -1 for a text that is no batch.
+std::vector<int> Numbers(const std::string& AText) {
+    rapidjson::Document document;
+    document.Parse(AText.c_str(), AText.size());
+    if (document.HasParseError() || !document.IsArray()) return {-1};
+    std::vector<int> numbers;
+    for (const auto& report : document.GetArray()) numbers.push_back(report["files_fetched"].GetInt());
+    return numbers;
+}
+
+std::vector<int> Range(int AFirst, int ALast) {
+    std::vector<int> numbers;
+    for (int i = AFirst; i <= ALast; ++i) numbers.push_back(i);
+    return numbers;
+}
+
+std::string SpoolOf(const TFleetSettings& ASettings) { return ReadWholeFile(ASettings.SpoolPath); }
+
+bool WaitUntilSpooled(const TFleetSettings& ASettings, size_t ACount) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < deadline) {
+        const std::vector<int> numbers = Numbers(SpoolOf(ASettings));
+        if (numbers.size() == ACount && numbers.front() != -1) return true;
+        Sleep(25);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(FleetReports, ABatchIsPostedAsJsonToReport) {
+    ScriptedServer server;
+    server.On("/report", kAccepted);
+    TempFolder folder;
+    // A configured URL with a trailing slash still reports to <url>/report.
+    const TFleetSettings settings = Settings(server.BaseURL() + L"/", folder);
+    {
+        TFleetReports reports(settings);
+        TFleetReport report = Numbered(3);
+        report.Result = TFleetResult::Failed;
+        report.Reason = TFleetReason::Fetch;
+        report.Text = "C:\\Users\\joao.silva\\x: no";
+        reports.Send(report);
+        ASSERT_TRUE(reports.Flush(10000));
+    }
+    const std::vector<ReceivedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].requestLine, "POST /report HTTP/1.1");
+    EXPECT_EQ(requests[0].Header("Content-Type"), "application/json");
+    rapidjson::Document body;
+    body.Parse(requests[0].body.c_str(), requests[0].body.size());
+    ASSERT_TRUE(body.IsArray()) << requests[0].body;
+    ASSERT_EQ(body.Size(), 1u);
+    const auto& sent = body[0];
+    EXPECT_STREQ(sent["format"].GetString(), "aurevia-report/1");
+    EXPECT_STREQ(sent["machine"].GetString(), "WS-TEST-01");
+    EXPECT_STREQ(sent["event"].GetString(), "module");
+    EXPECT_STREQ(sent["result"].GetString(), "failed");
+    EXPECT_STREQ(sent["text"].GetString(), "C:\\Users\\*\\x: no");
+    EXPECT_EQ(sent["files_fetched"].GetInt(), 3);
+    // Delivered: nothing waits.
+    EXPECT_FALSE(PathExists(settings.SpoolPath));
+}
+
+TEST(FleetReports, ReportsForADeadEndpointWaitAndGoWithTheNextOne) {
+    TempFolder folder;
+    const TFleetSettings dead = Settings(L"http://127.0.0.1:" + std::to_wstring(ClosedPort()), folder);
+    {
+        TFleetReports reports(dead);
+        reports.Send(Numbered(1));
+        ASSERT_TRUE(reports.Flush(15000));
+        reports.Send(Numbered(2));
+        ASSERT_TRUE(reports.Flush(15000));
+    }
+    EXPECT_EQ(Numbers(SpoolOf(dead)), Range(1, 2));
+
+    // The next launcher, the service back: the spool goes first, the new report last.
+    ScriptedServer server;
+    server.On("/report", kAccepted);
+    const TFleetSettings live = Settings(server.BaseURL(), folder);
+    {
+        TFleetReports reports(live);
+        reports.Send(Numbered(3));
+        ASSERT_TRUE(reports.Flush(10000));
+    }
+    const std::vector<ReceivedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(Numbers(requests[0].body), Range(1, 3));
+    EXPECT_FALSE(PathExists(live.SpoolPath));
+}
+
+TEST(FleetReports, TheSpoolKeepsTheNewestFifty) {
+    TempFolder folder;
+    const TFleetSettings dead = Settings(L"http://127.0.0.1:" + std::to_wstring(ClosedPort()), folder);
+    TFleetReports reports(dead);
+    for (int i = 1; i <= 70; ++i) {
+        reports.Send(Numbered(i));
+        // Some while the sender is busy, some one at a time.
+        if (i % 20 == 0) {
+            ASSERT_TRUE(reports.Flush(15000));
+        }
+    }
+    ASSERT_TRUE(reports.Flush(15000));
+    EXPECT_EQ(Numbers(SpoolOf(dead)), Range(21, 70));
+}
+
+TEST(FleetReports, AnswersDecideWhetherTheBatchStays) {
+    struct Case {
+        const char* status;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"HTTP/1.1 400 Bad Request", false},  // malformed for ever: dropped
+        {"HTTP/1.1 503 Service Unavailable", true},
+        {"HTTP/1.1 404 Not Found", true},  // a service without reports yet, or a wrong URL
+        {"HTTP/1.1 302 Found", true},      // never followed
+    };
+    for (const Case& c : cases) {
+        ScriptedServer server;
+        server.On("/report",
+                  ScriptedServer::Response(c.status, "Location: http://127.0.0.1:1/report\r\n", "{}"));
+        TempFolder folder;
+        const TFleetSettings settings = Settings(server.BaseURL(), folder);
+        WriteWholeFile(settings.SpoolPath,
+                       FleetBatchText({FleetReportJson(Numbered(1), settings.Origin, {}),
+                                       FleetReportJson(Numbered(2), settings.Origin, {})}));
+        TFleetReports reports(settings);
+        reports.Send(Numbered(3));
+        ASSERT_TRUE(reports.Flush(10000));
+        ASSERT_EQ(server.Requests().size(), 1u) << c.status;
+        EXPECT_EQ(Numbers(server.Requests()[0].body), Range(1, 3)) << c.status;
+        EXPECT_EQ(Numbers(SpoolOf(settings)), c.kept ? Range(1, 3) : std::vector<int>{-1}) << c.status;
+    }
+}
+
+TEST(FleetReports, ASilentServiceCostsTheCallerNothing) {
+    ScriptedServer server;
+    server.On("/report", [&server](SOCKET, const ReceivedRequest&) { server.HoldUntilStopped(); });
+    TempFolder folder;
+    TFleetSettings settings = Settings(server.BaseURL(), folder);
+    settings.CloseWaitMs = 200;
+    const auto start = Clock::now();
+    {
+        TFleetReports reports(settings);
+        reports.Send(Numbered(1));
+        reports.Send(Numbered(2));
+        // The report is spooled before the send starts: a launcher that ends now loses nothing.
+        ASSERT_TRUE(WaitUntilSpooled(settings, 2));
+    }
+    // Sending and closing returned without waiting for the service (a loose bound: only a hang fails).
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(4000));
+    EXPECT_EQ(Numbers(SpoolOf(settings)).size(), 2u);
+}
+
+TEST(FleetReports, WithoutAUrlNothingIsSentOrWritten) {
+    TempFolder folder;
+    TFleetReports reports(Settings(L"", folder));
+    EXPECT_FALSE(reports.Enabled());
+    reports.Send(Numbered(1));
+    EXPECT_TRUE(reports.Flush(1000));
+    EXPECT_FALSE(PathExists(folder / L"Aurevia"));
+}
