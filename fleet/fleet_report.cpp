@@ -219,10 +219,10 @@ std::string FleetTime(const TLogTime& ATime) {
 
 std::string FleetReportJson(const TFleetReport& AReport, const TFleetOrigin& AOrigin, const TLogTime& ATime) {
     std::string json = "{\"format\":\"aurevia-report/1\"";
-    AddString(json, "machine", FleetText(AOrigin.Machine, kFleetNameChars));
-    AddString(json, "version", FleetText(AOrigin.Version, kFleetNameChars));
+    AddString(json, "machine", FleetText(AOrigin.Machine, kFleetMachineChars));
+    AddString(json, "version", FleetText(AOrigin.Version, kFleetShortChars));
     AddString(json, "event", FleetEventName(AReport.Event));
-    AddString(json, "module", FleetText(AReport.Module, kFleetNameChars));
+    AddString(json, "module", FleetText(AReport.Module, kFleetModuleChars));
     AddString(json, "result", FleetResultName(AReport.Result));
     AddString(json, "reason", FleetReasonName(AReport.Reason));
     AddString(json, "text", FleetText(AReport.Text, kFleetTextChars));
@@ -233,7 +233,7 @@ std::string FleetReportJson(const TFleetReport& AReport, const TFleetOrigin& AOr
     AddNumber(json, "duration_ms", AReport.DurationMs);
     AddString(json, "time", FleetTime(ATime));
     const TFleetRelease& release = AReport.Release;
-    if (release.Ring) AddString(json, "ring", FleetText(*release.Ring, kFleetNameChars));
+    if (release.Ring) AddString(json, "ring", FleetText(*release.Ring, kFleetShortChars));
     if (release.RolloutNumber) AddNumber(json, "rollout_number", *release.RolloutNumber);
     if (release.RolloutSerial) AddNumber(json, "rollout_serial", *release.RolloutSerial);
     if (release.Release) AddNumber(json, "release", *release.Release);

@@ -70,8 +70,11 @@ struct TFleetOrigin {
 };
 
 inline constexpr size_t kFleetTextChars = 200;
-// Machine, version, module and ring are short by nature; longer ones are cut to this many characters.
-inline constexpr size_t kFleetNameChars = 100;
+// Machine, version, module and ring are short by nature; longer ones are cut to what the fleet service
+// takes, so that one odd name never gets a whole batch refused.
+inline constexpr size_t kFleetMachineChars = 63;
+inline constexpr size_t kFleetModuleChars = 64;
+inline constexpr size_t kFleetShortChars = 32;  // version, ring
 inline constexpr size_t kFleetBatchReports = 50;
 inline constexpr size_t kFleetBatchBytes = 64 * 1024;
 

@@ -45,6 +45,7 @@ void TUpdateReport::Listed(size_t ALocalFiles, size_t AServerFiles) {
 }
 
 void TUpdateReport::RolloutTaken(const TRolloutState& AState) {
+    FRollout = AState;
     const auto optional = [](const auto& AValue) {
         return AValue ? std::to_string(*AValue) : std::string("-");
     };
@@ -73,6 +74,10 @@ TFleetReport TUpdateReport::FleetReport() const {
     report.FilesFailed = FFailed.load();
     report.Bytes = FBytes.load();
     report.DurationMs = GetTickCount64() - FStart;
+    if (!FRollout.Ring.empty()) report.Release.Ring = WideToUtf8(FRollout.Ring);
+    report.Release.RolloutNumber = FRollout.Number;
+    report.Release.RolloutSerial = FRollout.RolloutSerial;
+    report.Release.Release = FRollout.Release;
     return report;
 }
 

@@ -70,6 +70,8 @@ class TUpdateReport {
     size_t FListedLocal = 0;
     size_t FListedServer = 0;
     uint32_t FQueued = 0;
+    // Where release control placed the workstation for this update, for its fleet report.
+    TRolloutState FRollout;
     std::atomic<uint32_t> FFetched{0};
     std::atomic<uint32_t> FFailed{0};
     std::atomic<uint64_t> FBytes{0};
