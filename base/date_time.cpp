@@ -10,12 +10,13 @@ int DaysInMonth(int year, int month) {
 }
 
 bool IsValidDate(int year, int month, int day) {
-    return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
+    return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
+           day <= DaysInMonth(year, month);
 }
 
 bool IsValidTime(int hour, int minute, int second, int millisecond) {
-    return hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 60 && millisecond >= 0 &&
-           millisecond < 1000;
+    return hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 60 &&
+           millisecond >= 0 && millisecond < 1000;
 }
 
 int64_t DaysSinceEpoch(int year, int month, int day) {
@@ -27,9 +28,13 @@ int64_t DaysSinceEpoch(int year, int month, int day) {
     return days - 693593;  // 693593 = days from 0001-01-01 to 1899-12-30
 }
 
-int64_t ToMilliseconds(TDateTime value) { return static_cast<int64_t>(std::llround(value * kMillisecondsPerDay)); }
+int64_t ToMilliseconds(TDateTime value) {
+    return static_cast<int64_t>(std::llround(value * kMillisecondsPerDay));
+}
 
-TDateTime FromMilliseconds(int64_t milliseconds) { return static_cast<double>(milliseconds) / kMillisecondsPerDay; }
+TDateTime FromMilliseconds(int64_t milliseconds) {
+    return static_cast<double>(milliseconds) / kMillisecondsPerDay;
+}
 
 TDateTime EncodeDateTime(const DateTimeParts& p) {
     const int64_t ms_of_day = ((p.hour * 60LL + p.minute) * 60 + p.second) * 1000 + p.millisecond;

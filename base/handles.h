@@ -7,7 +7,7 @@
 
 template <typename T, auto Close, auto Invalid = nullptr>
 class UniqueResource {
-public:
+  public:
     UniqueResource() = default;
     explicit UniqueResource(T value) : value_(value) {}
     UniqueResource(const UniqueResource&) = delete;
@@ -32,10 +32,12 @@ public:
         return &value_;
     }
 
-private:
+  private:
     static T InvalidValue() {
-        if constexpr (std::is_same_v<decltype(Invalid), std::nullptr_t>) return T{};
-        else return reinterpret_cast<T>(Invalid);
+        if constexpr (std::is_same_v<decltype(Invalid), std::nullptr_t>)
+            return T{};
+        else
+            return reinterpret_cast<T>(Invalid);
     }
     T value_ = InvalidValue();
 };

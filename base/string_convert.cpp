@@ -75,7 +75,8 @@ std::string WideToUtf8(std::wstring_view in) {
     for (size_t i = 0; i < in.size(); ++i) {
         char32_t cp = static_cast<char32_t>(in[i]);
         if constexpr (sizeof(wchar_t) == 2) {
-            if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+            if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
+                in[i + 1] <= 0xDFFF) {
                 cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(in[i + 1]) - 0xDC00);
                 ++i;
             } else if (cp >= 0xD800 && cp <= 0xDFFF) {

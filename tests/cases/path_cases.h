@@ -28,9 +28,6 @@ struct DelimiterCase {
 };
 
 inline constexpr DelimiterCase kDelimiterCases[] = {
-    {L"S:\\Aurevia", L"S:\\Aurevia\\"},
-    {L"S:\\Aurevia\\", L"S:\\Aurevia\\"},
-    {L"", L"\\"},
-    {L"\\\\srv\\share", L"\\\\srv\\share\\"},
-    {L"S:\\Aurevia/", L"S:\\Aurevia/\\"},
+    {L"S:\\Aurevia", L"S:\\Aurevia\\"},       {L"S:\\Aurevia\\", L"S:\\Aurevia\\"}, {L"", L"\\"},
+    {L"\\\\srv\\share", L"\\\\srv\\share\\"}, {L"S:\\Aurevia/", L"S:\\Aurevia/\\"},
 };

@@ -26,7 +26,8 @@ std::wstring CurrentDirectory() {
 void AppendLogLine(const std::wstring& AName) {
     wchar_t log[32768];
     if (!GetEnvironmentVariableW(L"AUREVIA_MODULE_LOG", log, static_cast<DWORD>(std::size(log)))) return;
-    const std::string line = WideToUtf8(AName + L"\t" + GetCommandLineW() + L"\t" + CurrentDirectory() + L"\r\n");
+    const std::string line =
+        WideToUtf8(AName + L"\t" + GetCommandLineW() + L"\t" + CurrentDirectory() + L"\r\n");
     // Several modules may start at once: retry while another one holds the file.
     for (int attempt = 0; attempt < 200; ++attempt) {
         HANDLE file = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,

@@ -9,7 +9,7 @@ TEST(StringConvert, RoundTripsTextBeyondTheBasicPlane) {
 }
 
 TEST(StringConvert, ReplacesBrokenSequences) {
-    EXPECT_EQ(Utf8ToWide("a\xC3"), L"a\uFFFD");          // cut short
-    EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"\uFFFD\uFFFD");  // overlong
+    EXPECT_EQ(Utf8ToWide("a\xC3"), L"a\uFFFD");                    // cut short
+    EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"\uFFFD\uFFFD");            // overlong
     EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD");  // surrogate
 }
