@@ -32,15 +32,19 @@ void WaitDispatchingMessages(std::chrono::milliseconds AWait) {
         // MWMO_INPUTAVAILABLE: messages already in the queue wake the wait too, not only new ones.
         MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(left.count()), QS_ALLINPUT,
                                     MWMO_INPUTAVAILABLE);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                quitCode = msg.wParam;
-                continue;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        DispatchQueuedMessages(quitCode);
     }
     if (quitCode) PostQuitMessage(static_cast<int>(*quitCode));
+}
+
+void DispatchQueuedMessages(std::optional<WPARAM>& AQuitCode) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            AQuitCode = msg.wParam;
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
 }

@@ -35,3 +35,7 @@ class TRequestRetries {
 // Waits AWait while dispatching the calling thread's window messages; a quit request that arrives
 // meanwhile is posted again for the caller's message loop.
 void WaitDispatchingMessages(std::chrono::milliseconds AWait);
+
+// Dispatches every message waiting in the calling thread's queue. A quit request met is kept in
+// AQuitCode instead, for the caller to post again once its wait is over.
+void DispatchQueuedMessages(std::optional<WPARAM>& AQuitCode);

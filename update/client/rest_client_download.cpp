@@ -9,6 +9,7 @@
 #include "base/win32_error.h"
 #include "update/files/file_operations.h"
 #include "update/client/http_request.h"
+#include "update/client/request_retries.h"
 #include "update/client/resumable_fetch.h"
 #include "update/source/byte_sink.h"
 #include "update/client/rest_client.h"
@@ -81,17 +82,7 @@ bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName,
     }).detach();
 
     std::optional<WPARAM> quitCode;
-    while (WaitForSingleObject(done->get(), kPumpSliceMs) == WAIT_TIMEOUT) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                quitCode = msg.wParam;
-                continue;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
+    while (WaitForSingleObject(done->get(), kPumpSliceMs) == WAIT_TIMEOUT) DispatchQueuedMessages(quitCode);
     // A quit request that arrived meanwhile belongs to the caller's message loop.
     if (quitCode) PostQuitMessage(static_cast<int>(*quitCode));
     return FileExists(ALocalFileName);
