@@ -38,21 +38,21 @@ TEST(VerificationMessage, OneMessageSaysTheUpdateWasRefusedAndWhy) {
         std::wstring expected;
     };
     const Case cases[] = {
-        {{TRefusal::None, "", {}}, L""},
-        {{TRefusal::BadSignature, "", {}},
+        {{TRefusal::None, "", {}, {}}, L""},
+        {{TRefusal::BadSignature, "", {}, {}},
          L"Atualização recusada: assinatura inválida.\r\nNenhum arquivo foi atualizado."},
-        {{TRefusal::Expired, "expirou em 2027-01-15 08:00:00 UTC", {}},
+        {{TRefusal::Expired, "expirou em 2027-01-15 08:00:00 UTC", {}, {}},
          L"Atualização recusada: manifesto expirado (expirou em 2027-01-15 08:00:00 UTC).\r\n"
          L"Nenhum arquivo foi atualizado."},
-        {{TRefusal::OlderRelease, "série 3, já aceita a série 5", {}},
+        {{TRefusal::OlderRelease, "série 3, já aceita a série 5", {}, {}},
          L"Atualização recusada: versão mais antiga que a já aceita (série 3, já aceita a série 5).\r\n"
          L"Nenhum arquivo foi atualizado."},
-        {{TRefusal::MissingManifest, "aurevia-manifest.sig: Not Found", {}},
+        {{TRefusal::MissingManifest, "aurevia-manifest.sig: Not Found", {}, {}},
          L"Atualização recusada: manifesto ausente (aurevia-manifest.sig: Not Found).\r\n"
          L"Nenhum arquivo foi atualizado."},
-        {{TRefusal::InvalidKey, "", {}},
+        {{TRefusal::InvalidKey, "", {}, {}},
          L"Atualização recusada: chave pública inválida em Aurevia.ini.\r\nNenhum arquivo foi atualizado."},
-        {{TRefusal::None, "", {L"gds32.dll", L"Admission.exe"}},
+        {{TRefusal::None, "", {L"gds32.dll", L"Admission.exe"}, {}},
          L"Atualização recusada: arquivo alterado: Admission.exe, gds32.dll.\r\n"
          L"Esses arquivos não foram substituídos."},
     };
