@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "base/handles.h"
 #include "base/paths.h"
 #include "update/files/temporary_names.h"
@@ -16,6 +18,25 @@ bool ProcessRunning(unsigned long AProcessId) {
 }
 
 namespace {
+
+uint64_t Ticks(const FILETIME& ATime) {
+    return (static_cast<uint64_t>(ATime.dwHighDateTime) << 32) | ATime.dwLowDateTime;
+}
+
+// Whether the process now running under AProcessId can be the writer of a file created at ACreated.
+// A process id is reused: a process that started after the file was made cannot have made it (under
+// Wine every fresh launcher even gets the same id as the one that was killed). When the process's
+// start cannot be read, it may be the writer: the file stays for a later sweep.
+bool MayBeWriter(DWORD AProcessId, const FILETIME& ACreated) {
+    FILETIME started, exited, kernel, user;
+    if (AProcessId == GetCurrentProcessId())
+        return !GetProcessTimes(GetCurrentProcess(), &started, &exited, &kernel, &user) ||
+               Ticks(ACreated) >= Ticks(started);
+    if (!ProcessRunning(AProcessId)) return false;
+    unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, AProcessId));
+    if (!process || !GetProcessTimes(process.get(), &started, &exited, &kernel, &user)) return true;
+    return Ticks(ACreated) >= Ticks(started);
+}
 
 // Removes the file only if nothing holds it: opening it unshared proves that no writer is left, and
 // deleting on close means no other process can open it between the proof and the removal.
@@ -49,7 +70,7 @@ std::vector<std::wstring> SweepLeftoverTemporaries(const std::wstring& AFolder) 
         do {
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
             const auto owner = TemporaryOwner(data.cFileName);
-            if (!owner || *owner == GetCurrentProcessId() || ProcessRunning(*owner)) continue;
+            if (!owner || MayBeWriter(*owner, data.ftCreationTime)) continue;
             std::wstring path = folder + data.cFileName;
             if (RemoveIfUnheld(path)) removed.push_back(std::move(path));
         } while (FindNextFileW(find.get(), &data));

@@ -65,6 +65,23 @@ TEST(LeftoverSweep, RemovesAnEndedProcesssFilesAndKeepsARunningOnesAndAnyHeldFil
     SetReadOnly(deadReadOnly, false);
 }
 
+// A process id is reused, and under Wine every fresh launcher gets the id of the one that was killed:
+// a file made before the process now holding its id started is a leftover, not that process's.
+TEST(LeftoverSweep, AFileOlderThanTheProcessNowHoldingItsIdIsSwept) {
+    TempFolder folder;
+    const std::wstring early = folder / L"made-early.tmp";
+    WriteWholeFile(early, "partial");
+    Sleep(50);
+    ChildProcess running;
+    const std::wstring older = running.Temporary(folder, 4), newer = running.Temporary(folder, 5);
+    ASSERT_TRUE(MoveFileW(early.c_str(), older.c_str()));
+    WriteWholeFile(newer, "partial");
+
+    const std::vector<std::wstring> removed = SweepLeftoverTemporaries(folder.Path());
+    EXPECT_EQ(removed, std::vector<std::wstring>{older});
+    EXPECT_EQ(ReadWholeFile(newer), "partial");
+}
+
 TEST(LeftoverSweep, AMissingFolderSweepsNothing) {
     EXPECT_TRUE(SweepLeftoverTemporaries(L"Z:\\no\\such\\aurevia\\folder\\").empty());
 }
