@@ -167,6 +167,9 @@ void Chart(std::string& out, const PageInput& input) {
         for (const uint64_t r : releases) sum += counts[{day, r}];
         top = std::max(top, sum);
     }
+    // The axis has four steps: a top that is a multiple of four labels every grid line with a whole,
+    // distinct number (a top of 1 would label them 0, 0, 0, 0, 1).
+    top = (top + 3) / 4 * 4;
     static constexpr std::array kColors{"#1f5fa8", "#d9822b", "#2e8b57", "#b03a48",
                                         "#6a4c93", "#4a90a4", "#8c6d1f", "#555555"};
     const int width = 960, height = 300, left = 60, bottom = 40, top_margin = 10;
