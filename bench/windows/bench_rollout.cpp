@@ -157,7 +157,8 @@ int wmain(int argc, wchar_t** argv) {
         release2[i].AgeUnix = age2;
     }
 
-    TempFolder server(L"Z:\\tmp\\"), flat(L"Z:\\tmp\\"), scratch, rolloutLocal, flatLocal;
+    // The services run as Linux processes: what they read and write must be on Z:.
+    TempFolder server(L"Z:\\tmp\\"), flat(L"Z:\\tmp\\"), scratch(L"Z:\\tmp\\"), rolloutLocal, flatLocal;
     const TestPublisher publisher;
     const TestReleaseServer releases(publisher, server.Path());
     releases.AddRelease(1, release1);
