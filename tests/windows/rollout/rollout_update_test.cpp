@@ -11,6 +11,7 @@
 #include <set>
 
 #include "../updater/http_fixtures.h"
+#include "../updater/verified_update_run.h"
 #include "base/string_convert.h"
 #include "support/message_pump.h"
 #include "support/test_files.h"
@@ -25,42 +26,6 @@ using ::testing::IsEmpty;
 namespace {
 
 const int64_t kDay = 86400;
-
-// A registry key of its own for each workstation's accepted serials, removed afterwards.
-class SerialKey {
-  public:
-    SerialKey() {
-        static int counter = 0;
-        path_ = L"Software\\AureviaTest\\rollout-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++counter);
-    }
-    ~SerialKey() { RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); }
-    const std::wstring& Path() const { return path_; }
-
-  private:
-    std::wstring path_;
-};
-
-struct Outcome {
-    std::optional<std::string> error;
-    bool completed = false;
-    TVerificationReport report;
-};
-
-Outcome RunUpdate(const std::wstring& local, const std::wstring& remote, const std::wstring& url,
-                  const TUpdateVerification& verification) {
-    Outcome outcome;
-    try {
-        TFilesUpdater::New(local, remote, url, verification, [&](const TVerificationReport& report) {
-            outcome.report = report;
-            outcome.completed = true;
-        })->Execute(L"Admission.exe", true);
-    } catch (const std::exception& e) {
-        outcome.error = e.what();
-    }
-    PumpUntil([&] { return outcome.completed; }, outcome.error ? 500 : 60000);
-    return outcome;
-}
 
 // Computed here from OpenSSL-free parts the product does not use for it: the one-shot CNG hash and
 // the codec's digest rule.

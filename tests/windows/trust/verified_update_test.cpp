@@ -10,6 +10,7 @@
 
 #include "base/string_convert.h"
 #include "../updater/http_fixtures.h"
+#include "../updater/verified_update_run.h"
 #include "support/message_pump.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
@@ -26,42 +27,6 @@ const TDateTime kOld = LocalAge(2021, 6, 1, 9, 0, 0, 250);
 const TDateTime kServer = LocalAge(2022, 1, 10, 14, 32, 5, 123);
 const TDateTime kNewer = LocalAge(2023, 3, 3, 3, 3, 3, 3);
 const int64_t kDay = 86400;
-
-// A registry key of its own for each test's accepted serial, removed afterwards.
-class SerialKey {
-  public:
-    SerialKey() {
-        static int counter = 0;
-        path_ = L"Software\\AureviaTest\\trust-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++counter);
-    }
-    ~SerialKey() { RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); }
-    const std::wstring& Path() const { return path_; }
-
-  private:
-    std::wstring path_;
-};
-
-struct Outcome {
-    std::optional<std::string> error;
-    bool completed = false;
-    TVerificationReport report;
-};
-
-Outcome RunUpdate(const std::wstring& local, const std::wstring& remote, const std::wstring& url,
-                  const TUpdateVerification& verification) {
-    Outcome outcome;
-    try {
-        TFilesUpdater::New(local, remote, url, verification, [&](const TVerificationReport& report) {
-            outcome.report = report;
-            outcome.completed = true;
-        })->Execute(L"Admission.exe", true);
-    } catch (const std::exception& e) {
-        outcome.error = e.what();
-    }
-    PumpUntil([&] { return outcome.completed; }, outcome.error ? 500 : 60000);
-    return outcome;
-}
 
 std::vector<std::wstring> LeftoverTemporaries(const std::wstring& folder) {
     std::vector<std::wstring> leftovers;
