@@ -11,7 +11,7 @@
 #include "base/paths.h"
 #include "base/string_convert.h"
 #include "fleet/fleet_reports.h"
-#include "update/trust/content_verifier.h"
+#include "update/files/file_content_check.h"
 #include "update/files/file_operations.h"
 #include "update/source/folder_source.h"
 #include "update/source/source_manifest.h"

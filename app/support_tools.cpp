@@ -8,6 +8,7 @@
 #include "base/paths.h"
 #include "base/string_convert.h"
 #include "dialogs/message_dialogs.h"
+#include "update/files/file_content_check.h"
 #include "update/trust/content_verifier.h"
 #include "update/files/file_ages.h"
 #include "update/files/file_operations.h"

@@ -31,7 +31,3 @@ class TContentVerifier final : public IFetchObserver {
     uint64_t FReceived = 0;
     bool FAltered = false;
 };
-
-// Whether the file at APath holds exactly the content the entry lists (read once, in pieces).
-// A file that cannot be read does not match.
-bool FileMatchesManifest(const TManifestFile& AExpected, const std::wstring& APath);

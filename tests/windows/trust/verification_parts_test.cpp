@@ -6,6 +6,7 @@
 #include "support/test_files.h"
 #include "support/test_publisher.h"
 #include "update/trust/accepted_serial.h"
+#include "update/files/file_content_check.h"
 #include "update/trust/content_verifier.h"
 #include "update/trust/publisher_key.h"
 
