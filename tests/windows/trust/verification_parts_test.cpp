@@ -8,6 +8,7 @@
 #include "update/trust/accepted_serial.h"
 #include "update/files/file_content_check.h"
 #include "update/trust/content_verifier.h"
+#include "update/trust/manifest_index.h"
 #include "update/trust/publisher_key.h"
 
 namespace {
@@ -108,6 +109,39 @@ TEST(FileMatchesManifest, ReadsTheFileOnceAgainstItsEntry) {
     WriteWholeFile(folder / L"Aurevia.EXE", std::string(3 << 20, 'e') + "!");
     EXPECT_FALSE(FileMatchesManifest(entry, folder / L"Aurevia.EXE"));
     EXPECT_FALSE(FileMatchesManifest(entry, folder / L"missing.exe"));
+}
+
+// Manifest lookups match names by the rule the updater keys its files with (the file system's
+// linguistic upper-casing), so that a name differing from its manifest entry only in the case of an
+// accented letter is still the signed file, and no other name ever is.
+TEST(ManifestIndex, MatchesNamesByTheUpdatersOneRule) {
+    TReleaseManifest manifest;
+    manifest.Files = {{"Sub\\Aurevia.EXE", 1, {}},
+                      {"Relat\xC3\xB3rio\\A\xC3\xA7\xC3\xA3o.rav", 2, {}},  // Relatório\Ação.rav
+                      {"\xC3\x89tica.dll", 3, {}}};                         // Ética.dll
+    const TManifestIndex index(manifest);
+    const struct {
+        const wchar_t* name;
+        uint64_t size;  // 0: not found
+    } cases[] = {
+        {L"Sub\\Aurevia.EXE", 1},
+        {L"sub\\aurevia.exe", 1},
+        {L"RELAT\u00d3RIO\\A\u00c7\u00c3O.RAV", 2},
+        {L"relat\u00f3rio\\a\u00e7\u00e3o.rav", 2},
+        {L"\u00e9tica.dll", 3},
+        {L"\u00c9TICA.DLL", 3},
+        {L"Etica.dll", 0},  // another letter, not another case
+        {L"Relatorio\\Acao.rav", 0},
+        {L"Sub/Aurevia.EXE", 0},
+        {L"Aurevia.EXE", 0},
+        {L"", 0},
+    };
+    for (const auto& c : cases) {
+        const TManifestFile* found = index.Find(c.name);
+        EXPECT_EQ(found ? found->Size : 0, c.size) << WideToUtf8(c.name);
+    }
+    manifest.Files.push_back({"\xC3\xA9TICA.dll", 4, {}});  // éTICA.dll: Ética.dll under the rule
+    EXPECT_THROW(TManifestIndex{manifest}, TManifestError);
 }
 
 TEST(AcceptedSerial, OnlyRisesAndCountsAValueOfAnotherTypeAsNone) {
