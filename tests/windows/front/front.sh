@@ -76,6 +76,10 @@ start)
         # Here a workstation that stops reading is dropped after a second (60 s by default), so that
         # the test can cut a download through the front by pausing.
         sed -i 's/^\( *server_name _;\)$/\1\n    send_timeout 1s;/' "$state/front/aurevia.conf"
+        # Each line names its connection and whether TLS resumed a session ("r") or made a full
+        # handshake ("."), so that a test can count both.
+        sed -i "s/'cache=\$upstream_cache_status';/'cache=\$upstream_cache_status conn=\$connection tls=\$ssl_session_reused';/" \
+            "$state/front/aurevia.conf"
         setsid nginx -p "$state/front" -c "$state/front/nginx.conf" -e stderr >"$state/nginx.log" 2>&1 </dev/null &
         echo $! >"$state/nginx.pid"
         for _ in $(seq 1 50); do

@@ -1,18 +1,31 @@
 // The launcher's client through nginx in front of two reference service instances, configured as
 // deploy/nginx/ renders it: listing and download, a repeated listing answered 304, a download that
-// the front cuts and that resumes, and https with the front's certificate trusted or not.
+// the front cuts and that resumes, https with the front's certificate trusted or not, and the
+// connections an https refresh of the shared files opens.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "base/string_convert.h"
+#include "support/message_pump.h"
 #include "support/test_files.h"
+#include "update/client/http_request.h"
 #include "update/client/rest_client.h"
+#include "update/client/resumable_fetch.h"
+#include "update/client/url_encoding.h"
+#include "update/files/files_updater.h"
+#include "update/files/shared_files.h"
+#include "update/source/service_source.h"
 #include "windows/client/client_test_support.h"
 
 namespace fs = std::filesystem;
@@ -208,6 +221,161 @@ TEST_F(Front, HttpsWorksWithATrustedCertificateAndSaysWhyNotWithAnother) {
         EXPECT_TRUE(message.starts_with("REST request failed: ")) << message;
         EXPECT_NE(message.find("certificado do servidor não é confiável"), std::string::npos) << message;
     }
+}
+
+// The service as each request used to reach it: a WinHTTP session of its own per request. The peer
+// of the session an update shares.
+class TSessionPerRequestSource final : public IUpdateSource {
+  public:
+    explicit TSessionPerRequestSource(std::wstring AURL) : FURL(std::move(AURL)) {}
+    std::wstring Where() const override { return FURL; }
+    std::vector<TSourceFile> List() override {
+        TRESTClientFileList client(FURL);
+        client.Execute(L"\\", L"*.*", true);
+        std::vector<TSourceFile> files;
+        for (int i = 0; i < client.Count(); ++i) files.push_back({client[i]->FileName(), client[i]->Age()});
+        return files;
+    }
+    std::string Read(const std::wstring&, uint64_t) override { throw Error("no documents"); }
+    void Fetch(const std::wstring& ARemoteName, IByteSink& ASink, IFetchObserver* AObserver) override {
+        const THttpSession session(TRESTTimeouts{}, TTransferLimits{});
+        FetchResumable(session, DownloadURL(FURL, ARemoteName), ASink, TRESTRetries{}, AObserver);
+    }
+    bool MakesFolders() const override { return false; }
+
+  private:
+    std::wstring FURL;
+};
+
+// Lets at most `count` fetches of a source run at once, so that the connections a refresh needs are
+// known: one per fetch at a time when they are reused, one per file when they are not.
+class TAtMostAtOnce final : public IUpdateSource {
+  public:
+    TAtMostAtOnce(std::shared_ptr<IUpdateSource> ASource, LONG ACount)
+        : FSource(std::move(ASource)), FSlots(CreateSemaphoreW(nullptr, ACount, ACount, nullptr)) {}
+    ~TAtMostAtOnce() override { CloseHandle(FSlots); }
+    TAtMostAtOnce(const TAtMostAtOnce&) = delete;
+    TAtMostAtOnce& operator=(const TAtMostAtOnce&) = delete;
+    std::wstring Where() const override { return FSource->Where(); }
+    std::vector<TSourceFile> List() override { return FSource->List(); }
+    std::string Read(const std::wstring& AName, uint64_t ALimit) override {
+        return FSource->Read(AName, ALimit);
+    }
+    void Fetch(const std::wstring& ARemoteName, IByteSink& ASink, IFetchObserver* AObserver) override {
+        WaitForSingleObject(FSlots, INFINITE);
+        try {
+            FSource->Fetch(ARemoteName, ASink, AObserver);
+        } catch (...) {
+            ReleaseSemaphore(FSlots, 1, nullptr);
+            throw;
+        }
+        ReleaseSemaphore(FSlots, 1, nullptr);
+    }
+    bool MakesFolders() const override { return FSource->MakesFolders(); }
+
+  private:
+    std::shared_ptr<IUpdateSource> FSource;
+    HANDLE FSlots;
+};
+
+struct TRefreshCount {
+    bool ended = false;
+    // Requests, the connections they went over, those of them the refresh opened, and how many of
+    // those began with a full TLS handshake rather than a resumed session.
+    size_t requests = 0, connections = 0, opened = 0, fullHandshakes = 0;
+    double ms = 0;
+};
+
+std::string Field(const std::string& line, const std::string& name) {
+    const size_t at = line.find(" " + name + "=");
+    if (at == std::string::npos) return {};
+    const size_t begin = at + name.size() + 2;
+    return line.substr(begin, line.find(' ', begin) - begin);
+}
+
+// A refresh of the shared files over https from `source` into an empty folder, counted from the
+// front's log. nginx numbers connections in the order it accepts them: those above every number
+// logged before the refresh are the refresh's own; the others were left open by earlier requests of
+// this process (Wine's WinHTTP pools connections per process).
+TRefreshCount Refresh(const std::shared_ptr<IUpdateSource>& source, const fs::path& local,
+                      const fs::path& log) {
+    fs::remove_all(local);
+    fs::create_directories(local / L"Relatorio");
+    const std::vector<std::string> earlier = Lines(log);
+    unsigned long long lastEarlier = 0;
+    for (const std::string& line : earlier)
+        if (const std::string conn = Field(line, "conn"); !conn.empty())
+            lastEarlier = std::max(lastEarlier, std::stoull(conn));
+    bool done = false;
+    TRefreshCount count;
+    const auto start = std::chrono::steady_clock::now();
+    TFilesUpdater::New(local.wstring() + L"\\", source, TUpdateVerification{},
+                       [&](const TVerificationReport&) { done = true; })
+        ->Execute(L"", true);
+    // The completion comes as a sent message: a bare GetMessageW loop would handle it and go on
+    // waiting for a posted one.
+    count.ended = PumpUntil([&] { return done; }, 60000);
+    count.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    // nginx writes a request's line after its answer: the log is read once it has stopped growing.
+    std::vector<std::string> lines = Lines(log);
+    for (int i = 0; i < 20; ++i) {
+        Sleep(150);
+        std::vector<std::string> later = Lines(log);
+        if (later.size() == lines.size()) break;
+        lines = std::move(later);
+    }
+    std::set<std::string> connections;
+    for (size_t i = earlier.size(); i < lines.size(); ++i) {
+        const std::string conn = Field(lines[i], "conn"), tls = Field(lines[i], "tls");
+        if (conn.empty() || tls.empty()) continue;
+        ++count.requests;
+        if (!connections.insert(conn).second || std::stoull(conn) <= lastEarlier) continue;
+        ++count.opened;
+        if (tls == ".") ++count.fullHandshakes;
+    }
+    count.connections = connections.size();
+    return count;
+}
+
+// The 47 distinct shared files over https, four fetches at a time: one session for the whole
+// update opens no more connections than fetches run at once, where a connection per request would
+// open one per file. With AUREVIA_FRONT_REFRESH=shared or =per-request, the test instead times one
+// refresh at the updater's own pace, of the session an update shares or of its peer, for
+// bench/windows/https_refresh.sh (one process per refresh: Wine's pool outlives the sessions).
+TEST_F(Front, AnHttpsRefreshReusesItsConnections) {
+    const fs::path root = state_ / L"served";
+    for (const std::wstring_view name : kSharedFiles)
+        WriteWholeFile(root / std::wstring(name), PatternedContent(20000));
+    TrustedCA ca(state_ / L"tls" / L"ca.pem");
+    ASSERT_TRUE(ca.Added());
+    const fs::path local = local_ / L"refresh";
+
+    if (const char* side = std::getenv("AUREVIA_FRONT_REFRESH")) {
+        const bool perRequest = std::string(side) == "per-request";
+        std::shared_ptr<IUpdateSource> source;
+        if (perRequest)
+            source = std::make_shared<TSessionPerRequestSource>(https_);
+        else
+            source = std::make_shared<TServiceSource>(https_);
+        const TRefreshCount count = Refresh(source, local, AccessLog());
+        ASSERT_TRUE(count.ended);
+        std::printf("refresh side=%s requests=%zu connections=%zu opened=%zu handshakes=%zu ms=%.1f\n",
+                    perRequest ? "per-request" : "shared", count.requests, count.connections, count.opened,
+                    count.fullHandshakes, count.ms);
+        return;
+    }
+
+    constexpr LONG kAtOnce = 4;
+    const TRefreshCount shared =
+        Refresh(std::make_shared<TAtMostAtOnce>(std::make_shared<TServiceSource>(https_), kAtOnce), local,
+                AccessLog());
+    std::printf("%zu requests over %zu connections, %zu of them opened, %zu full TLS handshakes\n",
+                shared.requests, shared.connections, shared.opened, shared.fullHandshakes);
+    ASSERT_TRUE(shared.ended) << "the refresh did not end within a minute";
+    for (const std::wstring_view name : kSharedFiles)
+        EXPECT_TRUE(fs::exists(local / std::wstring(name))) << WideToUtf8(std::wstring(name));
+    EXPECT_GE(shared.requests, 40u);
+    EXPECT_LE(shared.opened, static_cast<size_t>(kAtOnce));
 }
 
 }  // namespace
