@@ -6,7 +6,9 @@
 #           launcher drops the connection;
 #   trickle the seconds a download that sends one byte every BENCH_GAP (5) s holds the refresh: from
 #           the download request until the launcher drops the connection (the default minimum is 1 KB
-#           in 30 s).
+#           in 30 s);
+#   head    the seconds until the refresh fails when the listing's answer head comes one byte every
+#           BENCH_GAP s (the "ms" of the update's line in the launcher's log).
 # Every case waits at most BENCH_CAP (150) seconds; the service stops trickling after that long too.
 # AUREVIA_EXE names another build to measure (default dist/Aurevia.EXE), e.g. an older commit's.
 # Needs scripts/build first. Usage: bench/windows/hostile.sh
@@ -23,6 +25,8 @@ cap=${BENCH_CAP:-150}
 [ -f "$exe" ] || { echo "build first: scripts/build"; exit 1; }
 rm -rf "$work" && mkdir -p "$work"
 win() { echo "Z:${1//\//\\}"; }
+# The launcher's log for IT in the prefix (LOCALAPPDATA of the prefix's user).
+log="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Aurevia/Aurevia.log"
 
 aurevia_ensure_prefix
 (flock 8; aurevia_ensure_display; echo "$DISPLAY" >"$WINEPREFIX.current") 8>"$WINEPREFIX.dlock"
@@ -55,10 +59,18 @@ run() {
     launcher_pid=$!
     local start_event=listing-start end_event=listing-end
     [ "$case" = trickle ] && start_event=download-start end_event=download-end
+    local port
+    port=$(cat "$dir/port")
     local began=$SECONDS last_rss=0 still=0 rss
     while [ $((SECONDS - began)) -lt "$cap" ]; do
         sleep 0.25
         rss=$(awk '/^VmRSS/ {print $2}' "/proc/$launcher_pid/status" 2>/dev/null) || break
+        if [ "$case" = head ]; then
+            # Under Wine the connection outlives the update (it is left to a pool thread): the update's
+            # end is its log line.
+            grep -q "update-failed module=- source=http://127.0.0.1:$port " "$log" 2>/dev/null && break
+            continue
+        fi
         if grep -q "^$end_event " "$dir/events" && [ "$rss" -le "$last_rss" ]; then
             still=$((still + 1))
             [ "$still" -ge 12 ] && break
@@ -73,6 +85,13 @@ run() {
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
     launcher_pid='' server_pid=''
+    if [ "$case" = head ]; then
+        local ms
+        ms=$(grep "update-failed module=- source=http://127.0.0.1:$port " "$log" 2>/dev/null |
+            sed -n 's/.* ms=\([0-9]*\).*/\1/p' | head -1)
+        if [ -n "$ms" ]; then echo "$peak $(awk "BEGIN{printf \"%.1f\", $ms/1000}")s -"; else echo "$peak >${cap}s -"; fi
+        return
+    fi
     awk -v s="$start_event" -v e="$end_event" -v p="$peak" -v cap="$cap" '
         $1 == s && !t0 { t0 = $2 } $1 == e { t1 = $2; sent = $3 }
         END {
@@ -90,3 +109,5 @@ echo "listing normal peak=${normal_peak}MB; ${big_mb}MB listing peak=${big_peak}
     "big/normal=$(ratio "$big_peak" "$normal_peak"), connection ended after ${big_s} having taken ${big_sent}"
 read -r _ trickle_s _ < <(run trickle)
 echo "trickle one byte every ${gap}s held the update ${trickle_s} (the default minimum today: 1 KB in 30 s)"
+read -r _ head_s _ < <(run head)
+echo "head one byte every ${gap}s held the update ${head_s}"

@@ -5,6 +5,7 @@
   big      the listing is BIG_MB megabytes of well-formed records, sent without a length
   trickle  the listing names central.ini as newer than any copy; its download announces 100 000
            bytes and sends one every GAP seconds
+  head     the listing's answer head comes one byte every GAP seconds and never ends
 
 Writes its port to PORT_FILE, then one line per event to stdout: "<event> <seconds since start>
 <bytes sent>", where the events are "listing-start", "listing-end", "download-start" and
@@ -87,6 +88,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             event("listing-end", sent)
             self.close_connection = True
             return
+        if MODE == "head":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nX-Slow: ")
+            event("listing-end", self.trickle())
+            self.close_connection = True
+            return
         if MODE == "trickle":
             body = b'[{"FileName":"central.ini","Age":"2030-03-01T08:00:00.000"}]'
         else:
@@ -102,6 +108,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             event("download-end", 0)
             return
         self.head(200, [("Content-Type", "application/octet-stream"), ("Content-Length", "100000")])
+        event("download-end", self.trickle())
+        self.close_connection = True
+
+    def trickle(self):
+        """Sends one byte every GAP seconds until the client goes or HOLD_CAP passes; the bytes sent."""
         sent = 0
         began = time.monotonic()
         try:
@@ -112,8 +123,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 sent += 1
         except OSError:
             pass
-        event("download-end", sent)
-        self.close_connection = True
+        return sent
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
