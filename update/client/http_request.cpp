@@ -10,6 +10,7 @@
 #include "base/string_convert.h"
 #include "base/win32_error.h"
 #include "update/client/content_type.h"
+#include "update/client/head_wait.h"
 #include "update/client/resume_rules.h"
 #include "update/client/tls_error_text.h"
 
@@ -21,6 +22,7 @@ constexpr wchar_t kAcceptHeaders[] =
     L"Accept-Charset: UTF-8, *;q=0.8\r\n";
 constexpr DWORD kMaxRedirects = 10;
 constexpr size_t kReadChunk = 64 * 1024;
+constexpr std::chrono::milliseconds kHeadSlack{1000};
 
 [[noreturn]] void ThrowTransportError(DWORD code) { throw TTransportError(code); }
 
@@ -196,10 +198,15 @@ void THttpRequest::Send(const THttpSession& session, const std::wstring& url,
                          sizeof(responseTimeout));
     }
 
-    const std::wstring headers = kAcceptHeaders + extraHeaders;
-    Check(WinHttpSendRequest(FRequest.get(), headers.c_str(), static_cast<DWORD>(-1L),
-                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0));
-    Check(WinHttpReceiveResponse(FRequest.get(), nullptr));
+    // WinHTTP's own timeouts end a silent server's request first; the bound catches the server that
+    // keeps the head coming a byte at a time (update/client/head_wait.h).
+    const TRESTTimeouts& timeouts = session.Timeouts();
+    std::chrono::milliseconds bound{int64_t{timeouts.ConnectMs} + int64_t{timeouts.ResponseMs}};
+    if (const auto remaining = session.Remaining()) bound = std::min(bound, *remaining);
+    if (!SendAndReceiveHead(FRequest, FConnection, kAcceptHeaders + extraHeaders, bound + kHeadSlack)) {
+        session.CheckDeadline();
+        ThrowTransportError(ERROR_WINHTTP_TIMEOUT);
+    }
 
     DWORD status = 0;
     DWORD size = sizeof(status);

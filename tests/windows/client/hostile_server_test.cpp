@@ -105,6 +105,12 @@ const HostileCase kCases[] = {
                  100ms);
      },
      "menos de 1024 bytes em 1 s"},
+    {"ListingHeadThatTrickles", "/folderlist",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::Send(c, "HTTP/1.1 200 OK\r\nX-Slow: ");
+         Trickle(c, "", 100, 100ms);
+     },
+     "não terminou em 4 s"},
     {"DownloadThatTrickles", "/download",
      [](SOCKET c, const ReceivedRequest&) {
          Trickle(c, Head("200 OK", "Content-Length: 100000\r\n"), 100, 100ms);
