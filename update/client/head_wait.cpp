@@ -4,7 +4,7 @@
 #include <mutex>
 #include <optional>
 
-#include "update/client/request_retries.h"
+#include "update/client/pumped_wait.h"
 
 namespace {
 
@@ -51,18 +51,7 @@ bool SendAndReceiveHead(unique_hinternet& ARequest, unique_hinternet& AConnectio
         throw TTransportError(GetLastError());
     context.release();  // the pool thread owns it now
 
-    using clock = std::chrono::steady_clock;
-    const clock::time_point end = clock::now() + ABound;
-    std::optional<WPARAM> quitCode;
-    const HANDLE done = wait->Done.get();
-    while (WaitForSingleObject(done, 0) == WAIT_TIMEOUT) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now());
-        if (left.count() <= 0) break;
-        MsgWaitForMultipleObjectsEx(1, &done, static_cast<DWORD>(left.count()), QS_ALLINPUT,
-                                    MWMO_INPUTAVAILABLE);
-        DispatchQueuedMessages(quitCode);
-    }
-    if (quitCode) PostQuitMessage(static_cast<int>(*quitCode));
+    WaitDispatchingMessages(wait->Done.get(), ABound);
 
     const std::lock_guard lock(wait->Lock);
     if (!wait->Finished) {

@@ -1,6 +1,7 @@
 #include "update/client/request_retries.h"
 
 #include "base/string_convert.h"
+#include "update/client/pumped_wait.h"
 
 bool TRequestRetries::WaitAfterAnswer(const THttpRequest& AAnswer) {
     if (!IsRetriedStatus(AAnswer.StatusCode())) return false;
@@ -20,31 +21,4 @@ bool TRequestRetries::Wait(std::optional<std::chrono::milliseconds> ARetryAfter)
     }
     WaitDispatchingMessages(*wait);
     return true;
-}
-
-void WaitDispatchingMessages(std::chrono::milliseconds AWait) {
-    using clock = std::chrono::steady_clock;
-    const clock::time_point end = clock::now() + AWait;
-    std::optional<WPARAM> quitCode;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now());
-        if (left.count() <= 0) break;
-        // MWMO_INPUTAVAILABLE: messages already in the queue wake the wait too, not only new ones.
-        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(left.count()), QS_ALLINPUT,
-                                    MWMO_INPUTAVAILABLE);
-        DispatchQueuedMessages(quitCode);
-    }
-    if (quitCode) PostQuitMessage(static_cast<int>(*quitCode));
-}
-
-void DispatchQueuedMessages(std::optional<WPARAM>& AQuitCode) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            AQuitCode = msg.wParam;
-            continue;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
 }

@@ -31,11 +31,3 @@ class TRequestRetries {
     TRetryPolicy FPolicy;
     const THttpSession* FSession;
 };
-
-// Waits AWait while dispatching the calling thread's window messages; a quit request that arrives
-// meanwhile is posted again for the caller's message loop.
-void WaitDispatchingMessages(std::chrono::milliseconds AWait);
-
-// Dispatches every message waiting in the calling thread's queue. A quit request met is kept in
-// AQuitCode instead, for the caller to post again once its wait is over.
-void DispatchQueuedMessages(std::optional<WPARAM>& AQuitCode);

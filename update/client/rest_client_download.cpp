@@ -9,15 +9,13 @@
 #include "base/win32_error.h"
 #include "update/files/file_operations.h"
 #include "update/client/http_request.h"
-#include "update/client/request_retries.h"
+#include "update/client/pumped_wait.h"
 #include "update/client/resumable_fetch.h"
 #include "update/source/byte_sink.h"
 #include "update/client/rest_client.h"
 #include "update/client/url_encoding.h"
 
 namespace {
-
-constexpr DWORD kPumpSliceMs = 300;
 
 // Creates (or empties) the local file with no sharing, so that no other process opens it while it
 // is written. Wine lets root replace a read-only file; Windows refuses, and so do we.
@@ -81,9 +79,6 @@ bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName,
         SetEvent(done->get());
     }).detach();
 
-    std::optional<WPARAM> quitCode;
-    while (WaitForSingleObject(done->get(), kPumpSliceMs) == WAIT_TIMEOUT) DispatchQueuedMessages(quitCode);
-    // A quit request that arrived meanwhile belongs to the caller's message loop.
-    if (quitCode) PostQuitMessage(static_cast<int>(*quitCode));
+    WaitDispatchingMessages(done->get(), std::nullopt);
     return FileExists(ALocalFileName);
 }

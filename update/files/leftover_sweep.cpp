@@ -28,13 +28,15 @@ uint64_t Ticks(const FILETIME& ATime) {
 // Wine every fresh launcher even gets the same id as the one that was killed). When the process's
 // start cannot be read, it may be the writer: the file stays for a later sweep.
 bool MayBeWriter(DWORD AProcessId, const FILETIME& ACreated) {
+    HANDLE process = GetCurrentProcess();
+    unique_handle other;
+    if (AProcessId != GetCurrentProcessId()) {
+        if (!ProcessRunning(AProcessId)) return false;
+        other.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, AProcessId));
+        process = other.get();
+    }
     FILETIME started, exited, kernel, user;
-    if (AProcessId == GetCurrentProcessId())
-        return !GetProcessTimes(GetCurrentProcess(), &started, &exited, &kernel, &user) ||
-               Ticks(ACreated) >= Ticks(started);
-    if (!ProcessRunning(AProcessId)) return false;
-    unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, AProcessId));
-    if (!process || !GetProcessTimes(process.get(), &started, &exited, &kernel, &user)) return true;
+    if (!process || !GetProcessTimes(process, &started, &exited, &kernel, &user)) return true;
     return Ticks(ACreated) >= Ticks(started);
 }
 

@@ -1,0 +1,18 @@
+#pragma once
+// The one way an update waits on the thread that runs it: the thread's window messages are
+// dispatched meanwhile, so a window on it keeps painting and its clicks queue as at any other time
+// (Windows would mark a window that stops answering "Not responding"). A quit request that arrives
+// during the wait is posted again for the caller's own message loop.
+#include <windows.h>
+
+#include <chrono>
+#include <optional>
+
+// Waits until AEvent is signalled (none: only the time) or ABound has passed (none: no bound).
+// True when the event was signalled.
+bool WaitDispatchingMessages(HANDLE AEvent, std::optional<std::chrono::milliseconds> ABound);
+
+// Waits AWait while dispatching the calling thread's window messages.
+inline void WaitDispatchingMessages(std::chrono::milliseconds AWait) {
+    WaitDispatchingMessages(nullptr, AWait);
+}
