@@ -8,7 +8,6 @@
 #include <psapi.h>
 
 #include <atomic>
-#include <fstream>
 #include <iostream>
 #include <regex>
 #include <sstream>
@@ -28,9 +27,8 @@ constexpr POINT kAdmission{265, 181};  // imgInternacao, clear of the busy panel
 const std::wregex kElapsedCaption(L"^Aurevia Tempo do update : .*$");
 
 // A listing above 1 MB fails; fewer than 1024 bytes within 2 s fail a body; an update ends by 6 s.
-const wchar_t kLimits[] =
-    L"[Limites]\r\nLista MB=1\r\nMinimo Bytes=1024\r\nMinimo Segundos=2\r\n"
-    L"Prazo Segundos=6\r\n";
+// (A section's keys, each ended by a NUL, the list by another.)
+const wchar_t kLimits[] = L"Lista MB=1\0Minimo Bytes=1024\0Minimo Segundos=2\0Prazo Segundos=6\0";
 
 // The listing every download row serves: the module the test clicks, newer than the installed one.
 const char kListing[] = R"([{"FileName":"Admission.exe","Age":"2030-03-01T08:00:00.000"}])";
@@ -79,11 +77,8 @@ class LauncherAgainstScriptedService : public testing::Test {
         SetEnvironmentVariableW(L"LOCALAPPDATA", appData.Path().wstring().c_str());
         ASSERT_TRUE(CopyFileW(BuiltDemoModule().c_str(), (install / L"Admission.exe").c_str(), FALSE))
             << "demo-module.exe built?";
-        const std::wstring ini = L"[Servidor]\r\nLocal Exe=" + emptyServerFolder.Path().wstring() +
-                                 L"\r\nurl=" + server.BaseURL() + L"\r\n" + kLimits;
-        std::ofstream file(install / L"Aurevia.ini", std::ios::binary | std::ios::trunc);
-        file.write("\xFF\xFE", 2);  // UTF-16: INI files without a BOM are read in the ANSI code page
-        file.write(reinterpret_cast<const char*>(ini.data()), static_cast<std::streamsize>(ini.size() * 2));
+        install.WriteIni(emptyServerFolder.Path().wstring(), server.BaseURL());
+        ASSERT_TRUE(WritePrivateProfileSectionW(L"Limites", kLimits, (install / L"Aurevia.ini").c_str()));
     }
     void TearDown() override {
         // A module left running would hold the test's output open.
