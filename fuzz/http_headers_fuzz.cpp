@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "update/client/http_date.h"
-#include "update/client/resume_rules.h"
-#include "update/client/retry_policy.h"
+#include "update/transport/http_date.h"
+#include "update/transport/resume_rules.h"
+#include "update/transport/retry_policy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

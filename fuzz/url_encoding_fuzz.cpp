@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base/string_convert.h"
-#include "update/client/url_encoding.h"
+#include "update/transport/url_encoding.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "update/client/rest_client.h"
+#include "update/transport/rest_client.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 4) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "update/client/rest_client.h"
+#include "update/transport/rest_client.h"
 
 namespace {
 

@@ -22,9 +22,9 @@
 #include "base/string_convert.h"
 #include "support/test_publisher.h"
 #include "update/trust/cng.h"
-#include "update/progress/fetch_observer.h"
-#include "update/files/file_operations.h"
-#include "update/files/files_updater.h"
+#include "update/stream/fetch_observer.h"
+#include "update/disk/file_operations.h"
+#include "update/updater/files_updater.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 #include "support/test_files.h"
 #include "support/test_publisher.h"
 #include "support/test_release_server.h"
-#include "update/files/files_updater.h"
-#include "update/files/shared_files.h"
-#include "update/progress/fetch_progress.h"
+#include "update/updater/files_updater.h"
+#include "update/updater/shared_files.h"
+#include "update/report/fetch_progress.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "base/paths.h"
-#include "update/files/file_operations.h"
-#include "update/source/byte_sink.h"
+#include "update/disk/file_operations.h"
+#include "update/stream/byte_sink.h"
 
 std::vector<TSourceFile> TFolderSource::List() {
     const std::wstring root = FolderWithDelimiter(FFolder);

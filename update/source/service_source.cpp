@@ -1,10 +1,10 @@
 #include "update/source/service_source.h"
 
 #include "base/string_convert.h"
-#include "update/client/http_request.h"
-#include "update/client/resumable_fetch.h"
-#include "update/client/url_encoding.h"
-#include "update/source/byte_sink.h"
+#include "update/transport/http_request.h"
+#include "update/transport/resumable_fetch.h"
+#include "update/transport/url_encoding.h"
+#include "update/stream/byte_sink.h"
 
 TServiceSource::TServiceSource(std::wstring AURL, const TTransferLimits& ALimits,
                                const TRESTTimeouts& ATimeouts, const TRESTRetries& ARetries)

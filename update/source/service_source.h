@@ -5,7 +5,7 @@
 // all of them.
 #include <memory>
 
-#include "update/client/rest_client.h"
+#include "update/transport/rest_client.h"
 #include "update/source/update_source.h"
 
 class THttpSession;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "update/trust/cng.h"
-#include "update/progress/fetch_observer.h"
+#include "update/stream/fetch_observer.h"
 
 class TContentVerifier final : public IFetchObserver {
   public:

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "update/trust/accepted_serial.h"
+#include "update/state/accepted_serial.h"
 #include "update/trust/manifest_index.h"
 #include "update/trust/manifest_rules.h"
 

@@ -1,7 +1,7 @@
 #include "update/trust/manifest_index.h"
 
 #include "base/string_convert.h"
-#include "update/files/file_keys.h"
+#include "update/disk/file_keys.h"
 
 TManifestIndex::TManifestIndex(const TReleaseManifest& AManifest) {
     FFiles.reserve(AManifest.Files.size());

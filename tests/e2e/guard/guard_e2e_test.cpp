@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/instance_registry.h"
-#include "app/single_instance.h"
+#include "launcher/guard/instance_registry.h"
+#include "launcher/guard/single_instance.h"
 #include "base/handles.h"
 #include "harness.h"
 

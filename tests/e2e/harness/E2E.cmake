@@ -14,7 +14,7 @@ function(aurevia_add_e2e_test name)
   endif()
   aurevia_add_test(${name} LAYER e2e TIMEOUT ${E_TIMEOUT} SOURCES ${E_SOURCES} LIBS aurevia_e2e_harness ${E_LIBS})
   add_dependencies(${name} Aurevia demo-module ${E_DEPENDS})
-  aurevia_wine_path(launcher "${CMAKE_BINARY_DIR}/app/Aurevia.EXE")
+  aurevia_wine_path(launcher "${CMAKE_BINARY_DIR}/launcher/Aurevia.EXE")
   aurevia_wine_path(module "${CMAKE_BINARY_DIR}/tools/demo-module/demo-module.exe")
   aurevia_wine_path(artifacts "${CMAKE_SOURCE_DIR}/artifacts")
   # The reference file service is a Linux program of the native tree (its Linux path).

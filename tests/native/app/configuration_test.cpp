@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/configuration.h"
+#include "launcher/settings/configuration.h"
 #include "cases/configuration_cases.h"
 
 TEST(ServerSection, KeepsTheFolderWithOneTrailingBackslashAndTheUrlAsRead) {

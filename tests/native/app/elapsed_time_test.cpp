@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/elapsed_time.h"
+#include "launcher/window/elapsed_time.h"
 
 TEST(ElapsedTime, MinutesSecondsAndMillisecondsWithTheUsersSeparatorAndNoHours) {
     struct Case {

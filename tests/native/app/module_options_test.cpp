@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/module_options.h"
+#include "launcher/catalogue/module_options.h"
 #include "base/error.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/update_queue.h"
+#include "launcher/window/update_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 
 #include <set>
 
-#include "update/client/http_date.h"
-#include "update/client/resume_rules.h"
-#include "update/client/retry_policy.h"
+#include "update/transport/http_date.h"
+#include "update/transport/resume_rules.h"
+#include "update/transport/retry_policy.h"
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;

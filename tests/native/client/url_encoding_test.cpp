@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "cases/url_cases.h"
-#include "update/client/content_type.h"
-#include "update/client/url_encoding.h"
+#include "update/transport/content_type.h"
+#include "update/transport/url_encoding.h"
 
 TEST(NormalizeBaseURL, TrimsAddsSchemeAndDropsTrailingSlashes) {
     for (const auto& c : kNormalizeCases) EXPECT_EQ(NormalizeBaseURL(c.input), c.expected);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
-#include "fleet/fleet_report.h"
+#include "launcher/fleet/fleet_report.h"
 
 namespace {
 

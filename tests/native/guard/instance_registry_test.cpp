@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "app/instance_registry.h"
+#include "launcher/guard/instance_registry.h"
 
 namespace {
 

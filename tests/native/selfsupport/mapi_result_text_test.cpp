@@ -1,4 +1,4 @@
-#include "app/mapi_result_text.h"
+#include "launcher/support/mapi_result_text.h"
 
 #include <gtest/gtest.h>
 

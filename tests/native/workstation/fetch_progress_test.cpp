@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "update/progress/fetch_progress.h"
+#include "update/report/fetch_progress.h"
 
 TEST(FetchProgress, TheTotalIsKnownOnceEveryQueuedFileHasToldItsSize) {
     TFetchProgress progress;

@@ -1,7 +1,7 @@
 // The busy panel's progress line.
 #include <gtest/gtest.h>
 
-#include "update/progress/progress_text.h"
+#include "update/report/progress_text.h"
 
 TEST(ProgressText, SizesInKilobytesThenOneDecimalWithTheComma) {
     struct Case {

@@ -1,7 +1,7 @@
 // Telling a fetch's temporary file, and its process, from any other file in the program folder.
 #include <gtest/gtest.h>
 
-#include "update/files/temporary_names.h"
+#include "update/disk/temporary_names.h"
 
 TEST(TemporaryNames, OnlyTheFetchesOwnPatternNamesAProcess) {
     struct Case {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/configuration.h"
+#include "launcher/settings/configuration.h"
 #include "cases/configuration_cases.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/folders.h"
+#include "launcher/catalogue/folders.h"
 
 namespace {
 

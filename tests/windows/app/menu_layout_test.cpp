@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "app/application.h"
-#include "app/frm_menu.h"
-#include "app/startup_record.h"
+#include "launcher/window/application.h"
+#include "launcher/window/frm_menu.h"
+#include "launcher/catalogue/startup_record.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "base/error.h"
 #include "base/string_convert.h"
-#include "update/progress/fetch_observer.h"
-#include "update/client/retry_policy.h"
+#include "update/stream/fetch_observer.h"
+#include "update/transport/retry_policy.h"
 
 // Retries as the product makes them, with waits short enough for a test.
 constexpr TRESTRetries kQuickRetries{3, 10, 2000};

@@ -14,9 +14,9 @@
 #include "client_test_support.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
-#include "update/client/request_retries.h"
-#include "update/progress/fetch_observer.h"
-#include "update/source/byte_sink.h"
+#include "update/transport/request_retries.h"
+#include "update/stream/fetch_observer.h"
+#include "update/stream/byte_sink.h"
 #include "update/source/service_source.h"
 
 namespace {

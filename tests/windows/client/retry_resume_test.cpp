@@ -16,7 +16,7 @@
 #include "client_test_support.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
-#include "update/client/rest_client.h"
+#include "update/transport/rest_client.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "fleet/fleet_reports.h"
+#include "launcher/fleet/fleet_reports.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
 

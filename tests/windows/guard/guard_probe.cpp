@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/single_instance.h"
+#include "launcher/guard/single_instance.h"
 #include "base/string_convert.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/instance_registry.h"
-#include "app/single_instance.h"
+#include "launcher/guard/instance_registry.h"
+#include "launcher/guard/single_instance.h"
 #include "base/handles.h"
 
 namespace {

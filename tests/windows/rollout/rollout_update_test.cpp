@@ -17,8 +17,8 @@
 #include "support/test_files.h"
 #include "support/test_publisher.h"
 #include "support/test_release_server.h"
-#include "update/files/files_updater.h"
-#include "update/trust/rollout_acceptance.h"
+#include "update/updater/files_updater.h"
+#include "update/plan/rollout_acceptance.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;

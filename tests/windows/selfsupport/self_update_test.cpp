@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/launcher_files.h"
-#include "app/self_update.h"
+#include "launcher/self_update/launcher_files.h"
+#include "launcher/self_update/self_update.h"
 #include "base/handles.h"
 #include "cases/version_string_cases.h"
 #include "support/test_publisher.h"

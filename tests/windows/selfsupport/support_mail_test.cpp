@@ -3,8 +3,8 @@
 #include <map>
 #include <sstream>
 
-#include "app/contacts.h"
-#include "app/support_mail.h"
+#include "launcher/support/contacts.h"
+#include "launcher/support/support_mail.h"
 #include "windows/selfsupport/test_files.h"
 
 namespace {

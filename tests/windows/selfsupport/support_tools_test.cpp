@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "app/launcher_files.h"
-#include "app/support_tools.h"
+#include "launcher/self_update/launcher_files.h"
+#include "launcher/support/support_tools.h"
 #include "windows/selfsupport/test_files.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "support/scripted_server.h"
 #include "support/test_files.h"
 #include "support/test_publisher.h"
-#include "update/files/files_updater.h"
+#include "update/updater/files_updater.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
-#include "update/files/file_ages.h"
-#include "update/files/file_keys.h"
-#include "update/files/file_operations.h"
-#include "update/files/shared_files.h"
+#include "update/disk/file_ages.h"
+#include "update/disk/file_keys.h"
+#include "update/disk/file_operations.h"
+#include "update/updater/shared_files.h"
 #include "support/test_files.h"
 
 using ::testing::ElementsAre;

@@ -10,8 +10,8 @@
 #include "support/message_pump.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
-#include "update/files/file_operations.h"
-#include "update/files/files_updater.h"
+#include "update/disk/file_operations.h"
+#include "update/updater/files_updater.h"
 
 using ::testing::Contains;
 using ::testing::Each;

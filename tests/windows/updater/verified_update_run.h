@@ -7,7 +7,7 @@
 #include <string>
 
 #include "support/message_pump.h"
-#include "update/files/files_updater.h"
+#include "update/updater/files_updater.h"
 
 // A registry key of its own for each workstation's accepted serials, removed afterwards.
 class SerialKey {

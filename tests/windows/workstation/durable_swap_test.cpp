@@ -7,7 +7,7 @@
 
 #include "base/error.h"
 #include "tests/support/test_files.h"
-#include "update/files/file_operations.h"
+#include "update/disk/file_operations.h"
 
 TEST(DurableSwap, RenameStoppedAfterTheFlushLeavesTheCompleteOldFile) {
     TempFolder dir;

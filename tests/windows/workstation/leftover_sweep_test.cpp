@@ -6,7 +6,7 @@
 
 #include "base/handles.h"
 #include "tests/support/test_files.h"
-#include "update/files/leftover_sweep.h"
+#include "update/disk/leftover_sweep.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <atomic>
 #include <string>
 
-#include "app/busy_panel.h"
+#include "launcher/window/busy_panel.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_files.h"
-#include "update/progress/fetch_progress.h"
-#include "update/files/files_updater.h"
+#include "update/report/fetch_progress.h"
+#include "update/updater/files_updater.h"
 
 namespace {
 

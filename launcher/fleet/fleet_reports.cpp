@@ -1,0 +1,232 @@
+#include "launcher/fleet/fleet_reports.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <thread>
+
+#include "base/event_log.h"
+#include "base/paths.h"
+#include "base/string_convert.h"
+#include "launcher/fleet/fleet_spool.h"
+
+// Shared by the owner and the sender thread, which holds a reference of its own: a sender still
+// waiting for a silent service when the owner goes keeps what it reads alive.
+struct TFleetState {
+    explicit TFleetState(TFleetSettings ASettings)
+        : Settings(std::move(ASettings)), Spool(Settings.SpoolPath) {}
+
+    const TFleetSettings Settings;
+    TFleetSpool Spool;  // the sender thread's, and the closer's once the sender is told to stop
+    std::mutex Lock;
+    std::condition_variable Wake;
+    std::condition_variable Idle;
+    // Guarded by Lock.
+    std::vector<std::string> Queue;
+    TFleetRelease Release;
+    bool Busy = false;
+    bool Stopping = false;
+    bool Done = false;
+};
+
+namespace {
+
+// The spool's lock is held for a file's read and write only: a wait past this means a stuck launcher,
+// and the reports stay in memory for the next round instead.
+constexpr DWORD kSpoolLockWaitMs = 10000;
+// Closing adds what is still queued to the spool if it is free within this time.
+constexpr DWORD kClosingLockWaitMs = 1000;
+// Rounds of one delivery: reports other launchers spooled during a send go with the next round.
+constexpr int kSendRounds = 3;
+
+bool HasRelease(const TFleetRelease& ARelease) {
+    return ARelease.Ring || ARelease.RolloutNumber || ARelease.RolloutSerial || ARelease.Release;
+}
+
+// On the sender thread. Spools AReports (what this process has to report, oldest first; emptied once
+// spooled), then, unless another launcher is sending already, sends what the spool holds.
+void Deliver(TFleetState& AState, std::vector<std::string>& AReports) {
+    if (!AReports.empty()) {
+        if (!AState.Spool.Append(AReports, kSpoolLockWaitMs)) return;
+        AReports.clear();
+    }
+    // The launcher that is sending takes ours with the spool.
+    if (!AState.Spool.ClaimSending()) return;
+    for (int round = 0; round < kSendRounds; ++round) {
+        const std::vector<std::string> batch = AState.Spool.Peek(kSpoolLockWaitMs);
+        if (batch.empty()) break;
+        const TFleetDelivery delivery =
+            PostFleetBatch(AState.Settings.Url, FleetBatchText(batch), AState.Settings.Timeouts);
+        if (delivery == TFleetDelivery::Failed) break;
+        if (delivery == TFleetDelivery::Rejected)
+            LogEvent(TLogLine(TLogLevel::Warn, "fleet-rejected").Add("reports", batch.size()));
+        // A rejected batch would be rejected for ever: it goes like a delivered one.
+        AState.Spool.Remove(batch, kSpoolLockWaitMs);
+    }
+    AState.Spool.ReleaseSending();
+}
+
+void Run(const std::shared_ptr<TFleetState>& AState) {
+    TFleetState& state = *AState;
+    std::vector<std::string> pending;
+    std::unique_lock lock(state.Lock);
+    for (;;) {
+        state.Wake.wait(lock, [&] { return state.Stopping || !state.Queue.empty(); });
+        // Closing: what is still queued is the closer's to spool.
+        if (state.Stopping) break;
+        pending.insert(pending.end(), std::make_move_iterator(state.Queue.begin()),
+                       std::make_move_iterator(state.Queue.end()));
+        state.Queue.clear();
+        state.Busy = true;
+        lock.unlock();
+        try {
+            Deliver(state, pending);
+        } catch (...) {
+            // Out of memory at worst: these reports are lost, the launcher is not.
+            pending.clear();
+        }
+        // Reports not even spooled wait for the next round; never more than a batch of them.
+        TrimFleetBatch(pending);
+        lock.lock();
+        state.Busy = false;
+        state.Idle.notify_all();
+    }
+    state.Queue.insert(state.Queue.begin(), std::make_move_iterator(pending.begin()),
+                       std::make_move_iterator(pending.end()));
+    state.Done = true;
+    state.Idle.notify_all();
+}
+
+std::wstring EnvironmentValue(const wchar_t* AName) {
+    const DWORD needed = GetEnvironmentVariableW(AName, nullptr, 0);
+    if (needed <= 1) return {};
+    std::wstring value(needed, L'\0');
+    value.resize(GetEnvironmentVariableW(AName, value.data(), needed));
+    return value;
+}
+
+std::wstring ComputerName() {
+    for (const COMPUTER_NAME_FORMAT format : {ComputerNamePhysicalDnsHostname, ComputerNameNetBIOS}) {
+        wchar_t name[256] = {};
+        DWORD size = static_cast<DWORD>(std::size(name));
+        if (GetComputerNameExW(format, name, &size) && size > 0) return std::wstring(name, size);
+    }
+    return L"-";
+}
+
+}  // namespace
+
+void TFleetReports::Start(TFleetSettings ASettings) {
+    if (ASettings.Url.empty()) return;
+    std::lock_guard lock(FLock);
+    if (FState) return;
+    FState = std::make_shared<TFleetState>(std::move(ASettings));
+    // Never joined: Close waits a little for it and then leaves it to the end of the process.
+    std::thread([state = FState] { Run(state); }).detach();
+}
+
+bool TFleetReports::Enabled() const {
+    std::lock_guard lock(FLock);
+    return FState != nullptr;
+}
+
+void TFleetReports::SetRelease(const TFleetRelease& ARelease) {
+    std::shared_ptr<TFleetState> state;
+    {
+        std::lock_guard lock(FLock);
+        state = FState;
+    }
+    if (!state) return;
+    std::lock_guard lock(state->Lock);
+    state->Release = ARelease;
+}
+
+void TFleetReports::Send(const TFleetReport& AReport) noexcept {
+    try {
+        std::shared_ptr<TFleetState> state;
+        {
+            std::lock_guard lock(FLock);
+            state = FState;
+        }
+        if (!state) return;
+        TFleetReport report = AReport;
+        report.Text = ScrubbedText(report.Text, state->Settings.Secrets, "*");
+        {
+            std::lock_guard lock(state->Lock);
+            if (!HasRelease(report.Release)) report.Release = state->Release;
+        }
+        std::string json = FleetReportJson(report, state->Settings.Origin, LocalLogTime());
+        {
+            std::lock_guard lock(state->Lock);
+            if (state->Stopping) return;
+            state->Queue.push_back(std::move(json));
+            if (state->Queue.size() > kFleetBatchReports) state->Queue.erase(state->Queue.begin());
+        }
+        state->Wake.notify_one();
+    } catch (...) {
+        // A report never costs the launcher anything: one that cannot be made is lost.
+    }
+}
+
+bool TFleetReports::Flush(DWORD ATimeoutMs) {
+    std::shared_ptr<TFleetState> state;
+    {
+        std::lock_guard lock(FLock);
+        state = FState;
+    }
+    if (!state) return true;
+    std::unique_lock lock(state->Lock);
+    return state->Idle.wait_for(lock, std::chrono::milliseconds(ATimeoutMs),
+                                [&] { return state->Done || (state->Queue.empty() && !state->Busy); });
+}
+
+void TFleetReports::Close() noexcept {
+    std::shared_ptr<TFleetState> state;
+    {
+        std::lock_guard lock(FLock);
+        state = std::move(FState);
+    }
+    if (!state) return;
+    std::vector<std::string> queued;
+    {
+        std::unique_lock lock(state->Lock);
+        state->Stopping = true;
+        state->Wake.notify_all();
+        // A sender that is only spooling is let finish; one that waits for the service is not waited for.
+        state->Idle.wait_for(lock, std::chrono::milliseconds(state->Settings.CloseWaitMs),
+                             [&] { return state->Done || !state->Busy; });
+        queued.swap(state->Queue);
+    }
+    try {
+        // Spooled, not sent: the next launcher sends them. Whatever the sender was sending is spooled
+        // already.
+        if (!queued.empty()) state->Spool.Append(queued, kClosingLockWaitMs);
+    } catch (...) {
+    }
+}
+
+TFleetReports& FleetReports() {
+    static TFleetReports reports;
+    return reports;
+}
+
+std::wstring DefaultFleetSpoolPath() {
+    return PathJoin(FolderOf(DefaultEventLogPath()), L"fleet-spool.json");
+}
+
+TFleetSettings WorkstationFleetSettings(std::wstring AUrl, std::string ALauncherVersion) {
+    TFleetSettings settings;
+    settings.Url = std::move(AUrl);
+    settings.SpoolPath = DefaultFleetSpoolPath();
+    settings.Origin.Machine = WideToUtf8(ComputerName());
+    settings.Origin.Version = std::move(ALauncherVersion);
+    wchar_t user[257] = {};
+    DWORD size = static_cast<DWORD>(std::size(user));
+    std::wstring userName;
+    if (GetUserNameW(user, &size)) userName = user;
+    // The folders first: they hold the name, which would otherwise be replaced inside them.
+    for (const std::wstring& secret :
+         {EnvironmentValue(L"LOCALAPPDATA"), EnvironmentValue(L"APPDATA"), EnvironmentValue(L"USERPROFILE"),
+          userName, EnvironmentValue(L"USERNAME")})
+        if (!secret.empty()) settings.Secrets.push_back(WideToUtf8(secret));
+    return settings;
+}

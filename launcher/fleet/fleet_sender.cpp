@@ -1,0 +1,73 @@
+#include "launcher/fleet/fleet_sender.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include "base/handles.h"
+
+namespace {
+
+void CloseInternet(HINTERNET AHandle) { WinHttpCloseHandle(AHandle); }
+using unique_internet = UniqueResource<HINTERNET, CloseInternet>;
+
+constexpr wchar_t kUserAgent[] = L"Aurevia-Fleet/1";
+
+}  // namespace
+
+std::wstring FleetReportUrl(const std::wstring& ABaseUrl) {
+    std::wstring url = ABaseUrl;
+    while (!url.empty() && (url.back() == L'/' || url.back() == L' ')) url.pop_back();
+    return url + L"/report";
+}
+
+TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& ABody,
+                              const TFleetTimeouts& ATimeouts) {
+    const std::wstring url = FleetReportUrl(ABaseUrl);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
+        return TFleetDelivery::Failed;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return TFleetDelivery::Failed;
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+    path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+
+    const unique_internet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) return TFleetDelivery::Failed;
+    WinHttpSetTimeouts(session.get(), ATimeouts.ResolveMs, ATimeouts.ConnectMs, ATimeouts.SendMs,
+                       ATimeouts.ReceiveMs);
+    // The timeouts above do not bound the wait for an answer that never comes everywhere.
+    DWORD responseTimeout = static_cast<DWORD>(ATimeouts.ReceiveMs);
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                     sizeof(responseTimeout));
+    // A report goes to the address configured, not wherever a redirect points.
+    DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof(redirects));
+    const unique_internet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+    if (!connection) return TFleetDelivery::Failed;
+    const unique_internet request(WinHttpOpenRequest(
+        connection.get(), L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+        parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) return TFleetDelivery::Failed;
+    const std::wstring headers = L"Content-Type: application/json\r\n";
+    if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                            const_cast<char*>(ABody.data()), static_cast<DWORD>(ABody.size()),
+                            static_cast<DWORD>(ABody.size()), 0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr))
+        return TFleetDelivery::Failed;
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        return TFleetDelivery::Failed;
+    if (status == 400) return TFleetDelivery::Rejected;
+    if (status != 200) return TFleetDelivery::Failed;
+    // Only the status decides: the answer's body ({"accepted":N}) is never read, so a service that
+    // dribbles one holds nothing here.
+    return TFleetDelivery::Accepted;
+}

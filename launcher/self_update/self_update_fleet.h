@@ -1,0 +1,10 @@
+#pragma once
+// The self-update's decision as a report to the fleet view.
+#include <string>
+
+#include "launcher/self_update/self_update.h"
+#include "launcher/fleet/fleet_report.h"
+
+// AReason: the decision's reason as the log names it ("same version", "not the signed release", ...).
+TFleetReport SelfUpdateFleetReport(TSelfUpdateOutcome AOutcome, std::string_view AReason,
+                                   const std::wstring& ALocalVersion, const std::wstring& AServerVersion);
