@@ -284,7 +284,17 @@ Response FleetService::Report(const Request& request) {
     try {
         store->Add(batch, Now());
     } catch (const StoreError& error) {
-        return Unstored(store, error);
+        if (error.kind() != StoreError::Kind::Gone) return Unstored(store, error);
+        // The file was deleted or replaced under the service: the batch goes into the one opened
+        // afresh at the path, not into a file nobody reads, and not back to its sender.
+        keeper_.Failed(store, error);
+        const std::shared_ptr<Store> fresh = keeper_.Get();
+        if (!fresh) return Unstored(store, error);
+        try {
+            fresh->Add(batch, Now());
+        } catch (const StoreError& again) {
+            return Unstored(fresh, again);
+        }
     }
     if (databaseFull_.exchange(false)) Log("reports are stored again (the report database has room)");
     for (const fleet::Report& report : batch) metrics_.CountReports(report.result);

@@ -122,7 +122,7 @@ void MachineTable(std::string& out, const std::vector<MachineRow>& rows, const F
 // "Mostrando N de M": a list cut at the page's limit says so and where the rest is.
 void Shown(std::string& out, const MachineList& list) {
     if (list.total > static_cast<int64_t>(list.rows.size()))
-        out += "<p class=\"nota\" data-fig=\"mais\">Mostrando " + std::to_string(list.rows.size()) + " de " +
+        out += "<p class=\"nota mais\">Mostrando " + std::to_string(list.rows.size()) + " de " +
                std::to_string(list.total) + " (e mais " +
                std::to_string(list.total - static_cast<int64_t>(list.rows.size())) +
                "); a lista completa está em <a href=\"/painel/estacoes.csv\">estacoes.csv</a>.</p>\n";
