@@ -406,7 +406,8 @@ struct Callbacks {
             const char* expect = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Expect");
             const unsigned long long length = declared ? std::strtoull(declared, nullptr, 10) : 0;
             if (length > most && ((expect && strcasecmp(expect, "100-continue") == 0) || length > 2 * most))
-                return Queue(server, connection, *e, Refuse(413, "Content Too Large", "The request body is too large."));
+                return Queue(server, connection, *e,
+                             Refuse(413, "Content Too Large", "The request body is too large."));
             // Answered on the next call, after any body: the library closes a connection whose
             // answer was queued on this first one.
             return MHD_YES;

@@ -44,6 +44,7 @@ std::string StoreKeeper::MoveAsideLocked() {
 
 void StoreKeeper::OpenLocked(const std::string& why) {
     lastTry_ = std::chrono::steady_clock::now();
+    const std::string before = reason_;
     store_.reset();
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
@@ -68,7 +69,8 @@ void StoreKeeper::OpenLocked(const std::string& why) {
         }
     }
     if (warnings_.size() > kMostWarnings) warnings_.erase(warnings_.begin());
-    log_("reports are not stored (POST /report answers 503): " + reason_);
+    // Said once per reason, not at every try.
+    if (reason_ != before) log_("reports are not stored (POST /report answers 503): " + reason_);
 }
 
 void StoreKeeper::Failed(const std::shared_ptr<Store>& store, const StoreError& error) {
