@@ -19,6 +19,8 @@ struct Request {
     // A request header's value (names compared without regard to case); empty when absent.
     std::function<std::string(std::string_view name)> header;
     std::string Header(std::string_view name) const { return header ? header(name) : std::string(); }
+    // True once the client has closed its end: long work for it may stop.
+    std::function<bool()> clientGone;
     // A query parameter, decoded ("+" as a space, %XX); nullopt when absent.
     std::optional<std::string> Param(std::string_view name) const;
     bool HasParam(std::string_view name) const { return Param(name).has_value(); }

@@ -6,6 +6,8 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -388,6 +390,24 @@ struct Callbacks {
                 return Queue(server, connection, *e, std::move(busy));
             }
             e->bodyLimit = server.bodyLimit_ ? server.bodyLimit_(r.method, r.path) : 0;
+            if (HttpServer::Connection* c = ConnectionOf(connection); c && c->fd >= 0) {
+                // Long work for a request (the fleet page) stops once its client has hung up.
+                r.clientGone = [fd = c->fd] {
+                    pollfd p{fd, POLLRDHUP, 0};
+                    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+                };
+            }
+            // A declared length over the limit is refused before any body: answered now, the library
+            // sends no "100 Continue", so a client that waits for one sends nothing. A client already
+            // sending a body only somewhat over is read to its end (up to twice the limit) so that
+            // it sees the 413 rather than a reset.
+            const size_t most = e->bodyLimit ? e->bodyLimit : kDiscardedBody;
+            const char* declared = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
+            const char* expect = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Expect");
+            const unsigned long long length = declared ? std::strtoull(declared, nullptr, 10) : 0;
+            if (length > most && ((expect && strcasecmp(expect, "100-continue") == 0) || length > 2 * most))
+                return Queue(server, connection, *e,
+                             Refuse(413, "Content Too Large", "The request body is too large."));
             // Answered on the next call, after any body: the library closes a connection whose
             // answer was queued on this first one.
             return MHD_YES;
@@ -397,7 +417,7 @@ struct Callbacks {
                 return MHD_YES;
             }
             e->bodyBytes += *uploadSize;
-            const size_t limit = e->bodyLimit ? e->bodyLimit : kDiscardedBody;
+            const size_t limit = e->bodyLimit ? 2 * e->bodyLimit : kDiscardedBody;
             if (e->bodyBytes > limit)
                 return Queue(server, connection, *e,
                              Refuse(413, "Content Too Large", "The request body is too large."));

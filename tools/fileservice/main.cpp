@@ -64,6 +64,24 @@ constexpr char kUsage[] =
     "                        (default 90; checked hourly)\n"
     "  --stale-days N        the page lists workstations not heard from for more than N days (default 7)\n"
     "                        (with --reports, --threads defaults to at least 8)\n"
+    "  --report-rate N       reports per minute one client address may send (default 120, a burst of a\n"
+    "                        minute's worth, at least one batch); beyond, POST /report answers 429 with\n"
+    "                        Retry-After and the workstation keeps its reports for later; 0: no limit\n"
+    "  --max-machines N      workstations the fleet view keeps (default 50000); past that, reports of a\n"
+    "                        new workstation are answered 503 (known ones go on); none is evicted\n"
+    "  --max-db-mb N         the report database's size cap in MiB (default 1024); past it, reports are\n"
+    "                        answered 503 until retention frees room\n"
+    "  --painel-allow LIST   addresses and networks (comma-separated, CIDR) that may see /painel,\n"
+    "                        /painel/estacoes.csv and /metrics (default 127.0.0.0/8,::1); others get 403\n"
+    "  --trusted-proxy LIST  fronts whose X-Forwarded-For names the client, for the rate and\n"
+    "                        --painel-allow (default 127.0.0.0/8,::1)\n"
+    "  --painel-rows N       workstations per list on the page (default 100; \"e mais N\" for the rest)\n"
+    "  --painel-rings N      rings in the page's table and as metrics labels (default 50; the rest as\n"
+    "                        one row, and as ring=\"outros\")\n"
+    "  --painel-releases N   releases in the chart and as metrics labels (default 12; the rest together)\n"
+    "  --csv-rows N          rows of estacoes.csv (default 50000)\n"
+    "  --painel-deadline S   a page, CSV or metrics reading stops after S seconds (default 10) and\n"
+    "                        answers 503; it also stops when its client goes away\n"
     "  --help                this text\n"
     "\n"
     "Listings come from memory: the folder is walked again when it changes (inotify), not per\n"
@@ -86,6 +104,7 @@ struct Options {
     fileservice::ListingCacheOptions listing;
     std::string reports;
     int retentionDays = 90, staleDays = 7;
+    fleet::FleetOptions fleet;
 };
 
 bool ParseNumber(const char* text, long low, long high, long& out) {
@@ -169,6 +188,38 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--stale-days") {
             if (!number(1, 3650)) return false;
             options.staleDays = static_cast<int>(n);
+        } else if (arg == "--report-rate") {
+            if (!number(0, 1000000)) return false;
+            options.fleet.reportRate = static_cast<unsigned>(n);
+        } else if (arg == "--max-machines") {
+            if (!number(1, 100000000)) return false;
+            options.fleet.limits.maxMachines = n;
+        } else if (arg == "--max-db-mb") {
+            if (!number(1, 1L << 30)) return false;
+            options.fleet.limits.maxBytes = int64_t(n) << 20;
+        } else if (arg == "--painel-allow" || arg == "--trusted-proxy") {
+            try {
+                (arg == "--painel-allow" ? options.fleet.painelAllow : options.fleet.trustedProxies) =
+                    fleet::AddressList::Parse(v);
+            } catch (const std::invalid_argument& error) {
+                std::fprintf(stderr, "aurevia-fileservice: invalid %s: %s\n", arg.c_str() + 2, error.what());
+                return false;
+            }
+        } else if (arg == "--painel-rows") {
+            if (!number(1, 10000)) return false;
+            options.fleet.view.rows = static_cast<size_t>(n);
+        } else if (arg == "--painel-rings") {
+            if (!number(1, 10000)) return false;
+            options.fleet.view.rings = static_cast<size_t>(n);
+        } else if (arg == "--painel-releases") {
+            if (!number(1, 1000)) return false;
+            options.fleet.view.releases = static_cast<size_t>(n);
+        } else if (arg == "--csv-rows") {
+            if (!number(1, 100000000)) return false;
+            options.fleet.view.csvRows = static_cast<size_t>(n);
+        } else if (arg == "--painel-deadline") {
+            if (!number(1, 3600)) return false;
+            options.fleet.renderDeadline = seconds(n);
         } else if (arg == "--rescan") {
             if (!number(0, 86400)) return false;
             options.listing.rescan = seconds(n);
@@ -221,15 +272,18 @@ int main(int argc, char** argv) {
         // reports (bench/reports).
         if (options.limits.threads == 0)
             options.limits.threads = std::max(8u, std::thread::hardware_concurrency());
-        try {
-            fleetService = std::make_unique<fleet::FleetService>(
-                fleet::FleetOptions{options.reports, options.retentionDays, options.staleDays, 14,
-                                    files.Root()},
-                [&listings] { return static_cast<uint64_t>(listings.Walks()); });
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "aurevia-fileservice: --reports: %s\n", error.what());
-            return 1;
-        }
+        // A report database that cannot be had never stops the downloads: the service starts, says
+        // why in its log and /healthz, and answers /report 503 until the store is back.
+        fleet::FleetOptions fleetOptions = options.fleet;
+        fleetOptions.database = options.reports;
+        fleetOptions.retentionDays = options.retentionDays;
+        fleetOptions.staleDays = options.staleDays;
+        fleetOptions.folder = files.Root();
+        fleetOptions.log = [](const std::string& line) {
+            std::fprintf(stderr, "aurevia-fileservice: %s\n", line.c_str());
+        };
+        fleetService = std::make_unique<fleet::FleetService>(
+            std::move(fleetOptions), [&listings] { return static_cast<uint64_t>(listings.Walks()); });
     }
     fleet::Metrics* metrics = fleetService ? &fleetService->Counters() : nullptr;
     std::unique_ptr<fileservice::Routes> routes;

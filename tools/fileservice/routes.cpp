@@ -81,10 +81,7 @@ void AppendJSON(std::string& out, std::string_view text) {
 }  // namespace
 
 size_t Routes::BodyLimit(std::string_view method, std::string_view path) {
-    // A batch is read whole up to twice its cap so that the fleet service answers a somewhat larger
-    // one with its own 413 after the body is in; the server's early 413 beyond that closes the
-    // connection with the body unread, which a client may see as a reset instead of the answer.
-    return method == "POST" && LastSegment(path) == "report" ? 2 * fleet::kMaxBatchBytes : 0;
+    return method == "POST" && LastSegment(path) == "report" ? fleet::kMaxBatchBytes : 0;
 }
 
 Response Routes::Answer(const Request& request) const {
@@ -93,7 +90,9 @@ Response Routes::Answer(const Request& request) const {
         const std::string_view query = mark == std::string::npos
                                            ? std::string_view()
                                            : std::string_view(request.target).substr(mark + 1);
-        fleet::Response answer = fleet_->Handle({request.method, request.path, query, request.body, false});
+        const std::string forwardedFor = request.Header("X-Forwarded-For");
+        fleet::Response answer = fleet_->Handle({request.method, request.path, query, request.body, false,
+                                                 request.remoteAddress, forwardedFor, request.clientGone});
         Response res;
         res.status = answer.status;
         res.Set("Content-Type", answer.contentType);
@@ -215,10 +214,22 @@ Response Routes::Health() const {
         body += ",\"FailingSince\":";
         AppendJSON(body, HttpDate(listing.failingSince));
     }
+    std::vector<std::string> warnings = listing.warnings;
+    if (fleet_) {
+        // The reports never decide the status: an instance that cannot store them still serves files.
+        const fleet::FleetService::Health reports = fleet_->State();
+        body += ",\"Reports\":";
+        AppendJSON(body, reports.stored ? "stored" : "not stored");
+        if (!reports.stored) {
+            body += ",\"ReportsReason\":";
+            AppendJSON(body, reports.reason);
+        }
+        warnings.insert(warnings.end(), reports.warnings.begin(), reports.warnings.end());
+    }
     body += ",\"Warnings\":[";
-    for (size_t i = 0; i < listing.warnings.size(); ++i) {
+    for (size_t i = 0; i < warnings.size(); ++i) {
         if (i) body += ",";
-        AppendJSON(body, listing.warnings[i]);
+        AppendJSON(body, warnings[i]);
     }
     body += "],\"Open\":" + std::to_string(counters_.open.load()) +
             ",\"Busy\":" + std::to_string(counters_.busy.load()) +

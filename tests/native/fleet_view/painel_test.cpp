@@ -6,13 +6,17 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 
+#include "tools/fileservice/fleet/fleet_query.h"
 #include "tools/fileservice/fleet/fleet_view.h"
 #include "tools/fileservice/fleet/metrics.h"
 #include "tools/fileservice/fleet/painel.h"
+#include "tools/fileservice/fleet/store.h"
 
 namespace {
 
@@ -41,21 +45,61 @@ fleet::RolloutView Rollout() {
     return rollout;
 }
 
-TEST(FleetView, RingFiguresFollowTheRolloutNumbers) {
-    const fleet::FleetView view = fleet::Summarize(
-        {
-            MakeMachine("G-NEW", "geral", 3, 10),              // below 50: takes 3, has it
-            MakeMachine("G-PREV", "geral", 2, 70),             // 50 or more: takes 2, has it
-            MakeMachine("G-BEHIND", "geral", 2, 10),           // takes 3, still on 2
-            MakeMachine("G-OLD", "geral", 1, 90),              // takes 2, still on 1
-            MakeMachine("G-FAIL", "geral", 2, 20, "refused"),  // behind and failing
-            MakeMachine("G-GONE", "geral", 3, 5, "ok", kNow - 8 * 86400),
-            MakeMachine("P-1", "piloto", 4, std::nullopt),
-            MakeMachine("P-2", "piloto", std::nullopt, std::nullopt),
-            MakeMachine("X-1", "outro", 3, 1),  // a ring the document lacks falls back to "geral"
-            MakeMachine("N-1", "", std::nullopt, std::nullopt),
-        },
-        Rollout(), kNow, 7);
+// The workstations as reports of theirs, kept in a store of their own; read back through SQL.
+class FleetQuery : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("fleet-query-" + std::to_string(::getpid()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        store_ = std::make_unique<fleet::Store>((dir_ / "reports.db").string());
+    }
+    void TearDown() override {
+        store_.reset();
+        std::filesystem::remove_all(dir_);
+    }
+    void Add(const std::vector<fleet::Machine>& machines) {
+        for (const fleet::Machine& m : machines) {
+            fleet::Report r;
+            r.machine = m.machine;
+            r.version = m.version;
+            r.event = "startup";
+            r.result = m.result;
+            r.reason = m.reason;
+            r.time = "(time)";
+            r.timeUnix = m.lastSeen;
+            r.ring = m.ring;
+            r.release = m.release;
+            r.rolloutNumber = m.rolloutNumber;
+            store_->Add({r}, m.lastSeen);
+        }
+    }
+    fleet::FleetView View(const fleet::RolloutView& rollout, const fleet::ViewLimits& limits = {},
+                          const std::string& search = "") {
+        auto reader = store_->Read({});
+        return fleet::QueryView(reader.db(), rollout, kNow, 7, limits, search);
+    }
+
+    std::filesystem::path dir_;
+    std::unique_ptr<fleet::Store> store_;
+};
+
+TEST_F(FleetQuery, RingFiguresFollowTheRolloutNumbers) {
+    Add({
+        MakeMachine("G-NEW", "geral", 3, 10),              // below 50: takes 3, has it
+        MakeMachine("G-PREV", "geral", 2, 70),             // 50 or more: takes 2, has it
+        MakeMachine("G-BEHIND", "geral", 2, 10),           // takes 3, still on 2
+        MakeMachine("G-OLD", "geral", 1, 90),              // takes 2, still on 1
+        MakeMachine("G-FAIL", "geral", 2, 20, "refused"),  // behind and failing
+        MakeMachine("G-GONE", "geral", 3, 5, "ok", kNow - 8 * 86400),
+        MakeMachine("P-1", "piloto", 4, std::nullopt),
+        MakeMachine("P-2", "piloto", std::nullopt, std::nullopt),
+        MakeMachine("X-1", "outro", 3, 1),  // a ring the document lacks falls back to "geral"
+        MakeMachine("N-1", "", std::nullopt, std::nullopt),
+    });
+    const fleet::FleetView view = View(Rollout());
     struct Expected {
         const char* ring;
         int64_t machines, onRelease, behind, failing, stale;
@@ -77,6 +121,70 @@ TEST(FleetView, RingFiguresFollowTheRolloutNumbers) {
         EXPECT_EQ(ring.failing, e.failing) << e.ring;
         EXPECT_EQ(ring.stale, e.stale) << e.ring;
     }
+    EXPECT_EQ(view.total.machines, 10);
+    EXPECT_EQ(view.total.behind, 4);
+    EXPECT_EQ(view.moreRings, 0);
+    ASSERT_EQ(view.behind.rows.size(), 4u);
+    EXPECT_EQ(view.behind.rows[0].machine.machine, "G-BEHIND");
+    EXPECT_EQ(view.behind.rows[0].expected, 3u);
+}
+
+// A flood of rings and workstations: every table stays at its limit, the rest counted, and the
+// metrics' labels bounded with the rest under "outros"; the figures still add up.
+TEST_F(FleetQuery, OutputStaysBoundedAndTheRestIsCounted) {
+    std::vector<fleet::Machine> machines;
+    for (int i = 0; i < 300; ++i)
+        machines.push_back(MakeMachine("F-" + std::to_string(1000 + i), "anel" + std::to_string(i % 120),
+                                       uint64_t(i % 40), 1, i % 3 ? "ok" : "failed"));
+    machines.push_back(MakeMachine("G-1", "geral", 3, 10));
+    Add(machines);
+    fleet::ViewLimits limits;
+    limits.rows = 10;
+    limits.rings = 5;
+    limits.releases = 4;
+    const fleet::FleetView view = View(Rollout(), limits, "f-10");
+    // The document's two rings first (piloto without workstations), then the biggest.
+    EXPECT_EQ(view.rings.size(), 6u);
+    EXPECT_EQ(view.moreRings, 121 - 5);
+    int64_t shown = 0;
+    for (const auto& ring : view.rings) shown += ring.machines;
+    EXPECT_EQ(shown + view.moreSummary.machines, 301);
+    EXPECT_EQ(view.failing.total, 100);
+    EXPECT_EQ(view.failing.rows.size(), 10u);
+    EXPECT_EQ(view.found.total, 100);  // F-1000 .. F-1099
+    EXPECT_EQ(view.found.rows.size(), 10u);
+
+    fleet::PageInput input;
+    input.view = &view;
+    const fleet::RolloutView rollout = Rollout();
+    input.rollout = &rollout;
+    input.search = "f-10";
+    const std::string page = fleet::RenderPainel(input);
+    EXPECT_NE(page.find("e mais 116 anéis"), std::string::npos);
+    EXPECT_NE(page.find("Mostrando 10 de 100 (e mais 90)"), std::string::npos);
+    EXPECT_LT(page.size(), 64u * 1024);
+
+    auto reader = store_->Read({});
+    std::vector<std::string> rings;
+    for (const auto& ring : view.rings) rings.push_back(ring.ring);
+    const auto series = fleet::QueryWorkstationSeries(reader.db(), rings, limits.releases);
+    int64_t total = 0;
+    std::set<std::string> ringLabels, releaseLabels;
+    for (const auto& [key, n] : series) {
+        total += n;
+        ringLabels.insert(key.first);
+        releaseLabels.insert(key.second);
+    }
+    EXPECT_EQ(total, 301);
+    EXPECT_LE(ringLabels.size(), rings.size() + 1);
+    EXPECT_TRUE(ringLabels.count("outros"));
+    EXPECT_EQ(releaseLabels.size(), 5u);
+    EXPECT_TRUE(releaseLabels.count("outros"));
+
+    const auto days = fleet::QueryDays(reader.db(), "2000-01-01", 4);
+    std::set<std::pair<uint64_t, bool>> chartReleases;
+    for (const auto& d : days) chartReleases.insert({d.release, d.others});
+    EXPECT_EQ(chartReleases.size(), 5u);
 }
 
 // A forged report's text, module and failure text carry markup; none of it may reach the page raw.
@@ -88,7 +196,14 @@ TEST(Painel, MarkupFromReportsIsEscapedEverywhere) {
     m.lastFailureReason = "fetch";
     m.lastFailureText = attack;
     const fleet::RolloutView rollout = Rollout();
-    const fleet::FleetView view = fleet::Summarize({m}, rollout, kNow, 7);
+    fleet::FleetView view;
+    view.now = kNow;
+    fleet::MachineRow row;
+    row.machine = m;
+    row.failing = true;
+    view.failing = {{row}, 1};
+    view.search = "WS-1";
+    view.found = {{row}, 1};
     fleet::PageInput input;
     input.view = &view;
     input.rollout = &rollout;
@@ -131,11 +246,15 @@ TEST(Painel, CsvQuotesAndDefusesFormulas) {
     };
     for (const auto& c : cases) EXPECT_EQ(fleet::CsvField(c.in), c.out) << c.in;
 
-    fleet::Machine m = MakeMachine("WS-1", "geral", 3, 1, "failed");
-    m.text = "=cmd|' /C calc'!A0";
-    const fleet::FleetView view =
-        fleet::Summarize({m, MakeMachine("WS-2", "geral", 3, 2)}, Rollout(), kNow, 7);
-    const std::string csv = fleet::RenderCsv(view, "");
+    fleet::MachineRow row;
+    row.machine = MakeMachine("WS-1", "geral", 3, 1, "failed");
+    row.machine.text = "=cmd|' /C calc'!A0";
+    std::string csv = fleet::CsvHeader();
+    fleet::AppendCsvRow(csv, row);
+    row.machine.machine = "WS-2";
+    row.machine.text = "";
+    fleet::AppendCsvRow(csv, row);
+    fleet::AppendCsvMore(csv, 7);
     std::istringstream lines(csv);
     std::string line;
     int rows = 0;
@@ -143,9 +262,35 @@ TEST(Painel, CsvQuotesAndDefusesFormulas) {
         ASSERT_TRUE(line.ends_with("\r")) << line;
         ++rows;
     }
-    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(rows, 4);
     EXPECT_NE(csv.find(",\"'=cmd|' /C calc'!A0\","), std::string::npos);
-    EXPECT_EQ(fleet::RenderCsv(view, "ws-2").find("WS-1"), std::string::npos);
+    EXPECT_NE(csv.find("e mais 7 estações"), std::string::npos);
+}
+
+// A spreadsheet that splits on ";" (or ",") without honouring quotes: no piece of any cell may then
+// start a formula, also behind spaces or quote marks.
+TEST(Painel, CsvDefusesEveryPieceOfASplit) {
+    const char* texts[] = {"falha;=1+1;=HIPERLINK(\"http://x\";\"y\")",
+                           "a,+1,-2,@SUM(A1)",
+                           "x; =1",
+                           "x;\"=1",
+                           "x;\t=1",
+                           "ok;;,=2",
+                           "=;=,="};
+    for (const char* text : texts) {
+        const std::string field = fleet::CsvField(text);
+        size_t start = 0;
+        while (start <= field.size()) {
+            size_t end = field.find_first_of(",;", start);
+            if (end == std::string::npos) end = field.size();
+            const std::string piece = field.substr(start, end - start);
+            const size_t first = piece.find_first_not_of(" \"");
+            if (first != std::string::npos)
+                EXPECT_EQ(std::string("=+-@\t\r").find(piece[first]), std::string::npos)
+                    << text << " gives the piece " << piece;
+            start = end + 1;
+        }
+    }
 }
 
 TEST(Metrics, TheTextIsValidExpositionFormat) {
@@ -154,10 +299,10 @@ TEST(Metrics, TheTextIsValidExpositionFormat) {
     metrics.CountRequest(fleet::RouteOf("/painel"), 5000);
     metrics.CountReports("failed", 2);
     metrics.CountRefusedBatch();
-    const fleet::FleetView view =
-        fleet::Summarize({MakeMachine("WS-1", "geral", 3, 1), MakeMachine("WS-2", "piloto", std::nullopt, 1)},
-                         Rollout(), kNow, 7);
-    const std::string text = metrics.Render(7, view);
+    fleet::Metrics::Workstations fleet;
+    fleet.byRingRelease = {{{"geral", "3"}, 1}, {{"piloto", "none"}, 1}, {{"outros", "outros"}, 9}};
+    fleet.failingByRing = {{"geral", 0}, {"outros", 2}};
+    const std::string text = metrics.Render(7, &fleet);
     // name{label="value",...} number — label values escaped, nothing else on a sample line.
     const std::regex sample(
         R"re(^[a-zA-Z_:][a-zA-Z0-9_:]*(\{[a-zA-Z_][a-zA-Z0-9_]*="(\\.|[^"\\\n])*"(,[a-zA-Z_][a-zA-Z0-9_]*="(\\.|[^"\\\n])*")*\})? [0-9]+(\.[0-9]+)?$)re");
@@ -203,7 +348,8 @@ TEST(Rollout, TheDocumentIsReadOrItsFaultNamed) {
         const fleet::RolloutView broken = fleet::ReadRollout(dir);
         EXPECT_TRUE(broken.present && !broken.error.empty()) << bad;
         EXPECT_TRUE(broken.rings.empty());
-        const fleet::FleetView view = fleet::Summarize({}, broken, kNow, 7);
+        fleet::FleetView view;
+        view.now = kNow;
         fleet::PageInput input;
         input.view = &view;
         input.rollout = &broken;

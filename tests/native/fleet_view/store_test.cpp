@@ -6,12 +6,16 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 #include <string>
 
+#include "tools/fileservice/fleet/fleet_query.h"
 #include "tools/fileservice/fleet/store.h"
+#include "tools/fileservice/fleet/store_keeper.h"
 
 namespace fs = std::filesystem;
 
@@ -93,7 +97,10 @@ TEST_F(StoreTest, TheLatestStateFollowsTheReportsOwnTimes) {
     store.Add({MakeReport("WS-2", kNow + 86400 * 365, "failed", 1)}, kNow);
     store.Add({MakeReport("WS-2", kNow + 5, "ok", 3)}, kNow + 5);
 
-    const auto machines = store.Machines();
+    std::vector<fleet::Machine> machines;
+    auto reader = store.Read({});
+    fleet::ForEachMachine(reader.db(), {}, kNow, 7, "", 100,
+                          [&](const fleet::MachineRow& row) { machines.push_back(row.machine); });
     ASSERT_EQ(machines.size(), 2u);  // names compared without letter case
     EXPECT_EQ(machines[0].result, "ok");
     EXPECT_EQ(machines[0].release, 3u);
@@ -103,11 +110,11 @@ TEST_F(StoreTest, TheLatestStateFollowsTheReportsOwnTimes) {
     EXPECT_EQ(machines[1].result, "ok");
     EXPECT_EQ(machines[1].release, 3u);
 
-    const auto history = store.History("ws-1", 50);
+    const auto history = fleet::QueryHistory(reader.db(), "ws-1", 50);
     ASSERT_EQ(history.size(), 3u);
     EXPECT_EQ(history[0].report.timeUnix, kNow - 50);
     EXPECT_EQ(history[2].report.result, "refused");
-    EXPECT_EQ(store.History("WS-1", 1).size(), 1u);
+    EXPECT_EQ(fleet::QueryHistory(reader.db(), "WS-1", 1).size(), 1u);
 }
 
 TEST_F(StoreTest, RetentionDeletesOldHistoryAndForgottenWorkstations) {
@@ -118,7 +125,7 @@ TEST_F(StoreTest, RetentionDeletesOldHistoryAndForgottenWorkstations) {
     store.Add({MakeReport("WS-BOTH", kNow - day)}, kNow - day);
     store.Add({MakeReport("WS-NEW", kNow)}, kNow);
     EXPECT_EQ(store.Prune(kNow - 90 * day), 2);
-    EXPECT_EQ(store.ReportCount(), 2);
+    EXPECT_EQ(Query("SELECT count(*) FROM reports"), 2);
     EXPECT_EQ(Query("SELECT count(*) FROM machines WHERE machine = 'WS-OLD'"), 0);
     EXPECT_EQ(Query("SELECT count(*) FROM machines"), 2);
     EXPECT_EQ(Query("SELECT count(*) FROM days WHERE machine = 'WS-OLD'"), 0);
@@ -169,6 +176,134 @@ TEST_F(StoreTest, ConcurrentBatchesAreStoredWholeAndAFailingOneAlone) {
         Query("SELECT count(*) FROM reports WHERE machine IN ('WS-3-5', 'WS-3-15', 'WS-3-25', 'WS-3-35')"),
         0);
     EXPECT_EQ(Query("SELECT count(*) FROM machines"), 1 + kThreads * kBatches - 4);
+}
+
+}  // namespace
+
+namespace {
+
+// The caps: a new workstation past --max-machines is refused while known ones go on, and retention
+// makes room again; past --max-db-mb every write is refused as Full and the file stays within it.
+TEST_F(StoreTest, CapsRefuseNewWorkstationsAndWritesPastTheSize) {
+    {
+        fleet::Store store(path_, {3, int64_t(64) << 20});
+        store.Add({MakeReport("WS-1", kNow - 10), MakeReport("WS-2", kNow - 10)}, kNow - 86400 * 100);
+        store.Add({MakeReport("WS-3", kNow)}, kNow);
+        try {
+            store.Add({MakeReport("WS-3", kNow), MakeReport("WS-4", kNow)}, kNow);
+            FAIL() << "a fourth workstation was stored";
+        } catch (const fleet::StoreError& error) {
+            EXPECT_EQ(error.kind(), fleet::StoreError::Kind::MachinesCap);
+        }
+        EXPECT_EQ(Query("SELECT count(*) FROM reports WHERE time_unix = " + std::to_string(kNow)), 1);
+        store.Add({MakeReport("ws-1", kNow)}, kNow);  // known, in another letter case
+        EXPECT_EQ(store.MachineCount(), 3);
+        store.Prune(kNow - 86400 * 90);
+        EXPECT_EQ(store.MachineCount(), 2);
+        store.Add({MakeReport("WS-4", kNow)}, kNow);
+    }
+    fs::remove(path_);
+    fleet::Store store(path_, {1000000, 256 * 1024});
+    fleet::Report big = MakeReport("WS-X", kNow, "failed");
+    big.text = std::string(200, 'x');
+    int stored = 0;
+    for (;; ++stored) {
+        std::vector<fleet::Report> batch(50, big);
+        for (size_t i = 0; i < batch.size(); ++i) batch[i].machine = "WS-" + std::to_string(stored * 50 + i);
+        try {
+            store.Add(batch, kNow);
+        } catch (const fleet::StoreError& error) {
+            EXPECT_EQ(error.kind(), fleet::StoreError::Kind::Full) << error.what();
+            break;
+        }
+        ASSERT_LT(stored, 1000) << "the size cap never held";
+    }
+    EXPECT_GT(stored, 0);
+    EXPECT_LE(fs::file_size(path_), 256u * 1024 + 4096);
+}
+
+// A reading stops at its deadline or when its client goes, with the kind that says which.
+TEST_F(StoreTest, AReadingStopsAtItsBudget) {
+    fleet::Store store(path_);
+    std::vector<fleet::Report> batch;
+    for (int i = 0; i < 50; ++i) batch.push_back(MakeReport("WS-" + std::to_string(i), kNow));
+    store.Add(batch, kNow);
+    const char* slow =
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT count(*) FROM n";
+    const struct {
+        const char* name;
+        fleet::ReadBudget budget;
+    } cases[] = {
+        {"deadline", {std::chrono::steady_clock::now() + std::chrono::milliseconds(50), {}}},
+        {"client gone", {std::chrono::steady_clock::time_point::max(), [] { return true; }}},
+    };
+    for (const auto& c : cases) {
+        auto reader = store.Read(c.budget);
+        try {
+            fleet::Statement q(reader.db(), slow);
+            q.Step();
+            ADD_FAILURE() << c.name << ": the query ran to its end";
+        } catch (const fleet::StoreError& error) {
+            EXPECT_EQ(error.kind(), fleet::StoreError::Kind::Interrupted) << c.name;
+        }
+    }
+    // Every connection taken: the next reading is told Busy rather than queued for ever.
+    auto first = store.Read({});
+    auto second = store.Read({});
+    EXPECT_THROW(store.Read({}, std::chrono::milliseconds(20)), fleet::StoreError);
+}
+
+// The keeper: a damaged file is moved aside and a new one started; a file deleted in use is noticed
+// at the next write and opened afresh; a folder that cannot hold one leaves the store off, with why.
+TEST_F(StoreTest, TheKeeperRecoversOrSaysWhy) {
+    std::vector<std::string> log;
+    const auto logLine = [&](const std::string& line) { log.push_back(line); };
+    std::ofstream(path_) << std::string(8192, 'g');
+    {
+        fleet::StoreKeeper keeper(path_, {}, logLine);
+        ASSERT_TRUE(keeper.Get());
+        const auto state = keeper.State();
+        ASSERT_EQ(state.warnings.size(), 1u);
+        EXPECT_NE(state.warnings[0].find("damaged"), std::string::npos);
+        int aside = 0;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            if (entry.path().filename().string().starts_with("reports.db.damaged-")) {
+                ++aside;
+                EXPECT_EQ(fs::file_size(entry.path()), 8192u);
+            }
+        EXPECT_EQ(aside, 1);
+
+        auto store = keeper.Get();
+        store->Add({MakeReport("WS-1", kNow)}, kNow);
+        fs::remove(path_);
+        fs::remove(path_ + "-wal");
+        fs::remove(path_ + "-shm");
+        try {
+            store->Add({MakeReport("WS-2", kNow)}, kNow);
+            FAIL() << "a report went into a deleted file";
+        } catch (const fleet::StoreError& error) {
+            EXPECT_EQ(error.kind(), fleet::StoreError::Kind::Gone);
+            keeper.Failed(store, error);
+        }
+        ASSERT_TRUE(keeper.Get());
+        EXPECT_NE(keeper.Get(), store);
+        keeper.Get()->Add({MakeReport("WS-2", kNow)}, kNow);
+        EXPECT_EQ(Query("SELECT count(*) FROM reports"), 1);
+    }
+    // Retried at once here (the service waits 30 s between tries): it comes back by itself.
+    fleet::StoreKeeper missing((dir_ / "no-such-folder" / "r.db").string(), {}, logLine,
+                               std::chrono::seconds(0));
+    EXPECT_FALSE(missing.Get());
+    EXPECT_FALSE(missing.State().available);
+    EXPECT_NE(missing.State().reason.find("no-such-folder"), std::string::npos);
+    const size_t said = log.size();
+    missing.Check();
+    EXPECT_EQ(log.size(), said) << "the same reason logged again";
+    fs::create_directories(dir_ / "no-such-folder");
+    missing.Check();
+    ASSERT_TRUE(missing.Get());
+    EXPECT_TRUE(missing.State().available);
+    missing.Get()->Add({MakeReport("WS-1", kNow)}, kNow);
 }
 
 }  // namespace

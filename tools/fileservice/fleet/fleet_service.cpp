@@ -6,6 +6,7 @@
 
 #include <ctime>
 
+#include "tools/fileservice/fleet/fleet_query.h"
 #include "tools/fileservice/fleet/fleet_view.h"
 #include "tools/fileservice/fleet/painel.h"
 
@@ -83,9 +84,16 @@ std::optional<std::string> QueryValue(std::string_view query, std::string_view n
 FleetService::FleetService(FleetOptions options, std::function<uint64_t()> listingWalks)
     : options_(std::move(options)),
       listingWalks_(std::move(listingWalks)),
-      store_(std::make_unique<Store>(options_.database)) {
-    PruneNow(Now());
-    sweeper_ = std::thread([this] { SweepLoop(); });
+      keeper_(
+          options_.database, options_.limits, [this](const std::string& line) { Log(line); },
+          options_.storeRetry),
+      rate_(options_.reportRate) {
+    try {
+        PruneNow(Now());
+    } catch (const StoreError& error) {
+        Log(std::string("report retention: ") + error.what());
+    }
+    keeperThread_ = std::thread([this] { KeeperLoop(); });
 }
 
 FleetService::~FleetService() {
@@ -94,24 +102,71 @@ FleetService::~FleetService() {
         stopping_ = true;
     }
     sweepWake_.notify_all();
-    sweeper_.join();
+    keeperThread_.join();
 }
 
-void FleetService::SweepLoop() {
+void FleetService::Log(const std::string& line) const {
+    if (options_.log)
+        options_.log(line);
+    else
+        std::fprintf(stderr, "aurevia-fileservice: %s\n", line.c_str());
+}
+
+void FleetService::KeeperLoop() {
+    constexpr auto kCheck = std::chrono::seconds(5);
+    constexpr auto kPrune = std::chrono::hours(1);
+    auto lastPrune = std::chrono::steady_clock::now();
     std::unique_lock lock(sweepMutex_);
-    while (!sweepWake_.wait_for(lock, std::chrono::hours(1), [this] { return stopping_; })) {
+    while (!sweepWake_.wait_for(lock, kCheck, [this] { return stopping_; })) {
         lock.unlock();
-        try {
-            PruneNow(Now());
-        } catch (const StoreError& error) {
-            std::fprintf(stderr, "aurevia-fileservice: report retention: %s\n", error.what());
+        keeper_.Check();
+        if (std::chrono::steady_clock::now() - lastPrune >= kPrune) {
+            lastPrune = std::chrono::steady_clock::now();
+            try {
+                PruneNow(Now());
+            } catch (const StoreError& error) {
+                Log(std::string("report retention: ") + error.what());
+            }
         }
         lock.lock();
     }
 }
 
 int64_t FleetService::PruneNow(int64_t nowUnix) {
-    return store_->Prune(nowUnix - int64_t(options_.retentionDays) * 86400);
+    const std::shared_ptr<Store> store = keeper_.Get();
+    if (!store) return 0;
+    try {
+        const int64_t deleted = store->Prune(nowUnix - int64_t(options_.retentionDays) * 86400);
+        if (machinesFull_ && store->MachineCount() < options_.limits.maxMachines) {
+            machinesFull_ = false;
+            Log("retention made room: reports of new workstations are stored again");
+        }
+        if (deleted > 0 && databaseFull_.exchange(false))
+            Log("retention freed room in the report database: reports are stored again");
+        return deleted;
+    } catch (const StoreError& error) {
+        keeper_.Failed(store, error);
+        throw;
+    }
+}
+
+FleetService::Health FleetService::State() const {
+    const StoreKeeper::Health store = keeper_.State();
+    Health health{store.available, store.reason, store.warnings};
+    if (!store.available) health.warnings.push_back("reports are not stored: " + store.reason);
+    if (machinesFull_)
+        health.warnings.push_back("the fleet view holds its most workstations (--max-machines " +
+                                  std::to_string(options_.limits.maxMachines) +
+                                  "): reports of new workstations are refused");
+    if (databaseFull_)
+        health.warnings.push_back("the report database reached its size cap (--max-db-mb " +
+                                  std::to_string(options_.limits.maxBytes >> 20) +
+                                  "): reports are refused until retention frees room");
+    if (const int64_t more = moreRings_.load())
+        health.warnings.push_back(std::to_string(more) + " rings with workstations beyond the " +
+                                  std::to_string(options_.view.rings) +
+                                  " the page and the metrics show (--painel-rings)");
+    return health;
 }
 
 bool FleetService::Handles(std::string_view path) {
@@ -131,20 +186,71 @@ Response FleetService::Handle(const Request& request) {
         }
         return Report(request);
     }
+    // The page, the CSV and the metrics show the whole fleet: only IT's addresses see them, here as
+    // well as at the front, so that reaching an instance directly shows nothing more.
+    const std::string client = ClientAddress(request.peer, request.forwardedFor, options_.trustedProxies);
+    if (!options_.painelAllow.Contains(client)) return Text(403, "Forbidden.\n");
     if (!read) {
         Response response = Text(405, "Use GET.\n");
         response.headers.emplace_back("Allow", "GET, HEAD");
         return response;
     }
+    const std::shared_ptr<Store> store = keeper_.Get();
+    if (!store) {
+        if (route == Route::Metrics) return MetricsText(nullptr);
+        Response response =
+            Text(503, "O banco de relatórios não está disponível: " + keeper_.State().reason + "\n");
+        response.headers.emplace_back("Retry-After", "60");
+        return response;
+    }
     try {
-        if (route == Route::Painel) return Painel(request.query);
-        if (route == Route::PainelCsv) return Csv(request.query);
-        if (route == Route::Metrics) return MetricsText();
+        Store::Reader reader =
+            store->Read({std::chrono::steady_clock::now() + options_.renderDeadline, request.clientGone});
+        if (route == Route::Painel) return Painel(request, reader);
+        if (route == Route::PainelCsv) return Csv(request, reader);
+        if (route == Route::Metrics) return MetricsText(&reader);
     } catch (const StoreError& error) {
-        std::fprintf(stderr, "aurevia-fileservice: fleet page: %s\n", error.what());
-        return Text(503, "The report database cannot be read now.\n");
+        if (error.kind() == StoreError::Kind::Busy || error.kind() == StoreError::Kind::Interrupted) {
+            const bool gone = request.clientGone && request.clientGone();
+            if (!gone) Log(std::string("fleet page not rendered: ") + error.what());
+            Response response = Text(503, error.kind() == StoreError::Kind::Busy
+                                              ? "Outras consultas estão em andamento; tente de novo.\n"
+                                              : "A consulta passou do prazo.\n");
+            response.headers.emplace_back("Retry-After", "5");
+            return response;
+        }
+        keeper_.Failed(store, error);
+        Log(std::string("fleet page: ") + error.what());
+        return Text(503, "O banco de relatórios não pôde ser lido agora.\n");
     }
     return Text(404, "Not found.\n");
+}
+
+Response FleetService::Unstored(const std::shared_ptr<Store>& store, const StoreError& error) {
+    using Kind = StoreError::Kind;
+    metrics_.CountNotStored();
+    std::string message = "the reports could not be stored now; send them again later";
+    std::string retry = "30";
+    if (error.kind() == Kind::MachinesCap) {
+        if (!machinesFull_.exchange(true))
+            Log("the fleet view holds its most workstations (--max-machines " +
+                std::to_string(options_.limits.maxMachines) + "): reports of new workstations are refused");
+        message = "the fleet view holds its most workstations; this one is not added";
+        retry = "3600";
+    } else if (error.kind() == Kind::Full) {
+        if (!databaseFull_.exchange(true))
+            Log("the report database reached its size cap (--max-db-mb " +
+                std::to_string(options_.limits.maxBytes >> 20) +
+                "): reports are refused until retention frees room");
+        message = "the report database is full; send them again later";
+        retry = "3600";
+    } else {
+        keeper_.Failed(store, error);
+        Log(std::string("reports not stored: ") + error.what());
+    }
+    Response response = Text(503, ErrorJson(message), kJson);
+    response.headers.emplace_back("Retry-After", retry);
+    return response;
 }
 
 Response FleetService::Report(const Request& request) {
@@ -159,23 +265,48 @@ Response FleetService::Report(const Request& request) {
         metrics_.CountRefusedBatch();
         return Text(400, ErrorJson(error.what()), kJson);
     }
-    try {
-        store_->Add(batch, Now());
-    } catch (const StoreError& error) {
-        std::fprintf(stderr, "aurevia-fileservice: reports not stored: %s\n", error.what());
+    const std::string client = ClientAddress(request.peer, request.forwardedFor, options_.trustedProxies);
+    if (const unsigned wait = rate_.Take(client, batch.size())) {
+        metrics_.CountRateLimited();
         Response response =
-            Text(503, ErrorJson("the reports could not be stored now; send them again later"), kJson);
-        response.headers.emplace_back("Retry-After", "30");
+            Text(429, ErrorJson("too many reports from this address; send them again later"), kJson);
+        response.headers.emplace_back("Retry-After", std::to_string(wait));
         return response;
     }
+    const std::shared_ptr<Store> store = keeper_.Get();
+    if (!store) {
+        metrics_.CountNotStored();
+        Response response =
+            Text(503, ErrorJson("the report database is not available; send them again later"), kJson);
+        response.headers.emplace_back("Retry-After", "60");
+        return response;
+    }
+    try {
+        store->Add(batch, Now());
+    } catch (const StoreError& error) {
+        if (error.kind() != StoreError::Kind::Gone) return Unstored(store, error);
+        // The file was deleted or replaced under the service: the batch goes into the one opened
+        // afresh at the path, not into a file nobody reads, and not back to its sender.
+        keeper_.Failed(store, error);
+        const std::shared_ptr<Store> fresh = keeper_.Get();
+        if (!fresh) return Unstored(store, error);
+        try {
+            fresh->Add(batch, Now());
+        } catch (const StoreError& again) {
+            return Unstored(fresh, again);
+        }
+    }
+    if (databaseFull_.exchange(false)) Log("reports are stored again (the report database has room)");
     for (const fleet::Report& report : batch) metrics_.CountReports(report.result);
     return Text(200, "{\"accepted\":" + std::to_string(batch.size()) + "}", kJson);
 }
 
-Response FleetService::Painel(std::string_view query) {
+Response FleetService::Painel(const Request& request, Store::Reader& reader) {
     const int64_t now = Now();
     const RolloutView rollout = ReadRollout(options_.folder);
-    const FleetView view = Summarize(store_->Machines(), rollout, now, options_.staleDays);
+    const std::string search = SearchText(request.query);
+    const FleetView view = QueryView(reader.db(), rollout, now, options_.staleDays, options_.view, search);
+    moreRings_ = view.moreRings;
     PageInput input;
     input.view = &view;
     input.rollout = &rollout;
@@ -192,16 +323,16 @@ Response FleetService::Painel(std::string_view query) {
         const std::string day = LocalDay(noon - int64_t(back) * 86400);
         if (input.dayLabels.empty() || input.dayLabels.back() != day) input.dayLabels.push_back(day);
     }
-    input.days = store_->Days(input.dayLabels.front());
-    input.search = SearchText(query);
-    if (!input.search.empty()) {
-        const auto rows = Matching(view, input.search);
-        const MachineRow* one = rows.size() == 1 ? rows.front() : nullptr;
-        for (const MachineRow* row : rows)
-            if (strcasecmp(row->machine.machine.c_str(), input.search.c_str()) == 0) one = row;
+    input.days = QueryDays(reader.db(), input.dayLabels.front(), options_.view.releases);
+    input.search = search;
+    if (!search.empty()) {
+        const MachineRow* one =
+            view.found.total == 1 && !view.found.rows.empty() ? &view.found.rows.front() : nullptr;
+        for (const MachineRow& row : view.found.rows)
+            if (strcasecmp(row.machine.machine.c_str(), search.c_str()) == 0) one = &row;
         if (one) {
             input.historyMachine = one->machine.machine;
-            input.history = store_->History(one->machine.machine, 50);
+            input.history = QueryHistory(reader.db(), one->machine.machine, 50);
         }
     }
     Response response = Text(200, RenderPainel(input), "text/html; charset=utf-8");
@@ -214,20 +345,50 @@ Response FleetService::Painel(std::string_view query) {
     return response;
 }
 
-Response FleetService::Csv(std::string_view query) {
+Response FleetService::Csv(const Request& request, Store::Reader& reader) {
     const RolloutView rollout = ReadRollout(options_.folder);
-    const FleetView view = Summarize(store_->Machines(), rollout, Now(), options_.staleDays);
-    Response response =
-        Text(200, RenderCsv(view, SearchText(query)), "text/csv; charset=utf-8; header=present");
+    std::string body = CsvHeader();
+    size_t rows = 0;
+    const int64_t total =
+        ForEachMachine(reader.db(), rollout, Now(), options_.staleDays, SearchText(request.query),
+                       options_.view.csvRows, [&](const MachineRow& row) {
+                           AppendCsvRow(body, row);
+                           ++rows;
+                       });
+    AppendCsvMore(body, total - static_cast<int64_t>(rows));
+    Response response = Text(200, std::move(body), "text/csv; charset=utf-8; header=present");
     response.headers.emplace_back("Content-Disposition", "attachment; filename=\"estacoes.csv\"");
     response.headers.emplace_back("X-Content-Type-Options", "nosniff");
     return response;
 }
 
-Response FleetService::MetricsText() {
-    const RolloutView rollout = ReadRollout(options_.folder);
-    const FleetView view = Summarize(store_->Machines(), rollout, Now(), options_.staleDays);
-    return Text(200, metrics_.Render(listingWalks_ ? listingWalks_() : 0, view),
+Response FleetService::MetricsText(Store::Reader* reader) {
+    std::optional<Metrics::Workstations> fleet;
+    if (reader) {
+        const RolloutView rollout = ReadRollout(options_.folder);
+        ViewLimits limits = options_.view;
+        limits.rows = 0;
+        const FleetView view = QueryView(reader->db(), rollout, Now(), options_.staleDays, limits, "");
+        moreRings_ = view.moreRings;
+        std::vector<std::string> rings;
+        fleet.emplace();
+        for (const RingSummary& ring : view.rings) {
+            rings.push_back(ring.ring);
+            fleet->failingByRing.emplace_back(ring.ring, ring.failing);
+        }
+        if (view.moreRings > 0) {
+            // A ring that a report named "outros" joins the others' line rather than repeat it.
+            int64_t more = view.moreSummary.failing;
+            std::erase_if(fleet->failingByRing, [&](const auto& entry) {
+                if (entry.first != kOthersLabel) return false;
+                more += entry.second;
+                return true;
+            });
+            fleet->failingByRing.emplace_back(kOthersLabel, more);
+        }
+        fleet->byRingRelease = QueryWorkstationSeries(reader->db(), rings, options_.view.releases);
+    }
+    return Text(200, metrics_.Render(listingWalks_ ? listingWalks_() : 0, fleet ? &*fleet : nullptr),
                 "text/plain; version=0.0.4; charset=utf-8");
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// What the page, the CSV and the metrics show, computed once from the workstations' latest states
-// and the rollout document: per ring, the release it rolls out and how its workstations stand.
+// What the page, the CSV and the metrics show: per ring, the release the rollout document gives it
+// and how its workstations stand, and a few bounded lists of workstations. Computed by SQL over the
+// workstations' latest states (fleet_query.h), never by loading them all.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -31,6 +32,9 @@ struct RolloutView {
 // shows what the folder tells the workstations, and they check the signature themselves.
 RolloutView ReadRollout(const std::filesystem::path& folder);
 
+// The ring's entry of the document, else "geral"'s, else none.
+const RingTarget* TargetOf(const RolloutView& rollout, const std::string& ring);
+
 struct MachineRow {
     Machine machine;
     std::optional<uint64_t> expected;  // the release its ring's rollout gives it, when known
@@ -46,13 +50,31 @@ struct RingSummary {
     int64_t machines = 0, onRelease = 0, behind = 0, failing = 0, stale = 0;
 };
 
+// Up to a limit of rows, and how many there are in all.
+struct MachineList {
+    std::vector<MachineRow> rows;  // by machine name
+    int64_t total = 0;
+};
+
+// How much of the fleet one page, CSV or metrics text shows.
+struct ViewLimits {
+    size_t rows = 100;     // per list of workstations on the page
+    size_t rings = 50;     // rings in the table and as metrics labels (the document's first)
+    size_t releases = 12;  // releases in the chart and as metrics labels (the most common)
+    size_t csvRows = 50000;
+};
+
 struct FleetView {
-    std::vector<RingSummary> rings;  // by name; the document's rings without workstations too
-    std::vector<MachineRow> rows;    // by machine name
+    // The rings shown, by name: the document's rings, then those with the most workstations.
+    std::vector<RingSummary> rings;
+    RingSummary total;        // every workstation
+    int64_t moreRings = 0;    // rings with workstations beyond those shown
+    RingSummary moreSummary;  // their workstations together
+    MachineList failing, behind, stale;
+    std::string search;  // "" for none
+    MachineList found;   // the workstations whose name holds `search`
     int staleDays = 7;
     int64_t now = 0;
 };
-
-FleetView Summarize(std::vector<Machine> machines, const RolloutView& rollout, int64_t now, int staleDays);
 
 }  // namespace fleet

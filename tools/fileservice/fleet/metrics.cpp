@@ -1,7 +1,5 @@
 #include "tools/fileservice/fleet/metrics.h"
 
-#include <map>
-
 namespace fleet {
 
 namespace {
@@ -44,6 +42,10 @@ void Metrics::CountReports(std::string_view result, uint64_t n) {
 
 void Metrics::CountRefusedBatch() { refusedBatches_.fetch_add(1, std::memory_order_relaxed); }
 
+void Metrics::CountRateLimited() { rateLimited_.fetch_add(1, std::memory_order_relaxed); }
+
+void Metrics::CountNotStored() { notStored_.fetch_add(1, std::memory_order_relaxed); }
+
 std::string LabelValue(std::string_view text) {
     std::string out;
     for (const char c : text) {
@@ -57,7 +59,7 @@ std::string LabelValue(std::string_view text) {
     return out;
 }
 
-std::string Metrics::Render(uint64_t listingWalks, const FleetView& view) const {
+std::string Metrics::Render(uint64_t listingWalks, const Workstations* fleet) const {
     std::string out;
     out +=
         "# HELP aurevia_http_requests_total Requests answered, by route.\n"
@@ -87,22 +89,31 @@ std::string Metrics::Render(uint64_t listingWalks, const FleetView& view) const 
         "# TYPE aurevia_report_batches_refused_total counter\n"
         "aurevia_report_batches_refused_total " +
         std::to_string(refusedBatches_.load()) + "\n";
-    std::map<std::pair<std::string, std::string>, int64_t> stations;
-    for (const MachineRow& row : view.rows)
-        stations[{row.machine.ring, row.machine.release ? std::to_string(*row.machine.release) : "none"}]++;
+    out +=
+        "# HELP aurevia_report_batches_limited_total Report batches answered 429: their sender's rate was "
+        "spent.\n"
+        "# TYPE aurevia_report_batches_limited_total counter\n"
+        "aurevia_report_batches_limited_total " +
+        std::to_string(rateLimited_.load()) +
+        "\n"
+        "# HELP aurevia_report_batches_not_stored_total Report batches answered 503: a cap reached or the "
+        "store unavailable.\n"
+        "# TYPE aurevia_report_batches_not_stored_total counter\n"
+        "aurevia_report_batches_not_stored_total " +
+        std::to_string(notStored_.load()) + "\n";
+    if (!fleet) return out;
     out +=
         "# HELP aurevia_workstations Workstations by ring and the release of their latest report.\n"
         "# TYPE aurevia_workstations gauge\n";
-    for (const auto& [key, n] : stations)
+    for (const auto& [key, n] : fleet->byRingRelease)
         out += "aurevia_workstations{ring=\"" + LabelValue(key.first) + "\",release=\"" +
                LabelValue(key.second) + "\"} " + std::to_string(n) + "\n";
     out +=
         "# HELP aurevia_workstations_failing Workstations whose latest report failed or was refused, by "
         "ring.\n"
         "# TYPE aurevia_workstations_failing gauge\n";
-    for (const RingSummary& ring : view.rings)
-        out += "aurevia_workstations_failing{ring=\"" + LabelValue(ring.ring) + "\"} " +
-               std::to_string(ring.failing) + "\n";
+    for (const auto& [ring, n] : fleet->failingByRing)
+        out += "aurevia_workstations_failing{ring=\"" + LabelValue(ring) + "\"} " + std::to_string(n) + "\n";
     return out;
 }
 

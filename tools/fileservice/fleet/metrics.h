@@ -1,13 +1,14 @@
 #pragma once
 // Counters for GET /metrics (Prometheus text format 0.0.4). Routes are a fixed set, so request
-// paths never become label values; ring names have been validated before they get here.
+// paths never become label values; ring and release labels come bounded (the rest as "outros").
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
-
-#include "tools/fileservice/fleet/fleet_view.h"
+#include <utility>
+#include <vector>
 
 namespace fleet {
 
@@ -22,15 +23,22 @@ class Metrics {
     void CountRequest(Route route, uint64_t bytesSent);
     void CountReports(std::string_view result, uint64_t n = 1);
     void CountRefusedBatch();
+    void CountRateLimited();  // a batch answered 429
+    void CountNotStored();    // a batch answered 503: a cap reached or the store unavailable
 
-    // `listingWalks`: the listing cache's walks of the folder so far.
-    std::string Render(uint64_t listingWalks, const FleetView& view) const;
+    struct Workstations {
+        std::map<std::pair<std::string, std::string>, int64_t> byRingRelease;
+        std::vector<std::pair<std::string, int64_t>> failingByRing;
+    };
+    // `listingWalks`: the listing cache's walks of the folder so far; `fleet`: null when the
+    // store cannot be read (the gauges are left out then).
+    std::string Render(uint64_t listingWalks, const Workstations* fleet) const;
 
   private:
     static constexpr size_t kRoutes = static_cast<size_t>(Route::Count);
     std::array<std::atomic<uint64_t>, kRoutes> requests_{}, bytes_{};
     std::array<std::atomic<uint64_t>, 3> reports_{};  // ok, failed, refused
-    std::atomic<uint64_t> refusedBatches_{0};
+    std::atomic<uint64_t> refusedBatches_{0}, rateLimited_{0}, notStored_{0};
 };
 
 // A label value with \ " and newlines escaped.

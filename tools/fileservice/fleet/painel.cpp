@@ -11,14 +11,8 @@ namespace fleet {
 
 namespace {
 
-constexpr size_t kListLimit = 100;  // rows per list on the page; the CSV has them all
-
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
+// The chart's key for the releases beyond those it shows, together.
+constexpr uint64_t kOtherReleases = UINT64_MAX;
 
 const char* ReasonText(std::string_view reason) {
     static const std::map<std::string_view, const char*> kTexts{{"none", "—"},
@@ -97,12 +91,13 @@ a{color:#0645ad}
 a{color:#000;text-decoration:none}th{background:#ddd}}
 )";
 
-void MachineTable(std::string& out, const std::vector<const MachineRow*>& rows, const FleetView& view) {
+void MachineTable(std::string& out, const std::vector<MachineRow>& rows, const FleetView& view) {
     out +=
         "<table class=\"estacoes\"><thead><tr><th>Estação</th><th>Anel</th><th>Versão</th><th>Release</th>"
         "<th>Esperada</th><th>Último resultado</th><th>Última falha</th><th>Último contato</th></tr></thead>"
         "<tbody>\n";
-    for (const MachineRow* row : rows) {
+    for (const MachineRow& shown : rows) {
+        const MachineRow* row = &shown;
         const Machine& m = row->machine;
         out += "<tr data-maquina=\"" + HtmlEscape(m.machine) +
                "\"><td><a href=\"/painel?maquina=" + HtmlEscape(UrlComponent(m.machine)) + "\">" +
@@ -124,23 +119,31 @@ void MachineTable(std::string& out, const std::vector<const MachineRow*>& rows, 
     out += "</tbody></table>\n";
 }
 
+// "Mostrando N de M": a list cut at the page's limit says so and where the rest is.
+void Shown(std::string& out, const MachineList& list) {
+    if (list.total > static_cast<int64_t>(list.rows.size()))
+        out += "<p class=\"nota mais\">Mostrando " + std::to_string(list.rows.size()) + " de " +
+               std::to_string(list.total) + " (e mais " +
+               std::to_string(list.total - static_cast<int64_t>(list.rows.size())) +
+               "); a lista completa está em <a href=\"/painel/estacoes.csv\">estacoes.csv</a>.</p>\n";
+}
+
 void ListSection(std::string& out, const char* id, const std::string& title, const FleetView& view,
-                 bool (*take)(const MachineRow&)) {
-    std::vector<const MachineRow*> rows;
-    size_t total = 0;
-    for (const MachineRow& row : view.rows)
-        if (take(row) && ++total <= kListLimit) rows.push_back(&row);
+                 const MachineList& list) {
     out += std::string("<section id=\"") + id + "\"><h2>" + title + " <span data-fig=\"" + id + "\">" +
-           std::to_string(total) + "</span></h2>\n";
-    if (total == 0) {
+           std::to_string(list.total) + "</span></h2>\n";
+    if (list.total == 0) {
         out += "<p>Nenhuma.</p></section>\n";
         return;
     }
-    if (total > rows.size())
-        out += "<p class=\"nota\">Mostrando " + std::to_string(rows.size()) + " de " + std::to_string(total) +
-               "; a lista completa está em <a href=\"/painel/estacoes.csv\">estacoes.csv</a>.</p>\n";
-    MachineTable(out, rows, view);
+    Shown(out, list);
+    MachineTable(out, list.rows, view);
     out += "</section>\n";
+}
+
+std::string ReleaseLabel(uint64_t release) {
+    if (release == kOtherReleases) return "outras releases";
+    return release ? "release " + std::to_string(release) : std::string("sem release");
 }
 
 // Stacked bars: per day, how many workstations reported each release. Server-rendered SVG: the page
@@ -152,8 +155,9 @@ void Chart(std::string& out, const PageInput& input) {
     std::map<std::pair<std::string, uint64_t>, int64_t> counts;
     for (const DayCount& d : input.days) {
         if (input.dayLabels.empty() && (days.empty() || days.back() != d.day)) days.push_back(d.day);
-        releases.insert(d.release);
-        counts[{d.day, d.release}] += d.machines;
+        const uint64_t release = d.others ? kOtherReleases : d.release;
+        releases.insert(release);
+        counts[{d.day, release}] += d.machines;
     }
     out += "<section id=\"grafico\"><h2>Estações por release nos últimos " + std::to_string(input.chartDays) +
            " dias</h2>\n";
@@ -203,13 +207,12 @@ void Chart(std::string& out, const PageInput& input) {
             std::snprintf(
                 buf, sizeof buf,
                 "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\" data-dia=\"%s\" "
-                "data-release=\"%llu\" data-n=\"%lld\">",
-                x, y, barW, h, kColors[c], days[d].c_str(), static_cast<unsigned long long>(r),
-                static_cast<long long>(n));
+                "data-release=\"%s\" data-n=\"%lld\">",
+                x, y, barW, h, kColors[c], days[d].c_str(),
+                r == kOtherReleases ? "outras" : std::to_string(r).c_str(), static_cast<long long>(n));
             out += buf;
-            out += "<title>" + days[d] + ": " +
-                   (r ? "release " + std::to_string(r) : std::string("sem release")) + " — " +
-                   std::to_string(n) + " estações</title></rect>\n";
+            out += "<title>" + days[d] + ": " + ReleaseLabel(r) + " — " + std::to_string(n) +
+                   " estações</title></rect>\n";
         }
         // dd/mm under each bar (every other one when there are many days)
         if (days.size() <= 16 || d % 2 == 0) {
@@ -224,8 +227,8 @@ void Chart(std::string& out, const PageInput& input) {
     size_t colour = 0;
     for (const uint64_t r : releases) {
         out += std::string("<span style=\"display:inline-block;width:1em;height:1em;background:") +
-               kColors[colour++ % kColors.size()] + ";vertical-align:middle\"></span> " +
-               (r ? "release " + std::to_string(r) : std::string("sem release")) + " &nbsp; ";
+               kColors[colour++ % kColors.size()] + ";vertical-align:middle\"></span> " + ReleaseLabel(r) +
+               " &nbsp; ";
     }
     out +=
         "</p><p class=\"nota\">Cada estação conta uma vez por dia, com a release do seu último relatório "
@@ -290,10 +293,22 @@ std::string HtmlEscape(std::string_view text) {
 }
 
 std::string CsvField(std::string_view text) {
-    std::string cell(text);
-    if (!cell.empty() && (cell[0] == '=' || cell[0] == '+' || cell[0] == '-' || cell[0] == '@' ||
-                          cell[0] == '\t' || cell[0] == '\r'))
-        cell.insert(0, 1, '\'');
+    // A spreadsheet that splits on "," or ";" without regard to quotes makes a cell of every piece
+    // between them: each piece that would start a formula (after any spaces or quote marks, which
+    // spreadsheets pass over) gets a quote mark in front.
+    std::string cell;
+    cell.reserve(text.size() + 4);
+    bool pieceStart = true;
+    for (const char c : text) {
+        if (pieceStart && (c == ' ' || c == '"')) {
+            cell.push_back(c);
+            continue;
+        }
+        if (pieceStart && (c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r'))
+            cell.push_back('\'');
+        cell.push_back(c);
+        pieceStart = c == ',' || c == ';';
+    }
     if (cell.find_first_of(",\"\r\n;") == std::string::npos && cell == text) return cell;
     std::string quoted = "\"";
     for (const char c : cell) {
@@ -311,15 +326,6 @@ std::string LocalTime(int64_t unixTime) {
     char text[32];
     std::strftime(text, sizeof text, "%d/%m/%Y %H:%M", &parts);
     return text;
-}
-
-std::vector<const MachineRow*> Matching(const FleetView& view, std::string_view search) {
-    const std::string needle = Lower(search);
-    std::vector<const MachineRow*> rows;
-    for (const MachineRow& row : view.rows)
-        if (needle.empty() || Lower(row.machine.machine).find(needle) != std::string::npos)
-            rows.push_back(&row);
-    return rows;
 }
 
 std::string RenderPainel(const PageInput& input) {
@@ -357,7 +363,6 @@ std::string RenderPainel(const PageInput& input) {
         "<th>Release em distribuição</th><th>Percentual liberado</th><th>Estações</th><th>Na release</th>"
         "<th>Atrasadas</th><th>Com falha</th><th>Sem contato há mais de " +
         std::to_string(view.staleDays) + " dias</th></tr></thead><tbody>\n";
-    RingSummary total;
     for (const RingSummary& ring : view.rings) {
         out += "<tr data-anel=\"" + HtmlEscape(ring.ring) + "\"><td>" + HtmlEscape(RingLabel(ring.ring)) +
                "</td>";
@@ -382,12 +387,17 @@ std::string RenderPainel(const PageInput& input) {
                "</td><td class=\"n sumida\" "
                "data-fig=\"sem-contato\">" +
                std::to_string(ring.stale) + "</td></tr>\n";
-        total.machines += ring.machines;
-        total.onRelease += ring.onRelease;
-        total.behind += ring.behind;
-        total.failing += ring.failing;
-        total.stale += ring.stale;
     }
+    if (view.moreRings > 0) {
+        const RingSummary& more = view.moreSummary;
+        out += "<tr class=\"mais\" data-anel-mais=\"" + std::to_string(view.moreRings) + "\"><td>e mais " +
+               std::to_string(view.moreRings) + " anéis</td><td></td><td></td><td class=\"n\">" +
+               std::to_string(more.machines) + "</td><td class=\"n ok\">" + std::to_string(more.onRelease) +
+               " (" + Percent(more.onRelease, more.machines) + ")</td><td class=\"n atraso\">" +
+               std::to_string(more.behind) + "</td><td class=\"n falha\">" + std::to_string(more.failing) +
+               "</td><td class=\"n sumida\">" + std::to_string(more.stale) + "</td></tr>\n";
+    }
+    const RingSummary& total = view.total;
     out +=
         "<tr class=\"total\" data-anel=\"*\"><td>Total</td><td></td><td></td><td class=\"n\" "
         "data-fig=\"estacoes\">" +
@@ -404,58 +414,65 @@ std::string RenderPainel(const PageInput& input) {
         "</section>\n";
 
     if (!input.search.empty()) {
-        const auto rows = Matching(view, input.search);
         out += "<section id=\"busca\"><h2>Estações com “" + HtmlEscape(input.search) +
                "” no nome <span "
                "data-fig=\"encontradas\">" +
-               std::to_string(rows.size()) + "</span></h2>\n";
-        if (rows.empty()) {
+               std::to_string(view.found.total) + "</span></h2>\n";
+        if (view.found.total == 0) {
             out += "<p>Nenhuma estação encontrada.</p>";
         } else {
-            MachineTable(out, std::vector(rows.begin(), rows.begin() + std::min(rows.size(), kListLimit)),
-                         view);
+            Shown(out, view.found);
+            MachineTable(out, view.found.rows, view);
         }
         out += "</section>\n";
         if (!input.historyMachine.empty()) History(out, input);
     }
     Chart(out, input);
     const std::string staleTitle = "Sem contato há mais de " + std::to_string(view.staleDays) + " dias";
-    ListSection(out, "lista-falha", "Com falha", view, [](const MachineRow& r) { return r.failing; });
-    ListSection(out, "lista-atrasadas", "Atrasadas", view, [](const MachineRow& r) { return r.behind; });
-    ListSection(out, "lista-sem-contato", staleTitle, view, [](const MachineRow& r) { return r.stale; });
+    ListSection(out, "lista-falha", "Com falha", view, view.failing);
+    ListSection(out, "lista-atrasadas", "Atrasadas", view, view.behind);
+    ListSection(out, "lista-sem-contato", staleTitle, view, view.stale);
     out += "</body></html>\n";
     return out;
 }
 
-std::string RenderCsv(const FleetView& view, std::string_view search) {
-    std::string out =
-        "estacao,anel,versao,release,release_esperada,na_release,atrasada,com_falha,sem_contato,"
-        "ultimo_resultado,motivo,texto,ultimo_relatorio,ultimo_contato,ultima_falha,motivo_falha,texto_"
-        "falha\r\n";
+std::string CsvHeader() {
+    return "estacao,anel,versao,release,release_esperada,na_release,atrasada,com_falha,sem_contato,"
+           "ultimo_resultado,motivo,texto,ultimo_relatorio,ultimo_contato,ultima_falha,motivo_falha,texto_"
+           "falha\r\n";
+}
+
+void AppendCsvRow(std::string& out, const MachineRow& row) {
     const auto yesNo = [](bool b) { return b ? "sim" : "nao"; };
-    for (const MachineRow* row : Matching(view, search)) {
-        const Machine& m = row->machine;
-        const std::vector<std::string> cells{m.machine,
-                                             m.ring,
-                                             m.version,
-                                             m.release ? std::to_string(*m.release) : "",
-                                             row->expected ? std::to_string(*row->expected) : "",
-                                             yesNo(row->onRelease),
-                                             yesNo(row->behind),
-                                             yesNo(row->failing),
-                                             yesNo(row->stale),
-                                             m.result,
-                                             m.reason,
-                                             m.text,
-                                             LocalTime(m.lastTime),
-                                             LocalTime(m.lastSeen),
-                                             m.lastFailureAt ? LocalTime(m.lastFailureAt) : "",
-                                             m.lastFailureReason,
-                                             m.lastFailureText};
-        for (size_t i = 0; i < cells.size(); ++i) out += (i ? "," : "") + CsvField(cells[i]);
-        out += "\r\n";
+    const Machine& m = row.machine;
+    const std::string cells[]{m.machine,
+                              m.ring,
+                              m.version,
+                              m.release ? std::to_string(*m.release) : "",
+                              row.expected ? std::to_string(*row.expected) : "",
+                              yesNo(row.onRelease),
+                              yesNo(row.behind),
+                              yesNo(row.failing),
+                              yesNo(row.stale),
+                              m.result,
+                              m.reason,
+                              m.text,
+                              LocalTime(m.lastTime),
+                              LocalTime(m.lastSeen),
+                              m.lastFailureAt ? LocalTime(m.lastFailureAt) : "",
+                              m.lastFailureReason,
+                              m.lastFailureText};
+    bool first = true;
+    for (const std::string& cell : cells) {
+        if (!first) out.push_back(',');
+        first = false;
+        out += CsvField(cell);
     }
-    return out;
+    out += "\r\n";
+}
+
+void AppendCsvMore(std::string& out, int64_t more) {
+    if (more > 0) out += "e mais " + std::to_string(more) + " estações (limite da tabela)\r\n";
 }
 
 }  // namespace fleet

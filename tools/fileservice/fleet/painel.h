@@ -26,15 +26,16 @@ struct PageInput {
 
 std::string RenderPainel(const PageInput& input);
 
-// The rows matching `search` (all for ""): machine names containing it, ASCII letter case ignored.
-std::vector<const MachineRow*> Matching(const FleetView& view, std::string_view search);
-
-// RFC 4180, one row per workstation, with the page's columns.
-std::string RenderCsv(const FleetView& view, std::string_view search);
+// The CSV table (RFC 4180): the header, one row per workstation with the page's columns, and a last
+// row "e mais N estações" when the table's limit left some out.
+std::string CsvHeader();
+void AppendCsvRow(std::string& out, const MachineRow& row);
+void AppendCsvMore(std::string& out, int64_t more);
 
 std::string HtmlEscape(std::string_view text);
-// One CSV field: quoted when needed, and a leading = + - @ (or tab, CR) defused with a quote
-// mark so that a spreadsheet never takes the cell for a formula.
+// One CSV field: quoted when needed, and a leading = + - @ (or tab, CR) defused with a quote mark,
+// at the start and after every "," or ";" in it, so that a spreadsheet never takes the cell, or a
+// piece of it split off on either separator, for a formula.
 std::string CsvField(std::string_view text);
 // "dd/mm/aaaa hh:mm" in the service's local time zone; "—" for 0.
 std::string LocalTime(int64_t unixTime);

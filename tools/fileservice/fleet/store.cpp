@@ -1,8 +1,44 @@
 #include "tools/fileservice/fleet/store.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <ctime>
 
 namespace fleet {
+
+StoreError::Kind KindOf(sqlite3* db) {
+    switch (sqlite3_extended_errcode(db) & 0xff) {
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return StoreError::Kind::Damaged;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+            return StoreError::Kind::ReadOnly;
+        case SQLITE_CANTOPEN:
+            return StoreError::Kind::Unavailable;
+        case SQLITE_FULL:
+            return StoreError::Kind::Full;
+        case SQLITE_INTERRUPT:
+            return StoreError::Kind::Interrupted;
+        default:
+            return StoreError::Kind::Failed;
+    }
+}
+
+void Fail(sqlite3* db, const std::string& what) {
+    if (!db) throw StoreError(what + ": out of memory");
+    throw StoreError(KindOf(db), what + ": " + sqlite3_errmsg(db));
+}
+
+void Exec(sqlite3* db, const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string text = message ? message : sqlite3_errmsg(db);
+        sqlite3_free(message);
+        throw StoreError(KindOf(db), "database: " + text);
+    }
+}
 
 namespace {
 
@@ -22,6 +58,7 @@ CREATE TABLE IF NOT EXISTS machines(
   rollout_number INTEGER, event TEXT NOT NULL, module TEXT NOT NULL, result TEXT NOT NULL,
   reason TEXT NOT NULL, text TEXT NOT NULL, failure_at INTEGER NOT NULL, failure_reason TEXT NOT NULL,
   failure_text TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS machines_by_ring ON machines(ring, release);
 CREATE TABLE IF NOT EXISTS days(
   day TEXT NOT NULL, machine TEXT NOT NULL COLLATE NOCASE, release INTEGER NOT NULL, time INTEGER NOT NULL,
   PRIMARY KEY(day, machine)) WITHOUT ROWID;
@@ -66,61 +103,23 @@ ON CONFLICT(day, machine) DO UPDATE SET
   release = CASE WHEN excluded.time >= time THEN excluded.release ELSE release END,
   time = max(time, excluded.time))";
 
-[[noreturn]] void Fail(sqlite3* db, const std::string& what) {
-    throw StoreError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
-}
-
-void Exec(sqlite3* db, const char* sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string text = message ? message : "unknown error";
-        sqlite3_free(message);
-        throw StoreError(std::string("database: ") + text);
-    }
-}
+constexpr char kKnownMachine[] = "SELECT 1 FROM machines WHERE machine = ?1";
 
 sqlite3* Open(const std::string& path, int flags) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         const std::string text = db ? sqlite3_errmsg(db) : "out of memory";
+        const StoreError::Kind kind = db ? KindOf(db) : StoreError::Kind::Failed;
         sqlite3_close(db);
-        throw StoreError("cannot open " + path + ": " + text);
+        throw StoreError(kind == StoreError::Kind::Failed ? StoreError::Kind::Unavailable : kind,
+                         "cannot open " + path + ": " + text);
     }
+    sqlite3_extended_result_codes(db, 1);
     // A writer holds the lock for a few milliseconds; a reader never waits for one under WAL, but
     // a checkpoint or a second process may make either wait briefly.
     sqlite3_busy_timeout(db, 5000);
     return db;
 }
-
-// A statement for one call, finalized on every path.
-class Statement {
-  public:
-    Statement(sqlite3* db, const char* sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail(db, "prepare");
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt* get() const { return stmt_; }
-    bool Step() {
-        const int rc = sqlite3_step(stmt_);
-        if (rc == SQLITE_ROW) return true;
-        if (rc != SQLITE_DONE) Fail(db_, "query");
-        return false;
-    }
-    std::string Text(int column) const {
-        const auto* text = sqlite3_column_text(stmt_, column);
-        return text ? std::string(reinterpret_cast<const char*>(text),
-                                  static_cast<size_t>(sqlite3_column_bytes(stmt_, column)))
-                    : std::string();
-    }
-    int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
-    bool Null(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
-
-  private:
-    sqlite3* db_;
-    sqlite3_stmt* stmt_ = nullptr;
-};
 
 void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
     sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -152,19 +151,44 @@ std::string LocalDay(int64_t unixTime) {
     return text;
 }
 
-Store::Store(const std::string& path) {
+Store::Store(const std::string& path, StoreLimits limits) : path_(path), limits_(limits) {
     try {
         writer_ = Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        if (sqlite3_db_readonly(writer_, "main") == 1)
+            throw StoreError(StoreError::Kind::ReadOnly, path + " can only be read, not written");
+        // The header is read here: a file that is not a database fails now, not at the first report.
+        Exec(writer_, "SELECT count(*) FROM sqlite_master");
         // NORMAL under WAL syncs at checkpoints, not at every commit: a power cut may lose the last
         // moments of reports but never corrupts the file, and each POST does not wait for a disk.
-        Exec(writer_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+        // The WAL is cut back after each checkpoint so that it stays small beside the size cap.
+        Exec(writer_,
+             "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=16777216;");
         Exec(writer_, kSchema);
+        {
+            Statement pageSize(writer_, "PRAGMA page_size");
+            const int64_t bytes = pageSize.Step() ? pageSize.Int(0) : 4096;
+            const int64_t pages = std::max<int64_t>(limits_.maxBytes / std::max<int64_t>(bytes, 512), 16);
+            Exec(writer_, ("PRAGMA max_page_count=" + std::to_string(pages)).c_str());
+        }
+        {
+            Statement count(writer_, "SELECT count(*) FROM machines");
+            machineCount_ = count.Step() ? count.Int(0) : 0;
+        }
         for (auto [sql, stmt] :
              {std::pair{kInsertReport, &insertReport_}, std::pair{kUpsertMachine, &upsertMachine_},
-              std::pair{kUpsertDay, &upsertDay_}})
+              std::pair{kUpsertDay, &upsertDay_}, std::pair{kKnownMachine, &knownMachine_}})
             if (sqlite3_prepare_v3(writer_, sql, -1, SQLITE_PREPARE_PERSISTENT, stmt, nullptr) != SQLITE_OK)
                 Fail(writer_, "prepare");
-        reader_ = Open(path, SQLITE_OPEN_READONLY);
+        for (Slot& slot : readers_) {
+            slot.db = Open(path, SQLITE_OPEN_READONLY);
+            // Checked every few thousand steps of a query: cheap beside the query, quick to stop it.
+            sqlite3_progress_handler(slot.db, 4000, &Store::Progress, &slot);
+        }
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0) {
+            device_ = info.st_dev;
+            inode_ = info.st_ino;
+        }
     } catch (...) {
         Close();
         throw;
@@ -177,15 +201,76 @@ void Store::Close() {
     sqlite3_finalize(insertReport_);
     sqlite3_finalize(upsertMachine_);
     sqlite3_finalize(upsertDay_);
-    insertReport_ = upsertMachine_ = upsertDay_ = nullptr;
-    sqlite3_close(reader_);
+    sqlite3_finalize(knownMachine_);
+    insertReport_ = upsertMachine_ = upsertDay_ = knownMachine_ = nullptr;
+    for (Slot& slot : readers_) {
+        sqlite3_close(slot.db);
+        slot.db = nullptr;
+    }
     sqlite3_close(writer_);
-    reader_ = writer_ = nullptr;
+    writer_ = nullptr;
 }
 
-void Store::WriteBatch(const std::vector<Report>& batch, int64_t receivedUnix) {
+bool Store::StillAtPath() const {
+    struct stat info {};
+    return ::stat(path_.c_str(), &info) == 0 && info.st_dev == device_ && info.st_ino == inode_;
+}
+
+int64_t Store::FileBytes() {
+    struct stat info {};
+    return ::stat(path_.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
+}
+
+int Store::Progress(void* slot) {
+    const ReadBudget& budget = static_cast<Slot*>(slot)->budget;
+    if (std::chrono::steady_clock::now() > budget.deadline) return 1;
+    return budget.clientGone && budget.clientGone() ? 1 : 0;
+}
+
+Store::Reader Store::Read(ReadBudget budget, std::chrono::milliseconds wait) {
+    std::unique_lock lock(readMutex_);
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        for (size_t i = 0; i < readers_.size(); ++i) {
+            if (readers_[i].busy) continue;
+            readers_[i].busy = true;
+            readers_[i].budget = std::move(budget);
+            return Reader(this, i);
+        }
+        if (readFreed_.wait_until(lock, until) == std::cv_status::timeout)
+            throw StoreError(StoreError::Kind::Busy, "every reading connection is in use");
+    }
+}
+
+Store::Reader::~Reader() {
+    if (!store_) return;
+    {
+        const std::lock_guard lock(store_->readMutex_);
+        store_->readers_[slot_].busy = false;
+        store_->readers_[slot_].budget = {};
+    }
+    store_->readFreed_.notify_one();
+}
+
+sqlite3* Store::Reader::db() const { return store_->readers_[slot_].db; }
+
+void Store::WriteBatch(const std::vector<Report>& batch, int64_t receivedUnix, int64_t& machines) {
     for (const Report& r : batch) {
-        sqlite3_stmt* s = insertReport_;
+        sqlite3_stmt* s = knownMachine_;
+        BindText(s, 1, r.machine);
+        const int known = sqlite3_step(s);
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s);
+        if (known != SQLITE_ROW && known != SQLITE_DONE) Fail(writer_, "look up workstation");
+        if (known == SQLITE_DONE) {
+            // A new workstation past the cap is refused; the ones already known keep reporting.
+            if (machines >= limits_.maxMachines)
+                throw StoreError(StoreError::Kind::MachinesCap,
+                                 "the fleet view holds its most workstations (" +
+                                     std::to_string(limits_.maxMachines) + ")");
+            ++machines;
+        }
+        s = insertReport_;
         sqlite3_bind_int64(s, 1, receivedUnix);
         BindText(s, 2, r.machine);
         BindText(s, 3, r.version);
@@ -254,32 +339,45 @@ void Store::Add(const std::vector<Report>& batch, int64_t receivedUnix) {
         writing_ = false;
         written_.notify_all();
     }
-    if (!pending.error.empty()) throw StoreError(pending.error);
+    if (!pending.error.empty()) throw StoreError(pending.kind, pending.error);
 }
 
 void Store::WriteGroup(const std::vector<Pending*>& group) {
     const std::lock_guard lock(writeMutex_);
     std::string groupError;
+    StoreError::Kind groupKind = StoreError::Kind::Failed;
+    int64_t machines = machineCount_;
     try {
+        // A file deleted or swapped under the service would take reports that nobody ever reads.
+        if (!StillAtPath())
+            throw StoreError(StoreError::Kind::Gone, path_ + " was deleted or replaced while in use");
         Exec(writer_, "BEGIN IMMEDIATE");
         for (Pending* p : group) {
             Exec(writer_, "SAVEPOINT batch");
+            const int64_t before = machines;
             try {
-                WriteBatch(*p->batch, p->receivedUnix);
+                WriteBatch(*p->batch, p->receivedUnix, machines);
                 Exec(writer_, "RELEASE batch");
             } catch (const StoreError& error) {
                 // This batch alone is undone; the others in the group stay.
                 sqlite3_exec(writer_, "ROLLBACK TO batch; RELEASE batch", nullptr, nullptr, nullptr);
+                machines = before;
                 p->error = error.what();
+                p->kind = error.kind();
             }
         }
         Exec(writer_, "COMMIT");
+        machineCount_ = machines;
     } catch (const StoreError& error) {
         sqlite3_exec(writer_, "ROLLBACK", nullptr, nullptr, nullptr);
         groupError = error.what();
+        groupKind = error.kind();
     }
     for (Pending* p : group)
-        if (!groupError.empty() && p->error.empty()) p->error = groupError;
+        if (!groupError.empty() && p->error.empty()) {
+            p->error = groupError;
+            p->kind = groupKind;
+        }
 }
 
 int64_t Store::Prune(int64_t beforeUnix) {
@@ -296,97 +394,15 @@ int64_t Store::Prune(int64_t beforeUnix) {
         Statement days(writer_, "DELETE FROM days WHERE day < ?1");
         BindText(days.get(), 1, LocalDay(beforeUnix));
         days.Step();
+        Statement count(writer_, "SELECT count(*) FROM machines");
+        const int64_t remaining = count.Step() ? count.Int(0) : 0;
         Exec(writer_, "COMMIT");
+        machineCount_ = remaining;
         return deleted;
     } catch (...) {
         sqlite3_exec(writer_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
-}
-
-std::vector<Machine> Store::Machines() {
-    const std::lock_guard lock(readMutex_);
-    Statement q(
-        reader_,
-        "SELECT machine, version, ring, event, module, result, reason, text, release, rollout_number, "
-        "first_seen, last_seen, last_time, failure_at, failure_reason, failure_text FROM machines "
-        "ORDER BY machine");
-    std::vector<Machine> machines;
-    while (q.Step()) {
-        Machine m;
-        m.machine = q.Text(0);
-        m.version = q.Text(1);
-        m.ring = q.Text(2);
-        m.event = q.Text(3);
-        m.module = q.Text(4);
-        m.result = q.Text(5);
-        m.reason = q.Text(6);
-        m.text = q.Text(7);
-        if (!q.Null(8)) m.release = static_cast<uint64_t>(q.Int(8));
-        if (!q.Null(9)) m.rolloutNumber = static_cast<unsigned>(q.Int(9));
-        m.firstSeen = q.Int(10);
-        m.lastSeen = q.Int(11);
-        m.lastTime = q.Int(12);
-        m.lastFailureAt = q.Int(13);
-        m.lastFailureReason = q.Text(14);
-        m.lastFailureText = q.Text(15);
-        machines.push_back(std::move(m));
-    }
-    return machines;
-}
-
-std::vector<StoredReport> Store::History(const std::string& machine, int limit) {
-    const std::lock_guard lock(readMutex_);
-    Statement q(reader_,
-                "SELECT received, machine, version, event, module, result, reason, text, files_listed, "
-                "files_fetched, files_failed, bytes, duration_ms, time, time_unix, ring, rollout_number, "
-                "rollout_serial, release FROM reports WHERE machine = ?1 ORDER BY time_unix DESC, id DESC "
-                "LIMIT ?2");
-    BindText(q.get(), 1, machine);
-    sqlite3_bind_int(q.get(), 2, limit);
-    std::vector<StoredReport> history;
-    while (q.Step()) {
-        StoredReport s;
-        s.received = q.Int(0);
-        Report& r = s.report;
-        r.machine = q.Text(1);
-        r.version = q.Text(2);
-        r.event = q.Text(3);
-        r.module = q.Text(4);
-        r.result = q.Text(5);
-        r.reason = q.Text(6);
-        r.text = q.Text(7);
-        r.filesListed = static_cast<uint64_t>(q.Int(8));
-        r.filesFetched = static_cast<uint64_t>(q.Int(9));
-        r.filesFailed = static_cast<uint64_t>(q.Int(10));
-        r.bytes = static_cast<uint64_t>(q.Int(11));
-        r.durationMs = static_cast<uint64_t>(q.Int(12));
-        r.time = q.Text(13);
-        r.timeUnix = q.Int(14);
-        r.ring = q.Text(15);
-        if (!q.Null(16)) r.rolloutNumber = static_cast<unsigned>(q.Int(16));
-        if (!q.Null(17)) r.rolloutSerial = static_cast<uint64_t>(q.Int(17));
-        if (!q.Null(18)) r.release = static_cast<uint64_t>(q.Int(18));
-        history.push_back(std::move(s));
-    }
-    return history;
-}
-
-std::vector<DayCount> Store::Days(const std::string& fromDay) {
-    const std::lock_guard lock(readMutex_);
-    Statement q(reader_,
-                "SELECT day, release, count(*) FROM days WHERE day >= ?1 GROUP BY day, release ORDER BY day, "
-                "release");
-    BindText(q.get(), 1, fromDay);
-    std::vector<DayCount> days;
-    while (q.Step()) days.push_back({q.Text(0), static_cast<uint64_t>(q.Int(1)), q.Int(2)});
-    return days;
-}
-
-int64_t Store::ReportCount() {
-    const std::lock_guard lock(readMutex_);
-    Statement q(reader_, "SELECT count(*) FROM reports");
-    return q.Step() ? q.Int(0) : 0;
 }
 
 }  // namespace fleet
