@@ -72,8 +72,11 @@ class FileService {
     std::string ListedFolder(std::string_view folder) const;
 
     // An entry met while walking the tree, when a listing shows it: a regular file (links followed
-    // only to targets inside the root) whose name the launcher can ask for.
-    std::optional<TreeFile> Listable(const std::filesystem::directory_entry& entry) const;
+    // only to targets inside the root) whose name is UTF-8 and one the launcher can ask for. When
+    // not, and the entry is not simply something other than a file, `whyNot` says why (for a
+    // warning: a link that leads nowhere or out of the root, a name the launcher cannot use).
+    std::optional<TreeFile> Listable(const std::filesystem::directory_entry& entry,
+                                     std::string* whyNot = nullptr) const;
 
   private:
     std::filesystem::path ResolveInside(std::string_view name, bool wantFolder) const;
@@ -95,6 +98,13 @@ std::string FoldName(std::string_view name);
 // The release-control entries beside the flat files (aurevia-objects/, aurevia-releases/,
 // aurevia-rollout.json and .sig): never listed, still downloadable by name. "/" between folders.
 bool IsReleaseControlName(std::string_view relative);
+
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
+bool IsUtf8(std::string_view text);
+
+// A name for a log line or a warning: bytes that are not UTF-8 written as \xHH, so the text stays
+// UTF-8 (and valid JSON once escaped) whatever the file system holds.
+std::string PrintableName(std::string_view name);
 
 // Wildcard match of a file name: "*" any run, "?" one character, ASCII letter case ignored.
 // "*.*" matches every name, also those without a dot, as on Windows.

@@ -13,6 +13,8 @@
 #include <set>
 #include <unordered_map>
 
+#include "tools/fileservice/served_file.h"
+
 namespace fileservice {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -24,6 +26,12 @@ constexpr size_t kRenderedKept = 32;
 constexpr std::chrono::milliseconds kFirstRetry{1000}, kLastRetry{30000};
 // Events come in bursts (a copy of a release touches every file): one walk after the burst.
 constexpr auto kCoalesce = std::chrono::milliseconds(100);
+// A file that is not settled yet is looked at again after this long (or the settle time, if longer),
+// then twice as late each time it is still not settled, up to the last: a file a writer holds open
+// for hours costs a few walks, not a walk after every other.
+constexpr std::chrono::milliseconds kFirstRecheck{250}, kLastRecheck{30000};
+// Warnings name the first few entries a listing leaves out for a reason, then count the rest.
+constexpr size_t kWarningsKept = 20;
 constexpr uint32_t kWatchEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
                                   IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                   IN_EXCL_UNLINK;
@@ -83,12 +91,36 @@ bool Preferred(std::string_view name, const struct timespec& written, std::strin
     return name < other;
 }
 
+// The entries a walk leaves out of the listing that the folder's keeper would expect to see (a name
+// that is not UTF-8, a file the service cannot read, a link that leads nowhere), as warnings.
+class LeftOut {
+  public:
+    // `relative` with "/" between folders; `why` for the operator.
+    void Add(const std::string& relative, const std::string& why, bool folder = false) {
+        if (++count_ > kWarningsKept) return;
+        std::string name = relative;
+        std::replace(name.begin(), name.end(), '/', '\\');
+        texts_.push_back(
+            (folder ? "left out of the listing with everything in it: " : "left out of the listing: ") +
+            PrintableName(name) + " (" + why + ")");
+    }
+    void AppendTo(std::vector<std::string>& warnings) const {
+        warnings.insert(warnings.end(), texts_.begin(), texts_.end());
+        if (count_ > kWarningsKept)
+            warnings.push_back(std::to_string(count_ - kWarningsKept) +
+                               " more entries left out of the listing");
+    }
+
+  private:
+    std::vector<std::string> texts_;
+    size_t count_ = 0;
+};
+
 // A workstation holds one file per name under its case rule and refuses a listing that names one
 // twice: of the entries whose names fold alike only the preferred one stays, and each such group
 // gives a warning (the first few; then how many more). Leaves the entries sorted by name.
 template <class Entry>
 void KeepOnePerName(std::vector<Entry>& entries, std::vector<std::string>& warnings) {
-    constexpr size_t kWarningsKept = 20;
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
     std::unordered_map<std::string_view, size_t> kept;  // folded name -> position of the entry kept
     kept.reserve(entries.size());
@@ -186,15 +218,23 @@ struct ListingCache::Rendered {
     std::shared_ptr<const RenderedListing> listing;
 };
 
-// What the watch thread alone touches.
+// A file seen changed and not settled yet: what it looked like, since when, and when to look again.
+struct ListingCache::Pending {
+    struct stat info;
+    Clock::time_point unchangedSince, due;
+    Clock::duration backoff;
+};
+
+// What the walks alone touch (under walkMutex_).
 struct ListingCache::Watch {
     int fd = -1;
     std::unordered_map<int, std::string> folders;  // watch descriptor -> relative folder ("" root), "/"
     std::set<std::string> writing;                 // modified and not yet closed ("/" between folders)
     std::set<std::string> closed;                  // closed by a writer, or renamed into place, since then
     bool warned = false;                           // about running out of watches
-    // Files seen changed and not settled yet, with what they looked like and since when.
-    std::map<std::string, std::pair<struct stat, Clock::time_point>> unsettled;
+    bool changed = false;                          // events read that a walk has not seen yet
+    // Files seen changed and not settled yet ("/" between folders).
+    std::map<std::string, Pending> unsettled;
     ~Watch() {
         if (fd >= 0) ::close(fd);
     }
@@ -203,7 +243,7 @@ struct ListingCache::Watch {
 ListingCache::ListingCache(const FileService& service, ListingCacheOptions options)
     : service_(service), options_(options), watch_(std::make_unique<Watch>()) {
     watch_->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    Refresh();
+    Refresh(false);
     thread_ = std::thread([this] { WatchLoop(); });
 }
 
@@ -244,7 +284,8 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
     const auto now = Clock::now();
     const auto wallNow = std::chrono::system_clock::now();
     recheck = Clock::time_point::max();
-    std::map<std::string, std::pair<struct stat, Clock::time_point>> unsettled;
+    std::map<std::string, Pending> unsettled;
+    LeftOut leftOut;
     std::vector<std::string> closedAndListed;  // taken out of watch_->closed once the walk is kept
     // Files found but not listed (temporaries, release control, new ones not settled yet): still
     // downloadable by name. Folded name -> name ("/" between folders) and when it was written.
@@ -300,16 +341,24 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
             if (typeError) return fail(entry.path(), typeError);
             if (folder && IsReleaseControlName(relative)) continue;  // asked for by exact name
             if (folder || (link && fs::is_directory(entry.path(), typeError))) {
+                if (!IsUtf8(relative)) {
+                    // Nothing under it could be named in a listing either.
+                    leftOut.Add(relative, "the name is not UTF-8", true);
+                    continue;
+                }
                 // Folder links are indexed, not followed: the walk cannot loop or leave the root.
                 auto [known, added] = folderNames.try_emplace(FoldName(relative), relative);
                 if (!added && relative < known->second) known->second = relative;
                 if (!link) folders.push_back(entry.path());
                 continue;
             }
-            auto file = service_.Listable(entry);
+            std::string whyNot;
+            auto file = service_.Listable(entry, &whyNot);
             if (!file) {
                 // Not a file, a name the launcher cannot ask for, or a link that leaves the root or
-                // leads nowhere: left out. A file that cannot be looked at: the walk fails.
+                // leads nowhere: left out, with a warning but for what is not a file at all or a
+                // temporary. A file that cannot be looked at: the walk fails.
+                if (!whyNot.empty() && !IsTemporaryName(relative)) leftOut.Add(relative, whyNot);
                 struct stat info {};
                 if (!link && entry.is_regular_file(typeError) && ::stat(entry.path().c_str(), &info) != 0 &&
                     errno != ENOENT)
@@ -334,24 +383,44 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
                                                       std::chrono::nanoseconds(file->info.st_mtim.tv_nsec));
             // A link is as settled as the file it points to, which is where the writes happen.
             std::error_code linkError;
-            const std::string written =
-                link ? fs::canonical(entry.path(), linkError).lexically_relative(root).generic_string()
-                     : relative;
-            auto seen = watch_->unsettled.find(relative);
+            const fs::path target = link ? fs::canonical(entry.path(), linkError) : entry.path();
+            const std::string written = link ? target.lexically_relative(root).generic_string() : relative;
+            const auto seen = watch_->unsettled.find(relative);
             const bool seenUnchanged =
-                seen != watch_->unsettled.end() && SameChange(seen->second.first, file->info);
-            const auto unchangedSince = seenUnchanged ? seen->second.second : now;
+                seen != watch_->unsettled.end() && SameChange(seen->second.info, file->info);
+            const auto unchangedSince = seenUnchanged ? seen->second.unchangedSince : now;
             const bool settled = !watch_->writing.contains(written) &&
                                  (watch_->closed.contains(written) || wallNow - changed >= options_.settle ||
                                   now - unchangedSince >= options_.settle);
             if (settled) {
+                // Listed only if the service can open it as every download will: a file it cannot
+                // read would be listed to every workstation and then refused to each of them.
+                const OpenedFile probe = OpenServedFile(target.c_str());
+                if (probe.Refused()) {
+                    if (probe.error == ENOENT) continue;  // removed since the folder was read
+                    leftOut.Add(relative, "the service cannot read it: " + probe.Why());
+                    continue;
+                }
+                ::close(probe.fd);
                 closedAndListed.push_back(written);
                 next->entries.push_back({std::move(file->name), FoldName(relative),
                                          FormatLocalAge(file->info.st_mtim), file->info});
                 continue;
             }
-            unsettled[relative] = {file->info, unchangedSince};
-            recheck = std::min(recheck, unchangedSince + options_.settle);
+            // Looked at again when due, each time twice as late while it stays unsettled (held open by
+            // a writer, or still changing where no events tell): never a walk right after a walk.
+            Pending pending{file->info, unchangedSince, {}, {}};
+            if (seen != watch_->unsettled.end() && now < seen->second.due) {
+                pending.due = seen->second.due;
+                pending.backoff = seen->second.backoff;
+            } else {
+                pending.backoff = seen != watch_->unsettled.end()
+                                      ? std::min<Clock::duration>(seen->second.backoff * 2, kLastRecheck)
+                                      : std::max<Clock::duration>(options_.settle, kFirstRecheck);
+                pending.due = now + pending.backoff;
+            }
+            recheck = std::min(recheck, pending.due);
+            unsettled[relative] = pending;
             if (old)
                 next->entries.push_back(*old);  // the last settled form stays listed meanwhile
             else
@@ -362,6 +431,7 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
     watch_->unsettled = std::move(unsettled);
     for (const std::string& name : closedAndListed) watch_->closed.erase(name);
 
+    leftOut.AppendTo(result.warnings);
     KeepOnePerName(next->entries, result.warnings);
     index->files.reserve(next->entries.size() + unlisted.size());
     for (const Entry& e : next->entries) {
@@ -394,11 +464,7 @@ bool ListingCache::EventsPending() const {
     return ::poll(&p, 1, 0) > 0;
 }
 
-void ListingCache::Refresh() {
-    std::lock_guard walking(walkMutex_);
-    // Everything reported so far is read before the walk, so the walk sees at least those changes.
-    // Until it is published, a request must wait for it rather than answer from the old walk.
-    refreshing_ = true;
+bool ListingCache::ReadEvents() {
     alignas(inotify_event) char buffer[64 * 1024];
     ssize_t got;
     while (watch_->fd >= 0 && (got = ::read(watch_->fd, buffer, sizeof buffer)) > 0) {
@@ -409,12 +475,18 @@ void ListingCache::Refresh() {
                 // Events were lost: what is still being written shows again as a recent change.
                 watch_->writing.clear();
                 watch_->closed.clear();
+                watch_->changed = true;
                 continue;
             }
             if (event->mask & IN_IGNORED) {
                 watch_->folders.erase(event->wd);
+                watch_->changed = true;
                 continue;
             }
+            // A write changes no listing: the file is not settled until its writer closes it, and its
+            // last settled form stays listed meanwhile. Only the other events are worth a walk, so
+            // a writer that keeps writing (a slow copy) costs no walk per write.
+            if (!(event->mask & IN_MODIFY)) watch_->changed = true;
             const auto folder = watch_->folders.find(event->wd);
             if (folder == watch_->folders.end() || event->len == 0) continue;
             const std::string name = folder->second.empty() || folder->second == "."
@@ -432,6 +504,19 @@ void ListingCache::Refresh() {
             }
         }
     }
+    return watch_->changed;
+}
+
+void ListingCache::Refresh(bool onlyIfChanged) {
+    std::lock_guard walking(walkMutex_);
+    // Everything reported so far is read before the walk, so the walk sees at least those changes.
+    // Until it is published, a request must wait for it rather than answer from the old walk.
+    refreshing_ = true;
+    if (!ReadEvents() && onlyIfChanged) {
+        refreshing_ = false;
+        return;
+    }
+    watch_->changed = false;
     Clock::time_point recheck;
     WalkResult result = Walk(recheck);
     std::lock_guard lock(mutex_);
@@ -478,13 +563,13 @@ void ListingCache::WatchLoop() {
         const auto now = Clock::now();
         if (now >= nextRescan || now >= recheck) {
             if (now >= nextRescan) nextRescan = now + options_.rescan;
-            Refresh();
+            Refresh(false);
             continue;
         }
         if (EventsPending()) {
             // Events come in bursts (a copy of a release touches every file): one walk after it.
             std::this_thread::sleep_for(kCoalesce);
-            Refresh();
+            Refresh(true);
             continue;
         }
         // Wait for events, the next walk, or a stop (checked at least every 200 ms).
@@ -506,13 +591,7 @@ std::shared_ptr<const RenderedListing> ListingCache::Get(std::string_view folder
     const std::string prefix = service_.ListedFolder(folder);
     // A change already reported by the kernel is walked before answering: a listing asked for after
     // a file was written reflects it (once settled).
-    if (EventsPending() || refreshing_) {
-        std::unique_lock walking(walkMutex_);
-        if (EventsPending()) {
-            walking.unlock();
-            Refresh();
-        }
-    }
+    if (EventsPending() || refreshing_) Refresh(true);
     const std::string effectiveMask = mask.empty() ? "*" : std::string(mask);
     const std::string key = Lower(prefix) + '\n' + effectiveMask + '\n' + (recursive ? "r" : "");
     std::shared_ptr<const Snapshot> snapshot;

@@ -9,6 +9,12 @@
 // changed, or, where no such event was seen (the first walk, a rescan of a file system without
 // events), its modification time is at least the settle time old or the service has seen it
 // unchanged for as long. Until a changed file settles the listing keeps its previous entry, if any.
+// Writes alone cause no walk (the close that ends them does); a file that stays unsettled (held open
+// by a writer, or changing where no events tell) is looked at again on a backoff, never in a loop.
+//
+// Left out with a warning (in the log and the health answer), as names equal but for case are:
+// names that are not UTF-8 (a workstation would make two of them one name), files the service cannot
+// open for reading as a download would, and links that lead nowhere or out of the served folder.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -77,6 +83,7 @@ class ListingCache {
   private:
     struct Entry;
     struct Snapshot;
+    struct Pending;
     struct Watch;
     // What one walk gives: the listing, or why there is none.
     struct WalkResult {
@@ -88,7 +95,11 @@ class ListingCache {
 
     void WatchLoop();
     bool EventsPending() const;
-    void Refresh();
+    // Reads the events reported so far into watch_; true when one of them (or one read earlier)
+    // may change a listing. Under walkMutex_.
+    bool ReadEvents();
+    // Walks the tree and publishes the result; with `onlyIfChanged`, only when ReadEvents says so.
+    void Refresh(bool onlyIfChanged);
     WalkResult Walk(std::chrono::steady_clock::time_point& recheck);
 
     const FileService& service_;

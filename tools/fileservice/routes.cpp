@@ -1,15 +1,16 @@
 #include "tools/fileservice/routes.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "tools/fileservice/http_validators.h"
+#include "tools/fileservice/served_file.h"
 
 namespace fileservice {
 
@@ -153,12 +154,18 @@ Response Routes::Download(const Request& req) const {
     } catch (const Refusal& refusal) {
         return Refuse(refusal);
     }
-    Response res;
-    res.File(::open(path.c_str(), O_RDONLY | O_CLOEXEC), 0, 0);
-    struct stat info {};
-    if (res.fd < 0 || ::fstat(res.fd, &info) != 0 || !S_ISREG(info.st_mode))
+    // Found a moment ago, but anything may have been renamed in under the name since: opened
+    // without waiting and checked again.
+    const OpenedFile opened = OpenServedFile(path.c_str());
+    if (opened.Refused()) {
+        if (opened.error == ENOENT || opened.error == 0)
+            return Refuse({404, "Not Found", name + (opened.error ? " does not exist." : " is not a file.")});
         return Refuse({403, "Forbidden", "The file cannot be read."});
+    }
+    const struct stat& info = opened.info;
     const auto size = static_cast<std::uint64_t>(info.st_size);
+    Response res;
+    res.File(opened.fd, 0, 0, {size, info.st_mtim, info.st_ctim});
     const std::string etag = FileETag(size, info.st_mtim);
     res.Set("ETag", etag);
     res.Set("Last-Modified", HttpDate(info.st_mtim.tv_sec));
