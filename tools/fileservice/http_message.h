@@ -1,6 +1,8 @@
 #pragma once
 // One request and its answer as the file service's routes see them, apart from the HTTP server that
 // reads and writes them: the routes build a Response from a Request and never touch a socket.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -32,10 +34,17 @@ struct FileVersion {
     std::uint64_t size = 0;
     struct timespec modified {
     }, changed{};
-    bool operator==(const FileVersion& other) const {
-        return size == other.size && modified.tv_sec == other.modified.tv_sec &&
-               modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
-               changed.tv_nsec == other.changed.tv_nsec;
+    std::uint64_t links = 0;
+
+    // True while `now` (fstat of the same descriptor) may still hold the same bytes. The change time
+    // catches a rewrite whose writer set the modification time back; it moves too when the file is
+    // renamed over or deleted (its link count drops), which leaves the bytes being sent as they were.
+    bool Matches(const struct stat& now) const {
+        const auto same = [](const struct timespec& a, const struct timespec& b) {
+            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+        };
+        return static_cast<std::uint64_t>(now.st_size) == size && same(now.st_mtim, modified) &&
+               (same(now.st_ctim, changed) || static_cast<std::uint64_t>(now.st_nlink) < links);
     }
 };
 

@@ -308,8 +308,7 @@ struct Callbacks {
                     ::pread(part->fd, buffer, max, static_cast<off_t>(part->offset + position));
                 struct stat now {};
                 if (got <= 0 || ::fstat(part->fd, &now) != 0) return MHD_CONTENT_READER_END_WITH_ERROR;
-                const FileVersion seen{static_cast<uint64_t>(now.st_size), now.st_mtim, now.st_ctim};
-                return seen == part->version ? got : MHD_CONTENT_READER_END_WITH_ERROR;
+                return part->version.Matches(now) ? got : MHD_CONTENT_READER_END_WITH_ERROR;
             },
             file,
             [](void* cls) {

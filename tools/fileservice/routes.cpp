@@ -165,7 +165,7 @@ Response Routes::Download(const Request& req) const {
     const struct stat& info = opened.info;
     const auto size = static_cast<std::uint64_t>(info.st_size);
     Response res;
-    res.File(opened.fd, 0, 0, {size, info.st_mtim, info.st_ctim});
+    res.File(opened.fd, 0, 0, {size, info.st_mtim, info.st_ctim, static_cast<std::uint64_t>(info.st_nlink)});
     const std::string etag = FileETag(size, info.st_mtim);
     res.Set("ETag", etag);
     res.Set("Last-Modified", HttpDate(info.st_mtim.tv_sec));
