@@ -211,7 +211,7 @@ bool FileService::Inside(const fs::path& canonical) const {
     return rootEnd == root_.end();
 }
 
-fs::path FileService::ResolveInside(std::string_view name, bool wantFolder) const {
+fs::path FileService::ResolveInside(std::string_view name, bool wantFolder, std::string* found) const {
     // A folder may be written from the root ("\\Relatorio"); a file name is always relative.
     const std::string_view original = name;
     if (wantFolder && name.starts_with('\\') && !name.starts_with("\\\\")) name.remove_prefix(1);
@@ -246,6 +246,7 @@ fs::path FileService::ResolveInside(std::string_view name, bool wantFolder) cons
     if (wantFolder ? !fs::is_directory(canonical, ec) : !fs::is_regular_file(canonical, ec))
         throw Refusal{404, "Not Found",
                       std::string(name) + (wantFolder ? " is not a folder." : " is not a file.")};
+    if (found) *found = RelativeName(root_, current);
     return canonical;
 }
 
@@ -304,9 +305,9 @@ void FileService::UseIndex(std::shared_ptr<const NameIndex> index) const {
     index_ = std::move(index);
 }
 
-fs::path FileService::ResolveFile(std::string_view name) const {
+fs::path FileService::ResolveFile(std::string_view name, std::string* found) const {
     if (name.empty()) throw Refusal{400, "Bad Request", "No file name given."};
-    return ResolveInside(name, false);
+    return ResolveInside(name, false, found);
 }
 
 std::vector<ListedFile> FileService::List(std::string_view folder, std::string_view mask,

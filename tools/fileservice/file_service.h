@@ -61,7 +61,9 @@ class FileService {
     // one, each folder level is matched exactly and then by a scan ignoring ASCII letter case.
     // Whatever the index says, the target is checked again: it must still exist, lie inside the root
     // once links are followed, and be a file.
-    std::filesystem::path ResolveFile(std::string_view name) const;
+    // `found`, when given, receives the name as found in the tree before links are followed
+    // (relative, backslashes between folders): the spelling a listing shows.
+    std::filesystem::path ResolveFile(std::string_view name, std::string* found = nullptr) const;
 
     // Replaces the index that ResolveFile and ListedFolder consult. The listing cache keeps it
     // current with each walk that succeeds; it changes no answer's safety, only how a name is found.
@@ -79,7 +81,8 @@ class FileService {
                                      std::string* whyNot = nullptr) const;
 
   private:
-    std::filesystem::path ResolveInside(std::string_view name, bool wantFolder) const;
+    std::filesystem::path ResolveInside(std::string_view name, bool wantFolder,
+                                        std::string* found = nullptr) const;
     std::filesystem::path ScanFor(const std::vector<std::string_view>& segments) const;
     std::filesystem::path Indexed(const NameIndex& index, const std::vector<std::string_view>& segments,
                                   bool wantFolder) const;

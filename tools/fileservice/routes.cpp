@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "tools/fileservice/front_cache.h"
 #include "tools/fileservice/http_validators.h"
 #include "tools/fileservice/served_file.h"
 
@@ -49,6 +50,11 @@ bool AcceptsGzip(const std::string& acceptEncoding) {
 std::string_view LastSegment(std::string_view path) {
     const size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view QueryOf(const Request& request) {
+    const size_t mark = request.target.find('?');
+    return mark == std::string::npos ? std::string_view() : std::string_view(request.target).substr(mark + 1);
 }
 
 // Release-control objects are stored under their content's hash and never change.
@@ -130,6 +136,9 @@ Response Routes::List(const Request& req) const {
     res.Set("Last-Modified", HttpDate(listing->LastModified()));
     res.Set("Cache-Control", "no-cache");
     res.Set("Vary", "Accept-Encoding");
+    if (QueryOf(req) != LauncherListQuery(req.Param("folder").value_or(""), req.Param("mask").value_or(""),
+                                          req.HasParam("recursive")))
+        res.Set("X-Accel-Expires", "0");
     if (NotModified(req.Header("If-None-Match"), req.Header("If-Modified-Since"), etag,
                     listing->LastModified())) {
         res.status = 304;
@@ -149,8 +158,9 @@ Response Routes::Download(const Request& req) const {
     if (!raw) return Refuse({400, "Bad Request", "No file parameter given."});
     const std::string name = PercentDecode(*raw);
     std::filesystem::path path;
+    std::string listedName;
     try {
-        path = files_.ResolveFile(name);
+        path = files_.ResolveFile(name, &listedName);
     } catch (const Refusal& refusal) {
         return Refuse(refusal);
     }
@@ -173,6 +183,7 @@ Response Routes::Download(const Request& req) const {
     // object of a release is named by its content's hash and never changes.
     res.Set("Cache-Control", IsObjectName(name) ? "public, max-age=31536000, immutable" : "public, no-cache");
     res.Set("Accept-Ranges", "bytes");
+    if (QueryOf(req) != LauncherDownloadQuery(listedName)) res.Set("X-Accel-Expires", "0");
     if (NotModified(req.Header("If-None-Match"), req.Header("If-Modified-Since"), etag,
                     info.st_mtim.tv_sec)) {
         res.status = 304;
