@@ -1,10 +1,8 @@
 #include "tools/fileservice/listing_cache.h"
 
-#include <openssl/evp.h>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +11,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "tools/fileservice/listing_rules.h"
 #include "tools/fileservice/served_file.h"
 
 namespace fileservice {
@@ -30,43 +29,9 @@ constexpr auto kCoalesce = std::chrono::milliseconds(100);
 // then twice as late each time it is still not settled, up to the last: a file a writer holds open
 // for hours costs a few walks, not a walk after every other.
 constexpr std::chrono::milliseconds kFirstRecheck{250}, kLastRecheck{30000};
-// Warnings name the first few entries a listing leaves out for a reason, then count the rest.
-constexpr size_t kWarningsKept = 20;
 constexpr uint32_t kWatchEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
                                   IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                   IN_EXCL_UNLINK;
-
-std::string Hex(const unsigned char* bytes, size_t size) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < size; ++i) {
-        out.push_back(kDigits[bytes[i] >> 4]);
-        out.push_back(kDigits[bytes[i] & 15]);
-    }
-    return out;
-}
-
-std::string ContentTag(const std::string& body) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(body.data(), body.size(), digest, &size, EVP_sha256(), nullptr);
-    return "\"" + Hex(digest, std::min(size, 16u)) + "\"";
-}
-
-std::string GzipOf(const std::string& text) {
-    z_stream stream{};
-    // windowBits 15 + 16: a gzip wrapper rather than zlib's.
-    if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
-    std::string out(deflateBound(&stream, text.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return result == Z_STREAM_END ? out : std::string();
-}
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -83,87 +48,6 @@ std::string UtcText(std::time_t time) {
     return text;
 }
 
-// Of two names that fold alike, the one kept: the most recently written; ties, the byte-wise smaller.
-bool Preferred(std::string_view name, const struct timespec& written, std::string_view other,
-               const struct timespec& otherWritten) {
-    if (written.tv_sec != otherWritten.tv_sec) return written.tv_sec > otherWritten.tv_sec;
-    if (written.tv_nsec != otherWritten.tv_nsec) return written.tv_nsec > otherWritten.tv_nsec;
-    return name < other;
-}
-
-// The entries a walk leaves out of the listing that the folder's keeper would expect to see (a name
-// that is not UTF-8, a file the service cannot read, a link that leads nowhere), as warnings.
-class LeftOut {
-  public:
-    // `relative` with "/" between folders; `why` for the operator.
-    void Add(const std::string& relative, const std::string& why, bool folder = false) {
-        if (++count_ > kWarningsKept) return;
-        std::string name = relative;
-        std::replace(name.begin(), name.end(), '/', '\\');
-        texts_.push_back(
-            (folder ? "left out of the listing with everything in it: " : "left out of the listing: ") +
-            PrintableName(name) + " (" + why + ")");
-    }
-    void AppendTo(std::vector<std::string>& warnings) const {
-        warnings.insert(warnings.end(), texts_.begin(), texts_.end());
-        if (count_ > kWarningsKept)
-            warnings.push_back(std::to_string(count_ - kWarningsKept) +
-                               " more entries left out of the listing");
-    }
-
-  private:
-    std::vector<std::string> texts_;
-    size_t count_ = 0;
-};
-
-// A workstation holds one file per name under its case rule and refuses a listing that names one
-// twice: of the entries whose names fold alike only the preferred one stays, and each such group
-// gives a warning (the first few; then how many more). Leaves the entries sorted by name.
-template <class Entry>
-void KeepOnePerName(std::vector<Entry>& entries, std::vector<std::string>& warnings) {
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    std::unordered_map<std::string_view, size_t> kept;  // folded name -> position of the entry kept
-    kept.reserve(entries.size());
-    std::vector<bool> dropped;
-    std::map<std::string_view, std::vector<size_t>> spellings;  // folded name -> every entry's position
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const auto [found, added] = kept.try_emplace(entries[i].folded, i);
-        if (added) continue;
-        if (dropped.empty()) dropped.resize(entries.size());
-        auto& group = spellings[found->first];
-        if (group.empty()) group.push_back(found->second);
-        group.push_back(i);
-        const Entry &e = entries[i], &current = entries[found->second];
-        if (Preferred(e.name, e.info.st_mtim, current.name, current.info.st_mtim)) {
-            dropped[found->second] = true;
-            found->second = i;
-        } else {
-            dropped[i] = true;
-        }
-    }
-    if (spellings.empty()) return;
-    size_t groups = 0;
-    for (const auto& [folded, positions] : spellings) {
-        if (++groups > kWarningsKept) continue;
-        std::string text = "names that differ only in letter case:";
-        for (const size_t at : positions)
-            text += " " + entries[at].name + (at == positions.back() ? ";" : ",");
-        warnings.push_back(text + " only " + entries[kept.at(folded)].name +
-                           " (the most recently written) is listed and served");
-    }
-    if (groups > kWarningsKept)
-        warnings.push_back(std::to_string(groups - kWarningsKept) +
-                           " more groups of names that differ only in letter case");
-    // Views into the entries end here: the dropped ones go, the rest keep their order.
-    size_t write = 0;
-    for (size_t read = 0; read < entries.size(); ++read) {
-        if (dropped[read]) continue;
-        if (write != read) entries[write] = std::move(entries[read]);
-        ++write;
-    }
-    entries.resize(write);
-}
-
 bool SameChange(const struct stat& a, const struct stat& b) {
     return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
            a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
@@ -171,33 +55,6 @@ bool SameChange(const struct stat& a, const struct stat& b) {
 }
 
 }  // namespace
-
-bool IsTemporaryName(std::string_view relative) {
-    const size_t slash = relative.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
-    if (relative.starts_with(".~tmp~/") || relative.find("/.~tmp~/") != std::string_view::npos) return true;
-    const std::string lower = Lower(name);
-    if ((lower.starts_with('~') && lower.ends_with(".tmp")) || lower.ends_with(".part") ||
-        lower.ends_with(".partial"))
-        return true;
-    // rsync writes ".NAME.XXXXXX" beside NAME and renames it when complete.
-    if (name.size() > 8 && name.starts_with('.') && name[name.size() - 7] == '.') {
-        const std::string_view suffix = name.substr(name.size() - 6);
-        return std::all_of(suffix.begin(), suffix.end(),
-                           [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
-    }
-    return false;
-}
-
-RenderedListing::RenderedListing(std::string body, std::time_t lastModified)
-    : body_(std::move(body)), etag_(ContentTag(body_)), lastModified_(lastModified) {}
-
-std::string RenderedListing::GzipETag() const { return etag_.substr(0, etag_.size() - 1) + "-gz\""; }
-
-const std::string& RenderedListing::Gzip() const {
-    std::call_once(gzipOnce_, [this] { gzip_ = GzipOf(body_); });
-    return gzip_;
-}
 
 struct ListingCache::Entry {
     std::string name;    // backslashes

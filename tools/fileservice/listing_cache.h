@@ -27,29 +27,14 @@
 #include <vector>
 
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/listing_rules.h"
+#include "tools/fileservice/rendered_listing.h"
 
 namespace fileservice {
 
 struct ListingCacheOptions {
     std::chrono::milliseconds settle{2000};
     std::chrono::seconds rescan{60};  // 0: only on change
-};
-
-// One rendered listing; immutable once published, shared with the requests that send it.
-class RenderedListing {
-  public:
-    RenderedListing(std::string body, std::time_t lastModified);
-    const std::string& Body() const { return body_; }
-    const std::string& ETag() const { return etag_; }  // strong, from the body: equal on every instance
-    std::string GzipETag() const;                      // the gzip form's own tag
-    std::time_t LastModified() const { return lastModified_; }
-    const std::string& Gzip() const;  // compressed on first use
-
-  private:
-    std::string body_, etag_;
-    std::time_t lastModified_;
-    mutable std::once_flag gzipOnce_;
-    mutable std::string gzip_;
 };
 
 // How the listing cache is doing, for the health answer.
@@ -120,10 +105,5 @@ class ListingCache {
     std::vector<Rendered> rendered_;  // small, most recently used first
     std::thread thread_;
 };
-
-// Names of files that are still being written by common copy tools and are never listed: the
-// launcher's own "~….tmp", "*.part", "*.partial", rsync's ".NAME.XXXXXX" and anything under rsync's
-// ".~tmp~" folder. `relative` uses "/" between folders.
-bool IsTemporaryName(std::string_view relative);
 
 }  // namespace fileservice
