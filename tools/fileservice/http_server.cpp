@@ -44,6 +44,7 @@ struct FilePart {
     int fd;
     uint64_t offset;
     FileVersion version;
+    std::atomic<size_t>* rewritten;  // the server's counter
 };
 constexpr auto kWatchPeriod = std::chrono::milliseconds(200);
 
@@ -297,8 +298,8 @@ struct Callbacks {
     // size or times no longer those of the answer's validators) or a file that shrank ends the
     // connection: the client sees a short body, never bytes of two versions under one ETag. A file
     // renamed over the served one is no change here: the descriptor still reads the old one.
-    static MHD_Response* FileResponse(const Response& answer) {
-        auto* file = new FilePart{answer.fd, answer.offset, answer.version};
+    static MHD_Response* FileResponse(HttpServer& server, const Response& answer) {
+        auto* file = new FilePart{answer.fd, answer.offset, answer.version, &server.counters_.rewritten};
         const size_t block = static_cast<size_t>(std::clamp<uint64_t>(answer.length, 1, kFileBlock));
         MHD_Response* response = MHD_create_response_from_callback(
             answer.length, block,
@@ -308,7 +309,9 @@ struct Callbacks {
                     ::pread(part->fd, buffer, max, static_cast<off_t>(part->offset + position));
                 struct stat now {};
                 if (got <= 0 || ::fstat(part->fd, &now) != 0) return MHD_CONTENT_READER_END_WITH_ERROR;
-                return part->version.Matches(now) ? got : MHD_CONTENT_READER_END_WITH_ERROR;
+                if (part->version.Matches(now)) return got;
+                ++*part->rewritten;
+                return MHD_CONTENT_READER_END_WITH_ERROR;
             },
             file,
             [](void* cls) {
@@ -325,7 +328,7 @@ struct Callbacks {
         MHD_Response* response = nullptr;
         const uint64_t bodyBytes = answer.BodySize();
         if (answer.fd >= 0) {
-            response = FileResponse(answer);
+            response = FileResponse(server, answer);
             if (response) answer.fd = -1;  // closed with the response
         } else if (answer.keep) {
             auto* keep = new std::shared_ptr<const void>(answer.keep);

@@ -44,6 +44,7 @@ struct ServerLimits {
 // Counters for /healthz and tests; read without a lock, so only roughly consistent.
 struct ServerCounters {
     std::atomic<size_t> open{0}, busy{0}, rejected{0}, timedOut{0}, slow{0}, malformed{0};
+    std::atomic<size_t> rewritten{0};  // downloads ended because their file changed while sent
 };
 
 class HttpServer {

@@ -244,6 +244,7 @@ Response Routes::Health() const {
             ",\"TimedOut\":" + std::to_string(counters_.timedOut.load()) +
             ",\"Slow\":" + std::to_string(counters_.slow.load()) +
             ",\"Malformed\":" + std::to_string(counters_.malformed.load()) +
+            ",\"Rewritten\":" + std::to_string(counters_.rewritten.load()) +
             ",\"Walks\":" + std::to_string(listings_.Walks()) + "}";
     return res;
 }

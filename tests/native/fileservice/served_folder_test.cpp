@@ -312,6 +312,7 @@ TEST_F(ServedFolder, AFileRewrittenDuringADownloadEndsThatConnectionRatherThanMi
             EXPECT_FALSE(answer) << c.name << ": the download completed";
             EXPECT_GT(received, 0u) << c.name;
             EXPECT_LT(received, kSize) << c.name;
+            EXPECT_NE(Health().find("\"Rewritten\":1"), std::string::npos) << c.name << ": " << Health();
         } else {
             EXPECT_TRUE(answer) << c.name;
             EXPECT_EQ(received, kSize) << c.name;
