@@ -114,8 +114,9 @@ check "nginx's own 404 is the service's error record" '{"Error":"Not Found","Sta
 # route; a HEAD is then answered from it without asking an instance.
 code "$front/download?file=Grande.exe" >/dev/null
 curl -s -o /dev/null "$front//aurevia/download?file=Grande.exe"
-check "a download through a base path is the same entry" HIT \
-    "$(tail -n 1 "$work/front/logs/access.log" | grep -o 'cache=[A-Z]*' | cut -d= -f2)"
+# (HIT, or REVALIDATED once the entry's second is over on a busy machine: either way not a MISS.)
+check "a download through a base path is the same entry" yes \
+    "$(tail -n 1 "$work/front/logs/access.log" | grep -qE 'cache=(HIT|REVALIDATED)' && echo yes)"
 curl -s -o /dev/null -I "$front/download?file=Grande.exe"
 # (Past the entry's second it is revalidated: a conditional HEAD upstream, a 304, still no body.)
 check "a HEAD after it comes from the cache" yes \
