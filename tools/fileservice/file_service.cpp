@@ -58,10 +58,6 @@ Refusal Forbidden(std::string_view name) {
     return {403, "Forbidden", "The name " + std::string(name) + " leaves the served folder."};
 }
 
-// Names that the launcher could not ask for safely: a backslash or colon in a Linux file name would
-// be read as a separator or a stream on the way back.
-bool ListableName(const std::string& name) { return name.find_first_of("\\:") == std::string::npos; }
-
 std::string RelativeName(const fs::path& root, const fs::path& path) {
     std::string name = path.lexically_relative(root).generic_string();
     std::replace(name.begin(), name.end(), '/', '\\');
@@ -128,7 +124,50 @@ void AppendUtf8(std::string& out, char32_t point) {
     }
 }
 
+// Why the launcher could not ask for a name safely: a backslash or colon in a Linux file name would
+// be read as a separator or a stream on the way back; a name that is not UTF-8 reaches it with its
+// stray bytes replaced, so that two such names can become one there. Empty when it can.
+std::string UnlistableName(const std::string& name) {
+    if (!IsUtf8(name)) return "the name is not UTF-8";
+    if (name.find_first_of("\\:") != std::string::npos) return "the name holds a backslash or a colon";
+    return {};
+}
+
 }  // namespace
+
+bool IsUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        char32_t point = 0;
+        const size_t length = DecodeUtf8(text.substr(i), point);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string PrintableName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size();) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        char32_t point = 0;
+        const size_t length = byte < 0x80 ? 1 : DecodeUtf8(name.substr(i), point);
+        if (length > 0 && byte >= 0x20 && byte != 0x7f) {
+            out.append(name.substr(i, length));
+            i += length;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+        out += escaped;
+        ++i;
+    }
+    return out;
+}
 
 std::string FoldName(std::string_view name) {
     std::string out;
@@ -172,7 +211,7 @@ bool FileService::Inside(const fs::path& canonical) const {
     return rootEnd == root_.end();
 }
 
-fs::path FileService::ResolveInside(std::string_view name, bool wantFolder) const {
+fs::path FileService::ResolveInside(std::string_view name, bool wantFolder, std::string* found) const {
     // A folder may be written from the root ("\\Relatorio"); a file name is always relative.
     const std::string_view original = name;
     if (wantFolder && name.starts_with('\\') && !name.starts_with("\\\\")) name.remove_prefix(1);
@@ -207,6 +246,7 @@ fs::path FileService::ResolveInside(std::string_view name, bool wantFolder) cons
     if (wantFolder ? !fs::is_directory(canonical, ec) : !fs::is_regular_file(canonical, ec))
         throw Refusal{404, "Not Found",
                       std::string(name) + (wantFolder ? " is not a folder." : " is not a file.")};
+    if (found) *found = RelativeName(root_, current);
     return canonical;
 }
 
@@ -265,9 +305,9 @@ void FileService::UseIndex(std::shared_ptr<const NameIndex> index) const {
     index_ = std::move(index);
 }
 
-fs::path FileService::ResolveFile(std::string_view name) const {
+fs::path FileService::ResolveFile(std::string_view name, std::string* found) const {
     if (name.empty()) throw Refusal{400, "Bad Request", "No file name given."};
-    return ResolveInside(name, false);
+    return ResolveInside(name, false, found);
 }
 
 std::vector<ListedFile> FileService::List(std::string_view folder, std::string_view mask,
@@ -298,18 +338,28 @@ std::vector<ListedFile> FileService::List(std::string_view folder, std::string_v
     return files;
 }
 
-std::optional<TreeFile> FileService::Listable(const fs::directory_entry& entry) const {
+std::optional<TreeFile> FileService::Listable(const fs::directory_entry& entry, std::string* whyNot) const {
+    const auto refuse = [&](std::string why) -> std::optional<TreeFile> {
+        if (whyNot) *whyNot = std::move(why);
+        return std::nullopt;
+    };
     std::error_code error;
-    if (!entry.is_regular_file(error)) return std::nullopt;  // follows links; folders are walked, not listed
+    const bool link = entry.is_symlink(error);
+    // Follows links; folders are walked, not listed.
+    if (!entry.is_regular_file(error))
+        return link && !fs::exists(entry.path(), error) ? refuse("a link that leads nowhere") : std::nullopt;
     TreeFile file{};
-    if (entry.is_symlink(error)) {
+    if (link) {
         // A link is listed only when its target stays inside the served folder.
         const fs::path target = fs::canonical(entry.path(), error);
-        if (error || !Inside(target) || ::stat(target.c_str(), &file.info) != 0) return std::nullopt;
+        if (error) return refuse("a link that leads nowhere");
+        if (!Inside(target)) return refuse("a link that leads out of the served folder");
+        if (::stat(target.c_str(), &file.info) != 0) return refuse("a link that leads nowhere");
     } else if (::stat(entry.path().c_str(), &file.info) != 0) {
         return std::nullopt;
     }
-    if (!ListableName(entry.path().lexically_relative(root_).string())) return std::nullopt;
+    if (std::string why = UnlistableName(entry.path().lexically_relative(root_).string()); !why.empty())
+        return refuse(std::move(why));
     file.name = RelativeName(root_, entry.path());
     return file;
 }

@@ -61,7 +61,9 @@ class FileService {
     // one, each folder level is matched exactly and then by a scan ignoring ASCII letter case.
     // Whatever the index says, the target is checked again: it must still exist, lie inside the root
     // once links are followed, and be a file.
-    std::filesystem::path ResolveFile(std::string_view name) const;
+    // `found`, when given, receives the name as found in the tree before links are followed
+    // (relative, backslashes between folders): the spelling a listing shows.
+    std::filesystem::path ResolveFile(std::string_view name, std::string* found = nullptr) const;
 
     // Replaces the index that ResolveFile and ListedFolder consult. The listing cache keeps it
     // current with each walk that succeeds; it changes no answer's safety, only how a name is found.
@@ -72,11 +74,15 @@ class FileService {
     std::string ListedFolder(std::string_view folder) const;
 
     // An entry met while walking the tree, when a listing shows it: a regular file (links followed
-    // only to targets inside the root) whose name the launcher can ask for.
-    std::optional<TreeFile> Listable(const std::filesystem::directory_entry& entry) const;
+    // only to targets inside the root) whose name is UTF-8 and one the launcher can ask for. When
+    // not, and the entry is not simply something other than a file, `whyNot` says why (for a
+    // warning: a link that leads nowhere or out of the root, a name the launcher cannot use).
+    std::optional<TreeFile> Listable(const std::filesystem::directory_entry& entry,
+                                     std::string* whyNot = nullptr) const;
 
   private:
-    std::filesystem::path ResolveInside(std::string_view name, bool wantFolder) const;
+    std::filesystem::path ResolveInside(std::string_view name, bool wantFolder,
+                                        std::string* found = nullptr) const;
     std::filesystem::path ScanFor(const std::vector<std::string_view>& segments) const;
     std::filesystem::path Indexed(const NameIndex& index, const std::vector<std::string_view>& segments,
                                   bool wantFolder) const;
@@ -95,6 +101,13 @@ std::string FoldName(std::string_view name);
 // The release-control entries beside the flat files (aurevia-objects/, aurevia-releases/,
 // aurevia-rollout.json and .sig): never listed, still downloadable by name. "/" between folders.
 bool IsReleaseControlName(std::string_view relative);
+
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
+bool IsUtf8(std::string_view text);
+
+// A name for a log line or a warning: bytes that are not UTF-8 written as \xHH, so the text stays
+// UTF-8 (and valid JSON once escaped) whatever the file system holds.
+std::string PrintableName(std::string_view name);
 
 // Wildcard match of a file name: "*" any run, "?" one character, ASCII letter case ignored.
 // "*.*" matches every name, also those without a dot, as on Windows.

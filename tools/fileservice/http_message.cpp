@@ -41,6 +41,7 @@ Response& Response::operator=(Response&& other) noexcept {
     fd = std::exchange(other.fd, -1);
     offset = other.offset;
     length = other.length;
+    version = other.version;
     close = other.close;
     return *this;
 }
@@ -58,11 +59,12 @@ void Response::Set(std::string name, std::string value) {
     headers.emplace_back(std::move(name), std::move(value));
 }
 
-void Response::File(int descriptor, std::uint64_t from, std::uint64_t size) {
+void Response::File(int descriptor, std::uint64_t from, std::uint64_t size, FileVersion seen) {
     if (fd >= 0) ::close(fd);
     fd = descriptor;
     offset = from;
     length = size;
+    version = seen;
 }
 
 std::uint64_t Response::BodySize() const {

@@ -1,7 +1,10 @@
 #pragma once
 // One request and its answer as the file service's routes see them, apart from the HTTP server that
 // reads and writes them: the routes build a Response from a Request and never touch a socket.
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,17 +29,39 @@ struct Request {
     bool HasParam(std::string_view name) const { return Param(name).has_value(); }
 };
 
+// What a file looked like when an answer's validators were made from it. A file rewritten in place
+// while it is sent no longer matches, and the rest of its bytes would not be the ones the validators
+// name: the connection is ended instead.
+struct FileVersion {
+    std::uint64_t size = 0;
+    struct timespec modified {
+    }, changed{};
+    std::uint64_t links = 0;
+
+    // True while `now` (fstat of the same descriptor) may still hold the same bytes. The change time
+    // catches a rewrite whose writer set the modification time back; it moves too when the file is
+    // renamed over or deleted (its link count drops), which leaves the bytes being sent as they were.
+    bool Matches(const struct stat& now) const {
+        const auto same = [](const struct timespec& a, const struct timespec& b) {
+            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+        };
+        return static_cast<std::uint64_t>(now.st_size) == size && same(now.st_mtim, modified) &&
+               (same(now.st_ctim, changed) || static_cast<std::uint64_t>(now.st_nlink) < links);
+    }
+};
+
 struct Response {
     int status = 200;
     std::vector<std::pair<std::string, std::string>> headers;
     // The body is one of: `text`; `shared` bytes kept alive by `keep`; or `length` bytes of the open
-    // file `fd` from `offset` (owned: the server closes it), sent by the kernel without a copy.
+    // file `fd` from `offset` (owned: the server closes it), read and sent block by block.
     std::string text;
     std::shared_ptr<const void> keep;
     std::string_view shared;
     int fd = -1;
     std::uint64_t offset = 0, length = 0;
-    bool close = false;  // close the connection after this answer
+    FileVersion version;  // of `fd`'s file when the answer was made
+    bool close = false;   // close the connection after this answer
 
     Response() = default;
     Response(Response&& other) noexcept;
@@ -46,8 +71,9 @@ struct Response {
     ~Response();
 
     void Set(std::string name, std::string value);
-    // The file part [offset, offset + length) of `descriptor`, which the response now owns.
-    void File(int descriptor, std::uint64_t from, std::uint64_t size);
+    // The file part [offset, offset + length) of `descriptor`, which the response now owns, as it
+    // was when it looked like `seen`.
+    void File(int descriptor, std::uint64_t from, std::uint64_t size, FileVersion seen = {});
     std::uint64_t BodySize() const;
 };
 

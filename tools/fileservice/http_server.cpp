@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,11 +35,18 @@ constexpr size_t kDiscardedBody = 64 * 1024;
 // does not cut a reader.
 constexpr auto kRateWindow = std::chrono::seconds(10);
 constexpr unsigned kDefaultConnections = 10000;
-constexpr size_t kTlsBlock = 64 * 1024;
+// A file goes out in blocks of this size read here, rather than by sendfile: each block is checked
+// against the file's version after it is read, which sendfile cannot do (it sends pages that a
+// rewrite may change after they were queued). Large blocks also keep TLS records few (the library
+// would otherwise read 4 KiB per record).
+constexpr size_t kFileBlock = 64 * 1024;
 
+// A file being sent: its descriptor (owned) and what it looked like when the answer was made.
 struct FilePart {
     int fd;
     uint64_t offset;
+    FileVersion version;
+    std::atomic<size_t>* rewritten;  // the server's counter
 };
 constexpr auto kWatchPeriod = std::chrono::milliseconds(200);
 
@@ -288,37 +296,42 @@ struct Callbacks {
         return check.problem;
     }
 
+    // A file's body, read block by block. A block read while the file was rewritten in place (its
+    // size or times no longer those of the answer's validators) or a file that shrank ends the
+    // connection: the client sees a short body, never bytes of two versions under one ETag. A file
+    // renamed over the served one is no change here: the descriptor still reads the old one.
+    static MHD_Response* FileResponse(HttpServer& server, const Response& answer) {
+        auto* file = new FilePart{answer.fd, answer.offset, answer.version, &server.counters_.rewritten};
+        const size_t block = static_cast<size_t>(std::clamp<uint64_t>(answer.length, 1, kFileBlock));
+        MHD_Response* response = MHD_create_response_from_callback(
+            answer.length, block,
+            [](void* cls, uint64_t position, char* buffer, size_t max) -> ssize_t {
+                const auto* part = static_cast<const FilePart*>(cls);
+                const ssize_t got =
+                    ::pread(part->fd, buffer, max, static_cast<off_t>(part->offset + position));
+                struct stat now {};
+                if (got <= 0 || ::fstat(part->fd, &now) != 0) return MHD_CONTENT_READER_END_WITH_ERROR;
+                if (part->version.Matches(now)) return got;
+                ++*part->rewritten;
+                return MHD_CONTENT_READER_END_WITH_ERROR;
+            },
+            file,
+            [](void* cls) {
+                const auto* part = static_cast<const FilePart*>(cls);
+                ::close(part->fd);
+                delete part;
+            });
+        if (!response) delete file;
+        return response;
+    }
+
     static MHD_Result Queue(HttpServer& server, MHD_Connection* connection, HttpServer::Exchange& e,
                             Response answer) {
         MHD_Response* response = nullptr;
         const uint64_t bodyBytes = answer.BodySize();
-        if (answer.fd >= 0 && server.tls_) {
-            // TLS cannot use sendfile, and the library reads a file for it in 4 KiB blocks, each
-            // its own TLS record: larger blocks, read here, cost a fraction of the calls.
-            auto* file = new FilePart{answer.fd, answer.offset};
-            response = MHD_create_response_from_callback(
-                answer.length, kTlsBlock,
-                [](void* cls, uint64_t position, char* buffer, size_t max) -> ssize_t {
-                    const auto* part = static_cast<const FilePart*>(cls);
-                    const ssize_t got =
-                        ::pread(part->fd, buffer, max, static_cast<off_t>(part->offset + position));
-                    // A file that shrank meanwhile ends the connection rather than the answer's length.
-                    return got > 0 ? got : MHD_CONTENT_READER_END_WITH_ERROR;
-                },
-                file,
-                [](void* cls) {
-                    const auto* part = static_cast<const FilePart*>(cls);
-                    ::close(part->fd);
-                    delete part;
-                });
-            if (response)
-                answer.fd = -1;  // closed with the response
-            else
-                delete file;
-        } else if (answer.fd >= 0) {
-            response = MHD_create_response_from_fd_at_offset64(answer.length, answer.fd,
-                                                               static_cast<int64_t>(answer.offset));
-            if (response) answer.fd = -1;  // the library closes it
+        if (answer.fd >= 0) {
+            response = FileResponse(server, answer);
+            if (response) answer.fd = -1;  // closed with the response
         } else if (answer.keep) {
             auto* keep = new std::shared_ptr<const void>(answer.keep);
             response = MHD_create_response_from_buffer_with_free_callback_cls(
@@ -528,7 +541,6 @@ int HttpServer::Start(const std::string& address, int port) {
     unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
     if (ipv6) flags |= MHD_USE_DUAL_STACK;  // "::" takes IPv4 clients too, as Linux's sockets do
     if (!tlsCert_.empty()) flags |= MHD_USE_TLS;
-    tls_ = !tlsCert_.empty();
     std::vector<MHD_OptionItem> options = {
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&Callbacks::Log), this},
         // The library divides its limit among the threads; the accept policy keeps the real one.

@@ -2,7 +2,8 @@
 // The file service's HTTP server: libmicrohttpd (its epoll loop on a pool of threads, TLS through
 // GnuTLS), with the rules this service adds around it:
 //  - a connection holds no thread while it is idle, trickles its head or reads its answer slowly;
-//    files go out from their descriptors (sendfile), listings from the cache's shared bytes;
+//    files go out block by block from their descriptors (a file rewritten while it is sent ends
+//    the connection), listings from the cache's shared bytes;
 //  - a request head must arrive whole within the read timeout of the connection's start, and a
 //    kept-alive connection's next head within the keep-alive time of its last answer;
 //  - a client that reads an answer at less than the minimum rate is dropped;
@@ -43,6 +44,7 @@ struct ServerLimits {
 // Counters for /healthz and tests; read without a lock, so only roughly consistent.
 struct ServerCounters {
     std::atomic<size_t> open{0}, busy{0}, rejected{0}, timedOut{0}, slow{0}, malformed{0};
+    std::atomic<size_t> rewritten{0};  // downloads ended because their file changed while sent
 };
 
 class HttpServer {
@@ -82,7 +84,6 @@ class HttpServer {
     ServerCounters counters_;
     std::string tlsCert_, tlsKey_;
     MHD_Daemon* daemon_ = nullptr;
-    bool tls_ = false;
     bool starting_ = true;  // the library's messages are logged only while it starts
 
     friend struct Callbacks;

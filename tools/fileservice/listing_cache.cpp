@@ -1,10 +1,8 @@
 #include "tools/fileservice/listing_cache.h"
 
-#include <openssl/evp.h>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +10,9 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+
+#include "tools/fileservice/listing_rules.h"
+#include "tools/fileservice/served_file.h"
 
 namespace fileservice {
 namespace fs = std::filesystem;
@@ -24,41 +25,13 @@ constexpr size_t kRenderedKept = 32;
 constexpr std::chrono::milliseconds kFirstRetry{1000}, kLastRetry{30000};
 // Events come in bursts (a copy of a release touches every file): one walk after the burst.
 constexpr auto kCoalesce = std::chrono::milliseconds(100);
+// A file that is not settled yet is looked at again after this long (or the settle time, if longer),
+// then twice as late each time it is still not settled, up to the last: a file a writer holds open
+// for hours costs a few walks, not a walk after every other.
+constexpr std::chrono::milliseconds kFirstRecheck{250}, kLastRecheck{30000};
 constexpr uint32_t kWatchEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
                                   IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                   IN_EXCL_UNLINK;
-
-std::string Hex(const unsigned char* bytes, size_t size) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < size; ++i) {
-        out.push_back(kDigits[bytes[i] >> 4]);
-        out.push_back(kDigits[bytes[i] & 15]);
-    }
-    return out;
-}
-
-std::string ContentTag(const std::string& body) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(body.data(), body.size(), digest, &size, EVP_sha256(), nullptr);
-    return "\"" + Hex(digest, std::min(size, 16u)) + "\"";
-}
-
-std::string GzipOf(const std::string& text) {
-    z_stream stream{};
-    // windowBits 15 + 16: a gzip wrapper rather than zlib's.
-    if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
-    std::string out(deflateBound(&stream, text.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return result == Z_STREAM_END ? out : std::string();
-}
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -75,63 +48,6 @@ std::string UtcText(std::time_t time) {
     return text;
 }
 
-// Of two names that fold alike, the one kept: the most recently written; ties, the byte-wise smaller.
-bool Preferred(std::string_view name, const struct timespec& written, std::string_view other,
-               const struct timespec& otherWritten) {
-    if (written.tv_sec != otherWritten.tv_sec) return written.tv_sec > otherWritten.tv_sec;
-    if (written.tv_nsec != otherWritten.tv_nsec) return written.tv_nsec > otherWritten.tv_nsec;
-    return name < other;
-}
-
-// A workstation holds one file per name under its case rule and refuses a listing that names one
-// twice: of the entries whose names fold alike only the preferred one stays, and each such group
-// gives a warning (the first few; then how many more). Leaves the entries sorted by name.
-template <class Entry>
-void KeepOnePerName(std::vector<Entry>& entries, std::vector<std::string>& warnings) {
-    constexpr size_t kWarningsKept = 20;
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    std::unordered_map<std::string_view, size_t> kept;  // folded name -> position of the entry kept
-    kept.reserve(entries.size());
-    std::vector<bool> dropped;
-    std::map<std::string_view, std::vector<size_t>> spellings;  // folded name -> every entry's position
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const auto [found, added] = kept.try_emplace(entries[i].folded, i);
-        if (added) continue;
-        if (dropped.empty()) dropped.resize(entries.size());
-        auto& group = spellings[found->first];
-        if (group.empty()) group.push_back(found->second);
-        group.push_back(i);
-        const Entry &e = entries[i], &current = entries[found->second];
-        if (Preferred(e.name, e.info.st_mtim, current.name, current.info.st_mtim)) {
-            dropped[found->second] = true;
-            found->second = i;
-        } else {
-            dropped[i] = true;
-        }
-    }
-    if (spellings.empty()) return;
-    size_t groups = 0;
-    for (const auto& [folded, positions] : spellings) {
-        if (++groups > kWarningsKept) continue;
-        std::string text = "names that differ only in letter case:";
-        for (const size_t at : positions)
-            text += " " + entries[at].name + (at == positions.back() ? ";" : ",");
-        warnings.push_back(text + " only " + entries[kept.at(folded)].name +
-                           " (the most recently written) is listed and served");
-    }
-    if (groups > kWarningsKept)
-        warnings.push_back(std::to_string(groups - kWarningsKept) +
-                           " more groups of names that differ only in letter case");
-    // Views into the entries end here: the dropped ones go, the rest keep their order.
-    size_t write = 0;
-    for (size_t read = 0; read < entries.size(); ++read) {
-        if (dropped[read]) continue;
-        if (write != read) entries[write] = std::move(entries[read]);
-        ++write;
-    }
-    entries.resize(write);
-}
-
 bool SameChange(const struct stat& a, const struct stat& b) {
     return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
            a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
@@ -139,33 +55,6 @@ bool SameChange(const struct stat& a, const struct stat& b) {
 }
 
 }  // namespace
-
-bool IsTemporaryName(std::string_view relative) {
-    const size_t slash = relative.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
-    if (relative.starts_with(".~tmp~/") || relative.find("/.~tmp~/") != std::string_view::npos) return true;
-    const std::string lower = Lower(name);
-    if ((lower.starts_with('~') && lower.ends_with(".tmp")) || lower.ends_with(".part") ||
-        lower.ends_with(".partial"))
-        return true;
-    // rsync writes ".NAME.XXXXXX" beside NAME and renames it when complete.
-    if (name.size() > 8 && name.starts_with('.') && name[name.size() - 7] == '.') {
-        const std::string_view suffix = name.substr(name.size() - 6);
-        return std::all_of(suffix.begin(), suffix.end(),
-                           [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
-    }
-    return false;
-}
-
-RenderedListing::RenderedListing(std::string body, std::time_t lastModified)
-    : body_(std::move(body)), etag_(ContentTag(body_)), lastModified_(lastModified) {}
-
-std::string RenderedListing::GzipETag() const { return etag_.substr(0, etag_.size() - 1) + "-gz\""; }
-
-const std::string& RenderedListing::Gzip() const {
-    std::call_once(gzipOnce_, [this] { gzip_ = GzipOf(body_); });
-    return gzip_;
-}
 
 struct ListingCache::Entry {
     std::string name;    // backslashes
@@ -186,15 +75,23 @@ struct ListingCache::Rendered {
     std::shared_ptr<const RenderedListing> listing;
 };
 
-// What the watch thread alone touches.
+// A file seen changed and not settled yet: what it looked like, since when, and when to look again.
+struct ListingCache::Pending {
+    struct stat info;
+    Clock::time_point unchangedSince, due;
+    Clock::duration backoff;
+};
+
+// What the walks alone touch (under walkMutex_).
 struct ListingCache::Watch {
     int fd = -1;
     std::unordered_map<int, std::string> folders;  // watch descriptor -> relative folder ("" root), "/"
     std::set<std::string> writing;                 // modified and not yet closed ("/" between folders)
     std::set<std::string> closed;                  // closed by a writer, or renamed into place, since then
     bool warned = false;                           // about running out of watches
-    // Files seen changed and not settled yet, with what they looked like and since when.
-    std::map<std::string, std::pair<struct stat, Clock::time_point>> unsettled;
+    bool changed = false;                          // events read that a walk has not seen yet
+    // Files seen changed and not settled yet ("/" between folders).
+    std::map<std::string, Pending> unsettled;
     ~Watch() {
         if (fd >= 0) ::close(fd);
     }
@@ -203,7 +100,7 @@ struct ListingCache::Watch {
 ListingCache::ListingCache(const FileService& service, ListingCacheOptions options)
     : service_(service), options_(options), watch_(std::make_unique<Watch>()) {
     watch_->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    Refresh();
+    Refresh(false);
     thread_ = std::thread([this] { WatchLoop(); });
 }
 
@@ -244,7 +141,8 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
     const auto now = Clock::now();
     const auto wallNow = std::chrono::system_clock::now();
     recheck = Clock::time_point::max();
-    std::map<std::string, std::pair<struct stat, Clock::time_point>> unsettled;
+    std::map<std::string, Pending> unsettled;
+    LeftOut leftOut;
     std::vector<std::string> closedAndListed;  // taken out of watch_->closed once the walk is kept
     // Files found but not listed (temporaries, release control, new ones not settled yet): still
     // downloadable by name. Folded name -> name ("/" between folders) and when it was written.
@@ -300,16 +198,24 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
             if (typeError) return fail(entry.path(), typeError);
             if (folder && IsReleaseControlName(relative)) continue;  // asked for by exact name
             if (folder || (link && fs::is_directory(entry.path(), typeError))) {
+                if (!IsUtf8(relative)) {
+                    // Nothing under it could be named in a listing either.
+                    leftOut.Add(relative, "the name is not UTF-8", true);
+                    continue;
+                }
                 // Folder links are indexed, not followed: the walk cannot loop or leave the root.
                 auto [known, added] = folderNames.try_emplace(FoldName(relative), relative);
                 if (!added && relative < known->second) known->second = relative;
                 if (!link) folders.push_back(entry.path());
                 continue;
             }
-            auto file = service_.Listable(entry);
+            std::string whyNot;
+            auto file = service_.Listable(entry, &whyNot);
             if (!file) {
                 // Not a file, a name the launcher cannot ask for, or a link that leaves the root or
-                // leads nowhere: left out. A file that cannot be looked at: the walk fails.
+                // leads nowhere: left out, with a warning but for what is not a file at all or a
+                // temporary. A file that cannot be looked at: the walk fails.
+                if (!whyNot.empty() && !IsTemporaryName(relative)) leftOut.Add(relative, whyNot);
                 struct stat info {};
                 if (!link && entry.is_regular_file(typeError) && ::stat(entry.path().c_str(), &info) != 0 &&
                     errno != ENOENT)
@@ -334,24 +240,44 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
                                                       std::chrono::nanoseconds(file->info.st_mtim.tv_nsec));
             // A link is as settled as the file it points to, which is where the writes happen.
             std::error_code linkError;
-            const std::string written =
-                link ? fs::canonical(entry.path(), linkError).lexically_relative(root).generic_string()
-                     : relative;
-            auto seen = watch_->unsettled.find(relative);
+            const fs::path target = link ? fs::canonical(entry.path(), linkError) : entry.path();
+            const std::string written = link ? target.lexically_relative(root).generic_string() : relative;
+            const auto seen = watch_->unsettled.find(relative);
             const bool seenUnchanged =
-                seen != watch_->unsettled.end() && SameChange(seen->second.first, file->info);
-            const auto unchangedSince = seenUnchanged ? seen->second.second : now;
+                seen != watch_->unsettled.end() && SameChange(seen->second.info, file->info);
+            const auto unchangedSince = seenUnchanged ? seen->second.unchangedSince : now;
             const bool settled = !watch_->writing.contains(written) &&
                                  (watch_->closed.contains(written) || wallNow - changed >= options_.settle ||
                                   now - unchangedSince >= options_.settle);
             if (settled) {
+                // Listed only if the service can open it as every download will: a file it cannot
+                // read would be listed to every workstation and then refused to each of them.
+                const OpenedFile probe = OpenServedFile(target.c_str());
+                if (probe.Refused()) {
+                    if (probe.error == ENOENT) continue;  // removed since the folder was read
+                    leftOut.Add(relative, "the service cannot read it: " + probe.Why());
+                    continue;
+                }
+                ::close(probe.fd);
                 closedAndListed.push_back(written);
                 next->entries.push_back({std::move(file->name), FoldName(relative),
                                          FormatLocalAge(file->info.st_mtim), file->info});
                 continue;
             }
-            unsettled[relative] = {file->info, unchangedSince};
-            recheck = std::min(recheck, unchangedSince + options_.settle);
+            // Looked at again when due, each time twice as late while it stays unsettled (held open by
+            // a writer, or still changing where no events tell): never a walk right after a walk.
+            Pending pending{file->info, unchangedSince, {}, {}};
+            if (seen != watch_->unsettled.end() && now < seen->second.due) {
+                pending.due = seen->second.due;
+                pending.backoff = seen->second.backoff;
+            } else {
+                pending.backoff = seen != watch_->unsettled.end()
+                                      ? std::min<Clock::duration>(seen->second.backoff * 2, kLastRecheck)
+                                      : std::max<Clock::duration>(options_.settle, kFirstRecheck);
+                pending.due = now + pending.backoff;
+            }
+            recheck = std::min(recheck, pending.due);
+            unsettled[relative] = pending;
             if (old)
                 next->entries.push_back(*old);  // the last settled form stays listed meanwhile
             else
@@ -362,6 +288,7 @@ ListingCache::WalkResult ListingCache::Walk(Clock::time_point& recheck) {
     watch_->unsettled = std::move(unsettled);
     for (const std::string& name : closedAndListed) watch_->closed.erase(name);
 
+    leftOut.AppendTo(result.warnings);
     KeepOnePerName(next->entries, result.warnings);
     index->files.reserve(next->entries.size() + unlisted.size());
     for (const Entry& e : next->entries) {
@@ -394,11 +321,7 @@ bool ListingCache::EventsPending() const {
     return ::poll(&p, 1, 0) > 0;
 }
 
-void ListingCache::Refresh() {
-    std::lock_guard walking(walkMutex_);
-    // Everything reported so far is read before the walk, so the walk sees at least those changes.
-    // Until it is published, a request must wait for it rather than answer from the old walk.
-    refreshing_ = true;
+bool ListingCache::ReadEvents() {
     alignas(inotify_event) char buffer[64 * 1024];
     ssize_t got;
     while (watch_->fd >= 0 && (got = ::read(watch_->fd, buffer, sizeof buffer)) > 0) {
@@ -409,12 +332,18 @@ void ListingCache::Refresh() {
                 // Events were lost: what is still being written shows again as a recent change.
                 watch_->writing.clear();
                 watch_->closed.clear();
+                watch_->changed = true;
                 continue;
             }
             if (event->mask & IN_IGNORED) {
                 watch_->folders.erase(event->wd);
+                watch_->changed = true;
                 continue;
             }
+            // A write changes no listing: the file is not settled until its writer closes it, and its
+            // last settled form stays listed meanwhile. Only the other events are worth a walk, so
+            // a writer that keeps writing (a slow copy) costs no walk per write.
+            if (!(event->mask & IN_MODIFY)) watch_->changed = true;
             const auto folder = watch_->folders.find(event->wd);
             if (folder == watch_->folders.end() || event->len == 0) continue;
             const std::string name = folder->second.empty() || folder->second == "."
@@ -432,6 +361,19 @@ void ListingCache::Refresh() {
             }
         }
     }
+    return watch_->changed;
+}
+
+void ListingCache::Refresh(bool onlyIfChanged) {
+    std::lock_guard walking(walkMutex_);
+    // Everything reported so far is read before the walk, so the walk sees at least those changes.
+    // Until it is published, a request must wait for it rather than answer from the old walk.
+    refreshing_ = true;
+    if (!ReadEvents() && onlyIfChanged) {
+        refreshing_ = false;
+        return;
+    }
+    watch_->changed = false;
     Clock::time_point recheck;
     WalkResult result = Walk(recheck);
     std::lock_guard lock(mutex_);
@@ -478,13 +420,13 @@ void ListingCache::WatchLoop() {
         const auto now = Clock::now();
         if (now >= nextRescan || now >= recheck) {
             if (now >= nextRescan) nextRescan = now + options_.rescan;
-            Refresh();
+            Refresh(false);
             continue;
         }
         if (EventsPending()) {
             // Events come in bursts (a copy of a release touches every file): one walk after it.
             std::this_thread::sleep_for(kCoalesce);
-            Refresh();
+            Refresh(true);
             continue;
         }
         // Wait for events, the next walk, or a stop (checked at least every 200 ms).
@@ -506,13 +448,7 @@ std::shared_ptr<const RenderedListing> ListingCache::Get(std::string_view folder
     const std::string prefix = service_.ListedFolder(folder);
     // A change already reported by the kernel is walked before answering: a listing asked for after
     // a file was written reflects it (once settled).
-    if (EventsPending() || refreshing_) {
-        std::unique_lock walking(walkMutex_);
-        if (EventsPending()) {
-            walking.unlock();
-            Refresh();
-        }
-    }
+    if (EventsPending() || refreshing_) Refresh(true);
     const std::string effectiveMask = mask.empty() ? "*" : std::string(mask);
     const std::string key = Lower(prefix) + '\n' + effectiveMask + '\n' + (recursive ? "r" : "");
     std::shared_ptr<const Snapshot> snapshot;

@@ -9,6 +9,12 @@
 // changed, or, where no such event was seen (the first walk, a rescan of a file system without
 // events), its modification time is at least the settle time old or the service has seen it
 // unchanged for as long. Until a changed file settles the listing keeps its previous entry, if any.
+// Writes alone cause no walk (the close that ends them does); a file that stays unsettled (held open
+// by a writer, or changing where no events tell) is looked at again on a backoff, never in a loop.
+//
+// Left out with a warning (in the log and the health answer), as names equal but for case are:
+// names that are not UTF-8 (a workstation would make two of them one name), files the service cannot
+// open for reading as a download would, and links that lead nowhere or out of the served folder.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,29 +27,14 @@
 #include <vector>
 
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/listing_rules.h"
+#include "tools/fileservice/rendered_listing.h"
 
 namespace fileservice {
 
 struct ListingCacheOptions {
     std::chrono::milliseconds settle{2000};
     std::chrono::seconds rescan{60};  // 0: only on change
-};
-
-// One rendered listing; immutable once published, shared with the requests that send it.
-class RenderedListing {
-  public:
-    RenderedListing(std::string body, std::time_t lastModified);
-    const std::string& Body() const { return body_; }
-    const std::string& ETag() const { return etag_; }  // strong, from the body: equal on every instance
-    std::string GzipETag() const;                      // the gzip form's own tag
-    std::time_t LastModified() const { return lastModified_; }
-    const std::string& Gzip() const;  // compressed on first use
-
-  private:
-    std::string body_, etag_;
-    std::time_t lastModified_;
-    mutable std::once_flag gzipOnce_;
-    mutable std::string gzip_;
 };
 
 // How the listing cache is doing, for the health answer.
@@ -77,6 +68,7 @@ class ListingCache {
   private:
     struct Entry;
     struct Snapshot;
+    struct Pending;
     struct Watch;
     // What one walk gives: the listing, or why there is none.
     struct WalkResult {
@@ -88,7 +80,11 @@ class ListingCache {
 
     void WatchLoop();
     bool EventsPending() const;
-    void Refresh();
+    // Reads the events reported so far into watch_; true when one of them (or one read earlier)
+    // may change a listing. Under walkMutex_.
+    bool ReadEvents();
+    // Walks the tree and publishes the result; with `onlyIfChanged`, only when ReadEvents says so.
+    void Refresh(bool onlyIfChanged);
     WalkResult Walk(std::chrono::steady_clock::time_point& recheck);
 
     const FileService& service_;
@@ -109,10 +105,5 @@ class ListingCache {
     std::vector<Rendered> rendered_;  // small, most recently used first
     std::thread thread_;
 };
-
-// Names of files that are still being written by common copy tools and are never listed: the
-// launcher's own "~….tmp", "*.part", "*.partial", rsync's ".NAME.XXXXXX" and anything under rsync's
-// ".~tmp~" folder. `relative` uses "/" between folders.
-bool IsTemporaryName(std::string_view relative);
 
 }  // namespace fileservice

@@ -1,15 +1,17 @@
 #include "tools/fileservice/routes.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "tools/fileservice/front_cache.h"
 #include "tools/fileservice/http_validators.h"
+#include "tools/fileservice/served_file.h"
 
 namespace fileservice {
 
@@ -48,6 +50,11 @@ bool AcceptsGzip(const std::string& acceptEncoding) {
 std::string_view LastSegment(std::string_view path) {
     const size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view QueryOf(const Request& request) {
+    const size_t mark = request.target.find('?');
+    return mark == std::string::npos ? std::string_view() : std::string_view(request.target).substr(mark + 1);
 }
 
 // Release-control objects are stored under their content's hash and never change.
@@ -128,6 +135,9 @@ Response Routes::List(const Request& req) const {
     res.Set("Last-Modified", HttpDate(listing->LastModified()));
     res.Set("Cache-Control", "no-cache");
     res.Set("Vary", "Accept-Encoding");
+    if (QueryOf(req) != LauncherListQuery(req.Param("folder").value_or(""), req.Param("mask").value_or(""),
+                                          req.HasParam("recursive")))
+        res.Set("X-Accel-Expires", "0");
     if (NotModified(req.Header("If-None-Match"), req.Header("If-Modified-Since"), etag,
                     listing->LastModified())) {
         res.status = 304;
@@ -147,17 +157,24 @@ Response Routes::Download(const Request& req) const {
     if (!raw) return Refuse({400, "Bad Request", "No file parameter given."});
     const std::string name = PercentDecode(*raw);
     std::filesystem::path path;
+    std::string listedName;
     try {
-        path = files_.ResolveFile(name);
+        path = files_.ResolveFile(name, &listedName);
     } catch (const Refusal& refusal) {
         return Refuse(refusal);
     }
-    Response res;
-    res.File(::open(path.c_str(), O_RDONLY | O_CLOEXEC), 0, 0);
-    struct stat info {};
-    if (res.fd < 0 || ::fstat(res.fd, &info) != 0 || !S_ISREG(info.st_mode))
+    // Found a moment ago, but anything may have been renamed in under the name since: opened
+    // without waiting and checked again.
+    const OpenedFile opened = OpenServedFile(path.c_str());
+    if (opened.Refused()) {
+        if (opened.error == ENOENT || opened.error == 0)
+            return Refuse({404, "Not Found", name + (opened.error ? " does not exist." : " is not a file.")});
         return Refuse({403, "Forbidden", "The file cannot be read."});
+    }
+    const struct stat& info = opened.info;
     const auto size = static_cast<std::uint64_t>(info.st_size);
+    Response res;
+    res.File(opened.fd, 0, 0, {size, info.st_mtim, info.st_ctim, static_cast<std::uint64_t>(info.st_nlink)});
     const std::string etag = FileETag(size, info.st_mtim);
     res.Set("ETag", etag);
     res.Set("Last-Modified", HttpDate(info.st_mtim.tv_sec));
@@ -165,6 +182,7 @@ Response Routes::Download(const Request& req) const {
     // object of a release is named by its content's hash and never changes.
     res.Set("Cache-Control", IsObjectName(name) ? "public, max-age=31536000, immutable" : "public, no-cache");
     res.Set("Accept-Ranges", "bytes");
+    if (QueryOf(req) != LauncherDownloadQuery(listedName)) res.Set("X-Accel-Expires", "0");
     if (NotModified(req.Header("If-None-Match"), req.Header("If-Modified-Since"), etag,
                     info.st_mtim.tv_sec)) {
         res.status = 304;
@@ -237,6 +255,7 @@ Response Routes::Health() const {
             ",\"TimedOut\":" + std::to_string(counters_.timedOut.load()) +
             ",\"Slow\":" + std::to_string(counters_.slow.load()) +
             ",\"Malformed\":" + std::to_string(counters_.malformed.load()) +
+            ",\"Rewritten\":" + std::to_string(counters_.rewritten.load()) +
             ",\"Walks\":" + std::to_string(listings_.Walks()) + "}";
     return res;
 }

@@ -9,8 +9,10 @@
 #include <fstream>
 
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/front_cache.h"
 #include "tools/fileservice/listing_cache.h"
 #include "base/string_convert.h"
+#include "update/client/url_encoding.h"
 #include "update/records/file_info.h"
 
 namespace fs = std::filesystem;
@@ -232,6 +234,38 @@ TEST(RawQuery, TakesTheRestOfTheQueryAndDecodesOnlyPercentEscapes) {
     EXPECT_EQ(fileservice::RawQueryTail("/download", "file"), std::nullopt);
     EXPECT_EQ(fileservice::PercentDecode("Relatorio%5CRpt%20x+y%C3%A7%zz%4"),
               "Relatorio\\Rpt x+y\xc3\xa7%zz%4");
+}
+
+// The front stores only what a workstation itself asks for: the service's idea of that query must be
+// the launcher's own, byte for byte, or every workstation's download would go uncached.
+TEST(FrontCache, TheQueriesTheServiceExpectsAreTheOnesTheLauncherSends) {
+    const auto query = [](const std::wstring& url) {
+        const std::string text = WideToUtf8(url);
+        return text.substr(text.find('?') + 1);
+    };
+    for (const std::string name :
+         {"Admission.exe", "Relatorio\\RptScheduling.rav", "Meus Relat\xc3\xb3rios\\a+b&c d.rav",
+          "50% off*.dll", "x'y\"z#{}|^[]`<>.ini", "tab\there~!$()@;=,.txt", "\xe4\xb8\xad.rav"})
+        EXPECT_EQ(fileservice::LauncherDownloadQuery(name),
+                  query(DownloadURL(L"http://h/base", Utf8ToWide(name))))
+            << name;
+    const struct {
+        std::string folder, mask;
+        bool recursive;
+    } lists[] = {{"\\", "*.*", true},
+                 {"Meus Relat\xc3\xb3rios", "*.rav", false},
+                 {"", "", true},
+                 {"a b&c+d=e%f", "?x*", false},
+                 {"", "*.dll", false}};
+    for (const auto& l : lists) {
+        const std::wstring url =
+            FolderListURL(L"http://h/base", Utf8ToWide(l.folder), Utf8ToWide(l.mask), l.recursive);
+        const std::string text = WideToUtf8(url);
+        const size_t mark = text.find('?');
+        EXPECT_EQ(fileservice::LauncherListQuery(l.folder, l.mask, l.recursive),
+                  mark == std::string::npos ? std::string() : text.substr(mark + 1))
+            << l.folder << " " << l.mask;
+    }
 }
 
 }  // namespace

@@ -267,7 +267,13 @@ TEST_F(CachedListing, NamesThatDifferOnlyInCaseAreListedOnceAndEitherSpellingSer
         for (const auto& [name, time] : group.written) Write(name, name, time);
     auto cache = Cache();
     const std::string listing = Listing(*cache);
-    const auto warnings = cache->Health().warnings;
+    // The fixture's link out of the root has a warning of its own.
+    const auto caseWarnings = [&] {
+        auto all = cache->Health().warnings;
+        std::erase_if(all, [](const std::string& w) { return w.find("letter case") == std::string::npos; });
+        return all;
+    };
+    const auto warnings = caseWarnings();
     EXPECT_EQ(warnings.size(), std::size(groups));
     for (const auto& group : groups) {
         std::string listed = group.kept;
@@ -291,7 +297,7 @@ TEST_F(CachedListing, NamesThatDifferOnlyInCaseAreListedOnceAndEitherSpellingSer
     }
     // Resolved: the warning goes with the duplicate.
     fs::remove(root_ / "central.ini");
-    EXPECT_TRUE(Eventually([&] { return Listing(*cache).size() && cache->Health().warnings.size() == 3; }));
+    EXPECT_TRUE(Eventually([&] { return Listing(*cache).size() && caseWarnings().size() == 3; }));
 }
 
 TEST_F(CachedListing, ReleaseControlEntriesAreNotListedButAreDownloadable) {

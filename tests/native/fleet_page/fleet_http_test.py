@@ -172,6 +172,7 @@ def main():
             front = os.path.join(work, "front")
             front_port = free_port()
             subprocess.run(["bash", args.render, "--out", front, "--listen", "127.0.0.1:%d" % front_port,
+                            "--base-path", "/aurevia",
                             "--upstream", "127.0.0.1:%d" % other_port, "--upstream", "127.0.0.1:%d" % port,
                             "--fleet-upstream", "127.0.0.1:%d" % port, "--foreground"], check=True,
                            capture_output=True)
@@ -198,6 +199,7 @@ def main():
             nginx.send_signal(signal.SIGQUIT)
             nginx.wait(timeout=10)
             subprocess.run(["bash", args.render, "--out", front, "--listen", "127.0.0.1:%d" % front_port,
+                            "--base-path", "/aurevia",
                             "--upstream", "127.0.0.1:%d" % port, "--painel-allow", "192.0.2.0/24", "--foreground"],
                            check=True, capture_output=True)
             nginx = subprocess.Popen(["nginx", "-p", front, "-c", os.path.join(front, "nginx.conf"), "-e", "stderr"],

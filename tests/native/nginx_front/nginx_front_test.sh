@@ -2,8 +2,10 @@
 # nginx_front_test.sh SERVICE RENDER
 # Renders deploy/nginx in front of two aurevia-fileservice instances on loopback (as any user, in a
 # temporary folder) and checks through it: listing, download, 304 on a repeat, a range, gzip, cache
-# revalidation with the service's validators, a changed file never served stale, request smuggling
-# through bodies on GET/HEAD and other methods, and failover when an instance stops.
+# revalidation with the service's validators, a changed file never served stale, HEAD and other
+# spellings of a download kept from making the instances send or the cache store bodies, paths
+# outside the service's routes answered by nginx, request smuggling through bodies on GET/HEAD and
+# other methods, and failover when an instance stops.
 set -euo pipefail
 service=$1 render=$2
 if ! command -v nginx >/dev/null; then
@@ -29,6 +31,7 @@ printf 'MZ admission' >"$served/Admission.exe"
 head -c 300000 /dev/urandom >"$served/Modulo.exe"
 printf 'report' >"$served/Relatorio/RptScheduling.rav"
 for i in $(seq 10); do printf 'library %s' "$i" >"$served/lib$i.dll"; done
+truncate -s 64M "$served/Grande.exe"
 touch -d '2024-03-01 10:00:00' "$served"/*.* "$served/Relatorio/RptScheduling.rav"
 
 start_instance() { # start_instance NAME -> prints its port
@@ -45,7 +48,7 @@ port2=$(start_instance two); pids+=("$(cat "$work/two.pid")")
 front=""
 for attempt in 1 2 3 4 5; do
     port=$((40000 + RANDOM % 20000))
-    "$render" --out "$work/front" --listen "127.0.0.1:$port" \
+    "$render" --out "$work/front" --listen "127.0.0.1:$port" --base-path /aurevia \
         --upstream "127.0.0.1:$port1" --upstream "127.0.0.1:$port2" --foreground >/dev/null
     nginx -p "$work/front" -c "$work/front/nginx.conf" -e stderr 2>"$work/nginx.err" &
     nginx_pid=$!
@@ -86,6 +89,50 @@ head -c 1000 /dev/urandom >"$served/Modulo.exe"
 sleep 2.1  # nginx counts the second of freshness in whole seconds: up to two
 code "$front/download?file=Modulo.exe" >/dev/null
 check "changed file served anew" "$(sha256sum <"$served/Modulo.exe")" "$(sha256sum <"$work/body")"
+
+# Attack: HEAD and other spellings of a download. Bytes the instances sent for Grande.exe (64 MB),
+# from their request logs (the last field: bytes sent with the headers).
+upstream_bytes() { cat "$work/one.log" "$work/two.log" | awk '/[Gg][Rr][Aa][Nn][Dd][Ee]|%47/ {n += $NF} END {print n + 0}'; }
+cache_bytes() { du -sb "$work/front/cache" | cut -f1; }
+before_bytes=$(upstream_bytes) before_cache=$(cache_bytes)
+heads=""
+for spelling in Grande.exe GRANDE.EXE grande.exe %47rande.exe Grande%2Eexe 'Grande.exe&x=1'; do
+    for prefix in "" /aurevia //aurevia/ /x/y; do
+        heads+="$(curl -s -o /dev/null -w '%{http_code}' -I "$front$prefix/download?file=$spelling") "
+    done
+done
+check "HEADs answered: 200 under the routes, 404 elsewhere (nginx's), 404 for a name that is not one" \
+    "$(printf '200 200 200 404 %.0s' 1 2 3 4 5)404 404 404 404 " "$heads"
+check "30 HEADs of a 64 MB file made the instances send no body" 1 \
+    "$(( $(upstream_bytes) - before_bytes < 100000 ? 1 : 0 ))"
+check "and stored nothing" 1 "$(( $(cache_bytes) - before_cache < 100000 ? 1 : 0 ))"
+check "a HEAD reaches an instance as a HEAD" "" "$(grep -h '"GET /download?file=GRANDE.EXE' "$work/one.log" "$work/two.log" || true)"
+check "no path outside the routes reaches an instance" "" "$(grep -h '/x/y/' "$work/one.log" "$work/two.log" || true)"
+check "nginx's own 404 is the service's error record" '{"Error":"Not Found","Status":404,"Detail":"There is no such request."}' \
+    "$(curl -s "$front/elsewhere/download?file=Grande.exe")"
+# The spelling a workstation sends is stored once, whatever path prefix or slashes came before the
+# route; a HEAD is then answered from it without asking an instance.
+code "$front/download?file=Grande.exe" >/dev/null
+curl -s -o /dev/null "$front//aurevia/download?file=Grande.exe"
+# (HIT, or REVALIDATED once the entry's second is over on a busy machine: either way not a MISS.)
+check "a download through a base path is the same entry" yes \
+    "$(tail -n 1 "$work/front/logs/access.log" | grep -qE 'cache=(HIT|REVALIDATED)' && echo yes)"
+curl -s -o /dev/null -I "$front/download?file=Grande.exe"
+# (Past the entry's second it is revalidated: a conditional HEAD upstream, a 304, still no body.)
+check "a HEAD after it comes from the cache" yes \
+    "$(tail -n 1 "$work/front/logs/access.log" | grep -qE 'cache=(HIT|REVALIDATED)' && echo yes)"
+# Other spellings are served, not stored: a client that goes away after a moment stops the instance.
+check "another spelling is served" "$(sha256sum <"$served/Grande.exe")" "$(curl -s "$front/download?file=GRANDE.exe" | sha256sum)"
+before_bytes=$(upstream_bytes) before_cache=$(cache_bytes)
+for spelling in GRANDE.EXE grande.exe gRande.exe grAnde.exe graNde.exe granDe.exe grandE.exe %47rande.exe Grande%2Eexe GRande.exe; do
+    curl -s -o /dev/null --max-time 0.3 --limit-rate 100k "$front/download?file=$spelling" || true
+done
+sleep 0.5
+sent=$(( $(upstream_bytes) - before_bytes ))
+# (What nginx and the sockets buffer is still sent: about 10 MB each on loopback, whatever the size.)
+check "10 abandoned downloads in other spellings cost the instances far less than 10 copies ($sent bytes)" 1 \
+    "$(( sent < 10 * 64 * 1048576 / 3 ? 1 : 0 ))"
+check "and stored nothing" 1 "$(( $(cache_bytes) - before_cache < 1000000 ? 1 : 0 ))"
 
 # Attack: requests that carry a body holding another request, in every form that reaches the
 # instances' shared kept-alive connections, while victims ask for the listing and a file. No victim
