@@ -180,6 +180,15 @@ TEST_F(ServedFolder, AFifoSwappedInUnderAServedNameHoldsNoThread) {
     EXPECT_TRUE(Health().starts_with("200 {\"Status\":\"ok\"")) << Health();
 }
 
+// The fleet page reads the rollout document from the served folder: a FIFO under that name must
+// not hold the page's thread either.
+TEST_F(ServedFolder, AFifoUnderTheRolloutDocumentsNameHoldsNoPage) {
+    ASSERT_EQ(mkfifo((served_ / "aurevia-rollout.json").c_str(), 0666), 0);
+    ASSERT_GT(Start({"--threads", "2", "--reports", (dir_ / "reports.db").string()}), 0);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(Get("/painel", 5).starts_with("200 ")) << "request " << i;
+    EXPECT_TRUE(Health().starts_with("200 ")) << Health();
+}
+
 // A writer that holds a file open (a stalled copy, a client holding a handle) or keeps writing a
 // little at a time, on a tree of 2 000 files: the listing cache looks at it again on a backoff, not
 // in a loop, and lists it once the writer closes it.

@@ -1,8 +1,12 @@
 // The rollout document as the page shows it, read with the publisher's and the launcher's codec.
-#include <fstream>
-#include <sstream>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <string>
 
 #include "tools/fileservice/fleet/fleet_view.h"
+#include "tools/fileservice/served_file.h"
 #include "update/trust/release_documents.h"
 
 namespace fleet {
@@ -17,22 +21,38 @@ constexpr std::uintmax_t kMostRolloutBytes = 1024 * 1024;
 RolloutView ReadRollout(const std::filesystem::path& folder) {
     RolloutView view;
     const auto path = folder / std::string(kRolloutFileName);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return view;
-    view.present = true;
-    if (std::filesystem::file_size(path, ec) > kMostRolloutBytes || ec) {
-        view.error = ec ? "não pôde ser lido" : "grande demais";
-        return view;
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    if (!in && !in.eof()) {
+    // Opened the way every served file is: a FIFO or a link put under the document's name must
+    // not hold the page's thread, and size and content come from the one file opened.
+    const fileservice::OpenedFile file = fileservice::OpenServedFile(path.c_str());
+    if (file.Refused()) {
+        if (file.error == ENOENT) return view;
+        view.present = true;
         view.error = "não pôde ser lido";
         return view;
     }
+    view.present = true;
+    std::string bytes;
+    bool readable = true;
+    if (static_cast<std::uintmax_t>(file.info.st_size) > kMostRolloutBytes) {
+        view.error = "grande demais";
+        readable = false;
+    } else {
+        bytes.resize(static_cast<std::size_t>(file.info.st_size));
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t got = ::read(file.fd, bytes.data() + done, bytes.size() - done);
+            if (got <= 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        if (done != bytes.size()) {
+            view.error = "não pôde ser lido";
+            readable = false;
+        }
+    }
+    ::close(file.fd);
+    if (!readable) return view;
     try {
-        const TRollout rollout = DecodeRollout(bytes.str());
+        const TRollout rollout = DecodeRollout(bytes);
         view.serial = rollout.Serial;
         view.expiresUnix = rollout.ExpiresUnix;
         for (const TRingAssignment& ring : rollout.Rings)
