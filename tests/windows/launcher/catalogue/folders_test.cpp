@@ -6,50 +6,33 @@
 #include <fstream>
 
 #include "launcher/catalogue/folders.h"
-
-namespace {
-
-struct TempFolder {
-    std::filesystem::path path;
-    TempFolder() {
-        wchar_t base[MAX_PATH + 1];
-        GetTempPathW(MAX_PATH + 1, base);
-        path = std::filesystem::path(base) / (L"aurevia-folders-" + std::to_wstring(GetCurrentProcessId()));
-        std::filesystem::create_directories(path);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
-}  // namespace
+#include "support/temp_folder.h"
 
 TEST(ReportFolder, CreatedWhenMissingAndAnExistingOneIsLeftAlone) {
     TempFolder temp;
-    const std::wstring folder = (temp.path / L"Relatorio").wstring();
+    const std::wstring folder = (temp.Dir() / L"Relatorio").wstring();
     ASSERT_TRUE(EnsureFolder(folder));
     EXPECT_TRUE(FolderExists(folder));
 
-    std::ofstream(temp.path / L"Relatorio" / L"kept.rav") << "report";
+    std::ofstream(temp.Dir() / L"Relatorio" / L"kept.rav") << "report";
     ASSERT_TRUE(EnsureFolder(folder));
-    EXPECT_TRUE(std::filesystem::exists(temp.path / L"Relatorio" / L"kept.rav"));
+    EXPECT_TRUE(std::filesystem::exists(temp.Dir() / L"Relatorio" / L"kept.rav"));
 }
 
 TEST(ReportFolder, FileInTheWayOrMissingParentFails) {
     TempFolder temp;
-    std::ofstream(temp.path / L"Relatorio") << "not a folder";
-    EXPECT_FALSE(FolderExists((temp.path / L"Relatorio").wstring()));
-    EXPECT_FALSE(EnsureFolder((temp.path / L"Relatorio").wstring()));
+    std::ofstream(temp.Dir() / L"Relatorio") << "not a folder";
+    EXPECT_FALSE(FolderExists((temp.Dir() / L"Relatorio").wstring()));
+    EXPECT_FALSE(EnsureFolder((temp.Dir() / L"Relatorio").wstring()));
     // Only one level is created.
-    EXPECT_FALSE(EnsureFolder((temp.path / L"missing" / L"Relatorio").wstring()));
+    EXPECT_FALSE(EnsureFolder((temp.Dir() / L"missing" / L"Relatorio").wstring()));
 }
 
 TEST(ReportFolder, LinkToAFolderCountsAsExisting) {
     TempFolder temp;
-    std::filesystem::create_directories(temp.path / L"target");
-    const std::wstring link = (temp.path / L"Relatorio").wstring();
-    if (!CreateSymbolicLinkW(link.c_str(), (temp.path / L"target").c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
+    std::filesystem::create_directories(temp.Dir() / L"target");
+    const std::wstring link = (temp.Dir() / L"Relatorio").wstring();
+    if (!CreateSymbolicLinkW(link.c_str(), (temp.Dir() / L"target").c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
         GTEST_SKIP() << "symbolic links unavailable here (error " << GetLastError() << ")";
     // Wine 8 creates the link but cannot resolve it afterwards: nothing to measure there.
     if (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES)

@@ -17,6 +17,7 @@
 #include "launcher/guard/instance_registry.h"
 #include "launcher/guard/single_instance.h"
 #include "base/handles.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -32,35 +33,6 @@ std::wstring OwnFolder() {
     const std::wstring s = OwnProgram();
     return s.substr(0, s.find_last_of(L'\\') + 1);
 }
-
-class TempFolder {
-  public:
-    TempFolder() {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        static int counter = 0;
-        FPath = std::wstring(temp) + L"guard-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++counter) + L"\\";
-        CreateDirectoryW(FPath.c_str(), nullptr);
-    }
-    ~TempFolder() {
-        WIN32_FIND_DATAW data;
-        unique_find find(FindFirstFileW((FPath + L"*").c_str(), &data));
-        if (find) {
-            do {
-                DeleteFileW((FPath + data.cFileName).c_str());
-            } while (FindNextFileW(find.get(), &data));
-        }
-        find.reset();
-        RemoveDirectoryW(FPath.c_str());
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::wstring& Path() const { return FPath; }
-
-  private:
-    std::wstring FPath;
-};
 
 // A launcher installation: the probe copied as Aurevia.EXE into a folder of its own.
 struct Installation {

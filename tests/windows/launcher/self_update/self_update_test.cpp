@@ -5,7 +5,7 @@
 #include "base/handles.h"
 #include "cases/version_string_cases.h"
 #include "support/test_publisher.h"
-#include "windows/launcher/self_update/test_files.h"
+#include "windows/launcher/test_files.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ class SelfUpdate : public ::testing::Test {
 TEST(FileVersionOf, ReadsTheFixedFileVersionAndShortensIt) {
     TempFolder temp;
     for (const auto& c : kVersionStringCases) {
-        const auto file = temp.path() / L"v.exe";
+        const auto file = temp.Dir() / L"v.exe";
         CopyWithFileVersion(ThisProgram(), file, {c.parts[0], c.parts[1], c.parts[2], c.parts[3]});
         EXPECT_EQ(FileVersionOf(file.wstring()), c.text);
     }
@@ -40,20 +40,20 @@ TEST(FileVersionOf, ReadsTheFixedFileVersionAndShortensIt) {
 
 TEST(FileVersionOf, IsEmptyForAMissingFileOrOneWithoutVersionInformation) {
     TempFolder temp;
-    WriteBytes(temp.path() / L"plain.exe", "not a program");
-    EXPECT_EQ(FileVersionOf((temp.path() / L"missing.exe").wstring()), L"");
-    EXPECT_EQ(FileVersionOf((temp.path() / L"plain.exe").wstring()), L"");
+    WriteBytes(temp.Dir() / L"plain.exe", "not a program");
+    EXPECT_EQ(FileVersionOf((temp.Dir() / L"missing.exe").wstring()), L"");
+    EXPECT_EQ(FileVersionOf((temp.Dir() / L"plain.exe").wstring()), L"");
 }
 
 TEST(FileSizeOf, GivesTheSizeEvenOfAnUnsharedFileAndMinusOneForAMissingOne) {
     TempFolder temp;
-    const auto file = temp.path() / L"five";
+    const auto file = temp.Dir() / L"five";
     WriteBytes(file, "12345");
     const unique_file held(CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
     EXPECT_EQ(FileSizeOf(file.wstring()), 5);
-    EXPECT_EQ(FileSizeOf((temp.path() / L"missing").wstring()), -1);
-    EXPECT_EQ(FileSizeOf(temp.path().wstring()), -1) << "a folder is no file";
+    EXPECT_EQ(FileSizeOf((temp.Dir() / L"missing").wstring()), -1);
+    EXPECT_EQ(FileSizeOf(temp.Dir().wstring()), -1) << "a folder is no file";
 }
 
 TEST_F(SelfUpdate, OnlyAnotherShortVersionReplacesTheLauncher) {

@@ -5,7 +5,7 @@
 
 #include "launcher/support/contacts.h"
 #include "launcher/support/support_mail.h"
-#include "windows/launcher/self_update/test_files.h"
+#include "windows/launcher/test_files.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ std::map<std::string, std::string> ReadRecord(const fs::path& file) {
 class SupportMail : public ::testing::Test {
   protected:
     TempFolder temp;
-    fs::path record = temp.path() / L"mapi-call.txt";
+    fs::path record = temp.Dir() / L"mapi-call.txt";
     EnvScope recordEnv{L"AUREVIA_TEST_MAPI_RECORD", record.wstring()};
 };
 

@@ -5,7 +5,7 @@
 
 #include "launcher/self_update/launcher_files.h"
 #include "launcher/support/support_tools.h"
-#include "windows/launcher/self_update/test_files.h"
+#include "windows/launcher/test_files.h"
 
 namespace {
 
@@ -79,14 +79,14 @@ TEST_F(CopyFromServerTest, WithoutAServerCopyNothingIsTouchedAndTheListsAreEmpti
 
 TEST(FileDosAge, IsMinusOneForWhatIsNotAFile) {
     TempFolder temp;
-    EXPECT_EQ(FileDosAge((temp.path() / L"missing").wstring()), -1);
-    EXPECT_EQ(FileDosAge(temp.path().wstring()), -1);
+    EXPECT_EQ(FileDosAge((temp.Dir() / L"missing").wstring()), -1);
+    EXPECT_EQ(FileDosAge(temp.Dir().wstring()), -1);
 }
 
 TEST(ShellNameList, NamesAreAbsoluteNullSeparatedAndDoubleNullClosed) {
     TempFolder temp;
-    CurrentDirectoryScope cwd(temp.path());
-    const std::wstring here = temp.path().wstring();
+    CurrentDirectoryScope cwd(temp.Dir());
+    const std::wstring here = temp.Dir().wstring();
     EXPECT_EQ(ShellNameList({L""}), std::wstring(L"\0\0", 2));
     EXPECT_EQ(ShellNameList({}), std::wstring(L"\0\0", 2));
     EXPECT_EQ(ShellNameList({L"a.exe", L"C:\\x\\b.exe"}),
@@ -108,7 +108,7 @@ TEST(StartSupportTool, StartsTheProgramQuotedEvenFromAFolderWithBlanks) {
     const std::wstring folder = temp.Folder(L"Program Files");
     fs::copy_file(StubTool(), folder + kTool);
     // What an unquoted command line would start instead.
-    fs::copy_file(StubTool(), temp.path() / L"Program.exe");
+    fs::copy_file(StubTool(), temp.Dir() / L"Program.exe");
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESHOWWINDOW;
@@ -117,7 +117,7 @@ TEST(StartSupportTool, StartsTheProgramQuotedEvenFromAFolderWithBlanks) {
 
     EXPECT_TRUE(StartSupportTool(folder + kTool, si, pi));
     ASSERT_TRUE(WaitForFile(folder + kTool + L".started"));
-    EXPECT_FALSE(Exists(temp.path() / L"Program.exe.started"));
+    EXPECT_FALSE(Exists(temp.Dir() / L"Program.exe.started"));
 }
 
 TEST(StartSupportTool, AMissingProgramIsNotStarted) {
@@ -125,7 +125,7 @@ TEST(StartSupportTool, AMissingProgramIsNotStarted) {
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    EXPECT_FALSE(StartSupportTool((temp.path() / kTool).wstring(), si, pi));
+    EXPECT_FALSE(StartSupportTool((temp.Dir() / kTool).wstring(), si, pi));
 }
 
 }  // namespace

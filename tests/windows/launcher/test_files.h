@@ -1,7 +1,7 @@
 #pragma once
-// Small RAII helpers for tests that work on real files under Wine: a temporary folder that deletes
-// itself, a current directory that is put back, an environment variable that is put back, and
-// copies of an executable with another fixed file version.
+// Small helpers for the self-update's and the support tools' tests on real files under Wine (in the
+// temporary folder of support/temp_folder.h): a current directory and an environment variable that
+// are put back, and copies of an executable with another fixed file version.
 #include <windows.h>
 
 #include <array>
@@ -13,37 +13,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/temp_folder.h"
+
 namespace testfiles {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
-  public:
-    TempFolder() {
-        static unsigned counter = 0;
-        path_ =
-            fs::temp_directory_path() / (L"aurevia-selfsupport-" + std::to_wstring(GetCurrentProcessId()) +
-                                         L"-" + std::to_wstring(++counter));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const fs::path& path() const { return path_; }
-    // A subfolder, created on first use; as a Windows path ending in "\".
-    std::wstring Folder(const std::wstring& name) const {
-        fs::create_directories(path_ / name);
-        return (path_ / name).wstring() + L"\\";
-    }
-
-  private:
-    fs::path path_;
-};
 
 class CurrentDirectoryScope {
   public:
