@@ -15,6 +15,8 @@
 
 namespace fs = std::filesystem;
 
+namespace test_support {
+
 namespace {
 
 unsigned long ProcessNumber() {
@@ -68,3 +70,5 @@ TempFolder::Text TempFolder::Folder(const Text& name) const {
     fs::create_directories(dir_ / name);
     return (dir_ / name / "").native();
 }
+
+}  // namespace test_support

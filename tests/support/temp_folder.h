@@ -1,6 +1,9 @@
 #pragma once
-// The tests' one temporary folder: a fresh folder that deletes itself with everything in it.
+// The tests' one temporary folder: a fresh folder that deletes itself with everything in it. In a
+// namespace of its own, so that the e2e harness can give its tests a view of it under the same name.
 #include <filesystem>
+
+namespace test_support {
 
 class TempFolder {
   public:
@@ -27,3 +30,5 @@ class TempFolder {
     std::filesystem::path dir_;
     Text path_;
 };
+
+}  // namespace test_support

@@ -10,6 +10,8 @@
 #include "base/handles.h"
 #include "support/temp_folder.h"
 
+using test_support::TempFolder;
+
 // Writes content to path, creating its folders.
 void WriteWholeFile(const std::wstring& path, const std::string& content);
 // The same, then gives the file the last-write time age.

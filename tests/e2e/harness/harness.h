@@ -24,7 +24,7 @@ std::wstring BuiltDemoModule();           // AUREVIA_E2E_DEMO_MODULE: the built 
 std::filesystem::path ArtifactsFolder();  // AUREVIA_ARTIFACTS, else .\artifacts
 
 // The tests' temporary folder, seen as a std::filesystem path (without a trailing separator).
-class TempFolder : public ::TempFolder {
+class TempFolder : public test_support::TempFolder {
   public:
     const std::filesystem::path& Path() const { return Dir(); }
     std::filesystem::path operator/(const std::wstring& AName) const { return Dir() / AName; }

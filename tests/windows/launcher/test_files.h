@@ -18,6 +18,7 @@
 namespace testfiles {
 
 namespace fs = std::filesystem;
+using test_support::TempFolder;
 
 class CurrentDirectoryScope {
   public:

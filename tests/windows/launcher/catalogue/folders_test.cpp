@@ -8,6 +8,8 @@
 #include "launcher/catalogue/folders.h"
 #include "support/temp_folder.h"
 
+using test_support::TempFolder;
+
 TEST(ReportFolder, CreatedWhenMissingAndAnExistingOneIsLeftAlone) {
     TempFolder temp;
     const std::wstring folder = (temp.Dir() / L"Relatorio").wstring();

@@ -22,6 +22,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using test_support::TempFolder;
 
 std::wstring OwnProgram() {
     wchar_t path[MAX_PATH];
