@@ -7,7 +7,7 @@
 #       certificate nobody trusts, a third instance with TLS of its own on STATE_DIR/untrusted_port
 #   front.sh stop STATE_DIR
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../.." && pwd)
 
 stop() {
     local state=$1 name
