@@ -31,7 +31,7 @@ win() { echo "Z:${1//\//\\}"; }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
 # The names the updater lists: Module.exe and the shared-files table, without repeats.
-names=$(grep -o 'L"[^"]*"' update/files/shared_files.cpp | sed -e 's/^L"//' -e 's/"$//' -e 's/\\\\/\//g' | awk '!seen[$0]++')
+names=$(grep -o 'L"[^"]*"' update/updater/shared_files.cpp | sed -e 's/^L"//' -e 's/"$//' -e 's/\\\\/\//g' | awk '!seen[$0]++')
 names="Module.exe"$'\n'"$names"
 count=$(wc -l <<<"$names")
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # An https refresh of the shared files (47 distinct files of 20 000 bytes; with the listing, 48
-# requests) by TFilesUpdater through the nginx front of tests/windows/front, with the WinHTTP session
-# the update shares against a peer that opens a session per request, in the same run. Each refresh
-# runs in a process of its own
-# (the front test's AnHttpsRefreshReusesItsConnections with AUREVIA_FRONT_REFRESH set),
-# the sides alternating; prints each refresh's requests, connections and full TLS handshakes as the
-# front logged them, the median time of BENCH_RUNS refreshes of each (default 5) and their ratios.
+# requests) by TFilesUpdater through the nginx front of tests/windows/update/transport, with the
+# WinHTTP session the update shares against a peer that opens a session per request, in the same
+# run. Each refresh runs in a process of its own (the front test's
+# AnHttpsRefreshReusesItsConnections with AUREVIA_FRONT_REFRESH set), the sides alternating; prints
+# each refresh's requests, connections and full TLS handshakes as the front logged them, the median
+# time of BENCH_RUNS refreshes of each (default 5) and their ratios.
 # A third side models a client that opens a connection per request (what a session per request
 # costs where sessions do not share connections, as on Windows): the shared session against a
 # second front with keep-alive off, so that every request makes its own connection and handshake.
@@ -14,14 +14,14 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root"
 export AUREVIA_HEADLESS=1
-exe=build/windows/tests/windows/front/windows_front.exe
+exe=build/windows/tests/windows/update/transport/windows_update_transport_front.exe
 service=build/native/tools/fileservice/aurevia-fileservice
 runs=${BENCH_RUNS:-5}
 state=${BENCH_DIR:-/tmp/aurevia-bench-https}
 [ -x "$service" ] && [ -f "$exe" ] || { echo "build first: scripts/build"; exit 1; }
-tests/windows/front/front.sh start "$service" "$state"
-trap 'tests/windows/front/front.sh stop "$state"; tests/windows/front/front.sh stop "$state-close"' EXIT
-tests/windows/front/front.sh start "$service" "$state-close"
+tests/windows/update/transport/front.sh start "$service" "$state"
+trap 'tests/windows/update/transport/front.sh stop "$state"; tests/windows/update/transport/front.sh stop "$state-close"' EXIT
+tests/windows/update/transport/front.sh start "$service" "$state-close"
 sed -i 's/^\( *server_name _;\)$/\1\n    keepalive_timeout 0;/' "$state-close/front/aurevia.conf"
 kill -HUP "$(cat "$state-close/nginx.pid")"
 sleep 1

@@ -1,32 +1,12 @@
 #include "support/test_files.h"
 
 #include <algorithm>
-#include <atomic>
 #include <stdexcept>
 
 #include "base/handles.h"
 #include "base/paths.h"
 
 namespace {
-
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    unique_find find(FindFirstFileW((folder + L"*").c_str(), &data));
-    if (find) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path + L"\\");
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(find.get(), &data));
-    }
-    find.reset();
-    RemoveDirectoryW(folder.c_str());
-}
 
 void CollectFiles(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
     WIN32_FIND_DATAW data;
@@ -48,25 +28,7 @@ void CreateFolders(const std::wstring& folder) {
         CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
 }
 
-std::wstring SystemTempFolder() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
-
 }  // namespace
-
-TempFolder::TempFolder() : TempFolder(SystemTempFolder()) {}
-
-TempFolder::TempFolder(const std::wstring& parent) {
-    static std::atomic<int> counter{0};
-    path_ = parent + L"aurevia-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++counter) + L"-" + std::to_wstring(GetTickCount64()) + L"\\";
-    if (!CreateDirectoryW(path_.c_str(), nullptr))
-        throw std::runtime_error("cannot create the temporary folder");
-}
-
-TempFolder::~TempFolder() { RemoveTree(path_); }
 
 void WriteWholeFile(const std::wstring& path, const std::string& content) {
     CreateFolders(FolderOf(path));

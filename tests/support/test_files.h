@@ -1,6 +1,6 @@
 #pragma once
-// Files for the Windows tests: a temporary folder that deletes itself, and small helpers that write
-// and read real files with real last-write times.
+// Files for the Windows tests: small helpers that write and read real files with real last-write
+// times, in the temporary folder of support/temp_folder.h.
 #include <windows.h>
 
 #include <string>
@@ -8,24 +8,9 @@
 
 #include "base/date_time.h"
 #include "base/handles.h"
+#include "support/temp_folder.h"
 
-// A fresh folder under the temporary folder, removed with everything in it (read-only files too).
-class TempFolder {
-  public:
-    TempFolder();
-    // Under parent (ending in "\"), e.g. Z:\tmp\ for a folder a Linux program must reach too.
-    explicit TempFolder(const std::wstring& parent);
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    // The folder with a trailing "\".
-    const std::wstring& Path() const { return path_; }
-    std::wstring operator/(const std::wstring& name) const { return path_ + name; }
-
-  private:
-    std::wstring path_;
-};
+using test_support::TempFolder;
 
 // Writes content to path, creating its folders.
 void WriteWholeFile(const std::wstring& path, const std::string& content);

@@ -199,7 +199,7 @@ void THttpRequest::Send(const THttpSession& session, const std::wstring& url,
     }
 
     // WinHTTP's own timeouts end a silent server's request first; the bound catches the server that
-    // keeps the head coming a byte at a time (update/client/head_wait.h).
+    // keeps the head coming a byte at a time (update/transport/head_wait.h).
     const TRESTTimeouts& timeouts = session.Timeouts();
     std::chrono::milliseconds bound{int64_t{timeouts.ConnectMs} + int64_t{timeouts.ResponseMs}};
     if (const auto remaining = session.Remaining()) bound = std::min(bound, *remaining);

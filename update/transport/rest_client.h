@@ -22,7 +22,7 @@ struct TRESTTimeouts {
 };
 
 // The bounds of what one update receives, so that no server can hold, bloat or stall the launcher.
-// Aurevia.ini's section "Limites" can change each (app/configuration.h).
+// Aurevia.ini's section "Limites" can change each (launcher/settings/configuration.h).
 struct TTransferLimits {
     // A listing larger than this fails the update before anything is fetched.
     uint64_t ListingBytes = 64u << 20;

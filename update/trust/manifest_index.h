@@ -1,6 +1,6 @@
 #pragma once
 // The files of an accepted manifest by name, matched by the one rule the updater uses for every
-// name (update/files/file_keys.h: the linguistic upper-casing the file system applies), so that a
+// name (update/disk/file_keys.h: the linguistic upper-casing the file system applies), so that a
 // file the updater fetches is always the file the manifest signs. Built once per accepted manifest;
 // each lookup is one hash probe.
 #include <string>

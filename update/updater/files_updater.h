@@ -84,7 +84,7 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     void FillRemoteList();
     void AddRemoteFile(const std::wstring& AFileName, TDateTime AAge);
     void CompareLists();
-    // Release control first (update/trust/rollout_acceptance.h): a rollout document that places the
+    // Release control first (update/plan/rollout_acceptance.h): a rollout document that places the
     // workstation gives the update its release, which then stands for the listing and the manifest;
     // without one the flat folder's manifest is accepted as before.
     bool AcceptSourceRelease();

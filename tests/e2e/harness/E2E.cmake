@@ -4,7 +4,7 @@ include_guard(GLOBAL)
 
 add_library(aurevia_e2e_harness STATIC ${CMAKE_CURRENT_LIST_DIR}/harness.cpp ${CMAKE_CURRENT_LIST_DIR}/file_services.cpp)
 target_include_directories(aurevia_e2e_harness PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(aurevia_e2e_harness PUBLIC aurevia_base_portable gtest ole32 windowscodecs gdi32 user32 ws2_32)
+target_link_libraries(aurevia_e2e_harness PUBLIC aurevia_test_folder aurevia_base_portable gtest ole32 windowscodecs gdi32 user32 ws2_32)
 
 # aurevia_add_e2e_test(NAME SOURCES ... [LIBS ...] [TIMEOUT s] [DEPENDS targets...])
 function(aurevia_add_e2e_test name)

@@ -85,29 +85,6 @@ std::filesystem::path ArtifactsFolder() {
     return folder;
 }
 
-TempFolder::TempFolder() {
-    wchar_t base[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, base);
-    static int counter = 0;
-    for (;;) {
-        FPath = std::filesystem::path(base) / (L"aurevia-e2e-" + std::to_wstring(GetCurrentProcessId()) +
-                                               L"-" + std::to_wstring(++counter));
-        if (CreateDirectoryW(FPath.c_str(), nullptr)) break;
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            throw std::runtime_error("cannot create a temporary folder");
-    }
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    // A program just ended may still hold its files for a moment.
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        std::filesystem::remove_all(FPath, ignored);
-        if (!std::filesystem::exists(FPath)) return;
-        Sleep(100);
-    }
-}
-
 void WriteTextFile(const std::filesystem::path& APath, const std::string& AText) {
     std::ofstream file(APath, std::ios::binary | std::ios::trunc);
     file << AText;

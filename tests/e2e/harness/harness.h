@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.h"
+
 namespace e2e {
 
 using namespace std::chrono_literals;
@@ -21,18 +23,11 @@ std::wstring BuiltLauncher();             // AUREVIA_E2E_LAUNCHER: the built Aur
 std::wstring BuiltDemoModule();           // AUREVIA_E2E_DEMO_MODULE: the built demo-module.exe
 std::filesystem::path ArtifactsFolder();  // AUREVIA_ARTIFACTS, else .\artifacts
 
-// A temporary folder that deletes itself.
-class TempFolder {
+// The tests' temporary folder, seen as a std::filesystem path (without a trailing separator).
+class TempFolder : public test_support::TempFolder {
   public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const { return FPath; }
-    std::filesystem::path operator/(const std::wstring& AName) const { return FPath / AName; }
-
-  private:
-    std::filesystem::path FPath;
+    const std::filesystem::path& Path() const { return Dir(); }
+    std::filesystem::path operator/(const std::wstring& AName) const { return Dir() / AName; }
 };
 
 void WriteTextFile(const std::filesystem::path& APath, const std::string& AText);

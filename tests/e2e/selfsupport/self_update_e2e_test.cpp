@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher_session.h"
-#include "windows/selfsupport/test_files.h"
+#include "windows/launcher/test_files.h"
 
 using namespace selfsupport_e2e;
 using Version = std::array<std::uint16_t, 4>;

@@ -5,7 +5,7 @@
 
 #include "e2e/selfsupport/launcher_session.h"
 #include "support/test_publisher.h"
-#include "windows/selfsupport/test_files.h"
+#include "windows/launcher/test_files.h"
 
 using namespace selfsupport_e2e;
 

@@ -1,7 +1,7 @@
 // The service under attack, one row per attack: each row starts the real service (built with the
 // sanitizers) and runs the attack while a normal client keeps listing the folder and downloading a
 // 1 MB file beside it. The normal client must keep being answered, right, and without a hang (its
-// latency is checked only loosely here; the figures are in bench/README.md).
+// latency is checked only loosely here; the figures are in bench/fleet/README.md).
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Starts or stops nginx in front of two reference file service instances, rendered from
+# deploy/nginx/, for the Windows test of the launcher's client through the front (a ctest fixture).
+#   front.sh start SERVICE_BINARY STATE_DIR   serves STATE_DIR/served through nginx on loopback:
+#       plain HTTP on the port in STATE_DIR/http_port, TLS on STATE_DIR/https_port with a
+#       certificate for "localhost" from a test CA made here (STATE_DIR/tls/ca.pem); and, for a
+#       certificate nobody trusts, a third instance with TLS of its own on STATE_DIR/untrusted_port
+#   front.sh stop STATE_DIR
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../.." && pwd)
+
+stop() {
+    local state=$1 name
+    for name in nginx service1 service2 untrusted; do
+        [ -f "$state/$name.pid" ] && kill "$(cat "$state/$name.pid")" 2>/dev/null || true
+        rm -f "$state/$name.pid"
+    done
+}
+
+wait_for_file() {
+    for _ in $(seq 1 100); do
+        [ -s "$1" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+case "$1" in
+start)
+    service=$2 state=$3
+    if [ ! -x "$service" ]; then
+        echo "front: $service not built (build the native tree: cmake --build --preset native)" >&2
+        exit 1
+    fi
+    for tool in nginx openssl curl; do
+        command -v "$tool" >/dev/null || { echo "front: $tool is missing (scripts/install-deps)" >&2; exit 1; }
+    done
+    stop "$state"
+    rm -rf "$state"
+    mkdir -p "$state/served" "$state/tls"
+
+    # A CA of this run only, and a certificate for localhost: WinHTTP matches DNS names in a
+    # certificate, not IP addresses. No key is kept anywhere else.
+    tls=$state/tls
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+        -subj "/CN=Aurevia front test CA" -keyout "$tls/ca.key" -out "$tls/ca.pem" 2>/dev/null
+    openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "/CN=localhost" \
+        -keyout "$tls/server.key" -out "$tls/server.csr" 2>/dev/null
+    printf 'subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' >"$tls/ext"
+    openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial -days 2 \
+        -extfile "$tls/ext" -out "$tls/server.pem" 2>/dev/null
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=localhost" \
+        -addext "subjectAltName=DNS:localhost" -keyout "$tls/untrusted.key" -out "$tls/untrusted.pem" 2>/dev/null
+
+    # --settle-ms 0: the tests list files right after writing them; nothing else writes there.
+    for i in 1 2; do
+        setsid "$service" --folder "$state/served" --port 0 --port-file "$state/service$i.port" --settle-ms 0 \
+            >"$state/service$i.log" 2>&1 </dev/null &
+        echo $! >"$state/service$i.pid"
+    done
+    setsid "$service" --folder "$state/served" --port 0 --port-file "$state/untrusted.port" --settle-ms 0 \
+        --tls-cert "$tls/untrusted.pem" --tls-key "$tls/untrusted.key" >"$state/untrusted.log" 2>&1 </dev/null &
+    echo $! >"$state/untrusted.pid"
+    for name in service1 service2 untrusted; do
+        wait_for_file "$state/$name.port" || { echo "front: $name did not start:" >&2; cat "$state/$name.log" >&2; exit 1; }
+    done
+    cp "$state/untrusted.port" "$state/untrusted_port"
+
+    # Free ports for nginx are found by trying: it ends at once when it cannot listen.
+    for _ in $(seq 1 20); do
+        http=$((20000 + RANDOM % 20000)) https=$((40000 + RANDOM % 20000))
+        "$root/deploy/nginx/render" --out "$state/front" --listen "127.0.0.1:$http" \
+            --tls-listen "127.0.0.1:$https" --tls-cert "$tls/server.pem" --tls-key "$tls/server.key" \
+            --upstream "127.0.0.1:$(cat "$state/service1.port")" --upstream "127.0.0.1:$(cat "$state/service2.port")" \
+            --foreground >/dev/null
+        # Here a workstation that stops reading is dropped after a second (60 s by default), so that
+        # the test can cut a download through the front by pausing.
+        sed -i 's/^\( *server_name _;\)$/\1\n    send_timeout 1s;/' "$state/front/aurevia.conf"
+        # Each line names its connection and whether TLS resumed a session ("r") or made a full
+        # handshake ("."), so that a test can count both.
+        sed -i "s/'cache=\$upstream_cache_status';/'cache=\$upstream_cache_status conn=\$connection tls=\$ssl_session_reused';/" \
+            "$state/front/aurevia.conf"
+        setsid nginx -p "$state/front" -c "$state/front/nginx.conf" -e stderr >"$state/nginx.log" 2>&1 </dev/null &
+        echo $! >"$state/nginx.pid"
+        for _ in $(seq 1 50); do
+            if curl -fsS -o /dev/null "http://127.0.0.1:$http/healthz" 2>/dev/null; then
+                echo "$http" >"$state/http_port"
+                echo "$https" >"$state/https_port"
+                exit 0
+            fi
+            kill -0 "$(cat "$state/nginx.pid")" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$(cat "$state/nginx.pid")" 2>/dev/null || true
+    done
+    echo "front: nginx did not start:" >&2
+    cat "$state/nginx.log" >&2
+    exit 1
+    ;;
+stop)
+    stop "$2"
+    ;;
+esac
