@@ -29,7 +29,8 @@ bool IsRootedPath(std::wstring_view path) {
 }
 
 std::wstring PathJoin(std::wstring_view folder, std::wstring_view name) {
-    if (HasInvalidPathChars(folder) || HasInvalidPathChars(name)) throw Error("Invalid characters in path");
+    if (HasInvalidPathChars(folder) || HasInvalidPathChars(name))
+        throw Error("Invalid characters in path", TErrorCategory::Other);
     if (name.empty()) return std::wstring(folder);
     if (folder.empty() || IsRootedPath(name)) return std::wstring(name);
     std::wstring result(folder);

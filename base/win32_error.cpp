@@ -22,6 +22,7 @@ std::string MessageOf(DWORD code) {
 }
 }  // namespace
 
-Win32Error::Win32Error(DWORD code) : Error(MessageOf(code)), code_(code) {}
+Win32Error::Win32Error(DWORD code, TErrorCategory category)
+    : Error(MessageOf(code), category, Win32Code(code)), code_(code) {}
 
-void ThrowLastError() { throw Win32Error(GetLastError()); }
+void ThrowLastError(TErrorCategory category) { throw Win32Error(GetLastError(), category); }

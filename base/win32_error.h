@@ -8,8 +8,10 @@
 
 class Win32Error : public Error {
   public:
-    explicit Win32Error(DWORD code);
-    Win32Error(DWORD code, const std::string& message) : Error(message), code_(code) {}
+    // The message is the system's text for the code.
+    Win32Error(DWORD code, TErrorCategory category);
+    Win32Error(DWORD code, TErrorCategory category, const std::string& message)
+        : Error(message, category, Win32Code(code)), code_(code) {}
     DWORD code() const { return code_; }
 
   private:
@@ -20,4 +22,5 @@ class Win32Error : public Error {
 // is given; without the trailing line break ("" when none).
 std::wstring SystemErrorText(DWORD code, HMODULE module = nullptr);
 
-[[noreturn]] void ThrowLastError();
+// Raises the calling thread's last error as a Win32Error of that category.
+[[noreturn]] void ThrowLastError(TErrorCategory category);

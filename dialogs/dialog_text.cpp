@@ -19,8 +19,9 @@ std::wstring FormatDialogText(std::wstring_view format, std::initializer_list<st
         } else if ((kind == L's' || kind == L'S') && next != args.end()) {
             out += *next++;
         } else {
-            throw Error("Format '" + WideToUtf8(std::wstring(format)) +
-                        "' invalid or incompatible with argument");
+            throw Error(
+                "Format '" + WideToUtf8(std::wstring(format)) + "' invalid or incompatible with argument",
+                TErrorCategory::Other);
         }
         ++i;
     }

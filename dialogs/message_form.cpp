@@ -35,11 +35,11 @@ void RegisterClasses(WNDPROC formProc, WNDPROC panelProc) {
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         wc.lpszClassName = kFormClass;
-        if (!RegisterClassExW(&wc)) ThrowLastError();
+        if (!RegisterClassExW(&wc)) ThrowLastError(TErrorCategory::Other);
         wc.style = 0;
         wc.lpfnWndProc = panelProc;
         wc.lpszClassName = kPanelClass;
-        if (!RegisterClassExW(&wc)) ThrowLastError();
+        if (!RegisterClassExW(&wc)) ThrowLastError(TErrorCategory::Other);
         return true;
     }();
     (void)registered;
@@ -52,7 +52,7 @@ unique_gdi MakeFont(const wchar_t* face, int points, int weight) {
     unique_gdi font(CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                                 DEFAULT_PITCH | FF_DONTCARE, face));
-    if (!font) ThrowLastError();
+    if (!font) ThrowLastError(TErrorCategory::Other);
     return font;
 }
 
@@ -85,7 +85,7 @@ TMessageForm::TMessageForm(HWND AOwner) {
     // WM_NCCREATE attaches the object to the window (see WndProc).
     HWND hwnd = CreateWindowExW(WS_EX_LAYERED | (rightToLeft_ ? WS_EX_RTLREADING : 0), kFormClass, L"",
                                 WS_POPUP, 0, 0, 320, 200, AOwner, nullptr, GetModuleHandleW(nullptr), this);
-    if (!hwnd) ThrowLastError();
+    if (!hwnd) ThrowLastError(TErrorCategory::Other);
     hwnd_.reset(hwnd);
     SetLayeredWindowAttributes(hwnd_.get(), 0, kDialogAlpha, LWA_ALPHA);
     SendMessageW(hwnd_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);

@@ -27,7 +27,7 @@ HWND CreateChild(const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exS
     HWND h = CreateWindowExW(
         exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.right - r.left, r.bottom - r.top,
         parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-    if (!h) ThrowLastError();
+    if (!h) ThrowLastError(TErrorCategory::Other);
     if (font) SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return h;
 }
@@ -135,7 +135,7 @@ std::unique_ptr<TMessageForm> BuildDialogForm(std::wstring_view AText, TMsgDlgTy
                                     l.clientHeight - l.stripHeight, l.clientWidth, l.stripHeight, hwnd,
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButtonPanelId)),
                                     GetModuleHandleW(nullptr), nullptr);
-    if (!f.ButtonPanel) ThrowLastError();
+    if (!f.ButtonPanel) ThrowLastError(TErrorCategory::Other);
 
     f.cancelButton_ = CancelButtonOf(buttons);
     f.defaultButton_ = ResolveDefaultButton(buttons, ADefaultButton);

@@ -20,21 +20,22 @@ std::wstring WindowText(HWND h) {
 void PutOnClipboard(const std::wstring& text) {
     if (!OpenClipboard(nullptr)) {
         const DWORD code = GetLastError();
-        throw Win32Error(code, "Cannot open clipboard: " + WideToUtf8(SystemErrorText(code)));
+        throw Win32Error(code, TErrorCategory::Other,
+                         "Cannot open clipboard: " + WideToUtf8(SystemErrorText(code)));
     }
     struct Closer {
         ~Closer() { CloseClipboard(); }
     } closer;
     const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, bytes);
-    if (!memory) ThrowLastError();
+    if (!memory) ThrowLastError(TErrorCategory::Other);
     try {
         void* p = GlobalLock(memory);
-        if (!p) ThrowLastError();
+        if (!p) ThrowLastError(TErrorCategory::Other);
         std::copy_n(text.c_str(), text.size() + 1, static_cast<wchar_t*>(p));
         GlobalUnlock(memory);
-        if (!EmptyClipboard()) ThrowLastError();
-        if (!SetClipboardData(CF_UNICODETEXT, memory)) ThrowLastError();
+        if (!EmptyClipboard()) ThrowLastError(TErrorCategory::Other);
+        if (!SetClipboardData(CF_UNICODETEXT, memory)) ThrowLastError(TErrorCategory::Other);
     } catch (...) {
         GlobalFree(memory);
         throw;

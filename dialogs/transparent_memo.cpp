@@ -8,7 +8,7 @@ TTransparentMemo::TTransparentMemo(HWND AOwner, int id, DWORD style) {
         WS_EX_TRANSPARENT, L"EDIT", L"",
         WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | style, 0, 0, 0, 0,
         AOwner, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr));
-    if (!hwnd_) ThrowLastError();
+    if (!hwnd_) ThrowLastError(TErrorCategory::Other);
     SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     editProc_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(hwnd_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TTransparentMemo::WndProc)));

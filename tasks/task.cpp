@@ -15,7 +15,7 @@ std::shared_ptr<ITask> TTask::New(std::function<void()> AProc, TThreadPool* APoo
 
 TTask::TTask(TPrivate, std::function<void()> AProc, TThreadPool* APool)
     : FProc(std::move(AProc)), FPool(APool), FEnded(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (!FEnded) ThrowLastError();
+    if (!FEnded) ThrowLastError(TErrorCategory::Other);
 }
 
 std::shared_ptr<ITask> TTask::Start() {
@@ -25,7 +25,7 @@ std::shared_ptr<ITask> TTask::Start() {
     if (!TrySubmitThreadpoolCallback(RunQueued, context.get(), FPool ? FPool->Environment() : nullptr)) {
         const DWORD code = GetLastError();
         FStatus = TTaskStatus::Created;
-        throw Win32Error(code);
+        throw Win32Error(code, TErrorCategory::Other);
     }
     context.release();  // now owned by RunQueued
     return shared_from_this();

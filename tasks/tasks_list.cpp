@@ -53,7 +53,7 @@ void WaitForTasks(TState& AState) {
         for (size_t i = 0; i < count; ++i) events.push_back(waitSet[i]->EndedEvent());
         if (WaitForMultipleObjects(static_cast<DWORD>(count), events.data(), FALSE, kPassInterval) ==
             WAIT_FAILED)
-            ThrowLastError();
+            ThrowLastError(TErrorCategory::Other);
     }
 }
 
@@ -119,7 +119,7 @@ std::shared_ptr<ITasks> TTasksList::AWait(std::function<void()> AEnd) {
     }
     auto context = std::make_unique<std::shared_ptr<TState>>(FState);
     HANDLE thread = CreateThread(nullptr, 0, WaiterThread, context.get(), 0, nullptr);
-    if (!thread) ThrowLastError();
+    if (!thread) ThrowLastError(TErrorCategory::Other);
     context.release();  // now owned by the waiter thread
     // The waiter frees itself when it ends; nobody joins it.
     CloseHandle(thread);

@@ -15,12 +15,12 @@ TThreadPool::TThreadPool() : TThreadPool(ProcessorCount(), 25 * ProcessorCount()
 TThreadPool::TThreadPool(DWORD AMinimum, DWORD AMaximum) {
     InitializeThreadpoolEnvironment(&FEnvironment);
     FPool = CreateThreadpool(nullptr);
-    if (!FPool) ThrowLastError();
+    if (!FPool) ThrowLastError(TErrorCategory::Other);
     FCleanupGroup = CreateThreadpoolCleanupGroup();
     if (!FCleanupGroup) {
         const DWORD code = GetLastError();
         CloseThreadpool(FPool);
-        throw Win32Error(code);
+        throw Win32Error(code, TErrorCategory::Other);
     }
     // Maximum first: a minimum above the current maximum is refused.
     SetThreadpoolThreadMaximum(FPool, AMaximum);
@@ -28,7 +28,7 @@ TThreadPool::TThreadPool(DWORD AMinimum, DWORD AMaximum) {
         const DWORD code = GetLastError();
         CloseThreadpoolCleanupGroup(FCleanupGroup);
         CloseThreadpool(FPool);
-        throw Win32Error(code);
+        throw Win32Error(code, TErrorCategory::Other);
     }
     SetThreadpoolCallbackPool(&FEnvironment, FPool);
     SetThreadpoolCallbackCleanupGroup(&FEnvironment, FCleanupGroup, nullptr);

@@ -29,7 +29,8 @@ void RegisterHandoffClass() {
         wc.lpfnWndProc = HandoffWindowProc;
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = kClassName;
-        if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) ThrowLastError();
+        if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            ThrowLastError(TErrorCategory::Other);
     });
 }
 
@@ -42,7 +43,7 @@ TUiHandoff TUiHandoff::ForCurrentThread() {
         RegisterHandoffClass();
         HWND hwnd = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                     GetModuleHandleW(nullptr), nullptr);
-        if (!hwnd) ThrowLastError();
+        if (!hwnd) ThrowLastError(TErrorCategory::Other);
         tHandoffWindow.reset(hwnd);
     }
     return TUiHandoff(tHandoffWindow.get(), GetCurrentThreadId());

@@ -4,7 +4,7 @@
 
 void TModuleOptions::AddModule(const TImage* ATile, const std::wstring& AModuleName, bool AAdditionalFiles) {
     if (!FModules.try_emplace(ATile, TModuleInfo{AModuleName, AAdditionalFiles}).second)
-        throw Error("Duplicates not allowed");
+        throw Error("Duplicates not allowed", TErrorCategory::Other);
 }
 
 bool TModuleOptions::TryGetModule(const TImage* ATile, TModuleInfo& AInfo) const {

@@ -84,24 +84,6 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool Contains(std::string_view AText, std::string_view APart) {
-    if (APart.size() > AText.size()) return false;
-    for (size_t i = 0; i + APart.size() <= AText.size(); ++i)
-        if (SameIgnoringCase(AText.substr(i, APart.size()), APart)) return true;
-    return false;
-}
-
-// "HTTP/1.1 503 Service Unavailable" anywhere in the message, or a bare status line the client kept.
-bool NamesServerError(std::string_view AMessage) {
-    for (size_t at = AMessage.find("HTTP/"); at != std::string_view::npos;
-         at = AMessage.find("HTTP/", at + 1)) {
-        const size_t blank = AMessage.find(' ', at);
-        if (blank != std::string_view::npos && blank + 1 < AMessage.size() && AMessage[blank + 1] == '5')
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 std::string_view FleetEventName(TFleetEvent AEvent) {
@@ -283,13 +265,32 @@ size_t TrimFleetBatch(std::vector<std::string>& AReports, size_t AMaxReports, si
     return drop;
 }
 
-TFleetReason FleetReasonOfMessage(std::string_view AMessage, TFleetReason AFallback) {
-    if (Contains(AMessage, "timed out") || Contains(AMessage, "timeout")) return TFleetReason::Timeout;
-    if (Contains(AMessage, "certificate") || Contains(AMessage, "secure channel") ||
-        Contains(AMessage, "TLS") || Contains(AMessage, "SSL"))
-        return TFleetReason::Tls;
-    if (NamesServerError(AMessage)) return TFleetReason::Server;
-    if (Contains(AMessage, "disk") || Contains(AMessage, "not enough space")) return TFleetReason::Disk;
-    if (Contains(AMessage, "too large") || Contains(AMessage, "too big")) return TFleetReason::TooLarge;
-    return AFallback;
+TFleetReason FleetReasonOf(TErrorCategory ACategory) {
+    switch (ACategory) {
+        case TErrorCategory::Listing:
+            return TFleetReason::Listing;
+        case TErrorCategory::Fetch:
+            return TFleetReason::Fetch;
+        case TErrorCategory::Signature:
+            return TFleetReason::Signature;
+        case TErrorCategory::Expired:
+            return TFleetReason::Expired;
+        case TErrorCategory::Replayed:
+            return TFleetReason::Replayed;
+        case TErrorCategory::Altered:
+            return TFleetReason::Altered;
+        case TErrorCategory::Timeout:
+            return TFleetReason::Timeout;
+        case TErrorCategory::TooLarge:
+            return TFleetReason::TooLarge;
+        case TErrorCategory::Disk:
+            return TFleetReason::Disk;
+        case TErrorCategory::Tls:
+            return TFleetReason::Tls;
+        case TErrorCategory::Server:
+            return TFleetReason::Server;
+        case TErrorCategory::Other:
+            break;
+    }
+    return TFleetReason::Other;
 }

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/error.h"
 #include "base/log_line.h"
 
 enum class TFleetEvent { Startup, Module, SelfUpdate };
@@ -106,6 +107,5 @@ std::vector<std::string> FleetBatchReports(std::string_view ABatchText);
 size_t TrimFleetBatch(std::vector<std::string>& AReports, size_t AMaxReports = kFleetBatchReports,
                       size_t AMaxBytes = kFleetBatchBytes);
 
-// The reason a failure's message points at: a timeout, TLS, a server error (an HTTP status of 500 or
-// more), a full disk, a body too large; AFallback otherwise.
-TFleetReason FleetReasonOfMessage(std::string_view AMessage, TFleetReason AFallback);
+// The fleet view's reason for a failure of that category.
+TFleetReason FleetReasonOf(TErrorCategory ACategory);

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "base/error.h"
 #include "base/event_log.h"
 #include "base/paths.h"
 #include "base/string_convert.h"
@@ -54,9 +55,18 @@ void Deliver(TFleetState& AState, std::vector<std::string>& AReports) {
     for (int round = 0; round < kSendRounds; ++round) {
         const std::vector<std::string> batch = AState.Spool.Peek(kSpoolLockWaitMs);
         if (batch.empty()) break;
-        const TFleetDelivery delivery =
-            PostFleetBatch(AState.Settings.Url, FleetBatchText(batch), AState.Settings.Timeouts);
-        if (delivery == TFleetDelivery::Failed) break;
+        TFleetDelivery delivery;
+        try {
+            delivery = PostFleetBatch(AState.Settings.Url, FleetBatchText(batch), AState.Settings.Timeouts);
+        } catch (const Error& e) {
+            // The batch stays in the spool for the next report; IT learns why it did not go.
+            LogEvent(TLogLine(TLogLevel::Warn, "fleet-unsent")
+                         .Add("reports", batch.size())
+                         .Add("reason", e.what())
+                         .Add("category", ErrorCategoryName(e.Category()))
+                         .Add("code", ErrorCodeText(e.Code())));
+            break;
+        }
         if (delivery == TFleetDelivery::Rejected)
             LogEvent(TLogLine(TLogLevel::Warn, "fleet-rejected").Add("reports", batch.size()));
         // A rejected batch would be rejected for ever: it goes like a delivered one.

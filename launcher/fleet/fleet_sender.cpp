@@ -3,14 +3,18 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "base/error.h"
 #include "base/handles.h"
+#include "update/transport/http_request.h"
 
 namespace {
 
-void CloseInternet(HINTERNET AHandle) { WinHttpCloseHandle(AHandle); }
-using unique_internet = UniqueResource<HINTERNET, CloseInternet>;
-
 constexpr wchar_t kUserAgent[] = L"Aurevia-Fleet/1";
+
+// A transport failure of a report is neither a listing nor a fetch.
+void Check(BOOL AOk) {
+    if (!AOk) throw TTransportError(GetLastError(), TErrorCategory::Other);
+}
 
 }  // namespace
 
@@ -28,17 +32,16 @@ TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& A
     parts.dwHostNameLength = static_cast<DWORD>(-1);
     parts.dwUrlPathLength = static_cast<DWORD>(-1);
     parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
-        return TFleetDelivery::Failed;
+    Check(WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts));
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
-        return TFleetDelivery::Failed;
+        throw TTransportError(ERROR_WINHTTP_UNRECOGNIZED_SCHEME, TErrorCategory::Other);
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
     path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
-    const unique_internet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return TFleetDelivery::Failed;
+    const unique_hinternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    Check(session ? TRUE : FALSE);
     WinHttpSetTimeouts(session.get(), ATimeouts.ResolveMs, ATimeouts.ConnectMs, ATimeouts.SendMs,
                        ATimeouts.ReceiveMs);
     // The timeouts above do not bound the wait for an answer that never comes everywhere.
@@ -48,25 +51,25 @@ TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& A
     // A report goes to the address configured, not wherever a redirect points.
     DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof(redirects));
-    const unique_internet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-    if (!connection) return TFleetDelivery::Failed;
-    const unique_internet request(WinHttpOpenRequest(
+    const unique_hinternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+    Check(connection ? TRUE : FALSE);
+    const unique_hinternet request(WinHttpOpenRequest(
         connection.get(), L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
         parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return TFleetDelivery::Failed;
+    Check(request ? TRUE : FALSE);
     const std::wstring headers = L"Content-Type: application/json\r\n";
-    if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                            const_cast<char*>(ABody.data()), static_cast<DWORD>(ABody.size()),
-                            static_cast<DWORD>(ABody.size()), 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr))
-        return TFleetDelivery::Failed;
+    Check(WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                             const_cast<char*>(ABody.data()), static_cast<DWORD>(ABody.size()),
+                             static_cast<DWORD>(ABody.size()), 0));
+    Check(WinHttpReceiveResponse(request.get(), nullptr));
     DWORD status = 0;
     DWORD size = sizeof(status);
-    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-        return TFleetDelivery::Failed;
+    Check(WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX));
     if (status == 400) return TFleetDelivery::Rejected;
-    if (status != 200) return TFleetDelivery::Failed;
+    if (status != 200)
+        throw Error("HTTP " + std::to_string(status),
+                    status >= 500 ? TErrorCategory::Server : TErrorCategory::Other, HttpStatusCode(status));
     // Only the status decides: the answer's body ({"accepted":N}) is never read, so a service that
     // dribbles one holds nothing here.
     return TFleetDelivery::Accepted;

@@ -1,12 +1,11 @@
 #pragma once
 // Hands one batch of reports to the fleet service: POST <url>/report with a JSON body, over WinHTTP
-// with short timeouts; only the answer's status is read. Any thread; never raises.
+// with short timeouts; only the answer's status is read. Any thread.
 #include <string>
 
 enum class TFleetDelivery {
     Accepted,  // 200: the whole batch is stored
     Rejected,  // 400: the batch is malformed and can never be accepted
-    Failed,    // anything else, or no answer: the batch stays for a later try
 };
 
 struct TFleetTimeouts {
@@ -19,5 +18,9 @@ struct TFleetTimeouts {
 // "<url>/report": one slash between, whatever the configured URL ends with.
 std::wstring FleetReportUrl(const std::wstring& ABaseUrl);
 
+// Raises what kept the batch from being delivered, as the file service client raises its failures
+// (update/transport/http_request.h): no answer (TTransportError: its WinHTTP code, Timeout or Tls
+// where the code says so), any answer but 200 and 400 (its status; Server for 5xx), a URL that is
+// no http or https URL. The batch then stays for a later try.
 TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& ABody,
                               const TFleetTimeouts& ATimeouts = {});

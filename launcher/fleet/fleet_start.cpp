@@ -5,10 +5,12 @@
 #include "launcher/settings/program_path.h"
 #include "base/string_convert.h"
 #include "launcher/fleet/fleet_reports.h"
+#include "launcher/fleet/fleet_update_observer.h"
 
 void StartFleetReports(const std::wstring& ALocalPath) {
     std::wstring url = ReadFleetUrl(ALocalPath + kIniFileName);
     if (url.empty()) return;
     FleetReports().Start(
         WorkstationFleetSettings(std::move(url), WideToUtf8(FileVersionOf(ProgramFileName()))));
+    ReportUpdatesToFleet();
 }

@@ -9,7 +9,7 @@ std::wstring ProgramFileName() {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) ThrowLastError();
+        if (length == 0) ThrowLastError(TErrorCategory::Other);
         if (length < buffer.size()) {
             buffer.resize(length);
             return buffer;

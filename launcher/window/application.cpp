@@ -19,12 +19,13 @@ void TApplication::Initialize(HINSTANCE AInstance) {
     wc.hInstance = AInstance;
     wc.hIcon = FIcon;
     wc.lpszClassName = kWindowClass;
-    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) ThrowLastError();
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        ThrowLastError(TErrorCategory::Other);
     // Hidden for its whole life: the menu window owns the taskbar button.
     FHandle.reset(CreateWindowExW(0, kWindowClass, FTitle.c_str(),
                                   WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, nullptr,
                                   nullptr, AInstance, nullptr));
-    if (!FHandle) ThrowLastError();
+    if (!FHandle) ThrowLastError(TErrorCategory::Other);
 }
 
 void TApplication::SetTitle(const std::wstring& ATitle) {

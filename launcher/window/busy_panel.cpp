@@ -32,7 +32,8 @@ void RegisterOnce(const wchar_t* AClass, WNDPROC AProc, LPCWSTR ACursor) {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.hCursor = LoadCursorW(nullptr, ACursor);
     wc.lpszClassName = AClass;
-    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) ThrowLastError();
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        ThrowLastError(TErrorCategory::Other);
 }
 
 template <typename T>
@@ -62,7 +63,7 @@ void TActivityIndicator::Create(HWND AParent, int ALeft, int ATop, int ADpi) {
     FHandle =
         (CreateWindowExW(0, kIndicatorClass, L"", WS_CHILD | WS_VISIBLE, Scale(ALeft, ADpi),
                          Scale(ATop, ADpi), size, size, AParent, nullptr, GetModuleHandleW(nullptr), this));
-    if (!FHandle) ThrowLastError();
+    if (!FHandle) ThrowLastError(TErrorCategory::Other);
 }
 
 void TActivityIndicator::Rescale(int ALeft, int ATop, int ADpi) {
@@ -160,7 +161,7 @@ void TBusyPanel::Create(HWND AParent, const RECT& ADesign, int ADpi) {
     FHandle = (CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, r.left, r.top,
                                r.right - r.left, r.bottom - r.top, AParent, nullptr,
                                GetModuleHandleW(nullptr), this));
-    if (!FHandle) ThrowLastError();
+    if (!FHandle) ThrowLastError(TErrorCategory::Other);
     aciTemporizador.Create(FHandle, 159, 19, ADpi);
 }
 

@@ -139,7 +139,8 @@ void TFrmMenu::CreateComponents() {
     // The second press of a double click arrives as WM_LBUTTONDBLCLK, which is no click: a double
     // click on a tile starts its module once.
     wc.style = CS_DBLCLKS;
-    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) ThrowLastError();
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        ThrowLastError(TErrorCategory::Other);
 
     FDpi = static_cast<int>(GetDpiForSystem());
     RECT frame{0, 0, Scale(kClientWidth, FDpi), Scale(kClientHeight, FDpi)};
@@ -151,7 +152,7 @@ void TFrmMenu::CreateComponents() {
     // The window procedure takes ownership of the handle on WM_NCCREATE.
     if (!CreateWindowExW(kExStyle, kWindowClass, L"FrmMenu", kStyle, left, top, width, height, nullptr,
                          nullptr, Application.Instance(), this))
-        ThrowLastError();
+        ThrowLastError(TErrorCategory::Other);
     Application.SetMainForm(FHandle.get());
     Application.OnMinimize = [this] { GuardEvent([this] { ApplicationEvents1Minimize(); }); };
     FTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
@@ -372,7 +373,7 @@ void TFrmMenu::ReadConfiguration() {
 
 void TFrmMenu::CreateReportFolder() {
     if (!EnsureFolder(FLocalPath + L"Relatorio"))
-        throw Error("Não Criou o Diretório Relatorio. Contacte o Aurevia.");
+        throw Error("Não Criou o Diretório Relatorio. Contacte o Aurevia.", TErrorCategory::Disk);
 }
 
 void TFrmMenu::FormShow() { SetTimer(FHandle.get(), kTimer1, Timer1Interval, nullptr); }

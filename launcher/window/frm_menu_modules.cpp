@@ -158,7 +158,7 @@ void TFrmMenu::StartSelectedModule() {
             CloseHandle(ProcessInfo.hProcess);
             CloseHandle(ProcessInfo.hThread);
         } else {
-            const Win32Error error(GetLastError());
+            const Win32Error error(GetLastError(), TErrorCategory::Other);
             LogEvent(TLogLine(TLogLevel::Error, "module-start-failed")
                          .Add("path", FSelectedModule)
                          .Add("reason", error.what()));

@@ -6,7 +6,8 @@
 TDateTime FileTimeToAge(const FILETIME& utc) {
     FILETIME local{};
     SYSTEMTIME st{};
-    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) ThrowLastError();
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st))
+        ThrowLastError(TErrorCategory::Other);
     // SYSTEMTIME carries whole milliseconds, dropping the 100 ns ticks below them.
     return EncodeDateTime(
         DateTimeParts{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds});
@@ -14,14 +15,16 @@ TDateTime FileTimeToAge(const FILETIME& utc) {
 
 FILETIME AgeToFileTime(TDateTime age) {
     const DateTimeParts p = DecodeDateTime(age);
-    if (p.year < 1601 || p.year > 30827) throw Error("Invalid date-time value for a file time");
+    if (p.year < 1601 || p.year > 30827)
+        throw Error("Invalid date-time value for a file time", TErrorCategory::Other);
     const SYSTEMTIME st{
         static_cast<WORD>(p.year),   static_cast<WORD>(p.month),      0,
         static_cast<WORD>(p.day),    static_cast<WORD>(p.hour),       static_cast<WORD>(p.minute),
         static_cast<WORD>(p.second), static_cast<WORD>(p.millisecond)};
     FILETIME local{};
     FILETIME utc{};
-    if (!SystemTimeToFileTime(&st, &local) || !LocalFileTimeToFileTime(&local, &utc)) ThrowLastError();
+    if (!SystemTimeToFileTime(&st, &local) || !LocalFileTimeToFileTime(&local, &utc))
+        ThrowLastError(TErrorCategory::Other);
     return utc;
 }
 

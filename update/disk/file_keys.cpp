@@ -10,10 +10,10 @@ std::wstring FileKey(std::wstring_view fileName) {
     const int length = static_cast<int>(fileName.size());
     const int needed = LCMapStringEx(LOCALE_NAME_USER_DEFAULT, kFlags, fileName.data(), length, nullptr, 0,
                                      nullptr, nullptr, 0);
-    if (needed <= 0) ThrowLastError();
+    if (needed <= 0) ThrowLastError(TErrorCategory::Other);
     std::wstring key(static_cast<size_t>(needed), L'\0');
     if (LCMapStringEx(LOCALE_NAME_USER_DEFAULT, kFlags, fileName.data(), length, key.data(), needed, nullptr,
                       nullptr, 0) <= 0)
-        ThrowLastError();
+        ThrowLastError(TErrorCategory::Other);
     return key;
 }

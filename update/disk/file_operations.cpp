@@ -63,6 +63,14 @@ size_t RootLength(std::wstring_view path) {
     return !rest.empty() && rest[0] == L'\\' ? start + 1 : start;
 }
 
+// A copy from the server folder that the workstation's disk could not take is the disk's failure;
+// any other is the fetch's.
+[[noreturn]] void ThrowCopyFailure() {
+    const DWORD code = GetLastError();
+    const bool disk = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+    throw Win32Error(code, disk ? TErrorCategory::Disk : TErrorCategory::Fetch);
+}
+
 bool IsFileRefusal(DWORD code) {
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_ACCESS_DENIED ||
            code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
@@ -102,21 +110,21 @@ bool ReadFileAge(const std::wstring& path, TDateTime& age) {
 }
 
 void ForceDirectories(const std::wstring& folder) {
-    if (HasInvalidPathChars(folder)) throw Error("Invalid characters in path");
-    if (IsBlank(folder)) throw Error("The path is empty");
+    if (HasInvalidPathChars(folder)) throw Error("Invalid characters in path", TErrorCategory::Disk);
+    if (IsBlank(folder)) throw Error("The path is empty", TErrorCategory::Disk);
     const DWORD needed = GetFullPathNameW(folder.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) ThrowLastError();
+    if (needed == 0) ThrowLastError(TErrorCategory::Disk);
     std::wstring full(needed, L'\0');
     const DWORD length = GetFullPathNameW(folder.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) ThrowLastError();
+    if (length == 0 || length >= needed) ThrowLastError(TErrorCategory::Disk);
     full.resize(length);
-    if (WithoutExtendedPrefix(full).size() >= kMaxFolderPath) throw Error(kPathTooLong);
-    if (HasUnsupportedFormat(full)) throw Error(kPathUnsupported);
+    if (WithoutExtendedPrefix(full).size() >= kMaxFolderPath) throw Error(kPathTooLong, TErrorCategory::Disk);
+    if (HasUnsupportedFormat(full)) throw Error(kPathUnsupported, TErrorCategory::Disk);
     while (full.size() > 1 && full.back() == L'\\') full.pop_back();
     if (IsDirectory(full)) return;
 
     const size_t root = RootLength(full);
-    if (root > 0 && !IsDirectory(full.substr(0, root))) throw Error(kPathNotFound);
+    if (root > 0 && !IsDirectory(full.substr(0, root))) throw Error(kPathNotFound, TErrorCategory::Disk);
     size_t pos = root;
     while (pos <= full.size()) {
         size_t next = full.find(L'\\', pos);
@@ -125,72 +133,75 @@ void ForceDirectories(const std::wstring& folder) {
         if (next > pos && !IsDirectory(prefix) && !CreateDirectoryW(prefix.c_str(), nullptr)) {
             const DWORD code = GetLastError();
             // Another fetch may have created it in the meantime.
-            if (code != ERROR_ALREADY_EXISTS || !IsDirectory(prefix)) throw Win32Error(code);
+            if (code != ERROR_ALREADY_EXISTS || !IsDirectory(prefix))
+                throw Win32Error(code, TErrorCategory::Disk);
         }
         pos = next + 1;
     }
 }
 
-void CheckFilePath(const std::wstring& path) {
-    if (WithoutExtendedPrefix(path).size() >= kMaxFilePath) throw Error(kPathTooLong);
-    if (IsBlank(path)) throw Error("The path is empty");
-    if (HasInvalidPathChars(path)) throw Error("Invalid characters in path");
-    if (HasUnsupportedFormat(path)) throw Error(kPathUnsupported);
+void CheckFilePath(const std::wstring& path, TErrorCategory category) {
+    if (WithoutExtendedPrefix(path).size() >= kMaxFilePath) throw Error(kPathTooLong, category);
+    if (IsBlank(path)) throw Error("The path is empty", category);
+    if (HasInvalidPathChars(path)) throw Error("Invalid characters in path", category);
+    if (HasUnsupportedFormat(path)) throw Error(kPathUnsupported, category);
     const std::wstring folder = FolderOf(path);
-    if (!folder.empty() && !IsDirectory(folder)) throw Error(kPathNotFound);
+    if (!folder.empty() && !IsDirectory(folder)) throw Error(kPathNotFound, category);
 }
 
 void DeleteFileChecked(const std::wstring& path) {
     CheckFilePath(path);
     if (DeleteFileW(path.c_str())) return;
     const DWORD code = GetLastError();
-    if (IsFileRefusal(code)) throw Win32Error(code);
+    if (IsFileRefusal(code)) throw Win32Error(code, TErrorCategory::Disk);
 }
 
 void CopyFileNoOverwrite(const std::wstring& source, const std::wstring& target) {
-    CheckFilePath(source);
-    if (!FileExists(source)) throw Error(kFileNotFound);
+    CheckFilePath(source, TErrorCategory::Fetch);
+    if (!FileExists(source)) throw Error(kFileNotFound, TErrorCategory::Fetch);
     CheckFilePath(target);
-    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) throw Win32Error(ERROR_FILE_EXISTS);
-    if (!CopyFileW(source.c_str(), target.c_str(), TRUE)) ThrowLastError();
+    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES)
+        throw Win32Error(ERROR_FILE_EXISTS, TErrorCategory::Disk);
+    if (!CopyFileW(source.c_str(), target.c_str(), TRUE)) ThrowCopyFailure();
 }
 
 void CopyFileNoOverwrite(const std::wstring& source, const std::wstring& target, IFetchObserver& observer) {
-    CheckFilePath(source);
-    if (!FileExists(source)) throw Error(kFileNotFound);
+    CheckFilePath(source, TErrorCategory::Fetch);
+    if (!FileExists(source)) throw Error(kFileNotFound, TErrorCategory::Fetch);
     CheckFilePath(target);
     unique_file in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) ThrowLastError();
+    if (!in) ThrowLastError(TErrorCategory::Fetch);
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(in.get(), &info)) ThrowLastError();
+    if (!GetFileInformationByHandle(in.get(), &info)) ThrowLastError(TErrorCategory::Fetch);
     unique_file out(
         CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) ThrowLastError();
+    if (!out) ThrowLastError(TErrorCategory::Disk);
     observer.Begin(0, (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
     // Large pieces keep a share copy near CopyFileW's speed.
     std::vector<char> buffer(1u << 20);
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
-            ThrowLastError();
+            ThrowLastError(TErrorCategory::Fetch);
         if (read == 0) break;
         observer.Received(buffer.data(), read);
         DWORD written = 0;
         if (!WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read)
-            ThrowLastError();
+            ThrowLastError(TErrorCategory::Disk);
     }
-    if (!SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime)) ThrowLastError();
+    if (!SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime))
+        ThrowLastError(TErrorCategory::Disk);
 }
 
 void CopyFileInto(const std::wstring& source, IByteSink& sink, IFetchObserver* observer) {
-    CheckFilePath(source);
-    if (!FileExists(source)) throw Error(kFileNotFound);
+    CheckFilePath(source, TErrorCategory::Fetch);
+    if (!FileExists(source)) throw Error(kFileNotFound, TErrorCategory::Fetch);
     unique_file in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) ThrowLastError();
+    if (!in) ThrowLastError(TErrorCategory::Fetch);
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(in.get(), &size)) ThrowLastError();
+    if (!GetFileSizeEx(in.get(), &size)) ThrowLastError(TErrorCategory::Fetch);
     const uint64_t total = static_cast<uint64_t>(size.QuadPart);
     if (observer) observer->Begin(0, total);
     sink.Begin(0, total);
@@ -199,7 +210,7 @@ void CopyFileInto(const std::wstring& source, IByteSink& sink, IFetchObserver* o
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
-            ThrowLastError();
+            ThrowLastError(TErrorCategory::Fetch);
         if (read == 0) break;
         if (observer) observer->Received(buffer.data(), read);
         sink.Write(buffer.data(), read);
@@ -208,20 +219,20 @@ void CopyFileInto(const std::wstring& source, IByteSink& sink, IFetchObserver* o
 
 void SetFileAge(const std::wstring& path, TDateTime age) {
     CheckFilePath(path);
-    if (!FileExists(path)) throw Error(kFileNotFound);
+    if (!FileExists(path)) throw Error(kFileNotFound, TErrorCategory::Disk);
     const FILETIME time = AgeToFileTime(age);
     unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
-    if (!SetFileTime(file.get(), nullptr, nullptr, &time)) ThrowLastError();
+    if (!SetFileTime(file.get(), nullptr, nullptr, &time)) ThrowLastError(TErrorCategory::Disk);
 }
 
 void SetFileAgeStrict(const std::wstring& path, TDateTime age) {
     const FILETIME time = AgeToFileTime(age);
     unique_file file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) ThrowLastError();
-    if (!SetFileTime(file.get(), nullptr, nullptr, &time)) ThrowLastError();
+    if (!file) ThrowLastError(TErrorCategory::Disk);
+    if (!SetFileTime(file.get(), nullptr, nullptr, &time)) ThrowLastError(TErrorCategory::Disk);
 }
 
 std::vector<TListedFile> ListFilesUnder(const std::wstring& root) {
@@ -245,12 +256,12 @@ std::vector<TListedFile> ListFilesUnder(const std::wstring& root) {
             if (at_root) {
                 if (code == ERROR_PATH_NOT_FOUND || code == ERROR_DIRECTORY || code == ERROR_INVALID_NAME ||
                     code == ERROR_BAD_NETPATH || code == ERROR_BAD_NET_NAME || code == ERROR_INVALID_DRIVE)
-                    throw Error(kPathNotFound);
-                throw Win32Error(code);
+                    throw Error(kPathNotFound, TErrorCategory::Listing);
+                throw Win32Error(code, TErrorCategory::Listing);
             }
             // A subfolder that vanished or that we may not read holds nothing we could fetch.
             if (code == ERROR_PATH_NOT_FOUND || code == ERROR_ACCESS_DENIED) continue;
-            throw Win32Error(code);
+            throw Win32Error(code, TErrorCategory::Listing);
         }
         at_root = false;
         do {
@@ -270,7 +281,7 @@ std::vector<TListedFile> ListFilesUnder(const std::wstring& root) {
             }
             files.push_back(std::move(file));
         } while (FindNextFileW(find.get(), &data));
-        if (GetLastError() != ERROR_NO_MORE_FILES) throw Win32Error(GetLastError());
+        if (GetLastError() != ERROR_NO_MORE_FILES) throw Win32Error(GetLastError(), TErrorCategory::Listing);
     }
     return files;
 }
@@ -288,27 +299,27 @@ void CheckReplaceable(const std::wstring& target) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return;
-        throw Win32Error(code);
+        throw Win32Error(code, TErrorCategory::Disk);
     }
     if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
-        throw Win32Error(ERROR_ACCESS_DENIED);
+        throw Win32Error(ERROR_ACCESS_DENIED, TErrorCategory::Disk);
     // Replacing needs the right to delete, which a process that holds the file without sharing denies.
     unique_file probe(CreateFileW(target.c_str(), DELETE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!probe) {
         const DWORD code = GetLastError();
-        if (code != ERROR_FILE_NOT_FOUND) throw Win32Error(code);
+        if (code != ERROR_FILE_NOT_FOUND) throw Win32Error(code, TErrorCategory::Disk);
     }
 }
 
 void FlushFileToDisk(const std::wstring& path) {
     // Flushing needs the right to write, which a read-only file refuses: lift the attribute for it.
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) ThrowLastError();
+    if (attributes == INVALID_FILE_ATTRIBUTES) ThrowLastError(TErrorCategory::Disk);
     const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (readOnly && !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
-        ThrowLastError();
+        ThrowLastError(TErrorCategory::Disk);
     struct RestoreAttributes {
         const std::wstring& path;
         DWORD attributes;
@@ -319,15 +330,15 @@ void FlushFileToDisk(const std::wstring& path) {
     } restore{path, attributes, readOnly};
     unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) ThrowLastError();
-    if (!FlushFileBuffers(file.get())) ThrowLastError();
+    if (!file) ThrowLastError(TErrorCategory::Disk);
+    if (!FlushFileBuffers(file.get())) ThrowLastError(TErrorCategory::Disk);
 }
 
 void ReplaceWithTemporary(const std::wstring& temporary, const std::wstring& target) {
     CheckReplaceable(target);
     FlushFileToDisk(temporary);
     if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        ThrowLastError();
+        ThrowLastError(TErrorCategory::Disk);
 }
 
 void DiscardTemporary(const std::wstring& temporary) noexcept {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/date_time.h"
+#include "base/error.h"
 
 // A file (not a folder) is there, also when another process holds it; a link counts when its target
 // exists. Never raises.
@@ -21,8 +22,9 @@ void ForceDirectories(const std::wstring& folder);
 
 // The check that delete, copy and set-age run first: the path is shorter than 260 characters
 // (without the "\\?\" prefix), not blank, holds no invalid character, has a supported format, and
-// its folder exists ("The specified path was not found").
-void CheckFilePath(const std::wstring& path);
+// its folder exists ("The specified path was not found"). Its failures are of ACategory: the disk's
+// for a path of the workstation's, the fetch's for one of the server folder's.
+void CheckFilePath(const std::wstring& path, TErrorCategory category = TErrorCategory::Disk);
 
 // Removes the file. Raises when the path check fails or the platform refuses because the file is not
 // found, access is denied or another process holds it; other refusals pass silently.

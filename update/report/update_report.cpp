@@ -4,7 +4,6 @@
 
 #include "base/event_log.h"
 #include "base/string_convert.h"
-#include "launcher/fleet/fleet_reports.h"
 
 namespace {
 
@@ -13,29 +12,42 @@ const wchar_t* ModuleField(const std::wstring& AModuleName) {
     return AModuleName.empty() ? L"-" : AModuleName.c_str();
 }
 
-std::string ReasonOf(std::exception_ptr AError) {
-    try {
-        if (AError) std::rethrow_exception(AError);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-    }
-    return "unknown error";
-}
-
-TFleetReason FleetReasonOf(TRefusal ARefusal) {
+TErrorCategory RefusalCategory(TRefusal ARefusal) {
     switch (ARefusal) {
         case TRefusal::Expired:
-            return TFleetReason::Expired;
+            return TErrorCategory::Expired;
         case TRefusal::OlderRelease:
-            return TFleetReason::Replayed;
+            return TErrorCategory::Replayed;
         default:
             // No manifest, no usable key, a bad signature, a signed text that is no manifest.
-            return TFleetReason::Signature;
+            return TErrorCategory::Signature;
     }
+}
+
+TLogLine& AddFailure(TLogLine& ALine, const TFailureInfo& AFailure) {
+    return ALine.Add("reason", AFailure.Text)
+        .Add("category", ErrorCategoryName(AFailure.Category))
+        .Add("code", ErrorCodeText(AFailure.Code));
+}
+
+std::mutex gObserverLock;
+std::shared_ptr<IUpdateOutcomeObserver> gObserver;
+
+void Tell(const TUpdateOutcome& AOutcome) {
+    std::shared_ptr<IUpdateOutcomeObserver> observer;
+    {
+        const std::lock_guard lock(gObserverLock);
+        observer = gObserver;
+    }
+    if (observer) observer->UpdateEnded(AOutcome);
 }
 
 }  // namespace
+
+void SetUpdateOutcomeObserver(std::shared_ptr<IUpdateOutcomeObserver> AObserver) {
+    const std::lock_guard lock(gObserverLock);
+    gObserver = std::move(AObserver);
+}
 
 TUpdateReport::TUpdateReport(std::wstring ASource) : FSource(std::move(ASource)), FStart(GetTickCount64()) {}
 
@@ -65,52 +77,45 @@ bool TUpdateReport::Queued(const std::wstring& AFileName) {
     return size.has_value();
 }
 
-TFleetReport TUpdateReport::FleetReport() const {
-    TFleetReport report;
-    report.Event = FModuleName.empty() ? TFleetEvent::Startup : TFleetEvent::Module;
-    report.Module = WideToUtf8(FModuleName);
-    report.FilesListed = FListedServer;
-    report.FilesFetched = FFetched.load();
-    report.FilesFailed = FFailed.load();
-    report.Bytes = FBytes.load();
-    report.DurationMs = GetTickCount64() - FStart;
-    if (!FRollout.Ring.empty()) report.Release.Ring = WideToUtf8(FRollout.Ring);
-    report.Release.RolloutNumber = FRollout.Number;
-    report.Release.RolloutSerial = FRollout.RolloutSerial;
-    report.Release.Release = FRollout.Release;
-    return report;
+TUpdateOutcome TUpdateReport::Outcome() const {
+    TUpdateOutcome outcome;
+    outcome.Module = FModuleName;
+    outcome.FilesListed = FListedServer;
+    outcome.FilesFetched = FFetched.load();
+    outcome.FilesFailed = FFailed.load();
+    outcome.Bytes = FBytes.load();
+    outcome.DurationMs = GetTickCount64() - FStart;
+    outcome.Rollout = FRollout;
+    return outcome;
 }
 
 void TUpdateReport::Abandoned(std::exception_ptr AReason) {
-    const std::string reason = ReasonOf(AReason);
-    LogEvent(TLogLine(TLogLevel::Error, "update-failed")
-                 .Add("module", ModuleField(FModuleName))
-                 .Add("source", FSource)
-                 .Add("reason", reason)
-                 .Add("ms", GetTickCount64() - FStart));
-    TFleetReport report = FleetReport();
-    report.Result = TFleetResult::Failed;
-    report.Reason = FleetReasonOfMessage(reason, TFleetReason::Listing);
-    report.Text = reason;
-    FleetReports().Send(report);
+    const TFailureInfo failure = FailureOf(AReason);
+    TLogLine line(TLogLevel::Error, "update-failed");
+    line.Add("module", ModuleField(FModuleName)).Add("source", FSource);
+    AddFailure(line, failure).Add("ms", GetTickCount64() - FStart);
+    LogEvent(line);
+    TUpdateOutcome outcome = Outcome();
+    outcome.Result = TUpdateResult::Failed;
+    outcome.Failure = failure;
+    Tell(outcome);
 }
 
 void TUpdateReport::Completed(const TVerificationReport& AVerification, size_t AAltered) {
-    TFleetReport report = FleetReport();
+    TUpdateOutcome outcome = Outcome();
     if (AVerification.Refusal != TRefusal::None) {
-        report.Result = TFleetResult::Refused;
-        report.Reason = FleetReasonOf(AVerification.Refusal);
-        report.Text = WideToUtf8(RefusalReason(AVerification));
-    } else if (report.FilesFailed > 0) {
+        outcome.Result = TUpdateResult::Refused;
+        outcome.Failure = {
+            WideToUtf8(RefusalReason(AVerification)), RefusalCategory(AVerification.Refusal), {}};
+    } else if (outcome.FilesFailed > 0) {
         const std::lock_guard lock(FFailureLock);
-        report.Result = AAltered > 0 ? TFleetResult::Refused : TFleetResult::Failed;
-        // The file's name is left out of the judgement: "DiskTool.exe" names no disk.
-        const size_t colon = FFirstFailure.find(": ");
-        const std::string why = colon == std::string::npos ? FFirstFailure : FFirstFailure.substr(colon + 2);
-        report.Reason = AAltered > 0 ? TFleetReason::Altered : FleetReasonOfMessage(why, TFleetReason::Fetch);
-        report.Text = FFirstFailure;
+        if (FFirstFailure) outcome.Failure = *FFirstFailure;
+        outcome.Result = AAltered > 0 ? TUpdateResult::Refused : TUpdateResult::Failed;
+        // Content that is not the signed one outweighs whatever else failed.
+        if (AAltered > 0 && outcome.Failure.Category != TErrorCategory::Altered)
+            outcome.Failure = {outcome.Failure.Text, TErrorCategory::Altered, {}};
     }
-    FleetReports().Send(report);
+    Tell(outcome);
 
     const uint32_t failed = FFailed.load();
     LogEvent(TLogLine(failed ? TLogLevel::Warn : TLogLevel::Info, "update")
@@ -145,14 +150,16 @@ void TUpdateReport::TFetch::Fetched() {
 void TUpdateReport::TFetch::Failed(std::exception_ptr AReason) {
     FObserver.Finished();
     FReport.FFailed.fetch_add(1);
-    const std::string reason = ReasonOf(AReason);
+    const TFailureInfo failure = FailureOf(AReason);
     {
         const std::lock_guard lock(FReport.FFailureLock);
-        if (FReport.FFirstFailure.empty()) FReport.FFirstFailure = WideToUtf8(FFileName) + ": " + reason;
+        if (!FReport.FFirstFailure) {
+            FReport.FFirstFailure = failure;
+            FReport.FFirstFailure->Text = WideToUtf8(FFileName) + ": " + failure.Text;
+        }
     }
-    LogEvent(TLogLine(TLogLevel::Warn, "fetch-failed")
-                 .Add("module", ModuleField(FReport.FModuleName))
-                 .Add("file", FFileName)
-                 .Add("reason", reason)
-                 .Add("ms", GetTickCount64() - FStart));
+    TLogLine line(TLogLevel::Warn, "fetch-failed");
+    line.Add("module", ModuleField(FReport.FModuleName)).Add("file", FFileName);
+    AddFailure(line, failure).Add("ms", GetTickCount64() - FStart);
+    LogEvent(line);
 }

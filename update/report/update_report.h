@@ -1,8 +1,8 @@
 #pragma once
-// What one files update tells the outside while it runs: the progress counters the busy panel reads
-// and the log lines IT reads (one per fetched file, one per failed fetch with its reason, one for
-// the whole update), and the update's report to the fleet view when one is configured. The updater
-// calls it at a few points; everything else lives here.
+// What one files update tells the outside while it runs: the progress counters the busy panel reads,
+// the log lines IT reads (one per fetched file, one per failed fetch with its reason, category and
+// code, one for the whole update), and its outcome to the observer the launcher connected
+// (update/report/update_outcome.h). The updater calls it at a few points; everything else lives here.
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -12,11 +12,11 @@
 #include <optional>
 #include <string>
 
+#include "base/error.h"
 #include "update/report/fetch_progress.h"
-#include "update/trust/rollout_state.h"
+#include "update/report/update_outcome.h"
 #include "update/trust/manifest_rules.h"
-
-struct TFleetReport;
+#include "update/trust/rollout_state.h"
 
 class TUpdateReport {
   public:
@@ -60,7 +60,7 @@ class TUpdateReport {
     };
 
   private:
-    TFleetReport FleetReport() const;
+    TUpdateOutcome Outcome() const;
 
     std::wstring FModuleName;
     const std::wstring FSource;
@@ -75,7 +75,7 @@ class TUpdateReport {
     std::atomic<uint32_t> FFetched{0};
     std::atomic<uint32_t> FFailed{0};
     std::atomic<uint64_t> FBytes{0};
-    // The first failed fetch's message: what the fleet view shows of a failed update.
+    // The first failed fetch: what the outcome of a failed update names. Its text leads with the file.
     mutable std::mutex FFailureLock;
-    std::string FFirstFailure;
+    std::optional<TFailureInfo> FFirstFailure;
 };

@@ -21,5 +21,5 @@ void TAcceptedSerial::Raise(uint64_t ASerial) const {
     if (highest && *highest >= ASerial) return;
     const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, FSubKey.c_str(), FValue.c_str(), REG_QWORD,
                                            &ASerial, sizeof(ASerial));
-    if (status != ERROR_SUCCESS) throw Win32Error(static_cast<DWORD>(status));
+    if (status != ERROR_SUCCESS) throw Win32Error(static_cast<DWORD>(status), TErrorCategory::Other);
 }

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 
+#include "base/win32_error.h"
 #include "update/transport/pumped_wait.h"
 
 namespace {
@@ -41,14 +42,14 @@ void CALLBACK ReceiveHead(PTP_CALLBACK_INSTANCE, void* AContext) {
 }  // namespace
 
 bool SendAndReceiveHead(unique_hinternet& ARequest, unique_hinternet& AConnection, std::wstring AHeaders,
-                        std::chrono::milliseconds ABound) {
+                        std::chrono::milliseconds ABound, TErrorCategory AFailure) {
     auto wait = std::make_shared<THeadWait>();
-    if (!wait->Done.get()) throw TTransportError(GetLastError());
+    if (!wait->Done.get()) ThrowLastError(TErrorCategory::Other);
     wait->Request = ARequest.get();
     wait->Headers = std::move(AHeaders);
     auto context = std::make_unique<std::shared_ptr<THeadWait>>(wait);
     if (!TrySubmitThreadpoolCallback(ReceiveHead, context.get(), nullptr))
-        throw TTransportError(GetLastError());
+        ThrowLastError(TErrorCategory::Other);
     context.release();  // the pool thread owns it now
 
     WaitDispatchingMessages(wait->Done.get(), ABound);
@@ -59,6 +60,6 @@ bool SendAndReceiveHead(unique_hinternet& ARequest, unique_hinternet& AConnectio
         wait->AbandonedConnection = std::move(AConnection);
         return false;
     }
-    if (!wait->Ok) throw TTransportError(wait->Code);
+    if (!wait->Ok) throw TTransportError(wait->Code, AFailure);
     return true;
 }

@@ -14,8 +14,9 @@
 #include "update/transport/http_request.h"
 
 // Sends ARequest with AHeaders and receives the head of its answer. True once the head is there; a
-// WinHTTP failure raises TTransportError. When ABound passes first, the request and its connection are
-// handed to the pool thread, which closes them once WinHTTP lets go (ARequest and AConnection are
-// then empty), and the result is false.
+// WinHTTP failure raises TTransportError (AFailure: the request's category, see
+// TransportFailureCategory). When ABound passes first, the request and its connection are handed to
+// the pool thread, which closes them once WinHTTP lets go (ARequest and AConnection are then empty),
+// and the result is false.
 bool SendAndReceiveHead(unique_hinternet& ARequest, unique_hinternet& AConnection, std::wstring AHeaders,
-                        std::chrono::milliseconds ABound);
+                        std::chrono::milliseconds ABound, TErrorCategory AFailure);

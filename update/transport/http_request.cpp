@@ -24,10 +24,9 @@ constexpr DWORD kMaxRedirects = 10;
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr std::chrono::milliseconds kHeadSlack{1000};
 
-[[noreturn]] void ThrowTransportError(DWORD code) { throw TTransportError(code); }
-
-void Check(BOOL ok) {
-    if (!ok) ThrowTransportError(GetLastError());
+// A failure of the session's set-up, which serves every request alike.
+void CheckSession(BOOL ok) {
+    if (!ok) throw TTransportError(GetLastError(), TErrorCategory::Other);
 }
 
 std::wstring QueryHeaderText(HINTERNET request, DWORD info) {
@@ -45,11 +44,19 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD info) {
 
 }  // namespace
 
-TTransportError::TTransportError(DWORD ACode)
-    : Error("REST request failed: " + WideToUtf8(WinHttpErrorText(ACode))), FCode(ACode) {}
+TErrorCategory TransportFailureCategory(DWORD ACode, TErrorCategory AOtherwise) {
+    // Wine reports a timeout with the socket's own code.
+    if (ACode == ERROR_WINHTTP_TIMEOUT || ACode == WSAETIMEDOUT) return TErrorCategory::Timeout;
+    if (IsTlsFailure(ACode)) return TErrorCategory::Tls;
+    return AOtherwise;
+}
 
-TTransportError::TTransportError(DWORD ACode, const std::string& AText)
-    : Error("REST request failed: " + AText), FCode(ACode) {}
+TTransportError::TTransportError(DWORD ACode, TErrorCategory AOtherwise)
+    : Error("REST request failed: " + WideToUtf8(WinHttpErrorText(ACode)),
+            TransportFailureCategory(ACode, AOtherwise), WinHttpCode(ACode)) {}
+
+TTransportError::TTransportError(DWORD ACode, TErrorCategory ACategory, const std::string& AText)
+    : Error("REST request failed: " + AText, ACategory, WinHttpCode(ACode)) {}
 
 std::string ListingTooLargeText(uint64_t ALimit) {
     return "A lista de arquivos do servidor passa de " + std::to_string(ALimit >> 20) +
@@ -75,11 +82,12 @@ THttpSession::THttpSession(const TRESTTimeouts& ATimeouts, const TTransferLimits
         FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FLimits.DeadlineMs);
     FSession.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!FSession) ThrowTransportError(GetLastError());
+    if (!FSession) CheckSession(FALSE);
     // WinHttpSetTimeouts alone does not bound the wait for an answer that never comes everywhere
     // (Wine); the receive-response timeout does.
-    Check(WinHttpSetTimeouts(FSession.get(), 0, static_cast<int>(ATimeouts.ConnectMs),
-                             static_cast<int>(ATimeouts.ResponseMs), static_cast<int>(ATimeouts.ResponseMs)));
+    CheckSession(WinHttpSetTimeouts(FSession.get(), 0, static_cast<int>(ATimeouts.ConnectMs),
+                                    static_cast<int>(ATimeouts.ResponseMs),
+                                    static_cast<int>(ATimeouts.ResponseMs)));
     DWORD responseTimeout = ATimeouts.ResponseMs;
     WinHttpSetOption(FSession.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                      sizeof(responseTimeout));
@@ -90,7 +98,7 @@ THttpSession::THttpSession(const TRESTTimeouts& ATimeouts, const TTransferLimits
 
 void THttpSession::CheckDeadline() const {
     if (FDeadline && std::chrono::steady_clock::now() >= *FDeadline)
-        throw Error(DeadlineText(FLimits.DeadlineMs));
+        throw Error(DeadlineText(FLimits.DeadlineMs), TErrorCategory::Timeout);
 }
 
 std::optional<std::chrono::milliseconds> THttpSession::Remaining() const {
@@ -149,14 +157,21 @@ std::wstring DecodeText(const std::string& bytes, std::string_view contentType) 
 }
 
 THttpRequest::THttpRequest(const THttpSession& session, const std::wstring& url,
-                           const std::wstring& extraHeaders) {
+                           const std::wstring& extraHeaders, TErrorCategory failure)
+    : FFailure(failure) {
     Send(session, url, extraHeaders);
 }
 
 THttpRequest::THttpRequest(const std::wstring& url, const TRESTTimeouts& timeouts,
-                           const std::wstring& extraHeaders)
-    : FOwnSession(std::make_unique<THttpSession>(timeouts, TTransferLimits{})) {
+                           const std::wstring& extraHeaders, TErrorCategory failure)
+    : FFailure(failure), FOwnSession(std::make_unique<THttpSession>(timeouts, TTransferLimits{})) {
     Send(*FOwnSession, url, extraHeaders);
+}
+
+void THttpRequest::Fail(DWORD code) const { throw TTransportError(code, FFailure); }
+
+void THttpRequest::Check(BOOL ok) const {
+    if (!ok) Fail(GetLastError());
 }
 
 void THttpRequest::Send(const THttpSession& session, const std::wstring& url,
@@ -170,20 +185,20 @@ void THttpRequest::Send(const THttpSession& session, const std::wstring& url,
     parts.dwExtraInfoLength = static_cast<DWORD>(-1);
     parts.dwSchemeLength = static_cast<DWORD>(-1);
     Check(WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts));
-    if (parts.dwHostNameLength == 0) ThrowTransportError(ERROR_WINHTTP_INVALID_URL);
+    if (parts.dwHostNameLength == 0) Fail(ERROR_WINHTTP_INVALID_URL);
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring pathAndQuery(parts.lpszUrlPath, parts.dwUrlPathLength);
     pathAndQuery.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (pathAndQuery.empty()) pathAndQuery = L"/";
 
     FConnection.reset(WinHttpConnect(session.Handle(), host.c_str(), parts.nPort, 0));
-    if (!FConnection) ThrowTransportError(GetLastError());
+    if (!FConnection) Fail(GetLastError());
     // The URL is percent-encoded already: WinHTTP must send it exactly as built.
     DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= WINHTTP_FLAG_SECURE;
     FRequest.reset(WinHttpOpenRequest(FConnection.get(), L"GET", pathAndQuery.c_str(), nullptr,
                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-    if (!FRequest) ThrowTransportError(GetLastError());
+    if (!FRequest) Fail(GetLastError());
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
     WinHttpSetOption(FRequest.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
     // Near the deadline a request may wait only for what is left of it.
@@ -203,9 +218,10 @@ void THttpRequest::Send(const THttpSession& session, const std::wstring& url,
     const TRESTTimeouts& timeouts = session.Timeouts();
     std::chrono::milliseconds bound{int64_t{timeouts.ConnectMs} + int64_t{timeouts.ResponseMs}};
     if (const auto remaining = session.Remaining()) bound = std::min(bound, *remaining);
-    if (!SendAndReceiveHead(FRequest, FConnection, kAcceptHeaders + extraHeaders, bound + kHeadSlack)) {
+    if (!SendAndReceiveHead(FRequest, FConnection, kAcceptHeaders + extraHeaders, bound + kHeadSlack,
+                            FFailure)) {
         session.CheckDeadline();
-        ThrowTransportError(ERROR_WINHTTP_TIMEOUT);
+        Fail(ERROR_WINHTTP_TIMEOUT);
     }
 
     DWORD status = 0;
@@ -220,7 +236,7 @@ void THttpRequest::Send(const THttpSession& session, const std::wstring& url,
     if (!length.empty()) {
         // "-1", "+5", " 5" or a number past 64 bits is no length: the answer cannot be trusted.
         FContentLength = ParseContentLength(WideToUtf8(length));
-        if (!FContentLength) ThrowTransportError(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+        if (!FContentLength) Fail(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
     }
 }
 
@@ -255,13 +271,12 @@ void THttpRequest::ReadBody(const std::function<void(const char*, size_t)>& sink
         if (read == 0) break;
         received += read;
         windowBytes += read;
-        if (FContentLength && received > *FContentLength)
-            ThrowTransportError(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+        if (FContentLength && received > *FContentLength) Fail(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
         sink(buffer.data(), read);
         const clock::time_point now = clock::now();
         if (limits.MinWindowMs != 0 && now - windowStart >= std::chrono::milliseconds(limits.MinWindowMs)) {
             if (windowBytes < limits.MinBytes)
-                throw TTransportError(ERROR_WINHTTP_TIMEOUT,
+                throw TTransportError(ERROR_WINHTTP_TIMEOUT, TErrorCategory::Timeout,
                                       "o servidor enviou menos de " + std::to_string(limits.MinBytes) +
                                           " bytes em " + std::to_string(limits.MinWindowMs / 1000) + " s");
             windowStart = now;
@@ -269,14 +284,14 @@ void THttpRequest::ReadBody(const std::function<void(const char*, size_t)>& sink
         }
         FSession->CheckDeadline();
     }
-    if (FContentLength && received < *FContentLength) ThrowTransportError(ERROR_WINHTTP_CONNECTION_ERROR);
+    if (FContentLength && received < *FContentLength) Fail(ERROR_WINHTTP_CONNECTION_ERROR);
 }
 
 std::string THttpRequest::ReadWholeBody(uint64_t ALimit, const std::string& ATooLarge) {
-    if (FContentLength && *FContentLength > ALimit) throw Error(ATooLarge);
+    if (FContentLength && *FContentLength > ALimit) throw Error(ATooLarge, TErrorCategory::TooLarge);
     std::string body;
     ReadBody([&](const char* data, size_t size) {
-        if (size > ALimit - body.size()) throw Error(ATooLarge);
+        if (size > ALimit - body.size()) throw Error(ATooLarge, TErrorCategory::TooLarge);
         body.append(data, size);
     });
     return body;

@@ -2,7 +2,7 @@
 // One GET request, with the settings every request of the file service client shares, over a
 // session that an update shares among all its requests (so connections and TLS sessions are reused)
 // or, for a lone request, over one of its own. Transport failures are raised as
-// Error("REST request failed: <text>").
+// TTransportError("REST request failed: <text>"); every failure says its category and code.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -23,17 +23,19 @@ inline void WinHttpCloseIgnoringResult(HINTERNET h) { ::WinHttpCloseHandle(h); }
 }  // namespace handle_detail
 using unique_hinternet = UniqueResource<HINTERNET, handle_detail::WinHttpCloseIgnoringResult>;
 
+// The category of a WinHTTP or socket failure: Timeout for the system's timeouts, Tls for a
+// certificate or secure-channel failure, AOtherwise (what the request was for: Listing, Fetch) for
+// any other.
+TErrorCategory TransportFailureCategory(DWORD ACode, TErrorCategory AOtherwise);
+
 // A transport failure: the message every request reports ("REST request failed: <text>"), and
-// the WinHTTP or socket code that tells whether asking again may help.
+// the WinHTTP or socket code (Code(), WinHttp) that tells whether asking again may help.
 class TTransportError : public Error {
   public:
-    explicit TTransportError(DWORD ACode);
+    // AOtherwise: see TransportFailureCategory.
+    TTransportError(DWORD ACode, TErrorCategory AOtherwise);
     // A failure this client found itself (a body too slow), with its own text after the prefix.
-    TTransportError(DWORD ACode, const std::string& AText);
-    DWORD Code() const { return FCode; }
-
-  private:
-    DWORD FCode;
+    TTransportError(DWORD ACode, TErrorCategory ACategory, const std::string& AText);
 };
 
 // A WinHTTP session: its handle keeps the pool of open connections (and TLS sessions) that every
@@ -60,11 +62,13 @@ class THttpRequest {
   public:
     // Sends the request to `url` (already normalised and percent-encoded; sent as it stands), with
     // `extraHeaders` (CRLF-terminated lines) after the common ones, and waits for the final answer's
-    // status line and headers, redirects followed. The session must outlive the request.
-    THttpRequest(const THttpSession& session, const std::wstring& url, const std::wstring& extraHeaders = {});
+    // status line and headers, redirects followed. The session must outlive the request. `failure`:
+    // what a failure of this request is when nothing more precise is known (Listing, Fetch).
+    THttpRequest(const THttpSession& session, const std::wstring& url, const std::wstring& extraHeaders,
+                 TErrorCategory failure);
     // The same over a session of its own.
-    THttpRequest(const std::wstring& url, const TRESTTimeouts& timeouts,
-                 const std::wstring& extraHeaders = {});
+    THttpRequest(const std::wstring& url, const TRESTTimeouts& timeouts, const std::wstring& extraHeaders,
+                 TErrorCategory failure);
 
     DWORD StatusCode() const { return FStatusCode; }
     // "Not Found" for a 404, as the server wrote it.
@@ -83,7 +87,8 @@ class THttpRequest {
     // length the server announced is a transport failure, not a short body; so is a body that
     // arrives slower than the session's minimum rate, and one still arriving at its deadline.
     void ReadBody(const std::function<void(const char* data, size_t size)>& sink);
-    // The whole body, at most ALimit bytes: past that (announced or received) Error(ATooLarge).
+    // The whole body, at most ALimit bytes: past that (announced or received) Error(ATooLarge),
+    // TooLarge.
     std::string ReadWholeBody(uint64_t ALimit, const std::string& ATooLarge);
 
     // The body as text, decoded with the charset the answer names (UTF-8 when it names none), at
@@ -96,7 +101,10 @@ class THttpRequest {
 
   private:
     void Send(const THttpSession& session, const std::wstring& url, const std::wstring& extraHeaders);
+    [[noreturn]] void Fail(DWORD code) const;
+    void Check(BOOL ok) const;
 
+    TErrorCategory FFailure;
     std::unique_ptr<THttpSession> FOwnSession;
     const THttpSession* FSession = nullptr;
     unique_hinternet FConnection;

@@ -10,7 +10,7 @@ bool TRequestRetries::WaitAfterAnswer(const THttpRequest& AAnswer) {
 }
 
 bool TRequestRetries::WaitAfterFailure(const TTransportError& AFailure) {
-    return IsRetriedTransportError(AFailure.Code()) && Wait(std::nullopt);
+    return IsRetriedTransportError(AFailure.Code().Value) && Wait(std::nullopt);
 }
 
 bool TRequestRetries::Wait(std::optional<std::chrono::milliseconds> ARetryAfter) {

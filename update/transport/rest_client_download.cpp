@@ -22,10 +22,10 @@ namespace {
 unique_file CreateLocalFile(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        throw Win32Error(ERROR_ACCESS_DENIED);
+        throw Win32Error(ERROR_ACCESS_DENIED, TErrorCategory::Disk);
     unique_file file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) ThrowLastError();
+    if (!file) ThrowLastError(TErrorCategory::Disk);
     return file;
 }
 
@@ -50,7 +50,7 @@ bool TRESTClientDownload::Download(const std::wstring& ARemoteFileName, const st
             // learn of it. Anything else (a missing folder) leaves nothing behind.
             if (code == ERROR_FILE_NOT_FOUND || code == ERROR_ACCESS_DENIED ||
                 code == ERROR_SHARING_VIOLATION)
-                throw Win32Error(code);
+                throw Win32Error(code, TErrorCategory::Disk);
         }
     }
     return FileExists(ALocalFileName);
@@ -60,7 +60,7 @@ bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName,
                                            const std::wstring& ALocalFileName) {
     // Shared by both threads: whichever finishes last closes the event.
     auto done = std::make_shared<unique_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!*done) ThrowLastError();
+    if (!*done) ThrowLastError(TErrorCategory::Other);
     std::thread([done, url = DownloadURL(FBaseURL, ARemoteFileName), local = ALocalFileName,
                  timeouts = FTimeouts, retries = FRetries, limits = FLimits] {
         try {

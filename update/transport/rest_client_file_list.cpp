@@ -25,14 +25,17 @@ bool TRESTClientFileList::Execute(const THttpSession& ASession, const std::wstri
     const uint64_t limit = ASession.Limits().ListingBytes;
     for (;;) {
         try {
-            THttpRequest request(ASession, url, cached ? L"If-None-Match: " + cached->ETag + L"\r\n" : L"");
+            THttpRequest request(ASession, url, cached ? L"If-None-Match: " + cached->ETag + L"\r\n" : L"",
+                                 TErrorCategory::Listing);
             if (attempts.WaitAfterAnswer(request)) continue;
             const DWORD status = request.StatusCode();
             if (status == 304 && cached) {
                 ListingCache::Restore(*cached, FFiles);
                 return FError->Status() == 0;
             }
-            if (status >= 500) throw ::Error(WideToUtf8(ShortText(request.StatusLine())));
+            if (status >= 500)
+                throw ::Error(WideToUtf8(ShortText(request.StatusLine())), TErrorCategory::Server,
+                              HttpStatusCode(status));
             if (status < 300) {
                 // Past the limit nothing more is read, and nothing is listed: the update fetches nothing.
                 const std::wstring text = request.ReadBodyText(limit, ListingTooLargeText(limit));

@@ -15,11 +15,13 @@ namespace {
 
 // The refusal or server error an answer stands for, as the download has always reported it.
 [[noreturn]] void RaiseStatus(THttpRequest& request) {
+    const TErrorCode status = HttpStatusCode(request.StatusCode());
     if (request.StatusCode() < 500) {
         const std::wstring text = request.ReadErrorText();
-        throw Error(WideToUtf8(text.empty() ? ShortText(request.ReasonText()) : text));
+        throw Error(WideToUtf8(text.empty() ? ShortText(request.ReasonText()) : text), TErrorCategory::Fetch,
+                    status);
     }
-    throw Error(WideToUtf8(ShortText(request.StatusLine())));
+    throw Error(WideToUtf8(ShortText(request.StatusLine())), TErrorCategory::Server, status);
 }
 
 std::string HeaderUtf8(const THttpRequest& request, DWORD info) { return WideToUtf8(request.Header(info)); }
@@ -35,7 +37,8 @@ void FetchResumable(const THttpSession& session, const std::wstring& url, IByteS
         const bool resuming = written > 0 && !validator.empty();
         try {
             THttpRequest request(session, url,
-                                 resuming ? Utf8ToWide(ResumeRequestHeaders(written, validator)) : L"");
+                                 resuming ? Utf8ToWide(ResumeRequestHeaders(written, validator)) : L"",
+                                 TErrorCategory::Fetch);
             if (attempts.WaitAfterAnswer(request)) continue;
             const DWORD status = request.StatusCode();
             uint64_t offset = 0;
@@ -48,7 +51,8 @@ void FetchResumable(const THttpSession& session, const std::wstring& url, IByteS
                     // beginning.
                     validator.clear();
                     if (attempts.WaitBeforeAnotherAttempt()) continue;
-                    if (status == 206) throw TTransportError(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+                    if (status == 206)
+                        throw TTransportError(ERROR_WINHTTP_INVALID_SERVER_RESPONSE, TErrorCategory::Fetch);
                     RaiseStatus(request);
                 }
                 offset = written;

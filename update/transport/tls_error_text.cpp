@@ -2,7 +2,9 @@
 
 #include <winhttp.h>
 
-std::wstring TlsErrorText(DWORD ACode) {
+namespace {
+
+const wchar_t* TlsText(DWORD ACode) {
     const wchar_t* text = nullptr;
     switch (ACode) {
         // Windows reports every certificate fault as 12175; Wine reports them as 12157, which
@@ -43,7 +45,17 @@ std::wstring TlsErrorText(DWORD ACode) {
             text = L"O servidor exige um certificado do cliente";
             break;
         default:
-            return {};
+            break;
     }
+    return text;
+}
+
+}  // namespace
+
+bool IsTlsFailure(DWORD ACode) { return TlsText(ACode) != nullptr; }
+
+std::wstring TlsErrorText(DWORD ACode) {
+    const wchar_t* text = TlsText(ACode);
+    if (!text) return {};
     return std::wstring(text) + L" (WinHTTP " + std::to_wstring(ACode) + L").";
 }

@@ -8,5 +8,8 @@
 
 #include <string>
 
+// Whether a WinHTTP code is a certificate or secure-channel failure.
+bool IsTlsFailure(DWORD ACode);
+
 // The text for a certificate or secure-channel failure, empty for any other code.
 std::wstring TlsErrorText(DWORD ACode);

@@ -9,7 +9,7 @@ void CheckCng(NTSTATUS AStatus, const char* ACall) {
     if (AStatus >= 0) return;
     char text[96];
     std::snprintf(text, sizeof(text), "%s failed: 0x%08lX", ACall, static_cast<unsigned long>(AStatus));
-    throw Error(text);
+    throw Error(text, TErrorCategory::Other, NtStatusCode(static_cast<uint32_t>(AStatus)));
 }
 
 namespace {

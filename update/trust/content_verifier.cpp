@@ -6,7 +6,7 @@ TContentVerifier::TContentVerifier(const TManifestFile& AExpected) : FExpected(A
 
 void TContentVerifier::Refuse(const char* AWhy) {
     FAltered = true;
-    throw Error(FExpected.Name + ": " + AWhy);
+    throw Error(FExpected.Name + ": " + AWhy, TErrorCategory::Altered);
 }
 
 void TContentVerifier::Begin(uint64_t AOffset, std::optional<uint64_t> ATotal) {
@@ -16,7 +16,7 @@ void TContentVerifier::Begin(uint64_t AOffset, std::optional<uint64_t> ATotal) {
     } else if (AOffset != FReceived) {
         // A resumed transfer whose first part this hash has not seen (or has seen more of) cannot be
         // vouched for.
-        throw Error(FExpected.Name + ": a resumed fetch that cannot be verified");
+        throw Error(FExpected.Name + ": a resumed fetch that cannot be verified", TErrorCategory::Fetch);
     }
     if (ATotal && *ATotal != FExpected.Size) Refuse("size differs from the signed manifest");
 }

@@ -47,7 +47,7 @@ struct TReleaseManifest {
 // launcher's errors (base/error.h), so whatever catches those shows its text.
 class TManifestError : public Error {
   public:
-    using Error::Error;
+    explicit TManifestError(const std::string& message) : Error(message, TErrorCategory::Signature) {}
 };
 
 // Reads a manifest. Raises TManifestError for anything but a well-formed one: not JSON, another

@@ -43,7 +43,7 @@ void FetchIntoFile(IUpdateSource& ASource, const std::wstring& ARemoteName, cons
         // No sharing: no other process opens the file while it is written.
         unique_file file(CreateFileW(temporary.Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) ThrowLastError();
+        if (!file) ThrowLastError(TErrorCategory::Disk);
         TFileSink sink(file.get());
         ASource.Fetch(ARemoteName, sink, &AObserver);
     }

@@ -72,7 +72,7 @@ void TFilesUpdater::ExpectSizes(std::function<std::optional<uint64_t>(const std:
 
 void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFiles) {
     // A second run would replace the task list under the first one's completion.
-    if (FTasks || FSelf) throw Error("TFilesUpdater.Execute runs once per updater");
+    if (FTasks || FSelf) throw Error("TFilesUpdater.Execute runs once per updater", TErrorCategory::Other);
     FSelf = shared_from_this();
     FTasks = TTasksList::New();
     FReport->SetModule(AModuleName);
@@ -129,7 +129,7 @@ void TFilesUpdater::FillRemoteList() {
 
 void TFilesUpdater::AddRemoteFile(const std::wstring& AFileName, TDateTime AAge) {
     if (!FRemoteList.try_emplace(FileKey(AFileName), std::make_unique<TFileInfoDTO>(AFileName, AAge)).second)
-        throw Error("Duplicates not allowed");
+        throw Error("Duplicates not allowed", TErrorCategory::Listing);
 }
 
 void TFilesUpdater::CompareLists() {

@@ -236,7 +236,9 @@ class TSessionPerRequestSource final : public IUpdateSource {
         for (int i = 0; i < client.Count(); ++i) files.push_back({client[i]->FileName(), client[i]->Age()});
         return files;
     }
-    std::string Read(const std::wstring&, uint64_t) override { throw Error("no documents"); }
+    std::string Read(const std::wstring&, uint64_t) override {
+        throw Error("no documents", TErrorCategory::Fetch);
+    }
     void Fetch(const std::wstring& ARemoteName, IByteSink& ASink, IFetchObserver* AObserver) override {
         const THttpSession session(TRESTTimeouts{}, TTransferLimits{});
         FetchResumable(session, DownloadURL(FURL, ARemoteName), ASink, TRESTRetries{}, AObserver);

@@ -59,6 +59,8 @@ struct HostileCase {
     const char* path;  // "/folderlist": the listing; "/download": a fetch
     ScriptedServer::Reply reply;
     const char* message;  // a part of the failure's message
+    TErrorCategory category;
+    TErrorCode code;  // as raised: what the log and the fleet view are told besides the text
 };
 
 class HostileServer : public ::testing::TestWithParam<HostileCase> {};
@@ -69,16 +71,22 @@ TEST_P(HostileServer, FailsTheUpdateWithItsMessageInBoundedTimeAndMemory) {
     server.On(row.path, row.reply);
     TServiceSource source(server.BaseURL(), TestLimits(), TRESTTimeouts{5000, 5000}, kQuickRetries);
     const auto start = Clock::now();
-    const std::string message = RaisedMessage([&] {
+    TFailureInfo failure;
+    try {
         if (std::string(row.path) == "/folderlist") {
             source.List();
         } else {
             TMemorySink sink(64u << 20, "too large");
             source.Fetch(L"a.dll", sink, nullptr);
         }
-    });
+    } catch (...) {
+        failure = FailureOf(std::current_exception());
+    }
     const auto took = Clock::now() - start;
+    const std::string& message = failure.Text;
     EXPECT_NE(message.find(row.message), std::string::npos) << message.substr(0, 400);
+    EXPECT_EQ(ErrorCategoryName(failure.Category), ErrorCategoryName(row.category)) << message.substr(0, 400);
+    EXPECT_EQ(ErrorCodeText(failure.Code), ErrorCodeText(row.code));
     // What reaches the error box and the log is a few hundred characters, whatever the body held.
     EXPECT_LE(Utf8ToWide(message).size(), 340u) << message.substr(0, 400);
     // Loose: only a hang fails here (the deadline is 4 s).
@@ -93,29 +101,29 @@ const HostileCase kCases[] = {
              c, Head("200 OK", "Content-Type: application/json\r\nContent-Length: 314572800\r\n"),
              300u << 20);
      },
-     "passa de 1 MB"},
+     "passa de 1 MB", TErrorCategory::TooLarge, TErrorCode{}},
     {"ListingWithoutLengthPastTheCap", "/folderlist",
      [](SOCKET c, const ReceivedRequest&) {
          ScriptedServer::SendWithoutEnd(c, Head("200 OK", "Content-Type: application/json\r\n"), 300u << 20);
      },
-     "nenhum arquivo foi baixado"},
+     "nenhum arquivo foi baixado", TErrorCategory::TooLarge, TErrorCode{}},
     {"ListingThatTrickles", "/folderlist",
      [](SOCKET c, const ReceivedRequest&) {
          Trickle(c, Head("200 OK", "Content-Type: application/json\r\nContent-Length: 100000\r\n"), 100,
                  100ms);
      },
-     "menos de 1024 bytes em 1 s"},
+     "menos de 1024 bytes em 1 s", TErrorCategory::Timeout, WinHttpCode(12002)},
     {"ListingHeadThatTrickles", "/folderlist",
      [](SOCKET c, const ReceivedRequest&) {
          ScriptedServer::Send(c, "HTTP/1.1 200 OK\r\nX-Slow: ");
          Trickle(c, "", 100, 100ms);
      },
-     "não terminou em 4 s"},
+     "não terminou em 4 s", TErrorCategory::Timeout, TErrorCode{}},
     {"DownloadThatTrickles", "/download",
      [](SOCKET c, const ReceivedRequest&) {
          Trickle(c, Head("200 OK", "Content-Length: 100000\r\n"), 100, 100ms);
      },
-     "menos de 1024 bytes em 1 s"},
+     "menos de 1024 bytes em 1 s", TErrorCategory::Timeout, WinHttpCode(12002)},
     {"DownloadSlowButSteadyPastTheDeadline", "/download",
      [](SOCKET c, const ReceivedRequest&) {
          ScriptedServer::Send(c, Head("200 OK", "Content-Length: 1000000\r\n"));
@@ -125,40 +133,40 @@ const HostileCase kCases[] = {
              if (send(c, piece.data(), static_cast<int>(piece.size()), 0) <= 0) return;
          }
      },
-     "não terminou em 4 s"},
+     "não terminou em 4 s", TErrorCategory::Timeout, TErrorCode{}},
     {"ErrorBodyOfMegabytes", "/download",
      [](SOCKET c, const ReceivedRequest&) {
          ScriptedServer::SendWithoutEnd(c, Head("404 Not Found", "Content-Type: text/plain\r\n"), 200u << 20);
      },
-     "xxxxxxxxxx"},
+     "xxxxxxxxxx", TErrorCategory::Fetch, HttpStatusCode(404)},
     {"ListingErrorOfMegabytes", "/folderlist",
      [](SOCKET c, const ReceivedRequest&) {
          ScriptedServer::SendWithoutEnd(c, Head("500 Internal Server Error", "Content-Type: text/plain\r\n"),
                                         200u << 20);
      },
-     "500 Internal Server Error"},
+     "500 Internal Server Error", TErrorCategory::Server, HttpStatusCode(500)},
     {"NegativeContentLength", "/download",
      [](SOCKET c, const ReceivedRequest&) {
          ScriptedServer::Send(c, Head("200 OK", "Content-Length: -1\r\n") + "abc");
      },
-     "REST request failed"},
+     "REST request failed", TErrorCategory::Fetch, WinHttpCode(12152)},
     {"ContentLengthPast64Bits", "/download",
      [](SOCKET c, const ReceivedRequest&) {
          ScriptedServer::Send(c, Head("200 OK", "Content-Length: 18446744073709551616\r\n") + "abc");
      },
-     "REST request failed"},
+     "REST request failed", TErrorCategory::Fetch, WinHttpCode(12152)},
     {"SignedContentLength", "/download",
      [](SOCKET c, const ReceivedRequest&) {
          ScriptedServer::Send(c, Head("200 OK", "Content-Length: +3\r\n") + "abc");
      },
-     "REST request failed"},
+     "REST request failed", TErrorCategory::Fetch, WinHttpCode(12152)},
     {"AbsurdContentLengthOnAListing", "/folderlist",
      [](SOCKET c, const ReceivedRequest&) {
          ScriptedServer::Send(
              c,
              Head("200 OK", "Content-Type: application/json\r\nContent-Length: 99999999999999\r\n") + "[]");
      },
-     "passa de 1 MB"},
+     "passa de 1 MB", TErrorCategory::TooLarge, TErrorCode{}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, HostileServer, ::testing::ValuesIn(kCases),

@@ -1,0 +1,57 @@
+#include "launcher/fleet/fleet_update_observer.h"
+
+#include <memory>
+
+#include "base/string_convert.h"
+#include "launcher/fleet/fleet_reports.h"
+
+namespace {
+
+TFleetResult FleetResultOf(TUpdateResult AResult) {
+    switch (AResult) {
+        case TUpdateResult::Ok:
+            return TFleetResult::Ok;
+        case TUpdateResult::Failed:
+            return TFleetResult::Failed;
+        case TUpdateResult::Refused:
+            return TFleetResult::Refused;
+    }
+    return TFleetResult::Failed;
+}
+
+class TFleetUpdateObserver final : public IUpdateOutcomeObserver {
+  public:
+    void UpdateEnded(const TUpdateOutcome& AOutcome) noexcept override {
+        try {
+            FleetReports().Send(FleetReportOfUpdate(AOutcome));
+        } catch (...) {
+            // A report never costs the launcher anything: one that cannot be made is lost.
+        }
+    }
+};
+
+}  // namespace
+
+TFleetReport FleetReportOfUpdate(const TUpdateOutcome& AOutcome) {
+    TFleetReport report;
+    report.Event = AOutcome.Module.empty() ? TFleetEvent::Startup : TFleetEvent::Module;
+    report.Module = WideToUtf8(AOutcome.Module);
+    report.Result = FleetResultOf(AOutcome.Result);
+    if (AOutcome.Result != TUpdateResult::Ok) {
+        report.Reason = FleetReasonOf(AOutcome.Failure.Category);
+        report.Text = AOutcome.Failure.Text;
+    }
+    report.FilesListed = AOutcome.FilesListed;
+    report.FilesFetched = AOutcome.FilesFetched;
+    report.FilesFailed = AOutcome.FilesFailed;
+    report.Bytes = AOutcome.Bytes;
+    report.DurationMs = AOutcome.DurationMs;
+    const TRolloutState& rollout = AOutcome.Rollout;
+    if (!rollout.Ring.empty()) report.Release.Ring = WideToUtf8(rollout.Ring);
+    report.Release.RolloutNumber = rollout.Number;
+    report.Release.RolloutSerial = rollout.RolloutSerial;
+    report.Release.Release = rollout.Release;
+    return report;
+}
+
+void ReportUpdatesToFleet() { SetUpdateOutcomeObserver(std::make_shared<TFleetUpdateObserver>()); }
