@@ -1,5 +1,6 @@
 #include "publish_tool.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -46,6 +47,25 @@ void WriteBytes(const fs::path& file, std::string_view bytes) {
 
 TReleaseManifest ReadManifest(const fs::path& folder) {
     return DecodeReleaseManifest(ReadBytes(folder / kManifestFileName));
+}
+
+std::map<std::string, std::string> TreeState(const fs::path& folder) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.path().filename() == "~aur-publish-lock.tmp") continue;
+        const std::string name = entry.path().lexically_relative(folder).string();
+        struct stat info {};
+        ::lstat(entry.path().c_str(), &info);
+        if (S_ISLNK(info.st_mode)) {
+            entries[name] = "-> " + fs::read_symlink(entry.path()).string();
+        } else if (S_ISDIR(info.st_mode)) {
+            entries[name] = "(folder)";
+        } else {
+            entries[name] = ReadBytes(entry.path()) + "@" + std::to_string(info.st_mtim.tv_sec) + "." +
+                            std::to_string(info.st_mtim.tv_nsec);
+        }
+    }
+    return entries;
 }
 
 std::string HexOf(const TSha256& hash) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,11 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const std::string&
 std::string ReadBytes(const fs::path& file);
 void WriteBytes(const fs::path& file, std::string_view bytes);
 TReleaseManifest ReadManifest(const fs::path& folder);
+
+// Every entry under a folder with what a reader would get and what a writer changed: a file's bytes
+// and last-write time, a link's target text, "(folder)" for a folder; the lock file aside, which
+// stays. Two equal states mean nothing changed byte for byte.
+std::map<std::string, std::string> TreeState(const fs::path& folder);
 
 // The hexadecimal SHA-256 of a file's bytes as written in the manifest.
 std::string HexOf(const TSha256& hash);
