@@ -75,10 +75,22 @@ std::string RootLinkTarget(const fs::path& name) {
     return up + std::string(kReleasesFolderName) + "/" + kLiveLinkName + "/" + name.generic_string();
 }
 
+// Raises for a link that cannot be made, saying so plainly where the file system holds none.
+void MakeLink(const std::string& target, const fs::path& link) {
+    if (::symlink(target.c_str(), link.c_str()) == 0) return;
+    if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS)
+        throw PublishError(
+            ExitStatus::Failed,
+            "Cannot make the link " + link.string() + ": " + std::strerror(errno) +
+                ". The server folder's file system holds no symbolic links, which the publisher "
+                "needs to switch documents and their signatures at once; nothing was changed");
+    FailErrno("make the link", link);
+}
+
 // Points `link` at `target` with one rename of a new link over it.
 void SwitchLink(const fs::path& link, const std::string& target) {
     const fs::path staged = TemporaryIn(link.parent_path(), "link");
-    if (::symlink(target.c_str(), staged.c_str()) != 0) FailErrno("make the link", staged);
+    MakeLink(target, staged);
     if (::rename(staged.c_str(), link.c_str()) != 0) {
         const int saved = errno;
         ::unlink(staged.c_str());
@@ -212,7 +224,7 @@ void NextGeneration::LinkAtRoot(const fs::path& name) {
         if (errno != ENOENT) FailErrno("read", path);
         MakeFolders(server_, name.parent_path(), &madeFolders_);
         // Leads nowhere until the switch: readers and walks skip a link to nothing.
-        if (::symlink(target.c_str(), path.c_str()) != 0) FailErrno("make the link", path);
+        MakeLink(target, path);
         madeLinks_.push_back(path);
         return;
     }

@@ -87,8 +87,8 @@ class CrashSafetyTest : public ReleaseControlTest {
 
     std::vector<std::string> RolloutArguments(int release, bool flat) const {
         std::vector<std::string> arguments = {
-            AUREVIA_PUBLISH,        "rollout", "--to", server_, "--key", key_, "--ring", "geral", "--release",
-            std::to_string(release)};
+            ToolProgram(), "rollout", "--to",  server_,     "--key",
+            key_,          "--ring",  "geral", "--release", std::to_string(release)};
         if (flat) arguments.push_back("--flat");
         return arguments;
     }

@@ -20,8 +20,14 @@ std::string Quoted(const std::string& text) {
 
 }  // namespace
 
+const char* ToolProgram() {
+    const char* chosen = std::getenv("AUREVIA_PUBLISH_PROGRAM");
+    return chosen && *chosen ? chosen : AUREVIA_PUBLISH;
+}
+
 ToolResult RunTool(const std::vector<std::string>& arguments, const std::string& prefix,
                    const char* program) {
+    if (program == nullptr) program = ToolProgram();
     std::string command = prefix + " " + Quoted(program);
     for (const auto& argument : arguments) command += " " + Quoted(argument);
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");

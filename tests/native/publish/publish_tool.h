@@ -19,10 +19,14 @@ struct ToolResult {
     std::string output;  // standard output and standard error, interleaved
 };
 
+// The tool under test: the sanitised build, or AUREVIA_PUBLISH_PROGRAM when set (to hold another
+// build, an older one for instance, to the same tests).
+const char* ToolProgram();
+
 // Runs the tool with the arguments; `prefix` goes before the program in the shell command line
-// (an environment setting, "umask 0;", "faketime ...").
+// (an environment setting, "umask 0;", "faketime ..."). Without `program`, ToolProgram().
 ToolResult RunTool(const std::vector<std::string>& arguments, const std::string& prefix = {},
-                   const char* program = AUREVIA_PUBLISH);
+                   const char* program = nullptr);
 
 std::string ReadBytes(const fs::path& file);
 void WriteBytes(const fs::path& file, std::string_view bytes);
