@@ -196,5 +196,30 @@ TEST_F(ReleaseControlTest, AChangeOfKeyKeepsEveryRing) {
         << status.output;
 }
 
+// The generation kept for readers in flight costs only the files the rollout changed.
+TEST_F(ReleaseControlTest, GenerationsShareTheFilesARolloutLeavesUnchanged) {
+    ASSERT_EQ(Publish(ReleaseFolder("r1")).status, 0);
+    ASSERT_EQ(Publish(ReleaseFolder("r2", {{"Admissao.exe", "admissao 2"}})).status, 0);
+    ASSERT_EQ(Rollout("geral", "1", {"--flat"}).status, 0);
+    ASSERT_EQ(Rollout("geral", "2", {"--flat"}).status, 0);
+    const fs::path releases = srv_ / "aurevia-releases";
+    const fs::path live = releases / fs::read_symlink(releases / "live");
+    fs::path previous;
+    for (const auto& entry : fs::directory_iterator(releases))
+        if (entry.path().filename().string().rfind("gen-", 0) == 0 && entry.path() != live)
+            previous = entry.path();
+    ASSERT_FALSE(previous.empty());
+    const auto inode = [](const fs::path& file) {
+        struct stat info {};
+        EXPECT_EQ(::stat(file.c_str(), &info), 0) << file;
+        return info.st_ino;
+    };
+    EXPECT_EQ(inode(live / "Aurevia.EXE"), inode(previous / "Aurevia.EXE"));
+    EXPECT_EQ(inode(live / "Relatorio" / "Rpt.rav"), inode(previous / "Relatorio" / "Rpt.rav"));
+    EXPECT_NE(inode(live / "Admissao.exe"), inode(previous / "Admissao.exe"));
+    EXPECT_EQ(ReadBytes(srv_ / "Admissao.exe"), "admissao 2");
+    EXPECT_EQ(ReadBytes(previous / "Admissao.exe"), "admissao 1");
+}
+
 }  // namespace
 }  // namespace publish_test
