@@ -61,6 +61,12 @@ std::vector<std::pair<uint64_t, fs::path>> Generations(const fs::path& releases)
     return found;
 }
 
+// Above every generation there is, also those of commands stopped before their switch.
+std::string NextGenerationName(const fs::path& releases) {
+    const auto generations = Generations(releases);
+    return kGenerationPrefix + std::to_string(generations.empty() ? 1 : generations.back().first + 1);
+}
+
 std::optional<std::string> LinkText(const fs::path& link) {
     std::error_code error;
     const fs::path target = fs::read_symlink(link, error);
@@ -134,9 +140,7 @@ void AdoptLiveFolder(const fs::path& releases) {
     const fs::path live = releases / kLiveLinkName;
     struct stat info {};
     if (::lstat(live.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return;
-    const auto generations = Generations(releases);
-    const std::string name =
-        kGenerationPrefix + std::to_string(generations.empty() ? 1 : generations.back().first + 1);
+    const std::string name = NextGenerationName(releases);
     if (::rename(live.c_str(), (releases / name).c_str()) != 0) FailErrno("rename", live);
     SwitchLink(live, name);
     SyncFolder(releases);
@@ -218,10 +222,7 @@ void NextGeneration::PutCopy(const fs::path& name, const fs::path& source, const
 fs::path NextGeneration::EnsureLiveGeneration() {
     AdoptLiveFolder(releases_);
     if (auto live = LiveGenerationFolder(server_)) return *live;
-    const auto generations = Generations(releases_);
-    const fs::path first =
-        releases_ /
-        (kGenerationPrefix + std::to_string(generations.empty() ? 1 : generations.back().first + 1));
+    fs::path first = releases_ / NextGenerationName(releases_);
     if (::mkdir(first.c_str(), 0755) != 0) FailErrno("create", first);
     SyncFolder(releases_);
     SwitchLink(releases_ / kLiveLinkName, first.filename().string());
@@ -297,10 +298,7 @@ void NextGeneration::Commit() {
     SyncTree(staging_);
     for (const auto& folder : linkFolders) SyncFolder(folder);
 
-    const auto generations = Generations(releases_);
-    const fs::path next =
-        releases_ /
-        (kGenerationPrefix + std::to_string(generations.empty() ? 1 : generations.back().first + 1));
+    const fs::path next = releases_ / NextGenerationName(releases_);
     if (::rename(staging_.c_str(), next.c_str()) != 0) FailErrno("put the new generation in place as", next);
     staging_ = next;  // removed with the rest if the switch fails
     SyncFolder(releases_);

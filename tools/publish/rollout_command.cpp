@@ -108,6 +108,7 @@ SignedManifest StageFlat(const RolloutOptions& options, const TRelease& release,
         listed[target.Name] = TManifestFile{target.Name, file.Size, file.Sha256};
     }
     std::vector<TManifestFile> files;
+    files.reserve(listed.size());
     for (auto& [name, file] : listed) files.push_back(std::move(file));
     return PrepareFlatManifest(options.server, std::move(files), key, now, options.validDays, std::nullopt);
 }

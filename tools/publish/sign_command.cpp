@@ -45,6 +45,7 @@ void RunSign(const SignOptions& options) {
     const std::vector<FolderFile> entries = ListFolderEntries(options.folder);
     RefuseSecrets(entries, options.key);
     std::vector<TManifestFile> files;
+    files.reserve(entries.size());
     for (const auto& entry : entries) files.push_back(entry.File);
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     const SignedManifest signedManifest = PrepareFlatManifest(options.folder, std::move(files), key.get(),
