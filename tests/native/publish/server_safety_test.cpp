@@ -221,5 +221,30 @@ TEST_F(ReleaseControlTest, GenerationsShareTheFilesARolloutLeavesUnchanged) {
     EXPECT_EQ(ReadBytes(previous / "Admissao.exe"), "admissao 1");
 }
 
+// A server whose documents and flat files are files of their own (written by an older version, or
+// copied by a tool that follows links) takes its next rollout as any other.
+TEST_F(ReleaseControlTest, AServerOfPlainFilesMovesToGenerations) {
+    ASSERT_EQ(Publish(ReleaseFolder("r1")).status, 0);
+    ASSERT_EQ(Publish(ReleaseFolder("r2", {{"Admissao.exe", "admissao 2"}})).status, 0);
+    ASSERT_EQ(Rollout("geral", "1", {"--flat"}).status, 0);
+    const fs::path plain = dir_ / "plain";
+    ASSERT_EQ(std::system(("cp -rL '" + server_ + "' '" + plain.string() + "'").c_str()), 0);
+    ASSERT_FALSE(fs::is_symlink(plain / kRolloutFileName));
+    ASSERT_FALSE(fs::is_symlink(plain / "aurevia-releases" / "live"));
+    server_ = plain.string();
+
+    const ToolResult result = Rollout("geral", "2", {"--flat"});
+    ASSERT_EQ(result.status, 0) << result.output;
+    for (const char* name : {"aurevia-rollout.json", "aurevia-rollout.sig", "aurevia-manifest.json",
+                             "aurevia-manifest.sig", "Admissao.exe", "Relatorio/Rpt.rav"})
+        EXPECT_TRUE(fs::is_symlink(plain / name)) << name;
+    EXPECT_TRUE(fs::is_symlink(plain / "aurevia-releases" / "live"));
+    EXPECT_EQ(ReadBytes(plain / "Admissao.exe"), "admissao 2");
+    EXPECT_EQ(DecodeRollout(ReadBytes(plain / kRolloutFileName)).Rings[0].Release, 2u);
+    const ToolResult verify = RunTool({"verify", "--folder", server_, "--pub", publicKey_.string()});
+    EXPECT_EQ(verify.status, 0) << verify.output;
+    EXPECT_EQ(RunTool({"status", "--to", server_, "--pub", publicKey_.string()}).status, 0);
+}
+
 }  // namespace
 }  // namespace publish_test
