@@ -20,6 +20,7 @@ struct SignOptions {
     std::filesystem::path folder, key;
     int validDays = 30;
     std::optional<uint64_t> minSerial;  // also lets signing go on over a manifest that cannot be read
+    bool force = false;                 // signs even with a clock behind the folder's last signing
 };
 void RunSign(const SignOptions& options);
 
@@ -31,6 +32,7 @@ void RefuseKeyInside(const std::filesystem::path& folder, const std::filesystem:
 struct PublishOptions {
     std::filesystem::path from, server, key;
     std::string note;
+    bool force = false;  // publishes even with a clock behind the server's last signing
 };
 void RunPublish(const PublishOptions& options);
 
@@ -44,11 +46,14 @@ struct RolloutOptions {
     unsigned percent = 100;
     int validDays = 30;
     bool flat = false;
+    bool force = false;  // signs even with a clock behind the server's last signing
+    bool adopt = false;  // keeps the rings of a present document that does not verify with the key
 };
 void RunRollout(const RolloutOptions& options);
 
-// Prints the rings, releases and objects of a server folder.
-void RunStatus(const std::filesystem::path& server);
+// Prints the rings, releases and objects of a server folder. With a public key, checks the signature
+// of every document it lists and returns BadSignature when one does not verify.
+ExitStatus RunStatus(const std::filesystem::path& server, const std::optional<std::string>& publicKey);
 
 // Removes the releases beyond the last `keep` that no ring refers to, then the objects that no
 // remaining release refers to.

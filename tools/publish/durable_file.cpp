@@ -165,4 +165,15 @@ void StagedFile::ReplaceInto(const fs::path& target) {
     placed_ = true;
 }
 
+void StagedFile::LinkInto(const fs::path& target) {
+    if (::link(path_.c_str(), target.c_str()) != 0) {
+        if (errno == EEXIST)
+            throw PublishError(ExitStatus::Failed,
+                               target.string() + " already exists; it is not overwritten");
+        FailErrno("put the new file in place as", target);
+    }
+    ::unlink(path_.c_str());
+    placed_ = true;
+}
+
 }  // namespace publish

@@ -53,6 +53,9 @@ class StagedFile {
 
     // Renames the staged file over the target (in the same folder). Does not sync the folder.
     void ReplaceInto(const std::filesystem::path& target);
+    // Gives the staged file the target's name only if that name is free (PublishError(Failed)
+    // naming it otherwise). Does not sync the folder.
+    void LinkInto(const std::filesystem::path& target);
 
   private:
     // Makes the temporary file and returns it open; path_ names it.

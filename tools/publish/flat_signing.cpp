@@ -9,6 +9,7 @@
 
 #include "tools/publish/durable_file.h"
 #include "tools/publish/publish_error.h"
+#include "tools/publish/publisher_key.h"
 
 namespace fs = std::filesystem;
 
@@ -17,18 +18,27 @@ namespace publish {
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86'400;
-constexpr mode_t kPublishedMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
 
 // The serial of the manifest that the folder holds now; nullopt when it has none. One that cannot
 // be read stops the signing (its serial may be the highest ever published, and a lower one would
 // be refused by every workstation) unless the operator names a floor for the new serial.
-std::optional<uint64_t> PresentSerial(const fs::path& manifestFile, bool floorGiven) {
+std::optional<uint64_t> PresentSerial(const fs::path& folder, EVP_PKEY* publicKey, bool floorGiven) {
+    const fs::path manifestFile = folder / kManifestFileName;
     std::error_code error;
     if (!fs::exists(fs::symlink_status(manifestFile, error))) return std::nullopt;
     const std::optional<std::string> bytes = ReadWholeFile(manifestFile);
     try {
         if (!bytes) throw TManifestError("the file cannot be read");
-        return DecodeReleaseManifest(*bytes).Serial;
+        const uint64_t serial = DecodeReleaseManifest(*bytes).Serial;
+        const std::optional<std::string> signature = ReadWholeFile(folder / kManifestSignatureFileName);
+        if (!signature || !Verifies(publicKey, *bytes, *signature)) {
+            std::fprintf(stderr,
+                         "aurevia-publish: warning: the present manifest does not verify with this key; its "
+                         "serial (%llu) is ignored\n",
+                         static_cast<unsigned long long>(serial));
+            return std::nullopt;
+        }
+        return serial;
     } catch (const TManifestError& e) {
         if (floorGiven) {
             std::fprintf(stderr, "aurevia-publish: warning: the present manifest is replaced unread (%s)\n",
@@ -57,40 +67,27 @@ uint64_t NextSerial(std::optional<uint64_t> present, int64_t now, std::optional<
     return std::max(serial, floor.value_or(0));
 }
 
-std::string_view AsText(const RawSignature& signature) {
-    return std::string_view(reinterpret_cast<const char*>(signature.data()), signature.size());
-}
-
 }  // namespace
 
 SignedManifest PrepareFlatManifest(const fs::path& folder, std::vector<TManifestFile> files, EVP_PKEY* key,
-                                   int validDays, std::optional<uint64_t> minSerial) {
-    const std::optional<uint64_t> present = PresentSerial(folder / kManifestFileName, minSerial.has_value());
+                                   int64_t now, int validDays, std::optional<uint64_t> minSerial) {
+    const Key publicKey = PublicKeyFrom(PublicPointOf(key));
+    const std::optional<uint64_t> present = PresentSerial(folder, publicKey.get(), minSerial.has_value());
     SignedManifest result;
     result.Manifest.Files = std::move(files);
-    const int64_t now = static_cast<int64_t>(std::time(nullptr));
     result.Manifest.Serial = NextSerial(present, now, minSerial);
     result.Manifest.ExpiresUnix = now + validDays * kSecondsPerDay;
+    std::string bytes;
     try {
-        result.Bytes = EncodeReleaseManifest(result.Manifest);
+        bytes = EncodeReleaseManifest(result.Manifest);
         // What the launcher would refuse to read is not signed (a name it cannot take, two names
         // that differ only in letter case).
-        DecodeReleaseManifest(result.Bytes);
+        DecodeReleaseManifest(bytes);
     } catch (const TManifestError& e) {
         throw PublishError(ExitStatus::Failed, std::string("The folder cannot be signed: ") + e.what());
     }
-    result.Signature = Sign(key, result.Bytes);
-    const Key publicKey = PublicKeyFrom(PublicPointOf(key));
-    if (!Verifies(publicKey.get(), result.Bytes, AsText(result.Signature)))
-        throw PublishError(ExitStatus::Failed, "The new signature does not verify; nothing was replaced");
+    result.Document = SignDocument(std::string(kManifestFileName), std::move(bytes), key);
     return result;
-}
-
-void PlaceFlatManifest(const fs::path& folder, const SignedManifest& signedManifest) {
-    StagedFile stagedSignature(folder, AsText(signedManifest.Signature), kPublishedMode);
-    StagedFile stagedManifest(folder, signedManifest.Bytes, kPublishedMode);
-    stagedSignature.ReplaceInto(folder / kManifestSignatureFileName);
-    stagedManifest.ReplaceInto(folder / kManifestFileName);
 }
 
 }  // namespace publish

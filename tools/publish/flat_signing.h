@@ -1,10 +1,8 @@
 #pragma once
-// The flat manifest of a server folder, made and signed in memory before anything is written, and
-// then put in place: the signature first, the manifest second. A reader that fetches the manifest
-// and then its signature thus never pairs a new manifest with the old signature: once the new
-// manifest is visible, its signature already is. In the moment between the renames (old manifest,
-// new signature) a reader refuses and tries again later; a crash inside it leaves that pair until
-// the next signing, refused but never accepted. Used by `sign` and by `rollout --flat`.
+// The flat manifest of a server folder, made and signed in memory before anything is written; it
+// then goes with its signature into the next live generation (live_generation.h), so that readers
+// see the new manifest and its signature together, never one beside the other's. Used by `sign`
+// and by `rollout --flat`.
 #include <openssl/evp.h>
 
 #include <cstdint>
@@ -13,25 +11,24 @@
 #include <string>
 #include <vector>
 
-#include "tools/publish/publisher_key.h"
+#include "tools/publish/signed_document.h"
 #include "update/trust/release_manifest.h"
 
 namespace publish {
 
 struct SignedManifest {
     TReleaseManifest Manifest;
-    std::string Bytes;
-    RawSignature Signature{};
+    SignedDocument Document;
 };
 
 // Lists `files` under the next serial of the folder (above the present manifest's, the clock and
-// `minSerial`), expiring `validDays` from now, and signs it; checks that the launcher can read it
-// and that the signature verifies. Raises PublishError(Failed) when the folder's present manifest
-// cannot be read and no `minSerial` is given (its serial may be the highest ever published).
+// `minSerial`), expiring `validDays` from `now`, and signs it; checks that the launcher can read it
+// and that the signature verifies. Only a present manifest whose signature verifies with the key
+// gives its serial (an unsigned or foreign one is ignored with a warning: no planted file can stop
+// signing). Raises PublishError(Failed) when the present manifest cannot be read at all and no
+// `minSerial` is given (its serial may be the highest ever published).
 SignedManifest PrepareFlatManifest(const std::filesystem::path& folder, std::vector<TManifestFile> files,
-                                   EVP_PKEY* key, int validDays, std::optional<uint64_t> minSerial);
-
-// Signature then manifest, renamed into place from staged copies; the caller syncs the folder.
-void PlaceFlatManifest(const std::filesystem::path& folder, const SignedManifest& signedManifest);
+                                   EVP_PKEY* key, int64_t now, int validDays,
+                                   std::optional<uint64_t> minSerial);
 
 }  // namespace publish

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,12 +24,12 @@ using publish::PublishError;
 
 constexpr char kUsage[] =
     "Usage: aurevia-publish keygen --out DIR\n"
-    "       aurevia-publish sign --folder DIR --key KEY [--valid-days N] [--min-serial N]\n"
+    "       aurevia-publish sign --folder DIR --key KEY [--valid-days N] [--min-serial N] [--force]\n"
     "       aurevia-publish verify --folder DIR --pub PUB\n"
-    "       aurevia-publish publish --from DIR --to SERVER --key KEY [--note TEXT]\n"
+    "       aurevia-publish publish --from DIR --to SERVER --key KEY [--note TEXT] [--force]\n"
     "       aurevia-publish rollout --to SERVER --key KEY --ring RING --release SERIAL [--percent P]\n"
-    "                               [--valid-days N] [--flat]\n"
-    "       aurevia-publish status --to SERVER\n"
+    "                               [--valid-days N] [--flat] [--force] [--adopt]\n"
+    "       aurevia-publish status --to SERVER [--pub PUB]\n"
     "       aurevia-publish prune --to SERVER --keep N\n"
     "\n"
     "keygen   writes a new ECDSA P-256 key pair into the existing folder DIR:\n"
@@ -35,13 +37,13 @@ constexpr char kUsage[] =
     "           publisher-key.pub  the public key as one line, ecdsa-p256:<base64>, also printed:\n"
     "                              the value of [Seguranca] Chave Publica in Aurevia.ini\n"
     "sign     lists every file under DIR (name, size, SHA-256) in aurevia-manifest.json and signs it\n"
-    "         into aurevia-manifest.sig. Both are written and checked in full first, then put in place\n"
-    "         (the signature, then the manifest); nothing changes when signing fails.\n"
+    "         into aurevia-manifest.sig. Both are written and checked in full first, then switched in\n"
+    "         together (see \"Live generation\" below); nothing changes when signing fails.\n"
     "           --key KEY         the private key PEM made by keygen\n"
     "           --valid-days N    days until workstations refuse the manifest (default 30, at most 36500)\n"
     "           --min-serial N    the least serial to give; needed when the present manifest cannot be read\n"
-    "         The serial is the largest of the present manifest's serial plus one, the current Unix\n"
-    "         time and --min-serial, so it grows with every signing even when the clock went back.\n"
+    "         The serial is the largest of the present manifest's serial plus one (only when its\n"
+    "         signature verifies with KEY), the current Unix time and --min-serial.\n"
     "         Links to files inside DIR are listed; links leading out of DIR or to folders, and what\n"
     "         is not a regular file, are skipped with a warning, and so are ~aur*.tmp temporaries.\n"
     "         A file or folder that cannot be read, or a name a Windows workstation cannot take,\n"
@@ -52,20 +54,30 @@ constexpr char kUsage[] =
     "         folder stops sign, publish and rollout --flat.\n"
     "\n"
     "Release control (beside the flat folder: aurevia-objects/, aurevia-releases/, aurevia-rollout.*):\n"
-    "publish  stores DIR's files in SERVER/aurevia-objects/ (each content once, only what is not there)\n"
-    "         and writes the signed release SERVER/aurevia-releases/<serial>.json; prints the serial\n"
-    "         (last line). No workstation takes it until a rollout names it.\n"
+    "publish  stores DIR's files in SERVER/aurevia-objects/ (each content once; an object already there\n"
+    "         is read and replaced when damaged) and writes the signed release\n"
+    "         SERVER/aurevia-releases/<serial>.json, one above the newest release whose signature\n"
+    "         verifies with KEY; prints the serial (last line). No workstation takes it until a rollout\n"
+    "         names it.\n"
     "rollout  writes a new signed aurevia-rollout.json in which ring RING ([a-z0-9_-], 1-32; \"geral\"\n"
     "         serves every ring not named) takes release SERIAL on P % of its workstations (default 100)\n"
     "         and its previous release on the rest. The same release with a higher P widens the rollout;\n"
     "         an older release is a rollback. --valid-days N: days until workstations refuse the document\n"
     "         (default 30). --flat also lays the release's files, with their ages, into SERVER itself and\n"
-    "         signs its flat manifest, for launchers that follow the flat folder.\n"
-    "status   prints the rings, the releases with their sizes and the objects no release refers to.\n"
+    "         signs its flat manifest, for launchers that follow the flat folder. --adopt: after a\n"
+    "         change of key, keeps the rings of a present document that does not verify with KEY.\n"
+    "status   prints the rings, the flat manifest, the releases with their sizes and the objects no\n"
+    "         release refers to; with --pub PUB also checks every document's signature (status 6 when\n"
+    "         one does not verify).\n"
     "prune    removes the releases beyond the last N that no ring refers to, then every object that no\n"
     "         remaining release refers to.\n"
     "One command at a time per SERVER (a lock on SERVER/~aur-publish-lock.tmp); a failed command leaves\n"
-    "the server as it was.\n"
+    "the server as it was. Each command first removes what stopped commands left (~aur-publish-*).\n"
+    "Live generation: the rollout document, the flat manifest (each with its signature) and the flat\n"
+    "files laid by rollout --flat are links into SERVER/aurevia-releases/live/, and a command switches\n"
+    "them all at once by replacing that one link; killed at any moment, readers see the old set or the\n"
+    "new one. --force: sign, publish or roll out even with a clock behind the newest signing the\n"
+    "server holds (otherwise refused: documents would expire early or be expired already).\n"
     "\n"
     "Exit status:\n"
     "  0  done; for verify: signature good, not expired, every file matches\n"
@@ -100,6 +112,24 @@ std::map<std::string, std::string> OptionsOf(const std::vector<std::string_view>
     return options;
 }
 
+// Takes the flags (options without a value) out of the arguments; each at most once.
+std::vector<std::string_view> Flags(const std::vector<std::string_view>& arguments,
+                                    const std::vector<std::pair<std::string_view, bool*>>& flags) {
+    std::vector<std::string_view> rest;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const auto flag = std::find_if(flags.begin(), flags.end(),
+                                       [&](const auto& known) { return known.first == arguments[i]; });
+        // A flag's name in a value's place ("--note --force") is the value.
+        if (flag == flags.end() || rest.size() % 2 == 1) {
+            rest.push_back(arguments[i]);
+            continue;
+        }
+        if (*flag->second) UsageError("Option " + std::string(flag->first) + " is given twice");
+        *flag->second = true;
+    }
+    return rest;
+}
+
 std::string Required(const std::map<std::string, std::string>& options, const std::string& name) {
     const auto found = options.find(name);
     if (found == options.end() || found->second.empty()) UsageError("Option " + name + " is required");
@@ -130,7 +160,9 @@ ExitStatus Run(const std::vector<std::string_view>& arguments) {
         return ExitStatus::Ok;
     }
     if (command == "sign") {
-        const auto options = OptionsOf(rest, {"--folder", "--key", "--valid-days", "--min-serial"});
+        bool force = false;
+        const auto options = OptionsOf(Flags(rest, {{"--force", &force}}),
+                                       {"--folder", "--key", "--valid-days", "--min-serial"});
         publish::SignOptions sign;
         sign.folder = Required(options, "--folder");
         sign.key = Required(options, "--key");
@@ -139,30 +171,27 @@ ExitStatus Run(const std::vector<std::string_view>& arguments) {
                 static_cast<int>(Number("--valid-days", options.at("--valid-days"), 1, kMostValidDays));
         if (options.count("--min-serial"))
             sign.minSerial = Number("--min-serial", options.at("--min-serial"), 0, UINT64_MAX);
+        sign.force = force;
         publish::RunSign(sign);
         return ExitStatus::Ok;
     }
     if (command == "publish") {
-        const auto options = OptionsOf(rest, {"--from", "--to", "--key", "--note"});
+        bool force = false;
+        const auto options =
+            OptionsOf(Flags(rest, {{"--force", &force}}), {"--from", "--to", "--key", "--note"});
         publish::PublishOptions publishing;
         publishing.from = Required(options, "--from");
         publishing.server = Required(options, "--to");
         publishing.key = Required(options, "--key");
         if (options.count("--note")) publishing.note = options.at("--note");
+        publishing.force = force;
         publish::RunPublish(publishing);
         return ExitStatus::Ok;
     }
     if (command == "rollout") {
-        std::vector<std::string_view> pairs;
-        bool flat = false;
-        for (const auto argument : rest) {
-            if (argument == "--flat") {
-                if (flat) UsageError("Option --flat is given twice");
-                flat = true;
-            } else {
-                pairs.push_back(argument);
-            }
-        }
+        bool flat = false, force = false, adopt = false;
+        const std::vector<std::string_view> pairs =
+            Flags(rest, {{"--flat", &flat}, {"--force", &force}, {"--adopt", &adopt}});
         const auto options =
             OptionsOf(pairs, {"--to", "--key", "--ring", "--release", "--percent", "--valid-days"});
         publish::RolloutOptions rollout;
@@ -178,13 +207,16 @@ ExitStatus Run(const std::vector<std::string_view>& arguments) {
             rollout.validDays =
                 static_cast<int>(Number("--valid-days", options.at("--valid-days"), 1, kMostValidDays));
         rollout.flat = flat;
+        rollout.force = force;
+        rollout.adopt = adopt;
         publish::RunRollout(rollout);
         return ExitStatus::Ok;
     }
     if (command == "status") {
-        const auto options = OptionsOf(rest, {"--to"});
-        publish::RunStatus(Required(options, "--to"));
-        return ExitStatus::Ok;
+        const auto options = OptionsOf(rest, {"--to", "--pub"});
+        std::optional<std::string> publicKey;
+        if (options.count("--pub")) publicKey = Required(options, "--pub");
+        return publish::RunStatus(Required(options, "--to"), publicKey);
     }
     if (command == "prune") {
         const auto options = OptionsOf(rest, {"--to", "--keep"});

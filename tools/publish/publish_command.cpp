@@ -1,17 +1,21 @@
 // Publishing a release: the folder's files go into the server's object store (each content once,
-// only what is not there yet), then the signed release that names them. Nothing a workstation takes
-// changes: only a rollout document points rings at a release. A failure removes the objects this
+// only what is not there yet or is there damaged), then the signed release that names them. Nothing
+// a workstation takes changes: only a rollout document points rings at a release. Every copy is
+// staged and checked before the first is put in place, and a failure removes the objects this
 // command stored, so that it leaves the server as it found it.
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <ctime>
 
+#include "tools/publish/clock_check.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/folder_files.h"
+#include "tools/publish/leftover_sweep.h"
 #include "tools/publish/publisher_key.h"
 #include "tools/publish/server_store.h"
+#include "tools/publish/signed_document.h"
 
 namespace fs = std::filesystem;
 
@@ -52,6 +56,12 @@ void CheckFolder(const fs::path& folder, const char* what) {
         throw PublishError(ExitStatus::NoFolder, "No folder " + folder.string() + " " + what);
 }
 
+struct ObjectCopy {
+    StagedFile Copy;
+    fs::path Object;
+    bool Replaces = false;  // a damaged object
+};
+
 }  // namespace
 
 void RunPublish(const PublishOptions& options) {
@@ -60,17 +70,20 @@ void RunPublish(const PublishOptions& options) {
     const Key key = ReadPrivateKey(options.key);
     RefuseKeyInside(options.from, options.key, "to publish");
     RefuseKeyInside(options.server, options.key, "of the server");
+    const Key publicKey = PublicKeyFrom(PublicPointOf(key.get()));
     const UniqueFd lock = LockFolder(options.server);
+    SweepLeftovers(options.server);
 
     const std::vector<FolderFile> entries = ListFolderEntries(options.from);
     RefuseSecrets(entries, options.key);
     if (entries.empty())
         throw PublishError(ExitStatus::Failed,
                            "The folder " + options.from.string() + " holds no file to publish");
-    const std::vector<uint64_t> serials = ReleaseSerials(options.server);
     TRelease release;
-    release.Serial = serials.empty() ? 1 : serials.back() + 1;
+    std::optional<TRelease> newest;
+    release.Serial = NextReleaseSerial(options.server, publicKey.get(), newest);
     release.CreatedUnix = static_cast<int64_t>(std::time(nullptr));
+    CheckClock(release.CreatedUnix, 0, EvidenceOf(options.server, publicKey.get()), options.force);
     release.Note = options.note;
     for (const auto& entry : entries)
         release.Files.push_back({entry.File.Name, entry.File.Size, entry.File.Sha256, entry.AgeUnix});
@@ -81,48 +94,62 @@ void RunPublish(const PublishOptions& options) {
     } catch (const TManifestError& e) {
         throw PublishError(ExitStatus::Failed, std::string("The folder cannot be published: ") + e.what());
     }
+    const SignedDocument document = SignDocument(
+        fs::path(kReleasesFolderName) / (std::to_string(release.Serial) + ".json"), bytes, key.get());
 
     StoreUndo undo;
     undo.MakeFolder(options.server / kObjectsFolderName);
     undo.MakeFolder(ReleasesFolder(options.server));
-    size_t stored = 0;
     uint64_t storedBytes = 0, totalBytes = 0;
-    std::vector<fs::path> touchedFolders;
+    size_t replaced = 0;
+    std::vector<ObjectCopy> copies;
     for (const auto& entry : entries) {
         totalBytes += entry.File.Size;
         const fs::path object = ObjectFile(options.server, entry.File.Sha256);
         struct stat present {};
+        bool damaged = false;
         if (::lstat(object.c_str(), &present) == 0) {
-            if (S_ISREG(present.st_mode) && static_cast<uint64_t>(present.st_size) == entry.File.Size)
-                continue;
-            throw PublishError(ExitStatus::Failed,
-                               "The stored object " + object.string() +
-                                   " is not the file it should be (another size or kind); "
-                                   "remove it and publish again");
+            if (!S_ISREG(present.st_mode))
+                throw PublishError(ExitStatus::Failed, "The stored object " + object.string() +
+                                                           " is not a file; move it aside and publish again");
+            // Trusted only for what it holds, not for its name or size: a damaged copy would be
+            // served to every workstation of every release that names it.
+            if (ObjectHolds(object, entry.File.Size, entry.File.Sha256)) continue;
+            damaged = true;
         }
+        bool staged = false;
+        for (const auto& copy : copies) staged = staged || copy.Object == object;
+        if (staged) continue;  // two files of the release with one content
         undo.MakeFolder(object.parent_path());
         // The copy is hashed as it is written: a file that changed since it was listed is refused.
-        StagedFile staged(object.parent_path(), entry.Path, entry.File.Sha256, std::nullopt, kPublishedMode);
-        staged.ReplaceInto(object);
-        undo.Stored(object);
-        touchedFolders.push_back(object.parent_path());
-        ++stored;
+        copies.push_back(
+            {StagedFile(object.parent_path(), entry.Path, entry.File.Sha256, std::nullopt, kPublishedMode),
+             object, damaged});
         storedBytes += entry.File.Size;
     }
-    for (const auto& folder : touchedFolders) SyncFolder(folder);
+    for (auto& copy : copies) {
+        copy.Copy.ReplaceInto(copy.Object);
+        if (copy.Replaces) {
+            ++replaced;
+            std::fprintf(stderr, "aurevia-publish: warning: the stored object %s was damaged; replaced\n",
+                         copy.Object.c_str());
+        } else {
+            undo.Stored(copy.Object);
+        }
+    }
+    for (const auto& copy : copies) SyncFolder(copy.Object.parent_path());
     SyncFolder(options.server / kObjectsFolderName);
 
-    StagedDocument document =
-        StageSignedDocument(ReleaseFile(options.server, release.Serial, ".json"), bytes, key.get());
-    document.Place();
+    CreateSignedDocument(options.server, document);
     SyncFolder(ReleasesFolder(options.server));
     SyncFolder(options.server);
     undo.Done();
-    std::printf("Published release %llu: %zu files, %llu bytes; %zu new objects stored (%llu bytes)\n",
+    std::printf("Published release %llu: %zu files, %llu bytes; %zu new objects stored (%llu bytes)",
                 static_cast<unsigned long long>(release.Serial), release.Files.size(),
-                static_cast<unsigned long long>(totalBytes), stored,
+                static_cast<unsigned long long>(totalBytes), copies.size() - replaced,
                 static_cast<unsigned long long>(storedBytes));
-    std::printf("%llu\n", static_cast<unsigned long long>(release.Serial));
+    if (replaced > 0) std::printf("; %zu damaged objects replaced", replaced);
+    std::printf("\n%llu\n", static_cast<unsigned long long>(release.Serial));
 }
 
 }  // namespace publish

@@ -3,8 +3,9 @@
 // (the same release, a higher percent) and rolls back (an older release): every document has a
 // higher serial than the last, so that a workstation that accepted it refuses any older one that is
 // replayed. With --flat the release's files and a signed flat manifest are also laid into the flat
-// folder for launchers that follow it. Everything is staged and checked first, then put in place:
-// the flat files, the flat manifest, the rollout document.
+// folder for launchers that follow it. Everything is staged and checked first into the next live
+// generation (live_generation.h): the rollout document, and with --flat the flat files and the flat
+// manifest, all made visible by one rename.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,10 +13,13 @@
 #include <ctime>
 #include <map>
 
+#include "tools/publish/clock_check.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/flat_signing.h"
 #include "tools/publish/folder_files.h"
+#include "tools/publish/leftover_sweep.h"
+#include "tools/publish/live_generation.h"
 #include "tools/publish/publisher_key.h"
 #include "tools/publish/server_store.h"
 #include "tools/publish/utc_text.h"
@@ -28,7 +32,6 @@ namespace publish {
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86'400;
-constexpr mode_t kPublishedMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
 
 // The release that the ring's workstations fall back on while `release` rolls out: the release its
 // entry gives them (or, without an entry of its own, the entry of "geral" they followed), unless
@@ -85,41 +88,10 @@ FlatTarget TargetOf(const fs::path& server, const TReleaseFile& file,
     return {server / relative, file.Name};
 }
 
-struct FlatLayout {
-    FlatLayout() = default;
-    FlatLayout(FlatLayout&&) = default;
-    // Unless placed, the folders it made go with its staged files.
-    ~FlatLayout() {
-        files.clear();
-        std::error_code ignored;
-        if (!placed)
-            for (auto it = madeFolders.rbegin(); it != madeFolders.rend(); ++it) fs::remove(*it, ignored);
-    }
-
-    std::vector<std::pair<StagedFile, fs::path>> files;  // staged copy, target
-    SignedManifest manifest;
-    std::vector<fs::path> folders;      // to sync
-    std::vector<fs::path> madeFolders;  // outermost first
-    bool placed = false;
-};
-
-// `folder` lies under the server folder as given (a file already there has its folder).
-void MakeFolders(const fs::path& server, const fs::path& folder, std::vector<fs::path>& made) {
-    std::error_code present;
-    if (fs::is_directory(folder, present)) return;
-    fs::path path = server;
-    for (const auto& level : folder.lexically_relative(server)) {
-        path /= level;
-        std::error_code error;
-        if (fs::is_directory(path, error)) continue;
-        if (!fs::create_directory(path, error))
-            throw PublishError(ExitStatus::Failed, "Cannot create " + path.string() + ": " + error.message());
-        made.push_back(path);
-    }
-}
-
-FlatLayout StageFlat(const RolloutOptions& options, const TRelease& release, EVP_PKEY* key) {
-    FlatLayout layout;
+// Lays the release's files into the next generation under their flat names and returns the flat
+// manifest that lists them beside the folder's other files.
+SignedManifest StageFlat(const RolloutOptions& options, const TRelease& release, EVP_PKEY* key, int64_t now,
+                         NextGeneration& generation) {
     const std::vector<FolderFile> present = ListFolderEntries(options.server);
     RefuseSecrets(present, options.key);
     std::map<std::string, TManifestFile> listed;  // by name as listed
@@ -130,31 +102,27 @@ FlatLayout StageFlat(const RolloutOptions& options, const TRelease& release, EVP
         if (::lstat(target.Path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
             throw PublishError(ExitStatus::Failed, "Cannot lay " + file.Name + " into the flat folder: " +
                                                        target.Path.string() + " is not a file");
-        MakeFolders(options.server, target.Path.parent_path(), layout.madeFolders);
-        layout.files.emplace_back(
-            StagedFile(target.Path.parent_path(), ObjectFile(options.server, file.Sha256), file.Sha256,
-                       file.AgeUnix, kPublishedMode),
-            target.Path);
-        layout.folders.push_back(target.Path.parent_path());
+        std::string relative = target.Name;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        generation.PutCopy(relative, ObjectFile(options.server, file.Sha256), file.Sha256, file.AgeUnix);
         listed[target.Name] = TManifestFile{target.Name, file.Size, file.Sha256};
     }
     std::vector<TManifestFile> files;
+    files.reserve(listed.size());
     for (auto& [name, file] : listed) files.push_back(std::move(file));
-    layout.manifest =
-        PrepareFlatManifest(options.server, std::move(files), key, options.validDays, std::nullopt);
-    return layout;
+    return PrepareFlatManifest(options.server, std::move(files), key, now, options.validDays, std::nullopt);
 }
 
+// Every object is read in full: a damaged one would be served to every workstation of the ring.
 void CheckObjects(const fs::path& server, const TRelease& release) {
     for (const auto& file : release.Files) {
         const fs::path object = ObjectFile(server, file.Sha256);
-        struct stat info {};
-        if (::stat(object.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            static_cast<uint64_t>(info.st_size) != file.Size)
-            throw PublishError(ExitStatus::Failed, "Release " + std::to_string(release.Serial) +
-                                                       " lacks the object of " + file.Name + " (" +
-                                                       object.string() +
-                                                       " is missing or of another size); publish it again");
+        if (!ObjectHolds(object, file.Size, file.Sha256))
+            throw PublishError(
+                ExitStatus::Failed,
+                "Release " + std::to_string(release.Serial) + " lacks the object of " + file.Name + " (" +
+                    object.string() +
+                    " is missing or damaged); publish the release's folder again to store it anew");
     }
 }
 
@@ -168,10 +136,11 @@ void RunRollout(const RolloutOptions& options) {
     RefuseKeyInside(options.server, options.key, "of the server");
     const Key publicKey = PublicKeyFrom(PublicPointOf(key.get()));
     const UniqueFd lock = LockFolder(options.server);
+    SweepLeftovers(options.server);
 
     const TRelease release = ReadRelease(options.server, options.release, publicKey.get());
     CheckObjects(options.server, release);
-    const std::optional<TRollout> present = ReadRollout(options.server, publicKey.get());
+    const std::optional<TRollout> present = ReadRollout(options.server, publicKey.get(), options.adopt);
 
     TRollout rollout;
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
@@ -184,6 +153,7 @@ void RunRollout(const RolloutOptions& options) {
         rollout.Rings = present->Rings;
     }
     rollout.ExpiresUnix = now + options.validDays * kSecondsPerDay;
+    CheckClock(now, rollout.ExpiresUnix, EvidenceOf(options.server, publicKey.get()), options.force);
     const TRingAssignment entry = NewEntry(present, options);
     const auto own = std::find_if(rollout.Rings.begin(), rollout.Rings.end(),
                                   [&](const TRingAssignment& ring) { return ring.Ring == options.ring; });
@@ -199,19 +169,14 @@ void RunRollout(const RolloutOptions& options) {
         throw PublishError(ExitStatus::Failed,
                            std::string("The rollout document cannot be written: ") + e.what());
     }
+    const SignedDocument document = SignDocument(std::string(kRolloutFileName), bytes, key.get());
 
-    std::optional<FlatLayout> flat;
-    if (options.flat) flat.emplace(StageFlat(options, release, key.get()));
-    StagedDocument document = StageSignedDocument(options.server / kRolloutFileName, bytes, key.get());
-
-    if (flat) {
-        for (auto& [staged, target] : flat->files) staged.ReplaceInto(target);
-        for (const auto& folder : flat->folders) SyncFolder(folder);
-        PlaceFlatManifest(options.server, flat->manifest);
-        flat->placed = true;
-    }
-    document.Place();
-    SyncFolder(options.server);
+    NextGeneration generation(options.server);
+    std::optional<SignedManifest> flat;
+    if (options.flat) flat.emplace(StageFlat(options, release, key.get(), now, generation));
+    generation.Put(document);
+    if (flat) generation.Put(flat->Document);
+    generation.Commit();
 
     std::printf("Rollout document %llu (expires %s): ring %s takes release %llu",
                 static_cast<unsigned long long>(rollout.Serial), UtcText(rollout.ExpiresUnix).c_str(),
@@ -221,9 +186,9 @@ void RunRollout(const RolloutOptions& options) {
                     static_cast<unsigned long long>(*entry.Previous));
     std::printf("\n");
     if (flat)
-        std::printf("Flat folder: %zu files of release %llu laid, manifest serial %llu\n", flat->files.size(),
-                    static_cast<unsigned long long>(release.Serial),
-                    static_cast<unsigned long long>(flat->manifest.Manifest.Serial));
+        std::printf("Flat folder: %zu files of release %llu laid, manifest serial %llu\n",
+                    release.Files.size(), static_cast<unsigned long long>(release.Serial),
+                    static_cast<unsigned long long>(flat->Manifest.Serial));
 }
 
 }  // namespace publish

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 #include "tools/publish/folder_files.h"
 #include "tools/publish/key_file.h"
@@ -16,12 +17,6 @@ namespace fs = std::filesystem;
 namespace publish {
 
 namespace {
-
-constexpr mode_t kPublishedMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
-
-std::string_view AsText(const RawSignature& signature) {
-    return std::string_view(reinterpret_cast<const char*>(signature.data()), signature.size());
-}
 
 fs::path SignatureBeside(const fs::path& document) {
     fs::path signature = document;
@@ -93,7 +88,7 @@ TRelease ReadRelease(const fs::path& server, uint64_t serial, EVP_PKEY* publicKe
     }
 }
 
-std::optional<TRollout> ReadRollout(const fs::path& server, EVP_PKEY* publicKey) {
+std::optional<TRollout> ReadRollout(const fs::path& server, EVP_PKEY* publicKey, bool adoptUnverified) {
     const fs::path file = server / kRolloutFileName;
     std::error_code error;
     if (!fs::exists(fs::symlink_status(file, error))) return std::nullopt;
@@ -101,11 +96,18 @@ std::optional<TRollout> ReadRollout(const fs::path& server, EVP_PKEY* publicKey)
     try {
         bytes = ReadSignedDocument(file, "rollout document", publicKey);
     } catch (const PublishError& e) {
-        // A new key (or a document damaged beyond use) would otherwise block every rollout.
-        throw PublishError(e.Status,
-                           std::string(e.what()) +
-                               ". If the publisher key was replaced, remove aurevia-rollout.json and "
-                               ".sig; the next rollout's serial then follows the clock");
+        if (!adoptUnverified || e.Status != ExitStatus::BadSignature)
+            // The document holds every ring: the way out after a change of key keeps them all.
+            throw PublishError(e.Status,
+                               std::string(e.what()) +
+                                   ". If the publisher key was replaced on purpose, check the rings "
+                                   "that aurevia-publish status --to SERVER lists, then run the "
+                                   "rollout again with --adopt: every ring is kept and signed with "
+                                   "the new key");
+        std::fprintf(stderr,
+                     "aurevia-publish: warning: %s; --adopt given: its rings are kept and signed anew\n",
+                     e.what());
+        bytes = ReadRegularFile(file, "rollout document", ExitStatus::BadSignature, kMostDocumentSize);
     }
     try {
         return DecodeRollout(bytes);
@@ -115,19 +117,77 @@ std::optional<TRollout> ReadRollout(const fs::path& server, EVP_PKEY* publicKey)
     }
 }
 
-void StagedDocument::Place() {
-    Signature.ReplaceInto(SignatureBeside(Target));
-    Document.ReplaceInto(Target);
+namespace {
+
+std::optional<TRelease> NewestVerifiedRelease(const fs::path& server, EVP_PKEY* publicKey, bool warn) {
+    const std::vector<uint64_t> serials = ReleaseSerials(server);
+    for (auto it = serials.rbegin(); it != serials.rend(); ++it) {
+        try {
+            return ReadRelease(server, *it, publicKey);
+        } catch (const PublishError& e) {
+            if (warn)
+                std::fprintf(stderr, "aurevia-publish: warning: %s; its serial is not followed\n", e.what());
+        }
+    }
+    return std::nullopt;
 }
 
-StagedDocument StageSignedDocument(const fs::path& target, std::string_view bytes, EVP_PKEY* key) {
-    const RawSignature signature = Sign(key, bytes);
-    const Key publicKey = PublicKeyFrom(PublicPointOf(key));
-    if (!Verifies(publicKey.get(), bytes, AsText(signature)))
-        throw PublishError(ExitStatus::Failed, "The new signature does not verify; nothing was replaced");
-    const fs::path folder = target.parent_path();
-    return StagedDocument{StagedFile(folder, AsText(signature), kPublishedMode),
-                          StagedFile(folder, bytes, kPublishedMode), target};
+}  // namespace
+
+uint64_t NextReleaseSerial(const fs::path& server, EVP_PKEY* publicKey, std::optional<TRelease>& newest) {
+    newest = NewestVerifiedRelease(server, publicKey, true);
+    uint64_t next = 1;
+    if (newest) {
+        if (newest->Serial == UINT64_MAX)
+            throw PublishError(ExitStatus::Failed, "Release " + std::to_string(newest->Serial) +
+                                                       " has the largest serial there is; no later release "
+                                                       "can be published on this server");
+        next = newest->Serial + 1;
+    }
+    for (;; ++next) {
+        std::error_code error;
+        const bool taken = fs::exists(fs::symlink_status(ReleaseFile(server, next, ".json"), error));
+        if (!taken) return next;
+        if (next == UINT64_MAX)
+            throw PublishError(ExitStatus::Failed, "No free release serial is left on this server");
+    }
+}
+
+SigningEvidence EvidenceOf(const fs::path& server, EVP_PKEY* publicKey) {
+    SigningEvidence evidence;
+    for (const auto& [name, what] : {std::pair{std::string(kRolloutFileName), "the rollout document"},
+                                     std::pair{std::string(kManifestFileName), "the flat manifest"}}) {
+        struct stat info {};
+        if (::stat((server / name).c_str(), &info) == 0)
+            evidence.Consider(info.st_mtim.tv_sec, std::string(what) + " (written then)");
+    }
+    try {
+        if (const auto rollout = ReadRollout(server, publicKey))
+            evidence.Consider(static_cast<int64_t>(std::min<uint64_t>(rollout->Serial, INT64_MAX)),
+                              "rollout document " + std::to_string(rollout->Serial));
+    } catch (const PublishError&) {
+        // One that does not verify shows nothing.
+    }
+    std::optional<TRelease> newest;
+    try {
+        newest = NewestVerifiedRelease(server, publicKey, false);
+    } catch (const PublishError&) {
+    }
+    if (newest) evidence.Consider(newest->CreatedUnix, "release " + std::to_string(newest->Serial));
+    return evidence;
+}
+
+bool ObjectHolds(const fs::path& object, uint64_t size, const TSha256& sha256) {
+    struct stat info {};
+    if (::lstat(object.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<uint64_t>(info.st_size) != size)
+        return false;
+    try {
+        const FolderFile read = HashFile(object, object.filename().string());
+        return read.File.Size == size && read.File.Sha256 == sha256;
+    } catch (const PublishError&) {
+        return false;
+    }
 }
 
 std::vector<StoredObject> ListObjects(const fs::path& server) {

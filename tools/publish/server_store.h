@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/publish/clock_check.h"
 #include "tools/publish/durable_file.h"
+#include "tools/publish/signed_document.h"
 #include "update/trust/release_documents.h"
 
 namespace publish {
@@ -29,19 +31,26 @@ std::vector<uint64_t> ReleaseSerials(const std::filesystem::path& server);
 // a release that is not there raises NotFound, one that cannot be read BadSignature.
 TRelease ReadRelease(const std::filesystem::path& server, uint64_t serial, EVP_PKEY* publicKey);
 
-// The rollout document; nullopt when the folder has none. With a key its signature must verify.
-std::optional<TRollout> ReadRollout(const std::filesystem::path& server, EVP_PKEY* publicKey);
+// The rollout document; nullopt when the folder has none. With a key its signature must verify,
+// unless `adoptUnverified` (after a change of key): then one that does not verify is read anyway,
+// with a warning.
+std::optional<TRollout> ReadRollout(const std::filesystem::path& server, EVP_PKEY* publicKey,
+                                    bool adoptUnverified = false);
 
-// A document and its signature put in place: the signature first, then the document (a reader
-// fetches the document, then its signature). The caller syncs the folder.
-struct StagedDocument {
-    StagedFile Signature;
-    StagedFile Document;
-    std::filesystem::path Target;  // the .json; the signature goes beside it as .sig
-    void Place();
-};
-StagedDocument StageSignedDocument(const std::filesystem::path& target, std::string_view bytes,
-                                   EVP_PKEY* key);
+// The serial of the next release: one above the newest release whose signature verifies with the
+// key (a name on the server proves nothing: a file "18446744073709551615.json" does not stop
+// publishing), stepping over names that are taken. The newest verified release's creation goes into
+// `newest` (for the clock check).
+uint64_t NextReleaseSerial(const std::filesystem::path& server, EVP_PKEY* publicKey,
+                           std::optional<TRelease>& newest);
+
+// The newest signing the server shows: the verified rollout document's serial (which follows the
+// clock), the newest verified release's creation, and when the present rollout document and flat
+// manifest were written.
+SigningEvidence EvidenceOf(const std::filesystem::path& server, EVP_PKEY* publicKey);
+
+// Whether a stored object is a regular file of that size and SHA-256 (read in full).
+bool ObjectHolds(const std::filesystem::path& object, uint64_t size, const TSha256& sha256);
 
 struct StoredObject {
     std::string Hex;  // the file name; empty for a name that is no object's

@@ -1,14 +1,19 @@
-// Signing a folder: its flat manifest made and checked in full before anything visible changes
-// (flat_signing.h tells in which order it is put in place).
+// Signing a folder: its flat manifest made and checked in full before anything visible changes,
+// then switched in with its signature in one rename (live_generation.h).
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <ctime>
 
+#include "tools/publish/clock_check.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/flat_signing.h"
 #include "tools/publish/folder_files.h"
+#include "tools/publish/leftover_sweep.h"
+#include "tools/publish/live_generation.h"
 #include "tools/publish/publisher_key.h"
+#include "tools/publish/server_store.h"
 #include "tools/publish/utc_text.h"
 
 namespace fs = std::filesystem;
@@ -35,15 +40,22 @@ void RunSign(const SignOptions& options) {
     const Key key = ReadPrivateKey(options.key);
     RefuseKeyInside(options.folder, options.key, "to sign");
     const UniqueFd lock = LockFolder(options.folder);
+    SweepLeftovers(options.folder);
 
     const std::vector<FolderFile> entries = ListFolderEntries(options.folder);
     RefuseSecrets(entries, options.key);
     std::vector<TManifestFile> files;
+    files.reserve(entries.size());
     for (const auto& entry : entries) files.push_back(entry.File);
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
     const SignedManifest signedManifest = PrepareFlatManifest(options.folder, std::move(files), key.get(),
-                                                              options.validDays, options.minSerial);
-    PlaceFlatManifest(options.folder, signedManifest);
-    SyncFolder(options.folder);
+                                                              now, options.validDays, options.minSerial);
+    const Key publicKey = PublicKeyFrom(PublicPointOf(key.get()));
+    CheckClock(now, signedManifest.Manifest.ExpiresUnix, EvidenceOf(options.folder, publicKey.get()),
+               options.force);
+    NextGeneration generation(options.folder);
+    generation.Put(signedManifest.Document);
+    generation.Commit();
     std::printf("Signed %zu files in %s: serial %llu, expires %s\n", signedManifest.Manifest.Files.size(),
                 options.folder.c_str(), static_cast<unsigned long long>(signedManifest.Manifest.Serial),
                 UtcText(signedManifest.Manifest.ExpiresUnix).c_str());

@@ -1,6 +1,6 @@
 // What a server folder keeps (status) and the clean-up of what nothing needs any more (prune).
-// Neither needs the key: status reads the documents without checking their signatures (verify and
-// the workstations do that), and prune only removes what no ring and no kept release names.
+// Neither needs the key: status checks the documents' signatures only when given the public key
+// (--pub), and prune only removes what no ring and no kept release names.
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -9,6 +9,9 @@
 
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
+#include "tools/publish/leftover_sweep.h"
+#include "tools/publish/live_generation.h"
+#include "tools/publish/publisher_key.h"
 #include "tools/publish/server_store.h"
 #include "tools/publish/utc_text.h"
 #include "update/trust/document_text.h"
@@ -32,11 +35,11 @@ struct Kept {
     std::map<uint64_t, std::string> unreadable;  // serial, why
 };
 
-Kept ReadReleases(const fs::path& server) {
+Kept ReadReleases(const fs::path& server, EVP_PKEY* publicKey = nullptr) {
     Kept kept;
     for (const uint64_t serial : ReleaseSerials(server)) {
         try {
-            kept.releases.emplace(serial, ReadRelease(server, serial, nullptr));
+            kept.releases.emplace(serial, ReadRelease(server, serial, publicKey));
         } catch (const PublishError& e) {
             kept.unreadable.emplace(serial, e.what());
         }
@@ -59,18 +62,68 @@ std::set<std::string> ObjectsNamedBy(const std::map<uint64_t, TRelease>& release
 
 }  // namespace
 
-void RunStatus(const fs::path& server) {
+namespace {
+
+// The flat manifest's line; false when a key is given and its signature does not verify.
+bool PrintFlatManifest(const fs::path& server, EVP_PKEY* publicKey, int64_t now) {
+    const std::optional<std::string> bytes = ReadWholeFile(server / kManifestFileName);
+    if (!bytes) {
+        std::printf("Flat manifest: none\n");
+        return true;
+    }
+    bool good = true;
+    std::string check;
+    if (publicKey) {
+        const std::optional<std::string> signature = ReadWholeFile(server / kManifestSignatureFileName);
+        good = signature && Verifies(publicKey, *bytes, *signature);
+        check = good ? ", signature good" : ", SIGNATURE DOES NOT VERIFY (workstations refuse it)";
+    }
+    try {
+        const TReleaseManifest manifest = DecodeReleaseManifest(*bytes);
+        std::printf("Flat manifest: serial %llu, expires %s%s, %zu files%s\n", Ull(manifest.Serial),
+                    UtcText(manifest.ExpiresUnix).c_str(), now > manifest.ExpiresUnix ? " (EXPIRED)" : "",
+                    manifest.Files.size(), check.c_str());
+    } catch (const TManifestError& e) {
+        std::printf("Flat manifest: UNREADABLE (%s)\n", e.what());
+        return !publicKey;
+    }
+    return good;
+}
+
+}  // namespace
+
+ExitStatus RunStatus(const fs::path& server, const std::optional<std::string>& publicKeyText) {
     CheckServer(server);
-    const std::optional<TRollout> rollout = ReadRollout(server, nullptr);
-    const Kept kept = ReadReleases(server);
+    Key publicKey;
+    if (publicKeyText) publicKey = ReadPublicKey(*publicKeyText);
+    bool allVerify = true;
+    std::optional<TRollout> rollout;
+    std::string rolloutCheck;
+    if (publicKey) {
+        try {
+            rollout = ReadRollout(server, publicKey.get());
+            rolloutCheck = ", signature good";
+        } catch (const PublishError& e) {
+            if (e.Status != ExitStatus::BadSignature) throw;
+            rollout = ReadRollout(server, nullptr);
+            rolloutCheck = ", SIGNATURE DOES NOT VERIFY (workstations refuse it)";
+            allVerify = false;
+        }
+    } else {
+        rollout = ReadRollout(server, nullptr);
+    }
+    const Kept kept = ReadReleases(server, publicKey.get());
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    if (const auto live = LiveGenerationFolder(server))
+        std::printf("Live generation: %s\n", live->lexically_relative(server).c_str());
 
     if (!rollout) {
         std::printf("Rollout document: none (workstations follow the flat folder)\n");
     } else {
-        std::printf("Rollout document: serial %llu, expires %s%s\n", Ull(rollout->Serial),
+        std::printf("Rollout document: serial %llu, expires %s%s%s\n", Ull(rollout->Serial),
                     UtcText(rollout->ExpiresUnix).c_str(),
-                    now > rollout->ExpiresUnix ? " (EXPIRED: workstations refuse it)" : "");
+                    now > rollout->ExpiresUnix ? " (EXPIRED: workstations refuse it)" : "",
+                    rolloutCheck.c_str());
         for (const auto& ring : rollout->Rings) {
             std::printf("  ring %-16s release %llu", ring.Ring.c_str(), Ull(ring.Release));
             if (ring.Percent < 100 && ring.Previous)
@@ -88,14 +141,17 @@ void RunStatus(const fs::path& server) {
             std::printf(
                 "  (no ring \"geral\": workstations of a ring not named take nothing from the rollout)\n");
     }
+    allVerify = PrintFlatManifest(server, publicKey.get(), now) && allVerify;
+    allVerify = allVerify && kept.unreadable.empty();
 
     const std::vector<uint64_t> referenced = ReferencedReleases(rollout);
     std::printf("Releases: %zu\n", kept.releases.size() + kept.unreadable.size());
     for (const auto& [serial, release] : kept.releases) {
         const bool inUse = std::binary_search(referenced.begin(), referenced.end(), serial);
-        std::printf("  %llu  created %s  %zu files, %llu bytes%s%s%s\n", Ull(serial),
+        std::printf("  %llu  created %s  %zu files, %llu bytes%s%s%s%s\n", Ull(serial),
                     UtcText(release.CreatedUnix).c_str(), release.Files.size(), Ull(SizeOf(release)),
-                    inUse ? "  (in a ring)" : "", release.Note.empty() ? "" : "  ", release.Note.c_str());
+                    publicKey ? "  signature good" : "", inUse ? "  (in a ring)" : "",
+                    release.Note.empty() ? "" : "  ", release.Note.c_str());
     }
     for (const auto& [serial, why] : kept.unreadable)
         std::printf("  %llu  UNREADABLE: %s\n", Ull(serial), why.c_str());
@@ -121,11 +177,17 @@ void RunStatus(const fs::path& server) {
     for (const auto* object : loose)
         std::printf("  unreferenced: %s\n", object->Path.lexically_relative(server).c_str());
     if (missing > 0) std::printf("  warning: %zu objects that releases name are missing\n", missing);
+    if (!allVerify) {
+        std::fprintf(stderr, "aurevia-publish: a document listed above does not verify with this key\n");
+        return ExitStatus::BadSignature;
+    }
+    return ExitStatus::Ok;
 }
 
 void RunPrune(const fs::path& server, uint64_t keep) {
     CheckServer(server);
     const UniqueFd lock = LockFolder(server);
+    SweepLeftovers(server);
     // Every decision is taken before the first removal: a document that cannot be read stops
     // the command, since what it names is unknown.
     const std::optional<TRollout> rollout = ReadRollout(server, nullptr);

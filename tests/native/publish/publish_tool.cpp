@@ -1,5 +1,6 @@
 #include "publish_tool.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -19,8 +20,14 @@ std::string Quoted(const std::string& text) {
 
 }  // namespace
 
+const char* ToolProgram() {
+    const char* chosen = std::getenv("AUREVIA_PUBLISH_PROGRAM");
+    return chosen && *chosen ? chosen : AUREVIA_PUBLISH;
+}
+
 ToolResult RunTool(const std::vector<std::string>& arguments, const std::string& prefix,
                    const char* program) {
+    if (program == nullptr) program = ToolProgram();
     std::string command = prefix + " " + Quoted(program);
     for (const auto& argument : arguments) command += " " + Quoted(argument);
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
@@ -46,6 +53,25 @@ void WriteBytes(const fs::path& file, std::string_view bytes) {
 
 TReleaseManifest ReadManifest(const fs::path& folder) {
     return DecodeReleaseManifest(ReadBytes(folder / kManifestFileName));
+}
+
+std::map<std::string, std::string> TreeState(const fs::path& folder) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.path().filename() == "~aur-publish-lock.tmp") continue;
+        const std::string name = entry.path().lexically_relative(folder).string();
+        struct stat info {};
+        ::lstat(entry.path().c_str(), &info);
+        if (S_ISLNK(info.st_mode)) {
+            entries[name] = "-> " + fs::read_symlink(entry.path()).string();
+        } else if (S_ISDIR(info.st_mode)) {
+            entries[name] = "(folder)";
+        } else {
+            entries[name] = ReadBytes(entry.path()) + "@" + std::to_string(info.st_mtim.tv_sec) + "." +
+                            std::to_string(info.st_mtim.tv_nsec);
+        }
+    }
+    return entries;
 }
 
 std::string HexOf(const TSha256& hash) {

@@ -19,7 +19,7 @@ constexpr char kHashOfNothing[] = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b9
 
 mode_t ModeOf(const fs::path& file) {
     struct stat info {};
-    EXPECT_EQ(::lstat(file.c_str(), &info), 0) << file;
+    EXPECT_EQ(::stat(file.c_str(), &info), 0) << file;  // what readers get, through the live links
     return info.st_mode & 07777;
 }
 
@@ -119,18 +119,28 @@ TEST_F(PublishTest, SerialGrowsWithEverySigning) {
     EXPECT_EQ(ReadManifest(srv_).Serial, 9000000001u);
 }
 
-TEST_F(PublishTest, SerialGrowsWhenTheClockWentBack) {
+// A clock set back would sign a manifest that is already expired: refused unless forced. The file
+// times on disk stay real (NO_FAKE_STAT), as they do when a machine's clock is wrong.
+TEST_F(PublishTest, ClockBehindTheLastSigningIsRefusedUnlessForced) {
     if (std::system("timeout 10 faketime -f -3650d /bin/true >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "faketime cannot run here";
     MakeSignedFolder();
     const uint64_t present = ReadManifest(srv_).Serial;
-    const ToolResult signing = RunTool({"sign", "--folder", srv_.string(), "--key", privateKey_.string()},
-                                       "timeout 30 faketime -f -3650d", AUREVIA_PUBLISH_UNSANITISED);
+    const std::string manifest = ReadBytes(srv_ / kManifestFileName);
+    const std::string clockBack = "NO_FAKE_STAT=1 timeout 30 faketime -f -3650d";
+    ToolResult signing = RunTool({"sign", "--folder", srv_.string(), "--key", privateKey_.string()},
+                                 clockBack, AUREVIA_PUBLISH_UNSANITISED);
+    EXPECT_EQ(signing.status, 1) << signing.output;
+    EXPECT_NE(signing.output.find("the clock is behind"), std::string::npos) << signing.output;
+    EXPECT_NE(signing.output.find("--force"), std::string::npos) << signing.output;
+    EXPECT_EQ(ReadBytes(srv_ / kManifestFileName), manifest);
+
+    signing = RunTool({"sign", "--folder", srv_.string(), "--key", privateKey_.string(), "--force"},
+                      clockBack, AUREVIA_PUBLISH_UNSANITISED);
     ASSERT_EQ(signing.status, 0) << signing.output;
-    const TReleaseManifest manifest = ReadManifest(srv_);
-    EXPECT_EQ(manifest.Serial, present + 1);
-    // Its expiry came from the clock ten years back: long past now.
-    EXPECT_LT(manifest.ExpiresUnix, static_cast<int64_t>(std::time(nullptr)) - 3000 * 86400LL);
+    const TReleaseManifest forced = ReadManifest(srv_);
+    EXPECT_EQ(forced.Serial, present + 1);  // still above the last, whatever the clock says
+    EXPECT_LT(forced.ExpiresUnix, static_cast<int64_t>(std::time(nullptr)) - 3000 * 86400LL);
     const ToolResult verify = RunTool({"verify", "--folder", srv_.string(), "--pub", publicKey_.string()});
     EXPECT_EQ(verify.status, 7) << verify.output;
     EXPECT_NE(verify.output.find("expired"), std::string::npos) << verify.output;
@@ -275,7 +285,7 @@ TEST_F(PublishTest, CommandLineAndMissingFoldersHaveTheirOwnStatus) {
         {{"sign", "--folder", srv}, 2, "--key is required"},
         {{"sign", "--folder", srv, "--key"}, 2, "needs a value"},
         {{"sign", "--folder", srv, "--key", key, "--folder", srv}, 2, "twice"},
-        {{"sign", "--folder", srv, "--key", key, "--force"}, 2, "Unknown option --force"},
+        {{"sign", "--folder", srv, "--key", key, "--fast"}, 2, "Unknown option --fast"},
         {{"sign", "--folder", srv, "--key", key, "--valid-days", "0"}, 2, "--valid-days"},
         {{"sign", "--folder", srv, "--key", key, "--valid-days", "36501"}, 2, "--valid-days"},
         {{"sign", "--folder", srv, "--key", key, "--valid-days", "-1"}, 2, "--valid-days"},
