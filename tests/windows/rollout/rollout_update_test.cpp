@@ -18,7 +18,7 @@
 #include "support/test_publisher.h"
 #include "support/test_release_server.h"
 #include "update/updater/files_updater.h"
-#include "update/plan/rollout_acceptance.h"
+#include "update/plan/rollout_number.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;

@@ -1,7 +1,7 @@
 #pragma once
 // One file fetched from a source into a local path so that a failed fetch loses nothing: the body
 // goes to a temporary file beside the target, is checked, given its age and renamed over the target
-// in one step (update/files/file_operations.h). The remote name and the local path are independent,
+// in one step (update/disk/file_operations.h). The remote name and the local path are independent,
 // so a file may be fetched under another name than it is kept.
 #include <functional>
 #include <string>
