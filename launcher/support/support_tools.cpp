@@ -50,6 +50,7 @@ std::wstring UpdateSignedSupportTool(const TUpdateVerification& AVerification,
         return {};
     }
     const std::optional<TPlannedFile> tool = plan.Find(AFileName);
+    TInstallOutcome copy = TInstallOutcome::Installed;
     if (tool && tool->Expected) {
         const std::wstring target = ADestFolder + AFileName;
         TDateTime age = 0;
@@ -57,9 +58,9 @@ std::wstring UpdateSignedSupportTool(const TUpdateVerification& AVerification,
         // refused fetch leaves the local copy as it was, and the check below decides.
         if (!FileMatchesManifest(*tool->Expected, target) &&
             (tool->Age || ReadFileAge(AServerFolder + tool->RemoteName, age)))
-            InstallPlannedFile(source, *tool, target, tool->Age.value_or(age));
+            copy = InstallPlannedFile(source, *tool, target, tool->Age.value_or(age));
     }
-    if (!FileExists(AProgram)) return {};
+    if (!FileExists(AProgram)) return copy == TInstallOutcome::Altered ? L"arquivo alterado" : L"";
     if (!tool || !tool->Expected || !FileMatchesManifest(*tool->Expected, AProgram))
         return L"arquivo alterado";
     return {};

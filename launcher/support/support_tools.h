@@ -22,7 +22,8 @@ void CopyFromServer(TShellFileOperation& AOperation, HWND AOwner, const std::wst
 // that release control assigns), fetched into a temporary, checked and only then renamed, so that a
 // tool altered on the server never lands in the folder; then tells whether AProgram (the launcher's
 // own copy) may start. Returns why it may not: the refusal's reason, or "arquivo alterado" when the
-// program is not exactly the signed tool. Empty when it may, or when there is no program to start.
+// program is not exactly the signed tool or the server's copy was refused for its content. Empty
+// when it may, or when there is no program to start.
 std::wstring UpdateSignedSupportTool(const TUpdateVerification& AVerification,
                                      const std::wstring& AServerFolder, const std::wstring& ADestFolder,
                                      const std::wstring& AProgram, const std::wstring& AFileName);

@@ -95,7 +95,8 @@ TEST(UpdateSignedSupportTool, OnlyTheSignedToolReachesTheFolderAndStarts) {
     const Case cases[] = {
         {"signed, no local copy", "signed build", false, nullptr, true, "signed build", L""},
         {"signed, stale local copy", "signed build", false, "old build", true, "signed build", L""},
-        {"altered on the server, no local copy", "signed build", true, nullptr, true, nullptr, L""},
+        {"altered on the server, no local copy", "signed build", true, nullptr, true, nullptr,
+         L"arquivo alterado"},
         {"altered on the server, a signed local copy", "signed build", true, "signed build", true,
          "signed build", L""},
         {"altered on the server, a stale local copy", "signed build", true, "old build", true, "old build",
