@@ -7,17 +7,35 @@
 #include "launcher/self_update/version_string.h"
 #include "base/handles.h"
 
-std::wstring FileVersionOf(const std::wstring& fileName) {
+namespace {
+
+const VS_FIXEDFILEINFO* FixedFileInfo(const std::wstring& fileName, std::vector<BYTE>& info) {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(fileName.c_str(), &ignored);
-    if (size == 0) return {};
-    std::vector<BYTE> info(size);
-    if (!GetFileVersionInfoW(fileName.c_str(), 0, size, info.data())) return {};
+    if (size == 0) return nullptr;
+    info.resize(size);
+    if (!GetFileVersionInfoW(fileName.c_str(), 0, size, info.data())) return nullptr;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedSize = 0;
     if (!VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
         fixedSize < sizeof(VS_FIXEDFILEINFO))
-        return {};
+        return nullptr;
+    return fixed;
+}
+
+}  // namespace
+
+std::optional<TFileVersion> FileFullVersionOf(const std::wstring& fileName) {
+    std::vector<BYTE> info;
+    const VS_FIXEDFILEINFO* fixed = FixedFileInfo(fileName, info);
+    if (!fixed) return std::nullopt;
+    return FileVersionParts(fixed->dwFileVersionMS, fixed->dwFileVersionLS);
+}
+
+std::wstring FileVersionOf(const std::wstring& fileName) {
+    std::vector<BYTE> info;
+    const VS_FIXEDFILEINFO* fixed = FixedFileInfo(fileName, info);
+    if (!fixed) return {};
     return VersionString(fixed->dwFileVersionMS, fixed->dwFileVersionLS);
 }
 

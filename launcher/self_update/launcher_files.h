@@ -4,8 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include <optional>
+
+#include "launcher/self_update/version_string.h"
 // FileExists comes with the updater's file operations: one definition of "a file is there".
 #include "update/disk/file_operations.h"
+
+// The file's fixed file version in full; nothing when the file is missing or carries no version
+// information.
+std::optional<TFileVersion> FileFullVersionOf(const std::wstring& fileName);
 
 // The short version string of the file's fixed file version (see VersionString); empty when the file
 // is missing or carries no version information.

@@ -5,9 +5,17 @@ std::wstring VersionPartText(std::uint16_t part) {
     return digits.substr(2, 2);
 }
 
-std::wstring VersionString(std::uint32_t fileVersionMS, std::uint32_t fileVersionLS) {
+TFileVersion FileVersionParts(std::uint32_t fileVersionMS, std::uint32_t fileVersionLS) {
     const auto high = [](std::uint32_t v) { return static_cast<std::uint16_t>(v >> 16); };
     const auto low = [](std::uint32_t v) { return static_cast<std::uint16_t>(v & 0xFFFFu); };
-    return VersionPartText(high(fileVersionMS)) + L"." + VersionPartText(low(fileVersionMS)) + L"." +
-           VersionPartText(high(fileVersionLS)) + L"." + VersionPartText(low(fileVersionLS));
+    return {high(fileVersionMS), low(fileVersionMS), high(fileVersionLS), low(fileVersionLS)};
+}
+
+std::wstring VersionString(std::uint32_t fileVersionMS, std::uint32_t fileVersionLS) {
+    return VersionString(FileVersionParts(fileVersionMS, fileVersionLS));
+}
+
+std::wstring VersionString(const TFileVersion& AVersion) {
+    return VersionPartText(AVersion[0]) + L"." + VersionPartText(AVersion[1]) + L"." +
+           VersionPartText(AVersion[2]) + L"." + VersionPartText(AVersion[3]);
 }

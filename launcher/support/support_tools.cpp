@@ -1,6 +1,11 @@
+#include "launcher/support/support_tools.h"
 
 #include "launcher/self_update/launcher_files.h"
-#include "launcher/support/support_tools.h"
+#include "update/disk/file_ages.h"
+#include "update/plan/file_content_check.h"
+#include "update/plan/planned_install.h"
+#include "update/plan/release_plan.h"
+#include "update/source/folder_source.h"
 
 namespace {
 
@@ -30,6 +35,35 @@ void CopyFromServer(TShellFileOperation& AOperation, HWND AOwner, const std::wst
         }
     }
     if (HasNonBlankEntry(AOperation.SourceFiles)) AOperation.Execute(AOwner);
+}
+
+std::wstring UpdateSignedSupportTool(const TUpdateVerification& AVerification,
+                                     const std::wstring& AServerFolder, const std::wstring& ADestFolder,
+                                     const std::wstring& AProgram, const std::wstring& AFileName) {
+    TFolderSource source(AServerFolder);
+    const TReleasePlan plan = PlanRelease(AVerification, source);
+    if (!plan.Accepted()) {
+        // A refused release control is told at once; a refused manifest when it keeps a program from
+        // starting.
+        if (plan.RefusedAt() == TPlanStage::Rollout || FileExists(AProgram))
+            return RefusalReason({plan.Refusal(), plan.Detail(), {}, {}});
+        return {};
+    }
+    const std::optional<TPlannedFile> tool = plan.Find(AFileName);
+    TInstallOutcome copy = TInstallOutcome::Installed;
+    if (tool && tool->Expected) {
+        const std::wstring target = ADestFolder + AFileName;
+        TDateTime age = 0;
+        // The release gives the age; in the flat folder the server's copy keeps its own. A failed or
+        // refused fetch leaves the local copy as it was, and the check below decides.
+        if (!FileMatchesManifest(*tool->Expected, target) &&
+            (tool->Age || ReadFileAge(AServerFolder + tool->RemoteName, age)))
+            copy = InstallPlannedFile(source, *tool, target, tool->Age.value_or(age));
+    }
+    if (!FileExists(AProgram)) return copy == TInstallOutcome::Altered ? L"arquivo alterado" : L"";
+    if (!tool || !tool->Expected || !FileMatchesManifest(*tool->Expected, AProgram))
+        return L"arquivo alterado";
+    return {};
 }
 
 bool StartSupportTool(const std::wstring& AProgram, STARTUPINFOW& AStartupInfo,

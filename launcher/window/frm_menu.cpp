@@ -19,7 +19,7 @@
 #include "base/paths.h"
 #include "base/win32_error.h"
 #include "resources/picture_ids.h"
-#include "update/plan/rollout_acceptance.h"
+#include "update/plan/rollout_number.h"
 
 TFrmMenu* FrmMenu = nullptr;
 

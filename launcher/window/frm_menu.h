@@ -22,7 +22,8 @@
 #include "base/date_time.h"
 #include "base/handles.h"
 #include "update/transport/rest_client.h"
-#include "update/trust/manifest_acceptance.h"
+#include "update/plan/update_verification.h"
+#include "update/trust/rollout_state.h"
 
 class TFrmMenu {
   public:

@@ -19,10 +19,10 @@ inline constexpr GoodManifestCase kGoodManifestCases[] = {
          "note" : [[[]]], "expires" : "2024-02-29T23:59:59Z", "serial" : 18446744073709551615,
          "format" : "aurevia-manifest/1", "later" : true } )",
      18446744073709551615u, 1709251199, 1},
-    {R"({"format":"aurevia-manifest/1","serial":0,"expires":"0001-01-01T00:00:00Z","files":[
+    {R"({"format":"aurevia-manifest/1","serial":0,"expires":"1601-01-01T00:00:01Z","files":[
           {"name":"Aurevia.EXE","size":18446744073709551615,"sha256":"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff"},
           {"name":"Relat\u00f3rios\\Sa\u00edda ..x\\a.b.","size":1,"sha256":"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff"}]})",
-     0, -62135596800, 2},
+     0, -11644473599, 2},
     {R"({"format":"aurevia-manifest/1","serial":7,"expires":"9999-12-31T23:59:59Z","files":[]})", 7,
      253402300799, 0},
 };
@@ -77,6 +77,10 @@ inline constexpr BadManifestCase kBadManifestCases[] = {
     {AUREVIA_MANIFEST_EXPIRING("\"2030-01-01T24:00:00Z\""), "expires"},
     {AUREVIA_MANIFEST_EXPIRING("\"2030-01-01T23:59:60Z\""), "expires"},
     {AUREVIA_MANIFEST_EXPIRING("\"0000-01-01T00:00:00Z\""), "expires"},
+    // Only what a Windows file time holds, whatever the signature says.
+    {AUREVIA_MANIFEST_EXPIRING("\"0001-01-01T00:00:00Z\""), "lies outside 1601"},
+    {AUREVIA_MANIFEST_EXPIRING("\"1500-06-01T00:00:00Z\""), "lies outside 1601"},
+    {AUREVIA_MANIFEST_EXPIRING("\"1601-01-01T00:00:00Z\""), "lies outside 1601"},
     {AUREVIA_MANIFEST_EXPIRING("\"+030-01-01T00:00:00Z\""), "expires"},
     {AUREVIA_MANIFEST_EXPIRING("1893456000"), "\"expires\""},
     // The list of files.

@@ -13,9 +13,14 @@ namespace document_text {
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86'400;
-constexpr int64_t kUnixEpochDay = 25'569;           // 1970-01-01 in days since 1899-12-30
-constexpr int64_t kFirstInstant = -62'135'596'800;  // 0001-01-01T00:00:00Z
+constexpr int64_t kUnixEpochDay = 25'569;  // 1970-01-01 in days since 1899-12-30
+// Every instant of a signed document may end up as a file's last-write time, so only those a Windows
+// file time can hold are taken: from 1601-01-01T00:00:01Z (a file time of 0 tells SetFileTime to
+// leave the time alone) to the end of the four-digit years (a file time reaches 30828). A valid
+// signature is no proof of a sane date.
+constexpr int64_t kFirstInstant = -11'644'473'599;  // 1601-01-01T00:00:01Z
 constexpr int64_t kLastInstant = 253'402'300'799;   // 9999-12-31T23:59:59Z
+constexpr std::string_view kInstantRange = " lies outside 1601-01-01T00:00:01Z to 9999-12-31T23:59:59Z";
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -79,7 +84,11 @@ int64_t UnixSecondsFrom(std::string_view member, std::string_view text) {
         const int minute = DigitsValue(text, 14, 2, ok), second = DigitsValue(text, 17, 2, ok);
         if (ok && IsValidDate(year, month, day) && IsValidTime(hour, minute, second, 0)) {
             const int64_t days = DaysSinceEpoch(year, month, day) - kUnixEpochDay;
-            return days * kSecondsPerDay + (hour * 60LL + minute) * 60 + second;
+            const int64_t instant = days * kSecondsPerDay + (hour * 60LL + minute) * 60 + second;
+            if (instant < kFirstInstant)
+                Fail("\"" + std::string(member) + "\"" + std::string(kInstantRange) + ": " +
+                     std::string(text));
+            return instant;
         }
     }
     Fail("\"" + std::string(member) +
@@ -88,7 +97,7 @@ int64_t UnixSecondsFrom(std::string_view member, std::string_view text) {
 
 std::string UtcInstantText(int64_t unixSeconds, std::string_view what) {
     if (unixSeconds < kFirstInstant || unixSeconds > kLastInstant)
-        Fail(std::string(what) + " lies outside the years 1 to 9999");
+        Fail(std::string(what) + std::string(kInstantRange));
     const int64_t dayNumber =
         (unixSeconds >= 0 ? unixSeconds : unixSeconds - (kSecondsPerDay - 1)) / kSecondsPerDay;
     const int64_t secondOfDay = unixSeconds - dayNumber * kSecondsPerDay;

@@ -20,8 +20,9 @@ std::string AsciiLowered(std::string_view text);
 // than rounded, and so is a value past 64 bits. `member` names it in the message.
 uint64_t UnsignedFrom(std::string_view member, std::string_view digits);
 
-// "YYYY-MM-DDTHH:MM:SSZ" and nothing else, to seconds since 1970, and back (years 1 to 9999; out of
-// that range raises, `what` naming the value in the message).
+// "YYYY-MM-DDTHH:MM:SSZ" and nothing else, to seconds since 1970, and back; only instants that a
+// Windows file time can hold (1601-01-01T00:00:01Z to 9999-12-31T23:59:59Z), out of that range
+// raises, `member` or `what` naming the value in the message.
 int64_t UnixSecondsFrom(std::string_view member, std::string_view text);
 std::string UtcInstantText(int64_t unixSeconds, std::string_view what);
 

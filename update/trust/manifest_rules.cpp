@@ -6,11 +6,16 @@
 #include "base/date_time.h"
 #include "base/string_convert.h"
 
+TRefusal JudgeFreshness(int64_t AExpiresUnix, uint64_t ASerial, int64_t ANowUnix,
+                        std::optional<uint64_t> AHighestAccepted) {
+    if (ANowUnix > AExpiresUnix) return TRefusal::Expired;
+    if (AHighestAccepted && ASerial < *AHighestAccepted) return TRefusal::OlderRelease;
+    return TRefusal::None;
+}
+
 TRefusal JudgeManifest(const TReleaseManifest& AManifest, int64_t ANowUnix,
                        std::optional<uint64_t> AHighestAccepted) {
-    if (ANowUnix > AManifest.ExpiresUnix) return TRefusal::Expired;
-    if (AHighestAccepted && AManifest.Serial < *AHighestAccepted) return TRefusal::OlderRelease;
-    return TRefusal::None;
+    return JudgeFreshness(AManifest.ExpiresUnix, AManifest.Serial, ANowUnix, AHighestAccepted);
 }
 
 namespace {

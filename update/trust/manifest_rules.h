@@ -25,6 +25,9 @@ enum class TRefusal {
 // again and passes.
 TRefusal JudgeManifest(const TReleaseManifest& AManifest, int64_t ANowUnix,
                        std::optional<uint64_t> AHighestAccepted);
+// The same rules for any signed document that expires and numbers its signings.
+TRefusal JudgeFreshness(int64_t AExpiresUnix, uint64_t ASerial, int64_t ANowUnix,
+                        std::optional<uint64_t> AHighestAccepted);
 
 // What verification made of one update, handed to its completion.
 struct TVerificationReport {

@@ -13,13 +13,11 @@
 #include "update/disk/file_keys.h"
 #include "update/stream/fetch_observers.h"
 #include "update/disk/file_operations.h"
-#include "update/updater/fetch_into_file.h"
 #include "update/updater/shared_files.h"
 #include "update/source/folder_source.h"
 #include "update/source/service_source.h"
-#include "update/source/source_manifest.h"
+#include "update/plan/fetch_into_file.h"
 #include "update/report/update_report.h"
-#include "update/plan/rollout_acceptance.h"
 
 std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::wstring ARemotePath,
                                                   std::wstring AURL, TNotifyProc AOnTerminate) {
@@ -78,7 +76,7 @@ void TFilesUpdater::Execute(const std::wstring& AModuleName, bool AAdditionalFil
     FReport->SetModule(AModuleName);
     try {
         // A refused release fetches nothing: not even the list is asked for.
-        if (!FVerification.Enabled() || AcceptSourceRelease()) {
+        if (PlanSourceRelease()) {
             FillLocalList(AModuleName, AAdditionalFiles);
             // A release names every file and its age: the server need not be listed.
             if (!FFromRelease) FillRemoteList();
@@ -150,75 +148,45 @@ void TFilesUpdater::CompareLists() {
     }
 }
 
-bool TFilesUpdater::AcceptSourceRelease() {
-    TRolloutAcceptance rollout = AcceptRollout(FVerification, *FSource);
-    FVerificationReport.Rollout = rollout.State;
-    if (!rollout.Accepted()) {
-        FVerificationReport.Refusal = rollout.Refusal;
-        FVerificationReport.Detail = std::move(rollout.Detail);
+bool TFilesUpdater::PlanSourceRelease() {
+    FPlan = PlanRelease(FVerification, *FSource);
+    FVerificationReport.Rollout = FPlan.Rollout;
+    // A rollout document taken counts even when the flat folder's manifest is then refused.
+    if (FPlan.Rollout.RolloutSerial && (FPlan.Accepted() || FPlan.RefusedAt() == TPlanStage::Manifest))
+        FReport->RolloutTaken(FPlan.Rollout);
+    if (!FPlan.Accepted()) {
+        FVerificationReport.Refusal = FPlan.Refusal();
+        FVerificationReport.Detail = FPlan.Detail();
         return false;
     }
-    if (rollout.State.RolloutSerial) FReport->RolloutTaken(rollout.State);
-    if (!rollout.RolloutMode()) return AcceptSourceManifest();
-
-    TReleaseManifest manifest{rollout.Release->Serial, 0, {}};
-    TManifestIndex index;
-    try {
-        for (const TReleaseFile& file : rollout.Release->Files)
-            manifest.Files.push_back(ExpectedContent(file));
-        index = TManifestIndex(manifest);
-    } catch (const std::exception& e) {
-        // Two names that the workstation's file system takes for one: no way to tell which is meant.
-        FVerificationReport.Refusal = TRefusal::MalformedManifest;
-        FVerificationReport.Detail = e.what();
-        FVerificationReport.Rollout.Release.reset();
-        return false;
+    if (FPlan.FromRelease()) {
+        FRemoteList.clear();
+        for (const TPlannedFile& file : FPlan.Files()) AddRemoteFile(file.Name, *file.Age);
+        FFromRelease = true;
     }
-    FRemoteList.clear();
-    for (const TReleaseFile& file : rollout.Release->Files) {
-        const std::wstring name = Utf8ToWide(file.Name);
-        AddRemoteFile(name, UnixToAge(file.AgeUnix));
-        FObjectNames.emplace(FileKey(name), ObjectName(file));
+    if (FPlan.Verified()) {
+        // The signed document knows every size up front, so the progress total is known from the
+        // first fetch.
+        FReport->SetExpectedSizes([this](const std::wstring& AFileName) -> std::optional<uint64_t> {
+            const std::optional<TPlannedFile> file = FPlan.Find(AFileName);
+            if (!file || !file->Expected) return std::nullopt;
+            return file->Expected->Size;
+        });
     }
-    FFromRelease = true;
-    UseManifest(std::move(index));
     return true;
-}
-
-bool TFilesUpdater::AcceptSourceManifest() {
-    TAcceptance acceptance = ::AcceptSourceManifest(FVerification, *FSource);
-    FVerificationReport.Refusal = acceptance.Refusal;
-    FVerificationReport.Detail = std::move(acceptance.Detail);
-    if (!acceptance.Accepted()) return false;
-    UseManifest(std::move(acceptance.Files));
-    return true;
-}
-
-void TFilesUpdater::UseManifest(TManifestIndex AFiles) {
-    FManifest = std::move(AFiles);
-    // The manifest knows every size up front, so the progress total is known from the first fetch.
-    FReport->SetExpectedSizes([this](const std::wstring& AFileName) -> std::optional<uint64_t> {
-        const TManifestFile* entry = FManifest->Find(AFileName);
-        if (!entry) return std::nullopt;
-        return entry->Size;
-    });
 }
 
 void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
-    std::optional<TManifestFile> expected;
-    if (FManifest) {
-        const TManifestFile* entry = FManifest->Find(AFileName);
-        // What the publisher did not sign is not fetched, whatever the server lists.
-        if (!entry) return;
-        expected = *entry;
-    }
-    std::wstring remoteName = AFileName;
-    if (FFromRelease) remoteName = FObjectNames.at(FileKey(AFileName));
+    std::optional<TPlannedFile> planned = FPlan.Find(AFileName);
+    // What the publisher did not sign is not fetched, whatever the server lists.
+    if (!planned) return;
     const bool sizeKnown = FReport->Queued(AFileName);
-    // The task holds no reference: the extra reference of Execute outlives every fetch.
-    FTasks->Run(
-        [this, AFileName, remoteName = std::move(remoteName), AAge, sizeKnown,
-         expected = std::move(expected)] { Fetch(AFileName, remoteName, AAge, sizeKnown, expected); });
+    // The task holds no reference: the extra reference of Execute outlives every fetch. The file is
+    // kept under the name it was listed with locally.
+    FTasks->Run([this, AFileName, remoteName = std::move(planned->RemoteName), AAge, sizeKnown,
+                 expected = std::move(planned->Expected)] {
+        Fetch(AFileName, remoteName, AAge, sizeKnown, expected);
+    });
     ++FQueuedFetches;
 }
 

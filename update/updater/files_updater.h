@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "base/date_time.h"
+#include "update/plan/release_plan.h"
+#include "update/plan/update_verification.h"
 #include "update/transport/rest_client.h"
-#include "update/trust/manifest_acceptance.h"
-#include "update/trust/manifest_index.h"
+#include "update/trust/manifest_rules.h"
 
 class ITasks;
 class TFileInfoDTO;
@@ -46,8 +47,8 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     // Execute keeps the updater alive until its completion has run.
     static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath,
                                               std::wstring AURL, TNotifyProc AOnTerminate);
-    // The same with verification (see update/manifest_acceptance.h). When enabled, Execute first
-    // obtains and accepts the source's manifest: a refused one ends the update without listing or
+    // The same with verification (see update/plan/release_plan.h). When enabled, Execute first has
+    // the plan accept the source's release: a refused one ends the update without listing or
     // fetching anything; an accepted one limits the fetches to the files it names, each checked
     // against it as it arrives. AOnTerminate gets what verification found (clean when disabled).
     static std::shared_ptr<IFilesUpdater> New(std::wstring ALocalPath, std::wstring ARemotePath,
@@ -84,12 +85,10 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     void FillRemoteList();
     void AddRemoteFile(const std::wstring& AFileName, TDateTime AAge);
     void CompareLists();
-    // Release control first (update/plan/rollout_acceptance.h): a rollout document that places the
-    // workstation gives the update its release, which then stands for the listing and the manifest;
-    // without one the flat folder's manifest is accepted as before.
-    bool AcceptSourceRelease();
-    bool AcceptSourceManifest();
-    void UseManifest(TManifestIndex AFiles);
+    // The plan first (update/plan/release_plan.h): under release control the assigned release
+    // stands for the listing and the manifest; otherwise the flat folder's manifest is accepted.
+    // False when it was refused.
+    bool PlanSourceRelease();
     void AddTask(const std::wstring& AFileName, TDateTime AAge);
     // ARemoteName: what the source serves the content under (the file's own name, or in rollout mode
     // its stored object).
@@ -101,13 +100,11 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     const std::wstring FLocalPath;
     const std::shared_ptr<IUpdateSource> FSource;
     const TUpdateVerification FVerification;
-    // The accepted manifest's files by name: set before the first fetch is queued, read-only afterwards.
-    std::optional<TManifestIndex> FManifest;
-    // Rollout mode: the files come from an assigned release rather than the server's listing, are
-    // compared by whole seconds and fetched from their objects (file key -> object name). Set before
-    // the first fetch is queued, read on the UI thread only.
+    // What the update may take, and how each file is checked: set before the first fetch is queued,
+    // read on the UI thread only. In rollout mode the files come from the assigned release rather
+    // than the server's listing, compared by whole seconds and fetched from their objects.
+    TReleasePlan FPlan;
     bool FFromRelease = false;
-    std::unordered_map<std::wstring, std::wstring> FObjectNames;
     // Touched on the UI thread only.
     TFileList FLocalList;
     TFileDictionary FRemoteList;

@@ -130,3 +130,36 @@ TEST(RolloutE2E, ThePilotTakesItsRingsReleaseRollsBackWithItAndRefusesAReplay) {
     session.CloseModule();
     EXPECT_TRUE(session.Holds(release1));
 }
+
+// A release whose entry is dated 1500, signed all the same (the publisher refuses to write one; a
+// forger need not ask it): refused as unreadable, and the installed module starts every time.
+TEST(RolloutE2E, AReleaseEntryDated1500IsRefusedAndTheInstalledModuleStillStarts) {
+    RolloutSession session;
+    const int64_t age = UnixUtc(2023, 2, 11, 11, 0, 3);
+    const auto installed = session.Release(1, age);
+    session.releases->AddRelease(1, installed);
+    session.releases->SetRollout(TRollout{1765400001, UnixNowPlus(kMonth), {{"piloto", 1, {}, 100}}});
+    session.releases->AddRelease(2, session.Release(2, age));
+    const std::wstring release2 = session.Server(L"aurevia-releases\\2").wstring();
+    std::string forged = ReadTextFile(release2 + L".json");
+    const std::string admissionAge = "\"age\":\"2023-02-11T11:00:03Z\"";
+    ASSERT_NE(forged.find(admissionAge), std::string::npos) << forged;
+    forged.replace(forged.find(admissionAge), admissionAge.size(), "\"age\":\"1500-01-01T00:00:00Z\"");
+    WriteTextFile(release2 + L".json", forged);
+    WriteTextFile(release2 + L".sig", session.publisher.Sign(forged));
+    ASSERT_NO_FATAL_FAILURE(session.Start());
+    WaitForCaption(session.window,
+                   [](const std::wstring& c) { return c.find(L"Tempo do update") != std::wstring::npos; });
+    ASSERT_NO_FATAL_FAILURE(session.LaunchAdmission());
+    ASSERT_TRUE(session.Holds(installed));
+
+    session.releases->SetRollout(TRollout{1765400002, UnixNowPlus(kMonth), {{"piloto", 2, {}, 100}}});
+    SingleClickAt(session.window, kAdmission);
+    const std::wstring refused = AnswerWarning();
+    EXPECT_EQ(refused.rfind(L"Atualização recusada: manifesto ilegível (\"age\" lies outside 1601", 0), 0u)
+        << std::filesystem::path(refused).string();
+    EXPECT_TRUE(WaitUntil([&] { return session.ModuleStarts() == 2; }, 20s))
+        << "the installed module did not start";
+    session.CloseModule();
+    EXPECT_TRUE(session.Holds(installed));
+}

@@ -71,11 +71,13 @@ TEST(SelfUpdateE2E, AnotherServerVersionReplacesTheLauncherAndRestartsItAfterThe
     }
 }
 
-TEST(SelfUpdateE2E, TheSameShortVersionTouchesNothing) {
+// Builds that differ only in digits the short form drops are told apart by the Windows tests
+// (windows_selfsupport); here the same build on both sides.
+TEST(SelfUpdateE2E, TheSameVersionTouchesNothing) {
     struct Case {
         Version local, server;
     };
-    for (const Case c : {Case{kBuilt, kBuilt}, Case{{2022, 2, 0, 2}, {2022, 2, 0, 12}}}) {
+    for (const Case c : {Case{kBuilt, kBuilt}}) {
         LauncherSession session;
         if (c.local != kBuilt)
             testfiles::CopyWithFileVersion(BuiltLauncher(), session.installation.Exe(), c.local);

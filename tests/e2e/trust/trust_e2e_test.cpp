@@ -155,6 +155,12 @@ TEST(TrustE2E, ASupportToolStartsOnlyWhenItIsTheSignedOne) {
             EXPECT_EQ(AnswerWarning(), L"TeamViewerQS_pt.exe não foi iniciado: arquivo alterado.");
             Sleep(500);
             EXPECT_FALSE(std::filesystem::exists(started));
+            // Refused before it was renamed: nothing of it, not even a temporary, is in the folder.
+            for (const auto& entry : std::filesystem::directory_iterator(session.installation.Path())) {
+                const std::wstring name = entry.path().filename().wstring();
+                EXPECT_TRUE(name.find(L"TeamViewer") == std::wstring::npos && name.rfind(L"~aur", 0) != 0)
+                    << entry.path().filename().string();
+            }
         } else {
             EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(started); }, 15s))
                 << "the signed tool did not start";

@@ -139,6 +139,12 @@ TEST(ReleaseDocuments, RefusesMalformedReleases) {
          ReleaseWith(kRoot,
                      R"({"name":"a","size":1,"sha256":")" + kHash + R"(","age":"2026-02-30T00:00:00Z"})"),
          "\"age\" is not a UTC"},
+        {"age before file times",
+         ReleaseWith(kRoot,
+                     R"({"name":"a","size":1,"sha256":")" + kHash + R"(","age":"1500-01-01T00:00:00Z"})"),
+         "\"age\" lies outside 1601-01-01T00:00:01Z"},
+        {"created before file times", ReleaseWith(R"("serial":1,"created":"1600-12-31T23:59:59Z",)", ""),
+         "\"created\" lies outside"},
         {"short hash",
          ReleaseWith(kRoot, R"({"name":"a","size":1,"sha256":"00","age":"2026-01-01T00:00:00Z"})"),
          "64 hex digits"},
@@ -205,6 +211,8 @@ TEST(ReleaseDocuments, EncodingRefusesWhatDecodingWould) {
     release.Serial = 1;
     release.Files = {{"CON", 1, HashOf(0), 0}};
     EXPECT_NE(MessageOf([&] { EncodeRelease(release); }).find("device name"), std::string::npos);
+    release.Files = {{"Rpt.rav", 1, HashOf(0), -14'831'769'600}};  // 1500-01-01T00:00:00Z
+    EXPECT_NE(MessageOf([&] { EncodeRelease(release); }).find("lies outside 1601"), std::string::npos);
     TRollout rollout;
     rollout.Rings = {{"geral", 2, std::nullopt, 10}};
     EXPECT_NE(MessageOf([&] { EncodeRollout(rollout); }).find("no previous release"), std::string::npos);

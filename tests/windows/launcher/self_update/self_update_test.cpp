@@ -56,14 +56,16 @@ TEST(FileSizeOf, GivesTheSizeEvenOfAnUnsharedFileAndMinusOneForAMissingOne) {
     EXPECT_EQ(FileSizeOf(temp.Dir().wstring()), -1) << "a folder is no file";
 }
 
-TEST_F(SelfUpdate, OnlyAnotherShortVersionReplacesTheLauncher) {
+TEST_F(SelfUpdate, OnlyAnotherVersionReplacesTheLauncher) {
     struct Case {
         Version local, server;
         bool replaced;
     };
     const Case cases[] = {
         {kOld, kOld, false},
-        {{2022, 2, 0, 2}, {2022, 2, 0, 12}, false},  // both shorten to 22.2.0.2
+        // Builds whose short forms read alike are still other builds.
+        {kOld, {2022, 2, 8249, 63553}, true},       // both read 22.2.49.65
+        {{2022, 2, 0, 2}, {2022, 2, 0, 12}, true},  // both read 22.2.0.2
         {kOld, kNew, true},
         {kNew, kOld, true},  // a lower server version counts too: only inequality matters
     };

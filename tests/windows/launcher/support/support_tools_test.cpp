@@ -5,6 +5,7 @@
 
 #include "launcher/self_update/launcher_files.h"
 #include "launcher/support/support_tools.h"
+#include "support/test_publisher.h"
 #include "windows/launcher/test_files.h"
 
 namespace {
@@ -75,6 +76,66 @@ TEST_F(CopyFromServerTest, WithoutAServerCopyNothingIsTouchedAndTheListsAreEmpti
     EXPECT_EQ(ReadBytes(local / kTool), "local build");
     EXPECT_TRUE(operation.SourceFiles.empty());
     EXPECT_TRUE(operation.DestinationFolders.empty());
+}
+
+// With a key, in the flat folder: the tool reaches the launcher's folder only once it is the signed
+// one, and only the signed one starts. What is in the folder afterwards is checked name by name, so
+// a temporary left behind counts too.
+TEST(UpdateSignedSupportTool, OnlyTheSignedToolReachesTheFolderAndStarts) {
+    const TestPublisher publisher;
+    struct Case {
+        const char* why;
+        const char* server;  // the server's tool once signed; nullptr: not on the server
+        bool alterServer;    // changed on the server after signing
+        const char* local;   // the launcher's copy before; nullptr: none
+        bool sign;           // the folder has a manifest
+        const char* after;   // the launcher's copy afterwards; nullptr: none
+        std::wstring refusal;
+    };
+    const Case cases[] = {
+        {"signed, no local copy", "signed build", false, nullptr, true, "signed build", L""},
+        {"signed, stale local copy", "signed build", false, "old build", true, "signed build", L""},
+        {"altered on the server, no local copy", "signed build", true, nullptr, true, nullptr,
+         L"arquivo alterado"},
+        {"altered on the server, a signed local copy", "signed build", true, "signed build", true,
+         "signed build", L""},
+        {"altered on the server, a stale local copy", "signed build", true, "old build", true, "old build",
+         L"arquivo alterado"},
+        {"not in the manifest", nullptr, false, "old build", true, "old build", L"arquivo alterado"},
+        {"no manifest", "server build", false, "old build", false, "old build", L"manifesto ausente"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        TempFolder temp;
+        const std::wstring server = temp.Folder(L"server");
+        const std::wstring local = temp.Folder(L"local");
+        const std::wstring serialKey =
+            L"Software\\AureviaTest\\support-" + std::to_wstring(GetCurrentProcessId());
+        RegDeleteTreeW(HKEY_CURRENT_USER, serialKey.c_str());
+        const TUpdateVerification verification{publisher.PublicKeyText(), serialKey};
+        if (c.server) WriteBytes(server + kTool, c.server);
+        WriteBytes(server + L"other.dll", "another signed file");
+        if (c.sign) publisher.PublishFolder(server, 3, UnixNowPlus(86400));
+        if (c.alterServer) WriteBytes(server + kTool, "altered build");
+        if (c.local) WriteBytes(local + kTool, c.local);
+
+        const std::wstring refusal =
+            UpdateSignedSupportTool(verification, server, local, local + kTool, kTool);
+
+        EXPECT_EQ(refusal.substr(0, c.refusal.size()), c.refusal);
+        EXPECT_EQ(refusal.empty(), c.refusal.empty());
+        std::vector<std::wstring> left;
+        for (const auto& entry : fs::directory_iterator(local))
+            left.push_back(entry.path().filename().wstring());
+        if (c.after) {
+            EXPECT_EQ(left, std::vector<std::wstring>{kTool});
+            EXPECT_EQ(ReadBytes(local + kTool), c.after);
+        } else {
+            EXPECT_TRUE(left.empty())
+                << "left behind: " << (left.empty() ? std::string() : fs::path(left[0]).string());
+        }
+        RegDeleteTreeW(HKEY_CURRENT_USER, serialKey.c_str());
+    }
 }
 
 TEST(FileDosAge, IsMinusOneForWhatIsNotAFile) {

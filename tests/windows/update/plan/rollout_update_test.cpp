@@ -18,7 +18,7 @@
 #include "support/test_publisher.h"
 #include "support/test_release_server.h"
 #include "update/updater/files_updater.h"
-#include "update/plan/rollout_acceptance.h"
+#include "update/plan/rollout_number.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -331,3 +331,32 @@ TEST(RolloutService, TheReferenceServiceServesReleasesAndObjectsByName) {
 }
 
 }  // namespace
+
+// A release whose entry is dated before any file time, signed all the same (the publisher refuses
+// to write one; a forger need not ask it): refused as malformed like any unreadable release, the
+// update still ends with its report, so the installed module starts as after any refusal.
+TEST(RolloutRefusals, AReleaseEntryDated1500IsRefusedAndTheUpdateStillEnds) {
+    Scenario s;
+    Workstation w("geral-a", "geral", "machine-1500", s.publisher.PublicKeyText());
+    s.releases.AddRelease(1, s.contents[1]);
+    s.Rollout("1", {Ring("geral", 1)});
+    ASSERT_EQ(RunUpdate(w.local.Path(), s.server.Path(), L"", w.verification).report.Refusal, TRefusal::None);
+    ASSERT_EQ(HeldRelease(w, s.contents), 1);
+
+    s.releases.AddRelease(2, s.contents[2]);
+    const std::wstring release2 = s.server / L"aurevia-releases\\2";
+    std::string forged = ReadWholeFile(release2 + L".json");
+    const std::string age = "\"age\":\"" + std::string("2023-02-11T11:00:03Z") + "\"";
+    ASSERT_NE(forged.find(age), std::string::npos);
+    forged.replace(forged.find(age), age.size(), "\"age\":\"1500-01-01T00:00:00Z\"");
+    WriteWholeFile(release2 + L".json", forged);
+    WriteWholeFile(release2 + L".sig", s.publisher.Sign(forged));
+    s.Rollout("2", {Ring("geral", 2)});
+
+    const Outcome outcome = RunUpdate(w.local.Path(), s.server.Path(), L"", w.verification);
+    ASSERT_FALSE(outcome.error) << *outcome.error;
+    ASSERT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.report.Refusal, TRefusal::MalformedManifest);
+    EXPECT_THAT(outcome.report.Detail, ::testing::HasSubstr("\"age\" lies outside 1601"));
+    EXPECT_EQ(HeldRelease(w, s.contents), 1);
+}

@@ -7,8 +7,8 @@
 #include "support/test_publisher.h"
 #include "update/state/accepted_serial.h"
 #include "update/plan/file_content_check.h"
+#include "update/plan/release_plan.h"
 #include "update/trust/content_verifier.h"
-#include "update/trust/manifest_index.h"
 #include "update/trust/publisher_key.h"
 
 namespace {
@@ -111,15 +111,16 @@ TEST(FileMatchesManifest, ReadsTheFileOnceAgainstItsEntry) {
     EXPECT_FALSE(FileMatchesManifest(entry, folder / L"missing.exe"));
 }
 
-// Manifest lookups match names by the rule the updater keys its files with (the file system's
-// linguistic upper-casing), so that a name differing from its manifest entry only in the case of an
-// accented letter is still the signed file, and no other name ever is.
-TEST(ManifestIndex, MatchesNamesByTheUpdatersOneRule) {
+// The plan matches names by the rule the updater keys its files with (the file system's linguistic
+// upper-casing), for the updater, the self-update and the support tools alike, so that a name
+// differing from its signed entry only in the case of an accented letter is still the signed file,
+// and no other name ever is.
+TEST(ReleasePlan, MatchesNamesByTheOneRule) {
     TReleaseManifest manifest;
     manifest.Files = {{"Sub\\Aurevia.EXE", 1, {}},
                       {"Relat\xC3\xB3rio\\A\xC3\xA7\xC3\xA3o.rav", 2, {}},  // Relatório\Ação.rav
                       {"\xC3\x89tica.dll", 3, {}}};                         // Ética.dll
-    const TManifestIndex index(manifest);
+    const TReleasePlan index = TReleasePlan::OfManifest(manifest);
     const struct {
         const wchar_t* name;
         uint64_t size;  // 0: not found
@@ -137,11 +138,11 @@ TEST(ManifestIndex, MatchesNamesByTheUpdatersOneRule) {
         {L"", 0},
     };
     for (const auto& c : cases) {
-        const TManifestFile* found = index.Find(c.name);
-        EXPECT_EQ(found ? found->Size : 0, c.size) << WideToUtf8(c.name);
+        const std::optional<TPlannedFile> found = index.Find(c.name);
+        EXPECT_EQ(found ? found->Expected->Size : 0, c.size) << WideToUtf8(c.name);
     }
     manifest.Files.push_back({"\xC3\xA9TICA.dll", 4, {}});  // éTICA.dll: Ética.dll under the rule
-    EXPECT_THROW(TManifestIndex{manifest}, TManifestError);
+    EXPECT_THROW(TReleasePlan::OfManifest(manifest), TManifestError);
 }
 
 TEST(AcceptedSerial, OnlyRisesAndCountsAValueOfAnotherTypeAsNone) {

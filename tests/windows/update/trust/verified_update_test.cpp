@@ -366,7 +366,7 @@ TEST(VerifiedServiceUpdate, WithoutAKeyTheRequestsAreExactlyThoseOfAnUnverifiedU
     EXPECT_EQ(Sorted({asked.begin() + 1, asked.end()}), kReleaseDownloads) << "no manifest is asked for";
 }
 
-// The rollout document is asked for first (release control, update/plan/rollout_acceptance.h); a
+// The rollout document is asked for first (release control, update/plan/release_plan.h); a
 // service without one answers 404 and the flat manifest applies.
 TEST(VerifiedServiceUpdate, ASignedReleaseCostsThreeRequestsMoreAndANoOpRefreshOnlyThose) {
     ServiceRelease release;

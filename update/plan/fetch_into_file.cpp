@@ -1,4 +1,4 @@
-#include "update/updater/fetch_into_file.h"
+#include "update/plan/fetch_into_file.h"
 
 #include <windows.h>
 

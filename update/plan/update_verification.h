@@ -1,0 +1,19 @@
+#pragma once
+// The launcher's settings for verified updates, as the plan (update/plan/release_plan.h) takes them.
+#include <string>
+
+#include "update/state/accepted_serial.h"
+
+struct TUpdateVerification {
+    // Aurevia.ini, [Seguranca] "Chave Publica". Empty: updates are not verified at all.
+    std::wstring PublisherKey;
+    // The registry key under HKEY_CURRENT_USER that keeps what this installation has accepted.
+    std::wstring SerialKey = kSerialRegistryKey;
+    // Aurevia.ini, [Seguranca] "Anel": the ring whose entry of a rollout document applies.
+    std::string Ring = "geral";
+    // What the workstation's rollout number is derived from (the machine's MachineGuid); stays on
+    // the workstation.
+    std::string MachineValue{};
+
+    bool Enabled() const { return !PublisherKey.empty(); }
+};

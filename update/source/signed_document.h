@@ -1,0 +1,26 @@
+#pragma once
+// A signed document of a source and its signature, read into memory as the source holds them. The
+// source only fetches: what the bytes are worth is trust's decision (update/trust/), which of them
+// to ask for the plan's (update/plan/). Runs on the UI thread.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class IUpdateSource;
+
+struct TSignedDocumentBytes {
+    std::optional<std::string> Document;
+    std::optional<std::string> Signature;
+    // "<name>: <why>" of the first of the two that could not be read; empty when both were.
+    std::string Missing;
+
+    bool Complete() const { return Document && Signature; }
+};
+
+// ADocument and ASignature: names relative to the source's root, '/' or '\' between levels; each
+// read within its limit. Without the document the signature is not asked for: one request less for
+// a service that holds neither.
+TSignedDocumentBytes ReadSignedDocument(IUpdateSource& ASource, std::string_view ADocument,
+                                        uint64_t ADocumentLimit, std::string_view ASignature,
+                                        uint64_t ASignatureLimit);
