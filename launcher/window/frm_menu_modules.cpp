@@ -53,7 +53,7 @@ void TFrmMenu::SelectModule(const std::wstring& AModuleName, bool AAdditionalFil
     RunUpdate(AModuleName, AAdditionalFiles, &TFrmMenu::LaunchSelectedModule);
 }
 
-bool TFrmMenu::Unconfigured() const { return FUrl.empty() && FRemotePath == L"\\"; }
+bool TFrmMenu::Unconfigured() const { return !HasServer(FSettings); }
 
 void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
                          void (TFrmMenu::*AOnTerminate)()) {
