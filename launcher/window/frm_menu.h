@@ -143,7 +143,7 @@ class TFrmMenu {
     std::wstring FileVersionOf(const std::wstring& AFileName);
     int64_t FileSizeOf(const std::wstring& AFileName);
 
-    // Support tools and mail (launcher/support/support_tool_run.h, support_mail.h).
+    // Support tools and mail (launcher/support/).
     void imgSuporteRemoto1Click(TImage* Sender);
     void imgSuporteRemoto2Click(TImage* Sender);
     void imgEmailClick(TImage* Sender);

@@ -1,7 +1,9 @@
-#include "launcher/support/support_tool_run.h"
-
-#include "launcher/settings/program_path.h"
+// The menu window's remote-support tiles: run on the UI thread and block it while the shell copies.
 #include "launcher/support/support_tools.h"
+
+#include "launcher/window/application.h"
+#include "launcher/window/frm_menu.h"
+#include "launcher/settings/program_path.h"
 #include "launcher/catalogue/startup_record.h"
 #include "base/paths.h"
 #include "base/string_convert.h"
@@ -18,10 +20,9 @@ namespace {
 
 // With verification, the program about to start must be the one the accepted manifest of the server
 // folder lists. Empty when it is; otherwise why not.
-std::wstring UnverifiedReason(const TSupportToolPlaces& APlaces, const std::wstring& AProgram,
-                              const wchar_t* AFileName) {
-    TFolderSource source(APlaces.ServerFolder);
-    const TAcceptance acceptance = AcceptSourceManifest(APlaces.Verification, source);
+std::wstring UnverifiedReason(const TFrmMenu& AForm, const std::wstring& AProgram, const wchar_t* AFileName) {
+    TFolderSource source(AForm.wCaminhoServidor);
+    const TAcceptance acceptance = AcceptSourceManifest(AForm.FVerification, source);
     if (!acceptance.Accepted()) return RefusalReason({acceptance.Refusal, acceptance.Detail, {}, {}});
     const TManifestFile* entry = acceptance.Files.Find(AFileName);
     if (entry && FileMatchesManifest(*entry, AProgram)) return {};
@@ -47,14 +48,13 @@ void InstallReleasedFile(const std::wstring& AServerFolder, const TReleaseFile& 
 
 // Under release control: the tool of the assigned release, copied when the local one differs from it,
 // and started only when the program in the launcher's folder is exactly that file.
-void RunReleasedSupportTool(const TSupportToolPlaces& APlaces, const TRelease& ARelease,
-                            const wchar_t* AFileName) {
+void RunReleasedSupportTool(TFrmMenu& AForm, const TRelease& ARelease, const wchar_t* AFileName) {
     const std::wstring program = FolderOf(ProgramFileName()) + AFileName;
     const TReleaseFile* entry = FindReleaseFile(ARelease, WideToUtf8(AFileName));
     if (entry) {
-        const std::wstring target = APlaces.DestinationFolder + AFileName;
+        const std::wstring target = AForm.wCaminhoDestino + AFileName;
         if (!FileMatchesManifest(ExpectedContent(*entry), target))
-            InstallReleasedFile(APlaces.ServerFolder, *entry, target);
+            InstallReleasedFile(AForm.wCaminhoServidor, *entry, target);
     }
     if (!FileExists(program)) return;
     if (!entry || !FileMatchesManifest(ExpectedContent(*entry), program)) {
@@ -65,13 +65,12 @@ void RunReleasedSupportTool(const TSupportToolPlaces& APlaces, const TRelease& A
     StartSupportTool(program, StartupInfo, ProcessInfo);
 }
 
-}  // namespace
-
-void RunSupportTool(const wchar_t* AFileName, const TSupportToolPlaces& APlaces,
-                    const std::function<void()>& ACopyFromServer) {
-    if (APlaces.Verification.Enabled()) {
-        TFolderSource source(APlaces.ServerFolder);
-        const TRolloutAcceptance rollout = AcceptRollout(APlaces.Verification, source);
+// The copy goes to the destination folder (resolved against the current directory), the start
+// comes from the launcher's own folder: the same place when the launcher runs from its folder.
+void RunSupportTool(TFrmMenu& AForm, const wchar_t* AFileName) {
+    if (AForm.FVerification.Enabled()) {
+        TFolderSource source(AForm.wCaminhoServidor);
+        const TRolloutAcceptance rollout = AcceptRollout(AForm.FVerification, source);
         if (!rollout.Accepted()) {
             DialogBoxFmt(L"%s não foi iniciado: %s.",
                          {AFileName, RefusalReason({rollout.Refusal, rollout.Detail, {}, {}})},
@@ -79,18 +78,29 @@ void RunSupportTool(const wchar_t* AFileName, const TSupportToolPlaces& APlaces,
             return;
         }
         if (rollout.RolloutMode()) {
-            RunReleasedSupportTool(APlaces, *rollout.Release, AFileName);
+            RunReleasedSupportTool(AForm, *rollout.Release, AFileName);
             return;
         }
     }
-    ACopyFromServer();
+    AForm.CopyFromServer(AForm.wCaminhoServidor, AForm.wCaminhoDestino, AFileName);
     const std::wstring program = FolderOf(ProgramFileName()) + AFileName;
-    if (APlaces.Verification.Enabled() && FileExists(program)) {
-        const std::wstring reason = UnverifiedReason(APlaces, program, AFileName);
+    if (AForm.FVerification.Enabled() && FileExists(program)) {
+        const std::wstring reason = UnverifiedReason(AForm, program, AFileName);
         if (!reason.empty()) {
             DialogBoxFmt(L"%s não foi iniciado: %s.", {AFileName, reason}, TMsgDlgType::mtWarning, {});
             return;
         }
     }
     StartSupportTool(program, StartupInfo, ProcessInfo);
+}
+
+}  // namespace
+
+void TFrmMenu::imgSuporteRemoto1Click(TImage*) { RunSupportTool(*this, kSupportTool1); }
+
+void TFrmMenu::imgSuporteRemoto2Click(TImage*) { RunSupportTool(*this, kSupportTool2); }
+
+void TFrmMenu::CopyFromServer(const std::wstring& ASourceFolder, const std::wstring& ADestinationFolder,
+                              const std::wstring& AFileName) {
+    ::CopyFromServer(ShellFileOperation, Handle(), ASourceFolder, ADestinationFolder, AFileName);
 }
