@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "launcher/window/application.h"
+#include "launcher/guard/early_guard.h"
 #include "launcher/window/frm_menu.h"
 #include "base/error_display.h"
 #include "base/event_log.h"

@@ -1,4 +1,4 @@
-#include "tasks/tasks_list.h"
+#include "tasks/task.h"
 
 #include "base/win32_error.h"
 #include "tasks/thread_pool.h"

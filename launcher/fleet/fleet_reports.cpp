@@ -2,31 +2,32 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <thread>
 
 #include "base/error.h"
 #include "base/event_log.h"
 #include "base/paths.h"
 #include "base/string_convert.h"
 #include "launcher/fleet/fleet_spool.h"
+#include "tasks/task.h"
 
-// Shared by the owner and the sender thread, which holds a reference of its own: a sender still
-// waiting for a silent service when the owner goes keeps what it reads alive.
+// Shared by the owner and the sending task, which holds a reference of its own: a task still waiting
+// for a silent service when the owner goes keeps what it reads alive.
 struct TFleetState {
     explicit TFleetState(TFleetSettings ASettings)
         : Settings(std::move(ASettings)), Spool(Settings.SpoolPath) {}
 
     const TFleetSettings Settings;
-    TFleetSpool Spool;  // the sender thread's, and the closer's once the sender is told to stop
+    TFleetSpool Spool;  // the sending task's, and the closer's once no task sends
     std::mutex Lock;
-    std::condition_variable Wake;
     std::condition_variable Idle;
     // Guarded by Lock.
     std::vector<std::string> Queue;
     TFleetRelease Release;
+    // A sending task is queued or running; only one at a time, so that reports leave in order.
     bool Busy = false;
     bool Stopping = false;
-    bool Done = false;
+    // What the last task could not even spool: the sending task's only (Busy tells whose turn it is).
+    std::vector<std::string> Unspooled;
 };
 
 namespace {
@@ -43,7 +44,7 @@ bool HasRelease(const TFleetRelease& ARelease) {
     return ARelease.Ring || ARelease.RolloutNumber || ARelease.RolloutSerial || ARelease.Release;
 }
 
-// On the sender thread. Spools AReports (what this process has to report, oldest first; emptied once
+// On the sending task. Spools AReports (what this process has to report, oldest first; emptied once
 // spooled), then, unless another launcher is sending already, sends what the spool holds.
 void Deliver(TFleetState& AState, std::vector<std::string>& AReports) {
     if (!AReports.empty()) {
@@ -75,18 +76,18 @@ void Deliver(TFleetState& AState, std::vector<std::string>& AReports) {
     AState.Spool.ReleaseSending();
 }
 
-void Run(const std::shared_ptr<TFleetState>& AState) {
+// A task of the process's pool, started by the report that found no task sending: sends until the
+// queue is empty, then ends. Closing stops it between two deliveries.
+void SendQueued(const std::shared_ptr<TFleetState>& AState) {
     TFleetState& state = *AState;
-    std::vector<std::string> pending;
     std::unique_lock lock(state.Lock);
+    std::vector<std::string> pending = std::move(state.Unspooled);
     for (;;) {
-        state.Wake.wait(lock, [&] { return state.Stopping || !state.Queue.empty(); });
-        // Closing: what is still queued is the closer's to spool.
-        if (state.Stopping) break;
+        // Nothing left, or closing: what is still queued is the closer's to spool.
+        if (state.Stopping || state.Queue.empty()) break;
         pending.insert(pending.end(), std::make_move_iterator(state.Queue.begin()),
                        std::make_move_iterator(state.Queue.end()));
         state.Queue.clear();
-        state.Busy = true;
         lock.unlock();
         try {
             Deliver(state, pending);
@@ -97,13 +98,27 @@ void Run(const std::shared_ptr<TFleetState>& AState) {
         // Reports not even spooled wait for the next round; never more than a batch of them.
         TrimFleetBatch(pending);
         lock.lock();
-        state.Busy = false;
-        state.Idle.notify_all();
     }
-    state.Queue.insert(state.Queue.begin(), std::make_move_iterator(pending.begin()),
-                       std::make_move_iterator(pending.end()));
-    state.Done = true;
+    if (state.Stopping) {
+        state.Queue.insert(state.Queue.begin(), std::make_move_iterator(pending.begin()),
+                           std::make_move_iterator(pending.end()));
+    } else {
+        state.Unspooled = std::move(pending);
+    }
+    state.Busy = false;
     state.Idle.notify_all();
+}
+
+// Under AState.Lock: starts the sending task unless one is at work.
+void StartSending(const std::shared_ptr<TFleetState>& AState) {
+    if (AState->Busy || AState->Stopping) return;
+    AState->Busy = true;
+    try {
+        TTask::New([AState] { SendQueued(AState); })->Start();
+    } catch (...) {
+        // No task could be queued: the reports wait for the next one.
+        AState->Busy = false;
+    }
 }
 
 std::wstring EnvironmentValue(const wchar_t* AName) {
@@ -129,9 +144,9 @@ void TFleetReports::Start(TFleetSettings ASettings) {
     if (ASettings.Url.empty()) return;
     std::lock_guard lock(FLock);
     if (FState) return;
+    // A sending task starts with the first report; Close waits a little for one at work and then
+    // leaves it to the end of the process.
     FState = std::make_shared<TFleetState>(std::move(ASettings));
-    // Never joined: Close waits a little for it and then leaves it to the end of the process.
-    std::thread([state = FState] { Run(state); }).detach();
 }
 
 bool TFleetReports::Enabled() const {
@@ -170,8 +185,8 @@ void TFleetReports::Send(const TFleetReport& AReport) noexcept {
             if (state->Stopping) return;
             state->Queue.push_back(std::move(json));
             if (state->Queue.size() > kFleetBatchReports) state->Queue.erase(state->Queue.begin());
+            StartSending(state);
         }
-        state->Wake.notify_one();
     } catch (...) {
         // A report never costs the launcher anything: one that cannot be made is lost.
     }
@@ -186,7 +201,7 @@ bool TFleetReports::Flush(DWORD ATimeoutMs) {
     if (!state) return true;
     std::unique_lock lock(state->Lock);
     return state->Idle.wait_for(lock, std::chrono::milliseconds(ATimeoutMs),
-                                [&] { return state->Done || (state->Queue.empty() && !state->Busy); });
+                                [&] { return state->Queue.empty() && !state->Busy; });
 }
 
 void TFleetReports::Close() noexcept {
@@ -200,11 +215,14 @@ void TFleetReports::Close() noexcept {
     {
         std::unique_lock lock(state->Lock);
         state->Stopping = true;
-        state->Wake.notify_all();
-        // A sender that is only spooling is let finish; one that waits for the service is not waited for.
+        // A task that is only spooling is let finish; one that waits for the service is not waited for.
         state->Idle.wait_for(lock, std::chrono::milliseconds(state->Settings.CloseWaitMs),
-                             [&] { return state->Done || !state->Busy; });
+                             [&] { return !state->Busy; });
         queued.swap(state->Queue);
+        // What a finished task could not spool goes with the rest.
+        if (!state->Busy)
+            queued.insert(queued.begin(), std::make_move_iterator(state->Unspooled.begin()),
+                          std::make_move_iterator(state->Unspooled.end()));
     }
     try {
         // Spooled, not sent: the next launcher sends them. Whatever the sender was sending is spooled

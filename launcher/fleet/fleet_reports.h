@@ -1,6 +1,6 @@
 #pragma once
-// The launcher's reports to the fleet view: queued by whoever finished an update and sent by a thread
-// of their own, so that no user ever waits for them. Reports that could not be delivered wait in a
+// The launcher's reports to the fleet view: queued by whoever finished an update and sent by a task
+// of the process's pool, so that no user ever waits for them. Reports that could not be delivered wait in a
 // small spool file and go with the next one; the spool keeps at most one batch (50 reports, 64 KiB),
 // dropping the oldest first. Every launcher of the user shares the spool (see fleet_spool.h).
 #include <windows.h>

@@ -1,16 +1,14 @@
 #include "launcher/fleet/fleet_start.h"
 
-#include "launcher/settings/configuration.h"
-#include "launcher/self_update/launcher_files.h"
-#include "launcher/settings/program_path.h"
 #include "base/string_convert.h"
 #include "launcher/fleet/fleet_reports.h"
 #include "launcher/fleet/fleet_update_observer.h"
+#include "launcher/self_update/launcher_files.h"
+#include "launcher/settings/program_path.h"
 
-void StartFleetReports(const std::wstring& ALocalPath) {
-    std::wstring url = ReadFleetUrl(ALocalPath + kIniFileName);
-    if (url.empty()) return;
+void StartFleetReports(std::wstring AFleetUrl) {
+    if (AFleetUrl.empty()) return;
     FleetReports().Start(
-        WorkstationFleetSettings(std::move(url), WideToUtf8(FileVersionOf(ProgramFileName()))));
+        WorkstationFleetSettings(std::move(AFleetUrl), WideToUtf8(FileVersionOf(ProgramFileName()))));
     ReportUpdatesToFleet();
 }

@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "base/string_convert.h"
+#include "launcher/settings/settings.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -42,18 +43,27 @@ void ReadWhole(std::wstring_view AText, uint64_t AMax, T& AValue) {
 TLimitsConfiguration ProcessLimitsSection(std::wstring_view AListingMB, std::wstring_view AMinBytes,
                                           std::wstring_view AMinSeconds, std::wstring_view ADeadlineSeconds) {
     TLimitsConfiguration limits;
-    // A listing limit of 0 would refuse every listing; 4 GB is far past any real one.
-    uint64_t listing = limits.ListingMB;
-    ReadWhole(AListingMB, 4096, listing);
-    if (listing > 0) limits.ListingMB = listing;
-    ReadWhole(AMinBytes, uint64_t{1} << 40, limits.MinBytes);
-    // Seconds are kept as milliseconds in 32 bits: 49 days at most.
-    ReadWhole(AMinSeconds, 4000000, limits.MinWindowSeconds);
-    ReadWhole(ADeadlineSeconds, 4000000, limits.DeadlineSeconds);
+    // A listing limit of 0 would refuse every listing.
+    uint64_t listingMB = 0;
+    ReadWhole(AListingMB, kMaxListingMB, listingMB);
+    if (listingMB > 0) limits.ListingBytes = listingMB << 20;
+    ReadWhole(AMinBytes, kMaxMinBytes, limits.MinBytes);
+    // Left at the mark unless the text is a whole number that is taken.
+    const auto seconds = [](std::wstring_view AText, std::chrono::milliseconds& AValue) {
+        constexpr uint64_t kUnset = UINT64_MAX;
+        uint64_t value = kUnset;
+        ReadWhole(AText, kMaxLimitSeconds, value);
+        if (value != kUnset) AValue = std::chrono::seconds(value);
+    };
+    seconds(AMinSeconds, limits.MinWindow);
+    seconds(ADeadlineSeconds, limits.Deadline);
     return limits;
 }
 
 #ifdef _WIN32
+namespace {
+
+// One value through the private-profile interface; a missing file, section or key gives ADefault.
 std::wstring ReadIniString(const std::wstring& AFileName, const wchar_t* ASection, const wchar_t* AKey,
                            const wchar_t* ADefault) {
     std::wstring buffer(kIniBufferChars, L'\0');
@@ -63,29 +73,23 @@ std::wstring ReadIniString(const std::wstring& AFileName, const wchar_t* ASectio
     return buffer;
 }
 
-TServerConfiguration ReadServerConfiguration(const std::wstring& AIniFileName) {
-    const std::wstring localExe = ReadIniString(AIniFileName, kServerSection, L"Local Exe", L"");
-    const std::wstring url = ReadIniString(AIniFileName, kServerSection, L"url", L"");
-    return ProcessServerSection(localExe, url);
-}
+}  // namespace
 
-std::wstring ReadPublisherKey(const std::wstring& AIniFileName) {
-    return ReadIniString(AIniFileName, kSecuritySection, kPublisherKeyName, L"");
-}
-
-std::string ReadRing(const std::wstring& AIniFileName) {
-    return ProcessRing(ReadIniString(AIniFileName, kSecuritySection, kRingKeyName, L""));
-}
-
-TLimitsConfiguration ReadLimitsConfiguration(const std::wstring& AIniFileName) {
-    const auto read = [&](const wchar_t* AKey) {
-        return ReadIniString(AIniFileName, kLimitsSection, AKey, L"");
+TSettings ReadIniSettings(const std::wstring& AIniFileName) {
+    const auto read = [&](const wchar_t* ASection, const wchar_t* AKey) {
+        return ReadIniString(AIniFileName, ASection, AKey, L"");
     };
-    return ProcessLimitsSection(read(L"Lista MB"), read(L"Minimo Bytes"), read(L"Minimo Segundos"),
-                                read(L"Prazo Segundos"));
-}
-
-std::wstring ReadFleetUrl(const std::wstring& AIniFileName) {
-    return ReadIniString(AIniFileName, kFleetSection, L"url", L"");
+    TSettings settings;
+    const TServerConfiguration server =
+        ProcessServerSection(read(kServerSection, L"Local Exe"), read(kServerSection, L"url"));
+    settings.RemotePath = server.RemotePath;
+    settings.Url = server.Url;
+    settings.PublisherKey = read(kSecuritySection, kPublisherKeyName);
+    settings.Ring = ProcessRing(read(kSecuritySection, kRingKeyName));
+    settings.Limits = ProcessLimitsSection(
+        read(kLimitsSection, L"Lista MB"), read(kLimitsSection, L"Minimo Bytes"),
+        read(kLimitsSection, L"Minimo Segundos"), read(kLimitsSection, L"Prazo Segundos"));
+    settings.FleetUrl = read(kFleetSection, L"url");
+    return settings;
 }
 #endif

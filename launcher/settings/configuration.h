@@ -1,6 +1,7 @@
 #pragma once
-// The launcher's configuration: section "Servidor" of Aurevia.ini beside the executable. Read once
-// at start-up, never written.
+// Aurevia.ini beside the executable, the first source of the launcher's settings (settings.h): its
+// sections and keys and how each value is taken. Read once at start-up, never written.
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,12 +32,18 @@ std::string ProcessRing(std::wstring_view AValue);
 //   Minimo Bytes     a body that brings fewer bytes than this ...
 //   Minimo Segundos  ... within this many seconds fails like a cut download (1024 in 30; 0 s: no minimum)
 //   Prazo Segundos   the whole update (listing, waits, every fetch) ends by then (900; 0: no deadline)
+// Kept converted, in bytes and milliseconds, as the transfers use them.
 constexpr const wchar_t* kLimitsSection = L"Limites";
+// The largest values taken: past any real listing, and milliseconds that still fit in 32 bits (49
+// days), which is what the transfers count in.
+constexpr uint64_t kMaxListingMB = 4096;
+constexpr uint64_t kMaxMinBytes = uint64_t{1} << 40;
+constexpr uint32_t kMaxLimitSeconds = 4000000;
 struct TLimitsConfiguration {
-    uint64_t ListingMB = 64;
+    uint64_t ListingBytes = uint64_t{64} << 20;
     uint64_t MinBytes = 1024;
-    uint32_t MinWindowSeconds = 30;
-    uint32_t DeadlineSeconds = 900;
+    std::chrono::milliseconds MinWindow = std::chrono::seconds(30);
+    std::chrono::milliseconds Deadline = std::chrono::seconds(900);
 };
 TLimitsConfiguration ProcessLimitsSection(std::wstring_view AListingMB, std::wstring_view AMinBytes,
                                           std::wstring_view AMinSeconds, std::wstring_view ADeadlineSeconds);
@@ -49,18 +56,8 @@ constexpr const wchar_t* kFleetSection = L"Frota";
 constexpr unsigned kIniBufferChars = 2048;
 
 #ifdef _WIN32
-// Reads one value through the private-profile interface; a missing file, section or key gives
-// ADefault.
-std::wstring ReadIniString(const std::wstring& AFileName, const wchar_t* ASection, const wchar_t* AKey,
-                           const wchar_t* ADefault);
-// Reads the server section of an INI file.
-TServerConfiguration ReadServerConfiguration(const std::wstring& AIniFileName);
-// The publisher's key of the security section; empty when absent.
-std::wstring ReadPublisherKey(const std::wstring& AIniFileName);
-// The ring of the security section (see ProcessRing).
-std::string ReadRing(const std::wstring& AIniFileName);
-// The limits section of an INI file.
-TLimitsConfiguration ReadLimitsConfiguration(const std::wstring& AIniFileName);
-// The fleet service's URL of the fleet section; empty when absent.
-std::wstring ReadFleetUrl(const std::wstring& AIniFileName);
+struct TSettings;
+// Every setting the INI file holds (a missing file, section or key gives the default), read through
+// the private-profile interface.
+TSettings ReadIniSettings(const std::wstring& AIniFileName);
 #endif

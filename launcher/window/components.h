@@ -28,8 +28,8 @@ enum class TPictureMode { None, Stretch, CenterCut };
 
 struct TImage {
     const wchar_t* Name = L"";
-    RECT Design{};      // left, top, right, bottom in client pixels at 96 dpi
-    int PictureId = 0;  // RCDATA resource holding JPEG data; 0 for a hot area
+    RECT Design{};                         // left, top, right, bottom in client pixels at 96 dpi
+    const wchar_t* PictureName = nullptr;  // RCDATA resource holding JPEG data; none for a hot area
     TPictureMode Mode = TPictureMode::None;
     bool HandCursor = false;
     bool Popup = true;  // shows the popup menu on a right-click

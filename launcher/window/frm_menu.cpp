@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "launcher/window/application.h"
-#include "launcher/settings/configuration.h"
+#include "launcher/settings/settings.h"
 #include "launcher/support/contacts.h"
 #include "launcher/fleet/fleet_start.h"
-#include "launcher/catalogue/folders.h"
+#include "launcher/catalogue/program_folder.h"
 #include "launcher/window/pictures.h"
 #include "launcher/settings/program_path.h"
 #include "launcher/catalogue/startup_record.h"
@@ -18,8 +18,8 @@
 #include "base/error_display.h"
 #include "base/paths.h"
 #include "base/win32_error.h"
-#include "resources/picture_ids.h"
 #include "update/plan/rollout_number.h"
+#include "update/transport/pumped_wait.h"
 
 TFrmMenu* FrmMenu = nullptr;
 
@@ -30,16 +30,6 @@ constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW;
 constexpr RECT kPanelDesign{302, 285, 302 + 369, 285 + 143};
 
 int Scale(int AValue, int ADpi) { return TTileLayout::Scale(AValue, ADpi); }
-
-void Setup(TImage& AImage, const wchar_t* AName, int ALeft, int ATop, int AWidth, int AHeight, int APicture,
-           TNotifyEvent AOnClick) {
-    AImage.Name = AName;
-    AImage.Design = RECT{ALeft, ATop, ALeft + AWidth, ATop + AHeight};
-    AImage.PictureId = APicture;
-    AImage.Mode = APicture ? TPictureMode::Stretch : TPictureMode::None;
-    AImage.OnClick = AOnClick;
-    AImage.HandCursor = AOnClick != nullptr;
-}
 
 std::wstring ContactLine() { return std::wstring(L"Telefone : ") + kVendorTelephone + L"\r" + kSalesMailbox; }
 
@@ -61,71 +51,52 @@ TFrmMenu::~TFrmMenu() {
     Application.SetMainForm(nullptr);
     // WM_NCDESTROY lets go of the handle; until then the handlers still see it.
     if (FHandle) DestroyWindow(FHandle.get());
-    if (FSweep.joinable()) FSweep.join();
-    if (FPicturesLoaded.valid()) FPicturesLoaded.wait();
+    // Start-up's sweep logs as it goes: it ends before the log may.
+    if (FSweep) WaitForSingleObject(FSweep->EndedEvent(), INFINITE);
     if (FrmMenu == this) FrmMenu = nullptr;
 }
 
-std::array<TImage*, 26> TFrmMenu::Images() {
-    return {&Image1,
-            &imgInternacao,
-            &imgProntuario,
-            &imgAgendaConsulta,
-            &imgAtendimento,
-            &imgAgenCirurgia,
-            &imgEstoque,
-            &imgSND,
-            &imgGlosa,
-            &imgSame,
-            &imgCusto,
-            &imgCompras,
-            &imgControlEquip,
-            &imgExames,
-            &imgContrlDoenca,
-            &imgControlProntuario,
-            &imgFinanceiro,
-            &imgFaturamento,
-            &imgTelemarketing,
-            &imgSuporteRemoto1,
-            &imgSuporteRemoto2,
-            &imgEmail,
-            &imgAdmSistema,
-            &imgCadGeral,
-            &imgAeC,
-            &imgCheckBeiraLeito};
+std::array<TImage*, kTileCount> TFrmMenu::Images() {
+    std::array<TImage*, kTileCount> images;
+    for (size_t i = 0; i < kTileCount; ++i) images[i] = &FComponents[i];
+    return images;
+}
+
+std::array<TImage, kTileCount> TFrmMenu::MakeComponents() {
+    std::array<TImage, kTileCount> components;
+    for (size_t i = 0; i < kTileCount; ++i) {
+        const TTileRow& row = kTiles[i];
+        TImage& image = components[i];
+        image.Name = row.Component;
+        image.Design = RECT{row.Left, row.Top, row.Left + row.Width, row.Top + row.Height};
+        image.PictureName = row.Picture;
+        image.Mode = row.Shape == TTileShape::Background ? TPictureMode::CenterCut
+                     : row.Shape == TTileShape::Tile     ? TPictureMode::Stretch
+                                                         : TPictureMode::None;
+        switch (row.Click) {
+            case TTileClick::Module:
+                image.OnClick = &TFrmMenu::imgClick;
+                break;
+            case TTileClick::SupportTool1:
+                image.OnClick = &TFrmMenu::imgSuporteRemoto1Click;
+                break;
+            case TTileClick::SupportTool2:
+                image.OnClick = &TFrmMenu::imgSuporteRemoto2Click;
+                break;
+            case TTileClick::Mail:
+                image.OnClick = &TFrmMenu::imgEmailClick;
+                break;
+            case TTileClick::None:
+                break;
+        }
+        image.HandCursor = image.OnClick != nullptr;
+        image.Popup = row.Popup;
+    }
+    return components;
 }
 
 void TFrmMenu::CreateComponents() {
-    const TNotifyEvent click = &TFrmMenu::imgClick;
-    Setup(Image1, L"Image1", -1, 0, 1018, 708, IDP_BACKGROUND, nullptr);
-    Image1.Mode = TPictureMode::CenterCut;
-    Setup(imgInternacao, L"imgInternacao", 27, 144, 476, 75, IDP_INTERNACAO, click);
-    Setup(imgProntuario, L"imgProntuario", 27, 232, 317, 75, IDP_PRONTUARIO, click);
-    Setup(imgAgendaConsulta, L"imgAgendaConsulta", 514, 144, 476, 75, IDP_AGENDACONSULTA, click);
-    Setup(imgAtendimento, L"imgAtendimento", 673, 232, 317, 75, IDP_ATENDIMENTO, click);
-    Setup(imgAgenCirurgia, L"imgAgenCirurgia", 27, 336, 114, 122, IDP_AGENCIRURGIA, click);
-    Setup(imgEstoque, L"imgEstoque", 169, 336, 114, 122, IDP_ESTOQUE, click);
-    Setup(imgSND, L"imgSND", 310, 334, 114, 122, IDP_SND, click);
-    Setup(imgGlosa, L"imgGlosa", 27, 468, 114, 122, IDP_GLOSA, click);
-    Setup(imgSame, L"imgSame", 169, 468, 114, 122, IDP_SAME, click);
-    Setup(imgCusto, L"imgCusto", 310, 468, 114, 122, IDP_CUSTO, click);
-    Setup(imgCompras, L"imgCompras", 452, 335, 114, 122, IDP_COMPRAS, click);
-    Setup(imgControlEquip, L"imgControlEquip", 452, 468, 114, 122, IDP_CONTROLEQUIP, click);
-    Setup(imgExames, L"imgExames", 593, 334, 114, 122, IDP_EXAMES, click);
-    Setup(imgContrlDoenca, L"imgContrlDoenca", 593, 468, 114, 122, IDP_CONTRLDOENCA, click);
-    Setup(imgControlProntuario, L"imgControlProntuario", 737, 468, 114, 122, IDP_CONTROLPRONTUARIO, click);
-    Setup(imgFinanceiro, L"imgFinanceiro", 737, 336, 114, 122, IDP_FINANCEIRO, click);
-    Setup(imgFaturamento, L"imgFaturamento", 876, 336, 114, 122, IDP_FATURAMENTO, click);
-    Setup(imgTelemarketing, L"imgTelemarketing", 876, 468, 114, 122, IDP_TELEMARKETING, click);
-    Setup(imgSuporteRemoto1, L"imgSuporteRemoto1", 694, 648, 39, 41, 0, &TFrmMenu::imgSuporteRemoto1Click);
-    Setup(imgSuporteRemoto2, L"imgSuporteRemoto2", 815, 646, 48, 44, 0, &TFrmMenu::imgSuporteRemoto2Click);
-    Setup(imgEmail, L"imgEmail", 928, 636, 47, 37, 0, &TFrmMenu::imgEmailClick);
     imgEmail.Hint = std::wstring(L"e-mail : ") + kSupportMailbox;
-    Setup(imgAdmSistema, L"imgAdmSistema", 191, 653, 194, 30, 0, click);
-    Setup(imgCadGeral, L"imgCadGeral", 31, 653, 138, 30, 0, click);
-    Setup(imgAeC, L"imgAeC", 331, 12, 349, 100, 0, nullptr);
-    imgAeC.Popup = false;
-    Setup(imgCheckBeiraLeito, L"imgCheckBeiraLeito", 350, 232, 317, 75, IDP_CHECKBEIRALEITO, click);
     LoadPictures();
 
     // The window itself: a fixed dialog frame, close button only, centred on the screen.
@@ -174,18 +145,28 @@ void TFrmMenu::CreateComponents() {
 
 void TFrmMenu::LoadPictures() {
     // Decoding takes as long as building the rest of the window: the two run side by side, and the
-    // first paint waits for the pictures. The thread writes only the Picture fields.
-    FPicturesLoaded = std::async(std::launch::async, [images = Images(), instance = Application.Instance()] {
-        // One apartment for the whole batch; each decode's own initialisation then only nests.
-        const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        for (TImage* image : images)
-            if (image->PictureId) image->Picture = LoadPictureResource(instance, image->PictureId);
-        if (SUCCEEDED(com)) CoUninitialize();
-    });
+    // window shows once the pictures are in. The task decodes into a list of its own, handed over by
+    // WaitForPictures, so that it touches nothing of the window's.
+    std::vector<const wchar_t*> ids;
+    for (const TImage* image : Images()) ids.push_back(image->PictureName);
+    FPictures = std::make_shared<std::vector<TPicture>>(ids.size());
+    FPicturesTask =
+        TTask::New([ids = std::move(ids), pictures = FPictures, instance = Application.Instance()] {
+            // One apartment for the whole batch; each decode's own initialisation then only nests.
+            const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            for (size_t i = 0; i < ids.size(); ++i)
+                if (ids[i]) (*pictures)[i] = LoadPictureResource(instance, ids[i]);
+            if (SUCCEEDED(com)) CoUninitialize();
+        })->Start();
 }
 
 void TFrmMenu::WaitForPictures() {
-    if (FPicturesLoaded.valid()) FPicturesLoaded.get();
+    if (!FPicturesTask) return;
+    WaitDispatchingMessages(FPicturesTask->EndedEvent(), std::nullopt);
+    FPicturesTask.reset();
+    const auto images = Images();
+    for (size_t i = 0; i < images.size(); ++i) images[i]->Picture = std::move((*FPictures)[i]);
+    FPictures.reset();
 }
 
 void TFrmMenu::CreateHints() {
@@ -262,6 +243,7 @@ RECT TFrmMenu::ScaledRect(const TImage& AImage) const { return FLayout.ScaledRec
 TImage* TFrmMenu::ComponentAt(POINT AClientPoint) { return FLayout.ComponentAt(AClientPoint); }
 
 void TFrmMenu::Show() {
+    WaitForPictures();
     ShowWindow(FHandle.get(), SW_SHOWNORMAL);
     UpdateWindow(FHandle.get());
     // What the user does not see at once waits until the window is up: the hints and the tray icon
@@ -286,7 +268,8 @@ std::wstring TFrmMenu::Caption() const {
 void TFrmMenu::SetCaption(const std::wstring& ACaption) { SetWindowTextW(FHandle.get(), ACaption.c_str()); }
 
 void TFrmMenu::Paint(HDC ADC, const RECT& AUpdate) {
-    WaitForPictures();
+    // Until the pictures are in (the window shows only then) the form paints bare.
+    const bool pictures = !FPicturesTask;
     RECT client;
     GetClientRect(FHandle.get(), &client);
     const int width = client.right, height = client.bottom;
@@ -299,7 +282,7 @@ void TFrmMenu::Paint(HDC ADC, const RECT& AUpdate) {
     SetStretchBltMode(memory.get(), HALFTONE);
     SetBrushOrgEx(memory.get(), 0, 0, nullptr);
     for (TImage* image : Images()) {
-        if (!image->Picture) continue;
+        if (!pictures || !image->Picture) continue;
         const RECT r = ScaledRect(*image);
         const HGDIOBJ oldSource = SelectObject(source.get(), image->Picture.Bitmap.get());
         if (image->Mode == TPictureMode::CenterCut) {
@@ -345,35 +328,30 @@ void TFrmMenu::FormCreate() {
     UpdateHints();
     wfecha = false;
     ReadConfiguration();
-    FLocalPath = FolderOf(ProgramFileName());
-    LogStart();
-    StartFleetReports(FLocalPath);
-    StartLeftoverSweep();
-    CreateReportFolder();
+    LogLauncherStart(FLocalPath, FSettings);
+    StartFleetReports(FSettings.FleetUrl);
+    FSweep = StartLeftoverSweep(FLocalPath);
+    CreateReportFolder(FLocalPath);
 }
 
 void TFrmMenu::ReadConfiguration() {
+    // The one place the window's fields are set from the settings.
     FLocalPath = FolderOf(ProgramFileName());
-    const TServerConfiguration configuration = ReadServerConfiguration(FLocalPath + kIniFileName);
-    FRemotePath = configuration.RemotePath;
+    FSettings = ReadSettings(FLocalPath);
+    FRemotePath = FSettings.RemotePath;
     wCaminhoServidor = FRemotePath;
-    FUrl = configuration.Url;
-    FVerification.PublisherKey = ReadPublisherKey(FLocalPath + kIniFileName);
-    const TLimitsConfiguration limits = ReadLimitsConfiguration(FLocalPath + kIniFileName);
-    FLimits.ListingBytes = limits.ListingMB << 20;
-    FLimits.MinBytes = limits.MinBytes;
-    FLimits.MinWindowMs = limits.MinWindowSeconds * 1000;
-    FLimits.DeadlineMs = limits.DeadlineSeconds * 1000;
+    FUrl = FSettings.Url;
+    FVerification.PublisherKey = FSettings.PublisherKey;
     if (FVerification.Enabled()) {
-        FVerification.Ring = ReadRing(FLocalPath + kIniFileName);
+        FVerification.Ring = FSettings.Ring;
         FVerification.MachineValue = MachineRolloutValue();
     }
+    static_assert(uint64_t{kMaxLimitSeconds} * 1000 <= UINT32_MAX, "limits in milliseconds fit a DWORD");
+    FLimits.ListingBytes = FSettings.Limits.ListingBytes;
+    FLimits.MinBytes = FSettings.Limits.MinBytes;
+    FLimits.MinWindowMs = static_cast<DWORD>(FSettings.Limits.MinWindow.count());
+    FLimits.DeadlineMs = static_cast<DWORD>(FSettings.Limits.Deadline.count());
     SetCaption(kCaption);
-}
-
-void TFrmMenu::CreateReportFolder() {
-    if (!EnsureFolder(FLocalPath + L"Relatorio"))
-        throw Error("Não Criou o Diretório Relatorio. Contacte o Aurevia.", TErrorCategory::Disk);
 }
 
 void TFrmMenu::FormShow() { SetTimer(FHandle.get(), kTimer1, Timer1Interval, nullptr); }

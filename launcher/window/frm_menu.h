@@ -8,19 +8,22 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <future>
 #include <memory>
 #include <string>
-#include <thread>
+#include <string_view>
+#include <vector>
 
 #include "launcher/window/busy_panel.h"
 #include "launcher/window/components.h"
 #include "launcher/catalogue/module_options.h"
+#include "launcher/catalogue/tiles.h"
+#include "launcher/settings/settings.h"
 #include "launcher/window/tile_layout.h"
 #include "launcher/window/tray_icon.h"
 #include "launcher/window/update_queue.h"
 #include "base/date_time.h"
 #include "base/handles.h"
+#include "tasks/task.h"
 #include "update/transport/rest_client.h"
 #include "update/plan/update_verification.h"
 #include "update/trust/rollout_state.h"
@@ -57,21 +60,41 @@ class TFrmMenu {
     // A component's rectangle in client pixels at the window's current dpi.
     RECT ScaledRect(const TImage& AImage) const;
 
-    // --- layout, bottom to top -------------------------------------------------------------
-    TImage Image1, imgInternacao, imgProntuario, imgAgendaConsulta, imgAtendimento, imgAgenCirurgia,
-        imgEstoque, imgSND, imgGlosa, imgSame, imgCusto, imgCompras, imgControlEquip, imgExames,
-        imgContrlDoenca, imgControlProntuario, imgFinanceiro, imgFaturamento, imgTelemarketing,
-        imgSuporteRemoto1, imgSuporteRemoto2, imgEmail, imgAdmSistema, imgCadGeral, imgAeC,
-        imgCheckBeiraLeito;
+    // --- layout, bottom to top: one component per row of the tile table (tiles.h) ----------------
+    std::array<TImage, kTileCount> FComponents = MakeComponents();
+    TImage &Image1 = FComponents[TileIndex(L"Image1")],
+           &imgInternacao = FComponents[TileIndex(L"imgInternacao")],
+           &imgProntuario = FComponents[TileIndex(L"imgProntuario")],
+           &imgAgendaConsulta = FComponents[TileIndex(L"imgAgendaConsulta")],
+           &imgAtendimento = FComponents[TileIndex(L"imgAtendimento")],
+           &imgAgenCirurgia = FComponents[TileIndex(L"imgAgenCirurgia")],
+           &imgEstoque = FComponents[TileIndex(L"imgEstoque")], &imgSND = FComponents[TileIndex(L"imgSND")],
+           &imgGlosa = FComponents[TileIndex(L"imgGlosa")], &imgSame = FComponents[TileIndex(L"imgSame")],
+           &imgCusto = FComponents[TileIndex(L"imgCusto")],
+           &imgCompras = FComponents[TileIndex(L"imgCompras")],
+           &imgControlEquip = FComponents[TileIndex(L"imgControlEquip")],
+           &imgExames = FComponents[TileIndex(L"imgExames")],
+           &imgContrlDoenca = FComponents[TileIndex(L"imgContrlDoenca")],
+           &imgControlProntuario = FComponents[TileIndex(L"imgControlProntuario")],
+           &imgFinanceiro = FComponents[TileIndex(L"imgFinanceiro")],
+           &imgFaturamento = FComponents[TileIndex(L"imgFaturamento")],
+           &imgTelemarketing = FComponents[TileIndex(L"imgTelemarketing")],
+           &imgSuporteRemoto1 = FComponents[TileIndex(L"imgSuporteRemoto1")],
+           &imgSuporteRemoto2 = FComponents[TileIndex(L"imgSuporteRemoto2")],
+           &imgEmail = FComponents[TileIndex(L"imgEmail")],
+           &imgAdmSistema = FComponents[TileIndex(L"imgAdmSistema")],
+           &imgCadGeral = FComponents[TileIndex(L"imgCadGeral")], &imgAeC = FComponents[TileIndex(L"imgAeC")],
+           &imgCheckBeiraLeito = FComponents[TileIndex(L"imgCheckBeiraLeito")];
     TBusyPanel pnlTemporizador;
     TActivityIndicator& aciTemporizador = pnlTemporizador.aciTemporizador;
     unique_hmenu PopupMenu;
     TShellFileOperation ShellFileOperation;
 
     // Picture components in layout order (bottom first).
-    std::array<TImage*, 26> Images();
-    // The pictures are decoded on a thread of their own from construction on, while the window is
-    // built; their Picture fields may be read only once this has returned. Painting waits here.
+    std::array<TImage*, kTileCount> Images();
+    // The pictures are decoded by a task of the process's pool from construction on, while the
+    // window is built; their Picture fields are set by this wait (dispatching messages), which Show
+    // runs before the window becomes visible.
     void WaitForPictures();
 
     // --- fields ----------------------------------------------------------------------------
@@ -87,9 +110,12 @@ class TFrmMenu {
     std::wstring FLocalPath;
     std::wstring FRemotePath;
     std::wstring FUrl;
-    // What updates are checked with (the publisher's key of Aurevia.ini); disabled without a key.
+    // Everything the launcher is configured with, read once by ReadConfiguration, which sets the
+    // fields above and the two below from it.
+    TSettings FSettings;
+    // What updates are checked with (the publisher's key); disabled without a key.
     TUpdateVerification FVerification;
-    // The bounds of every update (section "Limites" of Aurevia.ini).
+    // The bounds of every update.
     TTransferLimits FLimits;
     // Where release control placed this workstation at the last update that completed (ring, rollout
     // number, the rollout document's serial, the release taken); UI thread. Empty ring: no update has
@@ -113,12 +139,12 @@ class TFrmMenu {
     void imgClick(TImage* Sender);
     void Timer1Timer();
 
-    // Launcher self-update.
+    // Launcher self-update (launcher/self_update/self_update_check.h).
     void CheckSelfUpdate();
     std::wstring FileVersionOf(const std::wstring& AFileName);
     int64_t FileSizeOf(const std::wstring& AFileName);
 
-    // Support tools and mail.
+    // Support tools and mail (launcher/support/).
     void imgSuporteRemoto1Click(TImage* Sender);
     void imgSuporteRemoto2Click(TImage* Sender);
     void imgEmailClick(TImage* Sender);
@@ -136,9 +162,11 @@ class TFrmMenu {
     static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam);
 
+    static std::array<TImage, kTileCount> MakeComponents();
     void CreateComponents();
     void LoadPictures();
-    std::future<void> FPicturesLoaded;
+    std::shared_ptr<ITask> FPicturesTask;  // until WaitForPictures has taken its pictures
+    std::shared_ptr<std::vector<TPicture>> FPictures;
     void CreateHints();
     void AfterShow();
     void UpdateHints();
@@ -149,10 +177,8 @@ class TFrmMenu {
     void AddTrayIcon();
 
     void ReadConfiguration();
-    void CreateReportFolder();
-    void LogStart();
-    void StartLeftoverSweep();
-    std::thread FSweep;
+    // Start-up's sweep of the program folder (program_folder.h); the window waits for it when it goes.
+    std::shared_ptr<ITask> FSweep;
 
     // Single-instance guard: created with the components, checks once they are all loaded. A
     // rejected start ends the process inside CheckInstanceGuard.
@@ -188,11 +214,6 @@ class TFrmMenu {
     UINT FTaskbarCreated = 0;
     TImage* FPressed = nullptr;
 };
-
-// Makes the single-instance guard and checks it at once, before the application and the menu window
-// are built: a second start of this executable ends here (exit code 0). The menu window created next
-// takes the guard over.
-void CheckSingleInstance(HINSTANCE AInstance);
 
 // The one menu window, set while it exists.
 extern TFrmMenu* FrmMenu;

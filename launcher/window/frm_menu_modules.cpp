@@ -6,13 +6,11 @@
 
 #include "launcher/window/application.h"
 #include "launcher/window/elapsed_time.h"
-#include "launcher/catalogue/folders.h"
+#include "launcher/catalogue/module_start.h"
 #include "launcher/window/frm_menu.h"
-#include "launcher/catalogue/startup_record.h"
 #include "base/error_display.h"
-#include "base/event_log.h"
-#include "base/win32_error.h"
 #include "base/paths.h"
+#include "update/transport/pumped_wait.h"
 #include "update/updater/files_updater.h"
 #include "dialogs/message_dialogs.h"
 
@@ -37,29 +35,9 @@ std::wstring UserTimeSeparator() {
 
 void TFrmMenu::BuildCatalogue() {
     FModuleOptions = TModuleOptions();
-    FModuleOptions.AddModule(&imgInternacao, L"Admission.exe", true);
-    FModuleOptions.AddModule(&imgAgendaConsulta, L"Scheduling.exe", true);
-    FModuleOptions.AddModule(&imgProntuario, L"Prescribing.exe", true);
-    FModuleOptions.AddModule(&imgAtendimento, L"UrgentCare.exe", true);
-    FModuleOptions.AddModule(&imgAgenCirurgia, L"SurgeryPlanner.exe", true);
-    FModuleOptions.AddModule(&imgEstoque, L"Inventory.exe", true);
-    FModuleOptions.AddModule(&imgSND, L"Dietetics.exe", true);
-    FModuleOptions.AddModule(&imgCompras, L"Purchasing.exe", true);
-    FModuleOptions.AddModule(&imgExames, L"LabTests.exe", true);
-    FModuleOptions.AddModule(&imgFinanceiro, L"Treasury.exe", true);
-    FModuleOptions.AddModule(&imgFaturamento, L"Invoicing.exe", true);
-    FModuleOptions.AddModule(&imgGlosa, L"ClaimDenials.exe", true);
-    FModuleOptions.AddModule(&imgSame, L"RecordsArchive.exe", true);
-    FModuleOptions.AddModule(&imgCusto, L"CostAccounting.exe", true);
-    FModuleOptions.AddModule(&imgControlEquip, L"EquipmentCare.exe", true);
-    FModuleOptions.AddModule(&imgContrlDoenca, L"DiseaseWatch.exe", true);
-    FModuleOptions.AddModule(&imgControlProntuario, L"ChartTracking.exe", true);
-    FModuleOptions.AddModule(&imgTelemarketing, L"ContactCenter.exe", true);
-    FModuleOptions.AddModule(&imgCheckBeiraLeito, L"BedsideCheck.exe", true);
-    FModuleOptions.AddModule(&imgAdmSistema, L"SystemAdmin.exe", true);
-    FModuleOptions.AddModule(&imgCadGeral, L"MasterData.exe", true);
-    FModuleOptions.AddModule(&imgSuporteRemoto1, L"TeamViewerQS_pt.exe", false);
-    FModuleOptions.AddModule(&imgSuporteRemoto2, L"Supremo.exe", false);
+    for (size_t i = 0; i < kTileCount; ++i)
+        if (kTiles[i].Executable)
+            FModuleOptions.AddModule(&FComponents[i], kTiles[i].Executable, kTiles[i].AdditionalFiles);
 }
 
 void TFrmMenu::imgClick(TImage* Sender) {
@@ -75,7 +53,7 @@ void TFrmMenu::SelectModule(const std::wstring& AModuleName, bool AAdditionalFil
     RunUpdate(AModuleName, AAdditionalFiles, &TFrmMenu::LaunchSelectedModule);
 }
 
-bool TFrmMenu::Unconfigured() const { return FUrl.empty() && FRemotePath == L"\\"; }
+bool TFrmMenu::Unconfigured() const { return !HasServer(FSettings); }
 
 void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
                          void (TFrmMenu::*AOnTerminate)()) {
@@ -114,15 +92,7 @@ void TFrmMenu::StartBusy() {
     pnlTemporizador.Show();
     aciTemporizador.Start();
     // Let the panel paint before the updater's listing holds the UI thread.
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));
-            break;
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
+    DispatchWaitingMessages();
 }
 
 void TFrmMenu::HideBusy() {
@@ -146,26 +116,8 @@ void TFrmMenu::ShowVerificationMessage() {
 }
 
 void TFrmMenu::StartSelectedModule() {
-    if (FileExistsFollowingLinks(FSelectedModule)) {
-        // The command line is the bare path, as the modules have always received it; naming the
-        // program as well keeps a path with blanks from being searched piece by piece.
-        std::wstring commandLine = FSelectedModule;
-        if (CreateProcessW(FSelectedModule.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                           nullptr, &StartupInfo, &ProcessInfo)) {
-            LogEvent(TLogLine(TLogLevel::Info, "module-start")
-                         .Add("path", FSelectedModule)
-                         .Add("pid", ProcessInfo.dwProcessId));
-            CloseHandle(ProcessInfo.hProcess);
-            CloseHandle(ProcessInfo.hThread);
-        } else {
-            const Win32Error error(GetLastError(), TErrorCategory::Other);
-            LogEvent(TLogLine(TLogLevel::Error, "module-start-failed")
-                         .Add("path", FSelectedModule)
-                         .Add("reason", error.what()));
-        }
-        return;
-    }
-    DialogBoxFmt(L"Módulo não instalado.\r\n%s", {FSelectedModule}, TMsgDlgType::mtInformation, {}, 0);
+    if (!StartModule(FSelectedModule))
+        DialogBoxFmt(L"Módulo não instalado.\r\n%s", {FSelectedModule}, TMsgDlgType::mtInformation, {}, 0);
 }
 
 void TFrmMenu::LaunchSelectedModule() {

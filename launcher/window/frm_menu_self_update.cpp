@@ -1,48 +1,13 @@
 // The menu window's self-update check: runs on the UI thread inside FormActivate.
-#include "launcher/self_update/self_update.h"
-
-#include "launcher/window/frm_menu.h"
 #include "launcher/self_update/launcher_files.h"
-#include "launcher/guard/single_instance.h"
-#include "dialogs/message_dialogs.h"
-
-namespace {
-
-// Process-wide, UI thread only. A check must not start inside one of its own notices (their modal
-// loop lets activations through), nor after this process has replaced its executable: from then on
-// the version read for "Aurevia.EXE" may be that of the running image, which the module loader
-// hands back for the same path, and a second swap would fail against the running "Aurevia.OLD".
-enum class TCheckState { Idle, Running, Replaced };
-TCheckState gCheckState = TCheckState::Idle;
-
-}  // namespace
+#include "launcher/self_update/self_update_check.h"
+#include "launcher/window/frm_menu.h"
 
 void TFrmMenu::CheckSelfUpdate() {
-    if (gCheckState != TCheckState::Idle) return;
-    gCheckState = TCheckState::Running;
-    struct BackToIdle {
-        ~BackToIdle() {
-            if (gCheckState == TCheckState::Running) gCheckState = TCheckState::Idle;
-        }
-    } backToIdle;
-    const TSelfUpdateOutcome outcome = ReplaceLauncherFromServer(wCaminhoServidor, FVerification);
-    if (outcome == TSelfUpdateOutcome::Replaced) gCheckState = TCheckState::Replaced;
-    switch (outcome) {
-        case TSelfUpdateOutcome::UpToDate:
-            return;
-        case TSelfUpdateOutcome::CopyFailed:
-            NoticeBox(L"Copia de arquivo falhou! Tente novamente!");
-            return;
-        case TSelfUpdateOutcome::Replaced:
-            NoticeBox(L"Aplicação atualizada com sucesso!");
-            wfecha = true;
-            Close();
-            // The successor starts while this process is still ending: out of the registries first,
-            // or its guard would take it for a second start and end it.
-            LeaveInstanceRegistries();
-            StartLocalLauncher();
-            return;
-    }
+    CheckSelfUpdateOnce(wCaminhoServidor, FVerification, [this] {
+        wfecha = true;
+        Close();
+    });
 }
 
 std::wstring TFrmMenu::FileVersionOf(const std::wstring& AFileName) { return ::FileVersionOf(AFileName); }

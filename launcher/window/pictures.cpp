@@ -20,10 +20,9 @@ struct ComPtr {
 
 }  // namespace
 
-TPicture LoadPictureResource(HINSTANCE AInstance, int AResourceId) {
+TPicture LoadPictureResource(HINSTANCE AInstance, const wchar_t* AResourceName) {
     TPicture picture;
-    HRSRC resource =
-        FindResourceW(AInstance, MAKEINTRESOURCEW(AResourceId), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+    HRSRC resource = FindResourceW(AInstance, AResourceName, MAKEINTRESOURCEW(10) /* RT_RCDATA */);
     if (!resource) return picture;
     HGLOBAL loaded = LoadResource(AInstance, resource);
     const DWORD size = SizeofResource(AInstance, resource);

@@ -7,4 +7,4 @@
 
 // An empty picture when the resource is missing or cannot be decoded: a window without its
 // pictures still works.
-TPicture LoadPictureResource(HINSTANCE AInstance, int AResourceId);
+TPicture LoadPictureResource(HINSTANCE AInstance, const wchar_t* AResourceName);

@@ -5,11 +5,12 @@
 
 #include <array>
 
+#include "launcher/catalogue/tiles.h"
 #include "launcher/window/components.h"
 
 class TTileLayout {
   public:
-    using Tiles = std::array<TImage*, 26>;  // bottom first
+    using Tiles = std::array<TImage*, kTileCount>;  // bottom first
 
     explicit TTileLayout(Tiles ATiles) : FTiles(ATiles) {}
 

@@ -4,39 +4,34 @@
 #include <mutex>
 #include <optional>
 
-#include "base/win32_error.h"
+#include "tasks/task.h"
 #include "update/transport/pumped_wait.h"
 
 namespace {
 
-// Shared by the caller and the pool thread; the last of the two to let go frees it.
+// Shared by the caller and the task; the last of the two to let go frees it.
 struct THeadWait {
     std::mutex Lock;
-    unique_handle Done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     HINTERNET Request = nullptr;
     std::wstring Headers;
     bool Finished = false;
     BOOL Ok = FALSE;
     DWORD Code = 0;
-    // Filled when the caller stopped waiting: closed by the pool thread once its calls return.
+    // Filled when the caller stopped waiting: closed by the task once its calls return.
     unique_hinternet AbandonedRequest, AbandonedConnection;
 };
 
-void CALLBACK ReceiveHead(PTP_CALLBACK_INSTANCE, void* AContext) {
-    const std::unique_ptr<std::shared_ptr<THeadWait>> owner(
-        static_cast<std::shared_ptr<THeadWait>*>(AContext));
-    THeadWait& wait = **owner;
-    BOOL ok = WinHttpSendRequest(wait.Request, wait.Headers.c_str(), static_cast<DWORD>(-1L),
+void ReceiveHead(THeadWait& AWait) {
+    BOOL ok = WinHttpSendRequest(AWait.Request, AWait.Headers.c_str(), static_cast<DWORD>(-1L),
                                  WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
-    if (ok) ok = WinHttpReceiveResponse(wait.Request, nullptr);
+    if (ok) ok = WinHttpReceiveResponse(AWait.Request, nullptr);
     const DWORD code = ok ? 0 : GetLastError();
-    const std::lock_guard lock(wait.Lock);
-    wait.Finished = true;
-    wait.Ok = ok;
-    wait.Code = code;
-    wait.AbandonedRequest.reset();
-    wait.AbandonedConnection.reset();
-    SetEvent(wait.Done.get());
+    const std::lock_guard lock(AWait.Lock);
+    AWait.Finished = true;
+    AWait.Ok = ok;
+    AWait.Code = code;
+    AWait.AbandonedRequest.reset();
+    AWait.AbandonedConnection.reset();
 }
 
 }  // namespace
@@ -44,15 +39,12 @@ void CALLBACK ReceiveHead(PTP_CALLBACK_INSTANCE, void* AContext) {
 bool SendAndReceiveHead(unique_hinternet& ARequest, unique_hinternet& AConnection, std::wstring AHeaders,
                         std::chrono::milliseconds ABound, TErrorCategory AFailure) {
     auto wait = std::make_shared<THeadWait>();
-    if (!wait->Done.get()) ThrowLastError(TErrorCategory::Other);
     wait->Request = ARequest.get();
     wait->Headers = std::move(AHeaders);
-    auto context = std::make_unique<std::shared_ptr<THeadWait>>(wait);
-    if (!TrySubmitThreadpoolCallback(ReceiveHead, context.get(), nullptr))
-        ThrowLastError(TErrorCategory::Other);
-    context.release();  // the pool thread owns it now
+    // On the process's pool; the task keeps the shared state alive for as long as WinHTTP holds it.
+    const std::shared_ptr<ITask> task = TTask::New([wait] { ReceiveHead(*wait); })->Start();
 
-    WaitDispatchingMessages(wait->Done.get(), ABound);
+    WaitDispatchingMessages(task->EndedEvent(), ABound);
 
     const std::lock_guard lock(wait->Lock);
     if (!wait->Finished) {

@@ -21,6 +21,12 @@ void DispatchQueuedMessages(std::optional<WPARAM>& AQuitCode) {
 
 }  // namespace
 
+void DispatchWaitingMessages() {
+    std::optional<WPARAM> quitCode;
+    DispatchQueuedMessages(quitCode);
+    if (quitCode) PostQuitMessage(static_cast<int>(*quitCode));
+}
+
 bool WaitDispatchingMessages(HANDLE AEvent, std::optional<std::chrono::milliseconds> ABound) {
     using clock = std::chrono::steady_clock;
     const clock::time_point end = clock::now() + ABound.value_or(std::chrono::milliseconds::zero());

@@ -12,6 +12,10 @@
 // True when the event was signalled.
 bool WaitDispatchingMessages(HANDLE AEvent, std::optional<std::chrono::milliseconds> ABound);
 
+// Dispatches the messages already waiting in the calling thread's queue and returns once it is empty,
+// so that what was asked of a window (a paint, a shown panel) happens before long work on this thread.
+void DispatchWaitingMessages();
+
 // Waits AWait while dispatching the calling thread's window messages.
 inline void WaitDispatchingMessages(std::chrono::milliseconds AWait) {
     WaitDispatchingMessages(nullptr, AWait);

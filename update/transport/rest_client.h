@@ -95,8 +95,8 @@ class TRESTClientDownload {
     bool Download(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName,
                   IFetchObserver* AObserver = nullptr);
 
-    // The same fetch on a thread of its own while the calling thread keeps pumping window messages
-    // (in slices of 300 ms). Records no error and writes no debugger line.
+    // The same fetch as a task of the process's pool while the calling thread keeps dispatching its
+    // window messages. Records no error and writes no debugger line.
     bool ThreadedDownload(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName);
 
     // The message of the last failed Download; empty until one fails, never cleared.

@@ -1,12 +1,12 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <thread>
 
 #include "base/error.h"
 #include "base/handles.h"
 #include "base/string_convert.h"
 #include "base/win32_error.h"
+#include "tasks/task.h"
 #include "update/disk/file_operations.h"
 #include "update/transport/http_request.h"
 #include "update/transport/pumped_wait.h"
@@ -58,27 +58,25 @@ bool TRESTClientDownload::Download(const std::wstring& ARemoteFileName, const st
 
 bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName,
                                            const std::wstring& ALocalFileName) {
-    // Shared by both threads: whichever finishes last closes the event.
-    auto done = std::make_shared<unique_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!*done) ThrowLastError(TErrorCategory::Other);
-    std::thread([done, url = DownloadURL(FBaseURL, ARemoteFileName), local = ALocalFileName,
-                 timeouts = FTimeouts, retries = FRetries, limits = FLimits] {
-        try {
-            unique_file file = CreateLocalFile(local);
+    // The task copies what it needs; the caller waits for its end, so it touches nothing of ours.
+    const std::shared_ptr<ITask> task =
+        TTask::New([url = DownloadURL(FBaseURL, ARemoteFileName), local = ALocalFileName,
+                    timeouts = FTimeouts, retries = FRetries, limits = FLimits] {
             try {
-                const THttpSession session(timeouts, limits);
-                TFileSink sink(file.get());
-                FetchResumable(session, url, sink, retries, nullptr);
+                unique_file file = CreateLocalFile(local);
+                try {
+                    const THttpSession session(timeouts, limits);
+                    TFileSink sink(file.get());
+                    FetchResumable(session, url, sink, retries, nullptr);
+                } catch (...) {
+                    file.reset();
+                    DeleteFileW(local.c_str());
+                }
             } catch (...) {
-                file.reset();
-                DeleteFileW(local.c_str());
+                // The local file could not be created: nothing was requested.
             }
-        } catch (...) {
-            // The local file could not be created: nothing was requested.
-        }
-        SetEvent(done->get());
-    }).detach();
+        })->Start();
 
-    WaitDispatchingMessages(done->get(), std::nullopt);
+    WaitDispatchingMessages(task->EndedEvent(), std::nullopt);
     return FileExists(ALocalFileName);
 }

@@ -21,23 +21,44 @@ TEST(Ring, DefaultsToGeralAndIsLowerCasedAndTrimmed) {
     for (const auto& c : cases) EXPECT_EQ(ProcessRing(c.ini), c.ring) << "'" << c.ring << "'";
 }
 
-// The limits a site (or a test) can set: whole numbers only; anything else keeps the default.
+// The limits a site (or a test) can set: whole numbers only; anything else keeps the default. They
+// arrive converted, in bytes and milliseconds.
 TEST(LimitsSection, WholeNumbersOrTheDefault) {
+    using std::chrono::seconds;
     const TLimitsConfiguration defaults;
     const TLimitsConfiguration set = ProcessLimitsSection(L"2", L"10", L"5", L"60");
-    EXPECT_EQ(set.ListingMB, 2u);
+    EXPECT_EQ(set.ListingBytes, 2u << 20);
     EXPECT_EQ(set.MinBytes, 10u);
-    EXPECT_EQ(set.MinWindowSeconds, 5u);
-    EXPECT_EQ(set.DeadlineSeconds, 60u);
+    EXPECT_EQ(set.MinWindow, seconds(5));
+    EXPECT_EQ(set.Deadline, seconds(60));
     const TLimitsConfiguration off = ProcessLimitsSection(L"", L"", L"0", L"0");
-    EXPECT_EQ(off.ListingMB, defaults.ListingMB);
-    EXPECT_EQ(off.MinWindowSeconds, 0u);
-    EXPECT_EQ(off.DeadlineSeconds, 0u);
+    EXPECT_EQ(off.ListingBytes, defaults.ListingBytes);
+    EXPECT_EQ(off.MinWindow, seconds(0));
+    EXPECT_EQ(off.Deadline, seconds(0));
     for (const wchar_t* bad : {L"-1", L"+5", L" 5", L"5 ", L"1.5", L"abc", L"99999999999999999999", L"0"}) {
-        const TLimitsConfiguration kept = ProcessLimitsSection(bad, bad, L"", L"");
-        EXPECT_EQ(kept.ListingMB, defaults.ListingMB) << bad;
+        const TLimitsConfiguration kept = ProcessLimitsSection(bad, bad, bad, bad);
+        EXPECT_EQ(kept.ListingBytes, defaults.ListingBytes) << bad;
         if (std::wstring(bad) != L"0") {
             EXPECT_EQ(kept.MinBytes, defaults.MinBytes) << bad;
+            EXPECT_EQ(kept.MinWindow, defaults.MinWindow) << bad;
+            EXPECT_EQ(kept.Deadline, defaults.Deadline) << bad;
         }
     }
+}
+
+// The largest values taken convert without wrapping (4 GiB; seconds whose milliseconds still fit the
+// 32 bits the transfers count in); one past them keeps the default.
+TEST(LimitsSection, TheLargestValuesConvertWholeAndOnePastThemKeepsTheDefault) {
+    const TLimitsConfiguration defaults;
+    const TLimitsConfiguration largest =
+        ProcessLimitsSection(L"4096", L"1099511627776", L"4000000", L"4000000");
+    EXPECT_EQ(largest.ListingBytes, uint64_t{4096} << 20);
+    EXPECT_EQ(largest.MinBytes, uint64_t{1} << 40);
+    EXPECT_EQ(largest.MinWindow.count(), 4000000000);
+    EXPECT_LE(static_cast<uint64_t>(largest.Deadline.count()), uint64_t{UINT32_MAX});
+    const TLimitsConfiguration past = ProcessLimitsSection(L"4097", L"1099511627777", L"4000001", L"4000001");
+    EXPECT_EQ(past.ListingBytes, defaults.ListingBytes);
+    EXPECT_EQ(past.MinBytes, defaults.MinBytes);
+    EXPECT_EQ(past.MinWindow, defaults.MinWindow);
+    EXPECT_EQ(past.Deadline, defaults.Deadline);
 }

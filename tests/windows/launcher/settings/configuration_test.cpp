@@ -1,11 +1,11 @@
-// The server section read from real INI files through the private-profile interface.
+// The settings read from real INI files through the private-profile interface.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "launcher/settings/configuration.h"
+#include "launcher/settings/settings.h"
 #include "cases/configuration_cases.h"
 
 namespace {
@@ -37,14 +37,14 @@ TEST(ServerConfigurationFile, ReadsTheCasesFromARealIniFile) {
         if (c.local_exe) text += std::wstring(L"Local Exe=") + c.local_exe + L"\r\n";
         if (c.url) text += std::wstring(L"url=") + c.url + L"\r\n";
         ini.Write(text);
-        const TServerConfiguration result = ReadServerConfiguration(ini.path.wstring());
+        const TSettings result = ReadIniSettings(ini.path.wstring());
         EXPECT_EQ(result.RemotePath, c.remote_path) << "case #" << (&c - kConfigurationCases);
         EXPECT_EQ(result.Url, c.stored_url) << "case #" << (&c - kConfigurationCases);
     }
 }
 
 TEST(ServerConfigurationFile, MissingFileGivesTheDefaults) {
-    const TServerConfiguration result = ReadServerConfiguration(L"C:\\no-such-folder-aurevia\\Aurevia.ini");
+    const TSettings result = ReadIniSettings(L"C:\\no-such-folder-aurevia\\Aurevia.ini");
     EXPECT_EQ(result.RemotePath, L"\\");
     EXPECT_EQ(result.Url, L"");
 }
@@ -52,7 +52,7 @@ TEST(ServerConfigurationFile, MissingFileGivesTheDefaults) {
 TEST(ServerConfigurationFile, PlatformStripsBlanksAndQuotes) {
     IniFile ini;
     ini.Write(L"[Servidor]\r\nLocal Exe =   \"S:\\Aurevia\"  \r\nurl=  'http://server:8080'  \r\n");
-    const TServerConfiguration result = ReadServerConfiguration(ini.path.wstring());
+    const TSettings result = ReadIniSettings(ini.path.wstring());
     EXPECT_EQ(result.RemotePath, L"S:\\Aurevia\\");
     EXPECT_EQ(result.Url, L"http://server:8080");
 }
@@ -62,7 +62,33 @@ TEST(ServerConfigurationFile, LongValuesKeepTheirFirst2047Characters) {
     const std::wstring longFolder = L"S:\\" + std::wstring(2997, L'a');  // 3000 characters
     const std::wstring longUrl = L"http://s/" + std::wstring(2991, L'u');
     ini.Write(L"[Servidor]\r\nLocal Exe=" + longFolder + L"\r\nurl=" + longUrl + L"\r\n");
-    const TServerConfiguration result = ReadServerConfiguration(ini.path.wstring());
+    const TSettings result = ReadIniSettings(ini.path.wstring());
     EXPECT_EQ(result.RemotePath, longFolder.substr(0, 2047) + L"\\");
     EXPECT_EQ(result.Url, longUrl.substr(0, 2047));
+}
+
+TEST(IniSettings, EverySectionIsReadIntoTheOneValueAndAMissingFileGivesTheDefaults) {
+    IniFile ini;
+    ini.Write(
+        L"[Servidor]\r\nurl=http://server:8080\r\n[Seguranca]\r\nChave Publica=ABC\r\nAnel= Piloto \r\n"
+        L"[Limites]\r\nLista MB=2\r\nMinimo Bytes=x\r\nPrazo Segundos=60\r\n"
+        L"[Frota]\r\nurl=http://fleet:9090\r\n");
+    const TSettings set = ReadIniSettings(ini.path.wstring());
+    EXPECT_EQ(set.RemotePath, L"\\");
+    EXPECT_EQ(set.Url, L"http://server:8080");
+    EXPECT_EQ(set.PublisherKey, L"ABC");
+    EXPECT_EQ(set.Ring, "piloto");
+    EXPECT_EQ(set.Limits.ListingBytes, uint64_t{2} << 20);
+    EXPECT_EQ(set.Limits.MinBytes, TLimitsConfiguration{}.MinBytes) << "a malformed value keeps the default";
+    EXPECT_EQ(set.Limits.Deadline, std::chrono::seconds(60));
+    EXPECT_EQ(set.FleetUrl, L"http://fleet:9090");
+
+    const TSettings none = ReadIniSettings(L"C:\\no-such-folder-aurevia\\Aurevia.ini");
+    const TSettings defaults;
+    EXPECT_EQ(none.RemotePath, defaults.RemotePath);
+    EXPECT_EQ(none.PublisherKey, L"");
+    EXPECT_EQ(none.Ring, "geral");
+    EXPECT_EQ(none.Limits.ListingBytes, defaults.Limits.ListingBytes);
+    EXPECT_EQ(none.Limits.Deadline, defaults.Limits.Deadline);
+    EXPECT_EQ(none.FleetUrl, L"");
 }

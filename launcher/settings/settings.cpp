@@ -1,0 +1,5 @@
+#include "launcher/settings/settings.h"
+
+TSettings ReadSettings(const std::wstring& AProgramFolder) {
+    return ReadIniSettings(AProgramFolder + kIniFileName);
+}

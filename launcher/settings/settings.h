@@ -1,0 +1,33 @@
+#pragma once
+// Everything the launcher is configured with, read once at start-up into one value and converted
+// there (megabytes to bytes, seconds to durations); the window hands it to what needs it. Today the
+// one source is Aurevia.ini (configuration.h); a machine policy would be read here too, over it.
+#include <string>
+
+#include "launcher/settings/configuration.h"
+
+struct TSettings {
+    // [Servidor] "Local Exe": the server folder, always ending in "\" ("\" when unset).
+    std::wstring RemotePath = L"\\";
+    // [Servidor] "url": the file service's base URL, exactly as read; empty: the server folder.
+    std::wstring Url;
+    // [Seguranca] "Chave Publica": the publisher's key; empty: updates are not verified.
+    std::wstring PublisherKey;
+    // [Seguranca] "Anel": the ring of a staged rollout (ProcessRing).
+    std::string Ring = "geral";
+    // [Limites]: the bounds of every update.
+    TLimitsConfiguration Limits;
+    // [Frota] "url": the fleet service the launcher reports to; empty: nothing is reported.
+    std::wstring FleetUrl;
+};
+
+// Whether the settings name a server folder or a file service; without either an update has nowhere
+// to go.
+inline bool HasServer(const TSettings& ASettings) {
+    return !ASettings.Url.empty() || ASettings.RemotePath != L"\\";
+}
+
+#ifdef _WIN32
+// The settings of the launcher installed in AProgramFolder (ending in "\").
+TSettings ReadSettings(const std::wstring& AProgramFolder);
+#endif
