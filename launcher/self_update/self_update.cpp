@@ -122,7 +122,7 @@ TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
         InstallPlannedFile(source, *launcher, InCurrentDirectory(kLauncherNew), CopyAge(*launcher, server),
                            nullptr, &copied, [&] {
                                if (serverSize < 0 || copied.Bytes() != static_cast<uint64_t>(serverSize))
-                                   throw Error("copy incomplete");
+                                   throw Error("copy incomplete", TErrorCategory::Fetch);
                            });
     if (copy == TInstallOutcome::Altered)
         return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "not the signed release", localText,
