@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "common/instant.h"
 #include "tools/fileservice/http_validators.h"
 
 namespace fileservice {
@@ -126,7 +127,7 @@ Response Routes::List(const Request& req) const {
     const bool gzip = AcceptsGzip(req.Header("Accept-Encoding"));
     const std::string etag = gzip ? listing->GzipETag() : listing->ETag();
     res.Set("ETag", etag);
-    res.Set("Last-Modified", HttpDate(listing->LastModified()));
+    res.Set("Last-Modified", HttpDateText(Instant{listing->LastModified()}));
     res.Set("Cache-Control", "no-cache");
     res.Set("Vary", "Accept-Encoding");
     if (NotModified(req.Header("If-None-Match"), req.Header("If-Modified-Since"), etag,
@@ -161,7 +162,7 @@ Response Routes::Download(const Request& req) const {
     const auto size = static_cast<std::uint64_t>(info.st_size);
     const std::string etag = FileETag(size, info.st_mtim);
     res.Set("ETag", etag);
-    res.Set("Last-Modified", HttpDate(info.st_mtim.tv_sec));
+    res.Set("Last-Modified", HttpDateText(Instant{info.st_mtim.tv_sec}));
     // Any cache may keep a file, but must ask again (a 304 when unchanged) before each use; an
     // object of a release is named by its content's hash and never changes.
     res.Set("Cache-Control", IsObjectName(name) ? "public, max-age=31536000, immutable" : "public, no-cache");
@@ -213,7 +214,7 @@ Response Routes::Health() const {
         body += ",\"Reason\":";
         AppendJSON(body, listing.reason);
         body += ",\"FailingSince\":";
-        AppendJSON(body, HttpDate(listing.failingSince));
+        AppendJSON(body, HttpDateText(Instant{listing.failingSince}));
     }
     body += ",\"Warnings\":[";
     for (size_t i = 0; i < listing.warnings.size(); ++i) {
