@@ -85,7 +85,7 @@ size_t Routes::BodyLimit(std::string_view method, std::string_view path) {
     // A batch is read whole up to twice its cap so that the fleet service answers a somewhat larger
     // one with its own 413 after the body is in; the server's early 413 beyond that closes the
     // connection with the body unread, which a client may see as a reset instead of the answer.
-    return method == "POST" && LastSegment(path) == "report" ? 2 * fleet::kMaxBatchBytes : 0;
+    return method == "POST" && LastSegment(path) == "report" ? 2 * kFleetBatchBytes : 0;
 }
 
 Response Routes::Answer(const Request& request) const {

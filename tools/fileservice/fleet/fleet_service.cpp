@@ -148,7 +148,7 @@ Response FleetService::Handle(const Request& request) {
 }
 
 Response FleetService::Report(const Request& request) {
-    if (request.bodyTooLarge || request.body.size() > kMaxBatchBytes) {
+    if (request.bodyTooLarge || request.body.size() > kFleetBatchBytes) {
         metrics_.CountRefusedBatch();
         return Text(413, ErrorJson("the batch is larger than 64 KiB"), kJson);
     }

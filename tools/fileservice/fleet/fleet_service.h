@@ -35,7 +35,7 @@ struct FleetOptions {
 struct Request {
     std::string_view method, path, query;  // query: the raw text after "?", not decoded
     std::string_view body;
-    bool bodyTooLarge = false;  // the server stopped reading past kMaxBatchBytes
+    bool bodyTooLarge = false;  // the server stopped reading past kFleetBatchBytes
 };
 
 struct Response {
