@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <system_error>
 
+#include "common/json_writer.h"
+#include "common/utf8.h"
+
 namespace fileservice {
 namespace fs = std::filesystem;
 
@@ -20,38 +23,6 @@ char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
                                               [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
-void AppendJSONString(std::string& out, std::string_view text) {
-    out.push_back('"');
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-                    out += escaped;
-                } else {
-                    out.push_back(c);
-                }
-        }
-    }
-    out.push_back('"');
 }
 
 Refusal Forbidden(std::string_view name) {
@@ -82,52 +53,6 @@ locale_t Utf8Locale() {
     return locale;
 }
 
-// The length of the UTF-8 sequence at the start of `text` and its code point; 0 when it is not one
-// (a stray or missing continuation byte, an overlong form, a surrogate, beyond U+10FFFF).
-size_t DecodeUtf8(std::string_view text, char32_t& point) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    size_t length = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        point = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        point = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        point = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-        point = (point << 6) | (byte(i) & 0x3F);
-    }
-    const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
-    if (overlong || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) return 0;
-    return length;
-}
-
-void AppendUtf8(std::string& out, char32_t point) {
-    if (point < 0x80) {
-        out.push_back(static_cast<char>(point));
-    } else if (point < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (point >> 6)));
-        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else if (point < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (point >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (point >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    }
-}
-
 }  // namespace
 
 std::string FoldName(std::string_view name) {
@@ -140,8 +65,7 @@ std::string FoldName(std::string_view name) {
             ++i;
             continue;
         }
-        char32_t point = 0;
-        const size_t length = DecodeUtf8(name.substr(i), point);
+        const auto [point, length] = DecodeUtf8(name.substr(i));
         if (length == 0) {
             out.push_back(c);
             ++i;
@@ -352,44 +276,14 @@ std::string FormatLocalAge(const struct timespec& time) {
     return text;
 }
 
-std::string PercentDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            out.push_back(static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16)));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> RawQueryTail(std::string_view target, std::string_view name) {
-    const size_t query = target.find('?');
-    if (query == std::string_view::npos) return std::nullopt;
-    size_t pos = query + 1;
-    while (pos <= target.size()) {
-        const std::string_view rest = target.substr(pos);
-        if (rest.starts_with(name) && rest.substr(name.size()).starts_with('='))
-            return std::string(rest.substr(name.size() + 1));
-        const size_t amp = target.find('&', pos);
-        if (amp == std::string_view::npos) break;
-        pos = amp + 1;
-    }
-    return std::nullopt;
-}
-
 std::string FileListJSON(const std::vector<ListedFile>& files) {
     std::string out = "[";
     for (size_t i = 0; i < files.size(); ++i) {
         if (i) out += ",";
         out += "\n{\"FileName\":";
-        AppendJSONString(out, files[i].name);
+        AppendJsonString(out, files[i].name);
         out += ",\"Age\":";
-        AppendJSONString(out, files[i].age);
+        AppendJsonString(out, files[i].age);
         out += "}";
     }
     out += files.empty() ? "]" : "\n]";
@@ -398,9 +292,9 @@ std::string FileListJSON(const std::vector<ListedFile>& files) {
 
 std::string ErrorRecordJSON(const Refusal& refusal) {
     std::string out = "{\"Error\":";
-    AppendJSONString(out, refusal.error);
+    AppendJsonString(out, refusal.error);
     out += ",\"Status\":" + std::to_string(refusal.status) + ",\"Detail\":";
-    AppendJSONString(out, refusal.detail);
+    AppendJsonString(out, refusal.detail);
     out += "}";
     return out;
 }

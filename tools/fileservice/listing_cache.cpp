@@ -13,6 +13,8 @@
 #include <set>
 #include <unordered_map>
 
+#include "common/hex.h"
+
 namespace fileservice {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -28,21 +30,11 @@ constexpr uint32_t kWatchEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_W
                                   IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                   IN_EXCL_UNLINK;
 
-std::string Hex(const unsigned char* bytes, size_t size) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < size; ++i) {
-        out.push_back(kDigits[bytes[i] >> 4]);
-        out.push_back(kDigits[bytes[i] & 15]);
-    }
-    return out;
-}
-
 std::string ContentTag(const std::string& body) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_Digest(body.data(), body.size(), digest, &size, EVP_sha256(), nullptr);
-    return "\"" + Hex(digest, std::min(size, 16u)) + "\"";
+    return "\"" + HexText(digest, std::min(size, 16u)) + "\"";
 }
 
 std::string GzipOf(const std::string& text) {

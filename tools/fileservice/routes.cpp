@@ -10,6 +10,8 @@
 #include <string>
 
 #include "common/instant.h"
+#include "common/json_writer.h"
+#include "common/query_string.h"
 #include "tools/fileservice/http_validators.h"
 
 namespace fileservice {
@@ -59,24 +61,6 @@ bool IsObjectName(std::string_view name) {
     for (size_t i = 0; i < kObjects.size(); ++i)
         if (std::tolower(static_cast<unsigned char>(name[i])) != kObjects[i]) return false;
     return true;
-}
-
-void AppendJSON(std::string& out, std::string_view text) {
-    out.push_back('"');
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out.push_back(c);
-        }
-    }
-    out.push_back('"');
 }
 
 }  // namespace
@@ -145,7 +129,7 @@ Response Routes::List(const Request& req) const {
 
 Response Routes::Download(const Request& req) const {
     // The launcher sends "+" and "&" in a name unencoded: the name is the raw rest of the query.
-    const auto raw = RawQueryTail(req.target, "file");
+    const auto raw = RawQueryTail(QueryOf(req.target), "file");
     if (!raw) return Refuse({400, "Bad Request", "No file parameter given."});
     const std::string name = PercentDecode(*raw);
     std::filesystem::path path;
@@ -208,18 +192,18 @@ Response Routes::Health() const {
     res.Set("Cache-Control", "no-store");
     std::string& body = res.text;
     body = "{\"Status\":";
-    AppendJSON(body, !readable ? "folder unavailable" : !listing.walkOk ? "walk failing" : "ok");
+    AppendJsonString(body, !readable ? "folder unavailable" : !listing.walkOk ? "walk failing" : "ok");
     if (!listing.walkOk) {
         // The listings in service are those of the last walk that succeeded.
         body += ",\"Reason\":";
-        AppendJSON(body, listing.reason);
+        AppendJsonString(body, listing.reason);
         body += ",\"FailingSince\":";
-        AppendJSON(body, HttpDateText(Instant{listing.failingSince}));
+        AppendJsonString(body, HttpDateText(Instant{listing.failingSince}));
     }
     body += ",\"Warnings\":[";
     for (size_t i = 0; i < listing.warnings.size(); ++i) {
         if (i) body += ",";
-        AppendJSON(body, listing.warnings[i]);
+        AppendJsonString(body, listing.warnings[i]);
     }
     body += "],\"Open\":" + std::to_string(counters_.open.load()) +
             ",\"Busy\":" + std::to_string(counters_.busy.load()) +

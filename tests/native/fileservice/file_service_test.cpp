@@ -225,13 +225,4 @@ TEST(MaskMatches, WildcardsIgnoringLetterCase) {
         EXPECT_EQ(fileservice::MaskMatches(c.mask, c.name), c.matches) << c.mask << " " << c.name;
 }
 
-TEST(RawQuery, TakesTheRestOfTheQueryAndDecodesOnlyPercentEscapes) {
-    EXPECT_EQ(fileservice::RawQueryTail("/download?file=a+b&c=d.txt", "file"), "a+b&c=d.txt");
-    EXPECT_EQ(fileservice::RawQueryTail("/x//download?v=1&file=x", "file"), "x");
-    EXPECT_EQ(fileservice::RawQueryTail("/download?profile=x", "file"), std::nullopt);
-    EXPECT_EQ(fileservice::RawQueryTail("/download", "file"), std::nullopt);
-    EXPECT_EQ(fileservice::PercentDecode("Relatorio%5CRpt%20x+y%C3%A7%zz%4"),
-              "Relatorio\\Rpt x+y\xc3\xa7%zz%4");
-}
-
 }  // namespace

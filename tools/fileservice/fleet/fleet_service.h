@@ -78,7 +78,4 @@ class FleetService {
     std::thread sweeper_;
 };
 
-// The decoded value of a query parameter (form encoding: "+" is a space), nullopt when absent.
-std::optional<std::string> QueryValue(std::string_view query, std::string_view name);
-
 }  // namespace fleet
