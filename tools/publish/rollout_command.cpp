@@ -12,13 +12,13 @@
 #include <ctime>
 #include <map>
 
+#include "common/instant.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/flat_signing.h"
 #include "tools/publish/folder_files.h"
 #include "tools/publish/publisher_key.h"
 #include "tools/publish/server_store.h"
-#include "tools/publish/utc_text.h"
 #include "update/trust/document_text.h"
 
 namespace fs = std::filesystem;
@@ -214,8 +214,9 @@ void RunRollout(const RolloutOptions& options) {
     SyncFolder(options.server);
 
     std::printf("Rollout document %llu (expires %s): ring %s takes release %llu",
-                static_cast<unsigned long long>(rollout.Serial), UtcText(rollout.ExpiresUnix).c_str(),
-                entry.Ring.c_str(), static_cast<unsigned long long>(entry.Release));
+                static_cast<unsigned long long>(rollout.Serial),
+                UtcText(Instant{rollout.ExpiresUnix}).c_str(), entry.Ring.c_str(),
+                static_cast<unsigned long long>(entry.Release));
     if (entry.Percent < 100 && entry.Previous)
         std::printf(" on %u %% of its workstations, release %llu on the rest", entry.Percent,
                     static_cast<unsigned long long>(*entry.Previous));

@@ -4,12 +4,12 @@
 
 #include <cstdio>
 
+#include "common/instant.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/flat_signing.h"
 #include "tools/publish/folder_files.h"
 #include "tools/publish/publisher_key.h"
-#include "tools/publish/utc_text.h"
 
 namespace fs = std::filesystem;
 
@@ -46,7 +46,7 @@ void RunSign(const SignOptions& options) {
     SyncFolder(options.folder);
     std::printf("Signed %zu files in %s: serial %llu, expires %s\n", signedManifest.Manifest.Files.size(),
                 options.folder.c_str(), static_cast<unsigned long long>(signedManifest.Manifest.Serial),
-                UtcText(signedManifest.Manifest.ExpiresUnix).c_str());
+                UtcText(Instant{signedManifest.Manifest.ExpiresUnix}).c_str());
 }
 
 }  // namespace publish

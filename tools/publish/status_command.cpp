@@ -7,10 +7,10 @@
 #include <map>
 #include <set>
 
+#include "common/instant.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/server_store.h"
-#include "tools/publish/utc_text.h"
 #include "update/trust/document_text.h"
 
 namespace fs = std::filesystem;
@@ -69,7 +69,7 @@ void RunStatus(const fs::path& server) {
         std::printf("Rollout document: none (workstations follow the flat folder)\n");
     } else {
         std::printf("Rollout document: serial %llu, expires %s%s\n", Ull(rollout->Serial),
-                    UtcText(rollout->ExpiresUnix).c_str(),
+                    UtcText(Instant{rollout->ExpiresUnix}).c_str(),
                     now > rollout->ExpiresUnix ? " (EXPIRED: workstations refuse it)" : "");
         for (const auto& ring : rollout->Rings) {
             std::printf("  ring %-16s release %llu", ring.Ring.c_str(), Ull(ring.Release));
@@ -94,7 +94,7 @@ void RunStatus(const fs::path& server) {
     for (const auto& [serial, release] : kept.releases) {
         const bool inUse = std::binary_search(referenced.begin(), referenced.end(), serial);
         std::printf("  %llu  created %s  %zu files, %llu bytes%s%s%s\n", Ull(serial),
-                    UtcText(release.CreatedUnix).c_str(), release.Files.size(), Ull(SizeOf(release)),
+                    UtcText(Instant{release.CreatedUnix}).c_str(), release.Files.size(), Ull(SizeOf(release)),
                     inUse ? "  (in a ring)" : "", release.Note.empty() ? "" : "  ", release.Note.c_str());
     }
     for (const auto& [serial, why] : kept.unreadable)

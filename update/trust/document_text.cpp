@@ -6,34 +6,14 @@
 #include <cstdio>
 #include <utility>
 
-#include "base/date_time.h"
+#include "common/hex.h"
+#include "common/instant.h"
 
 namespace document_text {
 
 namespace {
 
-constexpr int64_t kSecondsPerDay = 86'400;
-constexpr int64_t kUnixEpochDay = 25'569;           // 1970-01-01 in days since 1899-12-30
-constexpr int64_t kFirstInstant = -62'135'596'800;  // 0001-01-01T00:00:00Z
-constexpr int64_t kLastInstant = 253'402'300'799;   // 9999-12-31T23:59:59Z
-
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-int DigitsValue(std::string_view text, size_t at, size_t count, bool& ok) {
-    int value = 0;
-    for (size_t i = at; i < at + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') ok = false;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Windows maps these names to devices in every folder and whatever the extension: "nul.dll" opens
 // the null device.
@@ -71,57 +51,24 @@ uint64_t UnsignedFrom(std::string_view member, std::string_view digits) {
 
 // One form, one meaning, no time zone to apply.
 int64_t UnixSecondsFrom(std::string_view member, std::string_view text) {
-    bool ok = text.size() == 20 && text[4] == '-' && text[7] == '-' && text[10] == 'T' && text[13] == ':' &&
-              text[16] == ':' && text[19] == 'Z';
-    if (ok) {
-        const int year = DigitsValue(text, 0, 4, ok), month = DigitsValue(text, 5, 2, ok);
-        const int day = DigitsValue(text, 8, 2, ok), hour = DigitsValue(text, 11, 2, ok);
-        const int minute = DigitsValue(text, 14, 2, ok), second = DigitsValue(text, 17, 2, ok);
-        if (ok && IsValidDate(year, month, day) && IsValidTime(hour, minute, second, 0)) {
-            const int64_t days = DaysSinceEpoch(year, month, day) - kUnixEpochDay;
-            return days * kSecondsPerDay + (hour * 60LL + minute) * 60 + second;
-        }
-    }
+    if (const auto instant = ParseUtcText(text)) return instant->unixSeconds;
     Fail("\"" + std::string(member) +
          "\" is not a UTC instant of the form YYYY-MM-DDTHH:MM:SSZ: " + std::string(text));
 }
 
 std::string UtcInstantText(int64_t unixSeconds, std::string_view what) {
-    if (unixSeconds < kFirstInstant || unixSeconds > kLastInstant)
-        Fail(std::string(what) + " lies outside the years 1 to 9999");
-    const int64_t dayNumber =
-        (unixSeconds >= 0 ? unixSeconds : unixSeconds - (kSecondsPerDay - 1)) / kSecondsPerDay;
-    const int64_t secondOfDay = unixSeconds - dayNumber * kSecondsPerDay;
-    const DateTimeParts date = DecodeDateTime(static_cast<TDateTime>(dayNumber + kUnixEpochDay));
-    char text[32];
-    const int length =
-        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", date.year, date.month, date.day,
-                      static_cast<int>(secondOfDay / 3600), static_cast<int>(secondOfDay / 60 % 60),
-                      static_cast<int>(secondOfDay % 60));
-    return std::string(text, static_cast<size_t>(length));
+    if (!IsWritable(Instant{unixSeconds})) Fail(std::string(what) + " lies outside the years 1 to 9999");
+    return UtcText(Instant{unixSeconds});
 }
 
 TSha256 Sha256From(std::string_view hex) {
     TSha256 hash{};
-    bool ok = hex.size() == 2 * hash.size();
-    for (size_t i = 0; ok && i < hash.size(); ++i) {
-        const int high = HexValue(hex[2 * i]), low = HexValue(hex[2 * i + 1]);
-        ok = high >= 0 && low >= 0;
-        hash[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    if (!ok) Fail("\"sha256\" is not 64 hex digits: " + std::string(hex));
+    if (!HexBytes(hex, hash.data(), hash.size()))
+        Fail("\"sha256\" is not 64 hex digits: " + std::string(hex));
     return hash;
 }
 
-std::string HexOf(const TSha256& hash) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const uint8_t byte : hash) {
-        hex.push_back(kDigits[byte >> 4]);
-        hex.push_back(kDigits[byte & 15]);
-    }
-    return hex;
-}
+std::string HexOf(const TSha256& hash) { return HexText(hash.data(), hash.size()); }
 
 std::string Shown(std::string_view name) {
     std::string shown = "\"";
