@@ -156,7 +156,10 @@ std::optional<Instant> ParseOffsetTime(std::string_view text) {
     if (!r.Ok() || !r.AtEnd()) return std::nullopt;
     const auto local = InstantOf(parts);
     if (!local) return std::nullopt;
-    return Instant{local->unixSeconds - offset * 60LL};
+    // Near the ends of the calendar an offset can carry the instant past them.
+    const Instant instant{local->unixSeconds - offset * 60LL};
+    if (!IsWritable(instant)) return std::nullopt;
+    return instant;
 }
 
 std::string HttpDateText(Instant instant) {

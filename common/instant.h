@@ -34,7 +34,8 @@ std::optional<Instant> ParseUtcText(std::string_view text);
 
 // "YYYY-MM-DDTHH:MM:SS+HH:MM" from a local time and its offset from UTC in minutes (local minus UTC).
 std::string OffsetTimeText(const CivilTime& local, int offsetMinutes);
-// "YYYY-MM-DDTHH:MM:SS" followed by "Z" or an offset "+HH:MM"/"-HH:MM" of at most 14 hours.
+// "YYYY-MM-DDTHH:MM:SS" followed by "Z" or an offset "+HH:MM"/"-HH:MM" of at most 14 hours, naming
+// a writable instant.
 std::optional<Instant> ParseOffsetTime(std::string_view text);
 
 // IMF-fixdate, the form every answer is written in; empty for an instant that is not writable.

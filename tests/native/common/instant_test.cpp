@@ -54,7 +54,9 @@ TEST(Instant, OffsetTimeNamesTheSameInstantFromAnyZone) {
         EXPECT_EQ(ParseOffsetTime(same), utc) << same;
     for (const char* bad : {"2026-12-10T20:30:00", "2026-12-10T20:30:00+15:00", "2026-12-10T20:30:00+03:60",
                             "2026-12-10T20:30:00+0300", "2026-12-10T20:30:00 -03:00", "2026-13-10T20:30:00Z",
-                            "2026-12-10T20:30:00-03:00x"}) {
+                            "2026-12-10T20:30:00-03:00x",
+                            // past the ends of the calendar once the offset is applied
+                            "0001-01-01T00:00:00+00:01", "9999-12-31T23:59:59-00:01"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(ParseOffsetTime(bad));
     }
