@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <system_error>
 
-#include "common/json_writer.h"
 #include "common/utf8.h"
 
 namespace fileservice {
@@ -274,29 +273,6 @@ std::string FormatLocalAge(const struct timespec& time) {
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                   time.tv_nsec / 1000000);
     return text;
-}
-
-std::string FileListJSON(const std::vector<ListedFile>& files) {
-    std::string out = "[";
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (i) out += ",";
-        out += "\n{\"FileName\":";
-        AppendJsonString(out, files[i].name);
-        out += ",\"Age\":";
-        AppendJsonString(out, files[i].age);
-        out += "}";
-    }
-    out += files.empty() ? "]" : "\n]";
-    return out;
-}
-
-std::string ErrorRecordJSON(const Refusal& refusal) {
-    std::string out = "{\"Error\":";
-    AppendJsonString(out, refusal.error);
-    out += ",\"Status\":" + std::to_string(refusal.status) + ",\"Detail\":";
-    AppendJsonString(out, refusal.detail);
-    out += "}";
-    return out;
 }
 
 }  // namespace fileservice

@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/listing_json.h"
+
 namespace fileservice {
 
 // A refused request: the HTTP status and the error record's texts.
@@ -23,10 +25,7 @@ struct Refusal {
     std::string detail;
 };
 
-struct ListedFile {
-    std::string name;  // relative to the served root, backslashes between folders
-    std::string age;   // last-write time, local clock time, e.g. 2022-01-10T14:32:05.123
-};
+using ListedFile = ListingEntry;  // its name relative to the served root
 
 // A file of the served tree as the walk finds it: its listed name and what stat() said.
 struct TreeFile {
@@ -108,8 +107,5 @@ bool MaskMatches(std::string_view mask, std::string_view name);
 // ISO 8601 local clock time to the millisecond, without offset (the launcher compares ages as
 // clock times, so a fetched file compares equal at its next update).
 std::string FormatLocalAge(const struct timespec& time);
-
-std::string FileListJSON(const std::vector<ListedFile>& files);
-std::string ErrorRecordJSON(const Refusal& refusal);
 
 }  // namespace fileservice

@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "common/hex.h"
+#include "common/instant.h"
 
 namespace fileservice {
 namespace fs = std::filesystem;
@@ -57,14 +58,6 @@ std::string Lower(std::string_view text) {
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
-}
-
-std::string UtcText(std::time_t time) {
-    struct tm utc {};
-    gmtime_r(&time, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 // Of two names that fold alike, the one kept: the most recently written; ties, the byte-wise smaller.
@@ -438,7 +431,7 @@ void ListingCache::Refresh() {
             std::fprintf(
                 stderr, "aurevia-fileservice: walk of %s failed (%s); %s until a walk succeeds\n",
                 service_.Root().c_str(), result.failure.c_str(),
-                snapshot_ ? ("the listing of " + UtcText(snapshot_->changedAt) + " stays in service").c_str()
+                snapshot_ ? ("the listing of " + UtcText(Instant{snapshot_->changedAt}) + " stays in service").c_str()
                           : "no listing is served");
         }
         health_.walkOk = false;
@@ -447,7 +440,7 @@ void ListingCache::Refresh() {
     }
     if (!health_.walkOk)
         std::fprintf(stderr, "aurevia-fileservice: walk of %s succeeded again, after failing since %s\n",
-                     service_.Root().c_str(), UtcText(health_.failingSince).c_str());
+                     service_.Root().c_str(), UtcText(Instant{health_.failingSince}).c_str());
     for (const std::string& warning : result.warnings)
         if (std::find(health_.warnings.begin(), health_.warnings.end(), warning) == health_.warnings.end())
             std::fprintf(stderr, "aurevia-fileservice: %s\n", warning.c_str());
@@ -533,7 +526,7 @@ std::shared_ptr<const RenderedListing> ListingCache::Get(std::string_view folder
             continue;
         files.push_back({it->name, it->age});
     }
-    auto listing = std::make_shared<const RenderedListing>(FileListJSON(files), snapshot->changedAt);
+    auto listing = std::make_shared<const RenderedListing>(ListingJson(files), snapshot->changedAt);
     std::lock_guard lock(mutex_);
     if (snapshot_ == snapshot) {
         std::erase_if(rendered_, [&](const Rendered& r) {

@@ -11,6 +11,7 @@
 
 #include "common/instant.h"
 #include "common/json_writer.h"
+#include "common/listing_json.h"
 #include "common/query_string.h"
 #include "tools/fileservice/http_validators.h"
 
@@ -24,7 +25,7 @@ Response Refuse(const Refusal& refusal, Response answer = {}) {
     answer.status = refusal.status;
     answer.Set("Content-Type", kJSON);
     answer.Set("Cache-Control", "no-store");
-    answer.text = ErrorRecordJSON(refusal);
+    answer.text = ErrorRecordJson(refusal.status, refusal.error, refusal.detail);
     return answer;
 }
 
