@@ -3,6 +3,8 @@
 // Portable arithmetic only; reading the clock and file times lives in base/win_time.h.
 #include <cstdint>
 
+#include "common/calendar.h"
+
 using TDateTime = double;
 
 constexpr double kMillisecondsPerDay = 86'400'000.0;
@@ -11,11 +13,6 @@ struct DateTimeParts {
     int year = 1899, month = 12, day = 30;
     int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
-
-bool IsLeapYear(int year);
-int DaysInMonth(int year, int month);
-bool IsValidDate(int year, int month, int day);
-bool IsValidTime(int hour, int minute, int second, int millisecond);
 
 // Days from 30 December 1899 to the given date (negative before it). Year 1..9999.
 int64_t DaysSinceEpoch(int year, int month, int day);

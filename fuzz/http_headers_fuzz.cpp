@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "update/transport/http_date.h"
+#include "common/instant.h"
 #include "update/transport/resume_rules.h"
 #include "update/transport/retry_policy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    ParseHttpDate(text);
+    if (const auto date = ParseHttpDate(text); date && HttpDateText(*date).empty()) std::abort();
     const auto now = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
     if (const auto wait = ParseRetryAfter(text, now); wait && wait->count() < 0) std::abort();
     if (const auto range = ParseContentRange(text)) {

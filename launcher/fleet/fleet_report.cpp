@@ -2,78 +2,11 @@
 
 #include <rapidjson/document.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include "common/instant.h"
+#include "common/json_writer.h"
+#include "common/utf8.h"
 
 namespace {
-
-// The length of the UTF-8 sequence that starts at AText[AAt], or 0 when none valid starts there
-// (overlong forms, surrogates and code points past U+10FFFF are invalid too).
-size_t Utf8SequenceLength(std::string_view AText, size_t AAt) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(AText[i]); };
-    const unsigned char lead = byte(AAt);
-    if (lead < 0x80) return 1;
-    size_t length = 0;
-    uint32_t code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (AAt + length > AText.size()) return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(AAt + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(AAt + i) & 0x3F);
-    }
-    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || code > 0x10FFFF ||
-        (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
-}
-
-void AppendJsonString(std::string& AOut, std::string_view AValue) {
-    AOut += '"';
-    for (const char c : AValue) {
-        switch (c) {
-            case '"':
-                AOut += "\\\"";
-                break;
-            case '\\':
-                AOut += "\\\\";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned char>(c));
-                    AOut += escaped;
-                } else {
-                    AOut += c;
-                }
-        }
-    }
-    AOut += '"';
-}
-
-void AddString(std::string& AOut, std::string_view AKey, std::string_view AValue) {
-    AOut += ",\"";
-    AOut += AKey;
-    AOut += "\":";
-    AppendJsonString(AOut, AValue);
-}
-
-void AddNumber(std::string& AOut, std::string_view AKey, uint64_t AValue) {
-    AOut += ",\"";
-    AOut += AKey;
-    AOut += "\":";
-    AOut += std::to_string(AValue);
-}
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -144,19 +77,17 @@ std::string_view FleetReasonName(TFleetReason AReason) {
 
 std::string FleetText(std::string_view AText, size_t AMaxChars) {
     std::string text;
-    size_t chars = 0;
-    for (size_t at = 0; at < AText.size() && chars < AMaxChars; ++chars) {
-        const size_t length = Utf8SequenceLength(AText, at);
-        if (length == 0) {
-            text += "\xEF\xBF\xBD";
-            ++at;
-        } else if (length == 1 && (static_cast<unsigned char>(AText[at]) < 0x20 || AText[at] == 0x7F)) {
+    for (size_t chars = 0; !AText.empty() && chars < AMaxChars; ++chars) {
+        const Utf8Sequence sequence = DecodeUtf8(AText);
+        // C0, DEL and C1 controls: the service refuses them, as they could forge lines of its log.
+        const bool control = sequence.point < 0x20 || (sequence.point >= 0x7F && sequence.point <= 0x9F);
+        if (sequence.length == 0)
+            AppendUtf8(text, kReplacementCharacter);
+        else if (control)
             text += ' ';
-            ++at;
-        } else {
-            text.append(AText.substr(at, length));
-            at += length;
-        }
+        else
+            text.append(AText.substr(0, sequence.length));
+        AText.remove_prefix(sequence.length ? sequence.length : 1);
     }
     return text;
 }
@@ -191,36 +122,34 @@ std::string ScrubbedText(std::string_view AText, const std::vector<std::string>&
 }
 
 std::string FleetTime(const TLogTime& ATime) {
-    const int offset = std::abs(ATime.offsetMinutes);
-    char text[40];
-    std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", ATime.year, ATime.month,
-                  ATime.day, ATime.hour, ATime.minute, ATime.second, ATime.offsetMinutes < 0 ? '-' : '+',
-                  offset / 60, offset % 60);
-    return text;
+    return OffsetTimeText({ATime.year, ATime.month, ATime.day, ATime.hour, ATime.minute, ATime.second},
+                          ATime.offsetMinutes);
 }
 
 std::string FleetReportJson(const TFleetReport& AReport, const TFleetOrigin& AOrigin, const TLogTime& ATime) {
-    std::string json = "{\"format\":\"aurevia-report/1\"";
-    AddString(json, "machine", FleetText(AOrigin.Machine, kFleetMachineChars));
-    AddString(json, "version", FleetText(AOrigin.Version, kFleetShortChars));
-    AddString(json, "event", FleetEventName(AReport.Event));
-    AddString(json, "module", FleetText(AReport.Module, kFleetModuleChars));
-    AddString(json, "result", FleetResultName(AReport.Result));
-    AddString(json, "reason", FleetReasonName(AReport.Reason));
-    AddString(json, "text", FleetText(AReport.Text, kFleetTextChars));
-    AddNumber(json, "files_listed", AReport.FilesListed);
-    AddNumber(json, "files_fetched", AReport.FilesFetched);
-    AddNumber(json, "files_failed", AReport.FilesFailed);
-    AddNumber(json, "bytes", AReport.Bytes);
-    AddNumber(json, "duration_ms", AReport.DurationMs);
-    AddString(json, "time", FleetTime(ATime));
+    JsonWriter json;
+    json.StartObject();
+    json.Member("format", kFleetReportFormat);
+    json.Member("machine", FleetMachineName(AOrigin.Machine));
+    json.Member("version", FleetText(AOrigin.Version, kFleetShortChars));
+    json.Member("event", FleetEventName(AReport.Event));
+    json.Member("module", FleetText(AReport.Module, kFleetModuleChars));
+    json.Member("result", FleetResultName(AReport.Result));
+    json.Member("reason", FleetReasonName(AReport.Reason));
+    json.Member("text", FleetText(AReport.Text, kFleetTextChars));
+    json.Member("files_listed", AReport.FilesListed);
+    json.Member("files_fetched", AReport.FilesFetched);
+    json.Member("files_failed", AReport.FilesFailed);
+    json.Member("bytes", AReport.Bytes);
+    json.Member("duration_ms", AReport.DurationMs);
+    json.Member("time", FleetTime(ATime));
     const TFleetRelease& release = AReport.Release;
-    if (release.Ring) AddString(json, "ring", FleetText(*release.Ring, kFleetShortChars));
-    if (release.RolloutNumber) AddNumber(json, "rollout_number", *release.RolloutNumber);
-    if (release.RolloutSerial) AddNumber(json, "rollout_serial", *release.RolloutSerial);
-    if (release.Release) AddNumber(json, "release", *release.Release);
-    json += '}';
-    return json;
+    if (release.Ring) json.Member("ring", FleetText(*release.Ring, kFleetShortChars));
+    if (release.RolloutNumber) json.Member("rollout_number", *release.RolloutNumber);
+    if (release.RolloutSerial) json.Member("rollout_serial", *release.RolloutSerial);
+    if (release.Release) json.Member("release", *release.Release);
+    json.EndObject();
+    return json.Text();
 }
 
 std::string FleetBatchText(const std::vector<std::string>& AReports) {

@@ -18,6 +18,7 @@
 
 #include "base/error.h"
 #include "base/log_line.h"
+#include "common/fleet_report_format.h"
 
 enum class TFleetEvent { Startup, Module, SelfUpdate };
 enum class TFleetResult { Ok, Failed, Refused };
@@ -70,17 +71,8 @@ struct TFleetOrigin {
     std::string Version;
 };
 
-inline constexpr size_t kFleetTextChars = 200;
-// Machine, version, module and ring are short by nature; longer ones are cut to what the fleet service
-// takes, so that one odd name never gets a whole batch refused.
-inline constexpr size_t kFleetMachineChars = 63;
-inline constexpr size_t kFleetModuleChars = 64;
-inline constexpr size_t kFleetShortChars = 32;  // version, ring
-inline constexpr size_t kFleetBatchReports = 50;
-inline constexpr size_t kFleetBatchBytes = 64 * 1024;
-
 // AText as valid UTF-8 of at most AMaxChars characters (code points): invalid sequences become U+FFFD,
-// control characters a blank, and the cut never splits a character.
+// control characters (C0, DEL, C1) a blank, and the cut never splits a character.
 std::string FleetText(std::string_view AText, size_t AMaxChars);
 
 // The text with every whole-word occurrence of each of ASecrets (ASCII letters compared without case)

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "common/utf8.h"
+
 namespace fileservice {
 namespace fs = std::filesystem;
 
@@ -20,38 +22,6 @@ char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
                                               [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
-void AppendJSONString(std::string& out, std::string_view text) {
-    out.push_back('"');
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-                    out += escaped;
-                } else {
-                    out.push_back(c);
-                }
-        }
-    }
-    out.push_back('"');
 }
 
 Refusal Forbidden(std::string_view name) {
@@ -179,8 +149,7 @@ std::string FoldName(std::string_view name) {
             ++i;
             continue;
         }
-        char32_t point = 0;
-        const size_t length = DecodeUtf8(name.substr(i), point);
+        const auto [point, length] = DecodeUtf8(name.substr(i));
         if (length == 0) {
             out.push_back(c);
             ++i;
@@ -400,59 +369,6 @@ std::string FormatLocalAge(const struct timespec& time) {
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                   time.tv_nsec / 1000000);
     return text;
-}
-
-std::string PercentDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            out.push_back(static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16)));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> RawQueryTail(std::string_view target, std::string_view name) {
-    const size_t query = target.find('?');
-    if (query == std::string_view::npos) return std::nullopt;
-    size_t pos = query + 1;
-    while (pos <= target.size()) {
-        const std::string_view rest = target.substr(pos);
-        if (rest.starts_with(name) && rest.substr(name.size()).starts_with('='))
-            return std::string(rest.substr(name.size() + 1));
-        const size_t amp = target.find('&', pos);
-        if (amp == std::string_view::npos) break;
-        pos = amp + 1;
-    }
-    return std::nullopt;
-}
-
-std::string FileListJSON(const std::vector<ListedFile>& files) {
-    std::string out = "[";
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (i) out += ",";
-        out += "\n{\"FileName\":";
-        AppendJSONString(out, files[i].name);
-        out += ",\"Age\":";
-        AppendJSONString(out, files[i].age);
-        out += "}";
-    }
-    out += files.empty() ? "]" : "\n]";
-    return out;
-}
-
-std::string ErrorRecordJSON(const Refusal& refusal) {
-    std::string out = "{\"Error\":";
-    AppendJSONString(out, refusal.error);
-    out += ",\"Status\":" + std::to_string(refusal.status) + ",\"Detail\":";
-    AppendJSONString(out, refusal.detail);
-    out += "}";
-    return out;
 }
 
 }  // namespace fileservice

@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/listing_json.h"
+
 namespace fileservice {
 
 // A refused request: the HTTP status and the error record's texts.
@@ -23,10 +25,7 @@ struct Refusal {
     std::string detail;
 };
 
-struct ListedFile {
-    std::string name;  // relative to the served root, backslashes between folders
-    std::string age;   // last-write time, local clock time, e.g. 2022-01-10T14:32:05.123
-};
+using ListedFile = ListingEntry;  // its name relative to the served root
 
 // A file of the served tree as the walk finds it: its listed name and what stat() said.
 struct TreeFile {
@@ -96,6 +95,11 @@ class FileService {
 
 // A name as the launcher compares names: each character upper-cased by Unicode's simple mapping
 // (UTF-8 in and out; bytes that are not UTF-8 stay as they are, ASCII letters upper-cased).
+// Why not the launcher's own rule (update/disk/file_keys: LCMapStringEx, linguistic casing in the
+// user's locale): that rule lives in Windows and depends on each workstation's locale, which the
+// service cannot know. Unicode's locale-free mapping agrees with it but where a locale has casing of
+// its own (the Turkish and Azeri i) or the two sides' Unicode tables differ in age; a name the two
+// rules fold apart is answered "not found" rather than served under another name.
 std::string FoldName(std::string_view name);
 
 // The release-control entries beside the flat files (aurevia-objects/, aurevia-releases/,
@@ -116,15 +120,5 @@ bool MaskMatches(std::string_view mask, std::string_view name);
 // ISO 8601 local clock time to the millisecond, without offset (the launcher compares ages as
 // clock times, so a fetched file compares equal at its next update).
 std::string FormatLocalAge(const struct timespec& time);
-
-// Decodes %XX escapes only; a "+" stays a plus. Malformed escapes stay as written.
-std::string PercentDecode(std::string_view text);
-
-// Everything after the first "<name>=" of the query of a raw request target, not yet decoded
-// ("&" and "+" belong to the value). nullopt when the query has no such parameter.
-std::optional<std::string> RawQueryTail(std::string_view target, std::string_view name);
-
-std::string FileListJSON(const std::vector<ListedFile>& files);
-std::string ErrorRecordJSON(const Refusal& refusal);
 
 }  // namespace fileservice

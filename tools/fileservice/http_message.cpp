@@ -4,28 +4,12 @@
 
 #include <algorithm>
 
-#include "tools/fileservice/file_service.h"
+#include "common/query_string.h"
 
 namespace fileservice {
 
 std::optional<std::string> Request::Param(std::string_view name) const {
-    const size_t query = target.find('?');
-    if (query == std::string::npos) return std::nullopt;
-    std::string_view rest = std::string_view(target).substr(query + 1);
-    const auto decode = [](std::string_view text) {
-        std::string plus(text);
-        std::replace(plus.begin(), plus.end(), '+', ' ');
-        return PercentDecode(plus);
-    };
-    while (!rest.empty()) {
-        const size_t amp = rest.find('&');
-        const std::string_view item = rest.substr(0, amp);
-        rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
-        const size_t equals = item.find('=');
-        if (decode(item.substr(0, equals)) != name) continue;
-        return equals == std::string_view::npos ? std::string() : decode(item.substr(equals + 1));
-    }
-    return std::nullopt;
+    return QueryValue(QueryOf(target), name);
 }
 
 Response::Response(Response&& other) noexcept { *this = std::move(other); }

@@ -366,7 +366,7 @@ struct Callbacks {
     static Response Refuse(int status, const char* error, const char* detail) {
         Response answer;
         answer.status = status;
-        answer.text = ErrorRecordJSON({status, error, detail});
+        answer.text = ErrorRecordJson(status, error, detail);
         answer.Set("Content-Type", "application/json; charset=utf-8");
         answer.Set("Cache-Control", "no-store");
         answer.close = true;

@@ -1,5 +1,5 @@
 #pragma once
-// The HTTP rules the file service applies to its answers, apart from any server: dates, entity tags,
+// The HTTP rules the file service applies to its answers, apart from any server: entity tags,
 // conditional requests and byte ranges (RFC 9110). Portable and free of I/O.
 #include <cstdint>
 #include <ctime>
@@ -8,11 +8,6 @@
 #include <string_view>
 
 namespace fileservice {
-
-// IMF-fixdate, e.g. "Sun, 06 Nov 1994 08:49:37 GMT".
-std::string HttpDate(std::time_t time);
-// IMF-fixdate only (what every current client sends); nullopt for anything else.
-std::optional<std::time_t> ParseHttpDate(std::string_view text);
 
 // A strong entity tag for a file's content, from its size and modification time to the
 // nanosecond: equal for copies made with times kept, as on several machines serving one folder.

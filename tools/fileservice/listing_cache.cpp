@@ -13,6 +13,8 @@
 
 #include "tools/fileservice/listing_rules.h"
 #include "tools/fileservice/served_file.h"
+#include "common/hex.h"
+#include "common/instant.h"
 
 namespace fileservice {
 namespace fs = std::filesystem;
@@ -388,7 +390,7 @@ void ListingCache::Refresh(bool onlyIfChanged) {
             std::fprintf(
                 stderr, "aurevia-fileservice: walk of %s failed (%s); %s until a walk succeeds\n",
                 service_.Root().c_str(), result.failure.c_str(),
-                snapshot_ ? ("the listing of " + UtcText(snapshot_->changedAt) + " stays in service").c_str()
+                snapshot_ ? ("the listing of " + UtcText(Instant{snapshot_->changedAt}) + " stays in service").c_str()
                           : "no listing is served");
         }
         health_.walkOk = false;
@@ -397,7 +399,7 @@ void ListingCache::Refresh(bool onlyIfChanged) {
     }
     if (!health_.walkOk)
         std::fprintf(stderr, "aurevia-fileservice: walk of %s succeeded again, after failing since %s\n",
-                     service_.Root().c_str(), UtcText(health_.failingSince).c_str());
+                     service_.Root().c_str(), UtcText(Instant{health_.failingSince}).c_str());
     for (const std::string& warning : result.warnings)
         if (std::find(health_.warnings.begin(), health_.warnings.end(), warning) == health_.warnings.end())
             std::fprintf(stderr, "aurevia-fileservice: %s\n", warning.c_str());
@@ -477,7 +479,7 @@ std::shared_ptr<const RenderedListing> ListingCache::Get(std::string_view folder
             continue;
         files.push_back({it->name, it->age});
     }
-    auto listing = std::make_shared<const RenderedListing>(FileListJSON(files), snapshot->changedAt);
+    auto listing = std::make_shared<const RenderedListing>(ListingJson(files), snapshot->changedAt);
     std::lock_guard lock(mutex_);
     if (snapshot_ == snapshot) {
         std::erase_if(rendered_, [&](const Rendered& r) {

@@ -10,6 +10,10 @@
 #include <string>
 
 #include "tools/fileservice/front_cache.h"
+#include "common/instant.h"
+#include "common/json_writer.h"
+#include "common/listing_json.h"
+#include "common/query_string.h"
 #include "tools/fileservice/http_validators.h"
 #include "tools/fileservice/served_file.h"
 
@@ -23,7 +27,7 @@ Response Refuse(const Refusal& refusal, Response answer = {}) {
     answer.status = refusal.status;
     answer.Set("Content-Type", kJSON);
     answer.Set("Cache-Control", "no-store");
-    answer.text = ErrorRecordJSON(refusal);
+    answer.text = ErrorRecordJson(refusal.status, refusal.error, refusal.detail);
     return answer;
 }
 
@@ -67,28 +71,10 @@ bool IsObjectName(std::string_view name) {
     return true;
 }
 
-void AppendJSON(std::string& out, std::string_view text) {
-    out.push_back('"');
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out.push_back(c);
-        }
-    }
-    out.push_back('"');
-}
-
 }  // namespace
 
 size_t Routes::BodyLimit(std::string_view method, std::string_view path) {
-    return method == "POST" && LastSegment(path) == "report" ? fleet::kMaxBatchBytes : 0;
+    return method == "POST" && LastSegment(path) == "report" ? kFleetBatchBytes : 0;
 }
 
 Response Routes::Answer(const Request& request) const {
@@ -132,7 +118,7 @@ Response Routes::List(const Request& req) const {
     const bool gzip = AcceptsGzip(req.Header("Accept-Encoding"));
     const std::string etag = gzip ? listing->GzipETag() : listing->ETag();
     res.Set("ETag", etag);
-    res.Set("Last-Modified", HttpDate(listing->LastModified()));
+    res.Set("Last-Modified", HttpDateText(Instant{listing->LastModified()}));
     res.Set("Cache-Control", "no-cache");
     res.Set("Vary", "Accept-Encoding");
     if (QueryOf(req) != LauncherListQuery(req.Param("folder").value_or(""), req.Param("mask").value_or(""),
@@ -153,7 +139,7 @@ Response Routes::List(const Request& req) const {
 
 Response Routes::Download(const Request& req) const {
     // The launcher sends "+" and "&" in a name unencoded: the name is the raw rest of the query.
-    const auto raw = RawQueryTail(req.target, "file");
+    const auto raw = RawQueryTail(QueryOf(req.target), "file");
     if (!raw) return Refuse({400, "Bad Request", "No file parameter given."});
     const std::string name = PercentDecode(*raw);
     std::filesystem::path path;
@@ -177,7 +163,7 @@ Response Routes::Download(const Request& req) const {
     res.File(opened.fd, 0, 0, {size, info.st_mtim, info.st_ctim, static_cast<std::uint64_t>(info.st_nlink)});
     const std::string etag = FileETag(size, info.st_mtim);
     res.Set("ETag", etag);
-    res.Set("Last-Modified", HttpDate(info.st_mtim.tv_sec));
+    res.Set("Last-Modified", HttpDateText(Instant{info.st_mtim.tv_sec}));
     // Any cache may keep a file, but must ask again (a 304 when unchanged) before each use; an
     // object of a release is named by its content's hash and never changes.
     res.Set("Cache-Control", IsObjectName(name) ? "public, max-age=31536000, immutable" : "public, no-cache");
@@ -224,13 +210,13 @@ Response Routes::Health() const {
     res.Set("Cache-Control", "no-store");
     std::string& body = res.text;
     body = "{\"Status\":";
-    AppendJSON(body, !readable ? "folder unavailable" : !listing.walkOk ? "walk failing" : "ok");
+    AppendJsonString(body, !readable ? "folder unavailable" : !listing.walkOk ? "walk failing" : "ok");
     if (!listing.walkOk) {
         // The listings in service are those of the last walk that succeeded.
         body += ",\"Reason\":";
-        AppendJSON(body, listing.reason);
+        AppendJsonString(body, listing.reason);
         body += ",\"FailingSince\":";
-        AppendJSON(body, HttpDate(listing.failingSince));
+        AppendJsonString(body, HttpDateText(Instant{listing.failingSince}));
     }
     std::vector<std::string> warnings = listing.warnings;
     if (fleet_) {
@@ -247,7 +233,7 @@ Response Routes::Health() const {
     body += ",\"Warnings\":[";
     for (size_t i = 0; i < warnings.size(); ++i) {
         if (i) body += ",";
-        AppendJSON(body, warnings[i]);
+        AppendJsonString(body, warnings[i]);
     }
     body += "],\"Open\":" + std::to_string(counters_.open.load()) +
             ",\"Busy\":" + std::to_string(counters_.busy.load()) +

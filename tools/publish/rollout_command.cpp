@@ -14,6 +14,7 @@
 #include <map>
 
 #include "tools/publish/clock_check.h"
+#include "common/instant.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/flat_signing.h"
@@ -22,7 +23,6 @@
 #include "tools/publish/live_generation.h"
 #include "tools/publish/publisher_key.h"
 #include "tools/publish/server_store.h"
-#include "tools/publish/utc_text.h"
 #include "update/trust/document_text.h"
 
 namespace fs = std::filesystem;
@@ -179,8 +179,9 @@ void RunRollout(const RolloutOptions& options) {
     generation.Commit();
 
     std::printf("Rollout document %llu (expires %s): ring %s takes release %llu",
-                static_cast<unsigned long long>(rollout.Serial), UtcText(rollout.ExpiresUnix).c_str(),
-                entry.Ring.c_str(), static_cast<unsigned long long>(entry.Release));
+                static_cast<unsigned long long>(rollout.Serial),
+                UtcText(Instant{rollout.ExpiresUnix}).c_str(), entry.Ring.c_str(),
+                static_cast<unsigned long long>(entry.Release));
     if (entry.Percent < 100 && entry.Previous)
         std::printf(" on %u %% of its workstations, release %llu on the rest", entry.Percent,
                     static_cast<unsigned long long>(*entry.Previous));

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "tools/publish/clock_check.h"
+#include "common/instant.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/flat_signing.h"
@@ -13,8 +14,6 @@
 #include "tools/publish/leftover_sweep.h"
 #include "tools/publish/live_generation.h"
 #include "tools/publish/publisher_key.h"
-#include "tools/publish/server_store.h"
-#include "tools/publish/utc_text.h"
 
 namespace fs = std::filesystem;
 
@@ -58,7 +57,7 @@ void RunSign(const SignOptions& options) {
     generation.Commit();
     std::printf("Signed %zu files in %s: serial %llu, expires %s\n", signedManifest.Manifest.Files.size(),
                 options.folder.c_str(), static_cast<unsigned long long>(signedManifest.Manifest.Serial),
-                UtcText(signedManifest.Manifest.ExpiresUnix).c_str());
+                UtcText(Instant{signedManifest.Manifest.ExpiresUnix}).c_str());
 }
 
 }  // namespace publish

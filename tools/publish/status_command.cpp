@@ -7,13 +7,13 @@
 #include <map>
 #include <set>
 
+#include "common/instant.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/leftover_sweep.h"
 #include "tools/publish/live_generation.h"
 #include "tools/publish/publisher_key.h"
 #include "tools/publish/server_store.h"
-#include "tools/publish/utc_text.h"
 #include "update/trust/document_text.h"
 
 namespace fs = std::filesystem;
@@ -121,7 +121,7 @@ ExitStatus RunStatus(const fs::path& server, const std::optional<std::string>& p
         std::printf("Rollout document: none (workstations follow the flat folder)\n");
     } else {
         std::printf("Rollout document: serial %llu, expires %s%s%s\n", Ull(rollout->Serial),
-                    UtcText(rollout->ExpiresUnix).c_str(),
+                    UtcText(Instant{rollout->ExpiresUnix}).c_str(),
                     now > rollout->ExpiresUnix ? " (EXPIRED: workstations refuse it)" : "",
                     rolloutCheck.c_str());
         for (const auto& ring : rollout->Rings) {
@@ -149,7 +149,7 @@ ExitStatus RunStatus(const fs::path& server, const std::optional<std::string>& p
     for (const auto& [serial, release] : kept.releases) {
         const bool inUse = std::binary_search(referenced.begin(), referenced.end(), serial);
         std::printf("  %llu  created %s  %zu files, %llu bytes%s%s%s%s\n", Ull(serial),
-                    UtcText(release.CreatedUnix).c_str(), release.Files.size(), Ull(SizeOf(release)),
+                    UtcText(Instant{release.CreatedUnix}).c_str(), release.Files.size(), Ull(SizeOf(release)),
                     publicKey ? "  signature good" : "", inUse ? "  (in a ring)" : "",
                     release.Note.empty() ? "" : "  ", release.Note.c_str());
     }

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/instant.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/folder_files.h"
 #include "tools/publish/publisher_key.h"
-#include "tools/publish/utc_text.h"
 #include "update/trust/release_manifest.h"
 
 namespace fs = std::filesystem;
@@ -75,15 +75,15 @@ ExitStatus RunVerify(const fs::path& folder, const std::string& publicKey) {
                            std::string("The signed manifest cannot be read: ") + e.what());
     }
     std::printf("Manifest: serial %llu, expires %s, %zu files\n",
-                static_cast<unsigned long long>(manifest.Serial), UtcText(manifest.ExpiresUnix).c_str(),
-                manifest.Files.size());
+                static_cast<unsigned long long>(manifest.Serial),
+                UtcText(Instant{manifest.ExpiresUnix}).c_str(), manifest.Files.size());
 
     const size_t differences = PrintDifferences(manifest, ListFolderFiles(folder));
     const bool expired = static_cast<int64_t>(std::time(nullptr)) > manifest.ExpiresUnix;
     if (expired)
         std::fprintf(stderr,
                      "aurevia-publish: the manifest expired at %s; workstations refuse it (sign again)\n",
-                     UtcText(manifest.ExpiresUnix).c_str());
+                     UtcText(Instant{manifest.ExpiresUnix}).c_str());
     if (differences > 0)
         std::fprintf(stderr, "aurevia-publish: %zu difference%s between the folder and its manifest\n",
                      differences, differences == 1 ? "" : "s");

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <chrono>
 
-#include "update/transport/http_date.h"
+#include "common/instant.h"
 
 namespace {
 
@@ -92,7 +92,7 @@ std::string ResumeValidator(std::string_view AAcceptRanges, std::string_view AET
     if (IsStrongETag(AETag)) return std::string(AETag);
     const auto modified = ParseHttpDate(Trimmed(ALastModified));
     const auto date = ParseHttpDate(Trimmed(ADate));
-    if (modified && date && *modified + std::chrono::seconds(1) <= *date)
+    if (modified && date && modified->unixSeconds + 1 <= date->unixSeconds)
         return std::string(Trimmed(ALastModified));
     return {};
 }

@@ -4,7 +4,7 @@
 #include <random>
 #include <thread>
 
-#include "update/transport/http_date.h"
+#include "common/instant.h"
 
 namespace {
 
@@ -82,5 +82,6 @@ std::optional<milliseconds> ParseRetryAfter(std::string_view AValue,
     }
     const auto date = ParseHttpDate(AValue);
     if (!date) return std::nullopt;
-    return std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(*date - ANow));
+    const std::chrono::system_clock::time_point at{std::chrono::seconds(date->unixSeconds)};
+    return std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(at - ANow));
 }

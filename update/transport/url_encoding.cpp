@@ -3,15 +3,14 @@
 #include <string>
 
 #include "base/string_convert.h"
+#include "common/hex.h"
 
 namespace {
 
-constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
-
 void AppendPercentEncoded(std::wstring& out, unsigned char byte) {
-    out.push_back(L'%');
-    out.push_back(kHexDigits[byte >> 4]);
-    out.push_back(kHexDigits[byte & 0x0F]);
+    std::string hex;
+    AppendHex(hex, byte, HexCase::Upper);
+    out += {L'%', static_cast<wchar_t>(hex[0]), static_cast<wchar_t>(hex[1])};
 }
 
 // Copies each character, or writes the %XX form of each byte of its UTF-8 form when `mustEncode`

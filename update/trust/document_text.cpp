@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "base/date_time.h"
+#include "common/hex.h"
+#include "common/instant.h"
 
 namespace document_text {
 
@@ -23,22 +24,6 @@ constexpr int64_t kLastInstant = 253'402'300'799;   // 9999-12-31T23:59:59Z
 constexpr std::string_view kInstantRange = " lies outside 1601-01-01T00:00:01Z to 9999-12-31T23:59:59Z";
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-int DigitsValue(std::string_view text, size_t at, size_t count, bool& ok) {
-    int value = 0;
-    for (size_t i = at; i < at + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') ok = false;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Windows maps these names to devices in every folder and whatever the extension: "nul.dll" opens
 // the null device.
@@ -112,25 +97,12 @@ std::string UtcInstantText(int64_t unixSeconds, std::string_view what) {
 
 TSha256 Sha256From(std::string_view hex) {
     TSha256 hash{};
-    bool ok = hex.size() == 2 * hash.size();
-    for (size_t i = 0; ok && i < hash.size(); ++i) {
-        const int high = HexValue(hex[2 * i]), low = HexValue(hex[2 * i + 1]);
-        ok = high >= 0 && low >= 0;
-        hash[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    if (!ok) Fail("\"sha256\" is not 64 hex digits: " + std::string(hex));
+    if (!HexBytes(hex, hash.data(), hash.size()))
+        Fail("\"sha256\" is not 64 hex digits: " + std::string(hex));
     return hash;
 }
 
-std::string HexOf(const TSha256& hash) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const uint8_t byte : hash) {
-        hex.push_back(kDigits[byte >> 4]);
-        hex.push_back(kDigits[byte & 15]);
-    }
-    return hex;
-}
+std::string HexOf(const TSha256& hash) { return HexText(hash.data(), hash.size()); }
 
 std::string Shown(std::string_view name) {
     std::string shown = "\"";

@@ -7,33 +7,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/listing_json.h"
+#include "common/query_string.h"
 #include "harness.h"
 
 namespace e2e {
 
 namespace {
-
-std::string PercentDecoded(const std::string& AText) {
-    std::string out;
-    for (size_t i = 0; i < AText.size(); ++i) {
-        if (AText[i] == '%' && i + 2 < AText.size()) {
-            out.push_back(static_cast<char>(std::strtol(AText.substr(i + 1, 2).c_str(), nullptr, 16)));
-            i += 2;
-        } else {
-            out.push_back(AText[i] == '+' ? ' ' : AText[i]);
-        }
-    }
-    return out;
-}
-
-std::string JsonEscaped(const std::string& AText) {
-    std::string out;
-    for (char c : AText) {
-        if (c == '\\' || c == '"') out.push_back('\\');
-        out.push_back(c);
-    }
-    return out;
-}
 
 void SendAll(SOCKET ASocket, const std::string& AData) {
     size_t sent = 0;
@@ -154,15 +134,12 @@ void ScriptedFileService::Answer(SOCKET AClient) {
         type = "text/plain";
         headers = "Retry-After: " + std::to_string(FBusyRetryAfter) + "\r\n";
     } else if (target.rfind("/folderlist", 0) == 0) {
-        body = "[";
-        for (const File& f : FFiles) {
-            if (body.size() > 1) body += ",";
-            body += "{\"FileName\":\"" + JsonEscaped(f.name) + "\",\"Age\":\"" + f.age + "\"}";
-        }
-        body += "]";
+        std::vector<ListingEntry> listed;
+        for (const File& f : FFiles) listed.push_back({f.name, f.age});
+        body = ListingJson(listed);
     } else if (target.rfind("/download?file=", 0) == 0) {
         std::this_thread::sleep_for(FDelay);
-        const std::string name = PercentDecoded(target.substr(15));
+        const std::string name = PercentDecode(target.substr(15));
         status = "404 Not Found";
         type = "text/plain";
         body = "not found";

@@ -107,12 +107,12 @@ TEST_F(ServedFolder, AgesAreLocalClockTimeToTheMillisecond) {
 TEST_F(ServedFolder, ListJSONDecodesIntoTheLaunchersRecords) {
     const auto files = FileService(root_).List("\\", "*.*", true);
     TFilesInfoDTO list;
-    TFilesInfoDTOHelper::FromJSON(list, Utf8ToWide(fileservice::FileListJSON(files)));
+    TFilesInfoDTOHelper::FromJSON(list, Utf8ToWide(ListingJson(files)));
     ASSERT_EQ(list.size(), files.size());
     EXPECT_EQ(list[1]->FileName(), L"Meus Relat\u00f3rios\\a+b&c.rav");
     EXPECT_GT(list[0]->Age(), 40000.0);
     auto record = RecordFromJSON<TFileInfoErrorDTO>(
-        Utf8ToWide(fileservice::ErrorRecordJSON({404, "Not Found", "File \"x\\y\" does not exist."})));
+        Utf8ToWide(ErrorRecordJson(404, "Not Found", "File \"x\\y\" does not exist.")));
     EXPECT_EQ(record->Status(), 404);
     EXPECT_EQ(record->Detail(), L"File \"x\\y\" does not exist.");
 }

@@ -115,7 +115,7 @@ TEST_F(CachedListing, AnswersAsTheWalkDoesForEveryFolderMaskAndDepth) {
     };
     for (const auto& q : queries)
         EXPECT_EQ(cache->Get(q.folder, q.mask, q.recursive)->Body(),
-                  fileservice::FileListJSON(service_->List(q.folder, q.mask, q.recursive)))
+                  ListingJson(service_->List(q.folder, q.mask, q.recursive)))
             << q.folder << " " << q.mask << " " << q.recursive;
     for (const char* folder : {"Missing", "..", "OutsideLink", "C:\\Windows"}) {
         int status = 0;
@@ -314,8 +314,7 @@ TEST_F(CachedListing, ReleaseControlEntriesAreNotListedButAreDownloadable) {
     EXPECT_EQ(listing.find("\"aurevia-rollout"), std::string::npos) << listing;
     EXPECT_TRUE(Lists(*cache, "Relatorio\\\\aurevia-rollout.json"));
     EXPECT_TRUE(Lists(*cache, "aurevia-manifest.json"));
-    EXPECT_EQ(cache->Get("\\", "*.*", true)->Body(),
-              fileservice::FileListJSON(service_->List("\\", "*.*", true)));
+    EXPECT_EQ(cache->Get("\\", "*.*", true)->Body(), ListingJson(service_->List("\\", "*.*", true)));
     for (const std::string& name :
          {object, std::string("aurevia-objects\\ab\\ab") + std::string(62, '0'),
           std::string("aurevia-releases\\1.json"), std::string("aurevia-rollout.sig")})

@@ -7,6 +7,8 @@
 #include <ctime>
 
 #include "tools/fileservice/fleet/fleet_query.h"
+#include "common/json_writer.h"
+#include "common/query_string.h"
 #include "tools/fileservice/fleet/fleet_view.h"
 #include "tools/fileservice/fleet/painel.h"
 
@@ -24,19 +26,9 @@ Response Text(int status, std::string body, const char* type = "text/plain; char
 
 // The sender's log shows this text; it is built from our own words and numbers only.
 std::string ErrorJson(std::string_view message) {
-    std::string out = "{\"error\":\"";
-    for (const char c : message) {
-        if (c == '"' || c == '\\') out.push_back('\\');
-        if (static_cast<unsigned char>(c) >= 0x20) out.push_back(c);
-    }
-    return out + "\"}";
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    JsonWriter json;
+    json.StartObject().Member("error", message).EndObject();
+    return json.Text();
 }
 
 // The search box's text, bounded and kept to what a machine name may hold.
@@ -55,31 +47,6 @@ std::string SearchText(std::string_view query) {
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
 
 }  // namespace
-
-std::optional<std::string> QueryValue(std::string_view query, std::string_view name) {
-    while (!query.empty()) {
-        const size_t end = query.find('&');
-        const std::string_view pair = query.substr(0, end);
-        query = end == std::string_view::npos ? std::string_view() : query.substr(end + 1);
-        const size_t eq = pair.find('=');
-        if (pair.substr(0, eq) != name) continue;
-        const std::string_view raw = eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1);
-        std::string value;
-        for (size_t i = 0; i < raw.size(); ++i) {
-            if (raw[i] == '+') {
-                value.push_back(' ');
-            } else if (raw[i] == '%' && i + 2 < raw.size() && HexDigit(raw[i + 1]) >= 0 &&
-                       HexDigit(raw[i + 2]) >= 0) {
-                value.push_back(static_cast<char>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2])));
-                i += 2;
-            } else {
-                value.push_back(raw[i]);
-            }
-        }
-        return value;
-    }
-    return std::nullopt;
-}
 
 FleetService::FleetService(FleetOptions options, std::function<uint64_t()> listingWalks)
     : options_(std::move(options)),
@@ -254,7 +221,7 @@ Response FleetService::Unstored(const std::shared_ptr<Store>& store, const Store
 }
 
 Response FleetService::Report(const Request& request) {
-    if (request.bodyTooLarge || request.body.size() > kMaxBatchBytes) {
+    if (request.bodyTooLarge || request.body.size() > kFleetBatchBytes) {
         metrics_.CountRefusedBatch();
         return Text(413, ErrorJson("the batch is larger than 64 KiB"), kJson);
     }

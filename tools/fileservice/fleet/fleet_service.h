@@ -51,7 +51,7 @@ struct FleetOptions {
 struct Request {
     std::string_view method, path, query;  // query: the raw text after "?", not decoded
     std::string_view body;
-    bool bodyTooLarge = false;         // the server stopped reading past kMaxBatchBytes
+    bool bodyTooLarge = false;         // the server stopped reading past kFleetBatchBytes
     std::string_view peer;             // the connection's address
     std::string_view forwardedFor;     // its X-Forwarded-For header, "" for none
     std::function<bool()> clientGone;  // true once the client has closed its connection
@@ -110,8 +110,5 @@ class FleetService {
     bool stopping_ = false;
     std::thread keeperThread_;
 };
-
-// The decoded value of a query parameter (form encoding: "+" is a space), nullopt when absent.
-std::optional<std::string> QueryValue(std::string_view query, std::string_view name);
 
 }  // namespace fleet

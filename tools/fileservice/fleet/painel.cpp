@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 
+#include "common/hex.h"
+
 namespace fleet {
 
 namespace {
@@ -58,15 +60,16 @@ std::string Percent(int64_t part, int64_t whole) {
 }
 
 std::string UrlComponent(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
         if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || c == '-' ||
             c == '_' || c == '.')
             out.push_back(c);
-        else
-            out += {'%', kHex[u >> 4], kHex[u & 15]};
+        else {
+            out += '%';
+            AppendHex(out, u, HexCase::Upper);
+        }
     }
     return out;
 }

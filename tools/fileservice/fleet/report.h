@@ -11,10 +11,9 @@
 #include <string_view>
 #include <vector>
 
-namespace fleet {
+#include "common/fleet_report_format.h"
 
-constexpr size_t kMaxBatchBytes = 64 * 1024;
-constexpr size_t kMaxBatchReports = 50;
+namespace fleet {
 
 struct Report {
     std::string machine;  // 1-63 characters of a host name label

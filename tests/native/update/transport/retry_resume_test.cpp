@@ -1,9 +1,8 @@
-// The client's retry timing, Retry-After and HTTP dates, and the rules for continuing a cut download.
+// The client's retry timing, Retry-After, and the rules for continuing a cut download.
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "update/transport/http_date.h"
 #include "update/transport/resume_rules.h"
 #include "update/transport/retry_policy.h"
 
@@ -19,29 +18,6 @@ system_clock::time_point At(int64_t unixSeconds) { return system_clock::time_poi
 constexpr int64_t kExample = 784111777;
 
 }  // namespace
-
-TEST(HttpDate, ReadsThePreferredAndBothObsoleteForms) {
-    for (const char* text :
-         {"Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT", "Sun Nov  6 08:49:37 1994"}) {
-        SCOPED_TRACE(text);
-        ASSERT_TRUE(ParseHttpDate(text));
-        EXPECT_EQ(*ParseHttpDate(text), At(kExample));
-    }
-    EXPECT_EQ(ParseHttpDate("Thu, 29 Feb 2024 23:59:59 GMT"), At(1709251199));
-    EXPECT_EQ(ParseHttpDate("Friday, 01-Jan-31 00:00:00 GMT"), At(1924992000));  // two digits: 2031
-}
-
-TEST(HttpDate, RefusesWhatIsNotOne) {
-    for (const char* text :
-         {"", "120", "Sun, 06 Nov 1994 08:49:37", "Sun, 06 Nov 1994 08:49:37 UTC",
-          "Sun, 6 Nov 1994 08:49:37 GMT", "Sun, 31 Nov 1994 08:49:37 GMT", "Sun, 06 Nov 1994 24:00:00 GMT",
-          "Sun, 06 Nov 1994 08:49:37 GMT x", "Sun, 06 Abc 1994 08:49:37 GMT", "2022-01-10T14:32:05Z",
-          // years the clock cannot hold (found by fuzz_http_headers)
-          "Sun Nov  6 08:49:37 0994", "Sun, 06 Nov 9999 08:49:37 GMT"}) {
-        SCOPED_TRACE(text);
-        EXPECT_FALSE(ParseHttpDate(text));
-    }
-}
 
 TEST(RetryAfter, SecondsOrADateFromNow) {
     const auto now = At(kExample);

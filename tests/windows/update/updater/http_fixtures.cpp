@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/listing_json.h"
+
 std::wstring LinuxPathOf(const std::wstring& windowsPath) {
     std::wstring path = windowsPath;
     if (path.size() >= 2 && (path[0] == L'Z' || path[0] == L'z') && path[1] == L':') path.erase(0, 2);
@@ -110,15 +112,7 @@ std::string ISOAge(TDateTime age) {
 }
 
 std::string FileListJSON(const std::vector<std::pair<std::string, std::string>>& files) {
-    std::string json = "[";
-    for (const auto& [name, age] : files) {
-        std::string escaped;
-        for (char c : name) {
-            if (c == '\\' || c == '"') escaped.push_back('\\');
-            escaped.push_back(c);
-        }
-        if (json.size() > 1) json += ",";
-        json += "{\"FileName\":\"" + escaped + "\",\"Age\":\"" + age + "\"}";
-    }
-    return json + "]";
+    std::vector<ListingEntry> listed;
+    for (const auto& [name, age] : files) listed.push_back({name, age});
+    return ListingJson(listed);
 }
