@@ -3,6 +3,7 @@
 # code-signing certificate of a throw-away CA:
 #   - both verify with osslsigncode against that CA, and not against another CA;
 #   - one flipped byte of the signed content makes verification fail;
+#   - the same with the key on a PKCS#11 token (SoftHSM), and a wrong PIN fails;
 #   - a signing that fails (wrong password, unreachable time-stamp server, no certificate) fails
 #     and leaves the file byte for byte as it was.
 #   sign_binaries_test.sh WORK_FOLDER AUREVIA.EXE...   (the first launcher found is signed)
@@ -23,6 +24,11 @@ for candidate in "$@"; do
 done
 [ -n "$exe" ] || fail "no built Aurevia.EXE (looked for: $*); build the Windows tree first (scripts/build)"
 command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (scripts/install-deps)"
+softhsm=
+for candidate in /usr/lib/softhsm/libsofthsm2.so /usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so; do
+    [ -f "$candidate" ] && softhsm=$candidate && break
+done
+[ -n "$softhsm" ] && command -v softhsm2-util >/dev/null || fail "SoftHSM is not installed (scripts/install-deps)"
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -104,4 +110,25 @@ done <<EOF
 Aurevia.EXE|4200
 Aurevia.msi|$((cab + 300))
 EOF
+# The key on a token: SoftHSM with a token of its own in the work folder, the certificate from a file.
+mkdir -p hsm
+printf '%s\n' "directories.tokendir = $work/hsm" "objectstore.backend = file" "log.level = ERROR" >softhsm2.conf
+export SOFTHSM2_CONF=$work/softhsm2.conf
+softhsm2-util --init-token --free --label aurevia --pin 246810 --so-pin 135790 >/dev/null
+openssl pkcs8 -topk8 -nocrypt -in signer.key -out signer.p8
+softhsm2-util --import signer.p8 --token aurevia --label signer --id 01 --pin 246810 >/dev/null
+rm signer.p8
+sign_with_token() {  # PIN FILE
+    env -u AUREVIA_SIGN_PKCS12 AUREVIA_SIGN_PKCS11_MODULE="$softhsm" \
+        AUREVIA_SIGN_PKCS11_KEY='pkcs11:token=aurevia;object=signer;type=private' \
+        AUREVIA_SIGN_CERTS=signer.pem AUREVIA_SIGN_PASSWORD="$1" "$root/scripts/sign-binaries" "$2"
+}
+cp unsigned.EXE token.EXE
+sign_with_token 000000 token.EXE >token.fail.log 2>&1 && fail "a wrong PIN signed the launcher"
+cmp -s token.EXE unsigned.EXE || fail "a wrong PIN changed the launcher"
+sign_with_token 246810 token.EXE >/dev/null
+verify token.EXE test-ca.pem || fail "the launcher signed on the token does not verify: $(cat token.EXE.verify.log)"
+flip_byte token.EXE 4200
+verify token.EXE test-ca.pem && fail "the launcher signed on the token verifies with a flipped byte"
+echo "ok: signed with the key on a token; a wrong PIN fails and changes nothing"
 echo "PASS"
