@@ -4,11 +4,13 @@
 #   - both verify with osslsigncode against that CA, and not against another CA;
 #   - one flipped byte of the signed content makes verification fail;
 #   - the same with the key on a PKCS#11 token (SoftHSM), and a wrong PIN fails;
+#   - given time-stamp servers (a local RFC 3161 one), the signatures carry a verified stamp;
 #   - a signing that fails (wrong password, unreachable time-stamp server, no certificate) fails
 #     and leaves the file byte for byte as it was.
 #   sign_binaries_test.sh WORK_FOLDER AUREVIA.EXE...   (the first launcher found is signed)
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../../.." && pwd)
 work=$1
 shift
 fail() {
@@ -33,6 +35,8 @@ done
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
+tsa_pid=
+trap '[ -z "$tsa_pid" ] || kill "$tsa_pid" 2>/dev/null || true' EXIT
 
 # A CA and a code-signing certificate it issued, in a PFX with the chain; and a second CA that
 # trusts nothing of ours.
@@ -110,6 +114,40 @@ done <<EOF
 Aurevia.EXE|4200
 Aurevia.msi|$((cab + 300))
 EOF
+# Time-stamped by a local RFC 3161 server whose certificate has a CA of its own, after a first
+# server that does not answer.
+make_ca tsa-ca
+openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=Aurevia test TSA" \
+    -keyout tsa.key -out tsa.csr 2>/dev/null
+printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature extendedKeyUsage=critical,timeStamping >tsa.ext
+openssl x509 -req -in tsa.csr -CA tsa-ca.pem -CAkey tsa-ca.key -CAcreateserial -days 1 -extfile tsa.ext \
+    -out tsa.pem 2>/dev/null
+echo 01 >tsa.serial
+printf '%s\n' '[ tsa ]' 'default_tsa = test_tsa' '[ test_tsa ]' "serial = $work/tsa.serial" \
+    'crypto_device = builtin' "signer_cert = $work/tsa.pem" "signer_key = $work/tsa.key" 'signer_digest = sha256' \
+    "certs = $work/tsa-ca.pem" 'default_policy = 1.3.6.1.4.1.99999.1' 'digests = sha256, sha384, sha512' \
+    'accuracy = secs:1' 'ess_cert_id_alg = sha256' 'ess_cert_id_chain = no' >tsa.cnf
+python3 "$here/tsa_server.py" tsa.cnf tsa.port 2>tsa.log &
+tsa_pid=$!
+for _ in $(seq 1 100); do
+    [ -s tsa.port ] && break
+    kill -0 "$tsa_pid" 2>/dev/null || fail "the time-stamp server did not start: $(cat tsa.log)"
+    sleep 0.1
+done
+[ -s tsa.port ] || fail "the time-stamp server did not start within 10 s"
+for file in Aurevia.EXE Aurevia.msi; do
+    grep -q 'Timestamp time:' "$file.verify.log" && fail "$file carries a time-stamp nobody made"
+    stamped=stamped.${file##*.}
+    cp "unsigned.${file##*.}" "$stamped"
+    AUREVIA_SIGN_PKCS12=signer.pfx AUREVIA_SIGN_PASSWORD=segredo-de-teste \
+        AUREVIA_TSA_URL="$unreachable_tsa http://127.0.0.1:$(cat tsa.port)/" sign "$stamped" >/dev/null
+    osslsigncode verify -CAfile test-ca.pem -TSA-CAfile tsa-ca.pem -in "$stamped" >"$stamped.verify.log" 2>&1 ||
+        fail "time-stamped $file does not verify: $(cat "$stamped.verify.log")"
+    grep -q 'Timestamp Server Signature verification: ok' "$stamped.verify.log" ||
+        fail "time-stamped $file carries no verified stamp: $(cat "$stamped.verify.log")"
+done
+echo "ok: the launcher and the MSI carry the stamp of the second time-stamp server given"
+
 # The key on a token: SoftHSM with a token of its own in the work folder, the certificate from a file.
 mkdir -p hsm
 printf '%s\n' "directories.tokendir = $work/hsm" "objectstore.backend = file" "log.level = ERROR" >softhsm2.conf
