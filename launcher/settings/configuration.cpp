@@ -1,5 +1,10 @@
 #include "launcher/settings/configuration.h"
 
+#include <algorithm>
+#include <cwchar>
+#include <optional>
+#include <vector>
+
 #include "base/paths.h"
 #include "base/string_convert.h"
 #include "launcher/settings/settings.h"
@@ -73,13 +78,45 @@ std::wstring ReadIniString(const std::wstring& AFileName, const wchar_t* ASectio
     return buffer;
 }
 
+// One value set by machine policy: HKLM\<APolicyKey>\<ASection>, the value named as the INI key.
+// Text as the templates write it; a number (REG_DWORD) as its decimal text. Nothing when unset.
+std::optional<std::wstring> ReadPolicyString(const wchar_t* APolicyKey, const wchar_t* ASection,
+                                             const wchar_t* AKey) {
+    const std::wstring key = std::wstring(APolicyKey) + L"\\" + ASection;
+    std::wstring buffer(kIniBufferChars, L'\0');
+    DWORD type = 0, bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), AKey,
+                                        RRF_RT_REG_SZ | RRF_RT_REG_DWORD | RRF_NOEXPAND, &type,
+                                        buffer.data(), &bytes);
+    if (status == ERROR_MORE_DATA) {
+        // Longer than an INI value can be: keep its first kIniBufferChars - 1 characters, as the INI does.
+        std::vector<wchar_t> whole(bytes / sizeof(wchar_t) + 1);
+        DWORD wholeBytes = static_cast<DWORD>(whole.size() * sizeof(wchar_t));
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), AKey, RRF_RT_REG_SZ | RRF_NOEXPAND, &type,
+                         whole.data(), &wholeBytes) != ERROR_SUCCESS)
+            return std::nullopt;
+        return std::wstring(whole.data(), std::min<size_t>(wcsnlen(whole.data(), whole.size()),
+                                                           kIniBufferChars - 1));
+    }
+    if (status != ERROR_SUCCESS) return std::nullopt;
+    if (type == REG_DWORD) return std::to_wstring(*reinterpret_cast<const DWORD*>(buffer.data()));
+    buffer.resize(wcsnlen(buffer.data(), buffer.size()));
+    return buffer;
+}
+
 }  // namespace
 
-TSettings ReadIniSettings(const std::wstring& AIniFileName) {
+TSettings ReadSettingsFrom(const std::wstring& AIniFileName, const wchar_t* APolicyKey) {
+    TSettings settings;
     const auto read = [&](const wchar_t* ASection, const wchar_t* AKey) {
+        if (APolicyKey) {
+            if (std::optional<std::wstring> value = ReadPolicyString(APolicyKey, ASection, AKey)) {
+                settings.FromPolicy.push_back(std::wstring(ASection) + L"\\" + AKey);
+                return std::move(*value);
+            }
+        }
         return ReadIniString(AIniFileName, ASection, AKey, L"");
     };
-    TSettings settings;
     const TServerConfiguration server =
         ProcessServerSection(read(kServerSection, L"Local Exe"), read(kServerSection, L"url"));
     settings.RemotePath = server.RemotePath;
@@ -92,4 +129,6 @@ TSettings ReadIniSettings(const std::wstring& AIniFileName) {
     settings.FleetUrl = read(kFleetSection, L"url");
     return settings;
 }
+
+TSettings ReadIniSettings(const std::wstring& AIniFileName) { return ReadSettingsFrom(AIniFileName, nullptr); }
 #endif

@@ -57,7 +57,13 @@ constexpr unsigned kIniBufferChars = 2048;
 
 #ifdef _WIN32
 struct TSettings;
-// Every setting the INI file holds (a missing file, section or key gives the default), read through
-// the private-profile interface.
+// Machine policy: HKLM\Software\Policies\Aurevia\<Section>, each value named as its INI key. What IT
+// sets there centrally wins over the user-writable INI file beside the program.
+constexpr const wchar_t* kPolicyKey = L"Software\\Policies\\Aurevia";
+// Every setting: from machine policy under HKLM\APolicyKey when set there (APolicyKey null: no
+// policy), otherwise from the INI file (a missing file, section or key gives the default), read
+// through the private-profile interface. Settings taken from policy are named in FromPolicy.
+TSettings ReadSettingsFrom(const std::wstring& AIniFileName, const wchar_t* APolicyKey);
+// The INI file's settings alone.
 TSettings ReadIniSettings(const std::wstring& AIniFileName);
 #endif

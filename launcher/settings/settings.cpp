@@ -1,5 +1,5 @@
 #include "launcher/settings/settings.h"
 
 TSettings ReadSettings(const std::wstring& AProgramFolder) {
-    return ReadIniSettings(AProgramFolder + kIniFileName);
+    return ReadSettingsFrom(AProgramFolder + kIniFileName, kPolicyKey);
 }

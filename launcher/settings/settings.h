@@ -1,8 +1,9 @@
 #pragma once
 // Everything the launcher is configured with, read once at start-up into one value and converted
-// there (megabytes to bytes, seconds to durations); the window hands it to what needs it. Today the
-// one source is Aurevia.ini (configuration.h); a machine policy would be read here too, over it.
+// there (megabytes to bytes, seconds to durations); the window hands it to what needs it. Two
+// sources: machine policy, and under it Aurevia.ini (configuration.h).
 #include <string>
+#include <vector>
 
 #include "launcher/settings/configuration.h"
 
@@ -19,6 +20,8 @@ struct TSettings {
     TLimitsConfiguration Limits;
     // [Frota] "url": the fleet service the launcher reports to; empty: nothing is reported.
     std::wstring FleetUrl;
+    // The settings machine policy gave ("Servidor\\url", ...); the rest came from Aurevia.ini.
+    std::vector<std::wstring> FromPolicy;
 };
 
 // Whether the settings name a server folder or a file service; without either an update has nowhere

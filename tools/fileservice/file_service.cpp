@@ -48,52 +48,6 @@ locale_t Utf8Locale() {
     return locale;
 }
 
-// The length of the UTF-8 sequence at the start of `text` and its code point; 0 when it is not one
-// (a stray or missing continuation byte, an overlong form, a surrogate, beyond U+10FFFF).
-size_t DecodeUtf8(std::string_view text, char32_t& point) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    size_t length = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        point = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        point = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        point = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-        point = (point << 6) | (byte(i) & 0x3F);
-    }
-    const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
-    if (overlong || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) return 0;
-    return length;
-}
-
-void AppendUtf8(std::string& out, char32_t point) {
-    if (point < 0x80) {
-        out.push_back(static_cast<char>(point));
-    } else if (point < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (point >> 6)));
-        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else if (point < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (point >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (point >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    }
-}
-
 // Why the launcher could not ask for a name safely: a backslash or colon in a Linux file name would
 // be read as a separator or a stream on the way back; a name that is not UTF-8 reaches it with its
 // stray bytes replaced, so that two such names can become one there. Empty when it can.
@@ -111,8 +65,7 @@ bool IsUtf8(std::string_view text) {
             ++i;
             continue;
         }
-        char32_t point = 0;
-        const size_t length = DecodeUtf8(text.substr(i), point);
+        const size_t length = DecodeUtf8(text.substr(i)).length;
         if (length == 0) return false;
         i += length;
     }
@@ -124,8 +77,7 @@ std::string PrintableName(std::string_view name) {
     out.reserve(name.size());
     for (size_t i = 0; i < name.size();) {
         const auto byte = static_cast<unsigned char>(name[i]);
-        char32_t point = 0;
-        const size_t length = byte < 0x80 ? 1 : DecodeUtf8(name.substr(i), point);
+        const size_t length = byte < 0x80 ? 1 : DecodeUtf8(name.substr(i)).length;
         if (length > 0 && byte >= 0x20 && byte != 0x7f) {
             out.append(name.substr(i, length));
             i += length;

@@ -56,10 +56,7 @@ std::string_view LastSegment(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-std::string_view QueryOf(const Request& request) {
-    const size_t mark = request.target.find('?');
-    return mark == std::string::npos ? std::string_view() : std::string_view(request.target).substr(mark + 1);
-}
+std::string_view QueryOf(const Request& request) { return ::QueryOf(request.target); }
 
 // Release-control objects are stored under their content's hash and never change.
 bool IsObjectName(std::string_view name) {
@@ -139,7 +136,7 @@ Response Routes::List(const Request& req) const {
 
 Response Routes::Download(const Request& req) const {
     // The launcher sends "+" and "&" in a name unencoded: the name is the raw rest of the query.
-    const auto raw = RawQueryTail(QueryOf(req.target), "file");
+    const auto raw = RawQueryTail(QueryOf(req), "file");
     if (!raw) return Refuse({400, "Bad Request", "No file parameter given."});
     const std::string name = PercentDecode(*raw);
     std::filesystem::path path;
@@ -223,10 +220,10 @@ Response Routes::Health() const {
         // The reports never decide the status: an instance that cannot store them still serves files.
         const fleet::FleetService::Health reports = fleet_->State();
         body += ",\"Reports\":";
-        AppendJSON(body, reports.stored ? "stored" : "not stored");
+        AppendJsonString(body, reports.stored ? "stored" : "not stored");
         if (!reports.stored) {
             body += ",\"ReportsReason\":";
-            AppendJSON(body, reports.reason);
+            AppendJsonString(body, reports.reason);
         }
         warnings.insert(warnings.end(), reports.warnings.begin(), reports.warnings.end());
     }

@@ -4,19 +4,19 @@
 #include <cstdio>
 
 #include "tools/publish/publish_error.h"
-#include "tools/publish/utc_text.h"
+#include "common/instant.h"
 
 namespace publish {
 
 void CheckClock(int64_t now, int64_t expiresUnix, const SigningEvidence& evidence, bool force) {
     std::string problem;
     if (evidence.Unix > 0 && now + kClockSlackSeconds < evidence.Unix)
-        problem = "The clock reads " + UtcText(now) + ", but " + evidence.What + " was signed at " +
-                  UtcText(evidence.Unix) +
+        problem = "The clock reads " + UtcText(Instant{now}) + ", but " + evidence.What + " was signed at " +
+                  UtcText(Instant{evidence.Unix}) +
                   ": the clock is behind, and what is signed now would expire early "
                   "or be expired already";
     else if (expiresUnix != 0 && expiresUnix <= std::max(now, evidence.Unix))
-        problem = "The new document would expire at " + UtcText(expiresUnix) + ", which is already past";
+        problem = "The new document would expire at " + UtcText(Instant{expiresUnix}) + ", which is already past";
     if (problem.empty()) return;
     if (!force)
         throw PublishError(ExitStatus::Failed,

@@ -14,6 +14,7 @@
 #include "tools/publish/leftover_sweep.h"
 #include "tools/publish/live_generation.h"
 #include "tools/publish/publisher_key.h"
+#include "tools/publish/server_store.h"
 
 namespace fs = std::filesystem;
 

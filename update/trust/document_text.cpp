@@ -13,15 +13,17 @@ namespace document_text {
 
 namespace {
 
-constexpr int64_t kSecondsPerDay = 86'400;
-constexpr int64_t kUnixEpochDay = 25'569;  // 1970-01-01 in days since 1899-12-30
 // Every instant of a signed document may end up as a file's last-write time, so only those a Windows
 // file time can hold are taken: from 1601-01-01T00:00:01Z (a file time of 0 tells SetFileTime to
 // leave the time alone) to the end of the four-digit years (a file time reaches 30828). A valid
 // signature is no proof of a sane date.
-constexpr int64_t kFirstInstant = -11'644'473'599;  // 1601-01-01T00:00:01Z
-constexpr int64_t kLastInstant = 253'402'300'799;   // 9999-12-31T23:59:59Z
+constexpr int64_t kFirstFileTimeInstant = -11'644'473'599;  // 1601-01-01T00:00:01Z
+constexpr int64_t kLastFileTimeInstant = 253'402'300'799;   // 9999-12-31T23:59:59Z
 constexpr std::string_view kInstantRange = " lies outside 1601-01-01T00:00:01Z to 9999-12-31T23:59:59Z";
+
+bool FileTimeCanHold(int64_t unixSeconds) {
+    return unixSeconds >= kFirstFileTimeInstant && unixSeconds <= kLastFileTimeInstant;
+}
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -61,38 +63,18 @@ uint64_t UnsignedFrom(std::string_view member, std::string_view digits) {
 
 // One form, one meaning, no time zone to apply.
 int64_t UnixSecondsFrom(std::string_view member, std::string_view text) {
-    bool ok = text.size() == 20 && text[4] == '-' && text[7] == '-' && text[10] == 'T' && text[13] == ':' &&
-              text[16] == ':' && text[19] == 'Z';
-    if (ok) {
-        const int year = DigitsValue(text, 0, 4, ok), month = DigitsValue(text, 5, 2, ok);
-        const int day = DigitsValue(text, 8, 2, ok), hour = DigitsValue(text, 11, 2, ok);
-        const int minute = DigitsValue(text, 14, 2, ok), second = DigitsValue(text, 17, 2, ok);
-        if (ok && IsValidDate(year, month, day) && IsValidTime(hour, minute, second, 0)) {
-            const int64_t days = DaysSinceEpoch(year, month, day) - kUnixEpochDay;
-            const int64_t instant = days * kSecondsPerDay + (hour * 60LL + minute) * 60 + second;
-            if (instant < kFirstInstant)
-                Fail("\"" + std::string(member) + "\"" + std::string(kInstantRange) + ": " +
-                     std::string(text));
-            return instant;
-        }
-    }
-    Fail("\"" + std::string(member) +
-         "\" is not a UTC instant of the form YYYY-MM-DDTHH:MM:SSZ: " + std::string(text));
+    const auto instant = ParseUtcText(text);
+    if (!instant)
+        Fail("\"" + std::string(member) +
+             "\" is not a UTC instant of the form YYYY-MM-DDTHH:MM:SSZ: " + std::string(text));
+    if (!FileTimeCanHold(instant->unixSeconds))
+        Fail("\"" + std::string(member) + "\"" + std::string(kInstantRange) + ": " + std::string(text));
+    return instant->unixSeconds;
 }
 
 std::string UtcInstantText(int64_t unixSeconds, std::string_view what) {
-    if (unixSeconds < kFirstInstant || unixSeconds > kLastInstant)
-        Fail(std::string(what) + std::string(kInstantRange));
-    const int64_t dayNumber =
-        (unixSeconds >= 0 ? unixSeconds : unixSeconds - (kSecondsPerDay - 1)) / kSecondsPerDay;
-    const int64_t secondOfDay = unixSeconds - dayNumber * kSecondsPerDay;
-    const DateTimeParts date = DecodeDateTime(static_cast<TDateTime>(dayNumber + kUnixEpochDay));
-    char text[32];
-    const int length =
-        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", date.year, date.month, date.day,
-                      static_cast<int>(secondOfDay / 3600), static_cast<int>(secondOfDay / 60 % 60),
-                      static_cast<int>(secondOfDay % 60));
-    return std::string(text, static_cast<size_t>(length));
+    if (!FileTimeCanHold(unixSeconds)) Fail(std::string(what) + std::string(kInstantRange));
+    return UtcText(Instant{unixSeconds});
 }
 
 TSha256 Sha256From(std::string_view hex) {

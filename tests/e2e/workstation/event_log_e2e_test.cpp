@@ -96,7 +96,7 @@ TEST_F(LauncherLog, StartRefreshWithAFailedFetchModuleStartAndAKeptSelfUpdateAre
     const std::string time = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)";
     const std::string pid = std::to_string(launcherPid);
     const std::string expected[] = {
-        time + " INFO start version=\\S+ pid=" + pid + " folder=\\S+ source=folder server=\\S+",
+        time + " INFO start version=\\S+ pid=" + pid + " folder=\\S+ source=folder server=\\S+ policy=none",
         time + " INFO fetch module=- file=central.ini bytes=11 ms=\\d+",
         time + " WARN fetch-failed module=- file=gds32.dll reason=\"[^\"]+\" ms=\\d+",
         time +

@@ -12,7 +12,7 @@
 #include "tools/fileservice/front_cache.h"
 #include "tools/fileservice/listing_cache.h"
 #include "base/string_convert.h"
-#include "update/client/url_encoding.h"
+#include "update/transport/url_encoding.h"
 #include "update/records/file_info.h"
 
 namespace fs = std::filesystem;
@@ -225,15 +225,6 @@ TEST(MaskMatches, WildcardsIgnoringLetterCase) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(fileservice::MaskMatches(c.mask, c.name), c.matches) << c.mask << " " << c.name;
-}
-
-TEST(RawQuery, TakesTheRestOfTheQueryAndDecodesOnlyPercentEscapes) {
-    EXPECT_EQ(fileservice::RawQueryTail("/download?file=a+b&c=d.txt", "file"), "a+b&c=d.txt");
-    EXPECT_EQ(fileservice::RawQueryTail("/x//download?v=1&file=x", "file"), "x");
-    EXPECT_EQ(fileservice::RawQueryTail("/download?profile=x", "file"), std::nullopt);
-    EXPECT_EQ(fileservice::RawQueryTail("/download", "file"), std::nullopt);
-    EXPECT_EQ(fileservice::PercentDecode("Relatorio%5CRpt%20x+y%C3%A7%zz%4"),
-              "Relatorio\\Rpt x+y\xc3\xa7%zz%4");
 }
 
 // The front stores only what a workstation itself asks for: the service's idea of that query must be

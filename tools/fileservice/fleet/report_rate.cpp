@@ -18,7 +18,7 @@ std::string RateKey(std::string_view address) {
 
 ReportRate::ReportRate(unsigned perMinute, size_t maxAddresses)
     : perSecond_(perMinute / 60.0),
-      capacity_(std::max<double>(perMinute, kMaxBatchReports)),
+      capacity_(std::max<double>(perMinute, kFleetBatchReports)),
       maxAddresses_(std::max<size_t>(maxAddresses, 1)) {}
 
 void ReportRate::Forget(Clock::time_point now) {

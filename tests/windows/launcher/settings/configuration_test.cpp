@@ -92,3 +92,42 @@ TEST(IniSettings, EverySectionIsReadIntoTheOneValueAndAMissingFileGivesTheDefaul
     EXPECT_EQ(none.Limits.Deadline, defaults.Limits.Deadline);
     EXPECT_EQ(none.FleetUrl, L"");
 }
+
+// Machine policy, as Group Policy writes it (HKLM\Software\Policies\Aurevia\<Section>, text values),
+// over an INI file a user may have edited: each policy value wins, the rest come from the INI, and the
+// settings say which came from policy. The policy key is removed again however the test ends.
+TEST(MachinePolicy, APolicyValueWinsOverTheIniAndIsNamedAsSuch) {
+    struct PolicyKey {
+        ~PolicyKey() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey); }
+        void Set(const wchar_t* ASection, const wchar_t* AName, const std::wstring& AValue) const {
+            const std::wstring key = std::wstring(kPolicyKey) + L"\\" + ASection;
+            ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), AName, REG_SZ, AValue.c_str(),
+                                      static_cast<DWORD>((AValue.size() + 1) * sizeof(wchar_t))),
+                      ERROR_SUCCESS);
+        }
+    } policy;
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey);
+    IniFile ini;
+    ini.Write(L"[Servidor]\r\nLocal Exe=\\\\user-edited\\share\r\nurl=http://user-edited:1\r\n"
+              L"[Seguranca]\r\nChave Publica=USERKEY\r\nAnel=piloto\r\n[Limites]\r\nPrazo Segundos=5\r\n");
+    policy.Set(L"Servidor", L"Local Exe", L"\\\\fileserver\\Aurevia");
+    policy.Set(L"Seguranca", L"Chave Publica", L"ITKEY");
+    policy.Set(L"Limites", L"Prazo Segundos", L"600");
+    const DWORD seconds = 120;  // a number, as a hand-made .reg file might hold it
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(kPolicyKey) + L"\\Limites").c_str(),
+                              L"Minimo Segundos", REG_DWORD, &seconds, sizeof seconds),
+              ERROR_SUCCESS);
+
+    const TSettings set = ReadSettingsFrom(ini.path.wstring(), kPolicyKey);
+    EXPECT_EQ(set.RemotePath, L"\\\\fileserver\\Aurevia\\");
+    EXPECT_EQ(set.PublisherKey, L"ITKEY");
+    EXPECT_EQ(set.Limits.Deadline, std::chrono::seconds(600));
+    EXPECT_EQ(set.Limits.MinWindow, std::chrono::seconds(120));
+    EXPECT_EQ(set.Url, L"http://user-edited:1") << "not set by policy: the INI's";
+    EXPECT_EQ(set.Ring, "piloto");
+    EXPECT_EQ(set.FromPolicy, (std::vector<std::wstring>{L"Servidor\\Local Exe", L"Seguranca\\Chave Publica",
+                                                          L"Limites\\Minimo Segundos",
+                                                          L"Limites\\Prazo Segundos"}));
+
+    EXPECT_EQ(ReadIniSettings(ini.path.wstring()).PublisherKey, L"USERKEY") << "the INI alone";
+}
