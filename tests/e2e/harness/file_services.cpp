@@ -24,6 +24,8 @@ void SendAll(SOCKET ASocket, const std::string& AData) {
     }
 }
 
+}  // namespace
+
 std::string LinuxPathOf(const std::wstring& AWindowsPath) {
     // Wine knows where each drive lies; ask it, and fall back to Z: being "/".
     using UnixName = char*(CDECL*)(LPCWSTR);
@@ -54,7 +56,9 @@ bool RunAndWait(std::wstring ACommandLine) {
     return true;
 }
 
-}  // namespace
+bool RunLinuxScript(const std::string& AScript) {
+    return RunAndWait(L"Z:\\bin\\sh -c \"" + std::wstring(AScript.begin(), AScript.end()) + L"\"");
+}
 
 ScriptedFileService::ScriptedFileService(std::vector<File> AFiles, std::chrono::milliseconds ADownloadDelay)
     : FFiles(std::move(AFiles)), FDelay(ADownloadDelay) {
@@ -162,7 +166,8 @@ void ScriptedFileService::Answer(SOCKET AClient) {
     FRequests.push_back("done " + target);
 }
 
-ReferenceFileService::ReferenceFileService(const std::wstring& AFolder) {
+ReferenceFileService::ReferenceFileService(const std::wstring& AFolder, const std::string& AArguments)
+    : FTls(AArguments.find("--tls-cert") != std::string::npos) {
     wchar_t binary[1024] = {};
     if (!GetEnvironmentVariableW(L"AUREVIA_E2E_FILESERVICE", binary, 1024)) return;
     if (GetFileAttributesW((std::wstring(L"Z:") + binary).c_str()) == INVALID_FILE_ATTRIBUTES) return;
@@ -173,7 +178,7 @@ ReferenceFileService::ReferenceFileService(const std::wstring& AFolder) {
     // change the served folder and list it at once, with no copy in progress: no settle time.
     const std::string script = "echo $$ > " + LinuxPathOf(FPidFile) + "; exec " + LinuxPathOf(binary) +
                                " --folder " + LinuxPathOf(AFolder) + " --port 0 --port-file " +
-                               LinuxPathOf(FPortFile) + " --settle-ms 0 >/dev/null";
+                               LinuxPathOf(FPortFile) + " --settle-ms 0 " + AArguments + " >/dev/null";
     std::wstring commandLine = L"Z:\\bin\\sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof(si);
@@ -198,6 +203,9 @@ ReferenceFileService::~ReferenceFileService() {
     DeleteFileW(FPortFile.c_str());
 }
 
-std::wstring ReferenceFileService::URL() const { return L"http://127.0.0.1:" + std::to_wstring(FPort); }
+std::wstring ReferenceFileService::URL() const {
+    // WinHTTP matches a certificate's DNS names, not addresses.
+    return (FTls ? L"https://localhost:" : L"http://127.0.0.1:") + std::to_wstring(FPort);
+}
 
 }  // namespace e2e

@@ -53,7 +53,9 @@ class ScriptedFileService {
 // The reference file service over a folder; Running() is false when it has not been built.
 class ReferenceFileService {
   public:
-    explicit ReferenceFileService(const std::wstring& AFolder);
+    // AArguments: more of the service's options, with Linux paths ("--reports /tmp/x/reports.db");
+    // with --tls-cert the service speaks https.
+    explicit ReferenceFileService(const std::wstring& AFolder, const std::string& AArguments = {});
     ~ReferenceFileService();
     ReferenceFileService(const ReferenceFileService&) = delete;
     ReferenceFileService& operator=(const ReferenceFileService&) = delete;
@@ -61,8 +63,15 @@ class ReferenceFileService {
     std::wstring URL() const;
 
   private:
+    bool FTls = false;
     std::wstring FPidFile, FPortFile;
     int FPort = 0;
 };
+
+// The Linux path of a Windows path (Wine's drives, Z: being "/").
+std::string LinuxPathOf(const std::wstring& AWindowsPath);
+// Runs a Linux shell script (no double quotes in it) through Wine and waits for it, at most 10 s;
+// false when it could not be started.
+bool RunLinuxScript(const std::string& AScript);
 
 }  // namespace e2e

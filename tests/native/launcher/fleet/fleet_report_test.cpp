@@ -181,22 +181,3 @@ TEST(FleetReport, PrivateNamesAreScrubbedAsWholeWords) {
     };
     for (const Case& c : cases) EXPECT_EQ(ScrubbedText(c.given, secrets, "*"), c.scrubbed) << c.given;
 }
-
-TEST(FleetReport, FailureMessagesPointAtTheirReason) {
-    struct Case {
-        const char* message;
-        TFleetReason reason;
-    };
-    const Case cases[] = {
-        {"REST request failed: The operation timed out", TFleetReason::Timeout},
-        {"REST request failed: An error occurred in the secure channel support", TFleetReason::Tls},
-        {"REST request failed: certificate not trusted", TFleetReason::Tls},
-        {"HTTP/1.1 503 Service Unavailable", TFleetReason::Server},
-        {"HTTP/1.1 404 Not Found", TFleetReason::Fetch},
-        {"There is not enough space on the disk.", TFleetReason::Disk},
-        {"The answer is too large", TFleetReason::TooLarge},
-        {"Admission.exe: content does not match", TFleetReason::Fetch},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(FleetReasonOfMessage(c.message, TFleetReason::Fetch), c.reason) << c.message;
-}
