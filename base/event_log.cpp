@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/handles.h"
+#include "base/lock_name.h"
 #include "base/paths.h"
 
 namespace {
@@ -19,16 +20,7 @@ std::wstring RotatedName(const std::wstring& APath, int AIndex) {
     return stem + L"." + std::to_wstring(AIndex) + extension;
 }
 
-// Kernel object names cannot hold backslashes, and one path may be written with other letter cases.
-std::wstring LogLockName(const std::wstring& APath) {
-    std::wstring upper = APath;
-    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-    uint64_t hash = 14695981039346656037ull;
-    for (const wchar_t c : upper) hash = (hash ^ static_cast<uint64_t>(c)) * 1099511628211ull;
-    wchar_t text[40];
-    swprintf(text, 40, L"%016llx", static_cast<unsigned long long>(hash));
-    return std::wstring(L"Local\\AureviaLog-") + text;
-}
+std::wstring LogLockName(const std::wstring& APath) { return PathLockName(L"AureviaLog-", APath); }
 
 unique_file OpenForAppend(const std::wstring& APath) {
     // Append-only access makes every write land at the end of the file, also when other processes

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/string_convert.h"
+#include "common/instant.h"
 
 namespace {
 
@@ -19,12 +20,8 @@ bool NeedsQuotes(std::string_view AValue) {
 }  // namespace
 
 std::string FormatLogTime(const TLogTime& ATime) {
-    const int offset = std::abs(ATime.offsetMinutes);
-    char text[40];
-    std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", ATime.year,
-                  ATime.month, ATime.day, ATime.hour, ATime.minute, ATime.second, ATime.millisecond,
-                  ATime.offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
-    return text;
+    return OffsetTimeText({ATime.year, ATime.month, ATime.day, ATime.hour, ATime.minute, ATime.second},
+                          ATime.offsetMinutes, ATime.millisecond);
 }
 
 std::string LogValue(std::string_view AValue) {

@@ -128,12 +128,16 @@ std::optional<Instant> ParseUtcText(std::string_view text) {
     return InstantOf(parts);
 }
 
-std::string OffsetTimeText(const CivilTime& local, int offsetMinutes) {
+std::string OffsetTimeText(const CivilTime& local, int offsetMinutes, int millisecond) {
     const int offset = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
     char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", local.year, local.month,
-                  local.day, local.hour, local.minute, local.second, offsetMinutes < 0 ? '-' : '+',
-                  offset / 60, offset % 60);
+    int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", local.year, local.month,
+                               local.day, local.hour, local.minute, local.second);
+    if (millisecond >= 0 && millisecond < 1000)
+        length +=
+            std::snprintf(text + length, sizeof text - static_cast<size_t>(length), ".%03d", millisecond);
+    std::snprintf(text + length, sizeof text - static_cast<size_t>(length), "%c%02d:%02d",
+                  offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
     return text;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // A moment in UTC to the second, and the text forms the system writes and reads it in:
 //   UTC text      2026-12-10T20:30:00Z             signed documents, the publisher's messages
-//   offset text   2026-12-10T17:30:00-03:00        the fleet report (the workstation's local time)
+//   offset text   2026-12-10T17:30:00-03:00        the fleet report (the workstation's local time),
+//                 2026-12-10T17:30:00.123-03:00    and to the millisecond, the launcher's log
 //   HTTP date     Thu, 10 Dec 2026 20:30:00 GMT    Last-Modified, Retry-After, If-Modified-Since
 // Readers answer nullopt for anything that is not exactly their form and an existing date and time.
 // Portable.
@@ -32,8 +33,9 @@ std::optional<Instant> InstantOf(const CivilTime& utc);
 std::string UtcText(Instant instant);
 std::optional<Instant> ParseUtcText(std::string_view text);
 
-// "YYYY-MM-DDTHH:MM:SS+HH:MM" from a local time and its offset from UTC in minutes (local minus UTC).
-std::string OffsetTimeText(const CivilTime& local, int offsetMinutes);
+// "YYYY-MM-DDTHH:MM:SS+HH:MM" from a local time and its offset from UTC in minutes (local minus UTC);
+// with a millisecond of 0-999, "YYYY-MM-DDTHH:MM:SS.zzz+HH:MM".
+std::string OffsetTimeText(const CivilTime& local, int offsetMinutes, int millisecond = -1);
 // "YYYY-MM-DDTHH:MM:SS" followed by "Z" or an offset "+HH:MM"/"-HH:MM" of at most 14 hours, naming
 // a writable instant.
 std::optional<Instant> ParseOffsetTime(std::string_view text);

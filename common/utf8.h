@@ -19,3 +19,6 @@ Utf8Sequence DecodeUtf8(std::string_view text);
 void AppendUtf8(std::string& out, char32_t point);
 
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// C0, DEL and C1: characters that could forge a line of a log or a row of a CSV file.
+constexpr bool IsControlCharacter(char32_t point) { return point < 0x20 || (point >= 0x7F && point <= 0x9F); }

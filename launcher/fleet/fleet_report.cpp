@@ -79,11 +79,10 @@ std::string FleetText(std::string_view AText, size_t AMaxChars) {
     std::string text;
     for (size_t chars = 0; !AText.empty() && chars < AMaxChars; ++chars) {
         const Utf8Sequence sequence = DecodeUtf8(AText);
-        // C0, DEL and C1 controls: the service refuses them, as they could forge lines of its log.
-        const bool control = sequence.point < 0x20 || (sequence.point >= 0x7F && sequence.point <= 0x9F);
+        // The service refuses control characters.
         if (sequence.length == 0)
             AppendUtf8(text, kReplacementCharacter);
-        else if (control)
+        else if (IsControlCharacter(sequence.point))
             text += ' ';
         else
             text.append(AText.substr(0, sequence.length));

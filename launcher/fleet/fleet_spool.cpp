@@ -2,20 +2,14 @@
 
 #include <algorithm>
 
+#include "base/lock_name.h"
 #include "base/paths.h"
 #include "launcher/fleet/fleet_report.h"
 
 namespace {
 
-// Kernel object names cannot hold backslashes, and one path may be written with other letter cases.
 std::wstring SpoolLockName(const std::wstring& APath, const wchar_t* AKind) {
-    std::wstring upper = APath;
-    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-    uint64_t hash = 14695981039346656037ull;
-    for (const wchar_t c : upper) hash = (hash ^ static_cast<uint64_t>(c)) * 1099511628211ull;
-    wchar_t text[40];
-    swprintf(text, 40, L"%016llx", static_cast<unsigned long long>(hash));
-    return std::wstring(L"Local\\AureviaFleet") + AKind + L"-" + text;
+    return PathLockName(std::wstring(L"AureviaFleet") + AKind + L"-", APath);
 }
 
 // A spool is at most one batch; anything much larger was not written by a launcher.

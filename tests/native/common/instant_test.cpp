@@ -47,6 +47,7 @@ TEST(Instant, OffsetTimeNamesTheSameInstantFromAnyZone) {
     EXPECT_EQ(OffsetTimeText({2026, 12, 10, 17, 30, 0}, -180), "2026-12-10T17:30:00-03:00");
     EXPECT_EQ(OffsetTimeText({2026, 12, 10, 20, 30, 0}, 0), "2026-12-10T20:30:00+00:00");
     EXPECT_EQ(OffsetTimeText({2026, 12, 11, 2, 0, 0}, 330), "2026-12-11T02:00:00+05:30");
+    EXPECT_EQ(OffsetTimeText({2026, 12, 10, 17, 30, 0}, -180, 7), "2026-12-10T17:30:00.007-03:00");
     const auto utc = ParseOffsetTime("2026-12-10T20:30:00Z");
     ASSERT_TRUE(utc);
     for (const char* same :

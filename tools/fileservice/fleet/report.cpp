@@ -7,6 +7,7 @@
 #include <rapidjson/error/en.h>
 
 #include "common/instant.h"
+#include "common/utf8.h"
 
 namespace fleet {
 
@@ -16,13 +17,10 @@ namespace {
 // character (C0, DEL or C1) is among them: such text could forge lines in a log or a CSV row.
 std::optional<size_t> PrintableLength(std::string_view text) {
     size_t count = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) return std::nullopt;
-        // U+0080..U+009F are C2 80..C2 9F.
-        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F)
-            return std::nullopt;
-        if ((c & 0xC0) != 0x80) ++count;
+    for (; !text.empty(); ++count) {
+        const Utf8Sequence sequence = DecodeUtf8(text);
+        if (sequence.length == 0 || IsControlCharacter(sequence.point)) return std::nullopt;
+        text.remove_prefix(sequence.length);
     }
     return count;
 }
