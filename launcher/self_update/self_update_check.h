@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "update/trust/manifest_acceptance.h"
+#include "update/plan/update_verification.h"
 
 // Runs one check unless one is running already (its notices let activations through) or this
 // process has replaced its executable. AQuit ends this process's window for good; it runs after the
