@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "native/fileservice/raw_client.h"
+#include "native/tools/fileservice/raw_client.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -6,7 +6,7 @@
 #   deb_test.sh BUILT_AUREVIA-FILESERVICE WORK_FOLDER
 # It installs a package, so it needs root; otherwise it is skipped (exit 77).
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../.." && pwd)
 . "$root/scripts/version.sh"
 binary=$1 work=$2
 name=aurevia-fileservice
