@@ -25,7 +25,8 @@ void LogLauncherStart(const std::wstring& ALocalPath, const TSettings& ASettings
     }
     // Where the settings came from: those named here from machine policy, the rest from Aurevia.ini.
     std::wstring fromPolicy;
-    for (const std::wstring& name : ASettings.FromPolicy) fromPolicy += (fromPolicy.empty() ? L"" : L",") + name;
+    for (const std::wstring& name : ASettings.FromPolicy)
+        fromPolicy += (fromPolicy.empty() ? L"" : L",") + name;
     line.Add("policy", fromPolicy.empty() ? std::wstring(L"none") : fromPolicy);
     LogEvent(line);
 }

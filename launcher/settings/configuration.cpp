@@ -85,9 +85,9 @@ std::optional<std::wstring> ReadPolicyString(const wchar_t* APolicyKey, const wc
     const std::wstring key = std::wstring(APolicyKey) + L"\\" + ASection;
     std::wstring buffer(kIniBufferChars, L'\0');
     DWORD type = 0, bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), AKey,
-                                        RRF_RT_REG_SZ | RRF_RT_REG_DWORD | RRF_NOEXPAND, &type,
-                                        buffer.data(), &bytes);
+    const LSTATUS status =
+        RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), AKey, RRF_RT_REG_SZ | RRF_RT_REG_DWORD | RRF_NOEXPAND,
+                     &type, buffer.data(), &bytes);
     if (status == ERROR_MORE_DATA) {
         // Longer than an INI value can be: keep its first kIniBufferChars - 1 characters, as the INI does.
         std::vector<wchar_t> whole(bytes / sizeof(wchar_t) + 1);
@@ -95,8 +95,8 @@ std::optional<std::wstring> ReadPolicyString(const wchar_t* APolicyKey, const wc
         if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), AKey, RRF_RT_REG_SZ | RRF_NOEXPAND, &type,
                          whole.data(), &wholeBytes) != ERROR_SUCCESS)
             return std::nullopt;
-        return std::wstring(whole.data(), std::min<size_t>(wcsnlen(whole.data(), whole.size()),
-                                                           kIniBufferChars - 1));
+        return std::wstring(whole.data(),
+                            std::min<size_t>(wcsnlen(whole.data(), whole.size()), kIniBufferChars - 1));
     }
     if (status != ERROR_SUCCESS) return std::nullopt;
     if (type == REG_DWORD) return std::to_wstring(*reinterpret_cast<const DWORD*>(buffer.data()));
@@ -117,18 +117,23 @@ TSettings ReadSettingsFrom(const std::wstring& AIniFileName, const wchar_t* APol
         }
         return ReadIniString(AIniFileName, ASection, AKey, L"");
     };
-    const TServerConfiguration server =
-        ProcessServerSection(read(kServerSection, L"Local Exe"), read(kServerSection, L"url"));
+    const std::wstring localExe = read(kServerSection, L"Local Exe");
+    const TServerConfiguration server = ProcessServerSection(localExe, read(kServerSection, L"url"));
     settings.RemotePath = server.RemotePath;
     settings.Url = server.Url;
     settings.PublisherKey = read(kSecuritySection, kPublisherKeyName);
     settings.Ring = ProcessRing(read(kSecuritySection, kRingKeyName));
-    settings.Limits = ProcessLimitsSection(
-        read(kLimitsSection, L"Lista MB"), read(kLimitsSection, L"Minimo Bytes"),
-        read(kLimitsSection, L"Minimo Segundos"), read(kLimitsSection, L"Prazo Segundos"));
+    // One by one, so that the settings are read (and named in FromPolicy) in the file's order.
+    const std::wstring listingMB = read(kLimitsSection, L"Lista MB");
+    const std::wstring minBytes = read(kLimitsSection, L"Minimo Bytes");
+    const std::wstring minSeconds = read(kLimitsSection, L"Minimo Segundos");
+    const std::wstring deadlineSeconds = read(kLimitsSection, L"Prazo Segundos");
+    settings.Limits = ProcessLimitsSection(listingMB, minBytes, minSeconds, deadlineSeconds);
     settings.FleetUrl = read(kFleetSection, L"url");
     return settings;
 }
 
-TSettings ReadIniSettings(const std::wstring& AIniFileName) { return ReadSettingsFrom(AIniFileName, nullptr); }
+TSettings ReadIniSettings(const std::wstring& AIniFileName) {
+    return ReadSettingsFrom(AIniFileName, nullptr);
+}
 #endif

@@ -382,7 +382,8 @@ void ListingCache::Refresh(bool onlyIfChanged) {
             std::fprintf(
                 stderr, "aurevia-fileservice: walk of %s failed (%s); %s until a walk succeeds\n",
                 service_.Root().c_str(), result.failure.c_str(),
-                snapshot_ ? ("the listing of " + UtcText(Instant{snapshot_->changedAt}) + " stays in service").c_str()
+                snapshot_ ? ("the listing of " + UtcText(Instant{snapshot_->changedAt}) + " stays in service")
+                                .c_str()
                           : "no listing is served");
         }
         health_.walkOk = false;

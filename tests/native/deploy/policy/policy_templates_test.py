@@ -84,7 +84,7 @@ SOURCE_FAULTS = [
     ("a read whose key cannot be told", "launcher/settings/first.cpp", None, UNSEEN_READ,
      ["launcher/settings/first.cpp:4: ReadIniString reads the INI with 'ASettings[0].Section'"]),
     ("a key renamed in the launcher", "launcher/settings/configuration.cpp",
-     'read(L"Prazo Segundos")', 'read(L"Prazo")',
+     'read(kLimitsSection, L"Prazo Segundos")', 'read(kLimitsSection, L"Prazo")',
      ["Aurevia.ini [Limites] Prazo has no policy",
       "the policy value Limites\\Prazo Segundos is no INI key the launcher reads"]),
     ("a policy dropped from the template", "deploy/policy/aurevia.admx",

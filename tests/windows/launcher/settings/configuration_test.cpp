@@ -108,8 +108,9 @@ TEST(MachinePolicy, APolicyValueWinsOverTheIniAndIsNamedAsSuch) {
     } policy;
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey);
     IniFile ini;
-    ini.Write(L"[Servidor]\r\nLocal Exe=\\\\user-edited\\share\r\nurl=http://user-edited:1\r\n"
-              L"[Seguranca]\r\nChave Publica=USERKEY\r\nAnel=piloto\r\n[Limites]\r\nPrazo Segundos=5\r\n");
+    ini.Write(
+        L"[Servidor]\r\nLocal Exe=\\\\user-edited\\share\r\nurl=http://user-edited:1\r\n"
+        L"[Seguranca]\r\nChave Publica=USERKEY\r\nAnel=piloto\r\n[Limites]\r\nPrazo Segundos=5\r\n");
     policy.Set(L"Servidor", L"Local Exe", L"\\\\fileserver\\Aurevia");
     policy.Set(L"Seguranca", L"Chave Publica", L"ITKEY");
     policy.Set(L"Limites", L"Prazo Segundos", L"600");
@@ -125,9 +126,9 @@ TEST(MachinePolicy, APolicyValueWinsOverTheIniAndIsNamedAsSuch) {
     EXPECT_EQ(set.Limits.MinWindow, std::chrono::seconds(120));
     EXPECT_EQ(set.Url, L"http://user-edited:1") << "not set by policy: the INI's";
     EXPECT_EQ(set.Ring, "piloto");
-    EXPECT_EQ(set.FromPolicy, (std::vector<std::wstring>{L"Servidor\\Local Exe", L"Seguranca\\Chave Publica",
-                                                          L"Limites\\Minimo Segundos",
-                                                          L"Limites\\Prazo Segundos"}));
+    EXPECT_EQ(set.FromPolicy,
+              (std::vector<std::wstring>{L"Servidor\\Local Exe", L"Seguranca\\Chave Publica",
+                                         L"Limites\\Minimo Segundos", L"Limites\\Prazo Segundos"}));
 
     EXPECT_EQ(ReadIniSettings(ini.path.wstring()).PublisherKey, L"USERKEY") << "the INI alone";
 }
