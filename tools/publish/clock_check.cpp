@@ -16,7 +16,8 @@ void CheckClock(int64_t now, int64_t expiresUnix, const SigningEvidence& evidenc
                   ": the clock is behind, and what is signed now would expire early "
                   "or be expired already";
     else if (expiresUnix != 0 && expiresUnix <= std::max(now, evidence.Unix))
-        problem = "The new document would expire at " + UtcText(Instant{expiresUnix}) + ", which is already past";
+        problem =
+            "The new document would expire at " + UtcText(Instant{expiresUnix}) + ", which is already past";
     if (problem.empty()) return;
     if (!force)
         throw PublishError(ExitStatus::Failed,

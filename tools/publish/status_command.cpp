@@ -81,8 +81,8 @@ bool PrintFlatManifest(const fs::path& server, EVP_PKEY* publicKey, int64_t now)
     try {
         const TReleaseManifest manifest = DecodeReleaseManifest(*bytes);
         std::printf("Flat manifest: serial %llu, expires %s%s, %zu files%s\n", Ull(manifest.Serial),
-                    UtcText(Instant{manifest.ExpiresUnix}).c_str(), now > manifest.ExpiresUnix ? " (EXPIRED)" : "",
-                    manifest.Files.size(), check.c_str());
+                    UtcText(Instant{manifest.ExpiresUnix}).c_str(),
+                    now > manifest.ExpiresUnix ? " (EXPIRED)" : "", manifest.Files.size(), check.c_str());
     } catch (const TManifestError& e) {
         std::printf("Flat manifest: UNREADABLE (%s)\n", e.what());
         return !publicKey;
