@@ -63,8 +63,11 @@ TFrmMenu::~TFrmMenu() {
     if (FPictures) FPictures->Window = nullptr;
     // WM_NCDESTROY lets go of the handle; until then the handlers still see it.
     if (FHandle) DestroyWindow(FHandle.get());
-    // Start-up's sweep logs as it goes: it ends before the log may.
-    if (FSweep) WaitForSingleObject(FSweep->EndedEvent(), INFINITE);
+    // Start-up's sweep logs as it goes; it is given a few seconds to end before the log closes. A
+    // sweep still at work after that (a program folder on a stalled share) must not hold the exit:
+    // the task keeps itself alive, its later lines are dropped by the closed log, and the process's
+    // end stops it between two removals, each of which is whole.
+    if (FSweep) WaitForSingleObject(FSweep->EndedEvent(), kSweepExitWaitMs);
     if (FrmMenu == this) FrmMenu = nullptr;
 }
 

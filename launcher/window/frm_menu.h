@@ -184,6 +184,7 @@ class TFrmMenu {
     void ReadConfiguration();
     // Start-up's sweep of the program folder (program_folder.h); the window waits for it when it goes.
     std::shared_ptr<ITask> FSweep;
+    static constexpr DWORD kSweepExitWaitMs = 5000;
 
     // Single-instance guard: created with the components, checks once they are all loaded. A
     // rejected start ends the process inside CheckInstanceGuard.
