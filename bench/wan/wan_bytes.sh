@@ -47,18 +47,18 @@ i=0
 for name in "${modules[@]}"; do i=$((i + 1)); cp "$work/pe/$name" "$work/r1/Modulo$i.exe"; done
 cp -a "$work/r1/." "$work/r2/"
 # Release 2: shared files 7, 20 and 33 and module 3 change (the next spare files of a fitting size).
-pick() { # pick MIN MAX -> the next spare file within the size range
-    local k
+picked=""
+pick() { # pick MIN MAX -> sets picked to the next unused spare file within the size range
+    local k s
     for k in "${!spare[@]}"; do
-        local s
         s=$(stat -c %s "$work/pe/${spare[$k]}")
-        if [ "$s" -ge "$1" ] && [ "$s" -le "$2" ]; then echo "${spare[$k]}"; unset 'spare[k]'; spare=("${spare[@]}"); return; fi
+        if [ "$s" -ge "$1" ] && [ "$s" -le "$2" ]; then picked=${spare[$k]}; unset 'spare[k]'; return; fi
     done
     echo "no spare file of $1 to $2 bytes" >&2; exit 1
 }
 changed=(shared7.dll shared20.dll shared33.dll)
-for c in "${changed[@]}"; do cp "$work/pe/$(pick 40000 1500000)" "$work/r2/$c"; done
-cp "$work/pe/$(pick 400000 8000000)" "$work/r2/Modulo3.exe"
+for c in "${changed[@]}"; do pick 40000 1500000; cp "$work/pe/$picked" "$work/r2/$c"; done
+pick 400000 8000000; cp "$work/pe/$picked" "$work/r2/Modulo3.exe"
 changed+=(Modulo3.exe)
 touch -d '2026-12-01 10:00:00' "$work/r1"/* && touch -d '2026-12-08 10:00:00' "$work/r2"/*
 "$publish" publish --from "$work/r1" --to "$work/srv" --key "$key" >/dev/null
@@ -78,7 +78,7 @@ for f in json.load(open(sys.argv[1]))["files"]:
     print(f["name"], plain, plain + ".deflate" if f.get("stored") == "deflate" else plain)
 PY
 wire() { curl -s -o /dev/null -w '%{size_header} %{size_download}\n' "$url/download?file=$1" | awk '{print $1 + $2}'; }
-gz() { gzip -9 -c "$work/r2/$1" | wc -c; }
+gz() { gzip -9 -n -c <"$work/r2/$1" | wc -c; }
 total_plain=0 total_deflated=0 total_gzip=0 changed_plain=0 changed_deflated=0 changed_gzip=0
 while read -r name plain deflated; do
     p=$(wire "$plain") d=$(wire "$deflated") g=$(( $(gz "$name") + $(wire "$plain") - $(stat -c %s "$work/r2/$name") ))
