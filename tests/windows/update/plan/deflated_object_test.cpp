@@ -33,6 +33,9 @@ std::string Module(int ARelease, int ARow) {
     return text;
 }
 
+// Which module a file holds, as a failure shows it (the contents are 100 KB).
+std::string Held(const std::wstring& APath) { return ReadWholeFile(APath).substr(0, 24); }
+
 const int64_t kAge1 = UnixUtc(2023, 2, 11, 11, 0, 3);
 const int64_t kAge2 = UnixUtc(2024, 3, 12, 12, 0, 5);
 
@@ -104,7 +107,7 @@ void RunRows(Server& AServer, const std::wstring& AURL) {
         AServer.releases.AddRelease(++release, {{"Admission.exe", oldModule, kAge1}});
         AServer.RollOut(release);
         ASSERT_EQ(RunUpdate(local.Path(), remote, AURL, verification).report.Refusal, TRefusal::None);
-        ASSERT_EQ(ReadWholeFile(local / L"Admission.exe"), oldModule);
+        ASSERT_TRUE(ReadWholeFile(local / L"Admission.exe") == oldModule) << Held(local / L"Admission.exe");
 
         AServer.PublishDeflated(++release, newModule, row.stored(newModule));
         if (row.removePlain) {
@@ -117,11 +120,13 @@ void RunRows(Server& AServer, const std::wstring& AURL) {
         EXPECT_EQ(outcome.report.Refusal, TRefusal::None);
         if (row.expect == Expect::NewFile) {
             EXPECT_TRUE(outcome.report.AlteredFiles.empty());
-            EXPECT_EQ(ReadWholeFile(local / L"Admission.exe"), newModule);
+            EXPECT_TRUE(ReadWholeFile(local / L"Admission.exe") == newModule)
+                << Held(local / L"Admission.exe");
             EXPECT_EQ(UnixAgeOf(local / L"Admission.exe"), kAge2);
         } else {
             EXPECT_EQ(outcome.report.AlteredFiles, std::vector<std::wstring>{L"Admission.exe"});
-            EXPECT_EQ(ReadWholeFile(local / L"Admission.exe"), oldModule);
+            EXPECT_TRUE(ReadWholeFile(local / L"Admission.exe") == oldModule)
+                << Held(local / L"Admission.exe");
             EXPECT_EQ(UnixAgeOf(local / L"Admission.exe"), kAge1);
         }
         // No temporary left beside the file, whatever happened to the fetch.
