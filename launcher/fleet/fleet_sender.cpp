@@ -41,8 +41,14 @@ TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& A
     std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
     path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
-    const unique_hinternet session(OpenProxiedSession(kUserAgent, AProxy));
+    unique_hinternet session(OpenProxiedSession(kUserAgent, AProxy));
     Check(session ? TRUE : FALSE);
+    // The system's settings may name a PAC file: looked up here, on the sender's pool thread.
+    const TProxyRoute route = ProxyRouteFor(session.get(), AProxy, url);
+    if (route.Override) {
+        session.reset(OpenRoutedSession(kUserAgent, route));
+        Check(session ? TRUE : FALSE);
+    }
     WinHttpSetTimeouts(session.get(), ATimeouts.ResolveMs, ATimeouts.ConnectMs, ATimeouts.SendMs,
                        ATimeouts.ReceiveMs);
     // The timeouts above do not bound the wait for an answer that never comes everywhere.
@@ -58,8 +64,6 @@ TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& A
         connection.get(), L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
         parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
     Check(request ? TRUE : FALSE);
-    const TProxyRoute route = ProxyRouteFor(session.get(), AProxy, url);
-    ApplyProxyRoute(request.get(), route);
     const std::wstring headers = L"Content-Type: application/json\r\n";
     DWORD status = 0;
     for (bool logonOffered = false;;) {

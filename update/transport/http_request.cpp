@@ -89,24 +89,42 @@ THttpSession::THttpSession(const TRESTTimeouts& ATimeouts, const TTransferLimits
         const LONG places = static_cast<LONG>(std::min<unsigned>(ALimits.Connections, 1024));
         FConnectionSlots.reset(CreateSemaphoreW(nullptr, places, places, nullptr));
         if (!FConnectionSlots) CheckSession(FALSE);
-        // WinHTTP's own cap, where it keeps one (Windows; Wine takes the option and ignores it). The
-        // slots above are what holds everywhere.
-        DWORD perServer = static_cast<DWORD>(places);
-        WinHttpSetOption(FSession.get(), WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &perServer, sizeof(perServer));
-        WinHttpSetOption(FSession.get(), WINHTTP_OPTION_MAX_CONNS_PER_1_0_SERVER, &perServer,
-                         sizeof(perServer));
     }
+    Configure(FSession.get());
+}
+
+void THttpSession::Configure(HINTERNET ASession) const {
     // WinHttpSetTimeouts alone does not bound the wait for an answer that never comes everywhere
     // (Wine); the receive-response timeout does.
-    CheckSession(WinHttpSetTimeouts(FSession.get(), 0, static_cast<int>(ATimeouts.ConnectMs),
-                                    static_cast<int>(ATimeouts.ResponseMs),
-                                    static_cast<int>(ATimeouts.ResponseMs)));
-    DWORD responseTimeout = ATimeouts.ResponseMs;
-    WinHttpSetOption(FSession.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+    CheckSession(WinHttpSetTimeouts(ASession, 0, static_cast<int>(FTimeouts.ConnectMs),
+                                    static_cast<int>(FTimeouts.ResponseMs),
+                                    static_cast<int>(FTimeouts.ResponseMs)));
+    DWORD responseTimeout = FTimeouts.ResponseMs;
+    WinHttpSetOption(ASession, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                      sizeof(responseTimeout));
     DWORD maxRedirects = kMaxRedirects;
-    WinHttpSetOption(FSession.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects,
+    WinHttpSetOption(ASession, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects,
                      sizeof(maxRedirects));
+    if (FLimits.Connections != 0) {
+        // WinHTTP's own cap, where it keeps one (Windows; Wine takes the option and ignores it). The
+        // slots are what holds everywhere.
+        DWORD perServer = std::min<unsigned>(FLimits.Connections, 1024);
+        WinHttpSetOption(ASession, WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &perServer, sizeof(perServer));
+        WinHttpSetOption(ASession, WINHTTP_OPTION_MAX_CONNS_PER_1_0_SERVER, &perServer, sizeof(perServer));
+    }
+}
+
+HINTERNET THttpSession::HandleFor(const TProxyRoute& ARoute) const {
+    if (!ARoute.Override) return FSession.get();
+    const std::wstring key = std::to_wstring(ARoute.AccessType) + L"|" + ARoute.Proxy + L"|" + ARoute.Bypass;
+    const std::lock_guard lock(FRoutesLock);
+    unique_hinternet& handle = FRoutedSessions[key];
+    if (!handle) {
+        handle.reset(OpenRoutedSession(kUserAgent, ARoute));
+        if (!handle) CheckSession(FALSE);
+        Configure(handle.get());
+    }
+    return handle.get();
 }
 
 void THttpSession::CheckDeadline() const {
@@ -156,9 +174,9 @@ TProxyRoute THttpSession::RouteFor(const std::wstring& AServer, const std::wstri
         auto found = std::make_shared<TProxyRoute>();
         const HINTERNET session = FSession.get();
         const TProxySetting setting = FLimits.Proxy;
-        const std::shared_ptr<ITask> task =
-            TTask::New([found, session, setting, AUrl] { *found = ProxyRouteFor(session, setting, AUrl); })
-                ->Start();
+        const std::shared_ptr<ITask> task = TTask::New([found, session, setting, AUrl] {
+                                                *found = ProxyRouteFor(session, setting, AUrl);
+                                            })->Start();
         // Unbounded: WinHTTP bounds the PAC file's download and the search by its own timeouts, and
         // the task reads the session, which must outlive it.
         WaitDispatchingMessages(task->EndedEvent(), std::nullopt);
@@ -253,9 +271,10 @@ void THttpRequest::Send(const THttpSession& session, const std::wstring& url,
     if (pathAndQuery.empty()) pathAndQuery = L"/";
 
     const std::wstring scheme(parts.lpszScheme, parts.dwSchemeLength);
-    const TProxyRoute route = session.RouteFor(scheme + L"://" + host + L":" + std::to_wstring(parts.nPort), url);
+    const TProxyRoute route =
+        session.RouteFor(scheme + L"://" + host + L":" + std::to_wstring(parts.nPort), url);
     FSlot = session.AcquireConnection();
-    FConnection.reset(WinHttpConnect(session.Handle(), host.c_str(), parts.nPort, 0));
+    FConnection.reset(WinHttpConnect(session.HandleFor(route), host.c_str(), parts.nPort, 0));
     if (!FConnection) Fail(GetLastError());
     // The URL is percent-encoded already: WinHTTP must send it exactly as built.
     DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
@@ -265,7 +284,6 @@ void THttpRequest::Send(const THttpSession& session, const std::wstring& url,
     if (!FRequest) Fail(GetLastError());
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
     WinHttpSetOption(FRequest.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
-    ApplyProxyRoute(FRequest.get(), route);
     // Near the deadline a request may wait only for what is left of it.
     if (const auto remaining = session.Remaining()) {
         const int left = static_cast<int>(std::max<int64_t>(1, remaining->count()));

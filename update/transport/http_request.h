@@ -49,7 +49,8 @@ class TConnectionSlot {
     TConnectionSlot() = default;
     explicit TConnectionSlot(HANDLE ASemaphore) : FSemaphore(ASemaphore) {}
     ~TConnectionSlot();
-    TConnectionSlot(TConnectionSlot&& AOther) noexcept : FSemaphore(std::exchange(AOther.FSemaphore, nullptr)) {}
+    TConnectionSlot(TConnectionSlot&& AOther) noexcept
+        : FSemaphore(std::exchange(AOther.FSemaphore, nullptr)) {}
     TConnectionSlot& operator=(TConnectionSlot&& AOther) noexcept;
     TConnectionSlot(const TConnectionSlot&) = delete;
     TConnectionSlot& operator=(const TConnectionSlot&) = delete;
@@ -79,9 +80,15 @@ class THttpSession {
     // server and session; a lookup that may block (PAC, WPAD) runs off the calling thread while it
     // dispatches its messages.
     TProxyRoute RouteFor(const std::wstring& AServer, const std::wstring& AUrl) const;
+    // The session handle a request on ARoute connects through: the session's own, or one opened
+    // with the route's proxy (kept for the session's life, set up alike).
+    HINTERNET HandleFor(const TProxyRoute& ARoute) const;
 
   private:
+    void Configure(HINTERNET ASession) const;
+
     unique_hinternet FSession;
+    mutable std::map<std::wstring, unique_hinternet> FRoutedSessions;
     unique_handle FConnectionSlots;
     mutable std::mutex FRoutesLock;
     mutable std::map<std::wstring, TProxyRoute> FRoutes;

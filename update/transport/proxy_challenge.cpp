@@ -17,8 +17,8 @@ std::string ProxyAuthenticationText(const std::wstring& AProxy, bool ALogonRefus
 bool OfferLogonToProxy(HINTERNET ARequest, const std::wstring& AProxy, bool AAlreadyOffered,
                        TErrorCategory AFailure) {
     DWORD supported = 0, first = 0, target = 0;
-    const bool known = WinHttpQueryAuthSchemes(ARequest, &supported, &first, &target) &&
-                       target == WINHTTP_AUTH_TARGET_PROXY;
+    const bool known =
+        WinHttpQueryAuthSchemes(ARequest, &supported, &first, &target) && target == WINHTTP_AUTH_TARGET_PROXY;
     DWORD scheme = 0;
     if (known && (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE))
         scheme = WINHTTP_AUTH_SCHEME_NEGOTIATE;

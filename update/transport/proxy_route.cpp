@@ -28,7 +28,8 @@ constexpr std::chrono::minutes kAutoDetectMemory{30};
 std::atomic<int64_t> GAutoDetectFailedAt{INT64_MIN};
 
 int64_t NowMinutes() {
-    return std::chrono::duration_cast<std::chrono::minutes>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::minutes>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -96,7 +97,8 @@ TProxyRoute SystemRoute(HINTERNET ASession, const std::wstring& AUrl) {
             if (GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED) GAutoDetectFailedAt = NowMinutes();
         }
         // A PAC file that cannot be had falls back to the manual proxy, as browsers do.
-        if (!proxy.Text().empty()) return RouteOf(WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.Text(), bypass.Text());
+        if (!proxy.Text().empty())
+            return RouteOf(WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.Text(), bypass.Text());
     }
     // The user's settings say nothing: the session's WinHTTP default decides; only its name is
     // wanted here.
@@ -106,7 +108,8 @@ TProxyRoute SystemRoute(HINTERNET ASession, const std::wstring& AUrl) {
         TGlobalText proxy, bypass;
         *proxy.Out() = machine.lpszProxy;
         *bypass.Out() = machine.lpszProxyBypass;
-        if (machine.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) route.Name = FirstProxyName(proxy.Text());
+        if (machine.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY)
+            route.Name = FirstProxyName(proxy.Text());
     }
     return route;
 }
@@ -144,12 +147,10 @@ TProxyRoute ProxyRouteFor(HINTERNET ASession, const TProxySetting& ASetting, con
     return SystemRoute(ASession, AUrl);
 }
 
-void ApplyProxyRoute(HINTERNET ARequest, const TProxyRoute& ARoute) {
-    if (!ARoute.Override) return;
-    WINHTTP_PROXY_INFO info{};
-    info.dwAccessType = ARoute.AccessType;
-    // WinHTTP copies the strings; it does not write them.
-    info.lpszProxy = ARoute.Proxy.empty() ? nullptr : const_cast<LPWSTR>(ARoute.Proxy.c_str());
-    info.lpszProxyBypass = ARoute.Bypass.empty() ? nullptr : const_cast<LPWSTR>(ARoute.Bypass.c_str());
-    WinHttpSetOption(ARequest, WINHTTP_OPTION_PROXY, &info, sizeof(info));
+HINTERNET OpenRoutedSession(const wchar_t* AUserAgent, const TProxyRoute& ARoute) {
+    if (ARoute.AccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY)
+        return WinHttpOpen(AUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, ARoute.Proxy.c_str(),
+                           ARoute.Bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : ARoute.Bypass.c_str(), 0);
+    return WinHttpOpen(AUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                       WINHTTP_NO_PROXY_BYPASS, 0);
 }

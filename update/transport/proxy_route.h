@@ -30,5 +30,7 @@ HINTERNET OpenProxiedSession(const wchar_t* AUserAgent, const TProxySetting& ASe
 // thread, once per server). ASession: the session the PAC file is fetched through.
 TProxyRoute ProxyRouteFor(HINTERNET ASession, const TProxySetting& ASetting, const std::wstring& AUrl);
 
-// Tells ARequest its route; nothing when the session's access type decides.
-void ApplyProxyRoute(HINTERNET ARequest, const TProxyRoute& ARoute);
+// A session of its own for a route that overrides (WinHttpOpen with its proxy, or none). A route is
+// a session's, not a request's: Wine ignores WINHTTP_OPTION_PROXY on a request, and a session's
+// connections are pooled for the requests that share it anyway.
+HINTERNET OpenRoutedSession(const wchar_t* AUserAgent, const TProxyRoute& ARoute);
