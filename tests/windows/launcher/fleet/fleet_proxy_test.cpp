@@ -35,14 +35,15 @@ TEST(FleetSenderProxy, AReportGoesThroughTheNamedProxyAndAPasswordProxyIsNamedIn
     const char* linuxState = std::getenv("AUREVIA_TEST_PROXIES_STATE");
     ASSERT_NE(linuxState, nullptr) << "run through ctest: the proxies are a ctest fixture";
     const fs::path state = fs::path(L"Z:" + Utf8ToWide(linuxState)).make_preferred();
-    const std::string squid = "127.0.0.1:" + PortOf(state, "squid");
+    const std::string squid = "127.0.0.3:" + PortOf(state, "squid");
     const std::string basic = "127.0.0.2:" + PortOf(state, "basic");
-    const std::wstring service = Utf8ToWide("http://127.0.0.2:" + PortOf(state, "origin") + "/fleet-through-squid");
+    const std::wstring service =
+        Utf8ToWide("http://127.0.0.2:" + PortOf(state, "origin") + "/fleet-through-squid");
 
     const TProxySetting viaSquid{TProxySetting::TMode::Named, Utf8ToWide(squid)};
     EXPECT_EQ(PostFleetBatch(service, "[]", {}, viaSquid), TFleetDelivery::Accepted);
-    EXPECT_EQ(LinesWith(state / L"access.log", "POST http://127.0.0.2:" + PortOf(state, "origin") +
-                                                    "/fleet-through-squid/report"),
+    EXPECT_EQ(LinesWith(state / L"access.log",
+                        "POST http://127.0.0.2:" + PortOf(state, "origin") + "/fleet-through-squid/report"),
               1u);
 
     const TProxySetting viaBasic{TProxySetting::TMode::Named, Utf8ToWide(basic)};

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts or stops the proxies of the Windows proxy tests (a ctest fixture): Debian's squid as an
-# explicit proxy with a private configuration (no cache on disk, its logs in STATE_DIR), and
+# explicit proxy on 127.0.0.3 with a private configuration (no cache on disk, its logs in
+# STATE_DIR), and
 # proxy_stub.py (an origin with a PAC file, a proxy that wants Basic only, one that offers the
 # Windows logon).
 #   proxies.sh start STATE_DIR   ports in STATE_DIR/{squid,origin,basic,logon}.port
@@ -24,7 +25,7 @@ wait_for_file() {
     return 1
 }
 
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.3", 0)); print(s.getsockname()[1])'; }
 
 case "$1" in
 start)
@@ -34,12 +35,14 @@ start)
     stop "$state"
     rm -rf "$state"
     mkdir -p "$state"
+    # Not on 127.0.0.1, where the tests' scripted services listen: Wine's WinHTTP sends a request
+    # for a server on the proxy's own host name as if there were no proxy (no absolute URL).
     # squid started as root runs as its own user, which must write its logs here.
     chmod 0777 "$state"
     for _ in $(seq 1 20); do
         port=$(free_port)
         cat >"$state/squid.conf" <<CONF
-http_port 127.0.0.1:$port
+http_port 127.0.0.3:$port
 pid_filename none
 access_log stdio:$state/access.log
 cache_log $state/cache.log
@@ -57,7 +60,7 @@ CONF
         setsid "$squid" -N -f "$state/squid.conf" >"$state/squid.out" 2>&1 </dev/null &
         echo $! >"$state/squid.pid"
         for _ in $(seq 1 100); do
-            if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            if (exec 3<>"/dev/tcp/127.0.0.3/$port") 2>/dev/null; then
                 echo "$port" >"$state/squid.port"
                 break 2
             fi

@@ -50,7 +50,7 @@ def handler(name):
                                        ("Proxy-Authenticate", 'Basic realm="hospital"')])
             elif self.path.endswith("/proxy.pac"):
                 pac = ('function FindProxyForURL(url, host) {\n'
-                       '  if (host == "127.0.0.2") return "PROXY 127.0.0.1:%s";\n'
+                       '  if (host == "127.0.0.2") return "PROXY 127.0.0.3:%s";\n'
                        '  return "DIRECT";\n}\n' % squid_port).encode()
                 self.answer(200, pac, [("Content-Type", "application/x-ns-proxy-autoconfig")])
             else:

@@ -2,7 +2,8 @@
 // file in the user's Internet settings that sends the service's host to squid, a proxy that wants
 // a password (Basic only) and one that offers the Windows logon (Negotiate, NTLM). The proxies are
 // a ctest fixture (proxies.sh); every origin and stub listens on 127.0.0.2, which no other test
-// uses, so a PAC file set here for the prefix sends nothing of theirs anywhere.
+// uses, so a PAC file set here for the prefix sends nothing of theirs anywhere; squid listens on
+// 127.0.0.3.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -120,7 +121,7 @@ class Proxies : public testing::Test {
         return failure.empty() ? body : "failed: " + failure;
     }
     std::string Proxy(const char* name) const { return "127.0.0.2:" + ports_.at(name); }
-    std::string Squid() const { return "127.0.0.1:" + ports_.at("squid"); }
+    std::string Squid() const { return "127.0.0.3:" + ports_.at("squid"); }
     fs::path SquidLog() const { return state_ / L"access.log"; }
 
     fs::path state_;
