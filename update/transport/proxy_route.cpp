@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -36,6 +38,26 @@ int64_t NowMinutes() {
 bool AutoDetectRecentlyFailed() {
     const int64_t failed = GAutoDetectFailedAt.load();
     return failed != INT64_MIN && NowMinutes() - failed < kAutoDetectMemory.count();
+}
+
+// A PAC file that could not be fetched or run is not asked again for a while either: a server that
+// does not answer would cost every update its timeouts. Meanwhile the manual proxy or WinHTTP's
+// default serves, as when the file is missing.
+constexpr std::chrono::minutes kScriptFailureMemory{5};
+std::mutex GScriptFailuresLock;
+std::map<std::wstring, int64_t> GScriptFailures;
+
+bool ScriptRecentlyFailed(const std::wstring& AUrl) {
+    const std::lock_guard lock(GScriptFailuresLock);
+    const auto found = GScriptFailures.find(AUrl);
+    return found != GScriptFailures.end() && NowMinutes() - found->second < kScriptFailureMemory.count();
+}
+
+void NoteScriptFailure(const std::wstring& AUrl) {
+    const std::lock_guard lock(GScriptFailuresLock);
+    // Bounded: a user's settings name one PAC file, seldom a few.
+    if (GScriptFailures.size() >= 16) GScriptFailures.clear();
+    GScriptFailures[AUrl] = NowMinutes();
 }
 
 // The first proxy of a list ("a:1;b:2" or "http=a:1 https=b:2") as a message names it.
@@ -82,12 +104,13 @@ TProxyRoute SystemRoute(HINTERNET ASession, const std::wstring& AUrl) {
         TProxyRoute route;
         // The PAC file IT named goes first: it is the more deliberate choice of the two, and
         // costs no search.
-        if (!autoConfigUrl.Text().empty()) {
-            const std::wstring scriptUrl = autoConfigUrl.Text();
+        const std::wstring scriptUrl = autoConfigUrl.Text();
+        if (!scriptUrl.empty() && !ScriptRecentlyFailed(scriptUrl)) {
             WINHTTP_AUTOPROXY_OPTIONS options{};
             options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
             options.lpszAutoConfigUrl = scriptUrl.c_str();
             if (RouteByScript(ASession, AUrl, options, route)) return route;
+            NoteScriptFailure(scriptUrl);
         }
         if (user.fAutoDetect && !AutoDetectRecentlyFailed()) {
             WINHTTP_AUTOPROXY_OPTIONS options{};

@@ -155,6 +155,18 @@ TEST_F(Proxies, APacFileInTheUserSettingsSendsTheServiceHostThroughSquidAndIsFet
     EXPECT_EQ(LinesWith(state_ / L"origin.log", test_ + "/proxy.pac").size(), 1u);
 }
 
+// A PAC file that cannot be run (here: no script at all) leaves the requests to the rest of the
+// settings (here none: straight to the server), and a second update does not fetch it again.
+TEST_F(Proxies, APacFileThatCannotBeRunIsPassedOverAndNotFetchedForEveryUpdate) {
+    const UserPacFile pac("http://127.0.0.2:" + ports_.at("origin") + "/" + test_ + "/broken.pac");
+    ASSERT_TRUE(pac.Set());
+    for (const char* name : {"first", "second"})
+        EXPECT_EQ(Get(TTransferLimits{}, Origin(name)), "ola /" + test_ + "/" + name);
+    EXPECT_EQ(LinesWith(state_ / L"origin.log", test_ + "/broken.pac").size(), 1u);
+    Sleep(300);
+    EXPECT_TRUE(LinesWith(SquidLog(), test_ + "/").empty()) << "the requests went through squid";
+}
+
 // The proxy's 407: a password is never asked for nor sent; the Windows logon is offered once where
 // the proxy takes it. Wine cannot make a Negotiate or NTLM token without Samba's ntlm_auth, so there
 // the logon proxy's second request carries none and it refuses again; on Windows it carries the
