@@ -58,7 +58,8 @@ void Deliver(TFleetState& AState, std::vector<std::string>& AReports) {
         if (batch.empty()) break;
         TFleetDelivery delivery;
         try {
-            delivery = PostFleetBatch(AState.Settings.Url, FleetBatchText(batch), AState.Settings.Timeouts);
+            delivery = PostFleetBatch(AState.Settings.Url, FleetBatchText(batch), AState.Settings.Timeouts,
+                                      AState.Settings.Proxy);
         } catch (const Error& e) {
             // The batch stays in the spool for the next report; IT learns why it did not go.
             LogEvent(TLogLine(TLogLevel::Warn, "fleet-unsent")

@@ -19,6 +19,8 @@ struct TFleetSettings {
     std::wstring SpoolPath;
     TFleetOrigin Origin;
     TFleetTimeouts Timeouts;
+    // How the reports reach the service: as the updates do (Aurevia.ini [Rede] "Proxy").
+    TProxySetting Proxy;
     // Texts never carry these (the user's name, the profile folder): see ScrubbedText.
     std::vector<std::string> Secrets;
     // Closing waits this long for a send under way, then leaves it to the end of the process.

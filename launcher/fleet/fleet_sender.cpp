@@ -6,6 +6,8 @@
 #include "base/error.h"
 #include "base/handles.h"
 #include "update/transport/http_request.h"
+#include "update/transport/proxy_challenge.h"
+#include "update/transport/proxy_route.h"
 
 namespace {
 
@@ -25,7 +27,7 @@ std::wstring FleetReportUrl(const std::wstring& ABaseUrl) {
 }
 
 TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& ABody,
-                              const TFleetTimeouts& ATimeouts) {
+                              const TFleetTimeouts& ATimeouts, const TProxySetting& AProxy) {
     const std::wstring url = FleetReportUrl(ABaseUrl);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof(parts);
@@ -39,9 +41,14 @@ TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& A
     std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
     path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
-    const unique_hinternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    unique_hinternet session(OpenProxiedSession(kUserAgent, AProxy));
     Check(session ? TRUE : FALSE);
+    // The system's settings may name a PAC file: looked up here, on the sender's pool thread.
+    const TProxyRoute route = ProxyRouteFor(session.get(), AProxy, url);
+    if (route.Override) {
+        session.reset(OpenRoutedSession(kUserAgent, route));
+        Check(session ? TRUE : FALSE);
+    }
     WinHttpSetTimeouts(session.get(), ATimeouts.ResolveMs, ATimeouts.ConnectMs, ATimeouts.SendMs,
                        ATimeouts.ReceiveMs);
     // The timeouts above do not bound the wait for an answer that never comes everywhere.
@@ -58,14 +65,18 @@ TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& A
         parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
     Check(request ? TRUE : FALSE);
     const std::wstring headers = L"Content-Type: application/json\r\n";
-    Check(WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                             const_cast<char*>(ABody.data()), static_cast<DWORD>(ABody.size()),
-                             static_cast<DWORD>(ABody.size()), 0));
-    Check(WinHttpReceiveResponse(request.get(), nullptr));
     DWORD status = 0;
-    DWORD size = sizeof(status);
-    Check(WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX));
+    for (bool logonOffered = false;;) {
+        Check(WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                                 const_cast<char*>(ABody.data()), static_cast<DWORD>(ABody.size()),
+                                 static_cast<DWORD>(ABody.size()), 0));
+        Check(WinHttpReceiveResponse(request.get(), nullptr));
+        DWORD size = sizeof(status);
+        Check(WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                  WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX));
+        if (status != 407) break;
+        logonOffered = OfferLogonToProxy(request.get(), route.Name, logonOffered, TErrorCategory::Other);
+    }
     if (status == 400) return TFleetDelivery::Rejected;
     if (status != 200)
         throw Error("HTTP " + std::to_string(status),

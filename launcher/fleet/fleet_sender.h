@@ -3,6 +3,8 @@
 // with short timeouts; only the answer's status is read. Any thread.
 #include <string>
 
+#include "update/transport/proxy_setting.h"
+
 enum class TFleetDelivery {
     Accepted,  // 200: the whole batch is stored
     Rejected,  // 400: the batch is malformed and can never be accepted
@@ -21,6 +23,8 @@ std::wstring FleetReportUrl(const std::wstring& ABaseUrl);
 // Raises what kept the batch from being delivered, as the file service client raises its failures
 // (update/transport/http_request.h): no answer (TTransportError: its WinHTTP code, Timeout or Tls
 // where the code says so), any answer but 200 and 400 (its status; Server for 5xx), a URL that is
-// no http or https URL. The batch then stays for a later try.
+// no http or https URL, a proxy that wants a password (update/transport/proxy_challenge.h). The
+// batch then stays for a later try. AProxy: as an update's requests go; a PAC file or WPAD is looked
+// up on the calling thread (never the UI thread's job: the sender runs on the pool).
 TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& ABody,
-                              const TFleetTimeouts& ATimeouts = {});
+                              const TFleetTimeouts& ATimeouts = {}, const TProxySetting& AProxy = {});

@@ -6,9 +6,11 @@
 #include "launcher/self_update/launcher_files.h"
 #include "launcher/settings/program_path.h"
 
-void StartFleetReports(std::wstring AFleetUrl) {
+void StartFleetReports(std::wstring AFleetUrl, const TProxySetting& AProxy) {
     if (AFleetUrl.empty()) return;
-    FleetReports().Start(
-        WorkstationFleetSettings(std::move(AFleetUrl), WideToUtf8(FileVersionOf(ProgramFileName()))));
+    TFleetSettings settings =
+        WorkstationFleetSettings(std::move(AFleetUrl), WideToUtf8(FileVersionOf(ProgramFileName())));
+    settings.Proxy = AProxy;
+    FleetReports().Start(std::move(settings));
     ReportUpdatesToFleet();
 }

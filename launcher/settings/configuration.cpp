@@ -65,6 +65,18 @@ TLimitsConfiguration ProcessLimitsSection(std::wstring_view AListingMB, std::wst
     return limits;
 }
 
+TNetworkConfiguration ProcessNetworkSection(std::wstring_view AProxy, std::wstring_view AConnections) {
+    TNetworkConfiguration network;
+    while (!AProxy.empty() && (AProxy.front() == L' ' || AProxy.front() == L'\t')) AProxy.remove_prefix(1);
+    while (!AProxy.empty() && (AProxy.back() == L' ' || AProxy.back() == L'\t')) AProxy.remove_suffix(1);
+    network.Proxy = AProxy;
+    // 0 would let no request go.
+    unsigned connections = 0;
+    ReadWhole(AConnections, kMaxConnections, connections);
+    if (connections > 0) network.Connections = connections;
+    return network;
+}
+
 #ifdef _WIN32
 namespace {
 
@@ -129,6 +141,8 @@ TSettings ReadSettingsFrom(const std::wstring& AIniFileName, const wchar_t* APol
     const std::wstring minSeconds = read(kLimitsSection, L"Minimo Segundos");
     const std::wstring deadlineSeconds = read(kLimitsSection, L"Prazo Segundos");
     settings.Limits = ProcessLimitsSection(listingMB, minBytes, minSeconds, deadlineSeconds);
+    const std::wstring proxy = read(kNetworkSection, L"Proxy");
+    settings.Network = ProcessNetworkSection(proxy, read(kNetworkSection, L"Conexoes"));
     settings.FleetUrl = read(kFleetSection, L"url");
     return settings;
 }

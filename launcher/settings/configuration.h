@@ -48,6 +48,19 @@ struct TLimitsConfiguration {
 TLimitsConfiguration ProcessLimitsSection(std::wstring_view AListingMB, std::wstring_view AMinBytes,
                                           std::wstring_view AMinSeconds, std::wstring_view ADeadlineSeconds);
 
+// Section "Rede": how the launcher's requests reach the servers.
+//   Proxy     empty: the system's proxy settings; "DIRECT": none; "host:port": that proxy (the text
+//             is kept as read, blanks dropped; update/transport/proxy_setting.h takes it)
+//   Conexoes  requests (so connections) of one update under way at once, 1 to kMaxConnections (default 6;
+//             0 or a malformed value keeps the default)
+constexpr const wchar_t* kNetworkSection = L"Rede";
+constexpr unsigned kMaxConnections = 64;
+struct TNetworkConfiguration {
+    std::wstring Proxy;
+    unsigned Connections = 6;
+};
+TNetworkConfiguration ProcessNetworkSection(std::wstring_view AProxy, std::wstring_view AConnections);
+
 // Section "Frota", key "url": the fleet service the launcher reports its updates to; without it
 // nothing is reported.
 constexpr const wchar_t* kFleetSection = L"Frota";

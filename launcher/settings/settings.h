@@ -18,6 +18,8 @@ struct TSettings {
     std::string Ring = "geral";
     // [Limites]: the bounds of every update.
     TLimitsConfiguration Limits;
+    // [Rede]: proxy and connections of every request.
+    TNetworkConfiguration Network;
     // [Frota] "url": the fleet service the launcher reports to; empty: nothing is reported.
     std::wstring FleetUrl;
     // The settings machine policy gave ("Servidor\\url", ...); the rest came from Aurevia.ini.

@@ -18,8 +18,10 @@
 #include "base/error.h"
 #include "base/error_display.h"
 #include "base/paths.h"
+#include "base/event_log.h"
 #include "base/win32_error.h"
 #include "update/plan/rollout_number.h"
+#include "update/transport/proxy_setting.h"
 #include "update/transport/pumped_wait.h"
 
 TFrmMenu* FrmMenu = nullptr;
@@ -356,7 +358,7 @@ void TFrmMenu::FormCreate() {
     wfecha = false;
     ReadConfiguration();
     LogLauncherStart(FLocalPath, FSettings);
-    StartFleetReports(FSettings.FleetUrl);
+    StartFleetReports(FSettings.FleetUrl, FLimits.Proxy);
     FSweep = StartLeftoverSweep(FLocalPath);
     CreateReportFolder(FLocalPath);
 }
@@ -378,6 +380,13 @@ void TFrmMenu::ReadConfiguration() {
     FLimits.MinBytes = FSettings.Limits.MinBytes;
     FLimits.MinWindowMs = static_cast<DWORD>(FSettings.Limits.MinWindow.count());
     FLimits.DeadlineMs = static_cast<DWORD>(FSettings.Limits.Deadline.count());
+    FLimits.Connections = FSettings.Network.Connections;
+    if (const std::optional<TProxySetting> proxy = ParseProxySetting(FSettings.Network.Proxy)) {
+        FLimits.Proxy = *proxy;
+    } else {
+        // A typing slip must not stop every update: the system's settings serve meanwhile.
+        LogEvent(TLogLine(TLogLevel::Warn, "proxy-setting-refused").Add("value", FSettings.Network.Proxy));
+    }
     SetCaption(kCaption);
 }
 

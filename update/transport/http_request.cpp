@@ -10,7 +10,10 @@
 #include "base/string_convert.h"
 #include "base/win32_error.h"
 #include "update/transport/content_type.h"
+#include "tasks/task.h"
 #include "update/transport/head_wait.h"
+#include "update/transport/proxy_challenge.h"
+#include "update/transport/pumped_wait.h"
 #include "update/transport/resume_rules.h"
 #include "update/transport/tls_error_text.h"
 
@@ -80,20 +83,48 @@ THttpSession::THttpSession(const TRESTTimeouts& ATimeouts, const TTransferLimits
     : FTimeouts(ATimeouts), FLimits(ALimits) {
     if (FLimits.DeadlineMs != 0)
         FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FLimits.DeadlineMs);
-    FSession.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
+    FSession.reset(OpenProxiedSession(kUserAgent, ALimits.Proxy));
     if (!FSession) CheckSession(FALSE);
+    if (ALimits.Connections != 0) {
+        const LONG places = static_cast<LONG>(std::min<unsigned>(ALimits.Connections, 1024));
+        FConnectionSlots.reset(CreateSemaphoreW(nullptr, places, places, nullptr));
+        if (!FConnectionSlots) CheckSession(FALSE);
+    }
+    Configure(FSession.get());
+}
+
+void THttpSession::Configure(HINTERNET ASession) const {
     // WinHttpSetTimeouts alone does not bound the wait for an answer that never comes everywhere
     // (Wine); the receive-response timeout does.
-    CheckSession(WinHttpSetTimeouts(FSession.get(), 0, static_cast<int>(ATimeouts.ConnectMs),
-                                    static_cast<int>(ATimeouts.ResponseMs),
-                                    static_cast<int>(ATimeouts.ResponseMs)));
-    DWORD responseTimeout = ATimeouts.ResponseMs;
-    WinHttpSetOption(FSession.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+    CheckSession(WinHttpSetTimeouts(ASession, 0, static_cast<int>(FTimeouts.ConnectMs),
+                                    static_cast<int>(FTimeouts.ResponseMs),
+                                    static_cast<int>(FTimeouts.ResponseMs)));
+    DWORD responseTimeout = FTimeouts.ResponseMs;
+    WinHttpSetOption(ASession, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                      sizeof(responseTimeout));
     DWORD maxRedirects = kMaxRedirects;
-    WinHttpSetOption(FSession.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects,
+    WinHttpSetOption(ASession, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects,
                      sizeof(maxRedirects));
+    if (FLimits.Connections != 0) {
+        // WinHTTP's own cap, where it keeps one (Windows; Wine takes the option and ignores it). The
+        // slots are what holds everywhere.
+        DWORD perServer = std::min<unsigned>(FLimits.Connections, 1024);
+        WinHttpSetOption(ASession, WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &perServer, sizeof(perServer));
+        WinHttpSetOption(ASession, WINHTTP_OPTION_MAX_CONNS_PER_1_0_SERVER, &perServer, sizeof(perServer));
+    }
+}
+
+HINTERNET THttpSession::HandleFor(const TProxyRoute& ARoute) const {
+    if (!ARoute.Override) return FSession.get();
+    const std::wstring key = std::to_wstring(ARoute.AccessType) + L"|" + ARoute.Proxy + L"|" + ARoute.Bypass;
+    const std::lock_guard lock(FRoutesLock);
+    unique_hinternet& handle = FRoutedSessions[key];
+    if (!handle) {
+        handle.reset(OpenRoutedSession(kUserAgent, ARoute));
+        if (!handle) CheckSession(FALSE);
+        Configure(handle.get());
+    }
+    return handle.get();
 }
 
 void THttpSession::CheckDeadline() const {
@@ -105,6 +136,54 @@ std::optional<std::chrono::milliseconds> THttpSession::Remaining() const {
     if (!FDeadline) return std::nullopt;
     return std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
                                                       *FDeadline - std::chrono::steady_clock::now()));
+}
+
+TConnectionSlot::~TConnectionSlot() {
+    if (FSemaphore) ReleaseSemaphore(FSemaphore, 1, nullptr);
+}
+
+TConnectionSlot& TConnectionSlot::operator=(TConnectionSlot&& AOther) noexcept {
+    if (this != &AOther) {
+        if (FSemaphore) ReleaseSemaphore(FSemaphore, 1, nullptr);
+        FSemaphore = std::exchange(AOther.FSemaphore, nullptr);
+    }
+    return *this;
+}
+
+TConnectionSlot THttpSession::AcquireConnection() const {
+    if (!FConnectionSlots) return {};
+    // A wait on a semaphore takes a place when it wakes for it.
+    if (!WaitDispatchingMessages(FConnectionSlots.get(), Remaining())) {
+        CheckDeadline();
+        throw Error(DeadlineText(FLimits.DeadlineMs), TErrorCategory::Timeout);
+    }
+    return TConnectionSlot(FConnectionSlots.get());
+}
+
+TProxyRoute THttpSession::RouteFor(const std::wstring& AServer, const std::wstring& AUrl) const {
+    {
+        const std::lock_guard lock(FRoutesLock);
+        if (const auto found = FRoutes.find(AServer); found != FRoutes.end()) return found->second;
+    }
+    TProxyRoute route;
+    if (FLimits.Proxy.Mode != TProxySetting::TMode::System) {
+        route = ProxyRouteFor(FSession.get(), FLimits.Proxy, AUrl);
+    } else {
+        // The lock is not held meanwhile: the UI thread must never wait on a fetch's lookup without
+        // dispatching its messages. Two first requests may then both look; both find the same.
+        auto found = std::make_shared<TProxyRoute>();
+        const HINTERNET session = FSession.get();
+        const TProxySetting setting = FLimits.Proxy;
+        const std::shared_ptr<ITask> task = TTask::New([found, session, setting, AUrl] {
+                                                *found = ProxyRouteFor(session, setting, AUrl);
+                                            })->Start();
+        // Unbounded: WinHTTP bounds the PAC file's download and the search by its own timeouts, and
+        // the task reads the session, which must outlive it.
+        WaitDispatchingMessages(task->EndedEvent(), std::nullopt);
+        route = *found;
+    }
+    const std::lock_guard lock(FRoutesLock);
+    return FRoutes.try_emplace(AServer, std::move(route)).first->second;
 }
 
 std::wstring WinHttpErrorText(DWORD code) {
@@ -191,7 +270,11 @@ void THttpRequest::Send(const THttpSession& session, const std::wstring& url,
     pathAndQuery.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (pathAndQuery.empty()) pathAndQuery = L"/";
 
-    FConnection.reset(WinHttpConnect(session.Handle(), host.c_str(), parts.nPort, 0));
+    const std::wstring scheme(parts.lpszScheme, parts.dwSchemeLength);
+    const TProxyRoute route =
+        session.RouteFor(scheme + L"://" + host + L":" + std::to_wstring(parts.nPort), url);
+    FSlot = session.AcquireConnection();
+    FConnection.reset(WinHttpConnect(session.HandleFor(route), host.c_str(), parts.nPort, 0));
     if (!FConnection) Fail(GetLastError());
     // The URL is percent-encoded already: WinHTTP must send it exactly as built.
     DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
@@ -218,17 +301,21 @@ void THttpRequest::Send(const THttpSession& session, const std::wstring& url,
     const TRESTTimeouts& timeouts = session.Timeouts();
     std::chrono::milliseconds bound{int64_t{timeouts.ConnectMs} + int64_t{timeouts.ResponseMs}};
     if (const auto remaining = session.Remaining()) bound = std::min(bound, *remaining);
-    if (!SendAndReceiveHead(FRequest, FConnection, kAcceptHeaders + extraHeaders, bound + kHeadSlack,
-                            FFailure)) {
-        session.CheckDeadline();
-        Fail(ERROR_WINHTTP_TIMEOUT);
+    for (bool logonOffered = false;;) {
+        if (!SendAndReceiveHead(FRequest, FConnection, kAcceptHeaders + extraHeaders, bound + kHeadSlack,
+                                FFailure)) {
+            session.CheckDeadline();
+            Fail(ERROR_WINHTTP_TIMEOUT);
+        }
+        DWORD status = 0;
+        DWORD size = sizeof(status);
+        Check(WinHttpQueryHeaders(FRequest.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                  WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX));
+        FStatusCode = status;
+        if (status != 407) break;
+        // The same request goes again with the user's logon, or the update ends here.
+        logonOffered = OfferLogonToProxy(FRequest.get(), route.Name, logonOffered, FFailure);
     }
-
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    Check(WinHttpQueryHeaders(FRequest.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX));
-    FStatusCode = status;
     FVersion = QueryHeaderText(FRequest.get(), WINHTTP_QUERY_VERSION);
     FReasonText = QueryHeaderText(FRequest.get(), WINHTTP_QUERY_STATUS_TEXT);
     FContentType = WideToUtf8(QueryHeaderText(FRequest.get(), WINHTTP_QUERY_CONTENT_TYPE));

@@ -9,13 +9,17 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/error.h"
 #include "base/handles.h"
+#include "update/transport/proxy_route.h"
 #include "update/transport/rest_client.h"
 
 namespace handle_detail {
@@ -38,8 +42,27 @@ class TTransportError : public Error {
     TTransportError(DWORD ACode, TErrorCategory ACategory, const std::string& AText);
 };
 
+// One of the session's ALimits.Connections places for a request under way; the place is given back
+// when the slot goes.
+class TConnectionSlot {
+  public:
+    TConnectionSlot() = default;
+    explicit TConnectionSlot(HANDLE ASemaphore) : FSemaphore(ASemaphore) {}
+    ~TConnectionSlot();
+    TConnectionSlot(TConnectionSlot&& AOther) noexcept
+        : FSemaphore(std::exchange(AOther.FSemaphore, nullptr)) {}
+    TConnectionSlot& operator=(TConnectionSlot&& AOther) noexcept;
+    TConnectionSlot(const TConnectionSlot&) = delete;
+    TConnectionSlot& operator=(const TConnectionSlot&) = delete;
+
+  private:
+    HANDLE FSemaphore = nullptr;
+};
+
 // A WinHTTP session: its handle keeps the pool of open connections (and TLS sessions) that every
 // request made through it reuses. WinHTTP sessions may be used from several threads at once.
+// It opens with the proxy setting of ALimits, and caps the requests under way at once at
+// ALimits.Connections.
 class THttpSession {
   public:
     THttpSession(const TRESTTimeouts& ATimeouts, const TTransferLimits& ALimits);
@@ -50,9 +73,25 @@ class THttpSession {
     void CheckDeadline() const;
     // What is left of the deadline, or nothing when there is none.
     std::optional<std::chrono::milliseconds> Remaining() const;
+    // Waits for a place among the session's connections (dispatching the thread's messages
+    // meanwhile); raises the deadline's error when the deadline comes first.
+    TConnectionSlot AcquireConnection() const;
+    // The proxy route to the server of AUrl (AServer: its scheme, host and port), found once per
+    // server and session; a lookup that may block (PAC, WPAD) runs off the calling thread while it
+    // dispatches its messages.
+    TProxyRoute RouteFor(const std::wstring& AServer, const std::wstring& AUrl) const;
+    // The session handle a request on ARoute connects through: the session's own, or one opened
+    // with the route's proxy (kept for the session's life, set up alike).
+    HINTERNET HandleFor(const TProxyRoute& ARoute) const;
 
   private:
+    void Configure(HINTERNET ASession) const;
+
     unique_hinternet FSession;
+    mutable std::map<std::wstring, unique_hinternet> FRoutedSessions;
+    unique_handle FConnectionSlots;
+    mutable std::mutex FRoutesLock;
+    mutable std::map<std::wstring, TProxyRoute> FRoutes;
     TRESTTimeouts FTimeouts;
     TTransferLimits FLimits;
     std::optional<std::chrono::steady_clock::time_point> FDeadline;
@@ -107,6 +146,8 @@ class THttpRequest {
     TErrorCategory FFailure;
     std::unique_ptr<THttpSession> FOwnSession;
     const THttpSession* FSession = nullptr;
+    // Given back after the request and its connection handle are closed (members go in reverse).
+    TConnectionSlot FSlot;
     unique_hinternet FConnection;
     unique_hinternet FRequest;
     DWORD FStatusCode = 0;

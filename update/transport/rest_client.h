@@ -9,6 +9,7 @@
 #include <string>
 
 #include "update/records/file_info.h"
+#include "update/transport/proxy_setting.h"
 #include "update/transport/retry_policy.h"
 
 class IFetchObserver;
@@ -32,6 +33,12 @@ struct TTransferLimits {
     DWORD MinWindowMs = 30000;
     // The whole update (listing, retry waits, every fetch) ends by then; 0 sets no deadline.
     DWORD DeadlineMs = 15 * 60 * 1000;
+    // At most this many requests of one update are under way at once, so it holds at most this many
+    // connections to its server (reused from one request to the next), however many fetches its
+    // pool runs; 0 sets no cap. Aurevia.ini [Rede] "Conexoes".
+    unsigned Connections = 6;
+    // How the update's requests reach the server. Aurevia.ini [Rede] "Proxy".
+    TProxySetting Proxy;
 };
 
 // The message of a listing past TTransferLimits::ListingBytes.

@@ -62,3 +62,16 @@ TEST(LimitsSection, TheLargestValuesConvertWholeAndOnePastThemKeepsTheDefault) {
     EXPECT_EQ(past.MinWindow, defaults.MinWindow);
     EXPECT_EQ(past.Deadline, defaults.Deadline);
 }
+
+TEST(NetworkSection, ConnectionsAreOneToSixtyFourOrTheDefaultAndTheProxyIsTrimmed) {
+    const struct {
+        const wchar_t* connections;
+        unsigned taken;
+    } cases[] = {{L"", 6},  {L"1", 1},  {L"12", 12}, {L"64", 64}, {L"65", 6},
+                 {L"0", 6}, {L"-2", 6}, {L" 4", 6},  {L"4.5", 6}, {L"99999999999999999999", 6}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ProcessNetworkSection(L"", c.connections).Connections, c.taken)
+            << "Conexoes=" << testing::PrintToString(std::wstring(c.connections));
+    EXPECT_EQ(ProcessNetworkSection(L" \tproxy.hospital:3128  ", L"").Proxy, L"proxy.hospital:3128");
+    EXPECT_EQ(ProcessNetworkSection(L"   ", L"").Proxy, L"");
+}

@@ -72,6 +72,7 @@ TEST(IniSettings, EverySectionIsReadIntoTheOneValueAndAMissingFileGivesTheDefaul
     ini.Write(
         L"[Servidor]\r\nurl=http://server:8080\r\n[Seguranca]\r\nChave Publica=ABC\r\nAnel= Piloto \r\n"
         L"[Limites]\r\nLista MB=2\r\nMinimo Bytes=x\r\nPrazo Segundos=60\r\n"
+        L"[Rede]\r\nProxy= proxy.hospital:3128 \r\nConexoes=4\r\n"
         L"[Frota]\r\nurl=http://fleet:9090\r\n");
     const TSettings set = ReadIniSettings(ini.path.wstring());
     EXPECT_EQ(set.RemotePath, L"\\");
@@ -81,6 +82,8 @@ TEST(IniSettings, EverySectionIsReadIntoTheOneValueAndAMissingFileGivesTheDefaul
     EXPECT_EQ(set.Limits.ListingBytes, uint64_t{2} << 20);
     EXPECT_EQ(set.Limits.MinBytes, TLimitsConfiguration{}.MinBytes) << "a malformed value keeps the default";
     EXPECT_EQ(set.Limits.Deadline, std::chrono::seconds(60));
+    EXPECT_EQ(set.Network.Proxy, L"proxy.hospital:3128");
+    EXPECT_EQ(set.Network.Connections, 4u);
     EXPECT_EQ(set.FleetUrl, L"http://fleet:9090");
 
     const TSettings none = ReadIniSettings(L"C:\\no-such-folder-aurevia\\Aurevia.ini");
@@ -90,6 +93,8 @@ TEST(IniSettings, EverySectionIsReadIntoTheOneValueAndAMissingFileGivesTheDefaul
     EXPECT_EQ(none.Ring, "geral");
     EXPECT_EQ(none.Limits.ListingBytes, defaults.Limits.ListingBytes);
     EXPECT_EQ(none.Limits.Deadline, defaults.Limits.Deadline);
+    EXPECT_EQ(none.Network.Proxy, L"");
+    EXPECT_EQ(none.Network.Connections, 6u);
     EXPECT_EQ(none.FleetUrl, L"");
 }
 
@@ -110,10 +115,12 @@ TEST(MachinePolicy, APolicyValueWinsOverTheIniAndIsNamedAsSuch) {
     IniFile ini;
     ini.Write(
         L"[Servidor]\r\nLocal Exe=\\\\user-edited\\share\r\nurl=http://user-edited:1\r\n"
-        L"[Seguranca]\r\nChave Publica=USERKEY\r\nAnel=piloto\r\n[Limites]\r\nPrazo Segundos=5\r\n");
+        L"[Seguranca]\r\nChave Publica=USERKEY\r\nAnel=piloto\r\n[Limites]\r\nPrazo Segundos=5\r\n"
+        L"[Rede]\r\nProxy=user-edited:8080\r\n");
     policy.Set(L"Servidor", L"Local Exe", L"\\\\fileserver\\Aurevia");
     policy.Set(L"Seguranca", L"Chave Publica", L"ITKEY");
     policy.Set(L"Limites", L"Prazo Segundos", L"600");
+    policy.Set(L"Rede", L"Proxy", L"DIRECT");
     const DWORD seconds = 120;  // a number, as a hand-made .reg file might hold it
     ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(kPolicyKey) + L"\\Limites").c_str(),
                               L"Minimo Segundos", REG_DWORD, &seconds, sizeof seconds),
@@ -126,9 +133,11 @@ TEST(MachinePolicy, APolicyValueWinsOverTheIniAndIsNamedAsSuch) {
     EXPECT_EQ(set.Limits.MinWindow, std::chrono::seconds(120));
     EXPECT_EQ(set.Url, L"http://user-edited:1") << "not set by policy: the INI's";
     EXPECT_EQ(set.Ring, "piloto");
+    EXPECT_EQ(set.Network.Proxy, L"DIRECT");
     EXPECT_EQ(set.FromPolicy,
               (std::vector<std::wstring>{L"Servidor\\Local Exe", L"Seguranca\\Chave Publica",
-                                         L"Limites\\Minimo Segundos", L"Limites\\Prazo Segundos"}));
+                                         L"Limites\\Minimo Segundos", L"Limites\\Prazo Segundos",
+                                         L"Rede\\Proxy"}));
 
     EXPECT_EQ(ReadIniSettings(ini.path.wstring()).PublisherKey, L"USERKEY") << "the INI alone";
 

@@ -4,14 +4,15 @@
 #   front.sh start SERVICE_BINARY STATE_DIR   serves STATE_DIR/served through nginx on loopback:
 #       plain HTTP on the port in STATE_DIR/http_port, TLS on STATE_DIR/https_port with a
 #       certificate for "localhost" from a test CA made here (STATE_DIR/tls/ca.pem); and, for a
-#       certificate nobody trusts, a third instance with TLS of its own on STATE_DIR/untrusted_port
+#       certificate nobody trusts, a third instance with TLS of its own on STATE_DIR/untrusted_port;
+#       and two relays to the TLS port that count connections (STATE_DIR/counter{0,1}.port, .log)
 #   front.sh stop STATE_DIR
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../.." && pwd)
 
 stop() {
     local state=$1 name
-    for name in nginx service1 service2 untrusted; do
+    for name in nginx service1 service2 untrusted counter; do
         [ -f "$state/$name.pid" ] && kill "$(cat "$state/$name.pid")" 2>/dev/null || true
         rm -f "$state/$name.pid"
     done
@@ -86,6 +87,11 @@ start)
             if curl -fsS -o /dev/null "http://127.0.0.1:$http/healthz" 2>/dev/null; then
                 echo "$http" >"$state/http_port"
                 echo "$https" >"$state/https_port"
+                # Two relays to the TLS port that count the connections a client holds at once.
+                setsid python3 "$root/tests/windows/update/transport/connection_counter.py" "$state" "$https" 2 \
+                    >"$state/counter.out" 2>&1 </dev/null &
+                echo $! >"$state/counter.pid"
+                wait_for_file "$state/counter1.port" || { echo "front: the counter did not start" >&2; cat "$state/counter.out" >&2; exit 1; }
                 exit 0
             fi
             kill -0 "$(cat "$state/nginx.pid")" 2>/dev/null || break

@@ -355,10 +355,15 @@ TEST_F(Front, AnHttpsRefreshReusesItsConnections) {
     if (const char* side = std::getenv("AUREVIA_FRONT_REFRESH")) {
         const bool perRequest = std::string(side) == "per-request";
         std::shared_ptr<IUpdateSource> source;
+        // AUREVIA_FRONT_CONNECTIONS: the shared session's cap on connections (0: none), for
+        // bench/windows/connection_cap.sh.
+        TTransferLimits limits;
+        if (const char* cap = std::getenv("AUREVIA_FRONT_CONNECTIONS"))
+            limits.Connections = static_cast<unsigned>(std::atoi(cap));
         if (perRequest)
             source = std::make_shared<TSessionPerRequestSource>(https_);
         else
-            source = std::make_shared<TServiceSource>(https_);
+            source = std::make_shared<TServiceSource>(https_, limits);
         const TRefreshCount count = Refresh(source, local, AccessLog());
         ASSERT_TRUE(count.ended);
         std::printf("refresh side=%s requests=%zu connections=%zu opened=%zu handshakes=%zu ms=%.1f\n",
@@ -378,6 +383,51 @@ TEST_F(Front, AnHttpsRefreshReusesItsConnections) {
         EXPECT_TRUE(fs::exists(local / std::wstring(name))) << WideToUtf8(std::wstring(name));
     EXPECT_GE(shared.requests, 40u);
     EXPECT_LE(shared.opened, static_cast<size_t>(kAtOnce));
+}
+
+// The most connections a client held at once through the counting relay `index` (front.sh).
+int MostConnectionsAtOnce(const fs::path& state, int index) {
+    int most = -1;
+    for (const std::string& line : Lines(state / ("counter" + std::to_string(index) + ".log")))
+        if (const size_t at = line.find("most="); at != std::string::npos)
+            most = std::stoi(line.substr(at + 5));
+    return most;
+}
+
+// The updater at its own pace, whose pool runs dozens of fetches at once: whatever the pool's size,
+// the update holds no more connections to the server at once than its cap, and every file still
+// comes. Each cap goes through a relay of its own that counts the connections (a port no earlier
+// request used, so that nothing is pooled for it yet). Without the cap this refresh held about 30.
+TEST_F(Front, AnHttpsRefreshHoldsNoMoreConnectionsThanItsCap) {
+    const fs::path root = state_ / L"served";
+    for (const std::wstring_view name : kSharedFiles)
+        WriteWholeFile(root / std::wstring(name), PatternedContent(20000));
+    TrustedCA ca(state_ / L"tls" / L"ca.pem");
+    ASSERT_TRUE(ca.Added());
+    const struct {
+        unsigned cap;
+        int relay;
+    } cases[] = {{6, 0}, {2, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("Conexoes=" + std::to_string(c.cap));
+        int port = 0;
+        std::ifstream(state_ / ("counter" + std::to_string(c.relay) + ".port")) >> port;
+        ASSERT_GT(port, 0) << "the counting relay did not start";
+        TTransferLimits limits;
+        limits.Connections = c.cap;
+        const fs::path local = local_ / (L"refresh" + std::to_wstring(c.cap));
+        const auto source =
+            std::make_shared<TServiceSource>(L"https://localhost:" + std::to_wstring(port), limits);
+        const TRefreshCount count = Refresh(source, local, AccessLog());
+        const int most = MostConnectionsAtOnce(state_, c.relay);
+        std::printf("cap %u: %zu requests, at most %d connections at once\n", c.cap, count.requests, most);
+        ASSERT_TRUE(count.ended) << "the refresh did not end within a minute";
+        for (const std::wstring_view name : kSharedFiles)
+            EXPECT_TRUE(fs::exists(local / std::wstring(name))) << WideToUtf8(std::wstring(name));
+        EXPECT_GE(count.requests, 40u);
+        EXPECT_GE(most, 1);
+        EXPECT_LE(most, static_cast<int>(c.cap));
+    }
 }
 
 }  // namespace
