@@ -154,7 +154,12 @@ void RunRollout(const RolloutOptions& options) {
     }
     rollout.ExpiresUnix = now + options.validDays * kSecondsPerDay;
     CheckClock(now, rollout.ExpiresUnix, EvidenceOf(options.server, publicKey.get()), options.force);
-    const TRingAssignment entry = NewEntry(present, options);
+    TRingAssignment entry = NewEntry(present, options);
+    // Pinned by their bytes: a workstation then takes these documents and no other served under
+    // their serials.
+    entry.ReleaseSha256 = ReleaseDocumentSha256(options.server, entry.Release, publicKey.get());
+    if (entry.Previous)
+        entry.PreviousSha256 = ReleaseDocumentSha256(options.server, *entry.Previous, publicKey.get());
     const auto own = std::find_if(rollout.Rings.begin(), rollout.Rings.end(),
                                   [&](const TRingAssignment& ring) { return ring.Ring == options.ring; });
     if (own != rollout.Rings.end())
