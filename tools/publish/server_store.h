@@ -32,7 +32,7 @@ std::vector<uint64_t> ReleaseSerials(const std::filesystem::path& server);
 TRelease ReadRelease(const std::filesystem::path& server, uint64_t serial, EVP_PKEY* publicKey);
 
 // The SHA-256 of the release's .json bytes as kept (what a rollout document pins it by), read and
-// checked as ReadRelease reads it.
+// checked as ReadRelease reads it (without a key: decoded, its signature not checked).
 TSha256 ReleaseDocumentSha256(const std::filesystem::path& server, uint64_t serial, EVP_PKEY* publicKey);
 
 // The rollout document; nullopt when the folder has none. With a key its signature must verify,

@@ -313,6 +313,8 @@ TEST_F(ReleaseControlTest, KeysAndWindowsNamesInTheFolderAreRefused) {
         {"CON.dll", [&](const fs::path& f) { WriteBytes(f / "CON.dll", "x"); }, "device name"},
         {"nul", [&](const fs::path& f) { WriteBytes(f / "Relatorio" / "nul", "x"); }, "device name"},
         {"com1.txt", [&](const fs::path& f) { WriteBytes(f / "com1.txt", "x"); }, "device name"},
+        {"COM superscript two", [&](const fs::path& f) { WriteBytes(f / "COM\xC2\xB2.log", "x"); },
+         "device name"},
         {"Lpt9 as a folder", [&](const fs::path& f) { WriteBytes(f / "Lpt9" / "a.dll", "x"); },
          "device name"},
         {"a trailing dot", [&](const fs::path& f) { WriteBytes(f / "a.", "x"); }, "dot or a space"},
