@@ -27,7 +27,9 @@ bool SameRollout(const TRollout& a, const TRollout& b) {
         return false;
     for (size_t i = 0; i < a.Rings.size(); ++i) {
         const auto &x = a.Rings[i], &y = b.Rings[i];
-        if (x.Ring != y.Ring || x.Release != y.Release || x.Previous != y.Previous || x.Percent != y.Percent)
+        if (x.Ring != y.Ring || x.Release != y.Release || x.Previous != y.Previous ||
+            x.Percent != y.Percent || x.ReleaseSha256 != y.ReleaseSha256 ||
+            x.PreviousSha256 != y.PreviousSha256)
             return false;
     }
     return true;

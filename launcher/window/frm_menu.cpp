@@ -374,6 +374,7 @@ void TFrmMenu::ReadConfiguration() {
     if (FVerification.Enabled()) {
         FVerification.Ring = FSettings.Ring;
         FVerification.MachineValue = MachineRolloutValue();
+        FVerification.StateFile = FLocalPath + kAcceptedStateFileName;
     }
     static_assert(uint64_t{kMaxLimitSeconds} * 1000 <= UINT32_MAX, "limits in milliseconds fit a DWORD");
     FLimits.ListingBytes = FSettings.Limits.ListingBytes;

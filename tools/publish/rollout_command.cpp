@@ -71,6 +71,17 @@ TRingAssignment NewEntry(const std::optional<TRollout>& present, const RolloutOp
     return entry;
 }
 
+// The previous release is pinned by its bytes as kept, whoever signed them: after a change of key it
+// may carry the earlier key's signature, which is the workstations' to judge, and a pin only ever
+// narrows what they take. A release no longer kept is left unpinned, as before pins.
+std::optional<TSha256> PreviousPin(const fs::path& server, uint64_t previous) {
+    try {
+        return ReleaseDocumentSha256(server, previous, nullptr);
+    } catch (const PublishError&) {
+        return std::nullopt;
+    }
+}
+
 // Where a release file goes in the flat folder: the path of a file already there under the same
 // name in another letter case (one name per Windows name), else the name's own path.
 struct FlatTarget {
@@ -154,7 +165,11 @@ void RunRollout(const RolloutOptions& options) {
     }
     rollout.ExpiresUnix = now + options.validDays * kSecondsPerDay;
     CheckClock(now, rollout.ExpiresUnix, EvidenceOf(options.server, publicKey.get()), options.force);
-    const TRingAssignment entry = NewEntry(present, options);
+    TRingAssignment entry = NewEntry(present, options);
+    // Pinned by their bytes: a workstation then takes these documents and no other served under
+    // their serials.
+    entry.ReleaseSha256 = ReleaseDocumentSha256(options.server, entry.Release, publicKey.get());
+    if (entry.Previous) entry.PreviousSha256 = PreviousPin(options.server, *entry.Previous);
     const auto own = std::find_if(rollout.Rings.begin(), rollout.Rings.end(),
                                   [&](const TRingAssignment& ring) { return ring.Ring == options.ring; });
     if (own != rollout.Rings.end())

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include <openssl/evp.h>
+
 #include "tools/publish/folder_files.h"
 #include "tools/publish/key_file.h"
 #include "tools/publish/publish_error.h"
@@ -86,6 +88,18 @@ TRelease ReadRelease(const fs::path& server, uint64_t serial, EVP_PKEY* publicKe
         throw PublishError(ExitStatus::BadSignature,
                            "The release " + file.string() + " cannot be read: " + e.what());
     }
+}
+
+TSha256 ReleaseDocumentSha256(const fs::path& server, uint64_t serial, EVP_PKEY* publicKey) {
+    ReadRelease(server, serial, publicKey);
+    const std::string bytes = ReadSignedDocument(ReleaseFile(server, serial, ".json"),
+                                                 "release " + std::to_string(serial), publicKey);
+    TSha256 sha256{};
+    unsigned length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), sha256.data(), &length, EVP_sha256(), nullptr) != 1 ||
+        length != sha256.size())
+        throw PublishError(ExitStatus::Failed, "SHA-256 of release " + std::to_string(serial) + " failed");
+    return sha256;
 }
 
 std::optional<TRollout> ReadRollout(const fs::path& server, EVP_PKEY* publicKey, bool adoptUnverified) {

@@ -31,6 +31,10 @@ std::vector<uint64_t> ReleaseSerials(const std::filesystem::path& server);
 // a release that is not there raises NotFound, one that cannot be read BadSignature.
 TRelease ReadRelease(const std::filesystem::path& server, uint64_t serial, EVP_PKEY* publicKey);
 
+// The SHA-256 of the release's .json bytes as kept (what a rollout document pins it by), read and
+// checked as ReadRelease reads it (without a key: decoded, its signature not checked).
+TSha256 ReleaseDocumentSha256(const std::filesystem::path& server, uint64_t serial, EVP_PKEY* publicKey);
+
 // The rollout document; nullopt when the folder has none. With a key its signature must verify,
 // unless `adoptUnverified` (after a change of key): then one that does not verify is read anyway,
 // with a warning.

@@ -44,12 +44,14 @@ std::wstring SourceName(std::string_view APath) {
 class TResolution {
   public:
     TResolution(const TUpdateVerification& AVerification, IUpdateSource& ASource)
-        : FVerification(AVerification), FSource(ASource), FAccepted(AVerification.SerialKey) {
+        : FVerification(AVerification),
+          FSource(ASource),
+          FAccepted(AVerification.StateFile, AVerification.SerialKey) {
         FRollout.Ring = Utf8ToWide(AVerification.Ring);
     }
 
     TReleasePlan Resolve() {
-        const std::optional<uint64_t> highest = FAccepted.Highest(TAcceptedDocument::Rollout);
+        const std::optional<TAcceptedSigning> highest = FAccepted.Accepted(TAcceptedDocument::Rollout);
         const TSignedDocumentBytes bytes = ReadSignedDocument(FSource, kRolloutFileName, kRolloutLimit,
                                                               kRolloutSignatureFileName, kSignatureLimit);
         if (!bytes.Document) {
@@ -68,7 +70,7 @@ class TResolution {
         const TRingAssignment* entry = RingEntry(rollout.Document, FVerification.Ring);
         if (!entry) {
             // Neither this ring nor "geral" is named: the flat folder applies, as without a document.
-            FAccepted.Raise(TAcceptedDocument::Rollout, rollout.Document.Serial);
+            FAccepted.Raise(TAcceptedDocument::Rollout, rollout.Document.Serial, rollout.Sha256);
             return FlatFolder();
         }
         // The number is drawn for the release being rolled out in the ring that governs this one.
@@ -86,11 +88,12 @@ class TResolution {
         if (!release.Complete())
             return Refused(TRefusal::MissingManifest, release.Missing, TPlanStage::Rollout);
         TJudged<TRelease> judged =
-            JudgeSignedRelease(*FKey, *release.Document, *release.Signature, *assigned);
+            JudgeSignedRelease(*FKey, *release.Document, *release.Signature, *assigned,
+                               AssignedReleasePin(rollout.Document, FVerification.Ring, number));
         if (!judged.Accepted()) return Refused(judged.Refusal, judged.Detail, TPlanStage::Rollout);
         TReleasePlan plan = TReleasePlan::OfRelease(judged.Document);
         // Remembered only once the release is taken too.
-        FAccepted.Raise(TAcceptedDocument::Rollout, rollout.Document.Serial);
+        FAccepted.Raise(TAcceptedDocument::Rollout, rollout.Document.Serial, rollout.Sha256);
         FRollout.Release = judged.Document.Serial;
         plan.Rollout = FRollout;
         return plan;
@@ -111,7 +114,7 @@ class TResolution {
         if (!ImportKey()) return Refused(TRefusal::InvalidKey, FKeyError, TPlanStage::Manifest);
         TJudged<TReleaseManifest> manifest =
             JudgeSignedManifest(*FKey, *bytes.Document, *bytes.Signature, UtcNowUnix(),
-                                FAccepted.Highest(TAcceptedDocument::Manifest));
+                                FAccepted.Accepted(TAcceptedDocument::Manifest));
         if (!manifest.Accepted()) return Refused(manifest.Refusal, manifest.Detail, TPlanStage::Manifest);
         TReleasePlan plan;
         try {
@@ -119,7 +122,7 @@ class TResolution {
         } catch (const TManifestError& e) {
             return Refused(TRefusal::MalformedManifest, e.what(), TPlanStage::Manifest);
         }
-        FAccepted.Raise(TAcceptedDocument::Manifest, manifest.Document.Serial);
+        FAccepted.Raise(TAcceptedDocument::Manifest, manifest.Document.Serial, manifest.Sha256);
         plan.Rollout = FRollout;
         return plan;
     }
@@ -143,7 +146,7 @@ class TResolution {
 
     const TUpdateVerification& FVerification;
     IUpdateSource& FSource;
-    const TAcceptedState FAccepted;
+    TAcceptedState FAccepted;
     TRolloutState FRollout;
     TPlanStage FStage = TPlanStage::Rollout;
     std::optional<TPublisherKey> FKey;

@@ -3,17 +3,22 @@
 #include <string>
 
 #include "update/state/accepted_serial.h"
+#include "update/state/accepted_state_text.h"
 
 struct TUpdateVerification {
     // Aurevia.ini, [Seguranca] "Chave Publica". Empty: updates are not verified at all.
     std::wstring PublisherKey;
-    // The registry key under HKEY_CURRENT_USER that keeps what this installation has accepted.
+    // The registry key under HKEY_CURRENT_USER where earlier launchers kept what they accepted
+    // (migrated into StateFile when found there).
     std::wstring SerialKey = kSerialRegistryKey;
     // Aurevia.ini, [Seguranca] "Anel": the ring whose entry of a rollout document applies.
     std::string Ring = "geral";
     // What the workstation's rollout number is derived from (the machine's MachineGuid); stays on
     // the workstation.
     std::string MachineValue{};
+    // The installation's state file (update/state/accepted_state.h): the launcher's is
+    // kAcceptedStateFileName in its program folder. Empty: the user's registry key alone.
+    std::wstring StateFile{};
 
     bool Enabled() const { return !PublisherKey.empty(); }
 };

@@ -17,7 +17,10 @@ TErrorCategory RefusalCategory(TRefusal ARefusal) {
         case TRefusal::Expired:
             return TErrorCategory::Expired;
         case TRefusal::OlderRelease:
+        case TRefusal::ReplacedDocument:
             return TErrorCategory::Replayed;
+        case TRefusal::UnpinnedRelease:
+            return TErrorCategory::Altered;
         default:
             // No manifest, no usable key, a bad signature, a signed text that is no manifest.
             return TErrorCategory::Signature;
@@ -107,6 +110,12 @@ void TUpdateReport::Completed(const TVerificationReport& AVerification, size_t A
         outcome.Result = TUpdateResult::Refused;
         outcome.Failure = {
             WideToUtf8(RefusalReason(AVerification)), RefusalCategory(AVerification.Refusal), {}};
+        // The reason with its category, where IT greps for it; the message line has the user's words.
+        LogEvent(TLogLine(TLogLevel::Warn, "update-refused")
+                     .Add("module", ModuleField(FModuleName))
+                     .Add("source", FSource)
+                     .Add("reason", outcome.Failure.Text)
+                     .Add("category", ErrorCategoryName(outcome.Failure.Category)));
     } else if (outcome.FilesFailed > 0) {
         const std::lock_guard lock(FFailureLock);
         if (FFirstFailure) outcome.Failure = *FFirstFailure;

@@ -23,3 +23,7 @@ void TAcceptedSerial::Raise(uint64_t ASerial) const {
                                            &ASerial, sizeof(ASerial));
     if (status != ERROR_SUCCESS) throw Win32Error(static_cast<DWORD>(status), TErrorCategory::Other);
 }
+
+void TAcceptedSerial::Remove() const noexcept {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, FSubKey.c_str(), FValue.c_str());
+}

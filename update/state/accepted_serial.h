@@ -1,9 +1,9 @@
 #pragma once
-// The highest manifest serial this workstation has accepted, kept in the user's registry
-// (HKEY_CURRENT_USER\<subkey>, value "Serie Manifesto", REG_QWORD) where the module files that an
-// update writes cannot reach it. A lower serial served later is an old release replayed. The rollout
-// document's serial is kept the same way in a value of its own ("Serie Distribuicao"): the two
-// documents number independently.
+// How launchers before the installation's state file (update/state/accepted_state.h) kept what they
+// had accepted, read now to migrate it and written only where the program folder cannot be: the
+// highest manifest serial in the user's registry (HKEY_CURRENT_USER\<subkey>, value "Serie
+// Manifesto", REG_QWORD), and the rollout document's in a value of its own ("Serie Distribuicao"):
+// the two documents number independently.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,6 +23,8 @@ class TAcceptedSerial {
     // Stores ASerial when it is above the stored one. Raises when the registry refuses the write:
     // an acceptance that cannot be remembered would let the next rollback through.
     void Raise(uint64_t ASerial) const;
+    // Deletes the value (once the installation's state file holds it); never raises.
+    void Remove() const noexcept;
 
   private:
     std::wstring FSubKey;

@@ -1,16 +1,147 @@
 #include "update/state/accepted_state.h"
 
-TAcceptedState::TAcceptedState(std::wstring ASubKey) : FSubKey(std::move(ASubKey)) {}
+#include <windows.h>
 
-TAcceptedSerial TAcceptedState::SerialOf(TAcceptedDocument ADocument) const {
-    return TAcceptedSerial(FSubKey, ADocument == TAcceptedDocument::Rollout ? kRolloutSerialRegistryValue
-                                                                            : kSerialRegistryValue);
+#include "base/event_log.h"
+#include "base/handles.h"
+#include "base/string_convert.h"
+#include "base/win32_error.h"
+#include "update/disk/file_operations.h"
+#include "update/trust/document_text.h"
+
+namespace {
+
+constexpr TAcceptedDocument kDocuments[] = {TAcceptedDocument::Manifest, TAcceptedDocument::Rollout};
+
+const char* KindOf(TAcceptedDocument ADocument) {
+    return ADocument == TAcceptedDocument::Rollout ? "rollout" : "manifest";
+}
+
+// The file's text; nothing when there is no file. Raises when it cannot be read or is larger than
+// any state.
+std::optional<std::string> ReadStateText(const std::wstring& APath) {
+    unique_file file(CreateFileW(APath.c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
+        throw Win32Error(error, TErrorCategory::Disk);
+    }
+    std::string text(kAcceptedStateLimit + 1, '\0');
+    DWORD read = 0;
+    if (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr))
+        throw Win32Error(GetLastError(), TErrorCategory::Disk);
+    text.resize(read);
+    return text;
+}
+
+// A file that cannot be read or understood counts as holding nothing: the plan still has the
+// registry's serials, and the next raise writes the file anew.
+TAcceptedRecord ReadStateFile(const std::wstring& APath) {
+    try {
+        const std::optional<std::string> text = ReadStateText(APath);
+        return text ? DecodeAcceptedState(*text) : TAcceptedRecord{};
+    } catch (...) {
+        const TFailureInfo failure = FailureOf(std::current_exception());
+        LogEvent(TLogLine(TLogLevel::Warn, "state-unreadable")
+                     .Add("file", APath)
+                     .Add("reason", failure.Text)
+                     .Add("category", ErrorCategoryName(failure.Category))
+                     .Add("code", ErrorCodeText(failure.Code)));
+        return {};
+    }
+}
+
+void WriteStateFile(const std::wstring& APath, const std::string& AText) {
+    const std::wstring temporary = TemporaryNameBeside(APath);
+    try {
+        {
+            unique_file file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file) throw Win32Error(GetLastError(), TErrorCategory::Disk);
+            DWORD written = 0;
+            if (!WriteFile(file.get(), AText.data(), static_cast<DWORD>(AText.size()), &written, nullptr) ||
+                written != AText.size())
+                throw Win32Error(GetLastError(), TErrorCategory::Disk);
+        }
+        ReplaceWithTemporary(temporary, APath);
+    } catch (...) {
+        DiscardTemporary(temporary);
+        throw;
+    }
+}
+
+}  // namespace
+
+TAcceptedState::TAcceptedState(std::wstring AStateFile, std::wstring ARegistryKey)
+    : FStateFile(std::move(AStateFile)), FRegistryKey(std::move(ARegistryKey)) {
+    if (!FStateFile.empty()) FRecord = ReadStateFile(FStateFile);
+    TAcceptedRecord registry;
+    for (const TAcceptedDocument document : kDocuments) {
+        if (const std::optional<uint64_t> serial = RegistrySerial(document).Highest())
+            registry[KindOf(document)] = TAcceptedSigning(*serial);
+    }
+    if (registry.empty()) return;
+    FRecord = MergedAcceptedState(FRecord, registry);
+    if (FStateFile.empty() || !StoreInFile()) return;
+    // In the file now: left in the registry they would outlive any later reset of the file.
+    TLogLine line(TLogLevel::Info, "state-migrated");
+    line.Add("file", FStateFile);
+    for (const TAcceptedDocument document : kDocuments) {
+        const auto found = registry.find(KindOf(document));
+        if (found == registry.end()) continue;
+        line.Add(KindOf(document), found->second.Serial);
+        RegistrySerial(document).Remove();
+    }
+    LogEvent(line);
+}
+
+TAcceptedSerial TAcceptedState::RegistrySerial(TAcceptedDocument ADocument) const {
+    return TAcceptedSerial(FRegistryKey, ADocument == TAcceptedDocument::Rollout ? kRolloutSerialRegistryValue
+                                                                                 : kSerialRegistryValue);
+}
+
+std::optional<TAcceptedSigning> TAcceptedState::Accepted(TAcceptedDocument ADocument) const {
+    const auto found = FRecord.find(KindOf(ADocument));
+    if (found == FRecord.end()) return std::nullopt;
+    return found->second;
 }
 
 std::optional<uint64_t> TAcceptedState::Highest(TAcceptedDocument ADocument) const {
-    return SerialOf(ADocument).Highest();
+    const std::optional<TAcceptedSigning> accepted = Accepted(ADocument);
+    if (!accepted) return std::nullopt;
+    return accepted->Serial;
 }
 
-void TAcceptedState::Raise(TAcceptedDocument ADocument, uint64_t ASerial) const {
-    SerialOf(ADocument).Raise(ASerial);
+void TAcceptedState::Raise(TAcceptedDocument ADocument, uint64_t ASerial, const TSha256& ASha256) {
+    if (const std::optional<TAcceptedSigning> present = Accepted(ADocument)) {
+        if (ASerial < present->Serial || (ASerial == present->Serial && present->Sha256)) return;
+    }
+    FRecord[KindOf(ADocument)] = TAcceptedSigning(ASerial, ASha256);
+    if (FStateFile.empty() || !StoreInFile()) StoreInRegistry();
+}
+
+bool TAcceptedState::StoreInFile() {
+    try {
+        TAcceptedRecord merged = MergedAcceptedState(ReadStateFile(FStateFile), FRecord);
+        WriteStateFile(FStateFile, EncodeAcceptedState(merged));
+        FRecord = std::move(merged);
+        return true;
+    } catch (...) {
+        const TFailureInfo failure = FailureOf(std::current_exception());
+        LogEvent(TLogLine(TLogLevel::Warn, "state-unwritable")
+                     .Add("file", FStateFile)
+                     .Add("reason", failure.Text)
+                     .Add("category", ErrorCategoryName(failure.Category))
+                     .Add("code", ErrorCodeText(failure.Code))
+                     .Add("kept", "user-registry"));
+        return false;
+    }
+}
+
+void TAcceptedState::StoreInRegistry() const {
+    for (const TAcceptedDocument document : kDocuments) {
+        if (const std::optional<uint64_t> serial = Highest(document)) RegistrySerial(document).Raise(*serial);
+    }
 }

@@ -28,13 +28,17 @@ bool FileTimeCanHold(int64_t unixSeconds) {
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Windows maps these names to devices in every folder and whatever the extension: "nul.dll" opens
-// the null device.
+// the null device. Its port digits include the superscripts 1, 2 and 3 (U+00B9, U+00B2, U+00B3,
+// two bytes each in UTF-8), which a code page's "1" can become in a name.
 bool IsReservedDeviceName(std::string_view level) {
     const std::string stem = AsciiLowered(level.substr(0, level.find('.')));
     static constexpr std::array<std::string_view, 4> kPlain = {"con", "prn", "aux", "nul"};
     if (std::find(kPlain.begin(), kPlain.end(), stem) != kPlain.end()) return true;
-    return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
-           stem[3] >= '1' && stem[3] <= '9';
+    if (stem.compare(0, 3, "com") != 0 && stem.compare(0, 3, "lpt") != 0) return false;
+    const std::string_view digit = std::string_view(stem).substr(3);
+    static constexpr std::array<std::string_view, 3> kSuperscripts = {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
+    if (digit.size() == 1) return digit[0] >= '1' && digit[0] <= '9';
+    return std::find(kSuperscripts.begin(), kSuperscripts.end(), digit) != kSuperscripts.end();
 }
 
 }  // namespace
@@ -135,7 +139,8 @@ void CheckWindowsName(std::string_view name) {
     ForEachLevel(name, [&](std::string_view level, bool) {
         if (IsReservedDeviceName(level))
             Fail("File name " + Shown(name) +
-                 " is a device name on Windows (CON, PRN, AUX, NUL, COM1-9, LPT1-9)");
+                 " is a device name on Windows (CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM\xC2\xB9-\xC2\xB3, "
+                 "LPT\xC2\xB9-\xC2\xB3)");
         if (level.back() == '.' || level.back() == ' ')
             Fail("File name " + Shown(name) + " ends a level in a dot or a space, which Windows drops");
     });

@@ -38,8 +38,9 @@ std::string Shown(std::string_view name);
 void CheckName(std::string_view name);
 
 // CheckName, and also no level that a Windows workstation cannot create: a reserved device name
-// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any letter case, with or without an extension) or a level
-// ending in a dot or a space (Windows drops them and would write another name).
+// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with a superscript 1-3, any letter case, with or
+// without an extension) or a level ending in a dot or a space (Windows drops them and would write another
+// name).
 void CheckWindowsName(std::string_view name);
 
 // Raises for the first name that appears twice with ASCII letter case ignored (as on Windows).

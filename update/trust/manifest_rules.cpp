@@ -34,6 +34,10 @@ const wchar_t* ReasonText(TRefusal ARefusal) {
             return L"manifesto expirado";
         case TRefusal::OlderRelease:
             return L"versão mais antiga que a já aceita";
+        case TRefusal::ReplacedDocument:
+            return L"documento diferente do já aceito com a mesma série";
+        case TRefusal::UnpinnedRelease:
+            return L"versão diferente da fixada pela distribuição";
         case TRefusal::None:
             break;
     }

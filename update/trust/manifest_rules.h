@@ -18,6 +18,11 @@ enum class TRefusal {
     MalformedManifest,  // signed, but not a manifest this launcher can read
     Expired,
     OlderRelease,  // a lower serial than one this workstation accepted before (a rollback)
+    // The serial this workstation accepted, with other bytes: one of two documents signed under one
+    // serial, the other of which was taken before.
+    ReplacedDocument,
+    // A release whose document is not the one the rollout document pinned for it.
+    UnpinnedRelease,
 };
 
 // The freshness rules for a manifest whose signature verified: refused once `nowUnix` lies past its

@@ -93,6 +93,19 @@ void CheckRing(const TRingAssignment& ring) {
     if (ring.Percent > 100) Fail("Ring \"" + ring.Ring + "\" has a percent above 100");
     if (ring.Percent < 100 && !ring.Previous)
         Fail("Ring \"" + ring.Ring + "\" has a percent below 100 but no previous release for the rest");
+    if (ring.PreviousSha256 && !ring.Previous)
+        Fail("Ring \"" + ring.Ring + "\" pins a previous release but names none");
+}
+
+std::optional<TSha256> PinOf(const Value& element, std::string_view name, const std::string& where) {
+    const Value* pin = MemberOf(element, name, where, false);
+    if (!pin) return std::nullopt;
+    const std::string_view hex = TextOf(*pin, name);
+    try {
+        return document_text::Sha256From(hex);
+    } catch (const TManifestError&) {
+        Fail("\"" + std::string(name) + "\" is not 64 hex digits: " + std::string(hex));
+    }
 }
 
 void CheckRollout(const TRollout& rollout) {
@@ -174,6 +187,8 @@ TRollout DecodeRollout(std::string_view bytes) {
         const uint64_t percent = UnsignedOf(*MemberOf(element, "percent", where, true), "percent");
         if (percent > 100) Fail("\"percent\" is above 100: " + std::to_string(percent));
         ring.Percent = static_cast<unsigned>(percent);
+        ring.ReleaseSha256 = PinOf(element, "release_sha256", where);
+        ring.PreviousSha256 = PinOf(element, "previous_sha256", where);
         rollout.Rings.push_back(std::move(ring));
     }
     CheckRollout(rollout);
@@ -243,6 +258,14 @@ std::string EncodeRollout(const TRollout& rollout) {
         }
         w.Key("percent");
         w.Json.Uint(ring.Percent);
+        if (ring.ReleaseSha256) {
+            w.Key("release_sha256");
+            w.Text(document_text::HexOf(*ring.ReleaseSha256));
+        }
+        if (ring.PreviousSha256) {
+            w.Key("previous_sha256");
+            w.Text(document_text::HexOf(*ring.PreviousSha256));
+        }
         w.Json.EndObject();
     }
     w.Json.EndArray();
@@ -298,4 +321,11 @@ std::optional<uint64_t> AssignedRelease(const TRollout& rollout, std::string_vie
     if (!entry) return std::nullopt;
     if (number < entry->Percent || !entry->Previous) return entry->Release;
     return entry->Previous;
+}
+
+std::optional<TSha256> AssignedReleasePin(const TRollout& rollout, std::string_view ring, unsigned number) {
+    const TRingAssignment* entry = RingEntry(rollout, ring);
+    if (!entry) return std::nullopt;
+    if (number < entry->Percent || !entry->Previous) return entry->ReleaseSha256;
+    return entry->PreviousSha256;
 }

@@ -16,11 +16,16 @@
 //                                        beside it for launchers that read no "stored".
 //   aurevia-rollout.json/.sig            which release each ring takes, with a serial that only grows:
 //     {"format":"aurevia-rollout/1","serial":1765400000,"expires":"2027-01-09T20:00:00Z",
-//      "rings":[{"ring":"geral","release":3,"previous":2,"percent":50},
+//      "rings":[{"ring":"geral","release":3,"previous":2,"percent":50,
+//                "release_sha256":"<64 hex>","previous_sha256":"<64 hex>"},
 //               {"ring":"piloto","release":4,"percent":100}]}
 // Signatures as for the flat manifest (release_manifest.h). Members a reader does not know are
 // ignored. A workstation whose rollout number (0..99) is below a ring's percent takes "release",
-// any other takes "previous"; without "previous" the percent must be 100.
+// any other takes "previous"; without "previous" the percent must be 100. "release_sha256" and
+// "previous_sha256" pin those releases to the SHA-256 of their .json bytes: a serial alone names
+// whatever a folder holds under it (another deployment's release copied in, a release rewritten),
+// the pin names the one document the publisher rolled out. Documents of earlier publishers carry no
+// pins and are read as before.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,6 +66,10 @@ struct TRingAssignment {
     uint64_t Release = 0;
     std::optional<uint64_t> Previous;
     unsigned Percent = 100;
+    // The pins of Release's and Previous's documents (PreviousSha256 only with Previous); none: not
+    // pinned.
+    std::optional<TSha256> ReleaseSha256 = std::nullopt;
+    std::optional<TSha256> PreviousSha256 = std::nullopt;
 };
 
 struct TRollout {
@@ -73,8 +82,8 @@ struct TRollout {
 // format, a member missing, given twice or of another kind, a number that is not an unsigned
 // integer, an instant not of the form above, a hash that is not 64 hex digits, a release serial of
 // 0, a file name that a Windows workstation cannot hold or that is listed twice (letter case
-// aside), a ring name that is not 1-32 of [a-z0-9_-] or is given twice, a percent above 100, or a
-// percent below 100 without a previous release.
+// aside), a ring name that is not 1-32 of [a-z0-9_-] or is given twice, a percent above 100, a
+// percent below 100 without a previous release, or a pin of a previous release that is not given.
 TRelease DecodeRelease(std::string_view bytes);
 TRollout DecodeRollout(std::string_view bytes);
 
@@ -107,3 +116,6 @@ const TRingAssignment* RingEntry(const TRollout& rollout, std::string_view ring)
 // The release a ring's workstation with that number takes: by the ring's entry, else "geral"'s,
 // "release" when the number is below the percent, else "previous"; nullopt when no entry applies.
 std::optional<uint64_t> AssignedRelease(const TRollout& rollout, std::string_view ring, unsigned number);
+// The pin of the release AssignedRelease names for the same workstation; none when that release is
+// not pinned (or none is assigned).
+std::optional<TSha256> AssignedReleasePin(const TRollout& rollout, std::string_view ring, unsigned number);

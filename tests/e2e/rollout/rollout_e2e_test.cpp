@@ -163,3 +163,89 @@ TEST(RolloutE2E, AReleaseEntryDated1500IsRefusedAndTheInstalledModuleStillStarts
     session.CloseModule();
     EXPECT_TRUE(session.Holds(installed));
 }
+
+// Release control as a shared ward workstation meets it. The first user's launcher refuses a release
+// whose document is not the one its rollout document pinned, then takes the pinned one. A second
+// Windows user of the same installation, whose own registry holds only an older serial (left by an
+// earlier launcher), is served the older, validly signed rollout document: refused by what the
+// installation accepted. Each refusal shows the message, names its reason in that user's IT log, and
+// the installed module starts.
+TEST(RolloutE2E, APinMismatchAndASecondUsersReplayAreRefusedAndTheModuleStillStarts) {
+    RolloutSession session;
+    const int64_t age1 = UnixUtc(2022, 1, 10, 10, 0, 1), age2 = UnixUtc(2023, 2, 11, 11, 0, 3);
+    const auto release1 = session.Release(1, age1), release2 = session.Release(2, age2);
+    session.releases->AddRelease(1, release1);
+    session.releases->AddRelease(2, release2);
+    const std::wstring document2 = session.Server(L"aurevia-releases\\2.json").wstring();
+    const std::wstring signature2 = session.Server(L"aurevia-releases\\2.sig").wstring();
+    const std::string signed2 = ReadTextFile(document2), signedSignature2 = ReadTextFile(signature2);
+    const TSha256 pin1 = OneShotSha256(ReadTextFile(session.Server(L"aurevia-releases\\1.json")));
+    const TSha256 pin2 = OneShotSha256(signed2);
+    const auto older = session.releases->SetRollout(
+        TRollout{1765400001, UnixNowPlus(kMonth), {{"piloto", 1, {}, 100, pin1}}});
+    ASSERT_NO_FATAL_FAILURE(session.Start());
+    WaitForCaption(session.window,
+                   [](const std::wstring& c) { return c.find(L"Tempo do update") != std::wstring::npos; });
+    ASSERT_NO_FATAL_FAILURE(session.LaunchAdmission());
+    ASSERT_TRUE(session.Holds(release1));
+
+    // Release 2 re-signed with other bytes than the rollout document pinned.
+    TRelease altered = DecodeRelease(signed2);
+    altered.Note = "copiada de outro servidor";
+    const std::string alteredBytes = EncodeRelease(altered);
+    WriteTextFile(document2, alteredBytes);
+    WriteTextFile(signature2, session.publisher.Sign(alteredBytes));
+    session.releases->SetRollout(
+        TRollout{1765400002, UnixNowPlus(kMonth), {{"piloto", 2, 1, 100, pin2, pin1}}});
+    SingleClickAt(session.window, kAdmission);
+    const std::wstring refused = AnswerWarning();
+    EXPECT_EQ(
+        refused.rfind(
+            L"Atualização recusada: versão diferente da fixada pela distribuição (versão 2, SHA-256 ", 0),
+        0u)
+        << std::filesystem::path(refused).string();
+    EXPECT_TRUE(WaitUntil([&] { return session.ModuleStarts() == 2; }, 20s))
+        << "the installed module did not start";
+    session.CloseModule();
+    EXPECT_TRUE(session.Holds(release1));
+    EXPECT_NE(session.Log().find("update-refused module=Admission.exe"), std::string::npos) << session.Log();
+    EXPECT_NE(session.Log().find("category=altered"), std::string::npos) << session.Log();
+
+    // The pinned document back: taken.
+    WriteTextFile(document2, signed2);
+    WriteTextFile(signature2, signedSignature2);
+    ASSERT_NO_FATAL_FAILURE(session.LaunchAdmission());
+    EXPECT_TRUE(session.Holds(release2));
+    session.Quit();
+    // The installation remembers it; the user's registry holds nothing.
+    EXPECT_NE(ReadTextFile(session.Local(L"aurevia-state.json")).find("\"rollout\":{\"serial\":1765400002"),
+              std::string::npos);
+    uint64_t value = 0;
+    DWORD size = sizeof(value);
+    EXPECT_NE(RegGetValueW(HKEY_CURRENT_USER, L"Software\\Aurevia", L"Serie Distribuicao", RRF_RT_REG_QWORD,
+                           nullptr, &value, &size),
+              ERROR_SUCCESS);
+
+    // The second user: another log, and a registry that an earlier launcher left at the older serial.
+    TempFolder secondUser;
+    SetEnvironmentVariableW(L"LOCALAPPDATA", secondUser.Path().wstring().c_str());
+    const uint64_t olderSerial = 1765400001;
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Aurevia", L"Serie Distribuicao", REG_QWORD, &olderSerial,
+                    sizeof(olderSerial));
+    ASSERT_NO_FATAL_FAILURE(session.Start());
+    WaitForCaption(session.window,
+                   [](const std::wstring& c) { return c.find(L"Tempo do update") != std::wstring::npos; });
+    session.releases->ServeRollout(older);
+    SingleClickAt(session.window, kAdmission);
+    EXPECT_EQ(AnswerWarning(),
+              L"Atualização recusada: versão mais antiga que a já aceita (série 1765400001, já "
+              L"aceita a série 1765400002).\r\nNenhum arquivo foi atualizado.");
+    EXPECT_TRUE(WaitUntil([&] { return session.ModuleStarts() == 4; }, 20s))
+        << "the installed module did not start";
+    session.CloseModule();
+    EXPECT_TRUE(session.Holds(release2));
+    const std::string secondLog = ReadTextFile(secondUser / L"Aurevia\\Aurevia.log");
+    EXPECT_NE(secondLog.find("state-migrated"), std::string::npos) << secondLog;
+    EXPECT_NE(secondLog.find("update-refused module=Admission.exe"), std::string::npos) << secondLog;
+    EXPECT_NE(secondLog.find("category=replayed"), std::string::npos) << secondLog;
+}

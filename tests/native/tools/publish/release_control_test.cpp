@@ -11,6 +11,8 @@
 #include <functional>
 #include <map>
 
+#include <openssl/sha.h>
+
 #include "release_control_fixture.h"
 #include "update/trust/release_documents.h"
 
@@ -20,6 +22,14 @@ namespace {
 constexpr char kLockFile[] = "~aur-publish-lock.tmp";
 
 std::map<std::string, std::string> Snapshot(const fs::path& folder) { return TreeState(folder); }
+
+// What a rollout document pins a release by: the SHA-256 of its .json bytes as the server keeps them.
+TSha256 PinOfRelease(const fs::path& server, uint64_t serial) {
+    const std::string bytes = ReadBytes(server / kReleasesFolderName / (std::to_string(serial) + ".json"));
+    TSha256 pin{};
+    SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), pin.data());
+    return pin;
+}
 
 TEST_F(ReleaseControlTest, ObjectsAreStoredOnceAcrossReleases) {
     const ToolResult first = Publish(ReleaseFolder("r1"), "primeira");
@@ -87,6 +97,9 @@ TEST_F(ReleaseControlTest, RingsWidenAndRollBackWithGrowingSerials) {
         EXPECT_EQ(entry->Release, step.takes);
         EXPECT_EQ(entry->Previous, step.previous);
         EXPECT_EQ(entry->Percent, step.percent);
+        EXPECT_EQ(entry->ReleaseSha256, PinOfRelease(srv_, step.takes));
+        EXPECT_EQ(entry->PreviousSha256,
+                  step.previous ? std::optional<TSha256>(PinOfRelease(srv_, *step.previous)) : std::nullopt);
     }
     // The pilot kept its own entry through all of "geral"'s changes.
     EXPECT_EQ(AssignedRelease(ReadRolloutDocument(), "piloto", 99), std::optional<uint64_t>(2));
@@ -300,6 +313,8 @@ TEST_F(ReleaseControlTest, KeysAndWindowsNamesInTheFolderAreRefused) {
         {"CON.dll", [&](const fs::path& f) { WriteBytes(f / "CON.dll", "x"); }, "device name"},
         {"nul", [&](const fs::path& f) { WriteBytes(f / "Relatorio" / "nul", "x"); }, "device name"},
         {"com1.txt", [&](const fs::path& f) { WriteBytes(f / "com1.txt", "x"); }, "device name"},
+        {"COM superscript two", [&](const fs::path& f) { WriteBytes(f / "COM\xC2\xB2.log", "x"); },
+         "device name"},
         {"Lpt9 as a folder", [&](const fs::path& f) { WriteBytes(f / "Lpt9" / "a.dll", "x"); },
          "device name"},
         {"a trailing dot", [&](const fs::path& f) { WriteBytes(f / "a.", "x"); }, "dot or a space"},

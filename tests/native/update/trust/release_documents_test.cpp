@@ -153,6 +153,9 @@ TEST(ReleaseDocuments, RefusesMalformedReleases) {
         {"dot dot", ReleaseWith(kRoot, FileEntry("a\\\\..\\\\b")), "\"..\" level"},
         {"device name", ReleaseWith(kRoot, FileEntry("Relatorio\\\\nul.dll")), "device name"},
         {"com port", ReleaseWith(kRoot, FileEntry("COM7")), "device name"},
+        {"com superscript one", ReleaseWith(kRoot, FileEntry("COM\xC2\xB9")), "device name"},
+        {"lpt superscript three", ReleaseWith(kRoot, FileEntry("Relatorio\\\\lpt\xC2\xB3.dll")),
+         "device name"},
         {"trailing dot", ReleaseWith(kRoot, FileEntry("a.")), "dot or a space"},
         {"trailing space", ReleaseWith(kRoot, FileEntry("a \\\\b")), "dot or a space"},
         {"twice by case", ReleaseWith(kRoot, FileEntry("A.dll") + "," + FileEntry("a.DLL")), "listed twice"},
@@ -212,6 +215,87 @@ TEST(ReleaseDocuments, RefusesMalformedRollouts) {
         EXPECT_NE(MessageOf([&] { DecodeRollout(c.json); }).find(c.message), std::string::npos)
             << MessageOf([&] { DecodeRollout(c.json); });
     }
+}
+
+// The superscript ports are devices like the plain ones; their neighbours are ordinary names.
+TEST(ReleaseDocuments, SuperscriptPortDigitsOneToThreeAreDeviceNames) {
+    const struct {
+        const char* name;
+        bool device;
+    } cases[] = {
+        {"COM\xC2\xB9", true},          {"com\xC2\xB2.dll", true},  {"LPT\xC2\xB3", true},
+        {"Lpt\xC2\xB9.txt", true},      {"COM\xE2\x81\xB4", false},  // superscript four
+        {"COM\xC2\xB9\xC2\xB9", false}, {"COM\xC2\xB9x", false},    {"LPT\xC2\xB0", false},  // degree sign
+        {"xCOM\xC2\xB9", false},        {"COM10", false},           {"COM0", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string message = MessageOf([&] { DecodeRelease(ReleaseWith(kRoot, FileEntry(c.name))); });
+        EXPECT_EQ(message.find("device name") != std::string::npos, c.device) << message;
+        if (!c.device) EXPECT_EQ(message, "(no error)");
+    }
+}
+
+TSha256 PinOf(uint8_t first) { return HashOf(first); }
+
+TEST(ReleaseDocuments, RolloutPinsTravelWithTheirRingsAndChooseWithTheRelease) {
+    TRollout rollout;
+    rollout.Serial = 7;
+    rollout.ExpiresUnix = 1'799'524'800;
+    rollout.Rings = {{"geral", 3, 2, 50, PinOf(0), PinOf(9)},
+                     {"piloto", 4, std::nullopt, 100, PinOf(0), std::nullopt},
+                     {"ala-b", 5, 4, 100, std::nullopt, std::nullopt}};  // an earlier publisher's entry
+    const std::string bytes = EncodeRollout(rollout);
+    EXPECT_NE(bytes.find(R"({"ring":"geral","release":3,"previous":2,"percent":50,"release_sha256":")" +
+                         kHash + R"(","previous_sha256":"090a0b0c)"),
+              std::string::npos)
+        << bytes;
+    EXPECT_NE(bytes.find(R"({"ring":"ala-b","release":5,"previous":4,"percent":100})"), std::string::npos)
+        << bytes;
+    const TRollout decoded = DecodeRollout(bytes);
+    ASSERT_EQ(decoded.Rings.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(decoded.Rings[i].ReleaseSha256, rollout.Rings[i].ReleaseSha256) << i;
+        EXPECT_EQ(decoded.Rings[i].PreviousSha256, rollout.Rings[i].PreviousSha256) << i;
+    }
+
+    // The pin follows the release the number chose; an unnamed ring follows geral's.
+    const struct {
+        const char* ring;
+        unsigned number;
+        std::optional<TSha256> pin;
+    } cases[] = {
+        {"geral", 49, PinOf(0)},  {"geral", 50, PinOf(9)},    {"outro", 99, PinOf(9)},
+        {"piloto", 99, PinOf(0)}, {"ala-b", 0, std::nullopt}, {"ala-b", 99, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.ring) + " " + std::to_string(c.number));
+        EXPECT_EQ(AssignedReleasePin(decoded, c.ring, c.number), c.pin);
+    }
+    TRollout noGeral = decoded;
+    noGeral.Rings.erase(noGeral.Rings.begin());
+    EXPECT_EQ(AssignedReleasePin(noGeral, "outro", 0), std::nullopt);
+
+    const BadDocument bad[] = {
+        {"short pin", RolloutWith(R"({"ring":"geral","release":1,"percent":100,"release_sha256":"00"})"),
+         "\"release_sha256\" is not 64 hex digits"},
+        {"pin as number", RolloutWith(R"({"ring":"geral","release":1,"percent":100,"release_sha256":1})"),
+         "\"release_sha256\" is not a string"},
+        {"pin twice",
+         RolloutWith(R"({"ring":"geral","release":1,"percent":100,"release_sha256":")" + kHash +
+                     R"(","release_sha256":")" + kHash + R"("})"),
+         "given twice"},
+        {"previous pin without previous",
+         RolloutWith(R"({"ring":"geral","release":1,"percent":100,"previous_sha256":")" + kHash + R"("})"),
+         "pins a previous release but names none"},
+    };
+    for (const auto& c : bad) {
+        SCOPED_TRACE(c.what);
+        EXPECT_NE(MessageOf([&] { DecodeRollout(c.json); }).find(c.message), std::string::npos)
+            << MessageOf([&] { DecodeRollout(c.json); });
+    }
+    rollout.Rings[1].PreviousSha256 = PinOf(1);  // piloto has no previous
+    EXPECT_NE(MessageOf([&] { EncodeRollout(rollout); }).find("pins a previous release"), std::string::npos);
 }
 
 TEST(ReleaseDocuments, EncodingRefusesWhatDecodingWould) {

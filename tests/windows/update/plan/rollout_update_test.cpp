@@ -70,6 +70,7 @@ struct Workstation {
         verification.SerialKey = serialKey.Path();
         verification.Ring = ring;
         verification.MachineValue = machine;
+        verification.StateFile = local / kAcceptedStateFileName;
     }
 };
 
@@ -359,4 +360,102 @@ TEST(RolloutRefusals, AReleaseEntryDated1500IsRefusedAndTheUpdateStillEnds) {
     EXPECT_EQ(outcome.report.Refusal, TRefusal::MalformedManifest);
     EXPECT_THAT(outcome.report.Detail, ::testing::HasSubstr("\"age\" lies outside 1601"));
     EXPECT_EQ(HeldRelease(w, s.contents), 1);
+}
+
+namespace {
+
+// The pin of a release as the publisher writes it: the SHA-256 of its .json bytes on the server.
+TSha256 PinOf(const Scenario& s, int release) {
+    return OneShotSha256(
+        ReadWholeFile(s.server / (L"aurevia-releases\\" + std::to_wstring(release) + L".json")));
+}
+
+// Re-signs release 2's document with other bytes (its note): as valid a signature as the original.
+void ResignRelease2(Scenario& s, const std::string& note) {
+    const std::wstring release2 = s.server / L"aurevia-releases\\2";
+    TRelease release = DecodeRelease(ReadWholeFile(release2 + L".json"));
+    release.Note = note;
+    const std::string bytes = EncodeRelease(release);
+    WriteWholeFile(release2 + L".json", bytes);
+    WriteWholeFile(release2 + L".sig", s.publisher.Sign(bytes));
+}
+
+}  // namespace
+
+// A release is taken only in the bytes its rollout document pinned, and a rollout document only in
+// the bytes accepted under its serial; each refusal leaves the workstation as it was.
+TEST(RolloutPins, APinnedReleaseAndAnAcceptedSerialAdmitOnlyTheirOwnBytes) {
+    Scenario s;
+    Workstation w("geral-a", "geral", "machine-pins", s.publisher.PublicKeyText());
+    s.releases.AddRelease(1, s.contents[1]);
+    s.releases.AddRelease(2, s.contents[2]);
+    const TSha256 pin1 = PinOf(s, 1), pin2 = PinOf(s, 2);
+    s.Rollout("1", {TRingAssignment{"geral", 1, std::nullopt, 100, pin1}});
+    ASSERT_EQ(RunUpdate(w.local.Path(), s.server.Path(), L"", w.verification).report.Refusal, TRefusal::None);
+    ASSERT_EQ(HeldRelease(w, s.contents), 1);
+    const std::wstring release2 = s.server / L"aurevia-releases\\2";
+    const std::string signed2 = ReadWholeFile(release2 + L".json"),
+                      signature2 = ReadWholeFile(release2 + L".sig");
+
+    const struct {
+        const char* what;
+        std::function<void()> serve;
+        TRefusal refusal;
+        int holds;
+    } steps[] = {
+        {"release 2 re-signed with other bytes than its pin",
+         [&] {
+             ResignRelease2(s, "outra");
+             s.Rollout("2", {TRingAssignment{"geral", 2, 1, 100, pin2, pin1}});
+         },
+         TRefusal::UnpinnedRelease, 1},
+        {"the pinned bytes back",
+         [&] {
+             WriteWholeFile(release2 + L".json", signed2);
+             WriteWholeFile(release2 + L".sig", signature2);
+         },
+         TRefusal::None, 2},
+        {"the accepted rollout document served again", [&] { s.releases.ServeRollout(s.served["2"]); },
+         TRefusal::None, 2},
+        {"the accepted serial with other bytes (back to release 1)",
+         [&] {
+             s.releases.SetRollout(
+                 TRollout{s.serial, UnixNowPlus(30 * kDay), {TRingAssignment{"geral", 1, {}, 100, pin1}}});
+         },
+         TRefusal::ReplacedDocument, 2},
+        {"a document without pins (an earlier publisher) is followed as before",
+         [&] { s.Rollout("unpinned", {Ring("geral", 1)}); }, TRefusal::None, 1},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.serve();
+        const Outcome outcome = RunUpdate(w.local.Path(), s.server.Path(), L"", w.verification);
+        ASSERT_FALSE(outcome.error) << *outcome.error;
+        ASSERT_TRUE(outcome.completed);
+        EXPECT_EQ(outcome.report.Refusal, step.refusal) << WideToUtf8(RefusalReason(outcome.report));
+        EXPECT_EQ(HeldRelease(w, s.contents), step.holds);
+    }
+}
+
+// Two Windows users of one installation: what the first one's launcher accepted binds the second,
+// whose own registry is empty.
+TEST(RolloutPins, ASecondUserOfTheInstallationRefusesAnOlderSignedRolloutDocument) {
+    Scenario s;
+    Workstation first("geral-a", "geral", "machine-shared", s.publisher.PublicKeyText());
+    s.releases.AddRelease(1, s.contents[1]);
+    s.releases.AddRelease(2, s.contents[2]);
+    s.Rollout("old", {Ring("geral", 1)});
+    s.Rollout("new", {Ring("geral", 2)});
+    ASSERT_EQ(RunUpdate(first.local.Path(), s.server.Path(), L"", first.verification).report.Refusal,
+              TRefusal::None);
+    ASSERT_EQ(HeldRelease(first, s.contents), 2);
+
+    const SerialKey secondUser;
+    TUpdateVerification second = first.verification;
+    second.SerialKey = secondUser.Path();
+    s.releases.ServeRollout(s.served["old"]);
+    const Outcome outcome = RunUpdate(first.local.Path(), s.server.Path(), L"", second);
+    ASSERT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.report.Refusal, TRefusal::OlderRelease) << WideToUtf8(RefusalReason(outcome.report));
+    EXPECT_EQ(HeldRelease(first, s.contents), 2);
 }
