@@ -74,6 +74,75 @@ class TInflatedStream {
     bool FEnded = false;
 };
 
+// The diff bytes as they are, read from their records (see the header).
+class TDiffRecords {
+  public:
+    explicit TDiffRecords(TInflatedStream& AStream) : FStream(AStream) {}
+
+    void Read(char* AInto, size_t ASize) {
+        while (ASize > 0) {
+            if (FZeros == 0 && FLiterals == 0) {
+                FZeros = Count();
+                FLiterals = Count();
+                if (FZeros == 0 && FLiterals == 0) Fail("the diff stream holds an empty record");
+            }
+            const size_t zeros = static_cast<size_t>(std::min<uint64_t>(FZeros, ASize));
+            std::fill(AInto, AInto + zeros, '\0');
+            FZeros -= zeros;
+            AInto += zeros;
+            ASize -= zeros;
+            const size_t literals = static_cast<size_t>(std::min<uint64_t>(FLiterals, ASize));
+            FStream.Read(AInto, literals);
+            FLiterals -= literals;
+            AInto += literals;
+            ASize -= literals;
+        }
+    }
+
+    void Finish() {
+        if (FZeros != 0 || FLiterals != 0) Fail("the diff stream holds more than the controls use");
+        FStream.Finish();
+    }
+
+  private:
+    uint64_t Count() {
+        uint64_t value = 0;
+        for (int shift = 0;; shift += 7) {
+            char byte = 0;
+            FStream.Read(&byte, 1);
+            const auto bits = static_cast<uint64_t>(static_cast<unsigned char>(byte) & 0x7f);
+            if (shift == 63 && bits > 1) Fail("a count in the diff stream passes 64 bits");
+            value |= bits << shift;
+            if (!(static_cast<unsigned char>(byte) & 0x80)) return value;
+            if (shift == 63) Fail("a count in the diff stream passes 64 bits");
+        }
+    }
+
+    TInflatedStream& FStream;
+    uint64_t FZeros = 0, FLiterals = 0;
+};
+
+void AppendCount(std::string& AOut, uint64_t AValue) {
+    while (AValue >= 0x80) {
+        AOut.push_back(static_cast<char>((AValue & 0x7f) | 0x80));
+        AValue >>= 7;
+    }
+    AOut.push_back(static_cast<char>(AValue));
+}
+
+std::string DiffRecords(std::string_view ADiff) {
+    std::string out;
+    for (size_t at = 0; at < ADiff.size();) {
+        const size_t zerosEnd = std::min(ADiff.find_first_not_of('\0', at), ADiff.size());
+        const size_t literalsEnd = std::min(ADiff.find_first_of('\0', zerosEnd), ADiff.size());
+        AppendCount(out, zerosEnd - at);
+        AppendCount(out, literalsEnd - zerosEnd);
+        out.append(ADiff.substr(zerosEnd, literalsEnd - zerosEnd));
+        at = literalsEnd;
+    }
+    return out;
+}
+
 std::string Deflated(std::string_view AData) {
     uLong bound = compressBound(static_cast<uLong>(AData.size()));
     std::string out(bound, '\0');
@@ -126,7 +195,8 @@ std::string EncodeBinaryPatch(const TPatchContent& AContent) {
         AppendU64(controls, control.Copy);
         AppendU64(controls, static_cast<uint64_t>(control.Seek));
     }
-    const std::string streams[] = {Deflated(controls), Deflated(AContent.Diff), Deflated(AContent.Extra)};
+    const std::string streams[] = {Deflated(controls), Deflated(DiffRecords(AContent.Diff)),
+                                   Deflated(AContent.Extra)};
     std::string out(kBinaryPatchMagic);
     AppendU64(out, AContent.OldSize);
     AppendU64(out, AContent.NewSize);
@@ -160,7 +230,9 @@ void ApplyBinaryPatch(std::string_view AOld, std::string_view APatch, uint64_t A
     for (const auto& stream : streams)
         if (stream.size() > std::numeric_limits<uInt>::max()) Fail("a stream is too long");
 
-    TInflatedStream control(streams[0], "control"), diff(streams[1], "diff"), extra(streams[2], "extra");
+    TInflatedStream control(streams[0], "control"), diffStream(streams[1], "diff"),
+        extra(streams[2], "extra");
+    TDiffRecords diff(diffStream);
     const auto buffer = std::make_unique<char[]>(kPiece);
     uint64_t oldPosition = 0, newPosition = 0;
     for (bool first = true; newPosition < newSize; first = false) {

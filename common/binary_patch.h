@@ -11,6 +11,10 @@
 // new position 0, a triple writes `add` bytes that are the old bytes at the old position plus the
 // next `add` diff bytes (per byte, modulo 256), moving both positions on; then `copy` bytes taken from
 // the extra stream as they are (the new position moves on); then moves the old position by `seek`.
+// The diff bytes are mostly zero (code that did not change) with a few scattered bytes (addresses
+// that moved), so the diff stream holds them as records: zero count, then literal count, then the
+// literal bytes (counts as LEB128), a record never empty. Deflate alone pays for every zero run and
+// every isolated byte by its match lengths; the records leave it only the positions and the values.
 //
 // A patch is input from the wire. The applier trusts nothing in it: the sizes must be the old file's
 // and the one the signed document gives, every triple must stay inside both files, every triple but
@@ -25,6 +29,9 @@
 
 inline constexpr std::string_view kBinaryPatchMagic = "AURPAT1\n";
 inline constexpr size_t kBinaryPatchHeaderSize = 48;
+// Patches are made and applied for files up to this size only (both versions are held in memory);
+// a larger file travels whole.
+inline constexpr uint64_t kMostPatchedFileSize = 256u << 20;
 
 class TBinaryPatchError : public std::runtime_error {
   public:
@@ -42,7 +49,7 @@ struct TPatchContent {
     uint64_t OldSize = 0;
     uint64_t NewSize = 0;
     std::vector<TPatchControl> Controls;
-    std::string Diff;   // the sum of the triples' add bytes
+    std::string Diff;   // the sum of the triples' add bytes, as they are (the encoder writes the records)
     std::string Extra;  // the sum of their copy bytes
 };
 

@@ -26,7 +26,7 @@ TRelease TestReleaseServer::AddRelease(uint64_t ASerial, const std::vector<TestR
         const TSha256 digest = OneShotSha256(file.Content);
         const std::wstring object = FFolder + Backslashed(ObjectPath(digest));
         if (!PathExists(object)) WriteWholeFile(object, file.Content);
-        release.Files.push_back(TReleaseFile{file.Name, file.Content.size(), digest, file.AgeUnix});
+        release.Files.push_back(TReleaseFile{file.Name, file.Content.size(), digest, file.AgeUnix, {}});
     }
     const std::string bytes = EncodeRelease(release);
     const std::wstring base = FFolder + Utf8ToWide(kReleasesFolderName) + L"\\" + std::to_wstring(ASerial);

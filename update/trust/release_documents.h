@@ -10,6 +10,9 @@
 //                                        size, SHA-256 and age (last-write time, whole seconds):
 //     {"format":"aurevia-release/1","serial":3,"created":"2026-12-10T20:00:00Z","note":"optional",
 //      "files":[{"name":"Relatorio\\Rpt.rav","size":1234,"sha256":"<64 hex>","age":"..."},...]}
+//     A file may list binary patches (common/binary_patch.h) that make it from older versions, each
+//     an object under its own SHA-256: "patches":[{"from":"<sha256 of the old file>",
+//     "sha256":"<sha256 of the patch>","size":N},...].
 //   aurevia-rollout.json/.sig            which release each ring takes, with a serial that only grows:
 //     {"format":"aurevia-rollout/1","serial":1765400000,"expires":"2027-01-09T20:00:00Z",
 //      "rings":[{"ring":"geral","release":3,"previous":2,"percent":50},
@@ -34,11 +37,21 @@ inline constexpr std::string_view kRolloutSignatureFileName = "aurevia-rollout.s
 inline constexpr std::string_view kDefaultRing = "geral";
 inline constexpr size_t kMostRingNameLength = 32;
 
+inline constexpr size_t kMostPatchesPerFile = 16;
+
+// A binary patch that makes a release's file from the version of it with the SHA-256 `From`.
+struct TFilePatch {
+    TSha256 From{};
+    TSha256 Sha256{};  // of the patch, which is stored as an object under it
+    uint64_t Size = 0;
+};
+
 struct TReleaseFile {
     std::string Name;  // UTF-8, relative, backslashes
     uint64_t Size = 0;
     TSha256 Sha256{};
-    int64_t AgeUnix = 0;  // last-write time, seconds since 1970-01-01T00:00:00Z
+    int64_t AgeUnix = 0;              // last-write time, seconds since 1970-01-01T00:00:00Z
+    std::vector<TFilePatch> Patches;  // at most kMostPatchesPerFile, each from another version
 };
 
 struct TRelease {
@@ -65,8 +78,9 @@ struct TRollout {
 // format, a member missing, given twice or of another kind, a number that is not an unsigned
 // integer, an instant not of the form above, a hash that is not 64 hex digits, a release serial of
 // 0, a file name that a Windows workstation cannot hold or that is listed twice (letter case
-// aside), a ring name that is not 1-32 of [a-z0-9_-] or is given twice, a percent above 100, or a
-// percent below 100 without a previous release.
+// aside), a file's patches that are more than kMostPatchesPerFile, start from the file itself or
+// twice from one version, or are empty, a ring name that is not 1-32 of [a-z0-9_-] or is given twice, a
+// percent above 100, or a percent below 100 without a previous release.
 TRelease DecodeRelease(std::string_view bytes);
 TRollout DecodeRollout(std::string_view bytes);
 

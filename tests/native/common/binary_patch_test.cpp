@@ -26,6 +26,17 @@ void AppendU64(std::string& AOut, uint64_t AValue) {
     for (int i = 0; i < 8; ++i) AOut.push_back(static_cast<char>(AValue >> (8 * i) & 0xff));
 }
 
+// The diff bytes as one record of literals (the encoder would write zero runs apart).
+std::string Records(const std::string& ADiff) {
+    if (ADiff.empty()) return "";
+    std::string out(1, '\0');
+    for (uint64_t count = ADiff.size();; count >>= 7) {
+        out.push_back(static_cast<char>((count & 0x7f) | (count >= 0x80 ? 0x80 : 0)));
+        if (count < 0x80) break;
+    }
+    return out + ADiff;
+}
+
 std::string Triples(const std::vector<TPatchControl>& AControls) {
     std::string out;
     for (const auto& c : AControls) {
@@ -64,7 +75,7 @@ TRawPatch RawOf(const TPatchContent& AContent) {
     raw.OldSize = AContent.OldSize;
     raw.NewSize = AContent.NewSize;
     raw.Control = Deflate(Triples(AContent.Controls));
-    raw.Diff = Deflate(AContent.Diff);
+    raw.Diff = Deflate(Records(AContent.Diff));
     raw.Extra = Deflate(AContent.Extra);
     return raw;
 }
@@ -226,6 +237,27 @@ TEST(BinaryPatch, RefusesWhatDoesNotAddUp) {
          [] {
              auto r = RawOf(Valid());
              r.Extra[r.Extra.size() - 2] ^= 0x40;
+             return r;
+         },
+         12},
+        {"an empty diff record",
+         [] {
+             auto r = RawOf(Valid());
+             r.Diff = Deflate(std::string("\0\0", 2) + Records(std::string(8, '\0')));
+             return r;
+         },
+         12},
+        {"a diff count past 64 bits",
+         [] {
+             auto r = RawOf(Valid());
+             r.Diff = Deflate(std::string(10, '\xff') + "\x01");
+             return r;
+         },
+         12},
+        {"a zero run past the adds",
+         [] {
+             auto r = RawOf(Valid());
+             r.Diff = Deflate(std::string("\xff\xff\xff\xff\x0f\0", 6));
              return r;
          },
          12},
