@@ -25,6 +25,7 @@ struct TPlannedFile {
     std::wstring RemoteName;  // what the source serves its content under: the name, or a release's object
     std::optional<TManifestFile> Expected;  // the content it must have; none when nothing is verified
     std::optional<TDateTime> Age;           // the age a release gives it; none: the source's own
+    std::vector<TFilePatch> Patches;        // a release's patches to it from older versions
 };
 
 // Which document a refusal came from: release control, or the flat folder's manifest.

@@ -17,6 +17,7 @@
 #include "update/source/folder_source.h"
 #include "update/source/service_source.h"
 #include "update/plan/fetch_into_file.h"
+#include "update/plan/patch_install.h"
 #include "update/report/update_report.h"
 
 std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::wstring ARemotePath,
@@ -184,8 +185,8 @@ void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
     // The task holds no reference: the extra reference of Execute outlives every fetch. The file is
     // kept under the name it was listed with locally.
     FTasks->Run([this, AFileName, remoteName = std::move(planned->RemoteName), AAge, sizeKnown,
-                 expected = std::move(planned->Expected)] {
-        Fetch(AFileName, remoteName, AAge, sizeKnown, expected);
+                 expected = std::move(planned->Expected), patches = std::move(planned->Patches)] {
+        Fetch(AFileName, remoteName, AAge, sizeKnown, expected, patches);
     });
     ++FQueuedFetches;
 }
@@ -193,8 +194,15 @@ void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
 // Runs on a pool thread. A content that fails the check ends the fetch like any failed fetch, and is
 // named in the verification report.
 void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARemoteName, TDateTime AAge,
-                          bool ASizeKnown, const std::optional<TManifestFile>& AExpected) {
+                          bool ASizeKnown, const std::optional<TManifestFile>& AExpected,
+                          const std::vector<TFilePatch>& APatches) {
     TUpdateReport::TFetch fetch(*FReport, AFileName, ASizeKnown);
+    // A patch from the local version first; any failure of it falls back to the whole object below.
+    if (AExpected && InstallByPatch(*FSource, *AExpected, APatches, PathJoin(FLocalPath, AFileName), AAge,
+                                    fetch.Observer())) {
+        fetch.Fetched();
+        return;
+    }
     std::optional<TContentVerifier> verifier;
     TFetchObservers observers;
     // The check goes first: a body that runs past its size is cut before anything else counts it.

@@ -93,7 +93,8 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     // ARemoteName: what the source serves the content under (the file's own name, or in rollout mode
     // its stored object).
     void Fetch(const std::wstring& AFileName, const std::wstring& ARemoteName, TDateTime AAge,
-               bool ASizeKnown, const std::optional<TManifestFile>& AExpected);
+               bool ASizeKnown, const std::optional<TManifestFile>& AExpected,
+               const std::vector<TFilePatch>& APatches);
     void FireTerminate();
 
     // Read by the fetch tasks on pool threads: set by the constructor and never changed afterwards.
