@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <optional>
 
 #include "base/handles.h"
@@ -15,15 +17,61 @@
 
 namespace {
 
-// The local file whole, when it is a file of at most kMostPatchedFileSize bytes.
-std::optional<std::string> ReadLocalFile(const std::wstring& APath) {
+// A version of a local file as the file system tells it apart: its size and last-write time.
+struct TFileVersion {
+    uint64_t Size = 0;
+    uint64_t WriteTime = 0;
+    bool operator==(const TFileVersion&) const = default;
+};
+
+// The SHA-256 of each local file version met in this run, so that a file is hashed once per version
+// however many updates look at it (a file with no patch from its version is then not read again).
+class TLocalHashes {
+  public:
+    std::optional<TSha256> Find(const std::wstring& APath, const TFileVersion& AVersion) {
+        const std::lock_guard lock(FLock);
+        const auto found = FHashes.find(APath);
+        if (found == FHashes.end() || !(found->second.first == AVersion)) return std::nullopt;
+        return found->second.second;
+    }
+    void Remember(const std::wstring& APath, const TFileVersion& AVersion, const TSha256& ASha256) {
+        const std::lock_guard lock(FLock);
+        FHashes[APath] = {AVersion, ASha256};
+    }
+
+  private:
+    std::mutex FLock;
+    std::map<std::wstring, std::pair<TFileVersion, TSha256>> FHashes;
+};
+
+TLocalHashes& LocalHashes() {
+    static TLocalHashes hashes;
+    return hashes;
+}
+
+struct TLocalFile {
+    std::string Bytes;  // empty until read
+    TSha256 Sha256{};
+};
+
+// The local file's SHA-256, and its bytes when a patch starts from it; nullopt when it is not a file
+// of at most kMostPatchedFileSize bytes or no patch starts from it.
+std::optional<TLocalFile> ReadLocalFile(const std::wstring& APath, const std::vector<TFilePatch>& APatches) {
     const unique_file file(CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
-        static_cast<uint64_t>(size.QuadPart) > kMostPatchedFileSize)
-        return std::nullopt;
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file || !GetFileInformationByHandle(file.get(), &information)) return std::nullopt;
+    const TFileVersion version{uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow,
+                               uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32 |
+                                   information.ftLastWriteTime.dwLowDateTime};
+    if (version.Size > kMostPatchedFileSize) return std::nullopt;
+    const auto startsFrom = [&](const TSha256& ASha256) {
+        return std::any_of(APatches.begin(), APatches.end(),
+                           [&](const TFilePatch& APatch) { return APatch.From == ASha256; });
+    };
+    const std::optional<TSha256> known = LocalHashes().Find(APath, version);
+    if (known && !startsFrom(*known)) return std::nullopt;
+    std::string bytes(static_cast<size_t>(version.Size), '\0');
     size_t done = 0;
     while (done < bytes.size()) {
         DWORD read = 0;
@@ -32,7 +80,11 @@ std::optional<std::string> ReadLocalFile(const std::wstring& APath) {
             return std::nullopt;
         done += read;
     }
-    return bytes;
+    // Hashed again even when known: the bytes read are what the patch is applied to.
+    const TSha256 sha256 = Sha256Of(bytes);
+    LocalHashes().Remember(APath, version, sha256);
+    if (!startsFrom(sha256)) return std::nullopt;
+    return TLocalFile{std::move(bytes), sha256};
 }
 
 std::wstring ObjectName(const TSha256& ASha256) {
@@ -49,11 +101,11 @@ bool InstallByPatch(IUpdateSource& ASource, const TManifestFile& AExpected,
                     IFetchObserver& AObserver, std::string* AWhy) {
     if (APatches.empty() || AExpected.Size > kMostPatchedFileSize) return false;
     try {
-        const std::optional<std::string> old = ReadLocalFile(ATarget);
-        if (!old) return false;
-        const TSha256 local = Sha256Of(*old);
-        const auto patch = std::find_if(APatches.begin(), APatches.end(),
-                                        [&](const TFilePatch& APatch) { return APatch.From == local; });
+        const std::optional<TLocalFile> local = ReadLocalFile(ATarget, APatches);
+        if (!local) return false;
+        const auto patch = std::find_if(APatches.begin(), APatches.end(), [&](const TFilePatch& APatch) {
+            return APatch.From == local->Sha256;
+        });
         if (patch == APatches.end()) return false;
 
         // The patch is signed content like any object: checked while it streams, bounded by its size.
@@ -72,7 +124,7 @@ bool InstallByPatch(IUpdateSource& ASource, const TManifestFile& AExpected,
             [&](IByteSink& ASink) {
                 resultCheck.Begin(0, AExpected.Size);
                 ASink.Begin(0, AExpected.Size);
-                ApplyBinaryPatch(*old, patchBytes.Bytes(), AExpected.Size,
+                ApplyBinaryPatch(local->Bytes, patchBytes.Bytes(), AExpected.Size,
                                  [&](const char* AData, size_t ASize) {
                                      resultCheck.Received(AData, ASize);
                                      ASink.Write(AData, ASize);

@@ -16,8 +16,9 @@ class IUpdateSource;
 class IFetchObserver;
 
 // Whether ATarget now holds AExpected's content with the age AAge, made by one of APatches from the
-// file ATarget held. False when none starts from that file (read and hashed here, at most
-// kMostPatchedFileSize bytes) or any step failed; AWhy, when given, then says why. AObserver sees
+// file ATarget held. False when none starts from that file (at most kMostPatchedFileSize bytes; its
+// SHA-256 is remembered for the run per size and last-write time, so that a version no patch starts
+// from is read once) or any step failed; AWhy, when given, then says why. AObserver sees
 // the patch's bytes as they arrive (the bytes on the wire). Never raises.
 bool InstallByPatch(IUpdateSource& ASource, const TManifestFile& AExpected,
                     const std::vector<TFilePatch>& APatches, const std::wstring& ATarget, TDateTime AAge,
