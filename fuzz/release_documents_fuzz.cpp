@@ -16,8 +16,13 @@ bool SameRelease(const TRelease& a, const TRelease& b) {
         return false;
     for (size_t i = 0; i < a.Files.size(); ++i) {
         const auto &x = a.Files[i], &y = b.Files[i];
-        if (x.Name != y.Name || x.Size != y.Size || x.Sha256 != y.Sha256 || x.AgeUnix != y.AgeUnix)
+        if (x.Name != y.Name || x.Size != y.Size || x.Sha256 != y.Sha256 || x.AgeUnix != y.AgeUnix ||
+            x.Patches.size() != y.Patches.size())
             return false;
+        for (size_t j = 0; j < x.Patches.size(); ++j) {
+            const auto &p = x.Patches[j], &q = y.Patches[j];
+            if (p.From != q.From || p.Sha256 != q.Sha256 || p.Size != q.Size) return false;
+        }
     }
     return true;
 }

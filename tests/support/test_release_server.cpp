@@ -20,14 +20,16 @@ std::wstring Backslashed(std::string_view APath) {
 TestReleaseServer::TestReleaseServer(const TestPublisher& APublisher, std::wstring AFolder)
     : FPublisher(APublisher), FFolder(std::move(AFolder)) {}
 
-TRelease TestReleaseServer::AddRelease(uint64_t ASerial, const std::vector<TestReleaseFile>& AFiles) const {
+TRelease TestReleaseServer::AddRelease(uint64_t ASerial, const std::vector<TestReleaseFile>& AFiles,
+                                       const std::function<void(TRelease&)>& ABeforeSigning) const {
     TRelease release{ASerial, UnixUtc(2026, 12, 10, 20, 0, 0), "", {}};
     for (const TestReleaseFile& file : AFiles) {
         const TSha256 digest = OneShotSha256(file.Content);
         const std::wstring object = FFolder + Backslashed(ObjectPath(digest));
         if (!PathExists(object)) WriteWholeFile(object, file.Content);
-        release.Files.push_back(TReleaseFile{file.Name, file.Content.size(), digest, file.AgeUnix});
+        release.Files.push_back(TReleaseFile{file.Name, file.Content.size(), digest, file.AgeUnix, {}});
     }
+    if (ABeforeSigning) ABeforeSigning(release);
     const std::string bytes = EncodeRelease(release);
     const std::wstring base = FFolder + Utf8ToWide(kReleasesFolderName) + L"\\" + std::to_wstring(ASerial);
     WriteWholeFile(base + L".json", bytes);

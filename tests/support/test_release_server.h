@@ -3,6 +3,7 @@
 // it out: each content once under aurevia-objects\, signed releases under aurevia-releases\ and the
 // signed rollout document at the root, all signed by a TestPublisher.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,9 @@ class TestReleaseServer {
     TestReleaseServer(const TestPublisher& APublisher, std::wstring AFolder);
 
     // Stores the contents not already stored and writes the signed release ASerial.
-    TRelease AddRelease(uint64_t ASerial, const std::vector<TestReleaseFile>& AFiles) const;
+    // ABeforeSigning, when given, may change the release (list patches) before it is signed.
+    TRelease AddRelease(uint64_t ASerial, const std::vector<TestReleaseFile>& AFiles,
+                        const std::function<void(TRelease&)>& ABeforeSigning = {}) const;
     // Writes the signed rollout document; returns its bytes and signature (for replaying it later).
     std::pair<std::string, std::string> SetRollout(const TRollout& ARollout) const;
     // Puts back a document and signature as they were served before.

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "tools/publish/patch_choice.h"
 #include "tools/publish/publish_error.h"
 
 namespace publish {
@@ -33,6 +34,7 @@ struct PublishOptions {
     std::filesystem::path from, server, key;
     std::string note;
     bool force = false;  // publishes even with a clock behind the server's last signing
+    PatchOptions patches;
 };
 void RunPublish(const PublishOptions& options);
 

@@ -27,6 +27,7 @@ constexpr char kUsage[] =
     "       aurevia-publish sign --folder DIR --key KEY [--valid-days N] [--min-serial N] [--force]\n"
     "       aurevia-publish verify --folder DIR --pub PUB\n"
     "       aurevia-publish publish --from DIR --to SERVER --key KEY [--note TEXT] [--force]\n"
+    "                               [--patch-depth N] [--patch-ratio R]\n"
     "       aurevia-publish rollout --to SERVER --key KEY --ring RING --release SERIAL [--percent P]\n"
     "                               [--valid-days N] [--flat] [--force] [--adopt]\n"
     "       aurevia-publish status --to SERVER [--pub PUB]\n"
@@ -58,7 +59,10 @@ constexpr char kUsage[] =
     "         is read and replaced when damaged) and writes the signed release\n"
     "         SERVER/aurevia-releases/<serial>.json, one above the newest release whose signature\n"
     "         verifies with KEY; prints the serial (last line). No workstation takes it until a rollout\n"
-    "         names it.\n"
+    "         names it. A changed file gets binary patches (stored as objects) from each version of it\n"
+    "         that a ring takes and from the last N releases (--patch-depth N, default 2, at most 16),\n"
+    "         each kept when smaller than R times the deflated file (--patch-ratio R, default 0.5;\n"
+    "         0 makes none). A workstation holding another version fetches the whole file.\n"
     "rollout  writes a new signed aurevia-rollout.json in which ring RING ([a-z0-9_-], 1-32; \"geral\"\n"
     "         serves every ring not named) takes release SERIAL on P % of its workstations (default 100)\n"
     "         and its previous release on the rest. The same release with a higher P widens the rollout;\n"
@@ -70,7 +74,8 @@ constexpr char kUsage[] =
     "         release refers to; with --pub PUB also checks every document's signature (status 6 when\n"
     "         one does not verify).\n"
     "prune    removes the releases beyond the last N that no ring refers to, then every object that no\n"
-    "         remaining release refers to.\n"
+    "         remaining release refers to, and every patch that starts from a version no remaining\n"
+    "         release holds.\n"
     "One command at a time per SERVER (a lock on SERVER/~aur-publish-lock.tmp); a failed command leaves\n"
     "the server as it was. Each command first removes what stopped commands left (~aur-publish-*).\n"
     "Live generation: the rollout document, the flat manifest (each with its signature) and the flat\n"
@@ -146,6 +151,15 @@ uint64_t Number(const std::string& name, const std::string& text, uint64_t least
     return value;
 }
 
+double Ratio(const std::string& name, const std::string& text) {
+    double value = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !(value >= 0 && value <= 1))
+        UsageError("Option " + name + " wants a number from 0 to 1, such as 0.5, not " + text);
+    return value;
+}
+
 ExitStatus Run(const std::vector<std::string_view>& arguments) {
     if (arguments.empty()) UsageError("No command");
     const std::string_view command = arguments.front();
@@ -178,12 +192,18 @@ ExitStatus Run(const std::vector<std::string_view>& arguments) {
     if (command == "publish") {
         bool force = false;
         const auto options =
-            OptionsOf(Flags(rest, {{"--force", &force}}), {"--from", "--to", "--key", "--note"});
+            OptionsOf(Flags(rest, {{"--force", &force}}),
+                      {"--from", "--to", "--key", "--note", "--patch-depth", "--patch-ratio"});
         publish::PublishOptions publishing;
         publishing.from = Required(options, "--from");
         publishing.server = Required(options, "--to");
         publishing.key = Required(options, "--key");
         if (options.count("--note")) publishing.note = options.at("--note");
+        if (options.count("--patch-depth"))
+            publishing.patches.depth = static_cast<unsigned>(
+                Number("--patch-depth", options.at("--patch-depth"), 0, publish::kMostPatchDepth));
+        if (options.count("--patch-ratio"))
+            publishing.patches.ratio = Ratio("--patch-ratio", options.at("--patch-ratio"));
         publishing.force = force;
         publish::RunPublish(publishing);
         return ExitStatus::Ok;

@@ -90,6 +90,10 @@ void RunPublish(const PublishOptions& options) {
     release.Note = options.note;
     for (const auto& entry : entries)
         release.Files.push_back({entry.File.Name, entry.File.Size, entry.File.Sha256, entry.AgeUnix});
+    std::vector<fs::path> contents;
+    for (const auto& entry : entries) contents.push_back(entry.Path);
+    std::vector<MadePatch> patches =
+        AttachPatches(options.server, publicKey.get(), release, contents, options.patches);
     StoreUndo undo;
     undo.MakeFolder(options.server / kObjectsFolderName);
     undo.MakeFolder(ReleasesFolder(options.server));
@@ -148,6 +152,18 @@ void RunPublish(const PublishOptions& options) {
     const SignedDocument document = SignDocument(
         fs::path(kReleasesFolderName) / (std::to_string(release.Serial) + ".json"), bytes, key.get());
 
+    uint64_t patchBytes = 0;
+    for (auto& patch : patches) {
+        const fs::path object = ObjectFile(options.server, patch.Entry.Sha256);
+        bool staged = false;
+        for (const auto& copy : copies) staged = staged || copy.Object == object;
+        if (staged || ObjectHolds(object, patch.Entry.Size, patch.Entry.Sha256)) continue;
+        undo.MakeFolder(object.parent_path());
+        copies.push_back({StagedFile(object.parent_path(), patch.Bytes, kPublishedMode), object,
+                          fs::exists(fs::symlink_status(object))});
+        storedBytes += patch.Entry.Size;
+        patchBytes += patch.Entry.Size;
+    }
     for (auto& copy : copies) {
         copy.Copy.ReplaceInto(copy.Object);
         if (copy.Replaces) {
@@ -186,6 +202,11 @@ void RunPublish(const PublishOptions& options) {
     if (!deflated.empty())
         std::printf("; %zu stored deflated too (%llu bytes deflated)", deflated.size(),
                     static_cast<unsigned long long>(deflatedBytes));
+    size_t listed = 0;
+    for (const auto& file : release.Files) listed += file.Patches.size();
+    if (listed > 0)
+        std::printf("; %zu patches listed, %llu bytes of them new", listed,
+                    static_cast<unsigned long long>(patchBytes));
     std::printf("\n%llu\n", static_cast<unsigned long long>(release.Serial));
 }
 

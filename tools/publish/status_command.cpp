@@ -53,10 +53,19 @@ uint64_t SizeOf(const TRelease& release) {
     return bytes;
 }
 
+// The files' objects, and the patches that start from one of those files: a patch from a version
+// that no release holds any more has lost its end.
 std::set<std::string> ObjectsNamedBy(const std::map<uint64_t, TRelease>& releases) {
     std::set<std::string> named;
     for (const auto& [serial, release] : releases)
         for (const auto& file : release.Files) named.insert(document_text::HexOf(file.Sha256));
+    std::set<std::string> patches;
+    for (const auto& [serial, release] : releases)
+        for (const auto& file : release.Files)
+            for (const auto& patch : file.Patches)
+                if (named.count(document_text::HexOf(patch.From)))
+                    patches.insert(document_text::HexOf(patch.Sha256));
+    named.insert(patches.begin(), patches.end());
     return named;
 }
 

@@ -52,7 +52,18 @@ bool FetchDeflated(IUpdateSource& ASource, const std::wstring& ARemoteName, cons
 void FetchIntoFile(IUpdateSource& ASource, const std::wstring& ARemoteName, const std::wstring& ATarget,
                    TDateTime AAge, IFetchObserver& AObserver, const std::function<void()>& ABeforeSwap,
                    const std::optional<TDeflatedObject>& ADeflated) {
-    if (ASource.MakesFolders()) {
+    WriteIntoFile(
+        ATarget, AAge,
+        [&](IByteSink& ASink) {
+            if (!ADeflated || !FetchDeflated(ASource, ARemoteName, *ADeflated, ASink, AObserver))
+                ASource.Fetch(ARemoteName, ASink, &AObserver);
+        },
+        ABeforeSwap, ASource.MakesFolders());
+}
+
+void WriteIntoFile(const std::wstring& ATarget, TDateTime AAge, const std::function<void(IByteSink&)>& AWrite,
+                   const std::function<void()>& ABeforeSwap, bool AMakeFolders) {
+    if (AMakeFolders) {
         const std::wstring folder = FolderOf(ATarget);
         if (!folder.empty()) ForceDirectories(folder);
     }
@@ -65,8 +76,7 @@ void FetchIntoFile(IUpdateSource& ASource, const std::wstring& ARemoteName, cons
                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) ThrowLastError(TErrorCategory::Disk);
         TFileSink sink(file.get());
-        if (!ADeflated || !FetchDeflated(ASource, ARemoteName, *ADeflated, sink, AObserver))
-            ASource.Fetch(ARemoteName, sink, &AObserver);
+        AWrite(sink);
     }
     if (ABeforeSwap) ABeforeSwap();
     SetFileAgeStrict(temporary.Path(), AAge);

@@ -12,6 +12,7 @@
 
 class IUpdateSource;
 class IFetchObserver;
+class IByteSink;
 
 // The same content stored deflated beside the remote file, under its name + ".deflate": a zlib
 // stream of DeflatedSize bytes that inflates to InflatedSize bytes (both from the signed release).
@@ -29,3 +30,8 @@ struct TDeflatedObject {
 void FetchIntoFile(IUpdateSource& ASource, const std::wstring& ARemoteName, const std::wstring& ATarget,
                    TDateTime AAge, IFetchObserver& AObserver, const std::function<void()>& ABeforeSwap = {},
                    const std::optional<TDeflatedObject>& ADeflated = std::nullopt);
+
+// The same for bytes that come from elsewhere (a patch applied to the local file): AWrite writes the
+// new content into the temporary's sink.
+void WriteIntoFile(const std::wstring& ATarget, TDateTime AAge, const std::function<void(IByteSink&)>& AWrite,
+                   const std::function<void()>& ABeforeSwap = {}, bool AMakeFolders = false);

@@ -160,7 +160,7 @@ TReleasePlan TReleasePlan::OfManifest(const TReleaseManifest& AManifest) {
     plan.FVerified = true;
     for (const TManifestFile& file : AManifest.Files) {
         const std::wstring name = Utf8ToWide(file.Name);
-        plan.Add({name, name, file, std::nullopt});
+        plan.Add({name, name, file, std::nullopt, {}});
     }
     return plan;
 }
@@ -173,7 +173,8 @@ TReleasePlan TReleasePlan::OfRelease(const TRelease& ARelease) {
         std::optional<TDeflatedObject> deflated;
         if (file.DeflatedSize) deflated = TDeflatedObject{*file.DeflatedSize, file.Size};
         plan.Add({Utf8ToWide(file.Name), SourceName(ObjectPath(file.Sha256)),
-                  TManifestFile{file.Name, file.Size, file.Sha256}, UnixToAge(file.AgeUnix), deflated});
+                  TManifestFile{file.Name, file.Size, file.Sha256}, UnixToAge(file.AgeUnix), deflated,
+                  file.Patches});
     }
     return plan;
 }
@@ -194,7 +195,8 @@ void TReleasePlan::Add(TPlannedFile AFile) {
 }
 
 std::optional<TPlannedFile> TReleasePlan::Find(std::wstring_view AName) const {
-    if (!FVerified) return TPlannedFile{std::wstring(AName), std::wstring(AName), std::nullopt, std::nullopt};
+    if (!FVerified)
+        return TPlannedFile{std::wstring(AName), std::wstring(AName), std::nullopt, std::nullopt, {}};
     if (!Accepted()) return std::nullopt;
     const auto found = FByKey.find(FileKey(AName));
     if (found == FByKey.end()) return std::nullopt;

@@ -28,6 +28,7 @@ struct TPlannedFile {
     std::optional<TDateTime> Age;           // the age a release gives it; none: the source's own
     // The release's deflated object of the same content (RemoteName + ".deflate"); none: plain only.
     std::optional<TDeflatedObject> Deflated = std::nullopt;
+    std::vector<TFilePatch> Patches = {};      // a release's patches to it from older versions
 };
 
 // Which document a refusal came from: release control, or the flat folder's manifest.

@@ -71,6 +71,18 @@ const Value& ArrayMember(const Value& root, std::string_view name, const std::st
     return value;
 }
 
+void CheckPatches(const TReleaseFile& file) {
+    const std::string whose = "The patches of " + document_text::Shown(file.Name);
+    if (file.Patches.size() > kMostPatchesPerFile)
+        Fail(whose + " are more than " + std::to_string(kMostPatchesPerFile));
+    for (size_t i = 0; i < file.Patches.size(); ++i) {
+        if (file.Patches[i].From == file.Sha256) Fail(whose + " include one from the file itself");
+        if (file.Patches[i].Size == 0) Fail(whose + " include an empty one");
+        for (size_t j = 0; j < i; ++j)
+            if (file.Patches[j].From == file.Patches[i].From) Fail(whose + " start twice from one version");
+    }
+}
+
 void CheckRelease(const TRelease& release) {
     if (release.Serial == 0) Fail("\"serial\" is 0; release serials start at 1");
     std::vector<std::string_view> names;
@@ -78,6 +90,7 @@ void CheckRelease(const TRelease& release) {
     for (const auto& file : release.Files) {
         document_text::CheckWindowsName(file.Name);
         if (file.DeflatedSize == 0u) Fail("\"stored_size\" is 0; no deflated stream is empty");
+        CheckPatches(file);
         names.push_back(file.Name);
     }
     document_text::CheckNamesAreDistinct(names);
@@ -159,6 +172,22 @@ TRelease DecodeRelease(std::string_view bytes) {
             file.DeflatedSize = UnsignedOf(*MemberOf(element, "stored_size", where, true), "stored_size");
             if (*file.DeflatedSize == 0) Fail("\"stored_size\" is 0; no deflated stream is empty");
         }
+        if (const Value* patches = MemberOf(element, "patches", where, false)) {
+            if (!patches->IsArray()) Fail("\"patches\" is not an array");
+            if (patches->Size() > kMostPatchesPerFile)
+                Fail("\"patches\" holds more than " + std::to_string(kMostPatchesPerFile) + " patches");
+            for (const Value& listed : patches->GetArray()) {
+                if (!listed.IsObject()) Fail("An element of \"patches\" is not an object");
+                const std::string patchWhere = "An element of \"patches\"";
+                TFilePatch patch;
+                patch.From =
+                    document_text::Sha256From(TextOf(*MemberOf(listed, "from", patchWhere, true), "from"));
+                patch.Sha256 = document_text::Sha256From(
+                    TextOf(*MemberOf(listed, "sha256", patchWhere, true), "sha256"));
+                patch.Size = UnsignedOf(*MemberOf(listed, "size", patchWhere, true), "size");
+                file.Patches.push_back(patch);
+            }
+        }
         document_text::CheckWindowsName(file.Name);
         release.Files.push_back(std::move(file));
     }
@@ -226,6 +255,21 @@ std::string EncodeRelease(const TRelease& release) {
             w.Text(kStoredDeflate);
             w.Key("stored_size");
             w.Json.Uint64(*file.DeflatedSize);
+        }
+        if (!file.Patches.empty()) {
+            w.Key("patches");
+            w.Json.StartArray();
+            for (const auto& patch : file.Patches) {
+                w.Json.StartObject();
+                w.Key("from");
+                w.Text(document_text::HexOf(patch.From));
+                w.Key("sha256");
+                w.Text(document_text::HexOf(patch.Sha256));
+                w.Key("size");
+                w.Json.Uint64(patch.Size);
+                w.Json.EndObject();
+            }
+            w.Json.EndArray();
         }
         w.Json.EndObject();
     }

@@ -14,6 +14,9 @@
 //                                        files whose entry adds "stored":"deflate","stored_size":N
 //                                        (N: the deflated object's size). The plain object stays
 //                                        beside it for launchers that read no "stored".
+//     A file may list binary patches (common/binary_patch.h) that make it from older versions, each
+//     an object under its own SHA-256: "patches":[{"from":"<sha256 of the old file>",
+//     "sha256":"<sha256 of the patch>","size":N},...].
 //   aurevia-rollout.json/.sig            which release each ring takes, with a serial that only grows:
 //     {"format":"aurevia-rollout/1","serial":1765400000,"expires":"2027-01-09T20:00:00Z",
 //      "rings":[{"ring":"geral","release":3,"previous":2,"percent":50,
@@ -45,6 +48,15 @@ inline constexpr size_t kMostRingNameLength = 32;
 inline constexpr std::string_view kStoredDeflate = "deflate";
 inline constexpr std::string_view kDeflatedObjectSuffix = ".deflate";
 
+inline constexpr size_t kMostPatchesPerFile = 16;
+
+// A binary patch that makes a release's file from the version of it with the SHA-256 `From`.
+struct TFilePatch {
+    TSha256 From{};
+    TSha256 Sha256{};  // of the patch, which is stored as an object under it
+    uint64_t Size = 0;
+};
+
 struct TReleaseFile {
     std::string Name;  // UTF-8, relative, backslashes
     uint64_t Size = 0;
@@ -52,6 +64,7 @@ struct TReleaseFile {
     int64_t AgeUnix = 0;  // last-write time, seconds since 1970-01-01T00:00:00Z
     // The size of the deflated object (DeflatedObjectPath) when there is one; none: plain only.
     std::optional<uint64_t> DeflatedSize = std::nullopt;
+    std::vector<TFilePatch> Patches = {};  // at most kMostPatchesPerFile, each from another version
 };
 
 struct TRelease {
@@ -82,8 +95,10 @@ struct TRollout {
 // format, a member missing, given twice or of another kind, a number that is not an unsigned
 // integer, an instant not of the form above, a hash that is not 64 hex digits, a release serial of
 // 0, a file name that a Windows workstation cannot hold or that is listed twice (letter case
-// aside), a ring name that is not 1-32 of [a-z0-9_-] or is given twice, a percent above 100, a
-// percent below 100 without a previous release, or a pin of a previous release that is not given.
+// aside), a file's patches that are more than kMostPatchesPerFile, start from the file itself or
+// twice from one version, or are empty, a ring name that is not 1-32 of [a-z0-9_-] or is given twice,
+// a percent above 100, a percent below 100 without a previous release, or a pin of a previous release
+// that is not given.
 TRelease DecodeRelease(std::string_view bytes);
 TRollout DecodeRollout(std::string_view bytes);
 

@@ -17,6 +17,7 @@
 #include "update/source/folder_source.h"
 #include "update/source/service_source.h"
 #include "update/plan/fetch_into_file.h"
+#include "update/plan/patch_install.h"
 #include "update/report/update_report.h"
 
 std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::wstring ARemotePath,
@@ -184,8 +185,9 @@ void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
     // The task holds no reference: the extra reference of Execute outlives every fetch. The file is
     // kept under the name it was listed with locally.
     FTasks->Run([this, AFileName, remoteName = std::move(planned->RemoteName), AAge, sizeKnown,
-                 expected = std::move(planned->Expected), deflated = planned->Deflated] {
-        Fetch(AFileName, remoteName, AAge, sizeKnown, expected, deflated);
+                 expected = std::move(planned->Expected), deflated = planned->Deflated,
+                 patches = std::move(planned->Patches)] {
+        Fetch(AFileName, remoteName, AAge, sizeKnown, expected, deflated, patches);
     });
     ++FQueuedFetches;
 }
@@ -194,8 +196,15 @@ void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
 // named in the verification report.
 void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARemoteName, TDateTime AAge,
                           bool ASizeKnown, const std::optional<TManifestFile>& AExpected,
-                          const std::optional<TDeflatedObject>& ADeflated) {
+                          const std::optional<TDeflatedObject>& ADeflated,
+                          const std::vector<TFilePatch>& APatches) {
     TUpdateReport::TFetch fetch(*FReport, AFileName, ASizeKnown);
+    // A patch from the local version first; any failure of it falls back to the whole object below.
+    if (AExpected && InstallByPatch(*FSource, *AExpected, APatches, PathJoin(FLocalPath, AFileName), AAge,
+                                    fetch.Observer())) {
+        fetch.Fetched();
+        return;
+    }
     std::optional<TContentVerifier> verifier;
     TFetchObservers observers;
     // The check goes first: a body that runs past its size is cut before anything else counts it.

@@ -94,7 +94,7 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     // its stored object); ADeflated: that object's deflated copy, when the release has one.
     void Fetch(const std::wstring& AFileName, const std::wstring& ARemoteName, TDateTime AAge,
                bool ASizeKnown, const std::optional<TManifestFile>& AExpected,
-               const std::optional<TDeflatedObject>& ADeflated);
+               const std::optional<TDeflatedObject>& ADeflated, const std::vector<TFilePatch>& APatches);
     void FireTerminate();
 
     // Read by the fetch tasks on pool threads: set by the constructor and never changed afterwards.

@@ -30,8 +30,8 @@ TEST(ReleaseDocuments, ReleaseEncodesToTheDocumentedBytesAndBack) {
     release.Serial = 3;
     release.CreatedUnix = 1'796'932'800;  // 2026-12-10T20:00:00Z
     release.Note = "corrige a admiss\xC3\xA3o";
-    release.Files = {{"Relatorio\\Rpt.rav", 1234, HashOf(0), 1'796'119'200},
-                     {"a.dll", UINT64_MAX, HashOf(9), -1}};
+    release.Files = {{"Relatorio\\Rpt.rav", 1234, HashOf(0), 1'796'119'200, {}},
+                     {"a.dll", UINT64_MAX, HashOf(9), -1, {}}};
     const std::string bytes = EncodeRelease(release);
     EXPECT_EQ(bytes, R"({"format":"aurevia-release/1","serial":3,"created":"2026-12-10T20:00:00Z",)"
                      "\"note\":\"corrige a admiss\xC3\xA3o\",\"files\":["
@@ -55,6 +55,26 @@ TEST(ReleaseDocuments, ReleaseEncodesToTheDocumentedBytesAndBack) {
     release.Note.clear();  // no note: no member
     EXPECT_EQ(EncodeRelease(release).find("note"), std::string::npos);
     EXPECT_EQ(DecodeRelease(EncodeRelease(release)).Note, "");
+}
+
+TEST(ReleaseDocuments, PatchesEncodeAndComeBackInTheirOrder) {
+    TRelease release;
+    release.Serial = 4;
+    release.Files = {{"a.dll", 10, HashOf(0), 0, {{HashOf(1), HashOf(2), 7}, {HashOf(3), HashOf(4), 9}}},
+                     {"b.dll", 10, HashOf(5), 0, {}}};
+    const std::string bytes = EncodeRelease(release);
+    EXPECT_NE(bytes.find(R"("patches":[{"from":")"), std::string::npos);
+    EXPECT_EQ(bytes.find("patches"), bytes.rfind("patches")) << "a file without patches writes no member";
+    const TRelease decoded = DecodeRelease(bytes);
+    ASSERT_EQ(decoded.Files[0].Patches.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(decoded.Files[0].Patches[i].From, release.Files[0].Patches[i].From);
+        EXPECT_EQ(decoded.Files[0].Patches[i].Sha256, release.Files[0].Patches[i].Sha256);
+        EXPECT_EQ(decoded.Files[0].Patches[i].Size, release.Files[0].Patches[i].Size);
+    }
+    EXPECT_TRUE(decoded.Files[1].Patches.empty());
+    release.Files[0].Patches[1].From = HashOf(0);  // from the file itself: never written
+    EXPECT_NE(MessageOf([&] { EncodeRelease(release); }).find("from the file itself"), std::string::npos);
 }
 
 TEST(ReleaseDocuments, RolloutEncodesToTheDocumentedBytesAndBack) {
@@ -102,6 +122,21 @@ std::string ReleaseWith(const std::string& members, const std::string& files) {
 std::string FileEntry(const std::string& name, const std::string& extra = "") {
     return R"({"name":")" + name + R"(","size":1,"sha256":")" + kHash + R"(","age":"2026-01-01T00:00:00Z")" +
            extra + "}";
+}
+
+const std::string kOtherHash = std::string(63, 'a') + "b";
+
+std::string PatchEntry(const std::string& from) {
+    return R"({"from":")" + from + R"(","sha256":")" + kHash + R"(","size":5})";
+}
+
+std::string ManyPatches(int count) {
+    std::string list;
+    for (int i = 0; i < count; ++i) {
+        const std::string digit(1, "0123456789abcdef"[i % 16]);
+        list += (i ? "," : "") + PatchEntry(std::string(62, 'c') + digit + (i < 16 ? "e" : "f"));
+    }
+    return list;
 }
 
 const std::string kRoot = R"("serial":1,"created":"2026-01-01T00:00:00Z",)";
@@ -168,6 +203,24 @@ TEST(ReleaseDocuments, RefusesMalformedReleases) {
          ReleaseWith(kRoot, FileEntry("a", R"(,"stored":"deflate","stored_size":"9")")), "not a number"},
         {"stored form not text", ReleaseWith(kRoot, FileEntry("a", R"(,"stored":1)")),
          "\"stored\" is not a string"},
+        {"patches not array", ReleaseWith(kRoot, FileEntry("a", R"(,"patches":{})")), "not an array"},
+        {"patch without from",
+         ReleaseWith(kRoot, FileEntry("a", R"(,"patches":[{"sha256":")" + kHash + R"(","size":5}])")),
+         "lacks \"from\""},
+        {"patch from the file itself",
+         ReleaseWith(kRoot, FileEntry("a", R"(,"patches":[{"from":")" + kHash + R"(","sha256":")" + kHash +
+                                               R"(","size":5}])")),
+         "from the file itself"},
+        {"empty patch",
+         ReleaseWith(kRoot, FileEntry("a", R"(,"patches":[{"from":")" + kOtherHash + R"(","sha256":")" +
+                                               kHash + R"(","size":0}])")),
+         "an empty one"},
+        {"two patches from one version",
+         ReleaseWith(kRoot, FileEntry("a", R"(,"patches":[)" + PatchEntry(kOtherHash) + "," +
+                                               PatchEntry(kOtherHash) + "]")),
+         "twice from one version"},
+        {"too many patches", ReleaseWith(kRoot, FileEntry("a", R"(,"patches":[)" + ManyPatches(17) + "]")),
+         "more than 16"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -301,9 +354,9 @@ TEST(ReleaseDocuments, RolloutPinsTravelWithTheirRingsAndChooseWithTheRelease) {
 TEST(ReleaseDocuments, EncodingRefusesWhatDecodingWould) {
     TRelease release;
     release.Serial = 1;
-    release.Files = {{"CON", 1, HashOf(0), 0}};
+    release.Files = {{"CON", 1, HashOf(0), 0, {}}};
     EXPECT_NE(MessageOf([&] { EncodeRelease(release); }).find("device name"), std::string::npos);
-    release.Files = {{"Rpt.rav", 1, HashOf(0), -14'831'769'600}};  // 1500-01-01T00:00:00Z
+    release.Files = {{"Rpt.rav", 1, HashOf(0), -14'831'769'600, {}}};  // 1500-01-01T00:00:00Z
     EXPECT_NE(MessageOf([&] { EncodeRelease(release); }).find("lies outside 1601"), std::string::npos);
     TRollout rollout;
     rollout.Rings = {{"geral", 2, std::nullopt, 10}};
