@@ -100,7 +100,7 @@ std::shared_ptr<const FileSnapshot> FileSnapshots::Get(int fd, const struct stat
 }
 
 void FileSnapshots::Trim() {
-    while (bytes_ > options_.maxBytes && !uses_.empty()) {
+    while ((bytes_ > options_.maxBytes || entries_.size() > options_.maxFiles) && !uses_.empty()) {
         const auto found = entries_.find(uses_.back());
         uses_.pop_back();
         if (found == entries_.end()) continue;

@@ -11,8 +11,8 @@
 // since is copied again, and one rewritten while a download of its snapshot runs leaves that
 // download whole, in the version its validators name.
 //
-// Bounded: files up to `maxFileBytes`, `maxBytes` in all (least recently used dropped first; a
-// dropped snapshot's memory goes once the downloads still sending it end). 0 turns them off.
+// Bounded: files up to `maxFileBytes`, `maxBytes` and `maxFiles` in all (least recently used
+// dropped first; a dropped snapshot's memory goes once the downloads still sending it end).
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -31,6 +31,9 @@ namespace fileservice {
 struct SnapshotOptions {
     std::uint64_t maxBytes = 512ull << 20;
     std::uint64_t maxFileBytes = 64ull << 20;
+    // Each snapshot holds a descriptor; a folder whose small files are replaced over and over
+    // (each a new file) would otherwise gather them without end.
+    std::size_t maxFiles = 1000;
 };
 
 // One sealed copy: `fd` (owned) holds exactly `size` bytes of the file's version `version`.

@@ -554,7 +554,7 @@ int HttpServer::Start(const std::string& address, int port) {
             setrlimit(RLIMIT_NOFILE, &files);
             getrlimit(RLIMIT_NOFILE, &files);
         }
-        const rlim_t spare = 64;
+        const rlim_t spare = 64 + limits_.otherDescriptors;
         const rlim_t allowed = files.rlim_cur > 2 * spare ? (files.rlim_cur - spare) / 2 : 8;
         const unsigned limit = limits_.maxConnections;
         if (limit + Callbacks::Reserve(limit) > allowed) {

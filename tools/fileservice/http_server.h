@@ -39,6 +39,7 @@ struct ServerLimits {
     std::chrono::seconds writeTimeout{30};  // no progress either way for this long: dropped
     std::chrono::seconds keepAlive{30};     // an idle kept-alive connection's next head, whole
     std::size_t minRate = 1024;             // bytes/s an answer must be read at (over 10 s); 0: off
+    unsigned otherDescriptors = 0;          // held by the rest of the process (file snapshots)
 };
 
 // Counters for /healthz and tests; read without a lock, so only roughly consistent.

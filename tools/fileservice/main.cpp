@@ -298,6 +298,8 @@ int main(int argc, char** argv) {
             std::move(fleetOptions), [&listings] { return static_cast<uint64_t>(listings.Walks()); });
     }
     fleet::Metrics* metrics = fleetService ? &fleetService->Counters() : nullptr;
+    if (options.snapshots.maxBytes)
+        options.limits.otherDescriptors = static_cast<unsigned>(options.snapshots.maxFiles);
     std::unique_ptr<fileservice::Routes> routes;
     fileservice::HttpServer server(
         options.limits, [&routes](const fileservice::Request& request) { return routes->Answer(request); },
