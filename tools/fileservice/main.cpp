@@ -1,6 +1,7 @@
 // aurevia-fileservice: serves one folder to the launcher's file service client.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -298,8 +299,15 @@ int main(int argc, char** argv) {
             std::move(fleetOptions), [&listings] { return static_cast<uint64_t>(listings.Walks()); });
     }
     fleet::Metrics* metrics = fleetService ? &fleetService->Counters() : nullptr;
-    if (options.snapshots.maxBytes)
+    if (options.snapshots.maxBytes) {
+        // Each snapshot holds a descriptor: at most an eighth of what the process may open, the
+        // rest left to the connections (the server raises the soft limit to the hard one, too).
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) == 0)
+            options.snapshots.maxFiles =
+                std::min<size_t>(options.snapshots.maxFiles, static_cast<size_t>(files.rlim_max / 8));
         options.limits.otherDescriptors = static_cast<unsigned>(options.snapshots.maxFiles);
+    }
     std::unique_ptr<fileservice::Routes> routes;
     fileservice::HttpServer server(
         options.limits, [&routes](const fileservice::Request& request) { return routes->Answer(request); },
