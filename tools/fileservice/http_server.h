@@ -2,8 +2,9 @@
 // The file service's HTTP server: libmicrohttpd (its epoll loop on a pool of threads, TLS through
 // GnuTLS), with the rules this service adds around it:
 //  - a connection holds no thread while it is idle, trickles its head or reads its answer slowly;
-//    files go out block by block from their descriptors (a file rewritten while it is sent ends
-//    the connection), listings from the cache's shared bytes;
+//    files go out by sendfile from sealed snapshots (file_snapshots.h) or, for immutable objects,
+//    from their own descriptors; other files block by block from their descriptors (a file
+//    rewritten while it is sent ends the connection); listings from the cache's shared bytes;
 //  - a request head must arrive whole within the read timeout of the connection's start, and a
 //    kept-alive connection's next head within the keep-alive time of its last answer;
 //  - a client that reads an answer at less than the minimum rate is dropped;
