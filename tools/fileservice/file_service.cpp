@@ -132,7 +132,7 @@ bool FileService::Inside(const fs::path& canonical) const {
     return rootEnd == root_.end();
 }
 
-fs::path FileService::ResolveInside(std::string_view name, bool wantFolder, std::string* found) const {
+std::vector<std::string_view> FileService::Segments(std::string_view& name, bool wantFolder) const {
     // A folder may be written from the root ("\\Relatorio"); a file name is always relative.
     const std::string_view original = name;
     if (wantFolder && name.starts_with('\\') && !name.starts_with("\\\\")) name.remove_prefix(1);
@@ -149,11 +149,17 @@ fs::path FileService::ResolveInside(std::string_view name, bool wantFolder, std:
         if (segment == "..") throw Forbidden(name);
         segments.push_back(segment);
     }
-    std::shared_ptr<const NameIndex> index;
-    {
-        std::lock_guard lock(indexMutex_);
-        index = index_;
-    }
+    return segments;
+}
+
+std::shared_ptr<const NameIndex> FileService::CurrentIndex() const {
+    std::lock_guard lock(indexMutex_);
+    return index_;
+}
+
+fs::path FileService::ResolveInside(std::string_view name, bool wantFolder, std::string* found) const {
+    const std::vector<std::string_view> segments = Segments(name, wantFolder);
+    const std::shared_ptr<const NameIndex> index = CurrentIndex();
     const fs::path current = index ? Indexed(*index, segments, wantFolder) : ScanFor(segments);
     if (current.empty())
         throw Refusal{404, "Not Found",
@@ -229,6 +235,33 @@ void FileService::UseIndex(std::shared_ptr<const NameIndex> index) const {
 fs::path FileService::ResolveFile(std::string_view name, std::string* found) const {
     if (name.empty()) throw Refusal{400, "Bad Request", "No file name given."};
     return ResolveInside(name, false, found);
+}
+
+OpenedFile FileService::OpenFile(std::string_view name, std::string* found) const {
+    if (name.empty()) throw Refusal{400, "Bad Request", "No file name given."};
+    std::string_view rest = name;
+    const std::vector<std::string_view> segments = Segments(rest, false);
+    if (const std::shared_ptr<const NameIndex> index = CurrentIndex(); index && !segments.empty()) {
+        std::string relative;
+        for (const std::string_view segment : segments) {
+            if (!relative.empty()) relative += '/';
+            relative += segment;
+        }
+        // The common case, a name of the last walk, in two system calls rather than a lookup of
+        // every component; anything else (gone, replaced by a link out, not a file) goes the long
+        // way, which gives the reason.
+        if (const auto entry = index->files.find(FoldName(relative)); entry != index->files.end()) {
+            OpenedFile file = OpenServedFileBeneath(root_.c_str(), entry->second.c_str());
+            if (!file.Refused()) {
+                if (found) {
+                    *found = entry->second;
+                    std::replace(found->begin(), found->end(), '/', '\\');
+                }
+                return file;
+            }
+        }
+    }
+    return OpenServedFile(ResolveInside(name, false, found).c_str());
 }
 
 std::vector<ListedFile> FileService::List(std::string_view folder, std::string_view mask,

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/listing_json.h"
+#include "tools/fileservice/served_file.h"
 
 namespace fileservice {
 
@@ -64,6 +65,11 @@ class FileService {
     // (relative, backslashes between folders): the spelling a listing shows.
     std::filesystem::path ResolveFile(std::string_view name, std::string* found = nullptr) const;
 
+    // The file ResolveFile names, opened as OpenServedFile opens it (refused when it is no longer
+    // a readable regular file). A name the index knows is opened in one step beneath the root
+    // (see OpenServedFileBeneath) without resolving it here first; others as ResolveFile does.
+    OpenedFile OpenFile(std::string_view name, std::string* found = nullptr) const;
+
     // Replaces the index that ResolveFile and ListedFolder consult. The listing cache keeps it
     // current with each walk that succeeds; it changes no answer's safety, only how a name is found.
     void UseIndex(std::shared_ptr<const NameIndex> index) const;
@@ -80,6 +86,8 @@ class FileService {
                                      std::string* whyNot = nullptr) const;
 
   private:
+    std::vector<std::string_view> Segments(std::string_view& name, bool wantFolder) const;
+    std::shared_ptr<const NameIndex> CurrentIndex() const;
     std::filesystem::path ResolveInside(std::string_view name, bool wantFolder,
                                         std::string* found = nullptr) const;
     std::filesystem::path ScanFor(const std::vector<std::string_view>& segments) const;

@@ -26,6 +26,8 @@ Response& Response::operator=(Response&& other) noexcept {
     offset = other.offset;
     length = other.length;
     version = other.version;
+    immutable = other.immutable;
+    snapshot = std::move(other.snapshot);
     close = other.close;
     return *this;
 }
@@ -52,7 +54,7 @@ void Response::File(int descriptor, std::uint64_t from, std::uint64_t size, File
 }
 
 std::uint64_t Response::BodySize() const {
-    if (fd >= 0) return length;
+    if (fd >= 0 || snapshot) return length;
     return keep ? shared.size() : text.size();
 }
 

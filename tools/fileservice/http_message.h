@@ -15,6 +15,8 @@
 
 namespace fileservice {
 
+struct FileSnapshot;  // file_snapshots.h
+
 struct Request {
     std::string method, target, path, version;  // target: as sent (raw query); path: decoded
     std::string remoteAddress;
@@ -53,15 +55,20 @@ struct FileVersion {
 struct Response {
     int status = 200;
     std::vector<std::pair<std::string, std::string>> headers;
-    // The body is one of: `text`; `shared` bytes kept alive by `keep`; or `length` bytes of the open
-    // file `fd` from `offset` (owned: the server closes it), read and sent block by block.
+    // The body is one of: `text`; `shared` bytes kept alive by `keep`; `length` bytes of the open
+    // file `fd` from `offset` (owned: the server closes it), read and sent block by block, or sent
+    // by sendfile when `immutable`; or `length` bytes of `snapshot` from `offset`.
     std::string text;
     std::shared_ptr<const void> keep;
     std::string_view shared;
     int fd = -1;
     std::uint64_t offset = 0, length = 0;
     FileVersion version;  // of `fd`'s file when the answer was made
-    bool close = false;   // close the connection after this answer
+    // The file's bytes never change under its name (a content-addressed object): its own pages may
+    // go out by reference.
+    bool immutable = false;
+    std::shared_ptr<const FileSnapshot> snapshot;
+    bool close = false;  // close the connection after this answer
 
     Response() = default;
     Response(Response&& other) noexcept;

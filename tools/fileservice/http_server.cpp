@@ -1,5 +1,6 @@
 #include "tools/fileservice/http_server.h"
 
+#include <fcntl.h>
 #include <gnutls/gnutls.h>
 #include <linux/sockios.h>
 #include <linux/tcp.h>
@@ -22,6 +23,7 @@
 #include <sstream>
 
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/file_snapshots.h"
 
 namespace fileservice {
 
@@ -306,12 +308,26 @@ struct Callbacks {
         MHD_Response* response = MHD_create_response_from_callback(
             answer.length, block,
             [](void* cls, uint64_t position, char* buffer, size_t max) -> ssize_t {
-                const auto* part = static_cast<const FilePart*>(cls);
-                const ssize_t got =
-                    ::pread(part->fd, buffer, max, static_cast<off_t>(part->offset + position));
-                struct stat now {};
-                if (got <= 0 || ::fstat(part->fd, &now) != 0) return MHD_CONTENT_READER_END_WITH_ERROR;
-                if (part->version.Matches(now)) return got;
+                auto* part = static_cast<FilePart*>(cls);
+                for (int attempt = 0;; ++attempt) {
+                    const ssize_t got =
+                        ::pread(part->fd, buffer, max, static_cast<off_t>(part->offset + position));
+                    struct stat now {};
+                    if (got <= 0 || ::fstat(part->fd, &now) != 0) return MHD_CONTENT_READER_END_WITH_ERROR;
+                    if (part->version.Matches(now)) return got;
+                    // Only the change time moved before the first byte went out: a rename or a
+                    // change of owner or mode, or a rewrite that put the modification time back,
+                    // which the validators (size and modification time) cannot tell apart anyway.
+                    // Nothing is sent yet, so the answer may go on as of now. A rename in under a
+                    // served name lands its entry a moment before it sets the file's change time,
+                    // and an open in between would otherwise see a "rewrite" and end at once.
+                    const bool sameContentTimes = static_cast<uint64_t>(now.st_size) == part->version.size &&
+                                                  now.st_mtim.tv_sec == part->version.modified.tv_sec &&
+                                                  now.st_mtim.tv_nsec == part->version.modified.tv_nsec;
+                    if (position != 0 || attempt != 0 || !sameContentTimes) break;
+                    part->version.changed = now.st_ctim;
+                    part->version.links = static_cast<uint64_t>(now.st_nlink);
+                }
                 ++*part->rewritten;
                 return MHD_CONTENT_READER_END_WITH_ERROR;
             },
@@ -325,12 +341,38 @@ struct Callbacks {
         return response;
     }
 
+    // A sealed snapshot's bytes: by sendfile from its own descriptor (the library closes a
+    // duplicate), or over TLS from its mapping, kept alive until the answer is done.
+    static MHD_Response* SnapshotResponse(HttpServer& server, const Response& answer) {
+        const FileSnapshot& snapshot = *answer.snapshot;
+        if (server.tlsCert_.empty()) {
+            const int fd = ::fcntl(snapshot.fd, F_DUPFD_CLOEXEC, 0);
+            if (fd < 0) return nullptr;
+            MHD_Response* response =
+                MHD_create_response_from_fd_at_offset64(answer.length, fd, answer.offset);
+            if (!response) ::close(fd);
+            return response;
+        }
+        auto* keep = new std::shared_ptr<const FileSnapshot>(answer.snapshot);
+        MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
+            answer.length, const_cast<char*>(snapshot.mapped + answer.offset),
+            [](void* cls) { delete static_cast<std::shared_ptr<const FileSnapshot>*>(cls); }, keep);
+        if (!response) delete keep;
+        return response;
+    }
+
     static MHD_Result Queue(HttpServer& server, MHD_Connection* connection, HttpServer::Exchange& e,
                             Response answer) {
         MHD_Response* response = nullptr;
         const uint64_t bodyBytes = answer.BodySize();
-        if (answer.fd >= 0) {
-            response = FileResponse(server, answer);
+        if (answer.snapshot) {
+            response = SnapshotResponse(server, answer);
+        } else if (answer.fd >= 0) {
+            // An immutable file goes out by sendfile. Over TLS the library would read it in 4 KiB
+            // blocks, one record each: the service's own larger blocks are cheaper there.
+            response = answer.immutable && server.tlsCert_.empty()
+                           ? MHD_create_response_from_fd_at_offset64(answer.length, answer.fd, answer.offset)
+                           : FileResponse(server, answer);
             if (response) answer.fd = -1;  // closed with the response
         } else if (answer.keep) {
             auto* keep = new std::shared_ptr<const void>(answer.keep);
@@ -512,7 +554,7 @@ int HttpServer::Start(const std::string& address, int port) {
             setrlimit(RLIMIT_NOFILE, &files);
             getrlimit(RLIMIT_NOFILE, &files);
         }
-        const rlim_t spare = 64;
+        const rlim_t spare = 64 + limits_.otherDescriptors;
         const rlim_t allowed = files.rlim_cur > 2 * spare ? (files.rlim_cur - spare) / 2 : 8;
         const unsigned limit = limits_.maxConnections;
         if (limit + Callbacks::Reserve(limit) > allowed) {
@@ -561,9 +603,14 @@ int HttpServer::Start(const std::string& address, int port) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, tlsCert_.data()});
         options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, tlsKey_.data()});
         // TLS 1.2 stays accepted: Wine's WinHTTP and older Windows clients speak nothing newer.
+        // X25519 first: TLS 1.3 clients send a key share for it alone, and a server that prefers
+        // P-256 (the library's default order) asks them for another share, a whole round trip more
+        // per fresh connection. P-256 stays for the clients that have no X25519.
         options.push_back(
             {MHD_OPTION_HTTPS_PRIORITIES, 0,
-             const_cast<char*>("NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:%SERVER_PRECEDENCE")});
+             const_cast<char*>("NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-GROUP-ALL:+GROUP-X25519:"
+                               "+GROUP-SECP256R1:+GROUP-SECP384R1:+GROUP-SECP521R1:+GROUP-X448:"
+                               "+GROUP-FFDHE2048:+GROUP-FFDHE3072:%SERVER_PRECEDENCE")});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
 

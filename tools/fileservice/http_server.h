@@ -2,8 +2,9 @@
 // The file service's HTTP server: libmicrohttpd (its epoll loop on a pool of threads, TLS through
 // GnuTLS), with the rules this service adds around it:
 //  - a connection holds no thread while it is idle, trickles its head or reads its answer slowly;
-//    files go out block by block from their descriptors (a file rewritten while it is sent ends
-//    the connection), listings from the cache's shared bytes;
+//    files go out by sendfile from sealed snapshots (file_snapshots.h) or, for immutable objects,
+//    from their own descriptors; other files block by block from their descriptors (a file
+//    rewritten while it is sent ends the connection); listings from the cache's shared bytes;
 //  - a request head must arrive whole within the read timeout of the connection's start, and a
 //    kept-alive connection's next head within the keep-alive time of its last answer;
 //  - a client that reads an answer at less than the minimum rate is dropped;
@@ -39,6 +40,7 @@ struct ServerLimits {
     std::chrono::seconds writeTimeout{30};  // no progress either way for this long: dropped
     std::chrono::seconds keepAlive{30};     // an idle kept-alive connection's next head, whole
     std::size_t minRate = 1024;             // bytes/s an answer must be read at (over 10 s); 0: off
+    unsigned otherDescriptors = 0;          // held by the rest of the process (file snapshots)
 };
 
 // Counters for /healthz and tests; read without a lock, so only roughly consistent.

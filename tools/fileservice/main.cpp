@@ -1,6 +1,7 @@
 // aurevia-fileservice: serves one folder to the launcher's file service client.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "tools/fileservice/access_log.h"
 #include "tools/fileservice/http_server.h"
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/file_snapshots.h"
 #include "tools/fileservice/fleet/fleet_service.h"
 #include "tools/fileservice/listing_cache.h"
 #include "tools/fileservice/routes.h"
@@ -52,6 +54,9 @@ constexpr char kUsage[] =
     "                        seconds of its last answer (default 30)\n"
     "  --min-rate B          a client reading an answer at less than B bytes per second (over 10 s)\n"
     "                        is dropped (default 1024; 0: never)\n"
+    "  --snapshot-mb N       memory for sealed copies of served files, up to 64 MiB each, from which\n"
+    "                        downloads go out by sendfile (default 512; 0: none, each file is read\n"
+    "                        and checked block by block as it is sent); least recently used first out\n"
     "  --settle-ms MS        a changed file is listed once its writer has closed it; where no such\n"
     "                        event was seen (at start, on a rescan), once its modification time is\n"
     "                        MS old or it stayed unchanged that long (default 2000)\n"
@@ -92,8 +97,9 @@ constexpr char kUsage[] =
     "named in a warning (the log and /healthz). Downloads and listings\n"
     "carry ETag and Last-Modified and answer 304 to If-None-Match/If-Modified-Since; downloads\n"
     "answer a single Range with 206; listings are gzip-compressed only when the client sends\n"
-    "Accept-Encoding: gzip. Slow or idle connections hold no thread. A file rewritten in place while\n"
-    "it is sent ends that download's connection (the client retries) rather than mixing versions.\n"
+    "Accept-Encoding: gzip. Slow or idle connections hold no thread. A download never mixes versions:\n"
+    "one sent from a snapshot goes on whole in its version; one sent from the file itself ends its\n"
+    "connection (the client retries) when the file is rewritten in place while it is sent.\n"
     "A request body is read and thrown away (no request takes one); a head with conflicting\n"
     "lengths or a control byte in a header is answered 400, and the connection is closed.\n"
     "\n"
@@ -105,6 +111,7 @@ struct Options {
     int port = 8080;
     fileservice::ServerLimits limits;
     fileservice::ListingCacheOptions listing;
+    fileservice::SnapshotOptions snapshots;
     std::string reports;
     int retentionDays = 90, staleDays = 7;
     fleet::FleetOptions fleet;
@@ -180,6 +187,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--keep-alive") {
             if (!number(1, 3600)) return false;
             options.limits.keepAlive = seconds(n);
+        } else if (arg == "--snapshot-mb") {
+            if (!number(0, 1L << 20)) return false;
+            options.snapshots.maxBytes = static_cast<uint64_t>(n) << 20;
         } else if (arg == "--settle-ms") {
             if (!number(0, 3600000)) return false;
             options.listing.settle = milliseconds(n);
@@ -289,6 +299,15 @@ int main(int argc, char** argv) {
             std::move(fleetOptions), [&listings] { return static_cast<uint64_t>(listings.Walks()); });
     }
     fleet::Metrics* metrics = fleetService ? &fleetService->Counters() : nullptr;
+    if (options.snapshots.maxBytes) {
+        // Each snapshot holds a descriptor: at most an eighth of what the process may open, the
+        // rest left to the connections (the server raises the soft limit to the hard one, too).
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) == 0)
+            options.snapshots.maxFiles =
+                std::min<size_t>(options.snapshots.maxFiles, static_cast<size_t>(files.rlim_max / 8));
+        options.limits.otherDescriptors = static_cast<unsigned>(options.snapshots.maxFiles);
+    }
     std::unique_ptr<fileservice::Routes> routes;
     fileservice::HttpServer server(
         options.limits, [&routes](const fileservice::Request& request) { return routes->Answer(request); },
@@ -301,6 +320,8 @@ int main(int argc, char** argv) {
         });
     routes = std::make_unique<fileservice::Routes>(files, listings, server.Counters());
     routes->UseFleet(fleetService.get());
+    fileservice::FileSnapshots snapshots(options.snapshots);
+    if (options.snapshots.maxBytes) routes->UseSnapshots(&snapshots);
     if (!options.tlsCert.empty()) {
         std::string error;
         if (!server.UseTls(options.tlsCert, options.tlsKey, error)) {

@@ -15,6 +15,7 @@
 #include "common/listing_json.h"
 #include "common/query_string.h"
 #include "tools/fileservice/http_validators.h"
+#include "tools/fileservice/file_snapshots.h"
 #include "tools/fileservice/served_file.h"
 
 namespace fileservice {
@@ -139,16 +140,15 @@ Response Routes::Download(const Request& req) const {
     const auto raw = RawQueryTail(QueryOf(req), "file");
     if (!raw) return Refuse({400, "Bad Request", "No file parameter given."});
     const std::string name = PercentDecode(*raw);
-    std::filesystem::path path;
     std::string listedName;
+    OpenedFile opened;
     try {
-        path = files_.ResolveFile(name, &listedName);
+        // Anything may be renamed in under the name at any moment: opened without waiting, and
+        // only a regular file is taken.
+        opened = files_.OpenFile(name, &listedName);
     } catch (const Refusal& refusal) {
         return Refuse(refusal);
     }
-    // Found a moment ago, but anything may have been renamed in under the name since: opened
-    // without waiting and checked again.
-    const OpenedFile opened = OpenServedFile(path.c_str());
     if (opened.Refused()) {
         if (opened.error == ENOENT || opened.error == 0)
             return Refuse({404, "Not Found", name + (opened.error ? " does not exist." : " is not a file.")});
@@ -188,10 +188,18 @@ Response Routes::Download(const Request& req) const {
                                          std::to_string(size));
             res.offset = range.first;
             res.length = range.length;
-            return res;
+            break;
         case ByteRange::Kind::Whole:
             res.length = size;
-            return res;
+            break;
+    }
+    if (IsObjectName(name)) {
+        res.immutable = true;
+    } else if (snapshots_ && req.method != "HEAD") {
+        if (auto snapshot = snapshots_->Get(res.fd, info)) {
+            res.File(-1, res.offset, res.length);
+            res.snapshot = std::move(snapshot);
+        }
     }
     return res;
 }
@@ -239,7 +247,8 @@ Response Routes::Health() const {
             ",\"Slow\":" + std::to_string(counters_.slow.load()) +
             ",\"Malformed\":" + std::to_string(counters_.malformed.load()) +
             ",\"Rewritten\":" + std::to_string(counters_.rewritten.load()) +
-            ",\"Walks\":" + std::to_string(listings_.Walks()) + "}";
+            ",\"Walks\":" + std::to_string(listings_.Walks()) +
+            ",\"SnapshotBytes\":" + std::to_string(snapshots_ ? snapshots_->Bytes() : 0) + "}";
     return res;
 }
 

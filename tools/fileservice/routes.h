@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "tools/fileservice/file_service.h"
+#include "tools/fileservice/file_snapshots.h"
 #include "tools/fileservice/fleet/fleet_service.h"
 #include "tools/fileservice/http_message.h"
 #include "tools/fileservice/http_server.h"
@@ -29,6 +30,10 @@ class Routes {
     // The fleet view's routes, answered by `fleet` (which must outlive the routes). Before serving.
     void UseFleet(fleet::FleetService* fleet) { fleet_ = fleet; }
 
+    // Downloads go out from sealed snapshots of their files where `snapshots` has room (see
+    // file_snapshots.h; it must outlive the routes). Before serving.
+    void UseSnapshots(FileSnapshots* snapshots) { snapshots_ = snapshots; }
+
     // The body bytes a route takes (see HttpServer::BodyLimit): a report batch's, else none.
     static size_t BodyLimit(std::string_view method, std::string_view path);
 
@@ -41,6 +46,7 @@ class Routes {
     ListingCache& listings_;
     const ServerCounters& counters_;
     fleet::FleetService* fleet_ = nullptr;
+    FileSnapshots* snapshots_ = nullptr;
 };
 
 }  // namespace fileservice

@@ -28,18 +28,8 @@ int OpenWithoutLinks(const char* path) {
     return ::open(path, kFlags);
 }
 
-}  // namespace
-
-std::string OpenedFile::Why() const {
-    if (fd >= 0) return {};
-    if (error == 0) return "not a regular file";
-    if (error == ELOOP) return "reached through a link";
-    return std::strerror(error);
-}
-
-OpenedFile OpenServedFile(const char* path) {
+OpenedFile Checked(int fd) {
     OpenedFile file;
-    const int fd = OpenWithoutLinks(path);
     if (fd < 0) {
         file.error = errno;
         return file;
@@ -55,6 +45,30 @@ OpenedFile OpenServedFile(const char* path) {
     }
     file.fd = fd;
     return file;
+}
+
+}  // namespace
+
+std::string OpenedFile::Why() const {
+    if (fd >= 0) return {};
+    if (error == 0) return "not a regular file";
+    if (error == ELOOP) return "reached through a link";
+    return std::strerror(error);
+}
+
+OpenedFile OpenServedFile(const char* path) { return Checked(OpenWithoutLinks(path)); }
+
+OpenedFile OpenServedFileBeneath(const char* root, const char* relative) {
+    const int folder = ::open(root, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return Checked(-1);
+    open_how how{};
+    how.flags = kFlags & ~O_NOFOLLOW;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    const long fd = ::syscall(SYS_openat2, folder, relative, &how, sizeof how);
+    const int error = errno;
+    ::close(folder);
+    errno = error;
+    return Checked(static_cast<int>(fd));
 }
 
 }  // namespace fileservice

@@ -22,4 +22,9 @@ struct OpenedFile {
 // Opens `path` (absolute, free of links: a canonical path of the served tree) read-only.
 OpenedFile OpenServedFile(const char* path);
 
+// Opens `relative` under the folder `root` read-only in one step, links followed only while they
+// stay beneath `root` (the kernel refuses the rest: absolute links, ".." out of it). Refused also
+// where the kernel cannot resolve that way; the caller then resolves the name itself.
+OpenedFile OpenServedFileBeneath(const char* root, const char* relative);
+
 }  // namespace fileservice
