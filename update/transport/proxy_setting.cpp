@@ -42,7 +42,7 @@ bool IsDirect(std::wstring_view AText) {
     constexpr std::wstring_view kDirect = L"DIRECT";
     if (AText.size() != kDirect.size()) return false;
     for (size_t i = 0; i < AText.size(); ++i)
-        if (std::towupper(AText[i]) != kDirect[i]) return false;
+        if (std::towupper(AText[i]) != static_cast<std::wint_t>(kDirect[i])) return false;
     return true;
 }
 

@@ -60,8 +60,9 @@ TEST(ReleaseDocuments, ReleaseEncodesToTheDocumentedBytesAndBack) {
 TEST(ReleaseDocuments, PatchesEncodeAndComeBackInTheirOrder) {
     TRelease release;
     release.Serial = 4;
-    release.Files = {{"a.dll", 10, HashOf(0), 0, {{HashOf(1), HashOf(2), 7}, {HashOf(3), HashOf(4), 9}}},
-                     {"b.dll", 10, HashOf(5), 0, {}}};
+    release.Files = {
+        {"a.dll", 10, HashOf(0), 0, std::nullopt, {{HashOf(1), HashOf(2), 7}, {HashOf(3), HashOf(4), 9}}},
+        {"b.dll", 10, HashOf(5), 0}};
     const std::string bytes = EncodeRelease(release);
     EXPECT_NE(bytes.find(R"("patches":[{"from":")"), std::string::npos);
     EXPECT_EQ(bytes.find("patches"), bytes.rfind("patches")) << "a file without patches writes no member";
