@@ -92,6 +92,10 @@ void CheckRing(const TRingAssignment& ring) {
     if (ring.Percent > 100) Fail("Ring \"" + ring.Ring + "\" has a percent above 100");
     if (ring.Percent < 100 && !ring.Previous)
         Fail("Ring \"" + ring.Ring + "\" has a percent below 100 but no previous release for the rest");
+    if (ring.Staged && *ring.Staged == 0)
+        Fail("Ring \"" + ring.Ring + "\" stages release 0; release serials start at 1");
+    if (ring.StagedSha256 && !ring.Staged)
+        Fail("Ring \"" + ring.Ring + "\" has \"staged_sha256\" but no \"staged\" release");
 }
 
 void CheckRollout(const TRollout& rollout) {
@@ -167,6 +171,10 @@ TRollout DecodeRollout(std::string_view bytes) {
         const uint64_t percent = UnsignedOf(*MemberOf(element, "percent", where, true), "percent");
         if (percent > 100) Fail("\"percent\" is above 100: " + std::to_string(percent));
         ring.Percent = static_cast<unsigned>(percent);
+        if (const Value* staged = MemberOf(element, "staged", where, false))
+            ring.Staged = UnsignedOf(*staged, "staged");
+        if (const Value* stagedSha256 = MemberOf(element, "staged_sha256", where, false))
+            ring.StagedSha256 = document_text::Sha256From(TextOf(*stagedSha256, "staged_sha256"));
         rollout.Rings.push_back(std::move(ring));
     }
     CheckRollout(rollout);
@@ -230,6 +238,14 @@ std::string EncodeRollout(const TRollout& rollout) {
         }
         w.Key("percent");
         w.Json.Uint(ring.Percent);
+        if (ring.Staged) {
+            w.Key("staged");
+            w.Json.Uint64(*ring.Staged);
+        }
+        if (ring.StagedSha256) {
+            w.Key("staged_sha256");
+            w.Text(document_text::HexOf(*ring.StagedSha256));
+        }
         w.Json.EndObject();
     }
     w.Json.EndArray();
