@@ -65,6 +65,21 @@ TLimitsConfiguration ProcessLimitsSection(std::wstring_view AListingMB, std::wst
     return limits;
 }
 
+TNetworkConfiguration ProcessNetworkSection(std::wstring_view ACheckMinutes, std::wstring_view AMaxKBps,
+                                            std::wstring_view ACacheMB) {
+    TNetworkConfiguration network;
+    uint64_t minutes = static_cast<uint64_t>(network.CheckInterval.count());
+    ReadWhole(ACheckMinutes, kMaxCheckMinutes, minutes);
+    network.CheckInterval = std::chrono::minutes(minutes);
+    uint64_t kbps = 0;
+    ReadWhole(AMaxKBps, kMaxKBps, kbps);
+    network.MaxBytesPerSecond = kbps * 1024;
+    uint64_t megabytes = network.CacheBytes >> 20;
+    ReadWhole(ACacheMB, kMaxCacheMB, megabytes);
+    network.CacheBytes = megabytes << 20;
+    return network;
+}
+
 #ifdef _WIN32
 namespace {
 
@@ -130,6 +145,10 @@ TSettings ReadSettingsFrom(const std::wstring& AIniFileName, const wchar_t* APol
     const std::wstring deadlineSeconds = read(kLimitsSection, L"Prazo Segundos");
     settings.Limits = ProcessLimitsSection(listingMB, minBytes, minSeconds, deadlineSeconds);
     settings.FleetUrl = read(kFleetSection, L"url");
+    const std::wstring checkMinutes = read(kNetworkSection, L"Verificar Minutos");
+    const std::wstring maxKBps = read(kNetworkSection, L"Max KBps");
+    const std::wstring cacheMB = read(kNetworkSection, L"Cache MB");
+    settings.Network = ProcessNetworkSection(checkMinutes, maxKBps, cacheMB);
     return settings;
 }
 

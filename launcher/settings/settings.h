@@ -18,6 +18,8 @@ struct TSettings {
     std::string Ring = "geral";
     // [Limites]: the bounds of every update.
     TLimitsConfiguration Limits;
+    // [Rede]: the background fetch and the object store.
+    TNetworkConfiguration Network;
     // [Frota] "url": the fleet service the launcher reports to; empty: nothing is reported.
     std::wstring FleetUrl;
     // The settings machine policy gave ("Servidor\\url", ...); the rest came from Aurevia.ini.

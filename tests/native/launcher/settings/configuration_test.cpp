@@ -62,3 +62,29 @@ TEST(LimitsSection, TheLargestValuesConvertWholeAndOnePastThemKeepsTheDefault) {
     EXPECT_EQ(past.MinWindow, defaults.MinWindow);
     EXPECT_EQ(past.Deadline, defaults.Deadline);
 }
+
+// [Rede]: minutes, kilobytes a second and megabytes, converted; 0 is a value of its own (off, no
+// cap, no store); past the largest or malformed keeps the default.
+TEST(NetworkSection, ConvertsWholeNumbersAndKeepsTheDefaultOtherwise) {
+    using std::chrono::minutes;
+    const TNetworkConfiguration defaults = ProcessNetworkSection(L"", L"", L"");
+    EXPECT_EQ(defaults.CheckInterval, minutes(60));
+    EXPECT_EQ(defaults.MaxBytesPerSecond, 0u);
+    EXPECT_EQ(defaults.CacheBytes, uint64_t{1024} << 20);
+    const TNetworkConfiguration set = ProcessNetworkSection(L"5", L"1250", L"200");
+    EXPECT_EQ(set.CheckInterval, minutes(5));
+    EXPECT_EQ(set.MaxBytesPerSecond, 1250u * 1024);
+    EXPECT_EQ(set.CacheBytes, uint64_t{200} << 20);
+    const TNetworkConfiguration off = ProcessNetworkSection(L"0", L"0", L"0");
+    EXPECT_EQ(off.CheckInterval, minutes(0));
+    EXPECT_EQ(off.CacheBytes, 0u);
+    const TNetworkConfiguration largest = ProcessNetworkSection(L"10080", L"1073741824", L"16777216");
+    EXPECT_EQ(largest.MaxBytesPerSecond, uint64_t{1} << 40);
+    EXPECT_EQ(largest.CacheBytes, uint64_t{1} << 44);
+    for (const wchar_t* bad : {L"-1", L"1.5", L" 5", L"10081", L"99999999999999999999"}) {
+        const TNetworkConfiguration kept = ProcessNetworkSection(bad, L"x", L"x");
+        EXPECT_EQ(kept.CheckInterval, minutes(60)) << bad;
+        EXPECT_EQ(kept.MaxBytesPerSecond, 0u) << bad;
+        EXPECT_EQ(kept.CacheBytes, defaults.CacheBytes) << bad;
+    }
+}
