@@ -176,6 +176,12 @@ TStagingOutcome RunStaging(const TUpdateVerification& AVerification, IUpdateSour
                            TStagingControl& AControl) {
     const uint64_t started = GetTickCount64();
     TStagingOutcome outcome;
+    // Not even the rollout document is read beside an update the user waits for.
+    if (!AControl.WaitWhilePaused()) {
+        outcome.Plan.Detail = "cancelled";
+        outcome.Cancelled = true;
+        return outcome;
+    }
     outcome.Plan = PlanStaging(AVerification, ASource);
     if (!outcome.Plan.Accepted) {
         outcome.Milliseconds = GetTickCount64() - started;
