@@ -65,7 +65,9 @@ TLimitsConfiguration ProcessLimitsSection(std::wstring_view AListingMB, std::wst
     return limits;
 }
 
-TNetworkConfiguration ProcessNetworkSection(std::wstring_view AProxy, std::wstring_view AConnections) {
+TNetworkConfiguration ProcessNetworkSection(std::wstring_view AProxy, std::wstring_view AConnections,
+                                            std::wstring_view ACheckMinutes, std::wstring_view AMaxKBps,
+                                            std::wstring_view ACacheMB) {
     TNetworkConfiguration network;
     while (!AProxy.empty() && (AProxy.front() == L' ' || AProxy.front() == L'\t')) AProxy.remove_prefix(1);
     while (!AProxy.empty() && (AProxy.back() == L' ' || AProxy.back() == L'\t')) AProxy.remove_suffix(1);
@@ -74,6 +76,15 @@ TNetworkConfiguration ProcessNetworkSection(std::wstring_view AProxy, std::wstri
     unsigned connections = 0;
     ReadWhole(AConnections, kMaxConnections, connections);
     if (connections > 0) network.Connections = connections;
+    uint64_t minutes = static_cast<uint64_t>(network.CheckInterval.count());
+    ReadWhole(ACheckMinutes, kMaxCheckMinutes, minutes);
+    network.CheckInterval = std::chrono::minutes(minutes);
+    uint64_t kbps = 0;
+    ReadWhole(AMaxKBps, kMaxKBps, kbps);
+    network.MaxBytesPerSecond = kbps * 1024;
+    uint64_t megabytes = network.CacheBytes >> 20;
+    ReadWhole(ACacheMB, kMaxCacheMB, megabytes);
+    network.CacheBytes = megabytes << 20;
     return network;
 }
 
@@ -141,9 +152,13 @@ TSettings ReadSettingsFrom(const std::wstring& AIniFileName, const wchar_t* APol
     const std::wstring minSeconds = read(kLimitsSection, L"Minimo Segundos");
     const std::wstring deadlineSeconds = read(kLimitsSection, L"Prazo Segundos");
     settings.Limits = ProcessLimitsSection(listingMB, minBytes, minSeconds, deadlineSeconds);
-    const std::wstring proxy = read(kNetworkSection, L"Proxy");
-    settings.Network = ProcessNetworkSection(proxy, read(kNetworkSection, L"Conexoes"));
     settings.FleetUrl = read(kFleetSection, L"url");
+    const std::wstring proxy = read(kNetworkSection, L"Proxy");
+    const std::wstring connections = read(kNetworkSection, L"Conexoes");
+    const std::wstring checkMinutes = read(kNetworkSection, L"Verificar Minutos");
+    const std::wstring maxKBps = read(kNetworkSection, L"Max KBps");
+    const std::wstring cacheMB = read(kNetworkSection, L"Cache MB");
+    settings.Network = ProcessNetworkSection(proxy, connections, checkMinutes, maxKBps, cacheMB);
     return settings;
 }
 

@@ -48,18 +48,32 @@ struct TLimitsConfiguration {
 TLimitsConfiguration ProcessLimitsSection(std::wstring_view AListingMB, std::wstring_view AMinBytes,
                                           std::wstring_view AMinSeconds, std::wstring_view ADeadlineSeconds);
 
-// Section "Rede": how the launcher's requests reach the servers.
-//   Proxy     empty: the system's proxy settings; "DIRECT": none; "host:port": that proxy (the text
-//             is kept as read, blanks dropped; update/transport/proxy_setting.h takes it)
-//   Conexoes  requests (so connections) of one update under way at once, 1 to kMaxConnections (default 6;
-//             0 or a malformed value keeps the default)
+// Section "Rede": how the launcher's requests reach the servers, the background fetch of staged
+// releases and the workstation's object store. Numbers are whole; a missing, empty or malformed
+// value keeps the default.
+//   Proxy              empty: the system's proxy settings; "DIRECT": none; "host:port": that proxy
+//                      (kept as read, blanks dropped; update/transport/proxy_setting.h takes it)
+//   Conexoes           requests (so connections) of one update under way at once, 1 to
+//                      kMaxConnections (6; 0 keeps the default)
+//   Verificar Minutos  how often the rollout document is read again while the launcher runs (60; 0:
+//                      no background fetch at all, the store is still used by updates)
+//   Max KBps           the background fetch's cap, kilobytes (1024 bytes) a second (0: no cap)
+//   Cache MB           the store's bound, megabytes (1024; 0: no store, no background fetch)
 constexpr const wchar_t* kNetworkSection = L"Rede";
 constexpr unsigned kMaxConnections = 64;
+constexpr uint64_t kMaxCheckMinutes = 7 * 24 * 60;
+constexpr uint64_t kMaxKBps = uint64_t{1} << 30;
+constexpr uint64_t kMaxCacheMB = uint64_t{1} << 24;
 struct TNetworkConfiguration {
     std::wstring Proxy;
     unsigned Connections = 6;
+    std::chrono::minutes CheckInterval = std::chrono::minutes(60);
+    uint64_t MaxBytesPerSecond = 0;
+    uint64_t CacheBytes = uint64_t{1024} << 20;
 };
-TNetworkConfiguration ProcessNetworkSection(std::wstring_view AProxy, std::wstring_view AConnections);
+TNetworkConfiguration ProcessNetworkSection(std::wstring_view AProxy, std::wstring_view AConnections,
+                                            std::wstring_view ACheckMinutes, std::wstring_view AMaxKBps,
+                                            std::wstring_view ACacheMB);
 
 // Section "Frota", key "url": the fleet service the launcher reports its updates to; without it
 // nothing is reported.

@@ -18,7 +18,7 @@ struct TSettings {
     std::string Ring = "geral";
     // [Limites]: the bounds of every update.
     TLimitsConfiguration Limits;
-    // [Rede]: proxy and connections of every request.
+    // [Rede]: proxy and connections of every request, the background fetch and the object store.
     TNetworkConfiguration Network;
     // [Frota] "url": the fleet service the launcher reports to; empty: nothing is reported.
     std::wstring FleetUrl;

@@ -404,7 +404,10 @@ bool TFrmMenu::FormClose() {
     return false;
 }
 
-void TFrmMenu::FormDestroy() { FTrayIcon.Remove(); }
+void TFrmMenu::FormDestroy() {
+    FTrayIcon.Remove();
+    StopStaging();
+}
 
 void TFrmMenu::TrayMessage(LPARAM AMouseMessage) {
     switch (AMouseMessage) {
@@ -520,6 +523,10 @@ LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
         case WM_TIMER:
             if (AWParam == kTimer1) {
                 GuardEvent([this] { Timer1Timer(); });
+                return 0;
+            }
+            if (AWParam == kTimerStaging) {
+                GuardEvent([this] { StagingTimer(); });
                 return 0;
             }
             break;

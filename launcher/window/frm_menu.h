@@ -28,6 +28,12 @@
 #include "update/plan/update_verification.h"
 #include "update/trust/rollout_state.h"
 
+class IUpdateSource;
+class ITasks;
+class TStagingControl;
+class TStoredObjectsSource;
+struct TStagingOutcome;
+
 class TFrmMenu {
   public:
     static constexpr const wchar_t* kWindowClass = L"AureviaMenu";
@@ -41,6 +47,8 @@ class TFrmMenu {
     static constexpr const wchar_t* kCaption = L"Aurevia Solenne [2022.01.00]";
     static constexpr UINT_PTR kTimer1 = 1;
     static constexpr UINT Timer1Interval = 200;
+    // The background fetch's next round (frm_menu_staging.cpp).
+    static constexpr UINT_PTR kTimerStaging = 2;
 
     // Construction in its fixed order: window and components (the single-instance guard among
     // them, which may end the process), catalogue, FormCreate. An error escaping FormCreate is
@@ -140,6 +148,7 @@ class TFrmMenu {
     // Module updates and launching.
     void imgClick(TImage* Sender);
     void Timer1Timer();
+    void StagingTimer();
 
     // Launcher self-update (launcher/self_update/self_update_check.h).
     void CheckSelfUpdate();
@@ -203,6 +212,24 @@ class TFrmMenu {
     void HideBusy();
     void RunNextPending();
     bool Unconfigured() const;
+    // The background fetch of staged releases and the store updates take objects from
+    // (frm_menu_staging.cpp). The control is shared with the round running on FStagingTasks' pool;
+    // both UI thread only.
+    bool StoreEnabled() const;
+    std::wstring StoreFolder() const;
+    // The source of an update: the configured one, behind the store when the store is enabled
+    // (AStored is then set, for LogStoreUse).
+    std::shared_ptr<IUpdateSource> UpdateSource(std::shared_ptr<TStoredObjectsSource>& AStored);
+    void LogStoreUse(const std::wstring& AModuleName, const TStoredObjectsSource& AStored);
+    void StartStaging();
+    void FinishStagingRound(const TStagingOutcome& AOutcome);
+    void PauseStaging();
+    void ResumeStaging();
+    void StopStaging();
+    std::shared_ptr<TStagingControl> FStagingControl;
+    std::shared_ptr<ITasks> FStagingTasks;
+    uint64_t FStagedCompleteLogged = 0;
+
     // Shows what verification refused in the update that just completed, once.
     void ShowVerificationMessage();
     std::wstring FVerificationMessage;

@@ -11,6 +11,7 @@
 #include "base/error_display.h"
 #include "base/paths.h"
 #include "update/transport/pumped_wait.h"
+#include "update/plan/stored_objects_source.h"
 #include "update/updater/files_updater.h"
 #include "dialogs/message_dialogs.h"
 
@@ -58,6 +59,8 @@ bool TFrmMenu::Unconfigured() const { return !HasServer(FSettings); }
 void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
                          void (TFrmMenu::*AOnTerminate)()) {
     FUpdates.Begin(AModuleName);
+    // The user waits for this update: the background fetch stops reading until the queue is empty.
+    PauseStaging();
     StartBusy();
     if (Unconfigured()) {
         // Without a server the update would walk the root of the current drive: skip it.
@@ -65,12 +68,16 @@ void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
         return;
     }
     try {
+        std::shared_ptr<TStoredObjectsSource> stored;
+        // Before the completion is made: it keeps the store's counters.
+        std::shared_ptr<IUpdateSource> source = UpdateSource(stored);
         auto updater =
-            TFilesUpdater::New(FLocalPath, TFilesUpdater::SourceFor(FRemotePath, FUrl, FLimits),
-                               FVerification, [this, AOnTerminate](const TVerificationReport& AReport) {
+            TFilesUpdater::New(FLocalPath, std::move(source), FVerification,
+                               [this, AOnTerminate, stored, AModuleName](const TVerificationReport& AReport) {
                                    // The program may be ending while fetches still run: only a
                                    // live window completes.
                                    if (FrmMenu != this) return;
+                                   if (stored) LogStoreUse(AModuleName, *stored);
                                    FVerificationMessage = VerificationMessage(AReport);
                                    FRolloutState = AReport.Rollout;
                                    GuardEvent([this, AOnTerminate] { (this->*AOnTerminate)(); });
@@ -83,6 +90,7 @@ void TFrmMenu::RunUpdate(const std::wstring& AModuleName, bool AAdditionalFiles,
         // error one after another.
         HideBusy();
         FUpdates.Abandon();
+        ResumeStaging();
         throw;
     }
 }
@@ -147,11 +155,15 @@ void TFrmMenu::FinishStartupRefresh() {
         StopBusy();
     }
     ShowVerificationMessage();
+    StartStaging();
 }
 
 void TFrmMenu::RunNextPending() {
     const auto waiting = FUpdates.Finish();
-    if (!waiting) return;
+    if (!waiting) {
+        ResumeStaging();
+        return;
+    }
     const TModuleInfo& next = *waiting;
     // Runs from a completion: an error here is shown like any other event's.
     GuardEvent([&] {

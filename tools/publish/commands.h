@@ -40,7 +40,8 @@ void RunPublish(const PublishOptions& options);
 
 // Writes a new signed rollout document in which `ring` takes `release` for `percent` % of its
 // workstations and its previous release for the rest; with `flat`, also lays the release's files
-// and a signed flat manifest into the flat folder.
+// and a signed flat manifest into the flat folder. With `stage`, the ring keeps what it takes and
+// its entry names that release as staged instead (`release`, `percent` and `flat` unused).
 struct RolloutOptions {
     std::filesystem::path server, key;
     std::string ring;
@@ -50,6 +51,7 @@ struct RolloutOptions {
     bool flat = false;
     bool force = false;  // signs even with a clock behind the server's last signing
     bool adopt = false;  // keeps the rings of a present document that does not verify with the key
+    std::optional<uint64_t> stage;
 };
 void RunRollout(const RolloutOptions& options);
 

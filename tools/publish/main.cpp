@@ -30,6 +30,8 @@ constexpr char kUsage[] =
     "                               [--patch-depth N] [--patch-ratio R]\n"
     "       aurevia-publish rollout --to SERVER --key KEY --ring RING --release SERIAL [--percent P]\n"
     "                               [--valid-days N] [--flat] [--force] [--adopt]\n"
+    "       aurevia-publish rollout --to SERVER --key KEY --ring RING --stage SERIAL\n"
+    "                               [--valid-days N] [--force] [--adopt]\n"
     "       aurevia-publish status --to SERVER [--pub PUB]\n"
     "       aurevia-publish prune --to SERVER --keep N\n"
     "\n"
@@ -70,7 +72,11 @@ constexpr char kUsage[] =
     "         (default 30). --flat also lays the release's files, with their ages, into SERVER itself and\n"
     "         signs its flat manifest, for launchers that follow the flat folder. --adopt: after a\n"
     "         change of key, keeps the rings of a present document that does not verify with KEY.\n"
-    "status   prints the rings, the flat manifest, the releases with their sizes and the objects no\n"
+    "         --stage SERIAL instead of --release: the ring's workstations fetch release SERIAL ahead of\n"
+    "         its switch and install nothing of it; the ring keeps the release it takes. A later\n"
+    "         rollout --release SERIAL of the same ring switches to it and ends the stage.\n"
+    "status   prints the rings (with their staged releases), the flat manifest, the releases with their "
+    "sizes and the objects no\n"
     "         release refers to; with --pub PUB also checks every document's signature (status 6 when\n"
     "         one does not verify).\n"
     "prune    removes the releases beyond the last N that no ring refers to, then every object that no\n"
@@ -212,15 +218,22 @@ ExitStatus Run(const std::vector<std::string_view>& arguments) {
         bool flat = false, force = false, adopt = false;
         const std::vector<std::string_view> pairs =
             Flags(rest, {{"--flat", &flat}, {"--force", &force}, {"--adopt", &adopt}});
-        const auto options =
-            OptionsOf(pairs, {"--to", "--key", "--ring", "--release", "--percent", "--valid-days"});
+        const auto options = OptionsOf(
+            pairs, {"--to", "--key", "--ring", "--release", "--stage", "--percent", "--valid-days"});
         publish::RolloutOptions rollout;
         rollout.server = Required(options, "--to");
         rollout.key = Required(options, "--key");
         rollout.ring = Required(options, "--ring");
         if (!IsValidRingName(rollout.ring))
             UsageError("Ring name " + rollout.ring + " is not 1 to 32 characters of a-z, 0-9, _ and -");
-        rollout.release = Number("--release", Required(options, "--release"), 1, UINT64_MAX);
+        if (options.count("--stage")) {
+            if (options.count("--release")) UsageError("Options --release and --stage exclude each other");
+            if (options.count("--percent") || flat)
+                UsageError("A staged release is installed nowhere: --stage takes no --percent or --flat");
+            rollout.stage = Number("--stage", Required(options, "--stage"), 1, UINT64_MAX);
+        } else {
+            rollout.release = Number("--release", Required(options, "--release"), 1, UINT64_MAX);
+        }
         if (options.count("--percent"))
             rollout.percent = static_cast<unsigned>(Number("--percent", options.at("--percent"), 0, 100));
         if (options.count("--valid-days"))

@@ -5,7 +5,9 @@
 // replayed. With --flat the release's files and a signed flat manifest are also laid into the flat
 // folder for launchers that follow it. Everything is staged and checked first into the next live
 // generation (live_generation.h): the rollout document, and with --flat the flat files and the flat
-// manifest, all made visible by one rename.
+// manifest, all made visible by one rename. With --stage the ring keeps what it takes and its entry
+// names a release its workstations fetch ahead of the switch.
+#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -61,6 +63,11 @@ TRingAssignment NewEntry(const std::optional<TRollout>& present, const RolloutOp
     } else {
         entry.Previous = ReleaseBefore(present, options.ring, options.release);
     }
+    // A stage stays until the ring switches to what it staged.
+    if (own && own->Staged && *own->Staged != options.release) {
+        entry.Staged = own->Staged;
+        entry.StagedSha256 = own->StagedSha256;
+    }
     if (entry.Percent < 100 && !entry.Previous)
         throw PublishError(ExitStatus::Failed,
                            "Ring \"" + options.ring + "\" has no previous release for the other " +
@@ -80,6 +87,30 @@ std::optional<TSha256> PreviousPin(const fs::path& server, uint64_t previous) {
     } catch (const PublishError&) {
         return std::nullopt;
     }
+}
+
+// The ring's own entry as it stands, naming `serial` as staged. Staging changes no workstation's
+// files, so the ring must already have an entry of its own that says what it takes.
+TRingAssignment StagedEntry(const std::optional<TRollout>& present, const RolloutOptions& options,
+                            uint64_t serial, const TSha256& documentSha256) {
+    const TRingAssignment* own = nullptr;
+    if (present) {
+        for (const auto& ring : present->Rings)
+            if (ring.Ring == options.ring) own = &ring;
+    }
+    if (!own)
+        throw PublishError(ExitStatus::Failed,
+                           "Ring \"" + options.ring +
+                               "\" has no entry of its own to stage a release in; first give it a "
+                               "release (rollout --ring " +
+                               options.ring + " --release N)");
+    if (own->Release == serial && own->Percent == 100)
+        throw PublishError(ExitStatus::Failed, "Ring \"" + options.ring + "\" already takes release " +
+                                                   std::to_string(serial) + " on all its workstations");
+    TRingAssignment entry = *own;
+    entry.Staged = serial;
+    entry.StagedSha256 = documentSha256;
+    return entry;
 }
 
 // Where a release file goes in the flat folder: the path of a file already there under the same
@@ -149,7 +180,8 @@ void RunRollout(const RolloutOptions& options) {
     const UniqueFd lock = LockFolder(options.server);
     SweepLeftovers(options.server);
 
-    const TRelease release = ReadRelease(options.server, options.release, publicKey.get());
+    const uint64_t serial = options.stage ? *options.stage : options.release;
+    const TRelease release = ReadRelease(options.server, serial, publicKey.get());
     CheckObjects(options.server, release);
     const std::optional<TRollout> present = ReadRollout(options.server, publicKey.get(), options.adopt);
 
@@ -165,11 +197,16 @@ void RunRollout(const RolloutOptions& options) {
     }
     rollout.ExpiresUnix = now + options.validDays * kSecondsPerDay;
     CheckClock(now, rollout.ExpiresUnix, EvidenceOf(options.server, publicKey.get()), options.force);
-    TRingAssignment entry = NewEntry(present, options);
-    // Pinned by their bytes: a workstation then takes these documents and no other served under
-    // their serials.
-    entry.ReleaseSha256 = ReleaseDocumentSha256(options.server, entry.Release, publicKey.get());
-    if (entry.Previous) entry.PreviousSha256 = PreviousPin(options.server, *entry.Previous);
+    TRingAssignment entry =
+        options.stage
+            ? StagedEntry(present, options, serial, ReleaseDocumentSha256(options.server, serial, publicKey.get()))
+            : NewEntry(present, options);
+    if (!options.stage) {
+        // Pinned by their bytes: a workstation then takes these documents and no other served under
+        // their serials.
+        entry.ReleaseSha256 = ReleaseDocumentSha256(options.server, entry.Release, publicKey.get());
+        if (entry.Previous) entry.PreviousSha256 = PreviousPin(options.server, *entry.Previous);
+    }
     const auto own = std::find_if(rollout.Rings.begin(), rollout.Rings.end(),
                                   [&](const TRingAssignment& ring) { return ring.Ring == options.ring; });
     if (own != rollout.Rings.end())
@@ -200,6 +237,9 @@ void RunRollout(const RolloutOptions& options) {
     if (entry.Percent < 100 && entry.Previous)
         std::printf(" on %u %% of its workstations, release %llu on the rest", entry.Percent,
                     static_cast<unsigned long long>(*entry.Previous));
+    if (entry.Staged)
+        std::printf("; release %llu is staged (fetched ahead, installed nowhere)",
+                    static_cast<unsigned long long>(*entry.Staged));
     std::printf("\n");
     if (flat)
         std::printf("Flat folder: %zu files of release %llu laid, manifest serial %llu\n",

@@ -246,6 +246,7 @@ std::vector<uint64_t> ReferencedReleases(const std::optional<TRollout>& rollout)
     for (const auto& ring : rollout->Rings) {
         serials.push_back(ring.Release);
         if (ring.Previous) serials.push_back(*ring.Previous);
+        if (ring.Staged) serials.push_back(*ring.Staged);
     }
     std::sort(serials.begin(), serials.end());
     serials.erase(std::unique(serials.begin(), serials.end()), serials.end());

@@ -65,7 +65,7 @@ struct StoredObject {
 // Every file under aurevia-objects/ (temporaries aside).
 std::vector<StoredObject> ListObjects(const std::filesystem::path& server);
 
-// The releases and rings that the rollout document names (release and previous).
+// The releases that the rollout document's rings name (release, previous and staged).
 std::vector<uint64_t> ReferencedReleases(const std::optional<TRollout>& rollout);
 
 }  // namespace publish

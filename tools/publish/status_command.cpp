@@ -142,8 +142,11 @@ ExitStatus RunStatus(const fs::path& server, const std::optional<std::string>& p
                 std::printf(" on 100 %% (previous %llu)", Ull(*ring.Previous));
             else
                 std::printf(" on 100 %%");
+            if (ring.Staged) std::printf(", release %llu staged", Ull(*ring.Staged));
             std::printf("\n");
-            if (!kept.releases.count(ring.Release) || (ring.Previous && !kept.releases.count(*ring.Previous)))
+            if (!kept.releases.count(ring.Release) ||
+                (ring.Previous && !kept.releases.count(*ring.Previous)) ||
+                (ring.Staged && !kept.releases.count(*ring.Staged)))
                 std::printf("    warning: a release this ring names is missing or unreadable\n");
         }
         if (!RingEntry(*rollout, kDefaultRing))
@@ -157,9 +160,15 @@ ExitStatus RunStatus(const fs::path& server, const std::optional<std::string>& p
     std::printf("Releases: %zu\n", kept.releases.size() + kept.unreadable.size());
     for (const auto& [serial, release] : kept.releases) {
         const bool inUse = std::binary_search(referenced.begin(), referenced.end(), serial);
+        bool staged = false;
+        if (rollout)
+            for (const auto& ring : rollout->Rings) staged = staged || ring.Staged == serial;
         std::printf("  %llu  created %s  %zu files, %llu bytes%s%s%s%s\n", Ull(serial),
                     UtcText(Instant{release.CreatedUnix}).c_str(), release.Files.size(), Ull(SizeOf(release)),
-                    publicKey ? "  signature good" : "", inUse ? "  (in a ring)" : "",
+                    publicKey ? "  signature good" : "",
+                    staged  ? "  (staged)"
+                    : inUse ? "  (in a ring)"
+                            : "",
                     release.Note.empty() ? "" : "  ", release.Note.c_str());
     }
     for (const auto& [serial, why] : kept.unreadable)

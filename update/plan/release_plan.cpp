@@ -12,6 +12,7 @@
 #include "update/source/signed_document.h"
 #include "update/source/update_source.h"
 #include "update/state/accepted_state.h"
+#include "update/trust/cng.h"
 #include "update/trust/signed_judgement.h"
 
 namespace {
@@ -99,6 +100,37 @@ class TResolution {
         return plan;
     }
 
+    TStagingPlan ResolveStaging() {
+        TStagingPlan plan;
+        const TSignedDocumentBytes bytes = ReadSignedDocument(FSource, kRolloutFileName, kRolloutLimit,
+                                                              kRolloutSignatureFileName, kSignatureLimit);
+        if (!bytes.Complete()) return NotStaging(plan, bytes.Missing);
+        if (!ImportKey()) return NotStaging(plan, FKeyError);
+        TJudged<TRollout> rollout = JudgeSignedRollout(*FKey, *bytes.Document, *bytes.Signature, UtcNowUnix(),
+                                                       FAccepted.Highest(TAcceptedDocument::Rollout));
+        if (!rollout.Accepted()) return NotStaging(plan, rollout.Detail);
+        plan.RolloutSerial = rollout.Document.Serial;
+        const TRingAssignment* entry = RingEntry(rollout.Document, FVerification.Ring);
+        if (!entry) return NotStaging(plan, "nenhum anel se aplica");
+        const unsigned number =
+            WorkstationRolloutNumber(FVerification.MachineValue, entry->Ring, entry->Release);
+        const std::optional<uint64_t> assigned =
+            AssignedRelease(rollout.Document, FVerification.Ring, number);
+        if (!assigned) return NotStaging(plan, "nenhuma versão atribuída");
+        std::string why;
+        std::optional<TRelease> taken = JudgedRelease(*assigned, std::nullopt, why);
+        if (!taken) return NotStaging(plan, why);
+        plan.Assigned = std::move(*taken);
+        // The other release of the entry: what the rest of the ring takes, or what it is left behind.
+        const uint64_t other = *assigned == entry->Release ? entry->Previous.value_or(0) : entry->Release;
+        if (other != 0) plan.Previous = JudgedRelease(other, std::nullopt, why);
+        if (entry->Staged && *entry->Staged != *assigned) {
+            plan.Staged = JudgedRelease(*entry->Staged, entry->StagedSha256, plan.StagedDetail);
+        }
+        plan.Accepted = true;
+        return plan;
+    }
+
     // A failure outside the rules (the store refusing a write, a name the platform cannot map).
     TReleasePlan Failed(const std::string& AWhy, TPlanStage AStage) {
         return Refused(TRefusal::MalformedManifest, AWhy, AStage);
@@ -125,6 +157,34 @@ class TResolution {
         FAccepted.Raise(TAcceptedDocument::Manifest, manifest.Document.Serial, manifest.Sha256);
         plan.Rollout = FRollout;
         return plan;
+    }
+
+    static TStagingPlan NotStaging(TStagingPlan& APlan, std::string ADetail) {
+        APlan.Accepted = false;
+        APlan.Detail = std::move(ADetail);
+        return std::move(APlan);
+    }
+
+    // A release read and judged; with ADocumentSha256, its document's bytes must have that hash.
+    std::optional<TRelease> JudgedRelease(uint64_t ASerial, const std::optional<TSha256>& ADocumentSha256,
+                                          std::string& AWhy) {
+        const TSignedDocumentBytes release =
+            ReadSignedDocument(FSource, ReleasePath(ASerial, ".json"), kReleaseLimit,
+                               ReleasePath(ASerial, ".sig"), kSignatureLimit);
+        if (!release.Complete()) {
+            AWhy = release.Missing;
+            return std::nullopt;
+        }
+        if (ADocumentSha256 && Sha256Of(*release.Document) != *ADocumentSha256) {
+            AWhy = "versão " + std::to_string(ASerial) + " difere da preparada";
+            return std::nullopt;
+        }
+        TJudged<TRelease> judged = JudgeSignedRelease(*FKey, *release.Document, *release.Signature, ASerial);
+        if (!judged.Accepted()) {
+            AWhy = judged.Detail;
+            return std::nullopt;
+        }
+        return std::move(judged.Document);
     }
 
     bool ImportKey() {
@@ -201,6 +261,21 @@ std::optional<TPlannedFile> TReleasePlan::Find(std::wstring_view AName) const {
     const auto found = FByKey.find(FileKey(AName));
     if (found == FByKey.end()) return std::nullopt;
     return FFiles[found->second];
+}
+
+TStagingPlan PlanStaging(const TUpdateVerification& AVerification, IUpdateSource& ASource) {
+    TStagingPlan plan;
+    if (!AVerification.Enabled()) {
+        plan.Detail = "sem chave do publicador";
+        return plan;
+    }
+    try {
+        TResolution resolution(AVerification, ASource);
+        return resolution.ResolveStaging();
+    } catch (const std::exception& e) {
+        plan.Detail = e.what();
+        return plan;
+    }
 }
 
 TReleasePlan PlanRelease(const TUpdateVerification& AVerification, IUpdateSource& ASource) {

@@ -80,3 +80,22 @@ class TReleasePlan {
 // files. Never raises: whatever goes wrong while accepting a release is a refusal, and a refusal
 // leaves the installed files (and the module they start) as they are.
 TReleasePlan PlanRelease(const TUpdateVerification& AVerification, IUpdateSource& ASource);
+
+// What the background fetch of this workstation's ring wants (update/plan/staged_fetch.h): the
+// releases the ring's entry names for it, each signed and checked as PlanRelease checks the one it
+// installs. Accepted: the rollout document and the assigned release were accepted; a staged release
+// that is refused leaves Staged empty and says why in StagedDetail.
+struct TStagingPlan {
+    bool Accepted = false;
+    std::string Detail;  // why not, when not accepted
+    uint64_t RolloutSerial = 0;
+    TRelease Assigned;                 // what a click installs now
+    std::optional<TRelease> Previous;  // what the ring's entry keeps for the rest, or had before
+    std::optional<TRelease> Staged;    // what the ring fetches ahead of its switch
+    std::string StagedDetail;          // why a staged release named was not taken
+};
+
+// Reads the rollout document and the releases it names for this workstation through ASource, and
+// judges them with the configured key, the UTC clock and the highest serial accepted before; records
+// nothing (the update that installs a release does). Never raises. Any thread.
+TStagingPlan PlanStaging(const TUpdateVerification& AVerification, IUpdateSource& ASource);

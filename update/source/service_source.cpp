@@ -37,3 +37,8 @@ void TServiceSource::Fetch(const std::wstring& ARemoteName, IByteSink& ASink, IF
     OutputDebugStringW((std::wstring(92, L'>') + ARemoteName).c_str());
     FetchResumable(*FSession, DownloadURL(FURL, ARemoteName), ASink, FRetries, AObserver);
 }
+
+void TServiceSource::FetchFrom(const std::wstring& ARemoteName, uint64_t AFrom, IByteSink& ASink,
+                               IFetchObserver* AObserver) {
+    FetchResumable(*FSession, DownloadURL(FURL, ARemoteName), ASink, FRetries, AObserver, AFrom);
+}

@@ -23,6 +23,8 @@ class TServiceSource final : public IUpdateSource {
     std::vector<TSourceFile> List() override;
     std::string Read(const std::wstring& AName, uint64_t ALimit) override;
     void Fetch(const std::wstring& ARemoteName, IByteSink& ASink, IFetchObserver* AObserver) override;
+    void FetchFrom(const std::wstring& ARemoteName, uint64_t AFrom, IByteSink& ASink,
+                   IFetchObserver* AObserver) override;
     bool MakesFolders() const override { return false; }
 
   private:

@@ -37,6 +37,15 @@ class IUpdateSource {
     // unfinished body the caller discards).
     virtual void Fetch(const std::wstring& ARemoteName, IByteSink& ASink, IFetchObserver* AObserver) = 0;
 
+    // The same from byte AFrom on, for a content that cannot change under its name (an object named
+    // by its SHA-256): Begin tells where writing starts, AFrom when the source continued, 0 when it
+    // started over. A source that cannot continue starts over.
+    virtual void FetchFrom(const std::wstring& ARemoteName, uint64_t AFrom, IByteSink& ASink,
+                           IFetchObserver* AObserver) {
+        (void)AFrom;
+        Fetch(ARemoteName, ASink, AObserver);
+    }
+
     // Whether a fetch into a local folder that does not exist yet makes the folder: the server
     // folder's tree is copied as it is, files from the service land in folders made at start-up.
     virtual bool MakesFolders() const = 0;

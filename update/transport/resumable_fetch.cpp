@@ -29,16 +29,19 @@ std::string HeaderUtf8(const THttpRequest& request, DWORD info) { return WideToU
 }  // namespace
 
 void FetchResumable(const THttpSession& session, const std::wstring& url, IByteSink& sink,
-                    const TRESTRetries& retries, IFetchObserver* observer) {
+                    const TRESTRetries& retries, IFetchObserver* observer, uint64_t from) {
     TRequestRetries attempts(retries, &session);
-    uint64_t written = 0;   // bytes in the sink, every one of them seen by the observer
-    std::string validator;  // If-Range of the content in the file; empty: it cannot be continued
+    uint64_t written = from;     // bytes in the sink, every one of them seen by the observer
+    std::string validator;       // If-Range of the content in the file; empty: it cannot be continued
+    bool unchanging = from > 0;  // the content cannot change under the URL: a bare Range continues it
     for (;;) {
-        const bool resuming = written > 0 && !validator.empty();
+        const bool resuming = written > 0 && (!validator.empty() || unchanging);
         try {
-            THttpRequest request(session, url,
-                                 resuming ? Utf8ToWide(ResumeRequestHeaders(written, validator)) : L"",
-                                 TErrorCategory::Fetch);
+            std::string headers;
+            if (resuming)
+                headers = validator.empty() ? "Range: bytes=" + std::to_string(written) + "-\r\n"
+                                            : ResumeRequestHeaders(written, validator);
+            THttpRequest request(session, url, Utf8ToWide(headers), TErrorCategory::Fetch);
             if (attempts.WaitAfterAnswer(request)) continue;
             const DWORD status = request.StatusCode();
             uint64_t offset = 0;
@@ -50,6 +53,7 @@ void FetchResumable(const THttpSession& session, const std::wstring& url, IByteS
                     // Not all of the rest of what the file holds: the next attempt starts from the
                     // beginning.
                     validator.clear();
+                    unchanging = false;
                     if (attempts.WaitBeforeAnotherAttempt()) continue;
                     if (status == 206)
                         throw TTransportError(ERROR_WINHTTP_INVALID_SERVER_RESPONSE, TErrorCategory::Fetch);

@@ -21,5 +21,8 @@ class THttpSession;
 // answer's text, its status line, or "REST request failed: ..."). AObserver sees Begin(0, total) at
 // each start from the beginning, Begin(written, total) when a cut body continues, and every byte
 // before it is written.
+// With `from` above 0 the sink already holds that many bytes of a content that cannot change under
+// its URL (an object named by its SHA-256): the first request asks for the rest with a bare Range,
+// and an answer that sends the whole body starts over at 0.
 void FetchResumable(const THttpSession& session, const std::wstring& url, IByteSink& sink,
-                    const TRESTRetries& retries, IFetchObserver* observer);
+                    const TRESTRetries& retries, IFetchObserver* observer, uint64_t from = 0);

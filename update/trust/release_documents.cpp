@@ -106,6 +106,10 @@ void CheckRing(const TRingAssignment& ring) {
     if (ring.Percent > 100) Fail("Ring \"" + ring.Ring + "\" has a percent above 100");
     if (ring.Percent < 100 && !ring.Previous)
         Fail("Ring \"" + ring.Ring + "\" has a percent below 100 but no previous release for the rest");
+    if (ring.Staged && *ring.Staged == 0)
+        Fail("Ring \"" + ring.Ring + "\" stages release 0; release serials start at 1");
+    if (ring.StagedSha256 && !ring.Staged)
+        Fail("Ring \"" + ring.Ring + "\" has \"staged_sha256\" but no \"staged\" release");
     if (ring.PreviousSha256 && !ring.Previous)
         Fail("Ring \"" + ring.Ring + "\" pins a previous release but names none");
 }
@@ -218,6 +222,10 @@ TRollout DecodeRollout(std::string_view bytes) {
         ring.Percent = static_cast<unsigned>(percent);
         ring.ReleaseSha256 = PinOf(element, "release_sha256", where);
         ring.PreviousSha256 = PinOf(element, "previous_sha256", where);
+        if (const Value* staged = MemberOf(element, "staged", where, false))
+            ring.Staged = UnsignedOf(*staged, "staged");
+        if (const Value* stagedSha256 = MemberOf(element, "staged_sha256", where, false))
+            ring.StagedSha256 = document_text::Sha256From(TextOf(*stagedSha256, "staged_sha256"));
         rollout.Rings.push_back(std::move(ring));
     }
     CheckRollout(rollout);
@@ -309,6 +317,14 @@ std::string EncodeRollout(const TRollout& rollout) {
         if (ring.PreviousSha256) {
             w.Key("previous_sha256");
             w.Text(document_text::HexOf(*ring.PreviousSha256));
+        }
+        if (ring.Staged) {
+            w.Key("staged");
+            w.Json.Uint64(*ring.Staged);
+        }
+        if (ring.StagedSha256) {
+            w.Key("staged_sha256");
+            w.Text(document_text::HexOf(*ring.StagedSha256));
         }
         w.Json.EndObject();
     }

@@ -21,18 +21,21 @@
 //     {"format":"aurevia-rollout/1","serial":1765400000,"expires":"2027-01-09T20:00:00Z",
 //      "rings":[{"ring":"geral","release":3,"previous":2,"percent":50,
 //                "release_sha256":"<64 hex>","previous_sha256":"<64 hex>"},
-//               {"ring":"piloto","release":4,"percent":100}]}
+//               {"ring":"piloto","release":4,"percent":100,"staged":5,"staged_sha256":"<64 hex>"}]}
 // Signatures as for the flat manifest (release_manifest.h). Members a reader does not know are
 // ignored. A workstation whose rollout number (0..99) is below a ring's percent takes "release",
 // any other takes "previous"; without "previous" the percent must be 100. "release_sha256" and
 // "previous_sha256" pin those releases to the SHA-256 of their .json bytes: a serial alone names
 // whatever a folder holds under it (another deployment's release copied in, a release rewritten),
 // the pin names the one document the publisher rolled out. Documents of earlier publishers carry no
-// pins and are read as before.
+// pins and are read as before. "staged" names a release the ring's workstations fetch ahead of its
+// switch and install nothing of; "staged_sha256" is the SHA-256 of that release document's .json
+// bytes, and comes only with "staged".
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "update/trust/release_manifest.h"
@@ -75,6 +78,12 @@ struct TRelease {
 };
 
 struct TRingAssignment {
+    // The four members every entry has, in the document's order; the optional ones are set by name.
+    TRingAssignment() = default;
+    TRingAssignment(std::string ARing, uint64_t ARelease, std::optional<uint64_t> APrevious,
+                    unsigned APercent)
+        : Ring(std::move(ARing)), Release(ARelease), Previous(APrevious), Percent(APercent) {}
+
     std::string Ring;
     uint64_t Release = 0;
     std::optional<uint64_t> Previous;
@@ -83,6 +92,9 @@ struct TRingAssignment {
     // pinned.
     std::optional<TSha256> ReleaseSha256 = std::nullopt;
     std::optional<TSha256> PreviousSha256 = std::nullopt;
+    // A release fetched ahead of its switch, and the SHA-256 of its document (only with Staged).
+    std::optional<uint64_t> Staged = std::nullopt;
+    std::optional<TSha256> StagedSha256 = std::nullopt;
 };
 
 struct TRollout {

@@ -70,8 +70,34 @@ TEST(NetworkSection, ConnectionsAreOneToSixtyFourOrTheDefaultAndTheProxyIsTrimme
     } cases[] = {{L"", 6},  {L"1", 1},  {L"12", 12}, {L"64", 64}, {L"65", 6},
                  {L"0", 6}, {L"-2", 6}, {L" 4", 6},  {L"4.5", 6}, {L"99999999999999999999", 6}};
     for (const auto& c : cases)
-        EXPECT_EQ(ProcessNetworkSection(L"", c.connections).Connections, c.taken)
+        EXPECT_EQ(ProcessNetworkSection(L"", c.connections, L"", L"", L"").Connections, c.taken)
             << "Conexoes=" << testing::PrintToString(std::wstring(c.connections));
-    EXPECT_EQ(ProcessNetworkSection(L" \tproxy.hospital:3128  ", L"").Proxy, L"proxy.hospital:3128");
-    EXPECT_EQ(ProcessNetworkSection(L"   ", L"").Proxy, L"");
+    EXPECT_EQ(ProcessNetworkSection(L" \tproxy.hospital:3128  ", L"", L"", L"", L"").Proxy, L"proxy.hospital:3128");
+    EXPECT_EQ(ProcessNetworkSection(L"   ", L"", L"", L"", L"").Proxy, L"");
+}
+
+// [Rede]: minutes, kilobytes a second and megabytes, converted; 0 is a value of its own (off, no
+// cap, no store); past the largest or malformed keeps the default.
+TEST(NetworkSection, ConvertsWholeNumbersAndKeepsTheDefaultOtherwise) {
+    using std::chrono::minutes;
+    const TNetworkConfiguration defaults = ProcessNetworkSection(L"", L"", L"", L"", L"");
+    EXPECT_EQ(defaults.CheckInterval, minutes(60));
+    EXPECT_EQ(defaults.MaxBytesPerSecond, 0u);
+    EXPECT_EQ(defaults.CacheBytes, uint64_t{1024} << 20);
+    const TNetworkConfiguration set = ProcessNetworkSection(L"", L"", L"5", L"1250", L"200");
+    EXPECT_EQ(set.CheckInterval, minutes(5));
+    EXPECT_EQ(set.MaxBytesPerSecond, 1250u * 1024);
+    EXPECT_EQ(set.CacheBytes, uint64_t{200} << 20);
+    const TNetworkConfiguration off = ProcessNetworkSection(L"", L"", L"0", L"0", L"0");
+    EXPECT_EQ(off.CheckInterval, minutes(0));
+    EXPECT_EQ(off.CacheBytes, 0u);
+    const TNetworkConfiguration largest = ProcessNetworkSection(L"", L"", L"10080", L"1073741824", L"16777216");
+    EXPECT_EQ(largest.MaxBytesPerSecond, uint64_t{1} << 40);
+    EXPECT_EQ(largest.CacheBytes, uint64_t{1} << 44);
+    for (const wchar_t* bad : {L"-1", L"1.5", L" 5", L"10081", L"99999999999999999999"}) {
+        const TNetworkConfiguration kept = ProcessNetworkSection(L"", L"", bad, L"x", L"x");
+        EXPECT_EQ(kept.CheckInterval, minutes(60)) << bad;
+        EXPECT_EQ(kept.MaxBytesPerSecond, 0u) << bad;
+        EXPECT_EQ(kept.CacheBytes, defaults.CacheBytes) << bad;
+    }
 }

@@ -2,6 +2,7 @@
 // rings follow, rollback, pruning, the flat folder laid from a release, and every failed command
 // leaving the server as it was.
 #include <fcntl.h>
+#include <openssl/sha.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -245,6 +246,80 @@ TEST_F(ReleaseControlTest, PruneKeepsTheLastReleasesAndWhatRingsReferTo) {
             EXPECT_TRUE(fs::exists(srv_ / ObjectPath(file.Sha256))) << serial << " " << file.Name;
     // What remains still rolls out.
     EXPECT_EQ(Rollout("geral", "4").status, 0);
+}
+
+TEST_F(ReleaseControlTest, AStagedReleaseIsNamedWithItsDocumentUntilTheRingSwitchesToIt) {
+    for (int i = 1; i <= 3; ++i)
+        ASSERT_EQ(Publish(ReleaseFolder("r" + std::to_string(i),
+                                        {{"Admissao.exe", "admissao " + std::to_string(i)}}))
+                      .status,
+                  0);
+    ASSERT_EQ(Rollout("geral", "1").status, 0);
+    ASSERT_EQ(Rollout("piloto", "2", {"--percent", "50"}).status, 0);
+    const auto stage = [&](const std::string& ring, const std::string& serial) {
+        return RunTool({"rollout", "--to", server_, "--key", key_, "--ring", ring, "--stage", serial});
+    };
+    const uint64_t before = ReadRolloutDocument().Serial;
+    const ToolResult staged = stage("piloto", "3");
+    ASSERT_EQ(staged.status, 0) << staged.output;
+    EXPECT_NE(staged.output.find("release 3 is staged"), std::string::npos) << staged.output;
+    TRollout rollout = ReadRolloutDocument();
+    EXPECT_GT(rollout.Serial, before);
+    const TRingAssignment* pilot = RingEntry(rollout, "piloto");
+    ASSERT_NE(pilot, nullptr);
+    // What the ring takes is untouched: the same release on the same share.
+    EXPECT_EQ(pilot->Release, 2u);
+    EXPECT_EQ(pilot->Previous, std::optional<uint64_t>(1));
+    EXPECT_EQ(pilot->Percent, 50u);
+    EXPECT_EQ(pilot->Staged, std::optional<uint64_t>(3));
+    const std::string document = ReadBytes(srv_ / "aurevia-releases" / "3.json");
+    TSha256 digest{};
+    SHA256(reinterpret_cast<const unsigned char*>(document.data()), document.size(), digest.data());
+    EXPECT_EQ(pilot->StagedSha256, std::optional<TSha256>(digest));
+    EXPECT_EQ(RingEntry(rollout, "geral")->Staged, std::nullopt);
+
+    const ToolResult status = RunTool({"status", "--to", server_});
+    EXPECT_NE(status.output.find("release 3 staged"), std::string::npos) << status.output;
+    // Pruning keeps what a ring stages.
+    ASSERT_EQ(RunTool({"prune", "--to", server_, "--keep", "0"}).status, 0);
+    EXPECT_TRUE(fs::exists(srv_ / "aurevia-releases" / "3.json"));
+
+    // Widening what the ring takes keeps the stage; switching to the staged release ends it.
+    ASSERT_EQ(Rollout("piloto", "2").status, 0);
+    EXPECT_EQ(RingEntry(ReadRolloutDocument(), "piloto")->Staged, std::optional<uint64_t>(3));
+    const ToolResult switched = Rollout("piloto", "3");
+    ASSERT_EQ(switched.status, 0) << switched.output;
+    rollout = ReadRolloutDocument();
+    pilot = RingEntry(rollout, "piloto");
+    EXPECT_EQ(pilot->Release, 3u);
+    EXPECT_EQ(pilot->Previous, std::optional<uint64_t>(2));
+    EXPECT_EQ(pilot->Staged, std::nullopt);
+    EXPECT_EQ(pilot->StagedSha256, std::nullopt);
+
+    // Refusals leave the server as it was.
+    const std::map<std::string, std::string> kept = Snapshot(srv_);
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        const char* message;
+    } refusals[] = {
+        {{"--ring", "piloto", "--stage", "2", "--release", "2"}, 2, "exclude each other"},
+        {{"--ring", "piloto", "--stage", "2", "--percent", "50"}, 2, "takes no --percent"},
+        {{"--ring", "piloto", "--stage", "2", "--flat"}, 2, "takes no --percent or --flat"},
+        {{"--ring", "piloto", "--stage", "0"}, 2, "--stage"},
+        {{"--ring", "piloto", "--stage", "9"}, 9, "no release 9"},
+        {{"--ring", "ala-b", "--stage", "2"}, 1, "no entry of its own"},
+        {{"--ring", "piloto", "--stage", "3"}, 1, "already takes release 3"},
+    };
+    for (const auto& refusal : refusals) {
+        std::vector<std::string> arguments = {"rollout", "--to", server_, "--key", key_};
+        arguments.insert(arguments.end(), refusal.arguments.begin(), refusal.arguments.end());
+        const ToolResult result = RunTool(arguments);
+        SCOPED_TRACE(result.output);
+        EXPECT_EQ(result.status, refusal.status);
+        EXPECT_NE(result.output.find(refusal.message), std::string::npos);
+        EXPECT_EQ(Snapshot(srv_), kept);
+    }
 }
 
 TEST_F(ReleaseControlTest, FlatRolloutLaysTheReleaseWithItsAgesAndVerifies) {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "update/trust/document_text.h"
 #include "update/trust/release_documents.h"
 
 namespace {
@@ -96,6 +97,26 @@ TEST(ReleaseDocuments, RolloutEncodesToTheDocumentedBytesAndBack) {
     EXPECT_EQ(decoded.Rings[0].Previous, std::optional<uint64_t>(2));
     EXPECT_EQ(decoded.Rings[0].Percent, 50u);
     EXPECT_EQ(decoded.Rings[1].Previous, std::nullopt);
+    EXPECT_EQ(decoded.Rings[1].Staged, std::nullopt);
+}
+
+TEST(ReleaseDocuments, AStagedReleaseAndItsDocumentHashTravelWithTheRing) {
+    TRollout rollout;
+    rollout.Serial = 7;
+    rollout.ExpiresUnix = 1'799'524'800;
+    TRingAssignment ring{"piloto", 4, std::nullopt, 100};
+    ring.Staged = 5;
+    ring.StagedSha256 = HashOf(9);
+    rollout.Rings = {ring};
+    const std::string bytes = EncodeRollout(rollout);
+    EXPECT_NE(bytes.find(R"("percent":100,"staged":5,"staged_sha256":")" + document_text::HexOf(HashOf(9))),
+              std::string::npos)
+        << bytes;
+    const TRingAssignment decoded = DecodeRollout(bytes).Rings.at(0);
+    EXPECT_EQ(decoded.Staged, std::optional<uint64_t>(5));
+    EXPECT_EQ(decoded.StagedSha256, std::optional<TSha256>(HashOf(9)));
+    // What the ring takes is not changed by what it stages.
+    EXPECT_EQ(AssignedRelease(DecodeRollout(bytes), "piloto", 0), std::optional<uint64_t>(4));
 }
 
 TEST(ReleaseDocuments, UnknownMembersAreIgnored) {
@@ -263,6 +284,16 @@ TEST(ReleaseDocuments, RefusesMalformedRollouts) {
          "no previous release"},
         {"previous as text", RolloutWith(R"({"ring":"geral","release":2,"previous":"1","percent":50})"),
          "\"previous\" is not a number"},
+        {"staged 0", RolloutWith(R"({"ring":"geral","release":2,"percent":100,"staged":0})"),
+         "stages release 0"},
+        {"staged as text", RolloutWith(R"({"ring":"geral","release":2,"percent":100,"staged":"3"})"),
+         "\"staged\" is not a number"},
+        {"staged hash without a stage",
+         RolloutWith(R"({"ring":"geral","release":2,"percent":100,"staged_sha256":")" + std::string(64, 'a') +
+                     R"("})"),
+         "no \"staged\" release"},
+        {"staged hash too short",
+         RolloutWith(R"({"ring":"geral","release":2,"percent":100,"staged":3,"staged_sha256":"abc"})"), "64"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

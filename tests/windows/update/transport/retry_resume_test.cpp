@@ -16,6 +16,8 @@
 #include "client_test_support.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
+#include "update/source/service_source.h"
+#include "update/stream/byte_sink.h"
 #include "update/transport/rest_client.h"
 
 namespace {
@@ -342,6 +344,45 @@ TEST(Resume, APartialAnswerThatIsNotAllOfTheRestStartsAgain) {
         ASSERT_EQ(requests.size(), 3u);
         EXPECT_EQ(requests[1].Header("Range"), "bytes=1000-");
         EXPECT_EQ(requests[2].Header("Range"), "");
+    }
+}
+
+// An object named by its SHA-256 cannot change under its name: a fetch that already holds its first
+// bytes (a background fetch paused, or cut in an earlier run) asks for the rest with a bare Range;
+// a server that sends the whole body instead starts it over at 0.
+TEST(Resume, AnObjectHeldInPartContinuesWithABareRangeOrStartsOver) {
+    const std::string content = PatternedContent(100000);
+    constexpr uint64_t kHeld = 40000;
+    struct HeldSink final : IByteSink {
+        std::string bytes;
+        std::vector<uint64_t> begins;
+        void Begin(uint64_t AOffset, std::optional<uint64_t>) override {
+            begins.push_back(AOffset);
+            bytes.resize(static_cast<size_t>(AOffset));
+        }
+        void Write(const char* AData, size_t ASize) override { bytes.append(AData, ASize); }
+    };
+    for (const bool honoursRange : {true, false}) {
+        SCOPED_TRACE(honoursRange ? "206 with the rest" : "200 with everything");
+        ScriptedServer server;
+        server.On("/download", [&](SOCKET connection, const ReceivedRequest&) {
+            ScriptedServer::Send(connection,
+                                 honoursRange
+                                     ? ScriptedServer::Response("HTTP/1.1 206 Partial Content",
+                                                                "Content-Range: bytes 40000-99999/100000\r\n",
+                                                                content.substr(kHeld))
+                                     : ScriptedServer::Response("HTTP/1.1 200 OK", "", content));
+        });
+        HeldSink sink;
+        sink.bytes = content.substr(0, kHeld);
+        TServiceSource source(server.BaseURL(), TTransferLimits{}, TRESTTimeouts{}, kQuickRetries);
+        source.FetchFrom(L"aurevia-objects\\ab\\object", kHeld, sink, nullptr);
+        EXPECT_TRUE(sink.bytes == content);
+        EXPECT_EQ(sink.begins, std::vector<uint64_t>{honoursRange ? kHeld : 0});
+        const auto requests = server.Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].Header("Range"), "bytes=40000-");
+        EXPECT_EQ(requests[0].Header("If-Range"), "");
     }
 }
 
