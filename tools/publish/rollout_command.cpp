@@ -22,6 +22,7 @@
 #include "tools/publish/leftover_sweep.h"
 #include "tools/publish/live_generation.h"
 #include "tools/publish/publisher_key.h"
+#include "tools/publish/root_chain.h"
 #include "tools/publish/server_store.h"
 #include "update/trust/document_text.h"
 
@@ -91,7 +92,7 @@ FlatTarget TargetOf(const fs::path& server, const TReleaseFile& file,
 // Lays the release's files into the next generation under their flat names and returns the flat
 // manifest that lists them beside the folder's other files.
 SignedManifest StageFlat(const RolloutOptions& options, const TRelease& release, EVP_PKEY* key, int64_t now,
-                         NextGeneration& generation) {
+                         const std::optional<SignerNaming>& signer, NextGeneration& generation) {
     const std::vector<FolderFile> present = ListFolderEntries(options.server);
     RefuseSecrets(present, options.key);
     std::map<std::string, TManifestFile> listed;  // by name as listed
@@ -110,7 +111,8 @@ SignedManifest StageFlat(const RolloutOptions& options, const TRelease& release,
     std::vector<TManifestFile> files;
     files.reserve(listed.size());
     for (auto& [name, file] : listed) files.push_back(std::move(file));
-    return PrepareFlatManifest(options.server, std::move(files), key, now, options.validDays, std::nullopt);
+    return PrepareFlatManifest(options.server, std::move(files), key, now, options.validDays, std::nullopt,
+                               signer);
 }
 
 // Every object is read in full: a damaged one would be served to every workstation of the ring.
@@ -138,12 +140,20 @@ void RunRollout(const RolloutOptions& options) {
     const UniqueFd lock = LockFolder(options.server);
     SweepLeftovers(options.server);
 
-    const TRelease release = ReadRelease(options.server, options.release, publicKey.get());
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    // The flat manifest that --flat signs too needs the manifest role as well.
+    const std::optional<SignerNaming> signer =
+        CertifiedSigner(options.server, key.get(), TKeyRole::Rollout, now);
+    if (options.flat) CertifiedSigner(options.server, key.get(), TKeyRole::Manifest, now);
+    // Under a root the release may be signed by another key than the rollout's: the one it names.
+    const Key releaseKey = signer ? CertifiedReleaseSigner(options.server, options.release, now)
+                                  : PublicKeyFrom(PublicPointOf(key.get()));
+    const TRelease release = ReadRelease(options.server, options.release, releaseKey.get());
     CheckObjects(options.server, release);
     const std::optional<TRollout> present = ReadRollout(options.server, publicKey.get(), options.adopt);
 
     TRollout rollout;
-    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    if (signer) signer->Into(rollout);
     rollout.Serial = now > 0 ? static_cast<uint64_t>(now) : 0;
     if (present) {
         if (present->Serial == UINT64_MAX)
@@ -173,7 +183,7 @@ void RunRollout(const RolloutOptions& options) {
 
     NextGeneration generation(options.server);
     std::optional<SignedManifest> flat;
-    if (options.flat) flat.emplace(StageFlat(options, release, key.get(), now, generation));
+    if (options.flat) flat.emplace(StageFlat(options, release, key.get(), now, signer, generation));
     generation.Put(document);
     if (flat) generation.Put(flat->Document);
     generation.Commit();

@@ -4,6 +4,7 @@
 #include "tools/publish/publish_error.h"
 #include "tools/publish/publisher_key.h"
 #include "tools/publish/root_signature_check.h"
+#include "tools/publish/server_store.h"
 #include "update/trust/document_text.h"
 
 namespace fs = std::filesystem;
@@ -49,8 +50,8 @@ std::string KeyIdText(EVP_PKEY* key) {
     return document_text::HexOf(KeyIdOf(OpenSslSignatureCheck(), PublicPointOf(key)));
 }
 
-std::optional<TRootDocument> CertifiedRoot(const fs::path& server, EVP_PKEY* key, TKeyRole role,
-                                           int64_t now) {
+std::optional<SignerNaming> CertifiedSigner(const fs::path& server, EVP_PKEY* key, TKeyRole role,
+                                            int64_t now) {
     const std::vector<RootVersion> chain = ReadRootChain(server);
     if (chain.empty()) return std::nullopt;
     const TRootDocument& root = chain.back().Root;
@@ -61,7 +62,36 @@ std::optional<TRootDocument> CertifiedRoot(const fs::path& server, EVP_PKEY* key
                                                          RoleNames(static_cast<uint8_t>(role)) +
                                                          " documents: " + KeyRefusalText(judged.Refusal) +
                                                          ", " + judged.Detail);
-    return root;
+    return SignerNaming{document_text::HexOf(judged.Key->Id), root.Product};
+}
+
+Key CertifiedReleaseSigner(const fs::path& server, uint64_t serial, int64_t now) {
+    const std::vector<RootVersion> chain = ReadRootChain(server);
+    const fs::path file = ReleaseFile(server, serial, ".json");
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(file, error)))
+        throw PublishError(ExitStatus::NotFound, "The server keeps no release " + std::to_string(serial));
+    // Read unverified only to learn which key to verify it with; ReadRelease then verifies.
+    std::string keyId;
+    try {
+        keyId =
+            DecodeRelease(ReadRegularFile(file, "release", ExitStatus::BadSignature, kMostDocumentSize)).Key;
+    } catch (const TManifestError& e) {
+        throw PublishError(ExitStatus::BadSignature,
+                           "Release " + std::to_string(serial) + " cannot be read: " + e.what());
+    }
+    const std::string what = "Release " + std::to_string(serial);
+    if (keyId.empty() || chain.empty())
+        throw PublishError(ExitStatus::NotCertified,
+                           what + " names no signing key of the root; publish it again");
+    const TKeyJudged judged =
+        JudgeSigningKey(chain.back().Root, document_text::Sha256From(keyId), TKeyRole::Manifest, now);
+    if (!judged.Accepted())
+        throw PublishError(ExitStatus::NotCertified,
+                           what + " is signed by a key the root in force does not accept (" +
+                               std::string(KeyRefusalText(judged.Refusal)) + ", " + judged.Detail +
+                               "); publish it again");
+    return PublicKeyFrom(judged.Key->Point);
 }
 
 }  // namespace publish

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/publish/publisher_key.h"
 #include "update/trust/root_rules.h"
 
 namespace publish {
@@ -32,10 +33,27 @@ std::vector<RootVersion> ReadRootChain(const std::filesystem::path& server);
 // The key id of a key (lowercase hex SHA-256 of its DER public key).
 std::string KeyIdText(EVP_PKEY* key);
 
+// What a document signed under a root names: the signer's key id and the root's product.
+struct SignerNaming {
+    std::string Key;
+    std::string Product;
+
+    template <class TDocument>
+    void Into(TDocument& document) const {
+        document.Key = Key;
+        document.Product = Product;
+    }
+};
+
 // With a root on the server: raises PublishError(NotCertified) unless the newest version certifies
-// `key` for `role` now, and returns that root (its product goes into the documents signed). Without
-// a root: nullopt, and any key signs as before.
-std::optional<TRootDocument> CertifiedRoot(const std::filesystem::path& server, EVP_PKEY* key, TKeyRole role,
-                                           int64_t now);
+// `key` for `role` now, and returns what the documents signed with it name. Without a root:
+// nullopt, and any key signs as before.
+std::optional<SignerNaming> CertifiedSigner(const std::filesystem::path& server, EVP_PKEY* key, TKeyRole role,
+                                            int64_t now);
+
+// With a root on the server: the public key of the release `serial`'s signer, the key it names,
+// when the newest root certifies that key for manifests now (a rollout key cannot check a release
+// signed by another key). Raises PublishError(NotCertified) for a release that names no such key.
+Key CertifiedReleaseSigner(const std::filesystem::path& server, uint64_t serial, int64_t now);
 
 }  // namespace publish
