@@ -198,6 +198,12 @@ TEST(ReleaseDocuments, RefusesMalformedRollouts) {
          "no previous release"},
         {"previous as text", RolloutWith(R"({"ring":"geral","release":2,"previous":"1","percent":50})"),
          "\"previous\" is not a number"},
+        {"a signer that is no key id",
+         R"({"format":"aurevia-rollout/1","key":"Ab12","serial":5,"expires":"2027-01-01T00:00:00Z","rings":[]})",
+         "not a key id"},
+        {"an empty product",
+         R"({"format":"aurevia-rollout/1","product":"","serial":5,"expires":"2027-01-01T00:00:00Z","rings":[]})",
+         "\"product\" is empty"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
