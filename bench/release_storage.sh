@@ -8,32 +8,11 @@
 # Usage: bench/release_storage.sh   (BENCH_DIR: work folder, default /tmp/aurevia-bench-releases)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-publish=${BENCH_PUBLISH:-$root/build/native/tools/publish/aurevia-publish}
-[ -x "$publish" ] || { echo "build first: cmake --build --preset native --target aurevia-publish"; exit 1; }
 work=${BENCH_DIR:-/tmp/aurevia-bench-releases}
-rm -rf "$work"
-mkdir -p "$work/keys" "$work/srv" "$work/release" "$work/copies"
-trap 'rm -rf "$work"' EXIT
-"$publish" keygen --out "$work/keys" >/dev/null 2>&1
-key=$work/keys/publisher-key.pem
-
-# 49 shared runtime files of 20 KB to 1.2 MB and 8 module executables of 2 to 6 MB.
-RANDOM=42
-write() { head -c "$2" /dev/urandom >"$work/release/$1"; }
-for i in $(seq 1 49); do write "shared$i.dll" $((20000 + RANDOM * 36)); done
-for i in $(seq 1 8); do write "Modulo$i.exe" $((2000000 + RANDOM * 122)); done
-release_bytes=$(du -sb --apparent-size "$work/release" | cut -f1)
-
-now() { date +%s.%N; }
+. "$root/bench/release_fixture.sh"
 publish_time=0 copy_time=0 new_bytes=0
 for r in $(seq 1 10); do
-    if [ "$r" -gt 1 ]; then  # 3 shared files and one module change
-        for i in $(( (r * 7) % 49 + 1 )) $(( (r * 13) % 49 + 1 )) $(( (r * 29) % 49 + 1 )); do
-            write "shared$i.dll" $(stat -c %s "$work/release/shared$i.dll")
-        done
-        m=$(( r % 8 + 1 ))
-        write "Modulo$m.exe" $(stat -c %s "$work/release/Modulo$m.exe")
-    fi
+    change_release "$r"
     sync
     t0=$(now); out=$("$publish" publish --from "$work/release" --to "$work/srv" --key "$key"); sync; t1=$(now)
     cp -r "$work/release" "$work/copies/$r"; sync; t2=$(now)

@@ -16,3 +16,15 @@ target_include_directories(rapidjson SYSTEM INTERFACE ${AUREVIA_RAPIDJSON_DIR})
 if(NOT WIN32)
   target_compile_options(rapidjson INTERFACE -fsanitize-ignorelist=${CMAKE_CURRENT_LIST_DIR}/sanitizer-ignorelist.txt)
 endif()
+
+# zlib: the workstation inflates deflated objects, the publisher deflates them. The Windows programs
+# link the static archive by its file name (find_library would take libz.dll.a first, and a
+# zlib1.dll beside the launcher is one more file to ship and one Wine resolves to its own copy).
+add_library(aurevia_zlib INTERFACE)
+if(WIN32)
+  find_library(AUREVIA_ZLIB_STATIC NAMES libz.a REQUIRED)
+  target_link_libraries(aurevia_zlib INTERFACE ${AUREVIA_ZLIB_STATIC})
+else()
+  find_package(ZLIB REQUIRED)
+  target_link_libraries(aurevia_zlib INTERFACE ZLIB::ZLIB)
+endif()

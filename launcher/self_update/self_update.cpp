@@ -60,7 +60,8 @@ void RestorePreviousLauncher() {
 // The check runs on every activation: a decision goes to the log when it differs from the last one
 // logged, not each time. UI thread only.
 TSelfUpdateOutcome Decided(TSelfUpdateOutcome AOutcome, const char* ADecision, const char* AReason,
-                           const std::wstring& ALocalVersion = {}, const std::wstring& AServerVersion = {}) {
+                           const std::wstring& ALocalVersion = {}, const std::wstring& AServerVersion = {},
+                           TErrorCategory AFailure = TErrorCategory::Other) {
     static std::string last;
     TLogLine line(AOutcome == TSelfUpdateOutcome::CopyFailed ? TLogLevel::Error : TLogLevel::Info,
                   "self-update");
@@ -70,7 +71,8 @@ TSelfUpdateOutcome Decided(TSelfUpdateOutcome AOutcome, const char* ADecision, c
     std::string key = line.Text(TLogTime{});
     if (key != last) {
         LogEvent(line);
-        FleetReports().Send(SelfUpdateFleetReport(AOutcome, AReason, ALocalVersion, AServerVersion));
+        FleetReports().Send(
+            SelfUpdateFleetReport(AOutcome, AReason, AFailure, ALocalVersion, AServerVersion));
         last = std::move(key);
     }
     return AOutcome;
@@ -108,10 +110,11 @@ TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
     if (*localVersion == *serverVersion)
         return Decided(TSelfUpdateOutcome::UpToDate, "keep", "same version", localText, serverText);
     if (!plan.Accepted())
-        return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "manifest refused", localText, serverText);
+        return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "manifest refused", localText, serverText,
+                       TErrorCategory::Signature);
     if (!launcher)
         return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "not in the signed manifest", localText,
-                       serverText);
+                       serverText, TErrorCategory::Signature);
 
     // The copy lands in a temporary, is checked there (against the signed entry, and in full against
     // the server file's size), and only then becomes "Aurevia.NEW", already flushed to the disk: no
@@ -126,20 +129,21 @@ TSelfUpdateOutcome ReplaceLauncherFromServer(const std::wstring& AServerFolder,
                            });
     if (copy == TInstallOutcome::Altered)
         return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "not the signed release", localText,
-                       serverText);
+                       serverText, TErrorCategory::Altered);
     if (copy == TInstallOutcome::Failed)
-        return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "copy incomplete", localText, serverText);
+        return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "copy incomplete", localText, serverText,
+                       TErrorCategory::Fetch);
 
     DeleteFileW(kLauncherOld);
     if (!MoveFileExW(kLauncherExe, kLauncherOld, MOVEFILE_WRITE_THROUGH)) {
         DeleteFileW(kLauncherNew);
         return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "rename of the running launcher failed",
-                       localText, serverText);
+                       localText, serverText, TErrorCategory::Disk);
     }
     if (!MoveFileExW(kLauncherNew, kLauncherExe, MOVEFILE_WRITE_THROUGH)) {
         RestorePreviousLauncher();
         return Decided(TSelfUpdateOutcome::CopyFailed, "failed", "rename of the new launcher failed",
-                       localText, serverText);
+                       localText, serverText, TErrorCategory::Disk);
     }
     return Decided(TSelfUpdateOutcome::Replaced, "replace", "other version", localText, serverText);
 }

@@ -4,27 +4,17 @@
 
 namespace {
 
-struct TFailure {
-    std::string_view Reason;
-    TFleetResult Result;
-    TFleetReason FleetReason;
-};
-
-// The failed decisions by the reason the self-update logs; the release check's refusals first.
-constexpr TFailure kFailures[] = {
-    {"manifest refused", TFleetResult::Refused, TFleetReason::Signature},
-    {"not in the signed manifest", TFleetResult::Refused, TFleetReason::Signature},
-    {"not the signed release", TFleetResult::Refused, TFleetReason::Altered},
-    {"copy incomplete", TFleetResult::Failed, TFleetReason::Fetch},
-    {"flush failed", TFleetResult::Failed, TFleetReason::Disk},
-    {"rename of the running launcher failed", TFleetResult::Failed, TFleetReason::Disk},
-    {"rename of the new launcher failed", TFleetResult::Failed, TFleetReason::Disk},
-};
+// What trust refused, as against what went wrong on the way.
+bool IsRefusal(TErrorCategory ACategory) {
+    return ACategory == TErrorCategory::Signature || ACategory == TErrorCategory::Altered ||
+           ACategory == TErrorCategory::Expired || ACategory == TErrorCategory::Replayed;
+}
 
 }  // namespace
 
 TFleetReport SelfUpdateFleetReport(TSelfUpdateOutcome AOutcome, std::string_view AReason,
-                                   const std::wstring& ALocalVersion, const std::wstring& AServerVersion) {
+                                   TErrorCategory ACategory, const std::wstring& ALocalVersion,
+                                   const std::wstring& AServerVersion) {
     TFleetReport report;
     report.Event = TFleetEvent::SelfUpdate;
     report.Module = "Aurevia.EXE";
@@ -39,14 +29,9 @@ TFleetReport SelfUpdateFleetReport(TSelfUpdateOutcome AOutcome, std::string_view
             break;
         case TSelfUpdateOutcome::CopyFailed:
             what = "not replaced";
-            report.Result = TFleetResult::Failed;
-            report.Reason = TFleetReason::Other;
+            report.Result = IsRefusal(ACategory) ? TFleetResult::Refused : TFleetResult::Failed;
+            report.Reason = FleetReasonOf(ACategory);
             report.FilesListed = report.FilesFailed = 1;
-            for (const TFailure& failure : kFailures) {
-                if (failure.Reason != AReason) continue;
-                report.Result = failure.Result;
-                report.Reason = failure.FleetReason;
-            }
             break;
     }
     report.Text = what + ": " + std::string(AReason) + " (local " +

@@ -7,9 +7,12 @@
 
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <set>
 
 #include "tools/publish/clock_check.h"
 #include "tools/publish/commands.h"
+#include "tools/publish/deflated_object.h"
 #include "tools/publish/durable_file.h"
 #include "tools/publish/folder_files.h"
 #include "tools/publish/leftover_sweep.h"
@@ -91,36 +94,40 @@ void RunPublish(const PublishOptions& options) {
     release.Note = options.note;
     for (const auto& entry : entries)
         release.Files.push_back({entry.File.Name, entry.File.Size, entry.File.Sha256, entry.AgeUnix});
-    std::string bytes;
-    try {
-        bytes = EncodeRelease(release);
-        DecodeRelease(bytes);  // what the launcher would refuse to read is not signed
-    } catch (const TManifestError& e) {
-        throw PublishError(ExitStatus::Failed, std::string("The folder cannot be published: ") + e.what());
-    }
-    const SignedDocument document = SignDocument(
-        fs::path(kReleasesFolderName) / (std::to_string(release.Serial) + ".json"), bytes, key.get());
-
     StoreUndo undo;
     undo.MakeFolder(options.server / kObjectsFolderName);
     undo.MakeFolder(ReleasesFolder(options.server));
     uint64_t storedBytes = 0, totalBytes = 0;
     size_t replaced = 0;
     std::vector<ObjectCopy> copies;
+    std::map<TSha256, DeflatedCopy> deflated;  // by content: the deflated objects the release names
+    std::set<TSha256> undeflated;
     for (const auto& entry : entries) {
         totalBytes += entry.File.Size;
         const fs::path object = ObjectFile(options.server, entry.File.Sha256);
         struct stat present {};
-        bool damaged = false;
+        bool damaged = false, holds = false;
         if (::lstat(object.c_str(), &present) == 0) {
             if (!S_ISREG(present.st_mode))
                 throw PublishError(ExitStatus::Failed, "The stored object " + object.string() +
                                                            " is not a file; move it aside and publish again");
             // Trusted only for what it holds, not for its name or size: a damaged copy would be
             // served to every workstation of every release that names it.
-            if (ObjectHolds(object, entry.File.Size, entry.File.Sha256)) continue;
-            damaged = true;
+            holds = ObjectHolds(object, entry.File.Size, entry.File.Sha256);
+            damaged = !holds;
         }
+        if (!deflated.count(entry.File.Sha256) && !undeflated.count(entry.File.Sha256)) {
+            undo.MakeFolder(object.parent_path());
+            // A content stored before keeps the deflated copy it got then, or none: deflating every
+            // unchanged file again would cost each publish the time of the whole folder.
+            std::optional<DeflatedCopy> copy = PrepareDeflated(object, entry.Path, entry.File.Size,
+                                                               entry.File.Sha256, kPublishedMode, holds);
+            if (copy)
+                deflated.emplace(entry.File.Sha256, std::move(*copy));
+            else
+                undeflated.insert(entry.File.Sha256);
+        }
+        if (holds) continue;
         bool staged = false;
         for (const auto& copy : copies) staged = staged || copy.Object == object;
         if (staged) continue;  // two files of the release with one content
@@ -131,6 +138,20 @@ void RunPublish(const PublishOptions& options) {
              object, damaged});
         storedBytes += entry.File.Size;
     }
+    for (auto& file : release.Files) {
+        const auto found = deflated.find(file.Sha256);
+        if (found != deflated.end()) file.DeflatedSize = found->second.Size;
+    }
+    std::string bytes;
+    try {
+        bytes = EncodeRelease(release);
+        DecodeRelease(bytes);  // what the launcher would refuse to read is not signed
+    } catch (const TManifestError& e) {
+        throw PublishError(ExitStatus::Failed, std::string("The folder cannot be published: ") + e.what());
+    }
+    const SignedDocument document = SignDocument(
+        fs::path(kReleasesFolderName) / (std::to_string(release.Serial) + ".json"), bytes, key.get());
+
     for (auto& copy : copies) {
         copy.Copy.ReplaceInto(copy.Object);
         if (copy.Replaces) {
@@ -140,6 +161,19 @@ void RunPublish(const PublishOptions& options) {
         } else {
             undo.Stored(copy.Object);
         }
+    }
+    // The deflated objects after the plain ones: a launcher never finds one without the other.
+    uint64_t deflatedBytes = 0;
+    for (auto& [sha256, copy] : deflated) {
+        deflatedBytes += copy.Size;
+        if (!copy.Copy) continue;
+        copy.Copy->ReplaceInto(copy.Object);
+        if (copy.Replaces)
+            std::fprintf(stderr, "aurevia-publish: warning: the stored object %s was damaged; replaced\n",
+                         copy.Object.c_str());
+        else
+            undo.Stored(copy.Object);
+        SyncFolder(copy.Object.parent_path());
     }
     for (const auto& copy : copies) SyncFolder(copy.Object.parent_path());
     SyncFolder(options.server / kObjectsFolderName);
@@ -153,6 +187,9 @@ void RunPublish(const PublishOptions& options) {
                 static_cast<unsigned long long>(totalBytes), copies.size() - replaced,
                 static_cast<unsigned long long>(storedBytes));
     if (replaced > 0) std::printf("; %zu damaged objects replaced", replaced);
+    if (!deflated.empty())
+        std::printf("; %zu stored deflated too (%llu bytes deflated)", deflated.size(),
+                    static_cast<unsigned long long>(deflatedBytes));
     std::printf("\n%llu\n", static_cast<unsigned long long>(release.Serial));
 }
 

@@ -205,11 +205,16 @@ std::vector<StoredObject> ListObjects(const fs::path& server) {
         object.Path = it->path();
         object.Size = it->file_size(entryError);
         const std::string parent = it->path().parent_path().filename().string();
+        // A deflated object goes with its plain one: named, kept and pruned by the same content.
+        std::string_view hexName = name;
+        if (hexName.size() > kDeflatedObjectSuffix.size() &&
+            hexName.substr(hexName.size() - kDeflatedObjectSuffix.size()) == kDeflatedObjectSuffix)
+            hexName.remove_suffix(kDeflatedObjectSuffix.size());
         try {
-            document_text::Sha256From(name);
-            if (name == document_text::AsciiLowered(name) && parent == name.substr(0, 2) &&
+            document_text::Sha256From(hexName);
+            if (hexName == document_text::AsciiLowered(hexName) && parent == hexName.substr(0, 2) &&
                 it->path().parent_path().parent_path() == root)
-                object.Hex = name;
+                object.Hex = hexName;
         } catch (const TManifestError&) {
         }
         objects.push_back(std::move(object));

@@ -53,7 +53,8 @@ SigningEvidence EvidenceOf(const std::filesystem::path& server, EVP_PKEY* public
 bool ObjectHolds(const std::filesystem::path& object, uint64_t size, const TSha256& sha256);
 
 struct StoredObject {
-    std::string Hex;  // the file name; empty for a name that is no object's
+    std::string
+        Hex;  // the content's SHA-256 its name gives (also a ".deflate" one's); empty for another name
     std::filesystem::path Path;
     uint64_t Size = 0;
 };

@@ -4,10 +4,13 @@
 
 #include "base/handles.h"
 #include "base/paths.h"
+#include "base/string_convert.h"
 #include "base/win32_error.h"
 #include "update/disk/file_operations.h"
 #include "update/stream/byte_sink.h"
+#include "update/stream/inflating_sink.h"
 #include "update/source/update_source.h"
+#include "update/trust/release_documents.h"
 
 namespace {
 
@@ -28,10 +31,27 @@ class TTemporaryFile {
     std::wstring FPath;
 };
 
+// Whether the deflated object arrived whole and inflated; false when it cannot be inflated, so that
+// the plain object is fetched into the same temporary (its Begin(0) starts the sink and the
+// observers over).
+bool FetchDeflated(IUpdateSource& ASource, const std::wstring& ARemoteName, const TDeflatedObject& AObject,
+                   IByteSink& ASink, IFetchObserver& AObserver) {
+    TInflatingSink inflating(ASink, &AObserver, AObject.InflatedSize, AObject.DeflatedSize,
+                             WideToUtf8(ARemoteName));
+    try {
+        ASource.Fetch(ARemoteName + Utf8ToWide(kDeflatedObjectSuffix), inflating, nullptr);
+        inflating.Finish();
+        return true;
+    } catch (const TInflateError&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 void FetchIntoFile(IUpdateSource& ASource, const std::wstring& ARemoteName, const std::wstring& ATarget,
-                   TDateTime AAge, IFetchObserver& AObserver, const std::function<void()>& ABeforeSwap) {
+                   TDateTime AAge, IFetchObserver& AObserver, const std::function<void()>& ABeforeSwap,
+                   const std::optional<TDeflatedObject>& ADeflated) {
     if (ASource.MakesFolders()) {
         const std::wstring folder = FolderOf(ATarget);
         if (!folder.empty()) ForceDirectories(folder);
@@ -45,7 +65,8 @@ void FetchIntoFile(IUpdateSource& ASource, const std::wstring& ARemoteName, cons
                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) ThrowLastError(TErrorCategory::Disk);
         TFileSink sink(file.get());
-        ASource.Fetch(ARemoteName, sink, &AObserver);
+        if (!ADeflated || !FetchDeflated(ASource, ARemoteName, *ADeflated, sink, AObserver))
+            ASource.Fetch(ARemoteName, sink, &AObserver);
     }
     if (ABeforeSwap) ABeforeSwap();
     SetFileAgeStrict(temporary.Path(), AAge);

@@ -15,10 +15,13 @@ TInstallOutcome InstallPlannedFile(IUpdateSource& ASource, const TPlannedFile& A
     if (AFile.Expected) observers.Add(verifier.emplace(*AFile.Expected));
     if (AObserver) observers.Add(*AObserver);
     try {
-        FetchIntoFile(ASource, AFile.RemoteName, ATarget, AAge, observers, [&] {
-            if (verifier) verifier->Finish();
-            if (ABeforeSwap) ABeforeSwap();
-        });
+        FetchIntoFile(
+            ASource, AFile.RemoteName, ATarget, AAge, observers,
+            [&] {
+                if (verifier) verifier->Finish();
+                if (ABeforeSwap) ABeforeSwap();
+            },
+            AFile.Deflated);
         return TInstallOutcome::Installed;
     } catch (const std::exception& e) {
         if (AWhy) *AWhy = e.what();

@@ -166,9 +166,12 @@ TReleasePlan TReleasePlan::OfRelease(const TRelease& ARelease) {
     TReleasePlan plan;
     plan.FVerified = true;
     plan.FFromRelease = true;
-    for (const TReleaseFile& file : ARelease.Files)
+    for (const TReleaseFile& file : ARelease.Files) {
+        std::optional<TDeflatedObject> deflated;
+        if (file.DeflatedSize) deflated = TDeflatedObject{*file.DeflatedSize, file.Size};
         plan.Add({Utf8ToWide(file.Name), SourceName(ObjectPath(file.Sha256)),
-                  TManifestFile{file.Name, file.Size, file.Sha256}, UnixToAge(file.AgeUnix)});
+                  TManifestFile{file.Name, file.Size, file.Sha256}, UnixToAge(file.AgeUnix), deflated});
+    }
     return plan;
 }
 

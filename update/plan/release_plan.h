@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/date_time.h"
+#include "update/plan/fetch_into_file.h"
 #include "update/plan/update_verification.h"
 #include "update/trust/manifest_rules.h"
 #include "update/trust/release_documents.h"
@@ -25,6 +26,8 @@ struct TPlannedFile {
     std::wstring RemoteName;  // what the source serves its content under: the name, or a release's object
     std::optional<TManifestFile> Expected;  // the content it must have; none when nothing is verified
     std::optional<TDateTime> Age;           // the age a release gives it; none: the source's own
+    // The release's deflated object of the same content (RemoteName + ".deflate"); none: plain only.
+    std::optional<TDeflatedObject> Deflated = std::nullopt;
 };
 
 // Which document a refusal came from: release control, or the flat folder's manifest.

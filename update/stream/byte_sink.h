@@ -9,16 +9,7 @@
 #include <optional>
 #include <string>
 
-class IByteSink {
-  public:
-    virtual ~IByteSink() = default;
-    // Writing (re)starts at byte AOffset: 0 for a fresh start (also after a retry that could not
-    // continue, which drops what was written before), the length already held when a cut body
-    // continues. ATotal is the full size when the source tells it; a sink may refuse it by raising.
-    virtual void Begin(uint64_t AOffset, std::optional<uint64_t> ATotal) = 0;
-    // The next piece, in order. Raising ends the fetch as a failed one.
-    virtual void Write(const char* AData, size_t ASize) = 0;
-};
+#include "update/stream/byte_sink_interface.h"
 
 // Writes into an open file (not owned), from its start; Begin cuts the file back to the offset.
 class TFileSink final : public IByteSink {

@@ -77,6 +77,7 @@ void CheckRelease(const TRelease& release) {
     names.reserve(release.Files.size());
     for (const auto& file : release.Files) {
         document_text::CheckWindowsName(file.Name);
+        if (file.DeflatedSize == 0u) Fail("\"stored_size\" is 0; no deflated stream is empty");
         names.push_back(file.Name);
     }
     document_text::CheckNamesAreDistinct(names);
@@ -162,6 +163,12 @@ TRelease DecodeRelease(std::string_view bytes) {
         file.Sha256 = document_text::Sha256From(TextOf(*MemberOf(element, "sha256", where, true), "sha256"));
         file.AgeUnix =
             document_text::UnixSecondsFrom("age", TextOf(*MemberOf(element, "age", where, true), "age"));
+        // A stored form this reader does not know leaves the plain object, which is always there.
+        const Value* stored = MemberOf(element, "stored", where, false);
+        if (stored && TextOf(*stored, "stored") == kStoredDeflate) {
+            file.DeflatedSize = UnsignedOf(*MemberOf(element, "stored_size", where, true), "stored_size");
+            if (*file.DeflatedSize == 0) Fail("\"stored_size\" is 0; no deflated stream is empty");
+        }
         document_text::CheckWindowsName(file.Name);
         release.Files.push_back(std::move(file));
     }
@@ -224,6 +231,12 @@ std::string EncodeRelease(const TRelease& release) {
         w.Text(document_text::HexOf(file.Sha256));
         w.Key("age");
         w.Text(document_text::UtcInstantText(file.AgeUnix, "The age of " + document_text::Shown(file.Name)));
+        if (file.DeflatedSize) {
+            w.Key("stored");
+            w.Text(kStoredDeflate);
+            w.Key("stored_size");
+            w.Json.Uint64(*file.DeflatedSize);
+        }
         w.Json.EndObject();
     }
     w.Json.EndArray();
@@ -266,6 +279,10 @@ std::string EncodeRollout(const TRollout& rollout) {
 std::string ObjectPath(const TSha256& sha256) {
     const std::string hex = document_text::HexOf(sha256);
     return std::string(kObjectsFolderName) + "/" + hex.substr(0, 2) + "/" + hex;
+}
+
+std::string DeflatedObjectPath(const TSha256& sha256) {
+    return ObjectPath(sha256) + std::string(kDeflatedObjectSuffix);
 }
 
 bool IsValidRingName(std::string_view ring) {

@@ -10,6 +10,10 @@
 //                                        size, SHA-256 and age (last-write time, whole seconds):
 //     {"format":"aurevia-release/1","serial":3,"created":"2026-12-10T20:00:00Z","note":"optional",
 //      "files":[{"name":"Relatorio\\Rpt.rav","size":1234,"sha256":"<64 hex>","age":"..."},...]}
+//   aurevia-objects/<2 hex>/<64 hex>.deflate   the same content deflated (a zlib stream), for the
+//                                        files whose entry adds "stored":"deflate","stored_size":N
+//                                        (N: the deflated object's size). The plain object stays
+//                                        beside it for launchers that read no "stored".
 //   aurevia-rollout.json/.sig            which release each ring takes, with a serial that only grows:
 //     {"format":"aurevia-rollout/1","serial":1765400000,"expires":"2027-01-09T20:00:00Z",
 //      "rings":[{"ring":"geral","release":3,"previous":2,"percent":50},
@@ -33,12 +37,16 @@ inline constexpr std::string_view kRolloutFileName = "aurevia-rollout.json";
 inline constexpr std::string_view kRolloutSignatureFileName = "aurevia-rollout.sig";
 inline constexpr std::string_view kDefaultRing = "geral";
 inline constexpr size_t kMostRingNameLength = 32;
+inline constexpr std::string_view kStoredDeflate = "deflate";
+inline constexpr std::string_view kDeflatedObjectSuffix = ".deflate";
 
 struct TReleaseFile {
     std::string Name;  // UTF-8, relative, backslashes
     uint64_t Size = 0;
     TSha256 Sha256{};
     int64_t AgeUnix = 0;  // last-write time, seconds since 1970-01-01T00:00:00Z
+    // The size of the deflated object (DeflatedObjectPath) when there is one; none: plain only.
+    std::optional<uint64_t> DeflatedSize = std::nullopt;
 };
 
 struct TRelease {
@@ -83,6 +91,8 @@ std::string EncodeRollout(const TRollout& rollout);
 // "aurevia-objects/ab/ab12..." for a content (forward slashes; the launcher turns them into
 // backslashes for names).
 std::string ObjectPath(const TSha256& sha256);
+// ObjectPath + ".deflate": the content deflated, named by the SHA-256 of the inflated bytes.
+std::string DeflatedObjectPath(const TSha256& sha256);
 
 // Whether a ring name is 1-32 characters of [a-z0-9_-].
 bool IsValidRingName(std::string_view ring);

@@ -184,8 +184,8 @@ void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
     // The task holds no reference: the extra reference of Execute outlives every fetch. The file is
     // kept under the name it was listed with locally.
     FTasks->Run([this, AFileName, remoteName = std::move(planned->RemoteName), AAge, sizeKnown,
-                 expected = std::move(planned->Expected)] {
-        Fetch(AFileName, remoteName, AAge, sizeKnown, expected);
+                 expected = std::move(planned->Expected), deflated = planned->Deflated] {
+        Fetch(AFileName, remoteName, AAge, sizeKnown, expected, deflated);
     });
     ++FQueuedFetches;
 }
@@ -193,7 +193,8 @@ void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
 // Runs on a pool thread. A content that fails the check ends the fetch like any failed fetch, and is
 // named in the verification report.
 void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARemoteName, TDateTime AAge,
-                          bool ASizeKnown, const std::optional<TManifestFile>& AExpected) {
+                          bool ASizeKnown, const std::optional<TManifestFile>& AExpected,
+                          const std::optional<TDeflatedObject>& ADeflated) {
     TUpdateReport::TFetch fetch(*FReport, AFileName, ASizeKnown);
     std::optional<TContentVerifier> verifier;
     TFetchObservers observers;
@@ -202,9 +203,12 @@ void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARe
     observers.Add(fetch.Observer());
     try {
         // The file is kept under its own name, whatever name the source serves it under.
-        FetchIntoFile(*FSource, ARemoteName, PathJoin(FLocalPath, AFileName), AAge, observers, [&] {
-            if (verifier) verifier->Finish();
-        });
+        FetchIntoFile(
+            *FSource, ARemoteName, PathJoin(FLocalPath, AFileName), AAge, observers,
+            [&] {
+                if (verifier) verifier->Finish();
+            },
+            ADeflated);
     } catch (...) {
         if (verifier && verifier->Altered()) {
             const std::lock_guard lock(FAlteredLock);

@@ -91,9 +91,10 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     bool PlanSourceRelease();
     void AddTask(const std::wstring& AFileName, TDateTime AAge);
     // ARemoteName: what the source serves the content under (the file's own name, or in rollout mode
-    // its stored object).
+    // its stored object); ADeflated: that object's deflated copy, when the release has one.
     void Fetch(const std::wstring& AFileName, const std::wstring& ARemoteName, TDateTime AAge,
-               bool ASizeKnown, const std::optional<TManifestFile>& AExpected);
+               bool ASizeKnown, const std::optional<TManifestFile>& AExpected,
+               const std::optional<TDeflatedObject>& ADeflated);
     void FireTerminate();
 
     // Read by the fetch tasks on pool threads: set by the constructor and never changed afterwards.

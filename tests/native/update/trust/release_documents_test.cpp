@@ -157,6 +157,14 @@ TEST(ReleaseDocuments, RefusesMalformedReleases) {
         {"trailing space", ReleaseWith(kRoot, FileEntry("a \\\\b")), "dot or a space"},
         {"twice by case", ReleaseWith(kRoot, FileEntry("A.dll") + "," + FileEntry("a.DLL")), "listed twice"},
         {"bad UTF-8", ReleaseWith(kRoot, FileEntry("\xC3")), "not JSON"},
+        {"deflated without its size", ReleaseWith(kRoot, FileEntry("a", R"(,"stored":"deflate")")),
+         "lacks \"stored_size\""},
+        {"deflated size 0", ReleaseWith(kRoot, FileEntry("a", R"(,"stored":"deflate","stored_size":0)")),
+         "\"stored_size\" is 0"},
+        {"deflated size as text",
+         ReleaseWith(kRoot, FileEntry("a", R"(,"stored":"deflate","stored_size":"9")")), "not a number"},
+        {"stored form not text", ReleaseWith(kRoot, FileEntry("a", R"(,"stored":1)")),
+         "\"stored\" is not a string"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -227,6 +235,28 @@ TEST(ReleaseDocuments, EncodingRefusesWhatDecodingWould) {
 TEST(ReleaseDocuments, ObjectPathNamesTheContent) {
     EXPECT_EQ(ObjectPath(HashOf(0xab)),
               "aurevia-objects/ab/abacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebfc0c1c2c3c4c5c6c7c8c9ca");
+    EXPECT_EQ(DeflatedObjectPath(HashOf(0xab)), ObjectPath(HashOf(0xab)) + ".deflate");
+}
+
+// Launchers in the field read no "stored" and take the plain object; this one takes the deflated
+// object only for the form it knows.
+TEST(ReleaseDocuments, ADeflatedObjectIsRecordedBesideThePlainEntry) {
+    TRelease release{1, 0, "", {{"a.dll", 5000, HashOf(0), 0}, {"b.ini", 10, HashOf(1), 0}}};
+    release.Files[0].DeflatedSize = 1200;
+    const std::string bytes = EncodeRelease(release);
+    EXPECT_NE(bytes.find(R"("age":"1970-01-01T00:00:00Z","stored":"deflate","stored_size":1200})"),
+              std::string::npos)
+        << bytes;
+    const TRelease decoded = DecodeRelease(bytes);
+    EXPECT_EQ(decoded.Files[0].DeflatedSize, std::optional<uint64_t>(1200));
+    EXPECT_EQ(decoded.Files[1].DeflatedSize, std::nullopt);
+
+    const TRelease later =
+        DecodeRelease(ReleaseWith(kRoot, FileEntry("a", R"(,"stored":"zstd","stored_size":7)")));
+    EXPECT_EQ(later.Files[0].DeflatedSize, std::nullopt);
+
+    release.Files[0].DeflatedSize = 0;
+    EXPECT_NE(MessageOf([&] { EncodeRelease(release); }).find("\"stored_size\" is 0"), std::string::npos);
 }
 
 unsigned NumberOf(const std::string& machine, const std::string& ring, uint64_t release) {

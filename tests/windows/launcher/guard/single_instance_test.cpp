@@ -53,8 +53,14 @@ class Probe {
         for (const auto& [name, value] : env) SetEnvironmentVariableW(name.c_str(), value.c_str());
         STARTUPINFOW si{};
         si.cb = sizeof si;
-        const BOOL ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                       nullptr, &si, &FInfo);
+        // Under a loaded machine Wine now and then fails a start with ERROR_INTERNAL_ERROR before the
+        // process exists; a few tries keep that from reading as a guard fault.
+        BOOL ok = FALSE;
+        for (int attempt = 0; attempt < 4 && !ok; ++attempt) {
+            if (attempt > 0) std::this_thread::sleep_for(250ms);
+            ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                                &FInfo);
+        }
         for (const auto& [name, value] : env) SetEnvironmentVariableW(name.c_str(), nullptr);
         SetEnvironmentVariableW(L"AUREVIA_PROBE_LOG", nullptr);
         EXPECT_TRUE(ok) << GetLastError();

@@ -131,4 +131,11 @@ TEST(MachinePolicy, APolicyValueWinsOverTheIniAndIsNamedAsSuch) {
                                          L"Limites\\Minimo Segundos", L"Limites\\Prazo Segundos"}));
 
     EXPECT_EQ(ReadIniSettings(ini.path.wstring()).PublisherKey, L"USERKEY") << "the INI alone";
+
+    // A policy value longer than any INI value can be is cut where the INI would cut it, not
+    // dropped in favour of the user's INI.
+    const std::wstring longKey(3 * kIniBufferChars, L'K');
+    policy.Set(L"Seguranca", L"Chave Publica", longKey);
+    const TSettings cut = ReadSettingsFrom(ini.path.wstring(), kPolicyKey);
+    EXPECT_EQ(cut.PublisherKey, longKey.substr(0, kIniBufferChars - 1));
 }
