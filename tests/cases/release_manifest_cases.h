@@ -133,6 +133,16 @@ inline constexpr BadManifestCase kBadManifestCases[] = {
     {AUREVIA_MANIFEST_WITH_FILE(
          AUREVIA_FILE_NAMED("Sub\\\\Aurevia.exe") "," AUREVIA_FILE_NAMED("sub\\\\AUREVIA.EXE")),
      "listed twice"},
+    // The signer a root-era manifest names: a key id, a product, each once.
+    {"{\"format\":\"aurevia-manifest/1\",\"key\":\"AB\",\"serial\":1,\"expires\":\"2027-01-01T00:00:00Z\","
+     "\"files\":[]}",
+     "not a key id"},
+    {"{\"format\":\"aurevia-manifest/1\",\"product\":\"a\",\"product\":\"b\",\"serial\":1,"
+     "\"expires\":\"2027-01-01T00:00:00Z\",\"files\":[]}",
+     "given twice"},
+    {"{\"format\":\"aurevia-manifest/1\",\"product\":3,\"serial\":1,\"expires\":\"2027-01-01T00:00:00Z\","
+     "\"files\":[]}",
+     "\"product\""},
 };
 
 #undef AUREVIA_MANIFEST_WITH_FILE

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "tools/publish/patch_choice.h"
 #include "tools/publish/publish_error.h"
@@ -62,6 +64,9 @@ ExitStatus RunStatus(const std::filesystem::path& server, const std::optional<st
 // Removes the releases beyond the last `keep` that no ring refers to, then the objects that no
 // remaining release refers to.
 void RunPrune(const std::filesystem::path& server, uint64_t keep);
+
+// `root draft|sign|publish|status ...` (the arguments after "root"): the trust root's versions.
+void RunRoot(const std::vector<std::string_view>& arguments);
 
 // Prints every difference between the folder and its manifest; returns Ok, Expired or Mismatch.
 ExitStatus RunVerify(const std::filesystem::path& folder, const std::string& publicKey);

@@ -70,13 +70,15 @@ uint64_t NextSerial(std::optional<uint64_t> present, int64_t now, std::optional<
 }  // namespace
 
 SignedManifest PrepareFlatManifest(const fs::path& folder, std::vector<TManifestFile> files, EVP_PKEY* key,
-                                   int64_t now, int validDays, std::optional<uint64_t> minSerial) {
+                                   int64_t now, int validDays, std::optional<uint64_t> minSerial,
+                                   const std::optional<SignerNaming>& signer) {
     const Key publicKey = PublicKeyFrom(PublicPointOf(key));
     const std::optional<uint64_t> present = PresentSerial(folder, publicKey.get(), minSerial.has_value());
     SignedManifest result;
     result.Manifest.Files = std::move(files);
     result.Manifest.Serial = NextSerial(present, now, minSerial);
     result.Manifest.ExpiresUnix = now + validDays * kSecondsPerDay;
+    if (signer) signer->Into(result.Manifest);
     std::string bytes;
     try {
         bytes = EncodeReleaseManifest(result.Manifest);

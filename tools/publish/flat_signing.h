@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/publish/root_chain.h"
 #include "tools/publish/signed_document.h"
 #include "update/trust/release_manifest.h"
 
@@ -26,9 +27,11 @@ struct SignedManifest {
 // and that the signature verifies. Only a present manifest whose signature verifies with the key
 // gives its serial (an unsigned or foreign one is ignored with a warning: no planted file can stop
 // signing). Raises PublishError(Failed) when the present manifest cannot be read at all and no
-// `minSerial` is given (its serial may be the highest ever published).
+// `minSerial` is given (its serial may be the highest ever published). With a root in force the
+// manifest names its signer (`signer`, from CertifiedSigner).
 SignedManifest PrepareFlatManifest(const std::filesystem::path& folder, std::vector<TManifestFile> files,
                                    EVP_PKEY* key, int64_t now, int validDays,
-                                   std::optional<uint64_t> minSerial);
+                                   std::optional<uint64_t> minSerial,
+                                   const std::optional<SignerNaming>& signer = std::nullopt);
 
 }  // namespace publish

@@ -17,6 +17,7 @@
 #include "tools/publish/unique_fd.h"
 #include "update/trust/document_text.h"
 #include "update/trust/release_documents.h"
+#include "update/trust/root_document.h"
 
 namespace fs = std::filesystem;
 
@@ -105,8 +106,8 @@ bool IsTemporaryName(std::string_view fileName) {
 }
 
 bool IsReleaseControlName(std::string_view rootName) {
-    for (const std::string_view control :
-         {kObjectsFolderName, kReleasesFolderName, kRolloutFileName, kRolloutSignatureFileName})
+    for (const std::string_view control : {kObjectsFolderName, kReleasesFolderName, kRolloutFileName,
+                                           kRolloutSignatureFileName, kRootFolderName})
         if (SameIgnoringAsciiCase(rootName, control)) return true;
     return false;
 }

@@ -34,6 +34,13 @@ constexpr char kUsage[] =
     "                               [--valid-days N] [--force] [--adopt]\n"
     "       aurevia-publish status --to SERVER [--pub PUB]\n"
     "       aurevia-publish prune --to SERVER --keep N\n"
+    "       aurevia-publish root draft --to SERVER --out DRAFT [--product NAME] [--add-root-key PUB]...\n"
+    "                               [--remove-root-key KEYID]... [--threshold N] [--add-key PUB\n"
+    "                               --roles manifest,rollout [--key-valid-days D]]... [--revoke KEYID]...\n"
+    "                               [--valid-days N] [--new-epoch [--serial-floor N]] [--migrate-from PUB]\n"
+    "       aurevia-publish root sign --draft DRAFT --key ROOTKEY\n"
+    "       aurevia-publish root publish --draft DRAFT --to SERVER\n"
+    "       aurevia-publish root status --to SERVER\n"
     "\n"
     "keygen   writes a new ECDSA P-256 key pair into the existing folder DIR:\n"
     "           publisher-key.pem  the private key (readable by its owner only; never replaced)\n"
@@ -90,6 +97,24 @@ constexpr char kUsage[] =
     "new one. --force: sign, publish or roll out even with a clock behind the newest signing the\n"
     "server holds (otherwise refused: documents would expire early or be expired already).\n"
     "\n"
+    "Trust root (SERVER/aurevia-root/<version>.json and .sig; see docs/operator/keys-and-rotation.md):\n"
+    "root draft    writes the next root version, unsigned, into the new folder DRAFT: the version in\n"
+    "              force with the changes asked (the first version needs --product and root keys).\n"
+    "              --add-key certifies a signing key (PUB: its .pub file or text) for --roles from now\n"
+    "              for --key-valid-days D (default 180); --revoke drops one; --valid-days N: the\n"
+    "              root's expiry (default 365); --new-epoch: workstations reset their highest\n"
+    "              accepted serials to --serial-floor N (default 0); --migrate-from PUB: the first\n"
+    "              version is also signed by that publisher key, which workstations trust today.\n"
+    "root sign     adds the signature of ROOTKEY (a root key of the draft or of the version before\n"
+    "              it, or the --migrate-from key) to DRAFT; only DRAFT changes.\n"
+    "root publish  writes DRAFT's version to SERVER once it is signed by a threshold of distinct root\n"
+    "              keys of the version in force and of its own; prints the Raiz= line for Aurevia.ini.\n"
+    "root status   prints every version: its Raiz= text, root keys and who signed, signing keys with\n"
+    "              roles and windows, expiry and serial epoch.\n"
+    "With a root on SERVER, sign, publish and rollout sign only with a key the newest version\n"
+    "certifies for the role (sign and publish: manifest; rollout: rollout, and with --flat also\n"
+    "manifest) at the present time, and name the key id and the root's product in what they sign.\n"
+    "\n"
     "Exit status:\n"
     "  0  done; for verify: signature good, not expired, every file matches\n"
     "  1  reading the folder or writing failed, or the present manifest cannot be read (see --min-serial)\n"
@@ -101,7 +126,10 @@ constexpr char kUsage[] =
     "     release or rollout document on the server that rollout reads with KEY's public half)\n"
     "  7  the manifest has expired\n"
     "  8  the folder's files differ from the manifest (when it has also expired: 7)\n"
-    "  9  the release named is not kept on the server\n";
+    "  9  the release named is not kept on the server\n"
+    " 10  the root in force does not certify the key for this role now, or the key may not sign this\n"
+    "     root draft\n"
+    " 11  the root draft breaks the chain rules (too few signatures, version not next, ...)\n";
 
 constexpr int kMostValidDays = 36'500;  // keeps the expiry far inside the manifest's four-digit years
 
@@ -255,6 +283,10 @@ ExitStatus Run(const std::vector<std::string_view>& arguments) {
         const auto options = OptionsOf(rest, {"--to", "--keep"});
         publish::RunPrune(Required(options, "--to"),
                           Number("--keep", Required(options, "--keep"), 0, UINT64_MAX));
+        return ExitStatus::Ok;
+    }
+    if (command == "root") {
+        publish::RunRoot(rest);
         return ExitStatus::Ok;
     }
     if (command == "verify") {

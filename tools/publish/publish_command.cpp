@@ -17,6 +17,7 @@
 #include "tools/publish/folder_files.h"
 #include "tools/publish/leftover_sweep.h"
 #include "tools/publish/publisher_key.h"
+#include "tools/publish/root_chain.h"
 #include "tools/publish/server_store.h"
 #include "tools/publish/signed_document.h"
 
@@ -86,6 +87,9 @@ void RunPublish(const PublishOptions& options) {
     std::optional<TRelease> newest;
     release.Serial = NextReleaseSerial(options.server, publicKey.get(), newest);
     release.CreatedUnix = static_cast<int64_t>(std::time(nullptr));
+    if (const auto signer =
+            CertifiedSigner(options.server, key.get(), TKeyRole::Manifest, release.CreatedUnix))
+        signer->Into(release);
     CheckClock(release.CreatedUnix, 0, EvidenceOf(options.server, publicKey.get()), options.force);
     release.Note = options.note;
     for (const auto& entry : entries)

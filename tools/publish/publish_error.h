@@ -18,6 +18,9 @@ enum class ExitStatus : int {
     Expired = 7,         // the manifest's expiry has passed
     Mismatch = 8,        // the folder's files differ from the manifest
     NotFound = 9,        // the release named is not kept on the server
+    NotCertified = 10,   // the root in force does not certify the key for this role now, or the key may
+                         // not sign this root draft
+    RootRefused = 11,    // the root draft (or the server's root) breaks the chain rules
 };
 
 class PublishError : public std::runtime_error {

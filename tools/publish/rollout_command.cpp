@@ -24,6 +24,7 @@
 #include "tools/publish/leftover_sweep.h"
 #include "tools/publish/live_generation.h"
 #include "tools/publish/publisher_key.h"
+#include "tools/publish/root_chain.h"
 #include "tools/publish/server_store.h"
 #include "update/trust/document_text.h"
 
@@ -133,7 +134,7 @@ FlatTarget TargetOf(const fs::path& server, const TReleaseFile& file,
 // Lays the release's files into the next generation under their flat names and returns the flat
 // manifest that lists them beside the folder's other files.
 SignedManifest StageFlat(const RolloutOptions& options, const TRelease& release, EVP_PKEY* key, int64_t now,
-                         NextGeneration& generation) {
+                         const std::optional<SignerNaming>& signer, NextGeneration& generation) {
     const std::vector<FolderFile> present = ListFolderEntries(options.server);
     RefuseSecrets(present, options.key);
     std::map<std::string, TManifestFile> listed;  // by name as listed
@@ -152,7 +153,8 @@ SignedManifest StageFlat(const RolloutOptions& options, const TRelease& release,
     std::vector<TManifestFile> files;
     files.reserve(listed.size());
     for (auto& [name, file] : listed) files.push_back(std::move(file));
-    return PrepareFlatManifest(options.server, std::move(files), key, now, options.validDays, std::nullopt);
+    return PrepareFlatManifest(options.server, std::move(files), key, now, options.validDays, std::nullopt,
+                               signer);
 }
 
 // Every object is read in full: a damaged one would be served to every workstation of the ring.
@@ -181,12 +183,20 @@ void RunRollout(const RolloutOptions& options) {
     SweepLeftovers(options.server);
 
     const uint64_t serial = options.stage ? *options.stage : options.release;
-    const TRelease release = ReadRelease(options.server, serial, publicKey.get());
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    // The flat manifest that --flat signs too needs the manifest role as well.
+    const std::optional<SignerNaming> signer =
+        CertifiedSigner(options.server, key.get(), TKeyRole::Rollout, now);
+    if (options.flat) CertifiedSigner(options.server, key.get(), TKeyRole::Manifest, now);
+    // Under a root the release may be signed by another key than the rollout's: the one it names.
+    const Key releaseKey = signer ? CertifiedReleaseSigner(options.server, serial, now)
+                                  : PublicKeyFrom(PublicPointOf(key.get()));
+    const TRelease release = ReadRelease(options.server, serial, releaseKey.get());
     CheckObjects(options.server, release);
     const std::optional<TRollout> present = ReadRollout(options.server, publicKey.get(), options.adopt);
 
     TRollout rollout;
-    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    if (signer) signer->Into(rollout);
     rollout.Serial = now > 0 ? static_cast<uint64_t>(now) : 0;
     if (present) {
         if (present->Serial == UINT64_MAX)
@@ -197,14 +207,14 @@ void RunRollout(const RolloutOptions& options) {
     }
     rollout.ExpiresUnix = now + options.validDays * kSecondsPerDay;
     CheckClock(now, rollout.ExpiresUnix, EvidenceOf(options.server, publicKey.get()), options.force);
-    TRingAssignment entry =
-        options.stage
-            ? StagedEntry(present, options, serial, ReleaseDocumentSha256(options.server, serial, publicKey.get()))
-            : NewEntry(present, options);
+    TRingAssignment entry = options.stage
+                                ? StagedEntry(present, options, serial,
+                                              ReleaseDocumentSha256(options.server, serial, releaseKey.get()))
+                                : NewEntry(present, options);
     if (!options.stage) {
         // Pinned by their bytes: a workstation then takes these documents and no other served under
         // their serials.
-        entry.ReleaseSha256 = ReleaseDocumentSha256(options.server, entry.Release, publicKey.get());
+        entry.ReleaseSha256 = ReleaseDocumentSha256(options.server, entry.Release, releaseKey.get());
         if (entry.Previous) entry.PreviousSha256 = PreviousPin(options.server, *entry.Previous);
     }
     const auto own = std::find_if(rollout.Rings.begin(), rollout.Rings.end(),
@@ -225,7 +235,7 @@ void RunRollout(const RolloutOptions& options) {
 
     NextGeneration generation(options.server);
     std::optional<SignedManifest> flat;
-    if (options.flat) flat.emplace(StageFlat(options, release, key.get(), now, generation));
+    if (options.flat) flat.emplace(StageFlat(options, release, key.get(), now, signer, generation));
     generation.Put(document);
     if (flat) generation.Put(flat->Document);
     generation.Commit();

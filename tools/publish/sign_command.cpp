@@ -14,6 +14,7 @@
 #include "tools/publish/leftover_sweep.h"
 #include "tools/publish/live_generation.h"
 #include "tools/publish/publisher_key.h"
+#include "tools/publish/root_chain.h"
 #include "tools/publish/server_store.h"
 
 namespace fs = std::filesystem;
@@ -48,8 +49,10 @@ void RunSign(const SignOptions& options) {
     files.reserve(entries.size());
     for (const auto& entry : entries) files.push_back(entry.File);
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
-    const SignedManifest signedManifest = PrepareFlatManifest(options.folder, std::move(files), key.get(),
-                                                              now, options.validDays, options.minSerial);
+    const std::optional<SignerNaming> signer =
+        CertifiedSigner(options.folder, key.get(), TKeyRole::Manifest, now);
+    const SignedManifest signedManifest = PrepareFlatManifest(
+        options.folder, std::move(files), key.get(), now, options.validDays, options.minSerial, signer);
     const Key publicKey = PublicKeyFrom(PublicPointOf(key.get()));
     CheckClock(now, signedManifest.Manifest.ExpiresUnix, EvidenceOf(options.folder, publicKey.get()),
                options.force);

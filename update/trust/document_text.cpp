@@ -90,6 +90,13 @@ TSha256 Sha256From(std::string_view hex) {
 
 std::string HexOf(const TSha256& hash) { return HexText(hash.data(), hash.size()); }
 
+std::string KeyIdTextFrom(std::string_view member, std::string_view text) {
+    const bool lowerHex =
+        text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+    if (!lowerHex) Fail("\"" + std::string(member) + "\" is not a key id (64 lowercase hex digits)");
+    return std::string(text);
+}
+
 std::string Shown(std::string_view name) {
     std::string shown = "\"";
     for (const char c : name) {

@@ -30,6 +30,10 @@ std::string UtcInstantText(int64_t unixSeconds, std::string_view what);
 TSha256 Sha256From(std::string_view hex);
 std::string HexOf(const TSha256& hash);
 
+// The signer a document names ("key": 64 lowercase hex digits, the key id of root_document.h);
+// raises otherwise, `member` naming it.
+std::string KeyIdTextFrom(std::string_view member, std::string_view text);
+
 // A name as a message shows it: quoted, control characters written as escapes.
 std::string Shown(std::string_view name);
 

@@ -87,7 +87,8 @@ class ManifestHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, M
     // Whether the value now arriving belongs to a member that this reader does not know.
     bool SkipsUnknown() const {
         if (FDepth == 1)
-            return FMember != "format" && FMember != "serial" && FMember != "expires" && FMember != "files";
+            return FMember != "format" && FMember != "serial" && FMember != "expires" && FMember != "files" &&
+                   FMember != "key" && FMember != "product";
         if (FDepth == 3) return FMember != "name" && FMember != "size" && FMember != "sha256";
         return false;
     }
@@ -147,6 +148,14 @@ class ManifestHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, M
             if (!See(FRootSeen, 4)) return false;
             if (kind != Kind::String) return Refuse(NotOfItsKind());
             Manifest.ExpiresUnix = document_text::UnixSecondsFrom(FMember, text);
+        } else if (FMember == "key") {
+            if (!See(FRootSeen, 16)) return false;
+            if (kind != Kind::String) return Refuse(NotOfItsKind());
+            Manifest.Key = document_text::KeyIdTextFrom(FMember, text);
+        } else if (FMember == "product") {
+            if (!See(FRootSeen, 32)) return false;
+            if (kind != Kind::String || text.empty()) return Refuse("\"product\" is not a product name");
+            Manifest.Product.assign(text);
         } else {
             return Refuse(NotOfItsKind());
         }
@@ -206,6 +215,14 @@ std::string EncodeReleaseManifest(const TReleaseManifest& manifest) {
     writer.StartObject();
     writer.Key("format");
     text(kManifestFormat);
+    if (!manifest.Key.empty()) {
+        writer.Key("key");
+        text(manifest.Key);
+    }
+    if (!manifest.Product.empty()) {
+        writer.Key("product");
+        text(manifest.Product);
+    }
     writer.Key("serial");
     writer.Uint64(manifest.Serial);
     writer.Key("expires");

@@ -294,6 +294,12 @@ TEST(ReleaseDocuments, RefusesMalformedRollouts) {
          "no \"staged\" release"},
         {"staged hash too short",
          RolloutWith(R"({"ring":"geral","release":2,"percent":100,"staged":3,"staged_sha256":"abc"})"), "64"},
+        {"a signer that is no key id",
+         R"({"format":"aurevia-rollout/1","key":"Ab12","serial":5,"expires":"2027-01-01T00:00:00Z","rings":[]})",
+         "not a key id"},
+        {"an empty product",
+         R"({"format":"aurevia-rollout/1","product":"","serial":5,"expires":"2027-01-01T00:00:00Z","rings":[]})",
+         "\"product\" is empty"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
