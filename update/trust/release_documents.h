@@ -80,12 +80,7 @@ struct TRelease {
 };
 
 struct TRingAssignment {
-    // The four members every entry has, in the document's order; the optional ones are set by name.
-    TRingAssignment() = default;
-    TRingAssignment(std::string ARing, uint64_t ARelease, std::optional<uint64_t> APrevious,
-                    unsigned APercent)
-        : Ring(std::move(ARing)), Release(ARelease), Previous(APrevious), Percent(APercent) {}
-
+    // An aggregate: the members after Percent have defaults, so {ring, release, previous, percent} is whole.
     std::string Ring;
     uint64_t Release = 0;
     std::optional<uint64_t> Previous;
