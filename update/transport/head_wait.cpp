@@ -44,12 +44,15 @@ bool SendAndReceiveHead(unique_hinternet& ARequest, unique_hinternet& AConnectio
     // On the process's pool; the task keeps the shared state alive for as long as WinHTTP holds it.
     const std::shared_ptr<ITask> task = TTask::New([wait] { ReceiveHead(*wait); })->Start();
 
-    WaitDispatchingMessages(task->EndedEvent(), ABound);
+    // A user who closes the launcher does not wait for the head either: the request is left behind
+    // as when the bound passes.
+    const TPumpedWaitEnd ended = WaitUnlessQuitRequested(task->EndedEvent(), ABound);
 
     const std::lock_guard lock(wait->Lock);
     if (!wait->Finished) {
         wait->AbandonedRequest = std::move(ARequest);
         wait->AbandonedConnection = std::move(AConnection);
+        if (ended == TPumpedWaitEnd::QuitRequested) RaiseQuitRequested();
         return false;
     }
     if (!wait->Ok) throw TTransportError(wait->Code, AFailure);

@@ -17,6 +17,7 @@
 // WinHTTP failure raises TTransportError (AFailure: the request's category, see
 // TransportFailureCategory). When ABound passes first, the request and its connection are handed to
 // the pool thread, which closes them once WinHTTP lets go (ARequest and AConnection are then empty),
-// and the result is false.
+// and the result is false. A quit request on the calling thread ends the wait the same way, but
+// raises (RaiseQuitRequested) instead.
 bool SendAndReceiveHead(unique_hinternet& ARequest, unique_hinternet& AConnection, std::wstring AHeaders,
                         std::chrono::milliseconds ABound, TErrorCategory AFailure);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "base/error.h"
+
 namespace {
 
 // Dispatches every message waiting in the calling thread's queue; a quit request met is kept in
@@ -27,13 +29,17 @@ void DispatchWaitingMessages() {
     if (quitCode) PostQuitMessage(static_cast<int>(*quitCode));
 }
 
-bool WaitDispatchingMessages(HANDLE AEvent, std::optional<std::chrono::milliseconds> ABound) {
+namespace {
+
+TPumpedWaitEnd Wait(HANDLE AEvent, std::optional<std::chrono::milliseconds> ABound, bool AEndOnQuit) {
     using clock = std::chrono::steady_clock;
     const clock::time_point end = clock::now() + ABound.value_or(std::chrono::milliseconds::zero());
     const DWORD handles = AEvent ? 1 : 0;
     std::optional<WPARAM> quitCode;
-    bool signalled = false;
-    for (;;) {
+    TPumpedWaitEnd ended = TPumpedWaitEnd::BoundPassed;
+    // A quit request queued before the wait began counts as much as one that arrives during it.
+    if (AEndOnQuit) DispatchQueuedMessages(quitCode);
+    while (!(AEndOnQuit && quitCode)) {
         DWORD timeout = INFINITE;
         if (ABound) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now());
@@ -44,11 +50,28 @@ bool WaitDispatchingMessages(HANDLE AEvent, std::optional<std::chrono::milliseco
         const DWORD woke = MsgWaitForMultipleObjectsEx(handles, AEvent ? &AEvent : nullptr, timeout,
                                                        QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (handles && woke == WAIT_OBJECT_0) {
-            signalled = true;
+            ended = TPumpedWaitEnd::Signalled;
             break;
         }
         DispatchQueuedMessages(quitCode);
     }
-    if (quitCode) PostQuitMessage(static_cast<int>(*quitCode));
-    return signalled;
+    if (quitCode) {
+        PostQuitMessage(static_cast<int>(*quitCode));
+        if (AEndOnQuit && ended != TPumpedWaitEnd::Signalled) ended = TPumpedWaitEnd::QuitRequested;
+    }
+    return ended;
+}
+
+}  // namespace
+
+bool WaitDispatchingMessages(HANDLE AEvent, std::optional<std::chrono::milliseconds> ABound) {
+    return Wait(AEvent, ABound, false) == TPumpedWaitEnd::Signalled;
+}
+
+TPumpedWaitEnd WaitUnlessQuitRequested(HANDLE AEvent, std::optional<std::chrono::milliseconds> ABound) {
+    return Wait(AEvent, ABound, true);
+}
+
+void RaiseQuitRequested() {
+    throw Error("A atualização foi interrompida porque o Aurevia está sendo fechado", TErrorCategory::Other);
 }

@@ -16,6 +16,17 @@ bool WaitDispatchingMessages(HANDLE AEvent, std::optional<std::chrono::milliseco
 // so that what was asked of a window (a paint, a shown panel) happens before long work on this thread.
 void DispatchWaitingMessages();
 
+// How a wait that gives way to a quit request ended.
+enum class TPumpedWaitEnd { Signalled, BoundPassed, QuitRequested };
+
+// The same wait for an update's request, which must not hold a launcher the user is closing: a quit
+// request already queued, or arriving during the wait, ends it at once (and is posted again). The
+// caller then lets go of what it waited for; RaiseQuitRequested is the failure it reports.
+TPumpedWaitEnd WaitUnlessQuitRequested(HANDLE AEvent, std::optional<std::chrono::milliseconds> ABound);
+
+// Raises the failure of an update ended because the launcher is closing (not retried, not a timeout).
+[[noreturn]] void RaiseQuitRequested();
+
 // Waits AWait while dispatching the calling thread's window messages.
 inline void WaitDispatchingMessages(std::chrono::milliseconds AWait) {
     WaitDispatchingMessages(nullptr, AWait);

@@ -19,6 +19,7 @@ bool TRequestRetries::Wait(std::optional<std::chrono::milliseconds> ARetryAfter)
     if (FSession) {
         if (const auto remaining = FSession->Remaining(); remaining && *wait >= *remaining) return false;
     }
-    WaitDispatchingMessages(*wait);
+    // Closing the launcher ends the update instead of its next attempt.
+    if (WaitUnlessQuitRequested(nullptr, *wait) == TPumpedWaitEnd::QuitRequested) RaiseQuitRequested();
     return true;
 }

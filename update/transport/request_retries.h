@@ -3,7 +3,8 @@
 // client: whether an answer or a failure is worth another attempt, and the wait before it. The wait
 // keeps the calling thread's windows alive: it dispatches their messages while it lasts (the
 // listing waits on the UI thread, where the window must paint, the busy panel move and clicks be
-// queued as during any update). A wait that would pass the session's deadline is not begun.
+// queued as during any update). A wait that would pass the session's deadline is not begun; a quit
+// request during the wait ends the call (RaiseQuitRequested) instead of another attempt.
 #include <windows.h>
 
 #include <chrono>

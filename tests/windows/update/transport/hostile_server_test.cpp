@@ -218,4 +218,54 @@ TEST(RetryWait, KeepsTheWindowAnswering) {
     EXPECT_EQ(late.load(), 0);
 }
 
+// The user closes the launcher while the listing waits on the UI thread: for a head that trickles
+// (bounded only by the request's timeouts, a minute; it trickles for 7 s, which the server then
+// waits out) or before another attempt at a busy service.
+// The listing ends at once without asking again, and the quit request is still there for the
+// launcher's own message loop.
+struct QuitCase {
+    const char* name;
+    ScriptedServer::Reply reply;
+};
+
+const QuitCase kQuitCases[] = {
+    {"TricklingHead",
+     [](SOCKET c, const ReceivedRequest&) { Trickle(c, "HTTP/1.1 200 OK\r\nX-Slow: ", 70, 100ms); }},
+    {"RetryWait",
+     [](SOCKET c, const ReceivedRequest&) {
+         ScriptedServer::Send(
+             c, ScriptedServer::Response("HTTP/1.1 503 Service Unavailable", "Retry-After: 30\r\n", "busy"));
+     }},
+};
+
+class QuitDuringListing : public ::testing::TestWithParam<QuitCase> {};
+
+TEST_P(QuitDuringListing, EndsTheListingAtOnceAndKeepsTheQuit) {
+    ScriptedServer server;
+    server.On("/folderlist", GetParam().reply);
+    // As the tray menu's quit item does: a quit request posted by a message the wait dispatches.
+    const UINT_PTR timer = SetTimer(nullptr, 0, 1000, [](HWND, UINT, UINT_PTR AId, DWORD) {
+        KillTimer(nullptr, AId);
+        PostQuitMessage(7);
+    });
+    ASSERT_NE(timer, 0u);
+    TServiceSource source(server.BaseURL(), TTransferLimits{}, TRESTTimeouts{}, TRESTRetries{3, 10, 60000});
+    const auto start = Clock::now();
+    try {
+        source.List();
+        ADD_FAILURE() << "the listing succeeded";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("fechado"), std::string::npos) << e.what();
+        EXPECT_EQ(e.Category(), TErrorCategory::Other);
+    }
+    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_EQ(server.Requests().size(), 1u);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit request was lost";
+    EXPECT_EQ(msg.wParam, 7u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, QuitDuringListing, ::testing::ValuesIn(kQuitCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
