@@ -3,55 +3,17 @@
 // allocator frees the tree without recursion.
 #include "update/trust/release_documents.h"
 
-#include <rapidjson/document.h>
-#include <rapidjson/error/en.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
+#include "update/trust/document_json.h"
 #include "update/trust/document_text.h"
 
 using document_text::Fail;
 
 namespace {
 
-constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag;
-
-using Value = rapidjson::Value;
-
-rapidjson::Document Parsed(std::string_view bytes, const std::string& what) {
-    rapidjson::Document document;
-    document.Parse<kParseFlags>(bytes.data(), bytes.size());
-    if (document.HasParseError())
-        Fail("The " + what + " is not JSON: " + rapidjson::GetParseError_En(document.GetParseError()) +
-             " (at byte " + std::to_string(document.GetErrorOffset()) + ")");
-    if (!document.IsObject()) Fail("The " + what + " is not a JSON object");
-    return document;
-}
-
-// A known member: found once, or absent (nullptr, refused when required). Two of them would make the
-// document mean two things.
-const Value* MemberOf(const Value& object, std::string_view name, const std::string& what, bool required) {
-    const Value* found = nullptr;
-    for (auto it = object.MemberBegin(); it != object.MemberEnd(); ++it) {
-        if (std::string_view(it->name.GetString(), it->name.GetStringLength()) != name) continue;
-        if (found) Fail("\"" + std::string(name) + "\" is given twice");
-        found = &it->value;
-    }
-    if (!found && required) Fail(what + " lacks \"" + std::string(name) + "\"");
-    return found;
-}
-
-// Integers in JSON's own form only: 3.0, 3e0 and anything past 64 bits arrive as doubles.
-uint64_t UnsignedOf(const Value& value, std::string_view name) {
-    if (!value.IsNumber()) Fail("\"" + std::string(name) + "\" is not a number");
-    if (!value.IsUint64()) Fail("\"" + std::string(name) + "\" is not an unsigned integer");
-    return value.GetUint64();
-}
-
-std::string_view TextOf(const Value& value, std::string_view name) {
-    if (!value.IsString()) Fail("\"" + std::string(name) + "\" is not a string");
-    return std::string_view(value.GetString(), value.GetStringLength());
-}
+using document_json::MemberOf;
+using document_json::TextOf;
+using document_json::UnsignedOf;
+using document_json::Value;
 
 uint64_t SerialOf(const Value& value, std::string_view name) {
     const uint64_t serial = UnsignedOf(value, name);
@@ -146,15 +108,8 @@ void ReadSigner(const Value& root, const std::string& what, TDocument& document)
     }
 }
 
-class TWriter {
+class TWriter : public document_json::TJsonWriter {
   public:
-    rapidjson::StringBuffer Buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> Json{Buffer};
-
-    void Text(std::string_view value) {
-        Json.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
-    }
-    void Key(const char* name) { Json.Key(name); }
     template <class TDocument>
     void Signer(const TDocument& document) {
         if (!document.Key.empty()) {
@@ -166,14 +121,13 @@ class TWriter {
             Text(document.Product);
         }
     }
-    std::string Result() const { return std::string(Buffer.GetString(), Buffer.GetSize()); }
 };
 
 }  // namespace
 
 TRelease DecodeRelease(std::string_view bytes) {
     const std::string what = "release";
-    const rapidjson::Document root = Parsed(bytes, what);
+    const rapidjson::Document root = document_json::ParsedObject(bytes, what);
     CheckFormat(root, kReleaseFormat, what);
     TRelease release;
     release.Serial = SerialOf(*MemberOf(root, "serial", "The release", true), "serial");
@@ -224,7 +178,7 @@ TRelease DecodeRelease(std::string_view bytes) {
 
 TRollout DecodeRollout(std::string_view bytes) {
     const std::string what = "rollout document";
-    const rapidjson::Document root = Parsed(bytes, what);
+    const rapidjson::Document root = document_json::ParsedObject(bytes, what);
     CheckFormat(root, kRolloutFormat, what);
     TRollout rollout;
     rollout.Serial = UnsignedOf(*MemberOf(root, "serial", "The rollout document", true), "serial");

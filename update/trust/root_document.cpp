@@ -2,50 +2,26 @@
 // nesting in an unknown member cannot exhaust the stack. Sizes are bounded before parsing.
 #include "update/trust/root_document.h"
 
-#include <rapidjson/document.h>
-#include <rapidjson/error/en.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <cstring>
 
 #include "base/base64.h"
+#include "update/trust/document_json.h"
 #include "update/trust/document_text.h"
 
 using document_text::Fail;
 
 namespace {
 
-constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag;
-
-using Value = rapidjson::Value;
+using document_json::MemberOf;
+using document_json::TextOf;
+using document_json::UnsignedOf;
+using document_json::Value;
 
 // The fixed DER prefix of a P-256 SubjectPublicKeyInfo (id-ecPublicKey, prime256v1, a 66-byte bit
 // string); the uncompressed point follows.
 constexpr uint8_t kP256SpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48,
                                        0xce, 0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48,
                                        0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
-
-const Value* MemberOf(const Value& object, std::string_view name, std::string_view where, bool required) {
-    const Value* found = nullptr;
-    for (auto it = object.MemberBegin(); it != object.MemberEnd(); ++it) {
-        if (std::string_view(it->name.GetString(), it->name.GetStringLength()) != name) continue;
-        if (found) Fail("\"" + std::string(name) + "\" is given twice");
-        found = &it->value;
-    }
-    if (!found && required) Fail(std::string(where) + " lacks \"" + std::string(name) + "\"");
-    return found;
-}
-
-uint64_t UnsignedOf(const Value& value, std::string_view name) {
-    if (!value.IsUint64()) Fail("\"" + std::string(name) + "\" is not an unsigned integer");
-    return value.GetUint64();
-}
-
-std::string_view TextOf(const Value& value, std::string_view name) {
-    if (!value.IsString()) Fail("\"" + std::string(name) + "\" is not a string");
-    return std::string_view(value.GetString(), value.GetStringLength());
-}
 
 const Value& ArrayOf(const Value& object, std::string_view name, std::string_view where) {
     const Value& value = *MemberOf(object, name, where, true);
@@ -124,22 +100,14 @@ uint8_t RolesOf(const Value& element, std::string_view where) {
     return bits;
 }
 
-class TWriter {
+class TWriter : public document_json::TJsonWriter {
   public:
-    rapidjson::StringBuffer Buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> Json{Buffer};
-
-    void Text(std::string_view value) {
-        Json.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
-    }
-    void Key(const char* name) { Json.Key(name); }
     void KeyAndPoint(const TKeyId& id, const TPublicPoint& point) {
         Key("id");
         Text(document_text::HexOf(id));
         Key("key");
         Text(EncodePublisherKey(point));
     }
-    std::string Result() const { return std::string(Buffer.GetString(), Buffer.GetSize()); }
 };
 
 bool IsLowerHex(std::string_view text) {
@@ -154,13 +122,7 @@ bool IsLowerHex(std::string_view text) {
 TRootDocument DecodeRootDocument(std::string_view ABytes) {
     if (ABytes.size() > kMostRootDocumentSize)
         Fail("The root document is larger than " + std::to_string(kMostRootDocumentSize) + " bytes");
-    rapidjson::Document json;
-    json.Parse<kParseFlags>(ABytes.data(), ABytes.size());
-    if (json.HasParseError())
-        Fail(std::string("The root document is not JSON: ") +
-             rapidjson::GetParseError_En(json.GetParseError()) + " (at byte " +
-             std::to_string(json.GetErrorOffset()) + ")");
-    if (!json.IsObject()) Fail("The root document is not a JSON object");
+    const rapidjson::Document json = document_json::ParsedObject(ABytes, "root document");
     const std::string_view where = "The root document";
     const Value& format = *MemberOf(json, "format", where, true);
     if (!format.IsString() || TextOf(format, "format") != kRootFormat)
