@@ -4,7 +4,6 @@
 #include <objbase.h>
 #include <windowsx.h>
 
-#include <atomic>
 #include <utility>
 
 #include "launcher/window/application.h"
@@ -38,15 +37,6 @@ std::wstring ContactLine() { return std::wstring(L"Telefone : ") + kVendorTeleph
 
 }  // namespace
 
-// What the decoding task hands to the window. The task sets Done after the last picture and then
-// posts to Window when there is one; the window stores Window and then looks at Done. Either the
-// task sees the window or the window sees Done, so the pictures are always taken.
-struct TFrmMenu::TDecodedPictures {
-    std::vector<TPicture> Pictures;
-    std::atomic<bool> Done{false};
-    std::atomic<HWND> Window{nullptr};
-};
-
 TFrmMenu::TFrmMenu() {
     FrmMenu = this;
     CreateComponents();
@@ -61,8 +51,6 @@ TFrmMenu::TFrmMenu() {
 TFrmMenu::~TFrmMenu() {
     Application.OnMinimize = nullptr;
     Application.SetMainForm(nullptr);
-    // The decoding task may still be at work; it must not post to a window that is gone.
-    if (FPictures) FPictures->Window = nullptr;
     // WM_NCDESTROY lets go of the handle; until then the handlers still see it.
     if (FHandle) DestroyWindow(FHandle.get());
     // Start-up's sweep logs as it goes; it is given a few seconds to end before the log closes. A
@@ -162,38 +150,28 @@ void TFrmMenu::CreateComponents() {
 
 void TFrmMenu::LoadPictures() {
     // Decoding takes as long as building the rest of the window: the two run side by side, and the
-    // window shows without waiting for it. The task decodes into a list of its own, handed over by
-    // TakePicturesIfDecoded, so that it touches nothing of the window's.
+    // window shows once the pictures are in. The task decodes into a list of its own, handed over by
+    // WaitForPictures, so that it touches nothing of the window's.
     std::vector<const wchar_t*> ids;
     for (const TImage* image : Images()) ids.push_back(image->PictureName);
-    FPictures = std::make_shared<TDecodedPictures>();
-    FPictures->Pictures.resize(ids.size());
+    FPictures = std::make_shared<std::vector<TPicture>>(ids.size());
     FPicturesTask =
-        TTask::New([ids = std::move(ids), decoded = FPictures, instance = Application.Instance()] {
+        TTask::New([ids = std::move(ids), pictures = FPictures, instance = Application.Instance()] {
             // One apartment for the whole batch; each decode's own initialisation then only nests.
             const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
             for (size_t i = 0; i < ids.size(); ++i)
-                if (ids[i]) decoded->Pictures[i] = LoadPictureResource(instance, ids[i]);
+                if (ids[i]) (*pictures)[i] = LoadPictureResource(instance, ids[i]);
             if (SUCCEEDED(com)) CoUninitialize();
-            decoded->Done = true;
-            if (const HWND window = decoded->Window) PostMessageW(window, WM_PICTURESREADY, 0, 0);
         })->Start();
-}
-
-bool TFrmMenu::TakePicturesIfDecoded() {
-    if (!FPicturesTask) return true;
-    if (!FPictures->Done) return false;
-    const auto images = Images();
-    for (size_t i = 0; i < images.size(); ++i) images[i]->Picture = std::move(FPictures->Pictures[i]);
-    FPicturesTask.reset();
-    FPictures.reset();
-    return true;
 }
 
 void TFrmMenu::WaitForPictures() {
     if (!FPicturesTask) return;
     WaitDispatchingMessages(FPicturesTask->EndedEvent(), std::nullopt);
-    TakePicturesIfDecoded();
+    FPicturesTask.reset();
+    const auto images = Images();
+    for (size_t i = 0; i < images.size(); ++i) images[i]->Picture = std::move((*FPictures)[i]);
+    FPictures.reset();
 }
 
 void TFrmMenu::CreateHints() {
@@ -270,9 +248,7 @@ RECT TFrmMenu::ScaledRect(const TImage& AImage) const { return FLayout.ScaledRec
 TImage* TFrmMenu::ComponentAt(POINT AClientPoint) { return FLayout.ComponentAt(AClientPoint); }
 
 void TFrmMenu::Show() {
-    // From here on the task posts when it is done; until then the window paints bare.
-    if (FPictures) FPictures->Window = FHandle.get();
-    TakePicturesIfDecoded();
+    WaitForPictures();
     ShowWindow(FHandle.get(), SW_SHOWNORMAL);
     UpdateWindow(FHandle.get());
     // What the user does not see at once waits until the window is up: the hints and the tray icon
@@ -297,7 +273,7 @@ std::wstring TFrmMenu::Caption() const {
 void TFrmMenu::SetCaption(const std::wstring& ACaption) { SetWindowTextW(FHandle.get(), ACaption.c_str()); }
 
 void TFrmMenu::Paint(HDC ADC, const RECT& AUpdate) {
-    // Until the pictures are in the form paints bare; WM_PICTURESREADY repaints it.
+    // Until the pictures are in (the window shows only then) the form paints bare.
     const bool pictures = !FPicturesTask;
     RECT client;
     GetClientRect(FHandle.get(), &client);
@@ -466,9 +442,6 @@ LRESULT TFrmMenu::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
             return 0;
         case WM_AFTERSHOW:
             GuardEvent([this] { AfterShow(); });
-            return 0;
-        case WM_PICTURESREADY:
-            if (FPicturesTask && TakePicturesIfDecoded()) InvalidateRect(FHandle.get(), nullptr, FALSE);
             return 0;
         case WM_ERASEBKGND:
             return 1;

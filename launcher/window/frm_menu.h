@@ -40,8 +40,6 @@ class TFrmMenu {
     static constexpr UINT WM_TRAYICON = WM_USER + 1;
     // Posted once the window is first shown (see Show).
     static constexpr UINT WM_AFTERSHOW = WM_USER + 2;
-    // Posted by the decoding task once the pictures are in, when the window already exists.
-    static constexpr UINT WM_PICTURESREADY = WM_USER + 3;
     static constexpr int kClientWidth = 1018;
     static constexpr int kClientHeight = 708;
     static constexpr const wchar_t* kCaption = L"Aurevia Solenne [2022.01.00]";
@@ -103,8 +101,8 @@ class TFrmMenu {
     // Picture components in layout order (bottom first).
     std::array<TImage*, kTileCount> Images();
     // The pictures are decoded by a task of the process's pool from construction on, while the
-    // window is built and shown; the window paints its bare face until they are in, then repaints.
-    // This wait (dispatching messages) sets their Picture fields at once.
+    // window is built; their Picture fields are set by this wait (dispatching messages), which Show
+    // runs before the window becomes visible.
     void WaitForPictures();
 
     // --- fields ----------------------------------------------------------------------------
@@ -176,11 +174,8 @@ class TFrmMenu {
     static std::array<TImage, kTileCount> MakeComponents();
     void CreateComponents();
     void LoadPictures();
-    // Sets the Picture fields when the task has decoded them; false while it is still at work.
-    bool TakePicturesIfDecoded();
-    struct TDecodedPictures;
-    std::shared_ptr<ITask> FPicturesTask;  // until the pictures have been taken
-    std::shared_ptr<TDecodedPictures> FPictures;
+    std::shared_ptr<ITask> FPicturesTask;  // until WaitForPictures has taken its pictures
+    std::shared_ptr<std::vector<TPicture>> FPictures;
     void CreateHints();
     void AfterShow();
     void UpdateHints();

@@ -34,24 +34,6 @@ RECT ChildRect(HWND AChild) {
 
 }  // namespace
 
-// First of the suite, before anything waits for the pictures: the window shows without waiting
-// for them, and the decoding task's notice alone brings them in, whichever of the two ends first.
-TEST_F(MenuWindow, ShownWindowTakesItsPicturesFromItsOwnMessages) {
-    form->Show();
-    EXPECT_TRUE(IsWindowVisible(form->Handle()));
-    const auto allIn = [] {
-        for (const TImage* image : form->Images())
-            if (image->PictureName && !image->Picture) return false;
-        return true;
-    };
-    for (int i = 0; i < 3000 && !allIn(); ++i) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-        Sleep(10);
-    }
-    EXPECT_TRUE(allIn()) << "the pictures did not arrive within 30 s of message dispatching";
-}
-
 TEST_F(MenuWindow, FrameIsAFixedDialogWithOnlyACloseButtonAndTheDesignClientSize) {
     ASSERT_EQ(form->Dpi(), 96) << "the rectangles below are those of 96 dpi";
     RECT client;
