@@ -84,7 +84,8 @@ Usage UsageOf(HANDLE AProcess) {
         usage.cpuSeconds = static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
     }
     PROCESS_MEMORY_COUNTERS memory{};
-    if (GetProcessMemoryInfo(AProcess, &memory, sizeof(memory))) usage.workingSetKB = memory.WorkingSetSize / 1024;
+    if (GetProcessMemoryInfo(AProcess, &memory, sizeof(memory)))
+        usage.workingSetKB = memory.WorkingSetSize / 1024;
     return usage;
 }
 
@@ -107,7 +108,8 @@ struct Run {
         installation.WriteIni(L"", Env(L"BENCH_URL"));
         SetMaxKBps(AMaxKBps);
         const std::wstring ini = (installation / L"Aurevia.ini").wstring();
-        WritePrivateProfileStringW(L"Seguranca", L"Chave Publica", publisher.PublicKeyText().c_str(), ini.c_str());
+        WritePrivateProfileStringW(L"Seguranca", L"Chave Publica", publisher.PublicKeyText().c_str(),
+                                   ini.c_str());
         WritePrivateProfileStringW(L"Seguranca", L"Anel", L"piloto", ini.c_str());
         SetEnvironmentVariableW(L"LOCALAPPDATA", scratch.Path().wstring().c_str());
     }
@@ -121,7 +123,8 @@ struct Run {
     }
     std::string AddModuleRelease(uint64_t ASerial, const std::string& ATail) const {
         const std::string content = module + ATail;
-        releases.AddRelease(ASerial, {{"Admission.exe", content, UnixUtc(2023, 2, 11, 11, 0, 0) + int64_t(ASerial)}});
+        releases.AddRelease(ASerial,
+                            {{"Admission.exe", content, UnixUtc(2023, 2, 11, 11, 0, 0) + int64_t(ASerial)}});
         return content;
     }
     void Roll(uint64_t ATakes, uint64_t AStages = 0) const {
@@ -135,15 +138,18 @@ struct Run {
     }
     std::string Log() const { return ReadTextFile(scratch / L"Aurevia\\Aurevia.log"); }
     std::filesystem::path Stored(const std::string& AContent) const {
-        return installation / L"aurevia-cache" / std::filesystem::path(releases.ObjectFile(AContent)).filename();
+        return installation / L"aurevia-cache" /
+               std::filesystem::path(releases.ObjectFile(AContent)).filename();
     }
     bool Start() {
-        launcher = std::make_unique<Process>(installation.Exe().wstring(), L"", installation.Path().wstring());
+        launcher =
+            std::make_unique<Process>(installation.Exe().wstring(), L"", installation.Path().wstring());
         launcherHandle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, launcher->Id());
         window = WaitForMenuWindow(launcher->Id());
         if (!window || !WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 15s)) return false;
         return WaitForCaption(
-                   window, [](const std::wstring& c) { return c.find(L"Tempo do update") != std::wstring::npos; },
+                   window,
+                   [](const std::wstring& c) { return c.find(L"Tempo do update") != std::wstring::npos; },
                    60s)
                    .find(L"Tempo do update") != std::wstring::npos;
     }
@@ -202,7 +208,8 @@ struct Run {
         const std::filesystem::path object = Stored(AContent);
         std::filesystem::path partial = object;
         partial += ".part";
-        if (!WaitUntil([&] { return std::filesystem::exists(partial) || std::filesystem::exists(object); }, 60s))
+        if (!WaitUntil([&] { return std::filesystem::exists(partial) || std::filesystem::exists(object); },
+                       60s))
             return fetch;
         const LARGE_INTEGER start = Now();
         const Usage before = UsageOf(launcherHandle);
@@ -255,7 +262,8 @@ void OneRun(int ARun) {
     const Run::Fetch uncapped = run.TimeBackgroundFetch(staged);
     if (uncapped.bytesPerSecond < 0) return Fail("background-fetch");
     const std::string complete = "staging-complete ring=piloto staged=" + std::to_string(base + 2);
-    if (!WaitUntil([&] { return run.Log().find(complete) != std::string::npos; }, 60s)) return Fail("complete");
+    if (!WaitUntil([&] { return run.Log().find(complete) != std::string::npos; }, 60s))
+        return Fail("complete");
     run.Roll(base + 2);
     const double stagedClick = run.TimeClick();
     if (stagedClick < 0) return Fail("staged-click");
@@ -278,9 +286,9 @@ void OneRun(int ARun) {
     std::printf(
         "noop=%.0f staged=%.0f unstaged=%.0f fetch_Bps=%.0f cap_Bps=%d capped_Bps=%.0f cpu_fetch=%.1f "
         "cpu_capped=%.1f ws_idle_kb=%zu ws_fetch_kb=%zu ws_capped_kb=%zu\n",
-        noop * 1000, stagedClick * 1000, unstagedClick * 1000, uncapped.bytesPerSecond, _wtoi(capKBps.c_str()) * 1024,
-        underCap.bytesPerSecond, uncapped.cpuPercent, underCap.cpuPercent, idleKB, uncapped.workingSetKB,
-        underCap.workingSetKB);
+        noop * 1000, stagedClick * 1000, unstagedClick * 1000, uncapped.bytesPerSecond,
+        _wtoi(capKBps.c_str()) * 1024, underCap.bytesPerSecond, uncapped.cpuPercent, underCap.cpuPercent,
+        idleKB, uncapped.workingSetKB, underCap.workingSetKB);
     std::fflush(stdout);
 }
 
