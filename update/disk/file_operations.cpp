@@ -194,7 +194,7 @@ void CopyFileNoOverwrite(const std::wstring& source, const std::wstring& target,
         ThrowLastError(TErrorCategory::Disk);
 }
 
-void CopyFileInto(const std::wstring& source, IByteSink& sink, IFetchObserver* observer) {
+void CopyFileInto(const std::wstring& source, IByteSink& sink, IFetchObserver* observer, uint64_t AFrom) {
     CheckFilePath(source, TErrorCategory::Fetch);
     if (!FileExists(source)) throw Error(kFileNotFound, TErrorCategory::Fetch);
     unique_file in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -203,8 +203,14 @@ void CopyFileInto(const std::wstring& source, IByteSink& sink, IFetchObserver* o
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(in.get(), &size)) ThrowLastError(TErrorCategory::Fetch);
     const uint64_t total = static_cast<uint64_t>(size.QuadPart);
-    if (observer) observer->Begin(0, total);
-    sink.Begin(0, total);
+    const uint64_t from = AFrom <= total ? AFrom : 0;
+    if (from > 0) {
+        LARGE_INTEGER position{};
+        position.QuadPart = static_cast<LONGLONG>(from);
+        if (!SetFilePointerEx(in.get(), position, nullptr, FILE_BEGIN)) ThrowLastError(TErrorCategory::Fetch);
+    }
+    if (observer) observer->Begin(from, total);
+    sink.Begin(from, total);
     // Large pieces keep a share copy near CopyFileW's speed; a small file needs no more than its size.
     std::vector<char> buffer(static_cast<size_t>(std::clamp<uint64_t>(total + 1, 4096, 1u << 20)));
     for (;;) {

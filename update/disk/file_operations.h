@@ -43,8 +43,10 @@ void CopyFileNoOverwrite(const std::wstring& source, const std::wstring& target,
 class IByteSink;
 
 // Reads the file piece by piece into sink, observer (when given) seeing each piece first; both may
-// end the read by raising. Raises "The specified file was not found" for a missing source.
-void CopyFileInto(const std::wstring& source, IByteSink& sink, IFetchObserver* observer);
+// end the read by raising. Raises "The specified file was not found" for a missing source. From
+// byte AFrom on when the file still holds that many, so that a partial copy continues; from the
+// start otherwise (the file changed: the sink and the observer see Begin(0) and start over).
+void CopyFileInto(const std::wstring& source, IByteSink& sink, IFetchObserver* observer, uint64_t AFrom = 0);
 
 // Sets only the last-write time of an existing file. Raises when the path check fails or no file is
 // there ("The specified file was not found"); a file that cannot be opened for writing (read-only,

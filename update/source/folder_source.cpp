@@ -26,3 +26,8 @@ std::string TFolderSource::Read(const std::wstring& AName, uint64_t ALimit) {
 void TFolderSource::Fetch(const std::wstring& ARemoteName, IByteSink& ASink, IFetchObserver* AObserver) {
     CopyFileInto(PathJoin(FFolder, ARemoteName), ASink, AObserver);
 }
+
+void TFolderSource::FetchFrom(const std::wstring& ARemoteName, uint64_t AFrom, IByteSink& ASink,
+                              IFetchObserver* AObserver) {
+    CopyFileInto(PathJoin(FFolder, ARemoteName), ASink, AObserver, AFrom);
+}

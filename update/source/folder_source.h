@@ -11,6 +11,9 @@ class TFolderSource final : public IUpdateSource {
     std::vector<TSourceFile> List() override;
     std::string Read(const std::wstring& AName, uint64_t ALimit) override;
     void Fetch(const std::wstring& ARemoteName, IByteSink& ASink, IFetchObserver* AObserver) override;
+    // A copy cut off (a paused background fetch) continues from its end instead of starting over.
+    void FetchFrom(const std::wstring& ARemoteName, uint64_t AFrom, IByteSink& ASink,
+                   IFetchObserver* AObserver) override;
     bool MakesFolders() const override { return true; }
 
   private:

@@ -224,4 +224,52 @@ TEST(StagingE2E, TheBackgroundFetchHoldsItsCapWithinTenPercent) {
     EXPECT_GE(rate, kKBps * 1024 * 0.90) << seconds << " s";
 }
 
+TEST(StagingE2E, AClickPausesTheBackgroundFetchRunsUncappedAndTheFetchThenContinuesItsPart) {
+    constexpr uint64_t kKBps = 128;
+    StagingSession session(L"", std::to_wstring(kKBps));
+    const int64_t age = UnixUtc(2023, 2, 11, 11, 0, 3);
+    // The click's own module is large enough that the cap would hold it for 48 s.
+    std::vector<TestReleaseFile> release1 = session.Release(1, age);
+    release1[0].Content += Pseudorandom(6 * 1024 * 1024, 5);
+    session.releases->AddRelease(1, release1);
+    const auto release2 = session.Release(2, age + 3600, Pseudorandom(4 * 1024 * 1024, 13));
+    session.releases->AddRelease(2, release2);
+    session.Roll(1765400001, 1, 2);
+    const std::string& report = release2[2].Content;
+    const std::filesystem::path object = session.Stored(report);
+    std::filesystem::path partial = object;
+    partial += ".part";
+    const auto partSize = [&] {
+        std::error_code error;
+        const uintmax_t size = std::filesystem::file_size(partial, error);
+        return error ? uintmax_t{0} : size;
+    };
+
+    ASSERT_NO_FATAL_FAILURE(session.StartAndRefresh());
+    // A quarter of the report held: the click comes in the middle of the background fetch.
+    ASSERT_TRUE(WaitUntil([&] { return partSize() >= report.size() / 4; }, 60s)) << session.Log();
+    ASSERT_FALSE(std::filesystem::exists(object));
+    const size_t before = session.ModuleStarts();
+    SingleClickAt(session.window, kAdmission);
+    const auto clicked = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return session.ModuleStarts() > before; }, 60s))
+        << "the module did not start";
+    const double clickSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - clicked).count();
+    CloseWindowsTitled(L"Admission.exe");
+    EXPECT_TRUE(session.Holds(release1)) << session.Log();
+    const double capSeconds = static_cast<double>(release1[0].Content.size()) / (kKBps * 1024);
+    EXPECT_LT(clickSeconds, capSeconds / 4) << "the click's update ran under the background fetch's cap";
+
+    // The fetch continues from its partial file: the round receives each staged byte once, the part
+    // held before the click included.
+    ASSERT_TRUE(session.Logged("INFO staging ring=piloto", 90s)) << session.Log();
+    EXPECT_EQ(ReadTextFile(object), report);
+    uint64_t staged = 0;
+    for (const auto& file : release2) staged += file.Content.size();
+    const std::string log = session.Log();
+    EXPECT_NE(log.find(" fetched=3 failed=0 "), std::string::npos) << log;
+    EXPECT_NE(log.find(" bytes=" + std::to_string(staged) + " "), std::string::npos) << log;
+}
+
 }  // namespace

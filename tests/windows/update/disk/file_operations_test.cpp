@@ -6,6 +6,7 @@
 #include "update/disk/file_ages.h"
 #include "update/disk/file_keys.h"
 #include "update/disk/file_operations.h"
+#include "update/stream/byte_sink_interface.h"
 #include "update/updater/shared_files.h"
 #include "support/test_files.h"
 
@@ -230,4 +231,26 @@ TEST(TemporaryNameBeside, UniqueInTheTargetsFolder) {
     const std::wstring b = TemporaryNameBeside(L"C:\\Aurevia\\Relatorio\\Rpt.rav");
     EXPECT_EQ(a.rfind(L"C:\\Aurevia\\Relatorio\\", 0), 0u);
     EXPECT_NE(a, b);
+}
+
+TEST(CopyFileInto, ContinuesFromAnOffsetTheFileStillHoldsAndStartsOverPastItsEnd) {
+    // Records where the copy said it starts and what it wrote, as a partial object's sink sees it.
+    struct RecordingSink final : IByteSink {
+        uint64_t begun = ~uint64_t{0};
+        std::string bytes;
+        void Begin(uint64_t AOffset, std::optional<uint64_t>) override { begun = AOffset; }
+        void Write(const char* AData, size_t ASize) override { bytes.append(AData, ASize); }
+    };
+    TempFolder dir;
+    WriteWholeFile(dir / L"object", "0123456789");
+    const struct {
+        uint64_t from, begun;
+        std::string written;
+    } cases[] = {{0, 0, "0123456789"}, {4, 4, "456789"}, {10, 10, ""}, {11, 0, "0123456789"}};
+    for (const auto& c : cases) {
+        RecordingSink sink;
+        CopyFileInto(dir / L"object", sink, nullptr, c.from);
+        EXPECT_EQ(sink.begun, c.begun) << "from " << c.from;
+        EXPECT_EQ(sink.bytes, c.written) << "from " << c.from;
+    }
 }
