@@ -31,15 +31,32 @@ class TTemporaryFile {
     std::wstring FPath;
 };
 
+// Counts what a source writes before passing it on: the bytes that crossed the wire, whatever the
+// sink behind makes of them.
+class TWireCountingSink final : public IByteSink {
+  public:
+    TWireCountingSink(IByteSink& ANext, uint64_t& ACount) : FNext(ANext), FCount(ACount) {}
+    void Begin(uint64_t AOffset, std::optional<uint64_t> ATotal) override { FNext.Begin(AOffset, ATotal); }
+    void Write(const char* AData, size_t ASize) override {
+        FCount += ASize;
+        FNext.Write(AData, ASize);
+    }
+
+  private:
+    IByteSink& FNext;
+    uint64_t& FCount;
+};
+
 // Whether the deflated object arrived whole and inflated; false when it cannot be inflated, so that
 // the plain object is fetched into the same temporary (its Begin(0) starts the sink and the
 // observers over).
 bool FetchDeflated(IUpdateSource& ASource, const std::wstring& ARemoteName, const TDeflatedObject& AObject,
-                   IByteSink& ASink, IFetchObserver& AObserver) {
+                   IByteSink& ASink, IFetchObserver& AObserver, uint64_t& AWireBytes) {
     TInflatingSink inflating(ASink, &AObserver, AObject.InflatedSize, AObject.DeflatedSize,
                              WideToUtf8(ARemoteName));
+    TWireCountingSink counted(inflating, AWireBytes);
     try {
-        ASource.Fetch(ARemoteName + Utf8ToWide(kDeflatedObjectSuffix), inflating, nullptr);
+        ASource.Fetch(ARemoteName + Utf8ToWide(kDeflatedObjectSuffix), counted, nullptr);
         inflating.Finish();
         return true;
     } catch (const TInflateError&) {
@@ -51,12 +68,18 @@ bool FetchDeflated(IUpdateSource& ASource, const std::wstring& ARemoteName, cons
 
 void FetchIntoFile(IUpdateSource& ASource, const std::wstring& ARemoteName, const std::wstring& ATarget,
                    TDateTime AAge, IFetchObserver& AObserver, const std::function<void()>& ABeforeSwap,
-                   const std::optional<TDeflatedObject>& ADeflated) {
+                   const std::optional<TDeflatedObject>& ADeflated, TFetchWire* AWire) {
+    TFetchWire unused;
+    TFetchWire& wire = AWire ? *AWire : unused;
+    wire = {};
     WriteIntoFile(
         ATarget, AAge,
         [&](IByteSink& ASink) {
-            if (!ADeflated || !FetchDeflated(ASource, ARemoteName, *ADeflated, ASink, AObserver))
-                ASource.Fetch(ARemoteName, ASink, &AObserver);
+            wire.Deflated =
+                ADeflated && FetchDeflated(ASource, ARemoteName, *ADeflated, ASink, AObserver, wire.Bytes);
+            if (wire.Deflated) return;
+            TWireCountingSink counted(ASink, wire.Bytes);
+            ASource.Fetch(ARemoteName, counted, &AObserver);
         },
         ABeforeSwap, ASource.MakesFolders());
 }

@@ -21,15 +21,23 @@ struct TDeflatedObject {
     uint64_t InflatedSize = 0;
 };
 
+// How a fetched file came: from its deflated object or the plain one, and how many body bytes crossed
+// the wire for it (an abandoned deflated object's and a restarted body's included).
+struct TFetchWire {
+    bool Deflated = false;
+    uint64_t Bytes = 0;
+};
+
 // ATarget: full local path. ABeforeSwap, when given, runs once the body is complete and may refuse
 // it by raising (a content check). With ADeflated the deflated object is fetched and inflated on its
 // way into the temporary, AObserver seeing the inflated bytes; one that cannot be inflated is
 // replaced by the plain file in the same temporary, while content that inflates to anything but
-// the signed bytes is refused like a plain file's. Raises the failure's message; the target stays
-// as it was.
+// the signed bytes is refused like a plain file's. AWire, when given, is told how the file came, also
+// when the fetch fails. Raises the failure's message; the target stays as it was.
 void FetchIntoFile(IUpdateSource& ASource, const std::wstring& ARemoteName, const std::wstring& ATarget,
                    TDateTime AAge, IFetchObserver& AObserver, const std::function<void()>& ABeforeSwap = {},
-                   const std::optional<TDeflatedObject>& ADeflated = std::nullopt);
+                   const std::optional<TDeflatedObject>& ADeflated = std::nullopt,
+                   TFetchWire* AWire = nullptr);
 
 // The same for bytes that come from elsewhere (a patch applied to the local file): AWrite writes the
 // new content into the temporary's sink.

@@ -23,6 +23,11 @@ struct TUpdateOutcome {
     uint64_t FilesFetched = 0;
     uint64_t FilesFailed = 0;
     uint64_t Bytes = 0;
+    // Of the files fetched, those made from a binary patch and those inflated from a deflated object;
+    // and every body byte that crossed the wire (what the release cost the link).
+    uint64_t FilesPatched = 0;
+    uint64_t FilesDeflated = 0;
+    uint64_t WireBytes = 0;
     uint64_t DurationMs = 0;
     // Where release control placed the workstation.
     TRolloutState Rollout;

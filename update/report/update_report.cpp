@@ -33,6 +33,17 @@ TLogLine& AddFailure(TLogLine& ALine, const TFailureInfo& AFailure) {
         .Add("code", ErrorCodeText(AFailure.Code));
 }
 
+const char* ViaName(TFetchVia AVia) {
+    switch (AVia) {
+        case TFetchVia::Patch:
+            return "patch";
+        case TFetchVia::Deflate:
+            return "deflate";
+        default:
+            return "plain";
+    }
+}
+
 std::mutex gObserverLock;
 std::shared_ptr<IUpdateOutcomeObserver> gObserver;
 
@@ -87,6 +98,9 @@ TUpdateOutcome TUpdateReport::Outcome() const {
     outcome.FilesFetched = FFetched.load();
     outcome.FilesFailed = FFailed.load();
     outcome.Bytes = FBytes.load();
+    outcome.FilesPatched = FPatched.load();
+    outcome.FilesDeflated = FDeflated.load();
+    outcome.WireBytes = FWireBytes.load();
     outcome.DurationMs = GetTickCount64() - FStart;
     outcome.Rollout = FRollout;
     return outcome;
@@ -136,6 +150,8 @@ void TUpdateReport::Completed(const TVerificationReport& AVerification, size_t A
                  .Add("fetched", FFetched.load())
                  .Add("failed", failed)
                  .Add("bytes", FBytes.load())
+                 .Add("patched", FPatched.load())
+                 .Add("wire_bytes", FWireBytes.load())
                  .Add("ms", GetTickCount64() - FStart));
 }
 
@@ -145,14 +161,19 @@ TUpdateReport::TFetch::TFetch(TUpdateReport& AReport, std::wstring AFileName, bo
       FObserver(*AReport.FProgress, ASizeKnown),
       FStart(GetTickCount64()) {}
 
-void TUpdateReport::TFetch::Fetched() {
+void TUpdateReport::TFetch::Fetched(TFetchVia AVia, uint64_t AWireBytes) {
     FObserver.Finished();
     FReport.FFetched.fetch_add(1);
     FReport.FBytes.fetch_add(FObserver.Bytes());
+    FReport.FWireBytes.fetch_add(AWireBytes);
+    if (AVia == TFetchVia::Patch) FReport.FPatched.fetch_add(1);
+    if (AVia == TFetchVia::Deflate) FReport.FDeflated.fetch_add(1);
     LogEvent(TLogLine(TLogLevel::Info, "fetch")
                  .Add("module", ModuleField(FReport.FModuleName))
                  .Add("file", FFileName)
                  .Add("bytes", FObserver.Bytes())
+                 .Add("via", ViaName(AVia))
+                 .Add("wire_bytes", AWireBytes)
                  .Add("ms", GetTickCount64() - FStart));
 }
 

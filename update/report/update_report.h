@@ -18,6 +18,9 @@
 #include "update/trust/manifest_rules.h"
 #include "update/trust/rollout_state.h"
 
+// How a fetched file came: a binary patch from the local version, the deflated object or the plain one.
+enum class TFetchVia { Patch, Deflate, Plain };
+
 class TUpdateReport {
   public:
     // The size a file will have when known before its fetch (from a manifest); empty otherwise.
@@ -49,7 +52,8 @@ class TUpdateReport {
       public:
         TFetch(TUpdateReport& AReport, std::wstring AFileName, bool ASizeKnown);
         IFetchObserver& Observer() { return FObserver; }
-        void Fetched();
+        // AWireBytes: every body byte that crossed the wire for the file (a refused patch's included).
+        void Fetched(TFetchVia AVia, uint64_t AWireBytes);
         void Failed(std::exception_ptr AReason);
 
       private:
@@ -75,6 +79,9 @@ class TUpdateReport {
     std::atomic<uint32_t> FFetched{0};
     std::atomic<uint32_t> FFailed{0};
     std::atomic<uint64_t> FBytes{0};
+    std::atomic<uint64_t> FWireBytes{0};
+    std::atomic<uint32_t> FPatched{0};
+    std::atomic<uint32_t> FDeflated{0};
     // The first failed fetch: what the outcome of a failed update names. Its text leads with the file.
     mutable std::mutex FFailureLock;
     std::optional<TFailureInfo> FFirstFailure;

@@ -20,6 +20,21 @@
 #include "update/plan/patch_install.h"
 #include "update/report/update_report.h"
 
+namespace {
+
+// Every byte of a patch that arrived, restarts included: what it cost the wire, also when it was refused.
+class TPatchWireBytes final : public IFetchObserver {
+  public:
+    void Begin(uint64_t, std::optional<uint64_t>) override {}
+    void Received(const char*, size_t ASize) override { FBytes += ASize; }
+    uint64_t Bytes() const { return FBytes; }
+
+  private:
+    uint64_t FBytes = 0;
+};
+
+}  // namespace
+
 std::shared_ptr<IFilesUpdater> TFilesUpdater::New(std::wstring ALocalPath, std::wstring ARemotePath,
                                                   std::wstring AURL, TNotifyProc AOnTerminate) {
     TReportProc onTerminate;
@@ -199,10 +214,14 @@ void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARe
                           const std::optional<TDeflatedObject>& ADeflated,
                           const std::vector<TFilePatch>& APatches) {
     TUpdateReport::TFetch fetch(*FReport, AFileName, ASizeKnown);
-    // A patch from the local version first; any failure of it falls back to the whole object below.
+    // A patch from the local version first; any failure of it falls back to the whole object below,
+    // and the patch's bytes still count as crossing the wire.
+    TPatchWireBytes patchWire;
+    TFetchObservers patchObservers;
+    patchObservers.Add(fetch.Observer()).Add(patchWire);
     if (AExpected && InstallByPatch(*FSource, *AExpected, APatches, PathJoin(FLocalPath, AFileName), AAge,
-                                    fetch.Observer())) {
-        fetch.Fetched();
+                                    patchObservers)) {
+        fetch.Fetched(TFetchVia::Patch, patchWire.Bytes());
         return;
     }
     std::optional<TContentVerifier> verifier;
@@ -210,6 +229,7 @@ void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARe
     // The check goes first: a body that runs past its size is cut before anything else counts it.
     if (AExpected) observers.Add(verifier.emplace(*AExpected));
     observers.Add(fetch.Observer());
+    TFetchWire wire;
     try {
         // The file is kept under its own name, whatever name the source serves it under.
         FetchIntoFile(
@@ -217,7 +237,7 @@ void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARe
             [&] {
                 if (verifier) verifier->Finish();
             },
-            ADeflated);
+            ADeflated, &wire);
     } catch (...) {
         if (verifier && verifier->Altered()) {
             const std::lock_guard lock(FAlteredLock);
@@ -226,7 +246,7 @@ void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARe
         fetch.Failed(std::current_exception());
         throw;
     }
-    fetch.Fetched();
+    fetch.Fetched(wire.Deflated ? TFetchVia::Deflate : TFetchVia::Plain, patchWire.Bytes() + wire.Bytes);
 }
 
 // Runs on the UI thread once every fetch has ended: no pool thread writes FAltered any more.

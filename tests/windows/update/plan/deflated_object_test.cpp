@@ -39,7 +39,8 @@ std::string Held(const std::wstring& APath) { return ReadWholeFile(APath).substr
 const int64_t kAge1 = UnixUtc(2023, 2, 11, 11, 0, 3);
 const int64_t kAge2 = UnixUtc(2024, 3, 12, 12, 0, 5);
 
-enum class Expect { NewFile, OldFileKeptAltered };
+// NewFile: inflated from the deflated object; NewPlainFile: the plain object taken after it.
+enum class Expect { NewFile, NewPlainFile, OldFileKeptAltered };
 
 struct Row {
     const char* what;
@@ -57,13 +58,13 @@ const Row kRows[] = {
     {"other bytes of the signed size", [](const std::string& c) { return Deflated("X" + c.substr(1)); },
      false, Expect::OldFileKeptAltered},
     {"garbage in place of the deflated object: the plain object is taken",
-     [](const std::string&) { return std::string(500, 'G'); }, false, Expect::NewFile},
+     [](const std::string&) { return std::string(500, 'G'); }, false, Expect::NewPlainFile},
     {"a deflated object cut in half: the plain object is taken",
      [](const std::string& c) {
          const std::string whole = Deflated(c);
          return whole.substr(0, whole.size() / 2);
      },
-     false, Expect::NewFile},
+     false, Expect::NewPlainFile},
 };
 
 struct Server {
@@ -109,16 +110,31 @@ void RunRows(Server& AServer, const std::wstring& AURL) {
         ASSERT_EQ(RunUpdate(local.Path(), remote, AURL, verification).report.Refusal, TRefusal::None);
         ASSERT_TRUE(ReadWholeFile(local / L"Admission.exe") == oldModule) << Held(local / L"Admission.exe");
 
-        AServer.PublishDeflated(++release, newModule, row.stored(newModule));
+        const std::string stored = row.stored(newModule);
+        AServer.PublishDeflated(++release, newModule, stored);
         if (row.removePlain) {
             ASSERT_TRUE(DeleteFileW(AServer.releases.ObjectFile(newModule).c_str()));
         }
         AServer.RollOut(release);
+        const OutcomesConnected told;
         const Outcome outcome = RunUpdate(local.Path(), remote, AURL, verification);
         ASSERT_FALSE(outcome.error) << *outcome.error;
         ASSERT_TRUE(outcome.completed);
         EXPECT_EQ(outcome.report.Refusal, TRefusal::None);
+        const TUpdateOutcome& came = told.captured->last;
         if (row.expect == Expect::NewFile) {
+            // Only the deflated object crossed the wire.
+            EXPECT_EQ(came.FilesDeflated, 1u);
+            EXPECT_EQ(came.WireBytes, stored.size());
+        } else if (row.expect == Expect::NewPlainFile) {
+            // The plain object, after however much of the unreadable one came before it was dropped.
+            EXPECT_EQ(came.FilesDeflated, 0u);
+            EXPECT_GT(came.WireBytes, newModule.size());
+            EXPECT_LE(came.WireBytes, newModule.size() + stored.size());
+        }
+        if (row.expect != Expect::OldFileKeptAltered) {
+            EXPECT_EQ(came.FilesFetched, 1u);
+            EXPECT_EQ(came.FilesPatched, 0u);
             EXPECT_TRUE(outcome.report.AlteredFiles.empty());
             EXPECT_TRUE(ReadWholeFile(local / L"Admission.exe") == newModule)
                 << Held(local / L"Admission.exe");

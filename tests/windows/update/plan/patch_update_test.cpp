@@ -52,20 +52,21 @@ struct PatchCase {
     // patch that release 2 lists for the module (its object is stored under its SHA-256).
     std::function<std::string(const std::wstring& ALocal)> prepare;
     bool wholeObjectServed;  // false: only the patch can bring the new version
+    bool patchFetched;       // the patch crossed the wire, whether used or refused
     std::function<void(std::string& APatchObject)> damage = {};
 };
 
 const PatchCase kCases[] = {
     {"a patch from the local version: the patch alone",
-     [](const std::wstring&) { return PatchOf(kOld, kNew); }, false},
+     [](const std::wstring&) { return PatchOf(kOld, kNew); }, false, true},
     {"the local file altered by hand: no patch starts from it, the whole object",
      [](const std::wstring& ALocal) {
          WriteWholeFile(ALocal + L"Admission.exe", kOld + "x");
          return PatchOf(kOld, kNew);
      },
-     true},
+     true, false},
     {"a damaged patch: refused by its SHA-256, the whole object",
-     [](const std::wstring&) { return PatchOf(kOld, kNew); }, true,
+     [](const std::wstring&) { return PatchOf(kOld, kNew); }, true, true,
      [](std::string& APatchObject) { APatchObject[APatchObject.size() / 2] ^= 0x20; }},
     {"a signed patch that makes the wrong content: refused by the file's SHA-256, the whole object",
      [](const std::wstring&) {
@@ -73,7 +74,7 @@ const PatchCase kCases[] = {
          wrong[5] ^= 1;
          return PatchOf(kOld, wrong);
      },
-     true},
+     true, true},
 };
 
 TEST(PatchUpdate, PatchesBringTheFileOrFallBackToTheWholeObject) {
@@ -107,9 +108,17 @@ TEST(PatchUpdate, PatchesBringTheFileOrFallBackToTheWholeObject) {
         }
         releases.SetRollout(TRollout{2, UnixNowPlus(86400), {{"geral", 2, 1, 100}}});
 
+        const OutcomesConnected told;
         outcome = RunUpdate(local.Path(), server.Path(), L"", verification);
         ASSERT_FALSE(outcome.error) << *outcome.error;
         EXPECT_TRUE(outcome.report.AlteredFiles.empty());
+        // How the file came and what it cost the wire, as IT reads it: a refused patch's bytes count.
+        const TUpdateOutcome& came = told.captured->last;
+        EXPECT_EQ(came.FilesFetched, 1u);
+        EXPECT_EQ(came.FilesPatched, c.wholeObjectServed ? 0u : 1u);
+        EXPECT_EQ(came.FilesDeflated, 0u);
+        EXPECT_EQ(came.WireBytes,
+                  (c.patchFetched ? patch.size() : 0) + (c.wholeObjectServed ? kNew.size() : 0));
         EXPECT_TRUE(ReadWholeFile(local / L"Admission.exe") == kNew) << "not the new version";
         EXPECT_EQ(UnixAgeOf(local / L"Admission.exe"), kNewAge);
 

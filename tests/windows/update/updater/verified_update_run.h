@@ -3,10 +3,12 @@
 // releases and release control against real server folders and services.
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "support/message_pump.h"
+#include "update/report/update_outcome.h"
 #include "update/updater/files_updater.h"
 
 // A registry key of its own for each workstation's accepted serials, removed afterwards.
@@ -24,6 +26,26 @@ class SerialKey {
 
   private:
     std::wstring path_;
+};
+
+// The outcomes the update report tells (the figures of the IT log's update line and the fleet view),
+// kept while this lives.
+class CapturedOutcomes final : public IUpdateOutcomeObserver {
+  public:
+    static std::shared_ptr<CapturedOutcomes> Connect() {
+        auto captured = std::make_shared<CapturedOutcomes>();
+        SetUpdateOutcomeObserver(captured);
+        return captured;
+    }
+    ~CapturedOutcomes() override = default;
+    void UpdateEnded(const TUpdateOutcome& AOutcome) noexcept override { last = AOutcome; }
+    TUpdateOutcome last;
+};
+
+// Disconnects the captured outcomes at the end of a test, also when it fails.
+struct OutcomesConnected {
+    std::shared_ptr<CapturedOutcomes> captured = CapturedOutcomes::Connect();
+    ~OutcomesConnected() { SetUpdateOutcomeObserver(nullptr); }
 };
 
 struct Outcome {
