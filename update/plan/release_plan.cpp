@@ -82,6 +82,8 @@ class TResolution {
             return Refused(TRefusal::MissingManifest, bytes.Missing, TPlanStage::Rollout);
         }
         if (!bytes.Signature) return Refused(TRefusal::MissingManifest, bytes.Missing, TPlanStage::Rollout);
+        if (!MigrateFor(*bytes.Document, DecodeRollout, true))
+            return Refused(FRootRefusal, FRootDetail, TPlanStage::Rollout);
         if (!KeyReady()) return Refused(TRefusal::InvalidKey, FKeyError, TPlanStage::Rollout);
         TJudged<TRollout> rollout = JudgeRollout(*bytes.Document, *bytes.Signature, highest);
         if (!rollout.Accepted()) return Refused(rollout.Refusal, rollout.Detail, TPlanStage::Rollout);
@@ -125,6 +127,7 @@ class TResolution {
                                                               kRolloutSignatureFileName, kSignatureLimit);
         if (!FollowRoot(false)) return NotStaging(plan, FRootDetail);
         if (!bytes.Complete()) return NotStaging(plan, bytes.Missing);
+        if (!MigrateFor(*bytes.Document, DecodeRollout, false)) return NotStaging(plan, FRootDetail);
         if (!KeyReady()) return NotStaging(plan, FKeyError);
         TJudged<TRollout> rollout =
             JudgeRollout(*bytes.Document, *bytes.Signature, FAccepted.Highest(TAcceptedDocument::Rollout));
@@ -163,6 +166,8 @@ class TResolution {
         const TSignedDocumentBytes bytes = ReadSignedDocument(FSource, kManifestFileName, kManifestLimit,
                                                               kManifestSignatureFileName, kSignatureLimit);
         if (!bytes.Complete()) return Refused(TRefusal::MissingManifest, bytes.Missing, TPlanStage::Manifest);
+        if (!MigrateFor(*bytes.Document, DecodeReleaseManifest, true))
+            return Refused(FRootRefusal, FRootDetail, TPlanStage::Manifest);
         if (!KeyReady()) return Refused(TRefusal::InvalidKey, FKeyError, TPlanStage::Manifest);
         TJudged<TReleaseManifest> manifest =
             FRoot ? JudgeCertifiedManifest(*FRoot, *bytes.Document, *bytes.Signature, UtcNowUnix(),
@@ -248,7 +253,7 @@ class TResolution {
 
     // The root this installation starts from: the version it accepted last, else the one Raiz names,
     // else a first version the publisher's key signed. Nothing (and true): no root, as before roots.
-    std::optional<TRootJudged> StartingRoot(const ISignatureCheck& ACheck, bool& AOk) {
+    std::optional<TRootJudged> StartingRoot(const ISignatureCheck& ACheck, bool AMigrate, bool& AOk) {
         AOk = true;
         std::string missing;
         const std::optional<TAcceptedSigning> held = FAccepted.Accepted(TAcceptedDocument::Root);
@@ -285,6 +290,7 @@ class TResolution {
         }
         // The migration from one key: a first version that key signed. Anything else leaves the
         // workstation on its key, as before roots.
+        if (!AMigrate) return std::nullopt;
         TPublicPoint key{};
         try {
             key = DecodePublisherKey(WideToUtf8(FVerification.PublisherKey));
@@ -302,10 +308,10 @@ class TResolution {
     // Follows the root from where this installation stands to the newest version the server holds,
     // and makes it the judge of every document. ARecord: remember the root accepted (the update that
     // installs does; the background fetch does not). False: refused (FRootRefusal, FRootDetail).
-    bool FollowRoot(bool ARecord) {
+    bool FollowRoot(bool ARecord, bool AMigrate = false) {
         const TCngSignatureCheck check;
         bool ok = true;
-        const std::optional<TRootJudged> start = StartingRoot(check, ok);
+        const std::optional<TRootJudged> start = StartingRoot(check, AMigrate, ok);
         if (!ok) return false;
         if (!start) return true;
         if (!start->Accepted()) return RefuseRoot(*start);
@@ -327,6 +333,20 @@ class TResolution {
         FAccepted.FollowEpoch(newest.Root.Epoch, newest.Root.SerialFloor);
         FRoot = newest.Root;
         return true;
+    }
+
+    // A workstation on one key looks for a root only once the server's document names the key that
+    // signed it (documents signed under a root do): a server without a root costs no request more.
+    // False: the root found was refused.
+    template <class TDecode>
+    bool MigrateFor(std::string_view ADocument, TDecode ADecode, bool ARecord) {
+        if (FRoot || FVerification.PublisherKey.empty()) return true;
+        try {
+            if (ADecode(ADocument).Key.empty()) return true;
+        } catch (const std::exception&) {
+            return true;  // judged, and refused, as before
+        }
+        return FollowRoot(ARecord, true);
     }
 
     bool ImportKey() {
