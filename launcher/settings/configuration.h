@@ -22,6 +22,9 @@ constexpr const wchar_t* kSecuritySection = L"Seguranca";
 constexpr const wchar_t* kPublisherKeyName = L"Chave Publica";
 // Key "Anel" of the same section: the ring of workstations this one belongs to in a staged rollout.
 constexpr const wchar_t* kRingKeyName = L"Anel";
+// Key "Raiz" of the same section: the SHA-256 of the root document the workstation starts from
+// (printed by "aurevia-publish root publish"); the workstation follows the root from there.
+constexpr const wchar_t* kRootAnchorKeyName = L"Raiz";
 
 // The ring as the INI file gave it: blanks around it dropped and ASCII letters lowered (ring names
 // are lower-case on the server, an administrator may type "Piloto"); empty means "geral".

@@ -16,6 +16,9 @@ struct TSettings {
     std::wstring PublisherKey;
     // [Seguranca] "Anel": the ring of a staged rollout (ProcessRing).
     std::string Ring = "geral";
+    // [Seguranca] "Raiz": the SHA-256 (64 hex) of the root document the workstation starts from;
+    // empty: no anchor (a root signed by the publisher's key is still followed).
+    std::wstring RootAnchor;
     // [Limites]: the bounds of every update.
     TLimitsConfiguration Limits;
     // [Rede]: proxy and connections of every request, the background fetch and the object store.

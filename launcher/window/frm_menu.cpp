@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "base/string_convert.h"
 #include "launcher/window/application.h"
 #include "launcher/settings/settings.h"
 #include "launcher/support/contacts.h"
@@ -347,6 +348,7 @@ void TFrmMenu::ReadConfiguration() {
     wCaminhoServidor = FRemotePath;
     FUrl = FSettings.Url;
     FVerification.PublisherKey = FSettings.PublisherKey;
+    FVerification.RootAnchor = WideToUtf8(FSettings.RootAnchor);
     if (FVerification.Enabled()) {
         FVerification.Ring = FSettings.Ring;
         FVerification.MachineValue = MachineRolloutValue();

@@ -12,7 +12,11 @@
 #include "update/source/signed_document.h"
 #include "update/source/update_source.h"
 #include "update/state/accepted_state.h"
+#include "update/trust/certified_judgement.h"
 #include "update/trust/cng.h"
+#include "update/trust/cng_signature_check.h"
+#include "update/trust/document_text.h"
+#include "update/trust/root_rules.h"
 #include "update/trust/signed_judgement.h"
 
 namespace {
@@ -35,6 +39,21 @@ std::string ReleasePath(uint64_t ASerial, std::string_view AExtension) {
     return std::string(kReleasesFolderName) + "\\" + std::to_string(ASerial) + std::string(AExtension);
 }
 
+// What a root refusal is to the user: the present messages, by the nearest reason.
+TRefusal RefusalOfRoot(TRootRefusal ARefusal) {
+    switch (ARefusal) {
+        case TRootRefusal::Expired:
+            return TRefusal::Expired;
+        case TRootRefusal::Replayed:
+            return TRefusal::OlderRelease;
+        case TRootRefusal::TooLarge:
+        case TRootRefusal::Malformed:
+            return TRefusal::MalformedManifest;
+        default:
+            return TRefusal::BadSignature;
+    }
+}
+
 std::wstring SourceName(std::string_view APath) {
     std::wstring name = Utf8ToWide(APath);
     std::replace(name.begin(), name.end(), L'/', L'\\');
@@ -52,6 +71,7 @@ class TResolution {
     }
 
     TReleasePlan Resolve() {
+        if (!FollowRoot(true)) return Refused(FRootRefusal, FRootDetail, TPlanStage::Rollout);
         const std::optional<TAcceptedSigning> highest = FAccepted.Accepted(TAcceptedDocument::Rollout);
         const TSignedDocumentBytes bytes = ReadSignedDocument(FSource, kRolloutFileName, kRolloutLimit,
                                                               kRolloutSignatureFileName, kSignatureLimit);
@@ -62,9 +82,10 @@ class TResolution {
             return Refused(TRefusal::MissingManifest, bytes.Missing, TPlanStage::Rollout);
         }
         if (!bytes.Signature) return Refused(TRefusal::MissingManifest, bytes.Missing, TPlanStage::Rollout);
-        if (!ImportKey()) return Refused(TRefusal::InvalidKey, FKeyError, TPlanStage::Rollout);
-        TJudged<TRollout> rollout =
-            JudgeSignedRollout(*FKey, *bytes.Document, *bytes.Signature, UtcNowUnix(), highest);
+        if (!MigrateFor(*bytes.Document, DecodeRollout, true))
+            return Refused(FRootRefusal, FRootDetail, TPlanStage::Rollout);
+        if (!KeyReady()) return Refused(TRefusal::InvalidKey, FKeyError, TPlanStage::Rollout);
+        TJudged<TRollout> rollout = JudgeRollout(*bytes.Document, *bytes.Signature, highest);
         if (!rollout.Accepted()) return Refused(rollout.Refusal, rollout.Detail, TPlanStage::Rollout);
         FRollout.RolloutSerial = rollout.Document.Serial;
 
@@ -89,8 +110,8 @@ class TResolution {
         if (!release.Complete())
             return Refused(TRefusal::MissingManifest, release.Missing, TPlanStage::Rollout);
         TJudged<TRelease> judged =
-            JudgeSignedRelease(*FKey, *release.Document, *release.Signature, *assigned,
-                               AssignedReleasePin(rollout.Document, FVerification.Ring, number));
+            JudgeRelease(*release.Document, *release.Signature, *assigned,
+                         AssignedReleasePin(rollout.Document, FVerification.Ring, number));
         if (!judged.Accepted()) return Refused(judged.Refusal, judged.Detail, TPlanStage::Rollout);
         TReleasePlan plan = TReleasePlan::OfRelease(judged.Document);
         // Remembered only once the release is taken too.
@@ -104,10 +125,12 @@ class TResolution {
         TStagingPlan plan;
         const TSignedDocumentBytes bytes = ReadSignedDocument(FSource, kRolloutFileName, kRolloutLimit,
                                                               kRolloutSignatureFileName, kSignatureLimit);
+        if (!FollowRoot(false)) return NotStaging(plan, FRootDetail);
         if (!bytes.Complete()) return NotStaging(plan, bytes.Missing);
-        if (!ImportKey()) return NotStaging(plan, FKeyError);
-        TJudged<TRollout> rollout = JudgeSignedRollout(*FKey, *bytes.Document, *bytes.Signature, UtcNowUnix(),
-                                                       FAccepted.Highest(TAcceptedDocument::Rollout));
+        if (!MigrateFor(*bytes.Document, DecodeRollout, false)) return NotStaging(plan, FRootDetail);
+        if (!KeyReady()) return NotStaging(plan, FKeyError);
+        TJudged<TRollout> rollout =
+            JudgeRollout(*bytes.Document, *bytes.Signature, FAccepted.Highest(TAcceptedDocument::Rollout));
         if (!rollout.Accepted()) return NotStaging(plan, rollout.Detail);
         plan.RolloutSerial = rollout.Document.Serial;
         const TRingAssignment* entry = RingEntry(rollout.Document, FVerification.Ring);
@@ -143,10 +166,14 @@ class TResolution {
         const TSignedDocumentBytes bytes = ReadSignedDocument(FSource, kManifestFileName, kManifestLimit,
                                                               kManifestSignatureFileName, kSignatureLimit);
         if (!bytes.Complete()) return Refused(TRefusal::MissingManifest, bytes.Missing, TPlanStage::Manifest);
-        if (!ImportKey()) return Refused(TRefusal::InvalidKey, FKeyError, TPlanStage::Manifest);
+        if (!MigrateFor(*bytes.Document, DecodeReleaseManifest, true))
+            return Refused(FRootRefusal, FRootDetail, TPlanStage::Manifest);
+        if (!KeyReady()) return Refused(TRefusal::InvalidKey, FKeyError, TPlanStage::Manifest);
         TJudged<TReleaseManifest> manifest =
-            JudgeSignedManifest(*FKey, *bytes.Document, *bytes.Signature, UtcNowUnix(),
-                                FAccepted.Accepted(TAcceptedDocument::Manifest));
+            FRoot ? JudgeCertifiedManifest(*FRoot, *bytes.Document, *bytes.Signature, UtcNowUnix(),
+                                           FAccepted.Accepted(TAcceptedDocument::Manifest))
+                  : JudgeSignedManifest(*FKey, *bytes.Document, *bytes.Signature, UtcNowUnix(),
+                                        FAccepted.Accepted(TAcceptedDocument::Manifest));
         if (!manifest.Accepted()) return Refused(manifest.Refusal, manifest.Detail, TPlanStage::Manifest);
         TReleasePlan plan;
         try {
@@ -179,12 +206,147 @@ class TResolution {
             AWhy = "versão " + std::to_string(ASerial) + " difere da preparada";
             return std::nullopt;
         }
-        TJudged<TRelease> judged = JudgeSignedRelease(*FKey, *release.Document, *release.Signature, ASerial);
+        TJudged<TRelease> judged = JudgeRelease(*release.Document, *release.Signature, ASerial, std::nullopt);
         if (!judged.Accepted()) {
             AWhy = judged.Detail;
             return std::nullopt;
         }
         return std::move(judged.Document);
+    }
+
+    TJudged<TRollout> JudgeRollout(std::string_view ADocument, std::string_view ASignature,
+                                   const std::optional<TAcceptedSigning>& AAccepted) {
+        if (FRoot) return JudgeCertifiedRollout(*FRoot, ADocument, ASignature, UtcNowUnix(), AAccepted);
+        return JudgeSignedRollout(*FKey, ADocument, ASignature, UtcNowUnix(), AAccepted);
+    }
+
+    TJudged<TRelease> JudgeRelease(std::string_view ADocument, std::string_view ASignature,
+                                   uint64_t AAssigned, std::optional<TSha256> APin) {
+        if (FRoot) return JudgeCertifiedRelease(*FRoot, ADocument, ASignature, AAssigned, UtcNowUnix(), APin);
+        return JudgeSignedRelease(*FKey, ADocument, ASignature, AAssigned, APin);
+    }
+
+    // Under a root the root's keys judge; without one the configured key.
+    bool KeyReady() { return FRoot || ImportKey(); }
+
+    std::optional<TRootVersionBytes> ReadRootVersion(uint64_t AVersion, std::string& AMissing) {
+        TSignedDocumentBytes bytes =
+            ReadSignedDocument(FSource, RootDocumentPath(AVersion), kMostRootDocumentSize,
+                               RootSignaturesPath(AVersion), kMostRootSignaturesSize);
+        if (!bytes.Complete()) {
+            AMissing = bytes.Missing;
+            return std::nullopt;
+        }
+        return TRootVersionBytes{std::move(*bytes.Document), std::move(*bytes.Signature)};
+    }
+
+    bool RefuseRoot(TRefusal ARefusal, std::string ADetail) {
+        FRootRefusal = ARefusal;
+        FRootDetail = std::move(ADetail);
+        return false;
+    }
+    bool RefuseRoot(const TRootJudged& AJudged) {
+        return RefuseRoot(
+            RefusalOfRoot(AJudged.Refusal),
+            std::string("raiz: ") + RootRefusalText(AJudged.Refusal) + " (" + AJudged.Detail + ")");
+    }
+
+    // The root this installation starts from: the version it accepted last, else the one Raiz names,
+    // else a first version the publisher's key signed. Nothing (and true): no root, as before roots.
+    std::optional<TRootJudged> StartingRoot(const ISignatureCheck& ACheck, bool AMigrate, bool& AOk) {
+        AOk = true;
+        std::string missing;
+        const std::optional<TAcceptedSigning> held = FAccepted.Accepted(TAcceptedDocument::Root);
+        if (held && held->Sha256) {
+            // Served no longer: hiding the root must not bring back what it revoked.
+            const std::optional<TRootVersionBytes> bytes = ReadRootVersion(held->Serial, missing);
+            if (!bytes) {
+                AOk = RefuseRoot(TRefusal::MissingManifest, missing);
+                return std::nullopt;
+            }
+            FStartSha256 = *held->Sha256;
+            return JudgeAnchoredRoot(ACheck, *held->Sha256, *bytes);
+        }
+        if (!FVerification.RootAnchor.empty()) {
+            TSha256 anchor{};
+            try {
+                anchor = document_text::Sha256From(FVerification.RootAnchor);
+            } catch (const std::exception& e) {
+                AOk = RefuseRoot(TRefusal::InvalidKey, std::string("Raiz: ") + e.what());
+                return std::nullopt;
+            }
+            // The anchor names a document, not its version: the versions are read from the first
+            // until that document, within the bound of one update's walk.
+            for (uint64_t version = 1; version <= kMostRootVersionsPerUpdate; ++version) {
+                std::optional<TRootVersionBytes> bytes = ReadRootVersion(version, missing);
+                if (!bytes) break;
+                if (Sha256Of(bytes->Document) != anchor) continue;
+                FStartSha256 = anchor;
+                return JudgeAnchoredRoot(ACheck, anchor, *bytes);
+            }
+            AOk = RefuseRoot(TRefusal::MissingManifest, "raiz " + document_text::HexOf(anchor).substr(0, 16) +
+                                                            " não encontrada no servidor");
+            return std::nullopt;
+        }
+        // The migration from one key: a first version that key signed. Anything else leaves the
+        // workstation on its key, as before roots.
+        if (!AMigrate) return std::nullopt;
+        TPublicPoint key{};
+        try {
+            key = DecodePublisherKey(WideToUtf8(FVerification.PublisherKey));
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+        const std::optional<TRootVersionBytes> bytes = ReadRootVersion(1, missing);
+        if (!bytes) return std::nullopt;
+        TRootJudged judged = JudgeRootSignedByKey(ACheck, key, *bytes);
+        if (!judged.Accepted()) return std::nullopt;
+        FStartSha256 = Sha256Of(bytes->Document);
+        return judged;
+    }
+
+    // Follows the root from where this installation stands to the newest version the server holds,
+    // and makes it the judge of every document. ARecord: remember the root accepted (the update that
+    // installs does; the background fetch does not). False: refused (FRootRefusal, FRootDetail).
+    bool FollowRoot(bool ARecord, bool AMigrate = false) {
+        const TCngSignatureCheck check;
+        bool ok = true;
+        const std::optional<TRootJudged> start = StartingRoot(check, AMigrate, ok);
+        if (!ok) return false;
+        if (!start) return true;
+        if (!start->Accepted()) return RefuseRoot(*start);
+        // One more than an update walks, so that an endless chain is refused rather than cut.
+        std::vector<TRootVersionBytes> next;
+        std::string missing;
+        for (uint64_t version = start->Root.Version + 1; next.size() <= kMostRootVersionsPerUpdate;
+             ++version) {
+            std::optional<TRootVersionBytes> bytes = ReadRootVersion(version, missing);
+            if (!bytes) break;
+            next.push_back(std::move(*bytes));
+        }
+        const TRootJudged newest = JudgeRootChain(check, start->Root, next, UtcNowUnix());
+        if (!newest.Accepted()) return RefuseRoot(newest);
+        if (ARecord) {
+            FAccepted.Raise(TAcceptedDocument::Root, newest.Root.Version,
+                            next.empty() ? FStartSha256 : Sha256Of(next.back().Document));
+        }
+        FAccepted.FollowEpoch(newest.Root.Epoch, newest.Root.SerialFloor);
+        FRoot = newest.Root;
+        return true;
+    }
+
+    // A workstation on one key looks for a root only once the server's document names the key that
+    // signed it (documents signed under a root do): a server without a root costs no request more.
+    // False: the root found was refused.
+    template <class TDecode>
+    bool MigrateFor(std::string_view ADocument, TDecode ADecode, bool ARecord) {
+        if (FRoot || FVerification.PublisherKey.empty()) return true;
+        try {
+            if (ADecode(ADocument).Key.empty()) return true;
+        } catch (const std::exception&) {
+            return true;  // judged, and refused, as before
+        }
+        return FollowRoot(ARecord, true);
     }
 
     bool ImportKey() {
@@ -211,6 +373,10 @@ class TResolution {
     TPlanStage FStage = TPlanStage::Rollout;
     std::optional<TPublisherKey> FKey;
     std::string FKeyError;
+    std::optional<TRootDocument> FRoot;  // the root in force; none: the configured key judges
+    TSha256 FStartSha256{};              // of the starting version's document
+    TRefusal FRootRefusal = TRefusal::None;
+    std::string FRootDetail;
 };
 
 }  // namespace

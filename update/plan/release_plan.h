@@ -28,7 +28,7 @@ struct TPlannedFile {
     std::optional<TDateTime> Age;           // the age a release gives it; none: the source's own
     // The release's deflated object of the same content (RemoteName + ".deflate"); none: plain only.
     std::optional<TDeflatedObject> Deflated = std::nullopt;
-    std::vector<TFilePatch> Patches = {};      // a release's patches to it from older versions
+    std::vector<TFilePatch> Patches = {};  // a release's patches to it from older versions
 };
 
 // Which document a refusal came from: release control, or the flat folder's manifest.
@@ -77,8 +77,11 @@ class TReleasePlan {
 // has trust judge them with the configured key, the UTC clock and what this installation accepted
 // before, and records what it accepted. A workstation that has followed a rollout document once
 // refuses a server without one: hiding the document must not bring back the flat folder's older
-// files. Never raises: whatever goes wrong while accepting a release is a refusal, and a refusal
-// leaves the installed files (and the module they start) as they are.
+// files. With a trust root (the anchor of TUpdateVerification::RootAnchor, a root this installation
+// accepted, or a first version the publisher key signed) the root is followed to its newest version
+// first, and every document is judged by the keys that version certifies instead of the configured
+// key (update/trust/certified_judgement.h). Never raises: whatever goes wrong while accepting a release is a
+// refusal, and a refusal leaves the installed files (and the module they start) as they are.
 TReleasePlan PlanRelease(const TUpdateVerification& AVerification, IUpdateSource& ASource);
 
 // What the background fetch of this workstation's ring wants (update/plan/staged_fetch.h): the

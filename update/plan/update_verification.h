@@ -19,6 +19,10 @@ struct TUpdateVerification {
     // The installation's state file (update/state/accepted_state.h): the launcher's is
     // kAcceptedStateFileName in its program folder. Empty: the user's registry key alone.
     std::wstring StateFile{};
+    // Aurevia.ini, [Seguranca] "Raiz": the SHA-256 (64 hex) of the root document to start from.
+    // Empty: a root is followed only once the publisher key signed its first version (the migration
+    // from one key), or once this installation accepted one.
+    std::string RootAnchor{};
 
-    bool Enabled() const { return !PublisherKey.empty(); }
+    bool Enabled() const { return !PublisherKey.empty() || !RootAnchor.empty(); }
 };

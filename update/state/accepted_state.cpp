@@ -13,8 +13,17 @@ namespace {
 
 constexpr TAcceptedDocument kDocuments[] = {TAcceptedDocument::Manifest, TAcceptedDocument::Rollout};
 
-const char* KindOf(TAcceptedDocument ADocument) {
-    return ADocument == TAcceptedDocument::Rollout ? "rollout" : "manifest";
+// The kind as the registry of earlier launchers and epoch 0 name it.
+const char* BaseKindOf(TAcceptedDocument ADocument) {
+    switch (ADocument) {
+        case TAcceptedDocument::Rollout:
+            return "rollout";
+        case TAcceptedDocument::Root:
+            return "root";
+        case TAcceptedDocument::Manifest:
+            break;
+    }
+    return "manifest";
 }
 
 // The file's text; nothing when there is no file. Raises when it cannot be read or is larger than
@@ -80,7 +89,7 @@ TAcceptedState::TAcceptedState(std::wstring AStateFile, std::wstring ARegistryKe
     TAcceptedRecord registry;
     for (const TAcceptedDocument document : kDocuments) {
         if (const std::optional<uint64_t> serial = RegistrySerial(document).Highest())
-            registry[KindOf(document)] = TAcceptedSigning(*serial);
+            registry[BaseKindOf(document)] = TAcceptedSigning(*serial);
     }
     if (registry.empty()) return;
     FRecord = MergedAcceptedState(FRecord, registry);
@@ -89,9 +98,9 @@ TAcceptedState::TAcceptedState(std::wstring AStateFile, std::wstring ARegistryKe
     TLogLine line(TLogLevel::Info, "state-migrated");
     line.Add("file", FStateFile);
     for (const TAcceptedDocument document : kDocuments) {
-        const auto found = registry.find(KindOf(document));
+        const auto found = registry.find(BaseKindOf(document));
         if (found == registry.end()) continue;
-        line.Add(KindOf(document), found->second.Serial);
+        line.Add(BaseKindOf(document), found->second.Serial);
         RegistrySerial(document).Remove();
     }
     LogEvent(line);
@@ -102,10 +111,28 @@ TAcceptedSerial TAcceptedState::RegistrySerial(TAcceptedDocument ADocument) cons
                                                                                  : kSerialRegistryValue);
 }
 
+std::string TAcceptedState::KindOf(TAcceptedDocument ADocument) const {
+    const std::string base = BaseKindOf(ADocument);
+    if (ADocument == TAcceptedDocument::Root || FEpoch == 0) return base;
+    return base + "@" + std::to_string(FEpoch);
+}
+
+void TAcceptedState::FollowEpoch(uint64_t AEpoch, uint64_t ASerialFloor) {
+    FEpoch = AEpoch;
+    FSerialFloor = ASerialFloor;
+}
+
 std::optional<TAcceptedSigning> TAcceptedState::Accepted(TAcceptedDocument ADocument) const {
     const auto found = FRecord.find(KindOf(ADocument));
-    if (found == FRecord.end()) return std::nullopt;
-    return found->second;
+    if (found != FRecord.end()) return found->second;
+    if (ADocument == TAcceptedDocument::Root || FEpoch == 0) return std::nullopt;
+    // Something of this kind was accepted under an earlier epoch: the new one starts at its floor
+    // (and a workstation that followed a rollout document still refuses a server without one).
+    const std::string base = BaseKindOf(ADocument);
+    for (const auto& [kind, signing] : FRecord) {
+        if (kind == base || kind.rfind(base + "@", 0) == 0) return TAcceptedSigning(FSerialFloor);
+    }
+    return std::nullopt;
 }
 
 std::optional<uint64_t> TAcceptedState::Highest(TAcceptedDocument ADocument) const {
@@ -119,7 +146,12 @@ void TAcceptedState::Raise(TAcceptedDocument ADocument, uint64_t ASerial, const 
         if (ASerial < present->Serial || (ASerial == present->Serial && present->Sha256)) return;
     }
     FRecord[KindOf(ADocument)] = TAcceptedSigning(ASerial, ASha256);
-    if (FStateFile.empty() || !StoreInFile()) StoreInRegistry();
+    if (!FStateFile.empty() && StoreInFile()) return;
+    // The registry of earlier launchers knows neither the root nor epochs.
+    if (ADocument == TAcceptedDocument::Root || FEpoch != 0)
+        throw Error("the accepted trust root cannot be kept: the state file cannot be written",
+                    TErrorCategory::Disk);
+    StoreInRegistry();
 }
 
 bool TAcceptedState::StoreInFile() {

@@ -23,6 +23,7 @@
 enum class TAcceptedDocument {
     Manifest,  // the flat folder's manifest
     Rollout,   // the rollout document
+    Root,      // the trust root: its version, and the SHA-256 of that version's document
 };
 
 class TAcceptedState {
@@ -33,6 +34,13 @@ class TAcceptedState {
     // kept the serials (kSerialRegistryKey).
     explicit TAcceptedState(std::wstring AStateFile, std::wstring ARegistryKey = kSerialRegistryKey);
 
+    // From now on the serials of manifests and rollout documents are those accepted under the trust
+    // root's serial epoch AEpoch: each epoch keeps its own ("rollout" under epoch 0, as without a
+    // root; "rollout@2" under 2), so a new epoch starts at its floor without lowering what an
+    // earlier epoch accepted (a stolen key's serial 2^62 stays behind with the epoch it froze).
+    void FollowEpoch(uint64_t AEpoch, uint64_t ASerialFloor);
+
+    // Under an epoch that has accepted nothing yet, while an earlier one has: the epoch's floor.
     std::optional<TAcceptedSigning> Accepted(TAcceptedDocument ADocument) const;
     std::optional<uint64_t> Highest(TAcceptedDocument ADocument) const;
     // Remembers a document taken: a higher serial, or the bytes of the serial accepted when they were
@@ -47,7 +55,12 @@ class TAcceptedState {
     void StoreInRegistry() const;
     TAcceptedSerial RegistrySerial(TAcceptedDocument ADocument) const;
 
+    // "rollout", or "rollout@2" under epoch 2.
+    std::string KindOf(TAcceptedDocument ADocument) const;
+
     const std::wstring FStateFile;
     const std::wstring FRegistryKey;
     TAcceptedRecord FRecord;
+    uint64_t FEpoch = 0;
+    uint64_t FSerialFloor = 0;
 };

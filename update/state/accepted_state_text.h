@@ -4,8 +4,11 @@
 //   {"format":"aurevia-state/1","accepted":{"manifest":{"serial":1765400000,"sha256":"<64 hex>"},
 //                                           "rollout":{"serial":1765400002}}}
 // A document's "sha256" is absent while its serial came without bytes (migrated from the user's
-// registry). Kinds a reader does not know are kept as they are when it writes the file again, so
-// that a launcher of an earlier build never drops what a later one remembered.
+// registry). Under a trust root, "root" holds the version accepted last (as its serial) and the
+// SHA-256 of that version's document, and the serials of a serial epoch above 0 are kept under
+// "manifest@<epoch>" and "rollout@<epoch>" (update/state/accepted_state.h). Kinds a reader does not know are
+// kept as they are when it writes the file again, so that a launcher of an earlier build never drops what a
+// later one remembered.
 #include <map>
 #include <string>
 #include <string_view>

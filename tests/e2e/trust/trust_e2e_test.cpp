@@ -3,8 +3,11 @@
 // already installed still starts.
 #include <gtest/gtest.h>
 
+#include "base/string_convert.h"
 #include "e2e/selfsupport/launcher_session.h"
 #include "support/test_publisher.h"
+#include "update/trust/document_text.h"
+#include "update/trust/root_rules.h"
 #include "windows/launcher/test_files.h"
 
 using namespace selfsupport_e2e;
@@ -59,6 +62,13 @@ std::wstring AnswerWarning(std::chrono::milliseconds ATimeout = 20s) {
     AnswerAndWaitClosed(dialog);
     return text;
 }
+
+// Enough of a signature check to name keys by their id: the launcher under test does the checking.
+class KeyIds final : public ISignatureCheck {
+  public:
+    TSha256 Sha256(std::string_view ABytes) const override { return OneShotSha256(ABytes); }
+    bool Verifies(const TPublicPoint&, std::string_view, std::string_view) const override { return false; }
+};
 
 }  // namespace
 
@@ -166,4 +176,56 @@ TEST(TrustE2E, ASupportToolStartsOnlyWhenItIsTheSignedOne) {
                 << "the signed tool did not start";
         }
     }
+}
+
+// Anchored to a root that certifies one signing key, the workstation is served a release signed by
+// another: the usual message, the installed module starts, and the IT log says which key and which
+// root version.
+TEST(TrustE2E, UnderARootAReleaseByAKeyItDoesNotCertifyIsRefusedAndTheLogNamesTheKey) {
+    TrustedSession session;
+    SetEnvironmentVariableW(L"LOCALAPPDATA", session.scratch.Path().wstring().c_str());
+    const KeyIds check;
+    const TestPublisher rootKeys[2], certified, stranger;
+    const auto point = [](const TestPublisher& AKey) {
+        return DecodePublisherKey(WideToUtf8(AKey.PublicKeyText()));
+    };
+    TRootDocument root{"aurevia", 1, UnixNowPlus(kMonth), 0, 0, 2, {}, {}};
+    for (const TestPublisher& key : rootKeys)
+        root.RootKeys.push_back({KeyIdOf(check, point(key)), point(key)});
+    root.SigningKeys.push_back({KeyIdOf(check, point(certified)), point(certified),
+                                static_cast<uint8_t>(TKeyRole::Manifest), UnixNowPlus(-kMonth),
+                                UnixNowPlus(kMonth)});
+    const std::string rootBytes = EncodeRootDocument(root);
+    std::vector<TRootSignature> signatures;
+    for (const TestPublisher& key : rootKeys)
+        signatures.push_back({KeyIdOf(check, point(key)), key.Sign(rootBytes)});
+    const std::string installed = ReadTextFile(BuiltDemoModule());
+    ASSERT_TRUE(CopyFileW(BuiltDemoModule().c_str(), session.Local(L"Admission.exe").c_str(), FALSE));
+    session.AddServerFile(L"Admission.exe", installed + "a module from someone else");
+    const std::string strangerId = document_text::HexOf(KeyIdOf(check, point(stranger)));
+    TReleaseManifest manifest = TestPublisher::ManifestOf(session.ServerFolder(), 7, UnixNowPlus(kMonth));
+    manifest.Key = strangerId;
+    manifest.Product = "aurevia";
+    stranger.Publish(session.ServerFolder(), manifest);
+    // The root after the manifest, which lists every file of the folder.
+    session.AddServerFile(L"aurevia-root\\1.json", rootBytes);
+    session.AddServerFile(L"aurevia-root\\1.sig", EncodeRootSignatures(signatures));
+    WritePrivateProfileStringW(L"Seguranca", L"Raiz",
+                               Utf8ToWide(document_text::HexOf(OneShotSha256(rootBytes))).c_str(),
+                               session.Local(L"Aurevia.ini").c_str());
+
+    ASSERT_NO_FATAL_FAILURE(session.Start());
+
+    const std::wstring refused = AnswerWarning();
+    EXPECT_EQ(refused.rfind(L"Atualização recusada: assinatura inválida (chave " + Utf8ToWide(strangerId), 0),
+              0u)
+        << std::filesystem::path(refused).string();
+    SingleClickAt(session.window, kAdmission);
+    AnswerWarning();
+    ASSERT_TRUE(WaitUntil([&] { return session.ModuleStarted(); }, 20s))
+        << "the installed module did not start";
+    EXPECT_EQ(ReadTextFile(session.Local(L"Admission.exe")), installed);
+    const std::string log = ReadTextFile(session.scratch / L"Aurevia\\Aurevia.log");
+    EXPECT_NE(log.find("update-refused module="), std::string::npos) << log;
+    EXPECT_NE(log.find(strangerId + " não certificada (raiz versão 1)"), std::string::npos) << log;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "base/error.h"
 #include "support/test_files.h"
 #include "update/state/accepted_state.h"
 #include "update/trust/document_text.h"
@@ -138,6 +139,40 @@ TEST(AcceptedState, AnUnwritableProgramFolderKeepsTheRaiseInTheUsersRegistryUnti
               std::optional<uint64_t>(88));
     EXPECT_EQ(DecodeAcceptedState(ReadWholeFile(file)).at("rollout").Serial, 88u);
     EXPECT_EQ(user.Value(kRolloutSerialRegistryValue), std::nullopt);
+}
+
+// Under a trust root each serial epoch keeps its own serials: a new epoch starts at its floor (a
+// stolen key's 2^62 stops binding) while the earlier epoch's serials stay as they were, and an
+// acceptance under a root that no file can keep is an error, never a silent loss.
+TEST(AcceptedState, EachSerialEpochKeepsItsOwnSerialsAndARootIsKeptOnlyInTheFile) {
+    const TempFolder program;
+    const UserKey user;
+    const std::wstring file = program / kAcceptedStateFileName;
+    constexpr uint64_t kStolen = uint64_t{1} << 62;
+    {
+        TAcceptedState state(file, user.Path());
+        state.Raise(TAcceptedDocument::Rollout, kStolen, Bytes(1));
+        state.FollowEpoch(1, 500);
+        EXPECT_EQ(state.Highest(TAcceptedDocument::Rollout), std::optional<uint64_t>(500)) << "the floor";
+        EXPECT_EQ(state.Highest(TAcceptedDocument::Manifest), std::nullopt) << "never followed: none";
+        state.Raise(TAcceptedDocument::Rollout, 900, Bytes(2));
+        state.Raise(TAcceptedDocument::Root, 3, Bytes(3));
+    }
+    const TAcceptedRecord kept = DecodeAcceptedState(ReadWholeFile(file));
+    EXPECT_EQ(kept.at("rollout").Serial, kStolen);
+    EXPECT_EQ(kept.at("rollout@1").Serial, 900u);
+    EXPECT_EQ(kept.at("root").Serial, 3u);
+    TAcceptedState again(file, user.Path());
+    again.FollowEpoch(1, 500);
+    EXPECT_EQ(again.Highest(TAcceptedDocument::Rollout), std::optional<uint64_t>(900));
+    again.FollowEpoch(2, 0);
+    EXPECT_EQ(again.Highest(TAcceptedDocument::Rollout), std::optional<uint64_t>(0));
+
+    TAcceptedState unwritable(program / L"no-such-folder\\" + kAcceptedStateFileName, user.Path());
+    EXPECT_THROW(unwritable.Raise(TAcceptedDocument::Root, 1, Bytes(4)), Error);
+    unwritable.FollowEpoch(1, 0);
+    EXPECT_THROW(unwritable.Raise(TAcceptedDocument::Manifest, 7, Bytes(5)), Error);
+    EXPECT_EQ(user.Value(kSerialRegistryValue), std::nullopt) << "the registry knows no epochs";
 }
 
 // A damaged state file costs what it held, not the update, and is written whole at the next raise.
