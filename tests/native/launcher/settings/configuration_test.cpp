@@ -72,7 +72,8 @@ TEST(NetworkSection, ConnectionsAreOneToSixtyFourOrTheDefaultAndTheProxyIsTrimme
     for (const auto& c : cases)
         EXPECT_EQ(ProcessNetworkSection(L"", c.connections, L"", L"", L"").Connections, c.taken)
             << "Conexoes=" << testing::PrintToString(std::wstring(c.connections));
-    EXPECT_EQ(ProcessNetworkSection(L" \tproxy.hospital:3128  ", L"", L"", L"", L"").Proxy, L"proxy.hospital:3128");
+    EXPECT_EQ(ProcessNetworkSection(L" \tproxy.hospital:3128  ", L"", L"", L"", L"").Proxy,
+              L"proxy.hospital:3128");
     EXPECT_EQ(ProcessNetworkSection(L"   ", L"", L"", L"", L"").Proxy, L"");
 }
 
@@ -91,7 +92,8 @@ TEST(NetworkSection, ConvertsWholeNumbersAndKeepsTheDefaultOtherwise) {
     const TNetworkConfiguration off = ProcessNetworkSection(L"", L"", L"0", L"0", L"0");
     EXPECT_EQ(off.CheckInterval, minutes(0));
     EXPECT_EQ(off.CacheBytes, 0u);
-    const TNetworkConfiguration largest = ProcessNetworkSection(L"", L"", L"10080", L"1073741824", L"16777216");
+    const TNetworkConfiguration largest =
+        ProcessNetworkSection(L"", L"", L"10080", L"1073741824", L"16777216");
     EXPECT_EQ(largest.MaxBytesPerSecond, uint64_t{1} << 40);
     EXPECT_EQ(largest.CacheBytes, uint64_t{1} << 44);
     for (const wchar_t* bad : {L"-1", L"1.5", L" 5", L"10081", L"99999999999999999999"}) {

@@ -58,8 +58,8 @@ class Probe {
         BOOL ok = FALSE;
         for (int attempt = 0; attempt < 4 && !ok; ++attempt) {
             if (attempt > 0) std::this_thread::sleep_for(250ms);
-            ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                                &FInfo);
+            ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                &si, &FInfo);
         }
         for (const auto& [name, value] : env) SetEnvironmentVariableW(name.c_str(), nullptr);
         SetEnvironmentVariableW(L"AUREVIA_PROBE_LOG", nullptr);
