@@ -105,7 +105,12 @@ TEST(IniSettings, EverySectionIsReadIntoTheOneValueAndAMissingFileGivesTheDefaul
 // over an INI file a user may have edited: each policy value wins, the rest come from the INI, and the
 // settings say which came from policy. The policy key is removed again however the test ends.
 TEST(MachinePolicy, APolicyValueWinsOverTheIniAndIsNamedAsSuch) {
+    // A key of this test's own, read the way the launcher reads its own: tests that run beside this
+    // one in the same Wine prefix must never see its values as the machine's policy.
+    const std::wstring ownKey = L"Software\\Policies\\AureviaTest" + std::to_wstring(GetCurrentProcessId());
+    const wchar_t* const kPolicyKey = ownKey.c_str();
     struct PolicyKey {
+        const wchar_t* kPolicyKey;
         ~PolicyKey() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey); }
         void Set(const wchar_t* ASection, const wchar_t* AName, const std::wstring& AValue) const {
             const std::wstring key = std::wstring(kPolicyKey) + L"\\" + ASection;
@@ -113,7 +118,7 @@ TEST(MachinePolicy, APolicyValueWinsOverTheIniAndIsNamedAsSuch) {
                                       static_cast<DWORD>((AValue.size() + 1) * sizeof(wchar_t))),
                       ERROR_SUCCESS);
         }
-    } policy;
+    } policy{kPolicyKey};
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey);
     IniFile ini;
     ini.Write(
