@@ -41,7 +41,12 @@ struct TrustedSession : LauncherSession {
         SetEnvironmentVariableW(L"AUREVIA_MODULE_LOG", (scratch / L"modules.log").c_str());
     }
     ~TrustedSession() {
-        CloseWindowsTitled(L"Admission.exe");
+        // A module that has just started may not show its window yet: wait for it, so that no module
+        // outlives the test (it would hold ctest's output open).
+        if (ModuleStarted())
+            WaitUntil([] { return CloseWindowsTitled(L"Admission.exe") > 0; }, 15s);
+        else
+            CloseWindowsTitled(L"Admission.exe");
         Quit();
     }
     std::wstring ServerFolder() const { return serverFolder.Path().wstring() + L"\\"; }
