@@ -97,19 +97,19 @@ TEST_F(LauncherLog, StartRefreshWithAFailedFetchModuleStartAndAKeptSelfUpdateAre
     const std::string pid = std::to_string(launcherPid);
     const std::string expected[] = {
         time + " INFO start version=\\S+ pid=" + pid + " folder=\\S+ source=folder server=\\S+ policy=none",
-        time + " INFO fetch module=- file=central.ini bytes=11 ms=\\d+",
+        time + " INFO fetch module=- file=central.ini bytes=11 via=plain wire_bytes=11 ms=\\d+",
         // Held by a running program: a sharing violation, whatever the system's language.
         time +
             " WARN fetch-failed module=- file=gds32.dll reason=\"[^\"]+\" category=disk code=win32:32 "
             "ms=\\d+",
         time +
             " WARN update module=- source=\\S+ listed=\\d+ server=4 queued=2 fetched=1 failed=1 bytes=11 "
-            "ms=\\d+",
+            "patched=0 wire_bytes=11 ms=\\d+",
         time + " INFO self-update decision=keep reason=\"version unreadable\" local=\\S+ server=-",
         time +
             " WARN update module=Admission.exe source=\\S+ listed=\\d+ server=4 queued=2 fetched=1 "
             "failed=1 "
-            "bytes=\\d+ ms=\\d+",
+            "bytes=\\d+ patched=0 wire_bytes=\\d+ ms=\\d+",
         time + " INFO module-start path=\\S+Admission.exe pid=" + std::to_string(modulePid),
         time + " INFO end pid=" + pid + " code=0",
     };
