@@ -7,22 +7,8 @@
 # the centre reaches the clinic's workstations at once.
 set -euo pipefail
 service=$1 render=$2
-if ! command -v nginx >/dev/null; then
-    echo "SKIP: nginx is not installed (scripts/install-deps installs nginx-light)"
-    exit 77
-fi
-work=$(mktemp -d /tmp/nginx-clinic-test-XXXXXX)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-check() { # check DESCRIPTION EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
-}
+fixture=nginx-clinic-test
+. "$(dirname "${BASH_SOURCE[0]}")/front_fixture.sh"
 
 # A release as the publisher lays it out: objects named by their content (one also deflated), the
 # release and rollout documents.
@@ -50,28 +36,8 @@ names+=("aurevia-objects%5C${hexes[2]:0:2}%5C${hexes[2]}.deflate")
 files=("$served/aurevia-objects/${hexes[0]:0:2}/${hexes[0]}" "$served/aurevia-objects/${hexes[1]:0:2}/${hexes[1]}"
        "$served/aurevia-objects/${hexes[2]:0:2}/${hexes[2]}" "$served/aurevia-objects/${hexes[2]:0:2}/${hexes[2]}.deflate")
 
-"$service" --folder "$served" --port 0 --port-file "$work/central.port" >"$work/central.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/central.port" ] && break; sleep 0.05; done
-central="http://127.0.0.1:$(cat "$work/central.port")"
-
-front=""
-for attempt in 1 2 3 4 5; do
-    port=$((40000 + RANDOM % 20000))
-    "$render" --clinic --out "$work/clinic" --listen "127.0.0.1:$port" --upstream "$central/" \
-        --cache-size 100m --foreground >/dev/null
-    nginx -p "$work/clinic" -c "$work/clinic/nginx.conf" -e stderr 2>"$work/nginx.err" &
-    nginx_pid=$!
-    for _ in $(seq 100); do
-        curl -sf "http://127.0.0.1:$port/healthz" >/dev/null 2>&1 && { front="http://127.0.0.1:$port"; break; }
-        kill -0 "$nginx_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    [ -n "$front" ] && break
-    kill "$nginx_pid" 2>/dev/null || true
-done
-[ -n "$front" ] || { echo "FAIL nginx did not start:"; cat "$work/nginx.err"; exit 1; }
-pids+=("$nginx_pid")
+central="http://127.0.0.1:$(start_service central --folder "$served")"
+start_front clinic --clinic --upstream "$central/" --cache-size 100m
 
 central_gets() { grep -c "\"GET /download?file=$1 " "$work/central.log" || true; }
 
