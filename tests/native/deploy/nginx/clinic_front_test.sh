@@ -84,6 +84,70 @@ check "the listing through the clinic is the centre's" "$(curl -s "$central$list
 check "anything else is answered by the clinic" 404 "$(curl -s -o /dev/null -w '%{http_code}' "$front/painel")"
 check "no other method" 405 "$(curl -s -o /dev/null -w '%{http_code}' -X DELETE "$front/download?file=$rollout")"
 
+# The centre over https: the clinic checks the service's certificate against the CA it was given,
+# for the name in its URL, which it also sends as the server name (SNI) so that a centre serving
+# several names answers with the right certificate.
+tls=$work/tls
+mkdir -p "$tls"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=clinic-test-ca \
+    -keyout "$tls/ca.key" -out "$tls/ca.pem" 2>/dev/null
+leaf() { # leaf NAME DNS: a key and a certificate for DNS, signed by the test CA
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=$2" -keyout "$tls/$1.key" -out "$tls/$1.csr" 2>/dev/null
+    openssl x509 -req -in "$tls/$1.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial -days 2 \
+        -extfile <(printf 'subjectAltName=DNS:%s' "$2") -out "$tls/$1.pem" 2>/dev/null
+}
+leaf right localhost
+leaf wrong central.example
+tls_front() { # tls_front NAME PORT: a clinic before https://localhost:PORT/
+    start_front "$1" --clinic --upstream "https://localhost:$2/" --upstream-ca "$tls/ca.pem" --cache-size 10m
+}
+object1="${names[1]}"
+
+tls_front clinic-tls "$(start_service central-tls --folder "$served" --tls-cert "$tls/right.pem" --tls-key "$tls/right.key")"
+check "over https: an object arrives as stored" "$(sha256sum <"${files[1]}")" \
+    "$(curl -s "$front/download?file=$object1" | sha256sum)"
+check "over https: the centre served it" 1 \
+    "$(grep -c "\"GET /download?file=$object1 " "$work/central-tls.log" || true)"
+
+tls_front clinic-wrong "$(start_service central-wrong --folder "$served" --tls-cert "$tls/wrong.pem" --tls-key "$tls/wrong.key")"
+check "a certificate for another name is refused" 502 \
+    "$(curl -s -o /dev/null -w '%{http_code}' "$front/download?file=$object1")"
+check "and no request crossed to that centre" 0 "$(grep -c '"GET /download' "$work/central-wrong.log" || true)"
+
+# The name the clinic sends, as a TLS server sees it (the file service has one certificate and does
+# not look at it).
+python3 - "$tls" "$work/sni" <<'PY' &
+import socket, ssl, sys
+tls, out = sys.argv[1], sys.argv[2]
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(tls + "/right.pem", tls + "/right.key")
+names = []
+context.sni_callback = lambda connection, name, _: names.append(name or "-")
+listener = socket.create_server(("127.0.0.1", 0))
+with open(out + ".port.tmp", "w") as f:
+    f.write(str(listener.getsockname()[1]))
+import os; os.rename(out + ".port.tmp", out + ".port")
+listener.settimeout(30)
+connection, _ = listener.accept()
+with context.wrap_socket(connection, server_side=True) as s:
+    s.settimeout(10)
+    request = b""
+    while b"\r\n\r\n" not in request:
+        piece = s.recv(4096)
+        if not piece:
+            break
+        request += piece
+    s.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nsni")
+with open(out, "w") as f:
+    f.write(",".join(names))
+PY
+echo $! >"$work/sni-probe.pid"
+for _ in $(seq 100); do [ -s "$work/sni.port" ] && break; sleep 0.05; done
+tls_front clinic-sni "$(cat "$work/sni.port")"
+check "through the probe" sni "$(curl -s "$front/download?file=aurevia-rollout.json")"
+for _ in $(seq 100); do [ -s "$work/sni" ] && break; sleep 0.05; done
+check "the clinic sends the centre's name as SNI" localhost "$(cat "$work/sni" 2>/dev/null)"
+
 if [ "$failures" -gt 0 ]; then
     echo "--- central service log"; tail -n 40 "$work/central.log"
     echo "--- clinic access log"; tail -n 40 "$work/clinic/logs/access.log"
