@@ -63,6 +63,23 @@ aurevia_ensure_prefix() {
     ) 9>"$WINEPREFIX.lock"
 }
 
+# The first Wine program of a prefix starts its wineserver and system processes (services.exe,
+# explorer.exe, winedevice.exe, rpcss.exe ...), which inherit that program's output and hold it open
+# for as long as the server lives. ctest waits for the end of a test's output, so a test that boots
+# the prefix while another Wine test runs beside it seemed to run until that other one ended. When
+# the prefix's system processes are not running, they are started here with no one's output.
+aurevia_prefix_running() {
+    local p
+    for p in $(pgrep -f 'system32\\services\.exe' 2>/dev/null); do
+        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    return 1
+}
+
+aurevia_boot_prefix_detached() {
+    aurevia_prefix_running || wineboot </dev/null >/dev/null 2>&1 8>&- 9>&- || true
+}
+
 # Ends the prefix's Wine processes and its private Xvfb, if we started one.
 aurevia_stop_wine() {
     WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true

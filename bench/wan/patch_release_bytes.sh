@@ -11,42 +11,15 @@
 # Needs the native tree's aurevia-publish and aurevia-fileservice, mingw-w64, bsdiff and rapidjson.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-publish=${BENCH_PUBLISH:-$root/build/native/tools/publish/aurevia-publish}
-service=${BENCH_FILESERVICE:-$root/build/native/tools/fileservice/aurevia-fileservice}
-pe=${BENCH_PE_DIR:-/usr/lib/x86_64-linux-gnu/wine/x86_64-windows}
-for tool in "$publish" "$service"; do
-    [ -x "$tool" ] || { echo "build first: cmake --build --preset native --target aurevia-publish aurevia-fileservice"; exit 1; }
-done
-for tool in bsdiff x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-strip; do
+work_default=/tmp/aurevia-bench-wan-patch
+. "$root/bench/wan/wan_fixture.sh"
+for tool in bsdiff x86_64-w64-mingw32-g++-posix; do
     command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps)"; exit 1; }
 done
-work=${BENCH_DIR:-/tmp/aurevia-bench-wan-patch}
-rm -rf "$work"
-mkdir -p "$work/keys" "$work/srv" "$work/pe" "$work/r1" "$work/r2" "$work/build/inc"
-service_pid=""
-trap '[ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null; rm -rf "$work"' EXIT
-"$publish" keygen --out "$work/keys" >/dev/null 2>&1
-key=$work/keys/publisher-key.pem
+mkdir -p "$work/build/inc"
 
-# The unchanged files, chosen as bench/wan/wan_bytes.sh chooses them: 49 shared files of 20 KB to
-# 1.5 MB and 8 modules above 1 MB, stripped.
-shared=() modules=()
-for f in $(ls "$pe"/*.dll "$pe"/*.exe | sort); do
-    x86_64-w64-mingw32-strip -o "$work/pe/$(basename "$f")" "$f" 2>/dev/null || continue
-    size=$(stat -c %s "$work/pe/$(basename "$f")")
-    name=$(basename "$f")
-    if [ ${#modules[@]} -lt 8 ] && [ "$size" -gt 1000000 ] && [[ "$name" == *.exe || ${#shared[@]} -ge 49 ]]; then
-        modules+=("$name")
-    elif [ ${#shared[@]} -lt 49 ] && [ "$size" -ge 20000 ] && [ "$size" -le 1500000 ]; then
-        shared+=("$name")
-    fi
-    [ ${#shared[@]} -ge 49 ] && [ ${#modules[@]} -ge 8 ] && break
-done
-[ ${#shared[@]} -eq 49 ] && [ ${#modules[@]} -eq 8 ] || { echo "not enough PE files under $pe"; exit 1; }
-i=0
-for name in "${shared[@]}"; do i=$((i + 1)); cp "$work/pe/$name" "$work/r1/shared$i.dll"; done
-i=0
-for name in "${modules[@]}"; do i=$((i + 1)); cp "$work/pe/$name" "$work/r1/Modulo$i.exe"; done
+# The unchanged files, chosen as bench/wan/wan_bytes.sh chooses them.
+choose_release_1 0
 
 # The changed files: this tree's own code built twice, the second time with one line added to one
 # function (the sed must change the source, or the pair would be identical).
@@ -96,10 +69,7 @@ touch -d '2026-12-01 10:00:00' "$work/r1"/* && touch -d '2026-12-08 10:00:00' "$
 "$publish" publish --from "$work/r1" --to "$work/srv" --key "$key" >/dev/null
 "$publish" publish --from "$work/r2" --to "$work/srv" --key "$key" | grep '^Published'
 
-"$service" --folder "$work/srv" --port 0 --port-file "$work/port" >/dev/null 2>&1 &
-service_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
-url="http://127.0.0.1:$(cat "$work/port")"
+serve
 
 # Per changed file of release 2, as a workstation holding release 1's version asks for it: the plain
 # object, the deflated object (or the plain one), and the patch from release 1's version (or the
@@ -116,8 +86,6 @@ for f in json.load(open(sys.argv[2]))["files"]:
     print(f["name"], plain, deflated, patch, "patch" if patch != deflated else "-")
 PY
 [ "$(wc -l <"$work/entries")" -eq 4 ] || { echo "release 2 does not list the 4 changed files"; exit 1; }
-wire() { curl -s -o /dev/null -w '%{size_header} %{size_download}\n' "$url/download?file=$1" | awk '{print $1 + $2}'; }
-ratio() { echo "$1 / $2" | bc -l; }
 sum_plain=0 sum_deflated=0 sum_patched=0 sum_bsdiff=0
 printf '%-13s %9s %9s %9s %9s %9s %8s %8s\n' file size plain deflated patched bsdiff pat/pla pat/bsd
 while read -r name plain deflated patch via; do

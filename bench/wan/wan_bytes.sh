@@ -10,41 +10,11 @@
 # Needs the native tree's aurevia-publish and aurevia-fileservice, and x86_64-w64-mingw32-strip.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-publish=${BENCH_PUBLISH:-$root/build/native/tools/publish/aurevia-publish}
-service=${BENCH_FILESERVICE:-$root/build/native/tools/fileservice/aurevia-fileservice}
-pe=${BENCH_PE_DIR:-/usr/lib/x86_64-linux-gnu/wine/x86_64-windows}
-for tool in "$publish" "$service"; do
-    [ -x "$tool" ] || { echo "build first: cmake --build --preset native --target aurevia-publish aurevia-fileservice"; exit 1; }
-done
-work=${BENCH_DIR:-/tmp/aurevia-bench-wan}
-rm -rf "$work"
-mkdir -p "$work/keys" "$work/srv" "$work/pe" "$work/r1" "$work/r2"
-service_pid=""
-trap '[ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null; rm -rf "$work"' EXIT
-"$publish" keygen --out "$work/keys" >/dev/null 2>&1
-key=$work/keys/publisher-key.pem
+work_default=/tmp/aurevia-bench-wan
+. "$root/bench/wan/wan_fixture.sh"
 
-# Stripped copies, in name order: 49 shared files of 20 KB to 1.5 MB and 8 modules above 1 MB, then
-# the spare files that stand for the changed versions.
-shared=() modules=() spare=()
-for f in $(ls "$pe"/*.dll "$pe"/*.exe | sort); do
-    x86_64-w64-mingw32-strip -o "$work/pe/$(basename "$f")" "$f" 2>/dev/null || continue
-    size=$(stat -c %s "$work/pe/$(basename "$f")")
-    name=$(basename "$f")
-    if [ ${#modules[@]} -lt 8 ] && [ "$size" -gt 1000000 ] && [[ "$name" == *.exe || ${#shared[@]} -ge 49 ]]; then
-        modules+=("$name")
-    elif [ ${#shared[@]} -lt 49 ] && [ "$size" -ge 20000 ] && [ "$size" -le 1500000 ]; then
-        shared+=("$name")
-    elif [ "$size" -ge 20000 ]; then
-        spare+=("$name")
-    fi
-    [ ${#shared[@]} -ge 49 ] && [ ${#modules[@]} -ge 8 ] && [ ${#spare[@]} -ge 40 ] && break
-done
-[ ${#shared[@]} -eq 49 ] && [ ${#modules[@]} -eq 8 ] || { echo "not enough PE files under $pe"; exit 1; }
-i=0
-for name in "${shared[@]}"; do i=$((i + 1)); cp "$work/pe/$name" "$work/r1/shared$i.dll"; done
-i=0
-for name in "${modules[@]}"; do i=$((i + 1)); cp "$work/pe/$name" "$work/r1/Modulo$i.exe"; done
+# Release 1, and the spare files that stand for the changed versions.
+choose_release_1 40
 cp -a "$work/r1/." "$work/r2/"
 # Release 2: shared files 7, 20 and 33 and module 3 change (the next spare files of a fitting size).
 picked=""
@@ -64,10 +34,7 @@ touch -d '2026-12-01 10:00:00' "$work/r1"/* && touch -d '2026-12-08 10:00:00' "$
 "$publish" publish --from "$work/r1" --to "$work/srv" --key "$key" >/dev/null
 "$publish" publish --from "$work/r2" --to "$work/srv" --key "$key" >/dev/null
 
-"$service" --folder "$work/srv" --port 0 --port-file "$work/port" >/dev/null 2>&1 &
-service_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
-url="http://127.0.0.1:$(cat "$work/port")"
+serve
 
 # Per file of release 2: name, plain object, deflated object (or the plain one), as the launcher asks.
 python3 - "$work/srv/aurevia-releases/2.json" >"$work/entries" <<'PY'
@@ -77,7 +44,6 @@ for f in json.load(open(sys.argv[1]))["files"]:
     plain = "aurevia-objects%5C" + h[:2] + "%5C" + h
     print(f["name"], plain, plain + ".deflate" if f.get("stored") == "deflate" else plain)
 PY
-wire() { curl -s -o /dev/null -w '%{size_header} %{size_download}\n' "$url/download?file=$1" | awk '{print $1 + $2}'; }
 gz() { gzip -9 -n -c <"$work/r2/$1" | wc -c; }
 total_plain=0 total_deflated=0 total_gzip=0 changed_plain=0 changed_deflated=0 changed_gzip=0
 while read -r name plain deflated; do
@@ -91,7 +57,6 @@ while read -r name plain deflated; do
     done
 done <"$work/entries"
 deflated_count=$(awk '$2 != $3' "$work/entries" | wc -l)
-ratio() { echo "$1 / $2" | bc -l; }
 printf 'release 2 changes 3 of 49 shared files and 1 of 8 modules (%d of 57 files stored deflated)\n' "$deflated_count"
 printf 'a workstation on release 1: plain %d, deflated %d, gzip -9 %d bytes on the wire\n' \
     "$changed_plain" "$changed_deflated" "$changed_gzip"

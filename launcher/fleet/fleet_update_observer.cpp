@@ -4,6 +4,7 @@
 
 #include "base/string_convert.h"
 #include "launcher/fleet/fleet_reports.h"
+#include "update/transport/pumped_wait.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ class TFleetUpdateObserver final : public IUpdateOutcomeObserver {
   public:
     void UpdateEnded(const TUpdateOutcome& AOutcome) noexcept override {
         try {
-            FleetReports().Send(FleetReportOfUpdate(AOutcome));
+            if (FleetReportsUpdate(AOutcome)) FleetReports().Send(FleetReportOfUpdate(AOutcome));
         } catch (...) {
             // A report never costs the launcher anything: one that cannot be made is lost.
         }
@@ -52,6 +53,11 @@ TFleetReport FleetReportOfUpdate(const TUpdateOutcome& AOutcome) {
     report.Release.RolloutSerial = rollout.RolloutSerial;
     report.Release.Release = rollout.Release;
     return report;
+}
+
+bool FleetReportsUpdate(const TUpdateOutcome& AOutcome) {
+    // A fetch that failed before the quit keeps its own failure, which is reported.
+    return !(AOutcome.Result == TUpdateResult::Failed && IsQuitRequested(AOutcome.Failure));
 }
 
 void ReportUpdatesToFleet() { SetUpdateOutcomeObserver(std::make_shared<TFleetUpdateObserver>()); }

@@ -7,5 +7,9 @@
 // reason its failure's category stands for.
 TFleetReport FleetReportOfUpdate(const TUpdateOutcome& AOutcome);
 
-// Sends every later update's outcome to the process's reports (FleetReports()).
+// Whether the outcome is worth a report: an update that the user ended by closing the launcher is
+// neither the workstation's failure nor the server's, and would only be noise in the fleet view.
+bool FleetReportsUpdate(const TUpdateOutcome& AOutcome);
+
+// Sends every later update's outcome that is worth it to the process's reports (FleetReports()).
 void ReportUpdatesToFleet();

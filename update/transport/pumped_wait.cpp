@@ -73,5 +73,10 @@ TPumpedWaitEnd WaitUnlessQuitRequested(HANDLE AEvent, std::optional<std::chrono:
 }
 
 void RaiseQuitRequested() {
-    throw Error("A atualização foi interrompida porque o Aurevia está sendo fechado", TErrorCategory::Other);
+    throw Error("A atualização foi interrompida porque o Aurevia está sendo fechado", TErrorCategory::Other,
+                Win32Code(ERROR_CANCELLED));
+}
+
+bool IsQuitRequested(const TFailureInfo& AFailure) {
+    return AFailure.Category == TErrorCategory::Other && AFailure.Code == Win32Code(ERROR_CANCELLED);
 }

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <optional>
 
+#include "base/error.h"
+
 // Waits until AEvent is signalled (none: only the time) or ABound has passed (none: no bound).
 // True when the event was signalled.
 bool WaitDispatchingMessages(HANDLE AEvent, std::optional<std::chrono::milliseconds> ABound);
@@ -25,7 +27,12 @@ enum class TPumpedWaitEnd { Signalled, BoundPassed, QuitRequested };
 TPumpedWaitEnd WaitUnlessQuitRequested(HANDLE AEvent, std::optional<std::chrono::milliseconds> ABound);
 
 // Raises the failure of an update ended because the launcher is closing (not retried, not a timeout).
+// It carries the system's "cancelled by the user" code, by which IsQuitRequested knows it.
 [[noreturn]] void RaiseQuitRequested();
+
+// Whether AFailure is the one RaiseQuitRequested raised: the user's choice, not a fault of the
+// workstation or the server.
+bool IsQuitRequested(const TFailureInfo& AFailure);
 
 // Waits AWait while dispatching the calling thread's window messages.
 inline void WaitDispatchingMessages(std::chrono::milliseconds AWait) {

@@ -103,7 +103,10 @@ class TRESTClientDownload {
                   IFetchObserver* AObserver = nullptr);
 
     // The same fetch as a task of the process's pool while the calling thread keeps dispatching its
-    // window messages. Records no error and writes no debugger line.
+    // window messages. Records no error and writes no debugger line. Unlike Download, the body is
+    // written beside ALocalFileName and replaces it only once complete: a failure leaves the file
+    // there as it was. A quit request during the wait ends the call at once with false (the request
+    // is posted again); the fetch stops at its next piece and nothing of it replaces the file.
     bool ThreadedDownload(const std::wstring& ARemoteFileName, const std::wstring& ALocalFileName);
 
     // The message of the last failed Download; empty until one fails, never cleared.

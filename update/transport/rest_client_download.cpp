@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <memory>
 #include <optional>
 
@@ -8,6 +10,7 @@
 #include "base/win32_error.h"
 #include "tasks/task.h"
 #include "update/disk/file_operations.h"
+#include "update/stream/fetch_observer.h"
 #include "update/transport/http_request.h"
 #include "update/transport/pumped_wait.h"
 #include "update/transport/resumable_fetch.h"
@@ -28,6 +31,27 @@ unique_file CreateLocalFile(const std::wstring& path) {
     if (!file) ThrowLastError(TErrorCategory::Disk);
     return file;
 }
+
+// What a threaded fetch shares with its caller; the last of the two to let go frees it.
+struct TThreadedFetch {
+    std::mutex Lock;
+    std::atomic<bool> Abandoned = false;  // the caller stopped waiting: nothing may be swapped in
+    bool Replaced = false;                // the complete body replaced the target
+};
+
+// Ends the fetch at its next piece once its caller has stopped waiting.
+class TEndWhenAbandoned final : public IFetchObserver {
+  public:
+    explicit TEndWhenAbandoned(const std::atomic<bool>& AAbandoned) : FAbandoned(AAbandoned) {}
+    void Begin(uint64_t, std::optional<uint64_t>) override { Check(); }
+    void Received(const char*, size_t) override { Check(); }
+
+  private:
+    void Check() const {
+        if (FAbandoned) throw Error("abandoned", TErrorCategory::Other);
+    }
+    const std::atomic<bool>& FAbandoned;
+};
 
 }  // namespace
 
@@ -58,25 +82,37 @@ bool TRESTClientDownload::Download(const std::wstring& ARemoteFileName, const st
 
 bool TRESTClientDownload::ThreadedDownload(const std::wstring& ARemoteFileName,
                                            const std::wstring& ALocalFileName) {
-    // The task copies what it needs; the caller waits for its end, so it touches nothing of ours.
+    // The task copies what it needs and shares only this with the caller, who may stop waiting
+    // before it ends.
+    const auto shared = std::make_shared<TThreadedFetch>();
     const std::shared_ptr<ITask> task =
         TTask::New([url = DownloadURL(FBaseURL, ARemoteFileName), local = ALocalFileName,
-                    timeouts = FTimeouts, retries = FRetries, limits = FLimits] {
+                    timeouts = FTimeouts, retries = FRetries, limits = FLimits, shared] {
+            // The body goes beside the target, so that the file there stays whole until a complete
+            // body replaces it, whatever ends the fetch.
+            std::wstring temporary;
             try {
-                unique_file file = CreateLocalFile(local);
-                try {
+                temporary = TemporaryNameBeside(local);
+                {
+                    unique_file file = CreateLocalFile(temporary);
                     const THttpSession session(timeouts, limits);
                     TFileSink sink(file.get());
-                    FetchResumable(session, url, sink, retries, nullptr);
-                } catch (...) {
-                    file.reset();
-                    DeleteFileW(local.c_str());
+                    TEndWhenAbandoned check(shared->Abandoned);
+                    FetchResumable(session, url, sink, retries, &check);
                 }
+                const std::lock_guard lock(shared->Lock);
+                if (shared->Abandoned) throw ::Error("abandoned", TErrorCategory::Other);
+                ReplaceWithTemporary(temporary, local);
+                shared->Replaced = true;
             } catch (...) {
-                // The local file could not be created: nothing was requested.
+                if (!temporary.empty()) DiscardTemporary(temporary);
             }
         })->Start();
 
-    WaitDispatchingMessages(task->EndedEvent(), std::nullopt);
-    return FileExists(ALocalFileName);
+    // A user who closes the launcher does not wait for the body: the task ends at its next piece and
+    // takes its temporary with it; the target is left as it was.
+    const TPumpedWaitEnd ended = WaitUnlessQuitRequested(task->EndedEvent(), std::nullopt);
+    const std::lock_guard lock(shared->Lock);
+    if (ended == TPumpedWaitEnd::QuitRequested) shared->Abandoned = true;
+    return shared->Replaced;
 }

@@ -7,22 +7,8 @@
 # the centre reaches the clinic's workstations at once.
 set -euo pipefail
 service=$1 render=$2
-if ! command -v nginx >/dev/null; then
-    echo "SKIP: nginx is not installed (scripts/install-deps installs nginx-light)"
-    exit 77
-fi
-work=$(mktemp -d /tmp/nginx-clinic-test-XXXXXX)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-check() { # check DESCRIPTION EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
-}
+fixture=nginx-clinic-test
+. "$(dirname "${BASH_SOURCE[0]}")/front_fixture.sh"
 
 # A release as the publisher lays it out: objects named by their content (one also deflated), the
 # release and rollout documents.
@@ -50,28 +36,8 @@ names+=("aurevia-objects%5C${hexes[2]:0:2}%5C${hexes[2]}.deflate")
 files=("$served/aurevia-objects/${hexes[0]:0:2}/${hexes[0]}" "$served/aurevia-objects/${hexes[1]:0:2}/${hexes[1]}"
        "$served/aurevia-objects/${hexes[2]:0:2}/${hexes[2]}" "$served/aurevia-objects/${hexes[2]:0:2}/${hexes[2]}.deflate")
 
-"$service" --folder "$served" --port 0 --port-file "$work/central.port" >"$work/central.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/central.port" ] && break; sleep 0.05; done
-central="http://127.0.0.1:$(cat "$work/central.port")"
-
-front=""
-for attempt in 1 2 3 4 5; do
-    port=$((40000 + RANDOM % 20000))
-    "$render" --clinic --out "$work/clinic" --listen "127.0.0.1:$port" --upstream "$central/" \
-        --cache-size 100m --foreground >/dev/null
-    nginx -p "$work/clinic" -c "$work/clinic/nginx.conf" -e stderr 2>"$work/nginx.err" &
-    nginx_pid=$!
-    for _ in $(seq 100); do
-        curl -sf "http://127.0.0.1:$port/healthz" >/dev/null 2>&1 && { front="http://127.0.0.1:$port"; break; }
-        kill -0 "$nginx_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    [ -n "$front" ] && break
-    kill "$nginx_pid" 2>/dev/null || true
-done
-[ -n "$front" ] || { echo "FAIL nginx did not start:"; cat "$work/nginx.err"; exit 1; }
-pids+=("$nginx_pid")
+central="http://127.0.0.1:$(start_service central --folder "$served")"
+start_front clinic --clinic --upstream "$central/" --cache-size 100m
 
 central_gets() { grep -c "\"GET /download?file=$1 " "$work/central.log" || true; }
 
@@ -117,6 +83,70 @@ list='/folderlist?folder=aurevia-releases&mask=*.*'
 check "the listing through the clinic is the centre's" "$(curl -s "$central$list")" "$(curl -s "$front$list")"
 check "anything else is answered by the clinic" 404 "$(curl -s -o /dev/null -w '%{http_code}' "$front/painel")"
 check "no other method" 405 "$(curl -s -o /dev/null -w '%{http_code}' -X DELETE "$front/download?file=$rollout")"
+
+# The centre over https: the clinic checks the service's certificate against the CA it was given,
+# for the name in its URL, which it also sends as the server name (SNI) so that a centre serving
+# several names answers with the right certificate.
+tls=$work/tls
+mkdir -p "$tls"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=clinic-test-ca \
+    -keyout "$tls/ca.key" -out "$tls/ca.pem" 2>/dev/null
+leaf() { # leaf NAME DNS: a key and a certificate for DNS, signed by the test CA
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=$2" -keyout "$tls/$1.key" -out "$tls/$1.csr" 2>/dev/null
+    openssl x509 -req -in "$tls/$1.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial -days 2 \
+        -extfile <(printf 'subjectAltName=DNS:%s' "$2") -out "$tls/$1.pem" 2>/dev/null
+}
+leaf right localhost
+leaf wrong central.example
+tls_front() { # tls_front NAME PORT: a clinic before https://localhost:PORT/
+    start_front "$1" --clinic --upstream "https://localhost:$2/" --upstream-ca "$tls/ca.pem" --cache-size 10m
+}
+object1="${names[1]}"
+
+tls_front clinic-tls "$(start_service central-tls --folder "$served" --tls-cert "$tls/right.pem" --tls-key "$tls/right.key")"
+check "over https: an object arrives as stored" "$(sha256sum <"${files[1]}")" \
+    "$(curl -s "$front/download?file=$object1" | sha256sum)"
+check "over https: the centre served it" 1 \
+    "$(grep -c "\"GET /download?file=$object1 " "$work/central-tls.log" || true)"
+
+tls_front clinic-wrong "$(start_service central-wrong --folder "$served" --tls-cert "$tls/wrong.pem" --tls-key "$tls/wrong.key")"
+check "a certificate for another name is refused" 502 \
+    "$(curl -s -o /dev/null -w '%{http_code}' "$front/download?file=$object1")"
+check "and no request crossed to that centre" 0 "$(grep -c '"GET /download' "$work/central-wrong.log" || true)"
+
+# The name the clinic sends, as a TLS server sees it (the file service has one certificate and does
+# not look at it).
+python3 - "$tls" "$work/sni" <<'PY' &
+import socket, ssl, sys
+tls, out = sys.argv[1], sys.argv[2]
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(tls + "/right.pem", tls + "/right.key")
+names = []
+context.sni_callback = lambda connection, name, _: names.append(name or "-")
+listener = socket.create_server(("127.0.0.1", 0))
+with open(out + ".port.tmp", "w") as f:
+    f.write(str(listener.getsockname()[1]))
+import os; os.rename(out + ".port.tmp", out + ".port")
+listener.settimeout(30)
+connection, _ = listener.accept()
+with context.wrap_socket(connection, server_side=True) as s:
+    s.settimeout(10)
+    request = b""
+    while b"\r\n\r\n" not in request:
+        piece = s.recv(4096)
+        if not piece:
+            break
+        request += piece
+    s.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nsni")
+with open(out, "w") as f:
+    f.write(",".join(names))
+PY
+echo $! >"$work/sni-probe.pid"
+for _ in $(seq 100); do [ -s "$work/sni.port" ] && break; sleep 0.05; done
+tls_front clinic-sni "$(cat "$work/sni.port")"
+check "through the probe" sni "$(curl -s "$front/download?file=aurevia-rollout.json")"
+for _ in $(seq 100); do [ -s "$work/sni" ] && break; sleep 0.05; done
+check "the clinic sends the centre's name as SNI" localhost "$(cat "$work/sni" 2>/dev/null)"
 
 if [ "$failures" -gt 0 ]; then
     echo "--- central service log"; tail -n 40 "$work/central.log"

@@ -8,22 +8,8 @@
 # other methods, and failover when an instance stops.
 set -euo pipefail
 service=$1 render=$2
-if ! command -v nginx >/dev/null; then
-    echo "SKIP: nginx is not installed (scripts/install-deps installs nginx-light)"
-    exit 77
-fi
-work=$(mktemp -d /tmp/nginx-front-test-XXXXXX)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-check() { # check DESCRIPTION EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
-}
+fixture=nginx-front-test
+. "$(dirname "${BASH_SOURCE[0]}")/front_fixture.sh"
 
 served=$work/served
 mkdir -p "$served/Relatorio"
@@ -34,34 +20,9 @@ for i in $(seq 10); do printf 'library %s' "$i" >"$served/lib$i.dll"; done
 truncate -s 64M "$served/Grande.exe"
 touch -d '2024-03-01 10:00:00' "$served"/*.* "$served/Relatorio/RptScheduling.rav"
 
-start_instance() { # start_instance NAME -> prints its port
-    "$service" --folder "$served" --port 0 --port-file "$work/$1.port" >"$work/$1.log" 2>&1 &
-    echo $! >"$work/$1.pid"
-    for _ in $(seq 100); do [ -s "$work/$1.port" ] && break; sleep 0.05; done
-    cat "$work/$1.port"
-}
-port1=$(start_instance one); pids+=("$(cat "$work/one.pid")")
-port2=$(start_instance two); pids+=("$(cat "$work/two.pid")")
-
-# A free port for nginx: the kernel's choice for a socket the service briefly held is not offered
-# here, so try a few in the ephemeral range's upper end.
-front=""
-for attempt in 1 2 3 4 5; do
-    port=$((40000 + RANDOM % 20000))
-    "$render" --out "$work/front" --listen "127.0.0.1:$port" --base-path /aurevia \
-        --upstream "127.0.0.1:$port1" --upstream "127.0.0.1:$port2" --foreground >/dev/null
-    nginx -p "$work/front" -c "$work/front/nginx.conf" -e stderr 2>"$work/nginx.err" &
-    nginx_pid=$!
-    for _ in $(seq 100); do
-        curl -sf "http://127.0.0.1:$port/healthz" >/dev/null 2>&1 && { front="http://127.0.0.1:$port"; break; }
-        kill -0 "$nginx_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    [ -n "$front" ] && break
-    kill "$nginx_pid" 2>/dev/null || true
-done
-[ -n "$front" ] || { echo "FAIL nginx did not start:"; cat "$work/nginx.err"; exit 1; }
-pids+=("$nginx_pid")
+port1=$(start_service one --folder "$served")
+port2=$(start_service two --folder "$served")
+start_front front --base-path /aurevia --upstream "127.0.0.1:$port1" --upstream "127.0.0.1:$port2"
 
 list='/folderlist?folder=%5C&mask=*.*&recursive='
 code() { curl -s -o "$work/body" -w '%{http_code}' "$@"; }

@@ -213,6 +213,7 @@ TEST_P(FailureReason, ComesFromTheFailuresCategoryAndCode) {
         report.Completed();
     }
     ASSERT_EQ(captured->outcomes.size(), 1u);
+    EXPECT_TRUE(FleetReportsUpdate(captured->outcomes.front()));
     const TFleetReport fleet = FleetReportOfUpdate(captured->outcomes.front());
     EXPECT_EQ(FleetResultName(fleet.Result), "failed");
     EXPECT_EQ(FleetReasonName(fleet.Reason), row.fleetReason) << fleet.Text;
@@ -263,6 +264,58 @@ TEST(UpdateOutcome, AlteredContentAndRefusalsHaveTheirOwnReasons) {
     EXPECT_EQ(reason(3), "signature");
     for (size_t i = 1; i < 4; ++i) EXPECT_EQ(result(i), "refused");
     EXPECT_EQ(FleetReportOfUpdate(captured->outcomes[1]).Event, TFleetEvent::Startup);
+}
+
+// The user closes the launcher during the update: the real quit of a listing that waits for a
+// trickling head, and the same failure ending a fetch. That is not the workstation failing, and the
+// fleet view hears nothing of it, unless a real failure came first.
+TEST(UpdateOutcome, AnUpdateTheUserEndedByQuittingIsNotReportedAsAFailure) {
+    ScriptedServer server;
+    server.On("/folderlist",
+              [](SOCKET c, const ReceivedRequest&) { Trickle(c, "HTTP/1.1 200 OK\r\nX-Slow: "); });
+    const UINT_PTR timer = SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR AId, DWORD) {
+        KillTimer(nullptr, AId);
+        PostQuitMessage(7);
+    });
+    ASSERT_NE(timer, 0u);
+    std::exception_ptr quit;
+    try {
+        TServiceSource(server.BaseURL(), Limits(), TRESTTimeouts{}, kNoRetries).List();
+    } catch (...) {
+        quit = std::current_exception();
+    }
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit request was lost";
+    ASSERT_TRUE(quit) << "the listing ignored the quit";
+    ASSERT_NE(FailureOf(quit).Text.find("fechado"), std::string::npos) << FailureOf(quit).Text;
+    const auto timeout =
+        std::make_exception_ptr(Error("tempo esgotado", TErrorCategory::Timeout, WinHttpCode(12002)));
+    // Any other failure with no code of its own is still a failure ("other").
+    const auto fault = std::make_exception_ptr(Error("falha", TErrorCategory::Other));
+
+    auto captured = std::make_shared<TCapturedOutcomes>();
+    SetUpdateOutcomeObserver(captured);
+    TUpdateReport(L"source").Abandoned(quit);
+    const auto fetches = [](std::vector<std::exception_ptr> AFailures) {
+        TUpdateReport report(L"source");
+        report.SetModule(L"Admission.exe");
+        report.Listed(AFailures.size(), AFailures.size());
+        for (const std::exception_ptr& failure : AFailures)
+            TUpdateReport::TFetch(report, L"a.dll", false).Failed(failure);
+        report.Completed();
+    };
+    fetches({quit});
+    fetches({timeout, quit});
+    fetches({fault});
+    SetUpdateOutcomeObserver(nullptr);
+
+    ASSERT_EQ(captured->outcomes.size(), 4u);
+    EXPECT_FALSE(FleetReportsUpdate(captured->outcomes[0])) << "quit during the listing";
+    EXPECT_FALSE(FleetReportsUpdate(captured->outcomes[1])) << "quit during a fetch";
+    EXPECT_TRUE(FleetReportsUpdate(captured->outcomes[2])) << "a timeout, then the quit";
+    EXPECT_EQ(FleetReasonName(FleetReportOfUpdate(captured->outcomes[2]).Reason), "timeout");
+    EXPECT_TRUE(FleetReportsUpdate(captured->outcomes[3])) << "a fault of no known kind";
+    EXPECT_EQ(FleetReasonName(FleetReportOfUpdate(captured->outcomes[3]).Reason), "other");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "base/date_time.h"
 #include "base/error.h"
@@ -409,9 +410,56 @@ TEST_F(Scripted, ThreadedDownloadKeepsPumpingWindowMessages) {
     refusing.On("/download", ScriptedServer::Response("HTTP/1.1 404 Not Found", "", ""));
     TRESTClientDownload missing(refusing.BaseURL());
     EXPECT_FALSE(missing.ThreadedDownload(L"t.dll", local_ / L"t.dll"));
-    EXPECT_FALSE(PathExists(local_ / L"t.dll"));
+    // A failed fetch leaves the file that was there, and nothing beside it.
+    EXPECT_EQ(ReadWholeFile(local_ / L"t.dll"), "threaded");
+    EXPECT_EQ(std::distance(fs::directory_iterator(local_.Dir()), fs::directory_iterator()), 1);
     EXPECT_EQ(missing.Error(), L"");
     DestroyWindow(window);
+}
+
+// The user closes the launcher while the new build's body is half-way: the call ends at once without
+// a success, the quit request is kept for the caller's loop, and when the rest of the body arrives
+// anyway nothing of it replaces the build that was there.
+TEST_F(Scripted, AQuitDuringAThreadedDownloadEndsItAndKeepsTheTargetWhole) {
+    const std::wstring target = local_ / L"Aurevia.EXE";
+    WriteWholeFile(target, "the good build");
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the test thread's queue, before any post to it
+
+    const unique_handle halfSent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const unique_handle rest(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    server_.On("/download", [&](SOCKET connection, const ReceivedRequest&) {
+        const std::string whole =
+            ScriptedServer::Response("HTTP/1.1 200 OK", "", std::string(256 * 1024, 'n'));
+        ScriptedServer::Send(connection, whole.substr(0, whole.size() / 2));
+        SetEvent(halfSent.get());
+        WaitForSingleObject(rest.get(), 20000);
+        ScriptedServer::Send(connection, whole.substr(whole.size() / 2));
+    });
+    const DWORD testThread = GetCurrentThreadId();
+    std::thread user([&] {
+        WaitForSingleObject(halfSent.get(), 20000);
+        PostThreadMessageW(testThread, WM_QUIT, 7, 0);
+    });
+
+    TRESTClientDownload client(server_.BaseURL());
+    const bool replaced = client.ThreadedDownload(L"Aurevia.EXE", target);
+    user.join();
+    const bool quitKept = PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    SetEvent(rest.get());
+
+    EXPECT_FALSE(replaced);
+    EXPECT_TRUE(quitKept);
+    if (quitKept) {
+        EXPECT_EQ(msg.wParam, 7u);
+    }
+    // The fetch ends at its next piece and removes its temporary.
+    const auto filesInFolder = [&] {
+        return std::distance(fs::directory_iterator(local_.Dir()), fs::directory_iterator());
+    };
+    for (int i = 0; i < 200 && filesInFolder() > 1; ++i) Sleep(50);
+    EXPECT_EQ(filesInFolder(), 1);
+    EXPECT_TRUE(ReadWholeFile(target) == "the good build") << "the target was replaced";
 }
 
 }  // namespace

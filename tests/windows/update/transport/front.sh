@@ -10,21 +10,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../.." && pwd)
 
-stop() {
-    local state=$1 name
-    for name in nginx service1 service2 untrusted counter; do
-        [ -f "$state/$name.pid" ] && kill "$(cat "$state/$name.pid")" 2>/dev/null || true
-        rm -f "$state/$name.pid"
-    done
-}
-
-wait_for_file() {
-    for _ in $(seq 1 100); do
-        [ -s "$1" ] && return 0
-        sleep 0.05
-    done
-    return 1
-}
+. "$root/tests/windows/update/transport/fixture_processes.sh"
+stop() { stop_named "$1" nginx service1 service2 untrusted counter; }
 
 case "$1" in
 start)
@@ -55,13 +42,11 @@ start)
 
     # --settle-ms 0: the tests list files right after writing them; nothing else writes there.
     for i in 1 2; do
-        setsid "$service" --folder "$state/served" --port 0 --port-file "$state/service$i.port" --settle-ms 0 \
-            >"$state/service$i.log" 2>&1 </dev/null &
-        echo $! >"$state/service$i.pid"
+        start_named "$state" "service$i" "$state/service$i.log" \
+            "$service" --folder "$state/served" --port 0 --port-file "$state/service$i.port" --settle-ms 0
     done
-    setsid "$service" --folder "$state/served" --port 0 --port-file "$state/untrusted.port" --settle-ms 0 \
-        --tls-cert "$tls/untrusted.pem" --tls-key "$tls/untrusted.key" >"$state/untrusted.log" 2>&1 </dev/null &
-    echo $! >"$state/untrusted.pid"
+    start_named "$state" untrusted "$state/untrusted.log" "$service" --folder "$state/served" --port 0 \
+        --port-file "$state/untrusted.port" --settle-ms 0 --tls-cert "$tls/untrusted.pem" --tls-key "$tls/untrusted.key"
     for name in service1 service2 untrusted; do
         wait_for_file "$state/$name.port" || { echo "front: $name did not start:" >&2; cat "$state/$name.log" >&2; exit 1; }
     done
@@ -81,23 +66,16 @@ start)
         # handshake ("."), so that a test can count both.
         sed -i "s/'cache=\$upstream_cache_status';/'cache=\$upstream_cache_status conn=\$connection tls=\$ssl_session_reused';/" \
             "$state/front/aurevia.conf"
-        setsid nginx -p "$state/front" -c "$state/front/nginx.conf" -e stderr >"$state/nginx.log" 2>&1 </dev/null &
-        echo $! >"$state/nginx.pid"
-        for _ in $(seq 1 50); do
-            if curl -fsS -o /dev/null "http://127.0.0.1:$http/healthz" 2>/dev/null; then
-                echo "$http" >"$state/http_port"
-                echo "$https" >"$state/https_port"
-                # Two relays to the TLS port that count the connections a client holds at once.
-                setsid python3 "$root/tests/windows/update/transport/connection_counter.py" "$state" "$https" 2 \
-                    >"$state/counter.out" 2>&1 </dev/null &
-                echo $! >"$state/counter.pid"
-                wait_for_file "$state/counter1.port" || { echo "front: the counter did not start" >&2; cat "$state/counter.out" >&2; exit 1; }
-                exit 0
-            fi
-            kill -0 "$(cat "$state/nginx.pid")" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$(cat "$state/nginx.pid")" 2>/dev/null || true
+        start_named "$state" nginx "$state/nginx.log" nginx -p "$state/front" -c "$state/front/nginx.conf" -e stderr
+        if ready_or_ended "$state" nginx curl -fs -o /dev/null "http://127.0.0.1:$http/healthz"; then
+            echo "$http" >"$state/http_port"
+            echo "$https" >"$state/https_port"
+            # Two relays to the TLS port that count the connections a client holds at once.
+            start_named "$state" counter "$state/counter.out" \
+                python3 "$root/tests/windows/update/transport/connection_counter.py" "$state" "$https" 2
+            wait_for_file "$state/counter1.port" || { echo "front: the counter did not start" >&2; cat "$state/counter.out" >&2; exit 1; }
+            exit 0
+        fi
     done
     echo "front: nginx did not start:" >&2
     cat "$state/nginx.log" >&2

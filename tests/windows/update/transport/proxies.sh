@@ -9,22 +9,10 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-stop() {
-    local state=$1 name
-    for name in squid stub; do
-        [ -f "$state/$name.pid" ] && kill "$(cat "$state/$name.pid")" 2>/dev/null || true
-        rm -f "$state/$name.pid"
-    done
-}
+. "$here/fixture_processes.sh"
+stop() { stop_named "$1" squid stub; }
 
-wait_for_file() {
-    for _ in $(seq 1 100); do
-        [ -s "$1" ] && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
+port_open() { (exec 3<>"/dev/tcp/127.0.0.3/$1") 2>/dev/null; }
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.3", 0)); print(s.getsockname()[1])'; }
 
 case "$1" in
@@ -57,21 +45,14 @@ http_access deny all
 shutdown_lifetime 0 seconds
 visible_hostname aurevia-test-proxy
 CONF
-        setsid "$squid" -N -f "$state/squid.conf" >"$state/squid.out" 2>&1 </dev/null &
-        echo $! >"$state/squid.pid"
-        for _ in $(seq 1 100); do
-            if (exec 3<>"/dev/tcp/127.0.0.3/$port") 2>/dev/null; then
-                echo "$port" >"$state/squid.port"
-                break 2
-            fi
-            kill -0 "$(cat "$state/squid.pid")" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$(cat "$state/squid.pid")" 2>/dev/null || true
+        start_named "$state" squid "$state/squid.out" "$squid" -N -f "$state/squid.conf"
+        if ready_or_ended "$state" squid port_open "$port"; then
+            echo "$port" >"$state/squid.port"
+            break
+        fi
     done
     [ -s "$state/squid.port" ] || { echo "proxies: squid did not start:" >&2; cat "$state/squid.out" "$state/cache.log" >&2; exit 1; }
-    setsid python3 "$here/proxy_stub.py" "$state" "$(cat "$state/squid.port")" >"$state/stub.out" 2>&1 </dev/null &
-    echo $! >"$state/stub.pid"
+    start_named "$state" stub "$state/stub.out" python3 "$here/proxy_stub.py" "$state" "$(cat "$state/squid.port")"
     for name in origin basic logon; do
         wait_for_file "$state/$name.port" || { echo "proxies: the stub did not start:" >&2; cat "$state/stub.out" >&2; stop "$state"; exit 1; }
     done
