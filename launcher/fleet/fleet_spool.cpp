@@ -4,6 +4,7 @@
 
 #include "base/lock_name.h"
 #include "base/paths.h"
+#include "common/fleet_report_format.h"
 #include "launcher/fleet/fleet_report.h"
 
 namespace {
@@ -95,6 +96,35 @@ std::vector<std::string> TFleetSpool::Read() const {
         return {};
     text.resize(read);
     return FleetBatchReports(text);
+}
+
+bool TFleetSpool::ServiceTakesFormat2() const {
+    const unique_file file(CreateFileW((FPath + L".formats").c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    char text[128] = {};
+    DWORD read = 0;
+    if (!ReadFile(file.get(), text, sizeof(text) - 1, &read, nullptr)) return false;
+    std::string_view value(text, read);
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.remove_suffix(1);
+    return FleetFormatsTakeFormat2(value);
+}
+
+void TFleetSpool::RememberServiceTakesFormat2(bool ATakes) const {
+    if (ServiceTakesFormat2() == ATakes) return;
+    const std::wstring path = FPath + L".formats";
+    if (!ATakes) {
+        DeleteFileW(path.c_str());
+        return;
+    }
+    // Written whole and renamed over: a reader sees the old word or the new one. Lost, the next
+    // answer says it again.
+    const std::wstring temporary = path + L".tmp";
+    CreateDirectoryW(FolderOf(FPath).c_str(), nullptr);
+    if (!WriteWhole(temporary, std::string(kFleetFormatsTaken) + "\n") ||
+        !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        DeleteFileW(temporary.c_str());
 }
 
 bool TFleetSpool::Write(const std::vector<std::string>& AReports) const {

@@ -32,6 +32,13 @@ class TFleetSpool {
     bool ClaimSending();
     void ReleaseSending();
 
+    // Whether the service's last answer said it takes report format /2, as remembered beside the
+    // spool (<spool>.formats) for every launcher of the user; false when nothing is remembered, so
+    // that a launcher that never heard from the service writes /1.
+    bool ServiceTakesFormat2() const;
+    // Remembers the last answer's word; the holder of the send claim only.
+    void RememberServiceTakesFormat2(bool ATakes) const;
+
   private:
     bool Lock(DWORD ATimeoutMs);
     void Unlock();
