@@ -370,7 +370,9 @@ TEST_F(StoreTest, ADatabaseOfTheServiceBeforeFormatTwoIsCarriedOver) {
         if (opening == 0) {
             store.Add({Format2("WS-NEW", kNow - 60, 8), Format2("WS-OLD", kNow - 60, 8)}, kNow);
             // A /1 report after a /2 one does not say what is staged: the /2 report's word stands.
-            store.Add({MakeReport("WS-OLD", kNow - 30)}, kNow);
+            fleet::Report format1 = MakeReport("WS-OLD", kNow - 30);
+            format1.ring = "piloto";
+            store.Add({format1}, kNow);
         }
     }
     EXPECT_EQ(Query("SELECT count(*) FROM reports"), 4);
