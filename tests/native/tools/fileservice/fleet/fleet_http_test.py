@@ -12,6 +12,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.error
 import urllib.request
@@ -131,6 +132,31 @@ def staged_release_counts(args, base, folder, db, work):
         done, took = status_with("http://127.0.0.1:%d" % silent.getsockname()[1])
     check(done.returncode == 0 and "NOT REACHED" in done.stdout and took < 20,
           "status with a silent service: %s after %.1f s: %s" % (done.returncode, took, done.stdout))
+    # Answers that are not the service's count: each refused whole, none printed as a count.
+    for name, answer in (("too large", b"HTTP/1.0 200 OK\r\n\r\n" + b" " * (1 << 20)),
+                         ("a ring of markup", b'HTTP/1.0 200 OK\r\n\r\n{"rings":[{"ring":"<b>x</b>","staged":5,'
+                                               b'"holding":1,"workstations":2}]}'),
+                         ("a negative count", b'HTTP/1.0 200 OK\r\n\r\n{"rings":[{"ring":"piloto","staged":5,'
+                                              b'"holding":-1,"workstations":2}]}'),
+                         ("refused address", b"HTTP/1.0 403 Forbidden\r\n\r\nForbidden.\n")):
+        with socket.socket() as stub:
+            stub.bind(("127.0.0.1", 0))
+            stub.listen(1)
+
+            def answer_once(listener=stub, body=answer):
+                connection, _ = listener.accept()
+                with connection:
+                    connection.recv(4096)
+                    try:
+                        connection.sendall(body)
+                    except OSError:
+                        pass
+            server = threading.Thread(target=answer_once, daemon=True)
+            server.start()
+            done, _ = status_with("http://127.0.0.1:%d" % stub.getsockname()[1])
+            server.join(10)
+        check(done.returncode == 0 and "NOT REACHED" in done.stdout and "fleet view:" not in done.stdout,
+              "status with an answer that is %s: %s" % (name, done.stdout))
 
 
 def main():
