@@ -158,7 +158,10 @@ std::string FleetReportJson(const TFleetReport& AReport, const TFleetOrigin& AOr
         const TFleetStaged& staged = AReport.Staged;
         if (staged.Release && *staged.Release > 0 && *staged.Release <= kFleetMostSerial) {
             json.Member("staged", *staged.Release);
-            if (!staged.Since.empty()) json.Member("staged_at", FleetText(staged.Since, kFleetTimeChars));
+            // A time from the note beside the spool may have been edited: only one the service takes.
+            const auto since = ParseOffsetTime(staged.Since);
+            if (since && staged.Since.size() <= kFleetTimeChars && staged.Since.substr(0, 4) >= "1970")
+                json.Member("staged_at", staged.Since);
         }
         const auto count = [&json](const char* AName, const std::optional<uint64_t>& AValue, uint64_t AMost) {
             if (AValue && *AValue <= AMost) json.Member(AName, *AValue);

@@ -29,6 +29,7 @@ struct TFleetState {
     std::vector<std::string> Queue;
     TFleetRelease Release;
     TFleetStaged Staged;
+    bool StagedKnown = false;  // a round of this launcher has said
     // A sending task is queued or running; only one at a time, so that reports leave in order.
     bool Busy = false;
     bool Stopping = false;
@@ -213,10 +214,21 @@ void TFleetReports::SetStaged(const TFleetStaged& AStaged) {
         state = FState;
     }
     if (!state) return;
+    {
+        std::lock_guard lock(state->Lock);
+        if (state->StagedKnown && state->Staged.Release == AStaged.Release) return;
+    }
+    // The same release again keeps the time it was first found complete, also by an earlier
+    // launcher: the note beside the spool holds it. Read and written only when the word changes.
+    TFleetStaged staged = AStaged;
+    const auto [release, since] = state->Spool.StagedSince();
+    if (staged.Release && release == staged.Release)
+        staged.Since = since;
+    else if (release != staged.Release)
+        state->Spool.RememberStagedSince(staged.Release, staged.Since);
     std::lock_guard lock(state->Lock);
-    // The same release again keeps the time it was first found complete.
-    if (state->Staged.Release == AStaged.Release && AStaged.Release) return;
-    state->Staged = AStaged;
+    state->Staged = std::move(staged);
+    state->StagedKnown = true;
 }
 
 void TFleetReports::Send(const TFleetReport& AReport) noexcept {

@@ -9,7 +9,10 @@
 // a time send what is spooled, so that no report goes out twice.
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/handles.h"
@@ -38,6 +41,13 @@ class TFleetSpool {
     bool ServiceTakesFormat2() const;
     // Remembers the last answer's word; the holder of the send claim only.
     void RememberServiceTakesFormat2(bool ATakes) const;
+
+    // The staged release a launcher of the user last found complete and when (FleetTime), as
+    // remembered beside the spool (<spool>.staged), so that a later launcher reports the time it
+    // became complete rather than its own start; none when nothing is remembered.
+    std::pair<std::optional<uint64_t>, std::string> StagedSince() const;
+    // Remembers it (none: forgets it).
+    void RememberStagedSince(std::optional<uint64_t> ARelease, const std::string& ASince) const;
 
   private:
     bool Lock(DWORD ATimeoutMs);

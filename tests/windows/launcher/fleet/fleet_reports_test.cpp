@@ -282,3 +282,48 @@ TEST(FleetReports, FormatTwoGoesOnlyToAServiceThatSaidItTakesIt) {
         EXPECT_FALSE(PathExists(settings.SpoolPath));
     }
 }
+
+// "staged_at" is when the release was first found complete, not when this launcher started: the time
+// stays across launchers until another release is staged; a remembered time that is not one is left
+// out rather than have the service refuse the batch for ever.
+TEST(FleetReports, AStagedReleaseKeepsTheTimeItWasFirstFoundComplete) {
+    ScriptedServer server;
+    server.On("/report", ScriptedServer::Response("HTTP/1.1 200 OK", kFormatsHeader, "{\"accepted\":1}"));
+    TempFolder folder;
+    const TFleetSettings settings = Settings(server.BaseURL(), folder);
+    WriteWholeFile(settings.SpoolPath + L".formats", "aurevia-report/1, aurevia-report/2\n");
+    struct Launcher {
+        TFleetStaged found;
+        const char* note;  // written beside the spool before the launcher starts; null: left as it is
+        std::optional<uint64_t> staged;
+        const char* stagedAt;  // null: not sent
+    };
+    const Launcher launchers[] = {
+        {{5, "2026-12-10T08:00:00-03:00"}, nullptr, 5, "2026-12-10T08:00:00-03:00"},
+        {{5, "2026-12-11T09:00:00-03:00"}, nullptr, 5, "2026-12-10T08:00:00-03:00"},
+        {{6, "2026-12-12T07:00:00-03:00"}, nullptr, 6, "2026-12-12T07:00:00-03:00"},
+        {{}, nullptr, std::nullopt, nullptr},
+        {{7, "2026-12-13T07:00:00-03:00"}, "7 2026-13-45T99:00:00Z\n", 7, nullptr},
+    };
+    size_t sent = 0;
+    for (const Launcher& launcher : launchers) {
+        if (launcher.note) WriteWholeFile(settings.SpoolPath + L".staged", launcher.note);
+        TFleetReports reports(settings);
+        reports.SetStaged(launcher.found);
+        TFleetReport report = Numbered(static_cast<int>(sent));
+        report.WireBytes = 0;
+        reports.Send(report);
+        ASSERT_TRUE(reports.Flush(10000));
+        const std::vector<ReceivedRequest> requests = server.Requests();
+        ASSERT_EQ(requests.size(), ++sent);
+        rapidjson::Document body;
+        body.Parse(requests.back().body.c_str(), requests.back().body.size());
+        const auto& r = body[0];
+        SCOPED_TRACE(requests.back().body);
+        EXPECT_STREQ(r["format"].GetString(), "aurevia-report/2");
+        EXPECT_EQ(r.HasMember("staged") ? std::optional<uint64_t>(r["staged"].GetUint64()) : std::nullopt,
+                  launcher.staged);
+        EXPECT_EQ(r.HasMember("staged_at") ? std::string(r["staged_at"].GetString()) : std::string("-"),
+                  launcher.stagedAt ? launcher.stagedAt : "-");
+    }
+}
