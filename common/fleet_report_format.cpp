@@ -40,3 +40,12 @@ bool IsFleetRingName(std::string_view ring) {
                return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
            });
 }
+
+bool FleetFormatsTakeFormat2(std::string_view headerValue) {
+    while (!headerValue.empty()) {
+        const size_t end = std::min(headerValue.find_first_of(", \t"), headerValue.size());
+        if (headerValue.substr(0, end) == kFleetReportFormat2) return true;
+        headerValue.remove_prefix(std::min(end + 1, headerValue.size()));
+    }
+    return false;
+}

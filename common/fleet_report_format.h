@@ -1,5 +1,6 @@
 #pragma once
-// The fleet report, format "aurevia-report/1": its words, limits and name rules, shared by the
+// The fleet report, formats "aurevia-report/1" and "aurevia-report/2": their words, limits and name
+// rules, shared by the
 // workstation that writes it (launcher/fleet/fleet_report.h) and the fleet service that checks it
 // (tools/fileservice/fleet/report.h). A report the launcher writes within these is one the service
 // takes; a batch the service refuses is refused for ever, so the two may never drift apart.
@@ -11,6 +12,12 @@
 #include <string_view>
 
 inline constexpr std::string_view kFleetReportFormat = "aurevia-report/1";
+// /1 with what the background fetch and an update's transfer add. A service that takes it says so in
+// a header of every answer to a batch; a launcher sends /2 only to a service that said so (services in
+// the field refuse the new members, and a refused batch is refused for ever).
+inline constexpr std::string_view kFleetReportFormat2 = "aurevia-report/2";
+inline constexpr std::string_view kFleetFormatsHeader = "Aurevia-Report-Formats";
+inline constexpr std::string_view kFleetFormatsTaken = "aurevia-report/1, aurevia-report/2";
 
 inline constexpr std::array<std::string_view, 3> kFleetEventWords = {"startup", "module", "self-update"};
 inline constexpr std::array<std::string_view, 3> kFleetResultWords = {"ok", "failed", "refused"};
@@ -22,6 +29,11 @@ inline constexpr std::array<std::string_view, 18> kFleetReportMembers = {
     "format",      "machine", "version",      "event",          "module",         "result",
     "reason",      "text",    "files_listed", "files_fetched",  "files_failed",   "bytes",
     "duration_ms", "time",    "ring",         "rollout_number", "rollout_serial", "release"};
+// What /2 adds, each optional: the staged release the workstation holds complete and since when (the
+// launcher's local time with its offset, as "time"); of an update, the bytes taken from the
+// workstation's store, the body bytes that crossed the link and the files made from a patch.
+inline constexpr std::array<std::string_view, 5> kFleetReport2Members = {"staged", "staged_at", "store_bytes",
+                                                                         "wire_bytes", "files_patched"};
 
 // Lengths in characters (code points).
 inline constexpr size_t kFleetTextChars = 200;
@@ -36,6 +48,12 @@ inline constexpr uint64_t kFleetMostFiles = 10'000'000;
 inline constexpr uint64_t kFleetMostBytes = 1ULL << 50;
 inline constexpr uint64_t kFleetMostDurationMs = 30ULL * 24 * 3600 * 1000;
 inline constexpr uint64_t kFleetMostRolloutNumber = 99;
+// Release and rollout serials are kept in SQLite's signed 64 bits.
+inline constexpr uint64_t kFleetMostSerial = UINT64_MAX >> 1;
+inline constexpr size_t kFleetTimeChars = 25;
+
+// Whether an answer's kFleetFormatsHeader value names /2 (a list separated by commas and blanks).
+bool FleetFormatsTakeFormat2(std::string_view headerValue);
 
 template <size_t N>
 constexpr bool IsFleetWord(std::string_view word, const std::array<std::string_view, N>& words) {

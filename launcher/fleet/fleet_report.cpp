@@ -1,6 +1,8 @@
 #include "launcher/fleet/fleet_report.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include "common/instant.h"
 #include "common/json_writer.h"
@@ -125,10 +127,13 @@ std::string FleetTime(const TLogTime& ATime) {
                           ATime.offsetMinutes);
 }
 
-std::string FleetReportJson(const TFleetReport& AReport, const TFleetOrigin& AOrigin, const TLogTime& ATime) {
+std::string FleetReportJson(const TFleetReport& AReport, const TFleetOrigin& AOrigin, const TLogTime& ATime,
+                            bool AFormat2) {
+    const bool format2 = AFormat2 && (AReport.Staged.Release || AReport.StoreBytes || AReport.WireBytes ||
+                                      AReport.FilesPatched);
     JsonWriter json;
     json.StartObject();
-    json.Member("format", kFleetReportFormat);
+    json.Member("format", format2 ? kFleetReportFormat2 : kFleetReportFormat);
     json.Member("machine", FleetMachineName(AOrigin.Machine));
     json.Member("version", FleetText(AOrigin.Version, kFleetShortChars));
     json.Member("event", FleetEventName(AReport.Event));
@@ -147,8 +152,55 @@ std::string FleetReportJson(const TFleetReport& AReport, const TFleetOrigin& AOr
     if (release.RolloutNumber) json.Member("rollout_number", *release.RolloutNumber);
     if (release.RolloutSerial) json.Member("rollout_serial", *release.RolloutSerial);
     if (release.Release) json.Member("release", *release.Release);
+    if (format2) {
+        // Bounded as the service bounds them: a value past its bound is left out, not sent to be
+        // refused with the whole batch.
+        const TFleetStaged& staged = AReport.Staged;
+        if (staged.Release && *staged.Release > 0 && *staged.Release <= kFleetMostSerial) {
+            json.Member("staged", *staged.Release);
+            // A time from the note beside the spool may have been edited: only one the service takes.
+            const auto since = ParseOffsetTime(staged.Since);
+            if (since && staged.Since.size() <= kFleetTimeChars && staged.Since.substr(0, 4) >= "1970")
+                json.Member("staged_at", staged.Since);
+        }
+        const auto count = [&json](const char* AName, const std::optional<uint64_t>& AValue, uint64_t AMost) {
+            if (AValue && *AValue <= AMost) json.Member(AName, *AValue);
+        };
+        count("store_bytes", AReport.StoreBytes, kFleetMostBytes);
+        count("wire_bytes", AReport.WireBytes, kFleetMostBytes);
+        count("files_patched", AReport.FilesPatched, kFleetMostFiles);
+    }
     json.EndObject();
     return json.Text();
+}
+
+std::string FleetReportAsFormat1(const std::string& AReport, bool* AWasFormat2) {
+    if (AWasFormat2) *AWasFormat2 = false;
+    rapidjson::Document parsed;
+    parsed.Parse<rapidjson::kParseValidateEncodingFlag>(AReport.data(), AReport.size());
+    const rapidjson::Document& document = parsed;
+    if (document.HasParseError() || !document.IsObject()) return AReport;
+    const auto format = document.FindMember("format");
+    if (format == document.MemberEnd() || !format->value.IsString() ||
+        std::string_view(format->value.GetString(), format->value.GetStringLength()) != kFleetReportFormat2)
+        return AReport;
+    if (AWasFormat2) *AWasFormat2 = true;
+    // Written member by member in their order, so that the report reads as one of /1.
+    rapidjson::StringBuffer text;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(text);
+    writer.StartObject();
+    for (const auto& member : document.GetObject()) {
+        const std::string_view name(member.name.GetString(), member.name.GetStringLength());
+        if (IsFleetWord(name, kFleetReport2Members)) continue;
+        writer.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()));
+        if (name == "format")
+            writer.String(kFleetReportFormat.data(),
+                          static_cast<rapidjson::SizeType>(kFleetReportFormat.size()));
+        else
+            member.value.Accept(writer);
+    }
+    writer.EndObject();
+    return std::string(text.GetString(), text.GetSize());
 }
 
 std::string FleetBatchText(const std::vector<std::string>& AReports) {

@@ -7,7 +7,12 @@
 //    "files_fetched":3,"files_failed":0,"bytes":123456,"duration_ms":850,
 //    "time":"2026-12-10T17:30:00-03:00","ring":"geral","rollout_number":42,
 //    "rollout_serial":1765400000,"release":3}
-// The release-control fields are written only when known. A batch is a JSON array of 1..50 reports,
+// The release-control fields are written only when known. To a service that takes format
+// "aurevia-report/2" (it says so in each answer, see common/fleet_report_format.h), a report with any
+// of the facts below is written as /2 with them added:
+//   "staged":5,"staged_at":"2026-12-10T08:02:11-03:00","store_bytes":80000,"wire_bytes":1200,
+//   "files_patched":2
+// A batch is a JSON array of 1..50 reports,
 // the newest last, at most 64 KiB. Every text is valid UTF-8 whatever it was given: a service that
 // refuses a malformed batch would otherwise refuse it for ever.
 #include <cstdint>
@@ -50,6 +55,12 @@ struct TFleetRelease {
     std::optional<uint64_t> Release;        // the release's (manifest's) serial
 };
 
+// The staged release the workstation holds complete, and since when (FleetTime).
+struct TFleetStaged {
+    std::optional<uint64_t> Release;
+    std::string Since;
+};
+
 // What happened to one update, as the update knows it.
 struct TFleetReport {
     TFleetEvent Event = TFleetEvent::Startup;
@@ -63,6 +74,11 @@ struct TFleetReport {
     uint64_t Bytes = 0;
     uint64_t DurationMs = 0;
     TFleetRelease Release;
+    // Format /2 only: left out for a service that has not said it takes /2.
+    TFleetStaged Staged;
+    std::optional<uint64_t> StoreBytes;  // of Bytes, taken from the workstation's store
+    std::optional<uint64_t> WireBytes;   // body bytes that crossed the link
+    std::optional<uint64_t> FilesPatched;
 };
 
 // Who sends: the computer's name and the launcher's version.
@@ -83,8 +99,14 @@ std::string ScrubbedText(std::string_view AText, const std::vector<std::string>&
 // "2026-12-10T17:30:00-03:00": the log's time without its milliseconds.
 std::string FleetTime(const TLogTime& ATime);
 
-// The report as one JSON object on one line.
-std::string FleetReportJson(const TFleetReport& AReport, const TFleetOrigin& AOrigin, const TLogTime& ATime);
+// The report as one JSON object on one line: format /1 exactly as services in the field take it, or,
+// with AFormat2 and any /2 fact to tell, format /2.
+std::string FleetReportJson(const TFleetReport& AReport, const TFleetOrigin& AOrigin, const TLogTime& ATime,
+                            bool AFormat2 = false);
+
+// A report of format /2 as /1: its /2 members left out, the others as they were. Any other report
+// (one of /1, a line this launcher cannot read) comes back unchanged. AWasFormat2, when given, tells.
+std::string FleetReportAsFormat1(const std::string& AReport, bool* AWasFormat2 = nullptr);
 
 // The reports (each one JSON object) as one batch: "[\n" r1 ",\n" r2 "\n]\n". The spool file holds
 // the same text, so that a line is a report.

@@ -1,6 +1,7 @@
 #include "launcher/fleet/fleet_reports.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 
 #include "base/error.h"
@@ -14,15 +15,21 @@
 // for a silent service when the owner goes keeps what it reads alive.
 struct TFleetState {
     explicit TFleetState(TFleetSettings ASettings)
-        : Settings(std::move(ASettings)), Spool(Settings.SpoolPath) {}
+        : Settings(std::move(ASettings)),
+          Spool(Settings.SpoolPath),
+          TakesFormat2(Spool.ServiceTakesFormat2()) {}
 
     const TFleetSettings Settings;
     TFleetSpool Spool;  // the sending task's, and the closer's once no task sends
+    // The service's last word on report format /2: reports are written as /2 only while it holds.
+    std::atomic<bool> TakesFormat2;
     std::mutex Lock;
     std::condition_variable Idle;
     // Guarded by Lock.
     std::vector<std::string> Queue;
     TFleetRelease Release;
+    TFleetStaged Staged;
+    bool StagedKnown = false;  // a round of this launcher has said
     // A sending task is queued or running; only one at a time, so that reports leave in order.
     bool Busy = false;
     bool Stopping = false;
@@ -44,6 +51,41 @@ bool HasRelease(const TFleetRelease& ARelease) {
     return ARelease.Ring || ARelease.RolloutNumber || ARelease.RolloutSerial || ARelease.Release;
 }
 
+// The batch as this service takes it: reports of /2 as /1 unless it said it takes /2. AHasFormat2
+// tells whether the text sent holds any /2.
+std::string BatchFor(const std::vector<std::string>& ABatch, bool ATakesFormat2, bool& AHasFormat2) {
+    AHasFormat2 = false;
+    if (ATakesFormat2) {
+        // FleetReportJson writes the format first.
+        const std::string lead = "{\"format\":\"" + std::string(kFleetReportFormat2) + "\"";
+        for (const std::string& report : ABatch) AHasFormat2 = AHasFormat2 || report.starts_with(lead);
+        return FleetBatchText(ABatch);
+    }
+    std::vector<std::string> format1;
+    format1.reserve(ABatch.size());
+    for (const std::string& report : ABatch) format1.push_back(FleetReportAsFormat1(report));
+    return FleetBatchText(format1);
+}
+
+// One batch to the service. A refusal by a service that does not (or no longer) take /2 of a batch
+// that held /2 is not the batch's fault: it goes again as /1 at once, rather than be dropped.
+TFleetDelivery PostBatch(TFleetState& AState, const std::vector<std::string>& ABatch) {
+    bool hasFormat2 = false;
+    bool takesFormat2 = false;
+    TFleetDelivery delivery =
+        PostFleetBatch(AState.Settings.Url, BatchFor(ABatch, AState.TakesFormat2.load(), hasFormat2),
+                       AState.Settings.Timeouts, AState.Settings.Proxy, &takesFormat2);
+    if (delivery == TFleetDelivery::Rejected && hasFormat2 && !takesFormat2)
+        delivery = PostFleetBatch(AState.Settings.Url, BatchFor(ABatch, false, hasFormat2),
+                                  AState.Settings.Timeouts, AState.Settings.Proxy, &takesFormat2);
+    if (AState.TakesFormat2.exchange(takesFormat2) != takesFormat2) {
+        AState.Spool.RememberServiceTakesFormat2(takesFormat2);
+        LogEvent(TLogLine(TLogLevel::Info, "fleet-format")
+                     .Add("format", std::string(takesFormat2 ? kFleetReportFormat2 : kFleetReportFormat)));
+    }
+    return delivery;
+}
+
 // On the sending task. Spools AReports (what this process has to report, oldest first; emptied once
 // spooled), then, unless another launcher is sending already, sends what the spool holds.
 void Deliver(TFleetState& AState, std::vector<std::string>& AReports) {
@@ -58,8 +100,7 @@ void Deliver(TFleetState& AState, std::vector<std::string>& AReports) {
         if (batch.empty()) break;
         TFleetDelivery delivery;
         try {
-            delivery = PostFleetBatch(AState.Settings.Url, FleetBatchText(batch), AState.Settings.Timeouts,
-                                      AState.Settings.Proxy);
+            delivery = PostBatch(AState, batch);
         } catch (const Error& e) {
             // The batch stays in the spool for the next report; IT learns why it did not go.
             LogEvent(TLogLine(TLogLevel::Warn, "fleet-unsent")
@@ -166,6 +207,30 @@ void TFleetReports::SetRelease(const TFleetRelease& ARelease) {
     state->Release = ARelease;
 }
 
+void TFleetReports::SetStaged(const TFleetStaged& AStaged) {
+    std::shared_ptr<TFleetState> state;
+    {
+        std::lock_guard lock(FLock);
+        state = FState;
+    }
+    if (!state) return;
+    {
+        std::lock_guard lock(state->Lock);
+        if (state->StagedKnown && state->Staged.Release == AStaged.Release) return;
+    }
+    // The same release again keeps the time it was first found complete, also by an earlier
+    // launcher: the note beside the spool holds it. Read and written only when the word changes.
+    TFleetStaged staged = AStaged;
+    const auto [release, since] = state->Spool.StagedSince();
+    if (staged.Release && release == staged.Release)
+        staged.Since = since;
+    else if (release != staged.Release)
+        state->Spool.RememberStagedSince(staged.Release, staged.Since);
+    std::lock_guard lock(state->Lock);
+    state->Staged = std::move(staged);
+    state->StagedKnown = true;
+}
+
 void TFleetReports::Send(const TFleetReport& AReport) noexcept {
     try {
         std::shared_ptr<TFleetState> state;
@@ -179,8 +244,10 @@ void TFleetReports::Send(const TFleetReport& AReport) noexcept {
         {
             std::lock_guard lock(state->Lock);
             if (!HasRelease(report.Release)) report.Release = state->Release;
+            if (!report.Staged.Release) report.Staged = state->Staged;
         }
-        std::string json = FleetReportJson(report, state->Settings.Origin, LocalLogTime());
+        std::string json =
+            FleetReportJson(report, state->Settings.Origin, LocalLogTime(), state->TakesFormat2.load());
         {
             std::lock_guard lock(state->Lock);
             if (state->Stopping) return;

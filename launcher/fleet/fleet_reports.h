@@ -42,6 +42,10 @@ class TFleetReports {
     bool Enabled() const;
     // What release control knows; fills the release fields of every later report that has none.
     void SetRelease(const TFleetRelease& ARelease);
+    // The staged release the workstation holds complete (none: AStaged.Release empty); fills every
+    // later report that has none. The same release again keeps the time it was first found complete,
+    // also by an earlier launcher of the user (remembered beside the spool). UI thread.
+    void SetStaged(const TFleetStaged& AStaged);
     // Stamps the report with the time and the workstation and queues it. Any thread; never waits, never
     // raises; does nothing while the reports are off.
     void Send(const TFleetReport& AReport) noexcept;

@@ -5,6 +5,7 @@
 
 #include "base/error.h"
 #include "base/handles.h"
+#include "common/fleet_report_format.h"
 #include "update/transport/http_request.h"
 #include "update/transport/proxy_challenge.h"
 #include "update/transport/proxy_route.h"
@@ -18,6 +19,20 @@ void Check(BOOL AOk) {
     if (!AOk) throw TTransportError(GetLastError(), TErrorCategory::Other);
 }
 
+// The answer's formats header, read into a small buffer: a longer one is no list of ours.
+bool AnswerTakesFormat2(HINTERNET ARequest) {
+    const std::wstring name(kFleetFormatsHeader.begin(), kFleetFormatsHeader.end());
+    wchar_t value[128] = {};
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    if (!WinHttpQueryHeaders(ARequest, WINHTTP_QUERY_CUSTOM, name.c_str(), value, &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return false;
+    std::string text;
+    for (size_t i = 0; i < size / sizeof(wchar_t); ++i)
+        text.push_back(value[i] < 0x80 ? static_cast<char>(value[i]) : '?');
+    return FleetFormatsTakeFormat2(text);
+}
+
 }  // namespace
 
 std::wstring FleetReportUrl(const std::wstring& ABaseUrl) {
@@ -27,7 +42,9 @@ std::wstring FleetReportUrl(const std::wstring& ABaseUrl) {
 }
 
 TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& ABody,
-                              const TFleetTimeouts& ATimeouts, const TProxySetting& AProxy) {
+                              const TFleetTimeouts& ATimeouts, const TProxySetting& AProxy,
+                              bool* ATakesFormat2) {
+    if (ATakesFormat2) *ATakesFormat2 = false;
     const std::wstring url = FleetReportUrl(ABaseUrl);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof(parts);
@@ -77,6 +94,7 @@ TFleetDelivery PostFleetBatch(const std::wstring& ABaseUrl, const std::string& A
         if (status != 407) break;
         logonOffered = OfferLogonToProxy(request.get(), route.Name, logonOffered, TErrorCategory::Other);
     }
+    if (ATakesFormat2) *ATakesFormat2 = AnswerTakesFormat2(request.get());
     if (status == 400) return TFleetDelivery::Rejected;
     if (status != 200)
         throw Error("HTTP " + std::to_string(status),

@@ -4,6 +4,7 @@
 
 #include "base/lock_name.h"
 #include "base/paths.h"
+#include "common/fleet_report_format.h"
 #include "launcher/fleet/fleet_report.h"
 
 namespace {
@@ -95,6 +96,62 @@ std::vector<std::string> TFleetSpool::Read() const {
         return {};
     text.resize(read);
     return FleetBatchReports(text);
+}
+
+namespace {
+
+// A small remembered line beside the spool: its first line, at most 127 bytes; "" when absent.
+std::string ReadNote(const std::wstring& APath) {
+    const unique_file file(CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return {};
+    char text[128] = {};
+    DWORD read = 0;
+    if (!ReadFile(file.get(), text, sizeof(text) - 1, &read, nullptr)) return {};
+    std::string value(text, read);
+    value.resize(std::min(value.find_first_of("\r\n"), value.size()));
+    return value;
+}
+
+// Written whole and renamed over (a temporary of this process's own): a reader sees the old line or
+// the new one. Empty: the note is removed. Lost, it is only said again later.
+void WriteNote(const std::wstring& APath, const std::string& ALine) {
+    if (ALine.empty()) {
+        DeleteFileW(APath.c_str());
+        return;
+    }
+    const std::wstring temporary = APath + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    CreateDirectoryW(FolderOf(APath).c_str(), nullptr);
+    if (!WriteWhole(temporary, ALine + "\n") ||
+        !MoveFileExW(temporary.c_str(), APath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        DeleteFileW(temporary.c_str());
+}
+
+}  // namespace
+
+bool TFleetSpool::ServiceTakesFormat2() const {
+    return FleetFormatsTakeFormat2(ReadNote(FPath + L".formats"));
+}
+
+void TFleetSpool::RememberServiceTakesFormat2(bool ATakes) const {
+    if (ServiceTakesFormat2() == ATakes) return;
+    WriteNote(FPath + L".formats", ATakes ? std::string(kFleetFormatsTaken) : std::string());
+}
+
+std::pair<std::optional<uint64_t>, std::string> TFleetSpool::StagedSince() const {
+    // "SERIAL TIME": digits, one blank, a time as the reports write it.
+    const std::string line = ReadNote(FPath + L".staged");
+    const size_t blank = line.find(' ');
+    if (blank == 0 || blank == std::string::npos || blank > 19 ||
+        line.find_first_not_of("0123456789") != blank || line.size() - blank - 1 > kFleetTimeChars)
+        return {};
+    const uint64_t release = std::stoull(line.substr(0, blank));
+    if (release == 0 || release > kFleetMostSerial) return {};
+    return {release, line.substr(blank + 1)};
+}
+
+void TFleetSpool::RememberStagedSince(std::optional<uint64_t> ARelease, const std::string& ASince) const {
+    WriteNote(FPath + L".staged", ARelease ? std::to_string(*ARelease) + " " + ASince : std::string());
 }
 
 bool TFleetSpool::Write(const std::vector<std::string>& AReports) const {

@@ -9,7 +9,10 @@
 // a time send what is spooled, so that no report goes out twice.
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/handles.h"
@@ -31,6 +34,20 @@ class TFleetSpool {
     // without releasing it is taken all the same.
     bool ClaimSending();
     void ReleaseSending();
+
+    // Whether the service's last answer said it takes report format /2, as remembered beside the
+    // spool (<spool>.formats) for every launcher of the user; false when nothing is remembered, so
+    // that a launcher that never heard from the service writes /1.
+    bool ServiceTakesFormat2() const;
+    // Remembers the last answer's word; the holder of the send claim only.
+    void RememberServiceTakesFormat2(bool ATakes) const;
+
+    // The staged release a launcher of the user last found complete and when (FleetTime), as
+    // remembered beside the spool (<spool>.staged), so that a later launcher reports the time it
+    // became complete rather than its own start; none when nothing is remembered.
+    std::pair<std::optional<uint64_t>, std::string> StagedSince() const;
+    // Remembers it (none: forgets it).
+    void RememberStagedSince(std::optional<uint64_t> ARelease, const std::string& ASince) const;
 
   private:
     bool Lock(DWORD ATimeoutMs);

@@ -47,6 +47,9 @@ TFleetReport FleetReportOfUpdate(const TUpdateOutcome& AOutcome) {
     report.FilesFailed = AOutcome.FilesFailed;
     report.Bytes = AOutcome.Bytes;
     report.DurationMs = AOutcome.DurationMs;
+    report.StoreBytes = AOutcome.StoreBytes;
+    report.WireBytes = AOutcome.WireBytes;
+    report.FilesPatched = AOutcome.FilesPatched;
     const TRolloutState& rollout = AOutcome.Rollout;
     if (!rollout.Ring.empty()) report.Release.Ring = WideToUtf8(rollout.Ring);
     report.Release.RolloutNumber = rollout.Number;

@@ -11,6 +11,7 @@
 #include "base/event_log.h"
 #include "base/log_line.h"
 #include "base/paths.h"
+#include "launcher/fleet/fleet_reports.h"
 #include "launcher/window/frm_menu.h"
 #include "update/plan/staged_fetch.h"
 #include "update/plan/stored_objects_source.h"
@@ -106,6 +107,11 @@ void TFrmMenu::StagingTimer() {
 void TFrmMenu::FinishStagingRound(const TStagingOutcome& AOutcome) {
     LogRound(AOutcome, FVerification.Ring);
     const std::optional<TRelease>& staged = AOutcome.Plan.Staged;
+    // The fleet reports carry what the store holds complete; a round cut short says nothing of it.
+    if (AOutcome.Plan.Accepted && !AOutcome.Cancelled)
+        FleetReports().SetStaged(AOutcome.StagedComplete && staged
+                                     ? TFleetStaged{staged->Serial, FleetTime(LocalLogTime())}
+                                     : TFleetStaged{});
     if (AOutcome.StagedComplete && staged && staged->Serial != FStagedCompleteLogged) {
         FStagedCompleteLogged = staged->Serial;
         uint64_t bytes = 0;

@@ -58,8 +58,11 @@ struct RolloutOptions {
 void RunRollout(const RolloutOptions& options);
 
 // Prints the rings, releases and objects of a server folder. With a public key, checks the signature
-// of every document it lists and returns BadSignature when one does not verify.
-ExitStatus RunStatus(const std::filesystem::path& server, const std::optional<std::string>& publicKey);
+// of every document it lists and returns BadSignature when one does not verify. With a fleet service's
+// URL, also prints per ring that stages a release how many of its workstations hold it (a service
+// that cannot be reached is said so, and changes nothing else).
+ExitStatus RunStatus(const std::filesystem::path& server, const std::optional<std::string>& publicKey,
+                     const std::optional<std::string>& fleetUrl = std::nullopt);
 
 // Removes the releases beyond the last `keep` that no ring refers to, then the objects that no
 // remaining release refers to.

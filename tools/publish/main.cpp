@@ -32,7 +32,7 @@ constexpr char kUsage[] =
     "                               [--valid-days N] [--flat] [--force] [--adopt]\n"
     "       aurevia-publish rollout --to SERVER --key KEY --ring RING --stage SERIAL\n"
     "                               [--valid-days N] [--force] [--adopt]\n"
-    "       aurevia-publish status --to SERVER [--pub PUB]\n"
+    "       aurevia-publish status --to SERVER [--pub PUB] [--fleet URL]\n"
     "       aurevia-publish prune --to SERVER --keep N\n"
     "       aurevia-publish root draft --to SERVER --out DRAFT [--product NAME] [--add-root-key PUB]...\n"
     "                               [--remove-root-key KEYID]... [--threshold N] [--add-key PUB\n"
@@ -85,7 +85,9 @@ constexpr char kUsage[] =
     "status   prints the rings (with their staged releases), the flat manifest, the releases with their "
     "sizes and the objects no\n"
     "         release refers to; with --pub PUB also checks every document's signature (status 6 when\n"
-    "         one does not verify).\n"
+    "         one does not verify). --fleet URL (the fleet service, http://HOST:PORT): per ring that\n"
+    "         stages a release, how many of its workstations reported holding it complete; the service\n"
+    "         answers only its --painel-allow addresses; one not reached in 5 s is said so.\n"
     "prune    removes the releases beyond the last N that no ring refers to, then every object that no\n"
     "         remaining release refers to, and every patch that starts from a version no remaining\n"
     "         release holds.\n"
@@ -274,10 +276,11 @@ ExitStatus Run(const std::vector<std::string_view>& arguments) {
         return ExitStatus::Ok;
     }
     if (command == "status") {
-        const auto options = OptionsOf(rest, {"--to", "--pub"});
-        std::optional<std::string> publicKey;
+        const auto options = OptionsOf(rest, {"--to", "--pub", "--fleet"});
+        std::optional<std::string> publicKey, fleetUrl;
         if (options.count("--pub")) publicKey = Required(options, "--pub");
-        return publish::RunStatus(Required(options, "--to"), publicKey);
+        if (options.count("--fleet")) fleetUrl = Required(options, "--fleet");
+        return publish::RunStatus(Required(options, "--to"), publicKey, fleetUrl);
     }
     if (command == "prune") {
         const auto options = OptionsOf(rest, {"--to", "--keep"});

@@ -10,6 +10,7 @@
 #include "common/instant.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/durable_file.h"
+#include "tools/publish/fleet_counts.h"
 #include "tools/publish/leftover_sweep.h"
 #include "tools/publish/live_generation.h"
 #include "tools/publish/publisher_key.h"
@@ -101,7 +102,30 @@ bool PrintFlatManifest(const fs::path& server, EVP_PKEY* publicKey, int64_t now)
 
 }  // namespace
 
-ExitStatus RunStatus(const fs::path& server, const std::optional<std::string>& publicKeyText) {
+namespace {
+
+// The ring's line under its staged release: what the fleet view counted, or why it did not.
+void PrintFleetCount(const FleetCounts& fleet, const TRingAssignment& ring) {
+    if (!fleet.reached) return;
+    for (const FleetStagedRing& counted : fleet.rings) {
+        if (counted.ring != ring.Ring) continue;
+        if (counted.staged != *ring.Staged)
+            std::printf(
+                "    fleet view: its folder stages release %llu for this ring (%llu of %llu "
+                "workstations hold it)\n",
+                Ull(counted.staged), Ull(counted.holding), Ull(counted.workstations));
+        else
+            std::printf("    fleet view: %llu of %llu workstations hold it complete\n", Ull(counted.holding),
+                        Ull(counted.workstations));
+        return;
+    }
+    std::printf("    fleet view: not counted (its folder stages nothing for this ring)\n");
+}
+
+}  // namespace
+
+ExitStatus RunStatus(const fs::path& server, const std::optional<std::string>& publicKeyText,
+                     const std::optional<std::string>& fleetUrl) {
     CheckServer(server);
     Key publicKey;
     if (publicKeyText) publicKey = ReadPublicKey(*publicKeyText);
@@ -123,6 +147,19 @@ ExitStatus RunStatus(const fs::path& server, const std::optional<std::string>& p
     }
     const Kept kept = ReadReleases(server, publicKey.get());
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    FleetCounts fleet;
+    if (fleetUrl) {
+        fleet = ReadFleetCounts(*fleetUrl);
+        if (fleet.reached)
+            std::printf(
+                "Fleet view: %s%s\n", fleetUrl->c_str(),
+                fleet.moreRings
+                    ? (" (" + std::to_string(fleet.moreRings) + " rings beyond those it counts)").c_str()
+                    : "");
+        else
+            std::printf("Fleet view: NOT REACHED (%s); workstations holding staged releases not counted\n",
+                        fleet.error.c_str());
+    }
     if (const auto live = LiveGenerationFolder(server))
         std::printf("Live generation: %s\n", live->lexically_relative(server).c_str());
 
@@ -144,6 +181,7 @@ ExitStatus RunStatus(const fs::path& server, const std::optional<std::string>& p
                 std::printf(" on 100 %%");
             if (ring.Staged) std::printf(", release %llu staged", Ull(*ring.Staged));
             std::printf("\n");
+            if (ring.Staged && fleetUrl) PrintFleetCount(fleet, ring);
             if (!kept.releases.count(ring.Release) ||
                 (ring.Previous && !kept.releases.count(*ring.Previous)) ||
                 (ring.Staged && !kept.releases.count(*ring.Staged)))

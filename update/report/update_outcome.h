@@ -28,6 +28,8 @@ struct TUpdateOutcome {
     uint64_t FilesPatched = 0;
     uint64_t FilesDeflated = 0;
     uint64_t WireBytes = 0;
+    // Of Bytes, those taken from the workstation's store (fetched earlier, in the background).
+    uint64_t StoreBytes = 0;
     uint64_t DurationMs = 0;
     // Where release control placed the workstation.
     TRolloutState Rollout;

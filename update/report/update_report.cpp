@@ -101,6 +101,7 @@ TUpdateOutcome TUpdateReport::Outcome() const {
     outcome.FilesPatched = FPatched.load();
     outcome.FilesDeflated = FDeflated.load();
     outcome.WireBytes = FWireBytes.load();
+    if (FStoreBytes) outcome.StoreBytes = FStoreBytes();
     outcome.DurationMs = GetTickCount64() - FStart;
     outcome.Rollout = FRollout;
     return outcome;

@@ -32,6 +32,8 @@ class TUpdateReport {
     // The module the update is for; empty for the shared files alone. Before Queued.
     void SetModule(std::wstring AModuleName) { FModuleName = std::move(AModuleName); }
     void SetExpectedSizes(TSizeLookup ALookup) { FExpectedSizes = std::move(ALookup); }
+    // Where the outcome reads the bytes the workstation's store served (the source counts them).
+    void CountStoreBytes(std::function<uint64_t()> ARead) { FStoreBytes = std::move(ARead); }
     std::shared_ptr<const TFetchProgress> Progress() const { return FProgress; }
 
     // UI thread, while the update prepares.
@@ -70,6 +72,7 @@ class TUpdateReport {
     const std::wstring FSource;
     const uint64_t FStart;
     TSizeLookup FExpectedSizes;
+    std::function<uint64_t()> FStoreBytes;
     std::shared_ptr<TFetchProgress> FProgress = std::make_shared<TFetchProgress>();
     size_t FListedLocal = 0;
     size_t FListedServer = 0;

@@ -18,6 +18,7 @@
 #include "update/source/service_source.h"
 #include "update/plan/fetch_into_file.h"
 #include "update/plan/patch_install.h"
+#include "update/plan/stored_objects_source.h"
 #include "update/report/update_report.h"
 
 namespace {
@@ -72,7 +73,11 @@ TFilesUpdater::TFilesUpdater(TPrivate, std::wstring ALocalPath, std::shared_ptr<
       FSource(std::move(ASource)),
       FVerification(std::move(AVerification)),
       FOnTerminate(std::move(AOnTerminate)),
-      FReport(std::make_unique<TUpdateReport>(FSource->Where())) {}
+      FReport(std::make_unique<TUpdateReport>(FSource->Where())) {
+    // The fleet report tells how much of the update the background fetch had brought already.
+    if (const auto stored = std::dynamic_pointer_cast<TStoredObjectsSource>(FSource))
+        FReport->CountStoreBytes([stored] { return stored->BytesFromStore(); });
+}
 
 // FTasks goes first (declared last): its destructor waits for the pool, so no fetch outlives the
 // fields it reads.

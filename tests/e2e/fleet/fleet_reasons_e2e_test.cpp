@@ -1,6 +1,7 @@
 // The real Aurevia.EXE failing its update against services that are too slow, untrusted or too big,
 // reporting to the real file service started with --reports: the fleet page's table names each
-// failure by its reason, however the message reads.
+// failure by its reason, however the message reads, and the reports after the service's first
+// answer are of the format it named.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
@@ -183,6 +184,12 @@ TEST_F(FleetReasons, TheFleetTableShowsTimeoutTlsAndTooLarge) {
         }
     });
     ASSERT_NO_FATAL_FAILURE(RunFailingAgainst(slow.BaseURL(), fleetPort, "timeout"));
+
+    // The service named report format /2 in its first answer: the later runs' reports are /2, and the
+    // workstation's history shows their byte counts (a report of /1 shows "—").
+    const std::string machine = Column(HttpGet(fleetPort, "/painel/estacoes.csv"), "estacao");
+    const std::string page = HttpGet(fleetPort, "/painel?maquina=" + machine);
+    EXPECT_NE(page.find("<td class=\"n\">0 / 0</td>"), std::string::npos) << machine << "\n" << page;
 }
 
 // The user quits while the start-up listing waits for a head that trickles for a minute, with the

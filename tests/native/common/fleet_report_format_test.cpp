@@ -129,4 +129,54 @@ TEST(FleetReportFormat, AFullBatchTrimmedByTheLauncherIsTaken) {
     EXPECT_EQ(ThroughTheService(reports).size(), reports.size());
 }
 
+// Format /2: what the launcher writes for a service that takes it passes the service's check with
+// every value kept; for one that does not, the same report is /1 exactly, written afresh or turned
+// back from a spooled /2.
+TEST(FleetReportFormat, FormatTwoIsTakenAndTurnsBackIntoFormatOneExactly) {
+    const TFleetOrigin origin{"WS-ADM-01", "2022.2.8249.63552"};
+    TFleetReport staged = Failed("não terminou em 30 s");
+    staged.Staged = {5, "2026-12-10T08:00:00-03:00"};
+    staged.StoreBytes = 80000;
+    staged.WireBytes = 1200;
+    staged.FilesPatched = 2;
+    TFleetReport pastBounds = staged;
+    pastBounds.Staged.Release = kFleetMostSerial + 1;
+    pastBounds.StoreBytes = kFleetMostBytes + 1;
+
+    const std::string two = FleetReportJson(staged, origin, kTime, true);
+    const auto taken = ThroughTheService({two, FleetReportJson(pastBounds, origin, kTime, true)});
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_TRUE(taken[0].format2);
+    EXPECT_EQ(taken[0].staged, 5u);
+    EXPECT_EQ(taken[0].stagedAt, "2026-12-10T08:00:00-03:00");
+    EXPECT_EQ(taken[0].storeBytes, 80000u);
+    EXPECT_EQ(taken[0].wireBytes, 1200u);
+    EXPECT_EQ(taken[0].filesPatched, 2u);
+    // A value past its bound is left out rather than have the whole batch refused for ever.
+    EXPECT_FALSE(taken[1].staged);
+    EXPECT_FALSE(taken[1].storeBytes);
+    EXPECT_EQ(taken[1].wireBytes, 1200u);
+
+    const std::string one = FleetReportJson(staged, origin, kTime);
+    EXPECT_EQ(one, FleetReportJson(Failed("não terminou em 30 s"), origin, kTime));
+    bool wasFormat2 = false;
+    EXPECT_EQ(FleetReportAsFormat1(two, &wasFormat2), one);
+    EXPECT_TRUE(wasFormat2);
+    EXPECT_EQ(FleetReportAsFormat1(one, &wasFormat2), one);
+    EXPECT_FALSE(wasFormat2);
+    EXPECT_EQ(FleetReportAsFormat1("{not json", &wasFormat2), "{not json");
+    // Nothing of /2 to tell: /1 even for a service that takes /2.
+    EXPECT_EQ(FleetReportJson(Failed(""), origin, kTime, true), FleetReportJson(Failed(""), origin, kTime));
+}
+
+TEST(FleetReportFormat, TheFormatsHeaderIsReadAsAList) {
+    EXPECT_TRUE(FleetFormatsTakeFormat2(kFleetFormatsTaken));
+    EXPECT_TRUE(FleetFormatsTakeFormat2("aurevia-report/2"));
+    EXPECT_TRUE(FleetFormatsTakeFormat2("aurevia-report/1,aurevia-report/2, aurevia-report/3"));
+    EXPECT_FALSE(FleetFormatsTakeFormat2(""));
+    EXPECT_FALSE(FleetFormatsTakeFormat2("aurevia-report/1"));
+    EXPECT_FALSE(FleetFormatsTakeFormat2("aurevia-report/20"));
+    EXPECT_FALSE(FleetFormatsTakeFormat2("xaurevia-report/2"));
+}
+
 }  // namespace

@@ -10,34 +10,39 @@ namespace fleet {
 namespace {
 
 // Parameters: ?1 now, ?2 the stale period in seconds, ?3 the search text, ?4 a row limit; the
-// document's rings from ?10 on, four each. A document holds a handful of rings; one with more than
+// document's rings from ?10 on, five each. A document holds a handful of rings; one with more than
 // this is shown by its first ones.
 constexpr size_t kMostDocumentRings = 500;
 constexpr int kFirstTarget = 10;
+constexpr int kTargetParameters = 5;
 
 constexpr char kMachineColumns[] =
     "machine, version, ring, event, module, result, reason, text, release, rollout_number, first_seen, "
     "last_seen, "
-    "last_time, failure_at, failure_reason, failure_text, expected, on_release, behind, failing, stale";
+    "last_time, failure_at, failure_reason, failure_text, expected, on_release, behind, failing, stale, "
+    "staged, "
+    "staged_at";
 
 // Which release a workstation should run, from its ring's entry (else "geral"'s) and its rollout
 // number: under the percent it takes the ring's release, else the previous one; without a number,
 // only a ring wholly released (or without a previous) tells.
 std::string ViewSql(const RolloutView& rollout) {
     const size_t targets = std::min(rollout.rings.size(), kMostDocumentRings);
-    std::string sql = "WITH t(ring, release, previous, percent) AS (";
-    if (targets == 0) sql += "SELECT NULL, NULL, NULL, NULL WHERE 0";
+    std::string sql = "WITH t(ring, release, previous, percent, staged) AS (";
+    if (targets == 0) sql += "SELECT NULL, NULL, NULL, NULL, NULL WHERE 0";
     for (size_t i = 0; i < targets; ++i) {
-        const int p = kFirstTarget + 4 * static_cast<int>(i);
+        const int p = kFirstTarget + kTargetParameters * static_cast<int>(i);
         sql += (i ? ", (" : "VALUES (") + std::string("?") + std::to_string(p) + ", ?" +
-               std::to_string(p + 1) + ", ?" + std::to_string(p + 2) + ", ?" + std::to_string(p + 3) + ")";
+               std::to_string(p + 1) + ", ?" + std::to_string(p + 2) + ", ?" + std::to_string(p + 3) + ", ?" +
+               std::to_string(p + 4) + ")";
     }
     sql += R"(),
 v AS (
   SELECT m.*, (o.ring IS NOT NULL OR g.ring IS NOT NULL) AS has_target,
     CASE WHEN o.ring IS NOT NULL THEN o.release ELSE g.release END AS tr,
     CASE WHEN o.ring IS NOT NULL THEN o.previous ELSE g.previous END AS tp,
-    CASE WHEN o.ring IS NOT NULL THEN o.percent ELSE g.percent END AS tc
+    CASE WHEN o.ring IS NOT NULL THEN o.percent ELSE g.percent END AS tc,
+    CASE WHEN o.ring IS NOT NULL THEN o.staged ELSE g.staged END AS ts
   FROM machines m LEFT JOIN t o ON o.ring = m.ring LEFT JOIN t g ON g.ring = 'geral'),
 w AS (
   SELECT *, CASE WHEN NOT has_target THEN NULL
@@ -47,7 +52,8 @@ w AS (
 x AS (
   SELECT *, (has_target AND release IS NOT NULL AND release = tr) AS on_release,
     (expected IS NOT NULL AND coalesce(release, 0) < expected) AS behind,
-    (result <> 'ok') AS failing, (?1 - last_seen > ?2) AS stale
+    (result <> 'ok') AS failing, (?1 - last_seen > ?2) AS stale,
+    (ts IS NOT NULL AND staged IS NOT NULL AND staged = ts) AS holds_staged
   FROM w)
 )";
     return sql;
@@ -64,7 +70,7 @@ void BindView(Statement& q, const RolloutView& rollout, int64_t now, int staleDa
     const size_t targets = std::min(rollout.rings.size(), kMostDocumentRings);
     for (size_t i = 0; i < targets; ++i) {
         const RingTarget& t = rollout.rings[i];
-        const int p = kFirstTarget + 4 * static_cast<int>(i);
+        const int p = kFirstTarget + kTargetParameters * static_cast<int>(i);
         if (!seen.insert(t.ring).second) {
             q.BindNull(p);
         } else {
@@ -76,6 +82,10 @@ void BindView(Statement& q, const RolloutView& rollout, int64_t now, int staleDa
         else
             q.BindNull(p + 2);
         q.Bind(p + 3, static_cast<int64_t>(t.percent));
+        if (t.staged)
+            q.Bind(p + 4, static_cast<int64_t>(*t.staged));
+        else
+            q.BindNull(p + 4);
     }
 }
 
@@ -103,6 +113,8 @@ MachineRow RowOf(const Statement& q) {
     row.behind = q.Int(18) != 0;
     row.failing = q.Int(19) != 0;
     row.stale = q.Int(20) != 0;
+    if (!q.Null(21)) m.staged = static_cast<uint64_t>(q.Int(21));
+    if (!q.Null(22)) m.stagedAt = q.Int(22);
     return row;
 }
 
@@ -125,9 +137,11 @@ void Fill(RingSummary& ring, const Statement& q, int first) {
     ring.behind = q.Int(first + 2);
     ring.failing = q.Int(first + 3);
     ring.stale = q.Int(first + 4);
+    ring.holdingStaged = q.Int(first + 5);
 }
 
-constexpr char kSums[] = "count(*), sum(on_release), sum(behind), sum(failing), sum(stale)";
+constexpr char kSums[] =
+    "count(*), sum(on_release), sum(behind), sum(failing), sum(stale), sum(holds_staged)";
 
 }  // namespace
 
@@ -158,7 +172,7 @@ FleetView QueryView(sqlite3* db, const RolloutView& rollout, int64_t now, int st
         // The document's rings that no workstation reports are shown too, with their figures at 0.
         for (const RingTarget& target : rollout.rings) {
             if (shown.size() >= limits.rings + kMostDocumentRings) break;
-            if (shown.insert(target.ring).second) view.rings.push_back({target.ring, {}, 0, 0, 0, 0, 0});
+            if (shown.insert(target.ring).second) view.rings.push_back({target.ring, {}, 0, 0, 0, 0, 0, 0});
         }
         RingSummary rest = view.total;
         for (RingSummary& ring : view.rings) {
@@ -168,6 +182,7 @@ FleetView QueryView(sqlite3* db, const RolloutView& rollout, int64_t now, int st
             rest.behind -= ring.behind;
             rest.failing -= ring.failing;
             rest.stale -= ring.stale;
+            rest.holdingStaged -= ring.holdingStaged;
         }
         std::sort(view.rings.begin(), view.rings.end(),
                   [](const RingSummary& a, const RingSummary& b) { return a.ring < b.ring; });
@@ -228,11 +243,13 @@ std::vector<DayCount> QueryDays(sqlite3* db, const std::string& fromDay, size_t 
 }
 
 std::vector<StoredReport> QueryHistory(sqlite3* db, const std::string& machine, int limit) {
-    Statement q(db,
-                "SELECT received, machine, version, event, module, result, reason, text, files_listed, "
-                "files_fetched, files_failed, bytes, duration_ms, time, time_unix, ring, rollout_number, "
-                "rollout_serial, release FROM reports WHERE machine = ?1 ORDER BY time_unix DESC, id DESC "
-                "LIMIT ?2");
+    Statement q(
+        db,
+        "SELECT received, machine, version, event, module, result, reason, text, files_listed, "
+        "files_fetched, files_failed, bytes, duration_ms, time, time_unix, ring, rollout_number, "
+        "rollout_serial, release, staged, staged_at, store_bytes, wire_bytes, files_patched FROM reports "
+        "WHERE machine = ?1 ORDER BY time_unix DESC, id DESC "
+        "LIMIT ?2");
     q.Bind(1, machine);
     q.Bind(2, static_cast<int64_t>(limit));
     std::vector<StoredReport> history;
@@ -258,6 +275,11 @@ std::vector<StoredReport> QueryHistory(sqlite3* db, const std::string& machine, 
         if (!q.Null(16)) r.rolloutNumber = static_cast<unsigned>(q.Int(16));
         if (!q.Null(17)) r.rolloutSerial = static_cast<uint64_t>(q.Int(17));
         if (!q.Null(18)) r.release = static_cast<uint64_t>(q.Int(18));
+        if (!q.Null(19)) r.staged = static_cast<uint64_t>(q.Int(19));
+        if (!q.Null(20)) r.stagedAtUnix = q.Int(20);
+        if (!q.Null(21)) r.storeBytes = static_cast<uint64_t>(q.Int(21));
+        if (!q.Null(22)) r.wireBytes = static_cast<uint64_t>(q.Int(22));
+        if (!q.Null(23)) r.filesPatched = static_cast<uint64_t>(q.Int(23));
         history.push_back(std::move(s));
     }
     return history;

@@ -1,5 +1,6 @@
 #include "tools/fileservice/fleet/fleet_service.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <strings.h>
@@ -45,6 +46,35 @@ std::string SearchText(std::string_view query) {
 }
 
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+
+// Per ring of the document that stages a release (its first `most` such rings), the workstations
+// that take their release from that entry and those of them that hold the staged one complete.
+// Rings beyond those the view shows are not counted (FleetView::moreRings says how many).
+struct StagedRing {
+    std::string ring;
+    uint64_t release = 0;
+    int64_t holding = 0, machines = 0;
+};
+
+std::vector<StagedRing> StagedRings(const FleetView& view, const RolloutView& rollout, size_t most) {
+    std::vector<StagedRing> rings;
+    for (const RingTarget& target : rollout.rings) {
+        if (rings.size() >= most) break;
+        if (!target.staged) continue;
+        const bool seen = std::any_of(rings.begin(), rings.end(),
+                                      [&](const StagedRing& ring) { return ring.ring == target.ring; });
+        if (!seen) rings.push_back({target.ring, *target.staged});
+    }
+    for (const RingSummary& summary : view.rings) {
+        if (!summary.target || !summary.target->staged) continue;
+        for (StagedRing& ring : rings)
+            if (ring.ring == summary.target->ring) {
+                ring.holding += summary.holdingStaged;
+                ring.machines += summary.machines;
+            }
+    }
+    return rings;
+}
 
 }  // namespace
 
@@ -139,7 +169,7 @@ FleetService::Health FleetService::State() const {
 bool FleetService::Handles(std::string_view path) {
     const Route route = RouteOf(path);
     return route == Route::Report || route == Route::Painel || route == Route::PainelCsv ||
-           route == Route::Metrics;
+           route == Route::PainelStaged || route == Route::Metrics;
 }
 
 Response FleetService::Handle(const Request& request) {
@@ -151,7 +181,11 @@ Response FleetService::Handle(const Request& request) {
             response.headers.emplace_back("Allow", "POST");
             return response;
         }
-        return Report(request);
+        // On every answer, refusals included: a launcher learns from any of them which formats it
+        // may send, and one whose batch of /2 was refused by a service without /2 sends it again as /1.
+        Response response = Report(request);
+        response.headers.emplace_back(std::string(kFleetFormatsHeader), std::string(kFleetFormatsTaken));
+        return response;
     }
     // The page, the CSV and the metrics show the whole fleet: only IT's addresses see them, here as
     // well as at the front, so that reaching an instance directly shows nothing more.
@@ -175,6 +209,7 @@ Response FleetService::Handle(const Request& request) {
             store->Read({std::chrono::steady_clock::now() + options_.renderDeadline, request.clientGone});
         if (route == Route::Painel) return Painel(request, reader);
         if (route == Route::PainelCsv) return Csv(request, reader);
+        if (route == Route::PainelStaged) return StagedJson(reader);
         if (route == Route::Metrics) return MetricsText(&reader);
     } catch (const StoreError& error) {
         if (error.kind() == StoreError::Kind::Busy || error.kind() == StoreError::Kind::Interrupted) {
@@ -329,6 +364,30 @@ Response FleetService::Csv(const Request& request, Store::Reader& reader) {
     return response;
 }
 
+Response FleetService::StagedJson(Store::Reader& reader) {
+    const RolloutView rollout = ReadRollout(options_.folder);
+    ViewLimits limits = options_.view;
+    limits.rows = 0;
+    const FleetView view = QueryView(reader.db(), rollout, Now(), options_.staleDays, limits, "");
+    moreRings_ = view.moreRings;
+    JsonWriter json;
+    json.StartObject();
+    json.Member("rollout_serial", rollout.serial);
+    json.Key("rings").StartArray();
+    for (const StagedRing& ring : StagedRings(view, rollout, options_.view.rings)) {
+        json.StartObject();
+        json.Member("ring", ring.ring);
+        json.Member("staged", ring.release);
+        json.Member("holding", static_cast<uint64_t>(std::max<int64_t>(ring.holding, 0)));
+        json.Member("workstations", static_cast<uint64_t>(std::max<int64_t>(ring.machines, 0)));
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Member("more_rings", static_cast<uint64_t>(std::max<int64_t>(view.moreRings, 0)));
+    json.EndObject();
+    return Text(200, json.Text(), kJson);
+}
+
 Response FleetService::MetricsText(Store::Reader* reader) {
     std::optional<Metrics::Workstations> fleet;
     if (reader) {
@@ -354,6 +413,8 @@ Response FleetService::MetricsText(Store::Reader* reader) {
             fleet->failingByRing.emplace_back(kOthersLabel, more);
         }
         fleet->byRingRelease = QueryWorkstationSeries(reader->db(), rings, options_.view.releases);
+        for (const StagedRing& ring : StagedRings(view, rollout, options_.view.rings))
+            fleet->stagedByRing.push_back({ring.ring, ring.release, ring.holding});
     }
     return Text(200, metrics_.Render(listingWalks_ ? listingWalks_() : 0, fleet ? &*fleet : nullptr),
                 "text/plain; version=0.0.4; charset=utf-8");

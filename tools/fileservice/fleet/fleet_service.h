@@ -4,6 +4,8 @@
 //   POST .../report             a batch of workstation reports (JSON), stored all or nothing
 //   GET  /painel[?maquina=X]    the page for IT
 //   GET  /painel/estacoes.csv   the workstations' table for a spreadsheet
+//   GET  /painel/preparadas.json per ring that stages a release, the workstations holding it
+//                               (for `aurevia-publish status --fleet`)
 //   GET  /metrics               Prometheus text format
 // Reports are bounded end to end: a rate per client address (429), caps on workstations and on the
 // database's size (503, new workstations refused rather than old ones evicted), and the page, CSV
@@ -93,6 +95,7 @@ class FleetService {
     Response Report(const Request& request);
     Response Painel(const Request& request, Store::Reader& reader);
     Response Csv(const Request& request, Store::Reader& reader);
+    Response StagedJson(Store::Reader& reader);
     Response MetricsText(Store::Reader* reader);
     Response Unstored(const std::shared_ptr<Store>& store, const StoreError& error);
     void Log(const std::string& line) const;

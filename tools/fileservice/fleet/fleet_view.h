@@ -18,6 +18,7 @@ struct RingTarget {
     uint64_t release = 0;
     std::optional<uint64_t> previous;
     unsigned percent = 100;
+    std::optional<uint64_t> staged;  // the release the ring stages for its next switch
 };
 
 struct RolloutView {
@@ -48,6 +49,7 @@ struct RingSummary {
     std::string ring;                  // "" for workstations that sent no ring
     std::optional<RingTarget> target;  // the ring's entry, else "geral"'s
     int64_t machines = 0, onRelease = 0, behind = 0, failing = 0, stale = 0;
+    int64_t holdingStaged = 0;  // said they hold the ring's staged release complete
 };
 
 // Up to a limit of rows, and how many there are in all.

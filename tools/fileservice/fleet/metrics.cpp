@@ -4,8 +4,8 @@ namespace fleet {
 
 namespace {
 
-constexpr std::array kRouteNames{"folderlist", "download",   "healthz", "report",
-                                 "painel",     "painel_csv", "metrics", "other"};
+constexpr std::array kRouteNames{"folderlist", "download",      "healthz", "report", "painel",
+                                 "painel_csv", "painel_staged", "metrics", "other"};
 constexpr std::array kResultNames{"ok", "failed", "refused"};
 
 bool LastSegmentIs(std::string_view path, std::string_view segment) {
@@ -19,6 +19,7 @@ bool LastSegmentIs(std::string_view path, std::string_view segment) {
 Route RouteOf(std::string_view path) {
     if (path == "/painel" || path == "/painel/") return Route::Painel;
     if (path == "/painel/estacoes.csv") return Route::PainelCsv;
+    if (path == "/painel/preparadas.json") return Route::PainelStaged;
     if (path == "/metrics") return Route::Metrics;
     if (path == "/healthz") return Route::Healthz;
     if (LastSegmentIs(path, "folderlist")) return Route::Folderlist;
@@ -114,6 +115,13 @@ std::string Metrics::Render(uint64_t listingWalks, const Workstations* fleet) co
         "# TYPE aurevia_workstations_failing gauge\n";
     for (const auto& [ring, n] : fleet->failingByRing)
         out += "aurevia_workstations_failing{ring=\"" + LabelValue(ring) + "\"} " + std::to_string(n) + "\n";
+    out +=
+        "# HELP aurevia_workstations_holding_staged Workstations that said they hold their ring's staged "
+        "release complete, by ring and release.\n"
+        "# TYPE aurevia_workstations_holding_staged gauge\n";
+    for (const auto& staged : fleet->stagedByRing)
+        out += "aurevia_workstations_holding_staged{ring=\"" + LabelValue(staged.ring) + "\",release=\"" +
+               std::to_string(staged.release) + "\"} " + std::to_string(staged.holding) + "\n";
     return out;
 }
 

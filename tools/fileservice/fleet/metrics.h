@@ -12,7 +12,18 @@
 
 namespace fleet {
 
-enum class Route { Folderlist, Download, Healthz, Report, Painel, PainelCsv, Metrics, Other, Count };
+enum class Route {
+    Folderlist,
+    Download,
+    Healthz,
+    Report,
+    Painel,
+    PainelCsv,
+    PainelStaged,
+    Metrics,
+    Other,
+    Count
+};
 
 // The route a request path stands for ("any prefix before the last segment" for the launcher's ones).
 Route RouteOf(std::string_view path);
@@ -29,6 +40,14 @@ class Metrics {
     struct Workstations {
         std::map<std::pair<std::string, std::string>, int64_t> byRingRelease;
         std::vector<std::pair<std::string, int64_t>> failingByRing;
+        // Per ring of the rollout document that stages a release: the release, and the workstations
+        // that said they hold it complete.
+        struct Staged {
+            std::string ring;
+            uint64_t release = 0;
+            int64_t holding = 0;
+        };
+        std::vector<Staged> stagedByRing;
     };
     // `listingWalks`: the listing cache's walks of the folder so far; `fleet`: null when the
     // store cannot be read (the gauges are left out then).

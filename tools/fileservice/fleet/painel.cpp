@@ -238,6 +238,22 @@ void Chart(std::string& out, const PageInput& input) {
         "daquele dia.</p></section>\n";
 }
 
+// Reports of format /1 did not say: "—", not 0.
+std::string OptionalCount(const std::optional<uint64_t>& value) {
+    return value ? std::to_string(*value) : "—";
+}
+
+std::string StagedText(const Report& r) {
+    if (!r.staged) return "—";
+    return std::to_string(*r.staged) + (r.stagedAtUnix ? " desde " + LocalTime(r.stagedAtUnix) : "");
+}
+
+std::string StagedCell(const RingSummary& ring) {
+    if (!ring.target || !ring.target->staged) return "<td>—</td>";
+    return "<td class=\"n\">" + std::to_string(*ring.target->staged) + ": <span data-fig=\"preparada\">" +
+           std::to_string(ring.holdingStaged) + "</span> de " + std::to_string(ring.machines) + "</td>";
+}
+
 void History(std::string& out, const PageInput& input) {
     out +=
         "<section id=\"historico\"><h2>Últimos relatórios de " + HtmlEscape(input.historyMachine) + "</h2>\n";
@@ -248,7 +264,8 @@ void History(std::string& out, const PageInput& input) {
     out +=
         "<table><thead><tr><th>Quando (estação)</th><th>Recebido</th><th>Evento</th><th>Módulo</th>"
         "<th>Resultado</th><th>Motivo</th><th>Texto</th><th>Arquivos (listados/baixados/falhas)</th>"
-        "<th>Bytes</th><th>Duração</th><th>Versão</th><th>Anel</th><th>Release</th></tr></thead><tbody>\n";
+        "<th>Bytes</th><th>Duração</th><th>Versão</th><th>Anel</th><th>Release</th><th>Preparada</th>"
+        "<th>Do cache / pela rede (bytes)</th><th>Por patch</th></tr></thead><tbody>\n";
     for (const StoredReport& s : input.history) {
         const Report& r = s.report;
         char duration[32];
@@ -261,7 +278,9 @@ void History(std::string& out, const PageInput& input) {
                std::to_string(r.filesFailed) + "</td><td class=\"n\">" + std::to_string(r.bytes) +
                "</td><td class=\"n\">" + duration + "</td><td>" + HtmlEscape(r.version) + "</td><td>" +
                HtmlEscape(RingLabel(r.ring)) + "</td><td class=\"n\">" + ReleaseText(r.release) +
-               "</td></tr>\n";
+               "</td><td class=\"n\">" + StagedText(r) + "</td><td class=\"n\">" +
+               OptionalCount(r.storeBytes) + " / " + OptionalCount(r.wireBytes) + "</td><td class=\"n\">" +
+               OptionalCount(r.filesPatched) + "</td></tr>\n";
     }
     out += "</tbody></table></section>\n";
 }
@@ -365,7 +384,8 @@ std::string RenderPainel(const PageInput& input) {
         "<section id=\"aneis\"><h2>Anéis</h2><table class=\"aneis\"><thead><tr><th>Anel</th>"
         "<th>Release em distribuição</th><th>Percentual liberado</th><th>Estações</th><th>Na release</th>"
         "<th>Atrasadas</th><th>Com falha</th><th>Sem contato há mais de " +
-        std::to_string(view.staleDays) + " dias</th></tr></thead><tbody>\n";
+        std::to_string(view.staleDays) +
+        " dias</th><th>Preparada (estações que a têm completa)</th></tr></thead><tbody>\n";
     for (const RingSummary& ring : view.rings) {
         out += "<tr data-anel=\"" + HtmlEscape(ring.ring) + "\"><td>" + HtmlEscape(RingLabel(ring.ring)) +
                "</td>";
@@ -389,7 +409,7 @@ std::string RenderPainel(const PageInput& input) {
                std::to_string(ring.failing) +
                "</td><td class=\"n sumida\" "
                "data-fig=\"sem-contato\">" +
-               std::to_string(ring.stale) + "</td></tr>\n";
+               std::to_string(ring.stale) + "</td>" + StagedCell(ring) + "</tr>\n";
     }
     if (view.moreRings > 0) {
         const RingSummary& more = view.moreSummary;
@@ -398,7 +418,7 @@ std::string RenderPainel(const PageInput& input) {
                std::to_string(more.machines) + "</td><td class=\"n ok\">" + std::to_string(more.onRelease) +
                " (" + Percent(more.onRelease, more.machines) + ")</td><td class=\"n atraso\">" +
                std::to_string(more.behind) + "</td><td class=\"n falha\">" + std::to_string(more.failing) +
-               "</td><td class=\"n sumida\">" + std::to_string(more.stale) + "</td></tr>\n";
+               "</td><td class=\"n sumida\">" + std::to_string(more.stale) + "</td><td></td></tr>\n";
     }
     const RingSummary& total = view.total;
     out +=
@@ -411,9 +431,11 @@ std::string RenderPainel(const PageInput& input) {
         ")</td><td class=\"n\" data-fig=\"atrasadas\">" + std::to_string(total.behind) +
         "</td><td class=\"n\" data-fig=\"com-falha\">" + std::to_string(total.failing) +
         "</td><td class=\"n\" data-fig=\"sem-contato\">" + std::to_string(total.stale) +
-        "</td></tr>\n</tbody></table>\n<p class=\"nota\">“Na release”: roda a "
+        "</td><td></td></tr>\n</tbody></table>\n<p class=\"nota\">“Na release”: roda a "
         "release que o anel distribui. “Atrasadas”: roda uma release anterior à que o documento lhe dá "
-        "(pelo seu número de distribuição). “Com falha”: o último relatório falhou ou foi recusado.</p>"
+        "(pelo seu número de distribuição). “Com falha”: o último relatório falhou ou foi recusado. "
+        "“Preparada”: a release que o anel prepara para a próxima troca, e quantas estações disseram "
+        "ter todos os seus arquivos no cache (launchers que enviam relatórios aurevia-report/2).</p>"
         "</section>\n";
 
     if (!input.search.empty()) {
@@ -442,7 +464,7 @@ std::string RenderPainel(const PageInput& input) {
 std::string CsvHeader() {
     return "estacao,anel,versao,release,release_esperada,na_release,atrasada,com_falha,sem_contato,"
            "ultimo_resultado,motivo,texto,ultimo_relatorio,ultimo_contato,ultima_falha,motivo_falha,texto_"
-           "falha\r\n";
+           "falha,release_preparada,preparada_desde\r\n";
 }
 
 void AppendCsvRow(std::string& out, const MachineRow& row) {
@@ -464,7 +486,9 @@ void AppendCsvRow(std::string& out, const MachineRow& row) {
                               LocalTime(m.lastSeen),
                               m.lastFailureAt ? LocalTime(m.lastFailureAt) : "",
                               m.lastFailureReason,
-                              m.lastFailureText};
+                              m.lastFailureText,
+                              m.staged ? std::to_string(*m.staged) : "",
+                              m.staged && m.stagedAt ? LocalTime(m.stagedAt) : ""};
     bool first = true;
     for (const std::string& cell : cells) {
         if (!first) out.push_back(',');

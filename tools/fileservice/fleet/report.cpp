@@ -76,15 +76,20 @@ class Fields {
 Report ReadReport(const rapidjson::Value& object, size_t index) {
     const Fields fields(object, index);
     if (!object.IsObject()) fields.Fail("report", "not an object");
+    const std::string format = fields.Text("format", 32);
+    const bool format2 = format == kFleetReportFormat2;
+    if (format != kFleetReportFormat && !format2)
+        fields.Fail("format", "not aurevia-report/1 or aurevia-report/2");
     std::set<std::string_view> seen;
     for (const auto& member : object.GetObject()) {
         const std::string_view name(member.name.GetString(), member.name.GetStringLength());
-        if (!IsFleetWord(name, kFleetReportMembers)) fields.Fail("member", "not part of the format");
+        if (!IsFleetWord(name, kFleetReportMembers) && !(format2 && IsFleetWord(name, kFleetReport2Members)))
+            fields.Fail("member", "not part of the format");
         if (!seen.insert(name).second) fields.Fail(name, "given twice");
     }
-    if (fields.Text("format", 32) != kFleetReportFormat) fields.Fail("format", "not aurevia-report/1");
 
     Report report;
+    report.format2 = format2;
     report.machine = fields.Text("machine", kFleetMachineChars);
     if (!IsFleetMachineName(report.machine))
         fields.Fail("machine", "not a host name of 1-63 letters, digits, - or _");
@@ -106,7 +111,7 @@ Report ReadReport(const rapidjson::Value& object, size_t index) {
     report.bytes = fields.Count("bytes", kFleetMostBytes);
     report.durationMs = fields.Count("duration_ms", kFleetMostDurationMs);
 
-    report.time = fields.Text("time", 25);
+    report.time = fields.Text("time", kFleetTimeChars);
     const auto unix = ParseReportTime(report.time);
     if (!unix) fields.Fail("time", "not YYYY-MM-DDTHH:MM:SS with Z or an offset");
     report.timeUnix = *unix;
@@ -117,9 +122,23 @@ Report ReadReport(const rapidjson::Value& object, size_t index) {
     }
     if (const auto number = fields.OptionalCount("rollout_number", kFleetMostRolloutNumber))
         report.rolloutNumber = unsigned(*number);
-    report.rolloutSerial = fields.OptionalCount("rollout_serial", UINT64_MAX >> 1);
-    report.release = fields.OptionalCount("release", UINT64_MAX >> 1);
+    report.rolloutSerial = fields.OptionalCount("rollout_serial", kFleetMostSerial);
+    report.release = fields.OptionalCount("release", kFleetMostSerial);
     if (report.release == 0u) report.release.reset();  // 0: the workstation follows no release
+    if (!format2) return report;
+
+    report.staged = fields.OptionalCount("staged", kFleetMostSerial);
+    if (report.staged == 0u) report.staged.reset();
+    if (const auto* at = fields.Find("staged_at"); at && !at->IsNull()) {
+        if (!report.staged) fields.Fail("staged_at", "given without staged");
+        report.stagedAt = fields.Text("staged_at", kFleetTimeChars);
+        const auto atUnix = ParseReportTime(report.stagedAt);
+        if (!atUnix) fields.Fail("staged_at", "not YYYY-MM-DDTHH:MM:SS with Z or an offset");
+        report.stagedAtUnix = *atUnix;
+    }
+    report.storeBytes = fields.OptionalCount("store_bytes", kFleetMostBytes);
+    report.wireBytes = fields.OptionalCount("wire_bytes", kFleetMostBytes);
+    report.filesPatched = fields.OptionalCount("files_patched", kFleetMostFiles);
     return report;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // A workstation's report of what one update did, as POST /report receives it: a JSON array of
-// 1..50 objects of format "aurevia-report/1". Everything in it comes from an unauthenticated
-// sender, so every member is checked for type, range, length and characters before it is kept;
-// a batch with any fault is refused as a whole.
+// 1..50 objects of format "aurevia-report/1" or "/2" (each report names its own). Everything in it comes from
+// an unauthenticated sender, so every member is checked for type, range, length and characters before it is
+// kept; a batch with any fault is refused as a whole.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -30,6 +30,12 @@ struct Report {
     std::optional<unsigned> rolloutNumber;
     std::optional<uint64_t> rolloutSerial;
     std::optional<uint64_t> release;
+    // Format /2 only: a report of /1 knows nothing of these (format2 false), which is not "none".
+    bool format2 = false;
+    std::optional<uint64_t> staged;  // the staged release the workstation holds complete
+    std::string stagedAt;            // since when, as sent ("" for none)
+    int64_t stagedAtUnix = 0;
+    std::optional<uint64_t> storeBytes, wireBytes, filesPatched;
 };
 
 // Why a batch was refused, in words meant for the sender's log (never echoes the input's bytes).

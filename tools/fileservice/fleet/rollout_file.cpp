@@ -56,7 +56,7 @@ RolloutView ReadRollout(const std::filesystem::path& folder) {
         view.serial = rollout.Serial;
         view.expiresUnix = rollout.ExpiresUnix;
         for (const TRingAssignment& ring : rollout.Rings)
-            view.rings.push_back({ring.Ring, ring.Release, ring.Previous, ring.Percent});
+            view.rings.push_back({ring.Ring, ring.Release, ring.Previous, ring.Percent, ring.Staged});
     } catch (const std::exception& error) {
         view.error = error.what();  // escaped where the page writes it
     }

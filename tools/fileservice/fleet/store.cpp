@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <set>
+#include <utility>
 
 namespace fleet {
 
@@ -64,21 +66,40 @@ CREATE TABLE IF NOT EXISTS days(
   PRIMARY KEY(day, machine)) WITHOUT ROWID;
 )";
 
+// Columns that came with the report format /2, added to a database an older service made. NULL in
+// the rows before: those reports did not say.
+struct AddedColumn {
+    const char* table;
+    const char* name;
+    const char* type;
+};
+constexpr AddedColumn kAddedColumns[] = {
+    {"reports", "staged", "INTEGER"},        {"reports", "staged_at", "INTEGER"},
+    {"reports", "store_bytes", "INTEGER"},   {"reports", "wire_bytes", "INTEGER"},
+    {"reports", "files_patched", "INTEGER"}, {"machines", "staged", "INTEGER"},
+    {"machines", "staged_at", "INTEGER"},
+};
+
 constexpr char kInsertReport[] = R"(
 INSERT INTO reports(received, machine, version, event, module, result, reason, text, files_listed,
-  files_fetched, files_failed, bytes, duration_ms, time, time_unix, ring, rollout_number, rollout_serial, release)
-VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19))";
+  files_fetched, files_failed, bytes, duration_ms, time, time_unix, ring, rollout_number, rollout_serial, release,
+  staged, staged_at, store_bytes, wire_bytes, files_patched)
+VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22,
+  ?23, ?24))";
 
 // The latest state comes from the report with the newest own time (clamped to its arrival, so a
 // clock far ahead cannot pin a workstation's state): spooled reports may arrive out of order.
-// Right-hand sides see the row as it was before the update.
+// Right-hand sides see the row as it was before the update. The staged release comes from the newest
+// report of format /2 (?13 true): one of /1 does not say, and leaves it as it was.
 constexpr char kUpsertMachine[] = R"(
 INSERT INTO machines(machine, first_seen, last_seen, last_time, version, ring, release, rollout_number, event,
-  module, result, reason, text, failure_at, failure_reason, failure_text)
+  module, result, reason, text, failure_at, failure_reason, failure_text, staged, staged_at)
 VALUES(?1, ?2, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12,
   CASE WHEN ?10 <> 'ok' THEN ?3 ELSE 0 END, CASE WHEN ?10 <> 'ok' THEN ?11 ELSE '' END,
-  CASE WHEN ?10 <> 'ok' THEN ?12 ELSE '' END)
+  CASE WHEN ?10 <> 'ok' THEN ?12 ELSE '' END, ?14, ?15)
 ON CONFLICT(machine) DO UPDATE SET
+  staged = CASE WHEN ?13 AND excluded.last_time >= last_time THEN excluded.staged ELSE staged END,
+  staged_at = CASE WHEN ?13 AND excluded.last_time >= last_time THEN excluded.staged_at ELSE staged_at END,
   first_seen = min(first_seen, excluded.first_seen),
   last_seen = max(last_seen, excluded.last_seen),
   version = CASE WHEN excluded.last_time >= last_time THEN excluded.version ELSE version END,
@@ -140,6 +161,29 @@ void Run(sqlite3* db, sqlite3_stmt* stmt, const char* what) {
     if (rc != SQLITE_DONE) Fail(db, what);
 }
 
+// In one transaction, so that a database is either as an older service left it or wholly current.
+void AddMissingColumns(sqlite3* db) {
+    std::set<std::pair<std::string, std::string>> present;
+    for (const char* table : {"reports", "machines"}) {
+        Statement columns(db, std::string("PRAGMA table_info(") + table + ")");
+        while (columns.Step()) present.emplace(table, columns.Text(1));
+    }
+    std::string sql;
+    for (const AddedColumn& column : kAddedColumns)
+        if (!present.count({column.table, column.name}))
+            sql += std::string("ALTER TABLE ") + column.table + " ADD COLUMN " + column.name + " " +
+                   column.type + ";";
+    if (sql.empty()) return;
+    Exec(db, "BEGIN IMMEDIATE");
+    try {
+        Exec(db, sql.c_str());
+        Exec(db, "COMMIT");
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
 }  // namespace
 
 std::string LocalDay(int64_t unixTime) {
@@ -164,6 +208,7 @@ Store::Store(const std::string& path, StoreLimits limits) : path_(path), limits_
         Exec(writer_,
              "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=16777216;");
         Exec(writer_, kSchema);
+        AddMissingColumns(writer_);
         {
             Statement pageSize(writer_, "PRAGMA page_size");
             const int64_t bytes = pageSize.Step() ? pageSize.Int(0) : 4096;
@@ -290,6 +335,11 @@ void Store::WriteBatch(const std::vector<Report>& batch, int64_t receivedUnix, i
         BindOptional(s, 17, r.rolloutNumber);
         BindOptional(s, 18, r.rolloutSerial);
         BindOptional(s, 19, r.release);
+        BindOptional(s, 20, r.staged);
+        BindOptional(s, 21, r.stagedAt.empty() ? std::nullopt : std::optional<int64_t>(r.stagedAtUnix));
+        BindOptional(s, 22, r.storeBytes);
+        BindOptional(s, 23, r.wireBytes);
+        BindOptional(s, 24, r.filesPatched);
         Run(writer_, s, "insert report");
 
         const int64_t when = std::min(r.timeUnix, receivedUnix);
@@ -306,6 +356,9 @@ void Store::WriteBatch(const std::vector<Report>& batch, int64_t receivedUnix, i
         BindText(s, 10, r.result);
         BindText(s, 11, r.reason);
         BindText(s, 12, r.text);
+        sqlite3_bind_int(s, 13, r.format2 ? 1 : 0);
+        BindOptional(s, 14, r.staged);
+        BindOptional(s, 15, r.stagedAt.empty() ? std::nullopt : std::optional<int64_t>(r.stagedAtUnix));
         Run(writer_, s, "update workstation");
 
         s = upsertDay_;

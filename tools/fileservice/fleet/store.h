@@ -35,6 +35,9 @@ struct Machine {
     // The latest failed or refused report, also after the workstation recovered (0: never).
     int64_t lastFailureAt = 0;
     std::string lastFailureReason, lastFailureText;
+    // The staged release its newest report of format /2 said it holds complete, and since when.
+    std::optional<uint64_t> staged;
+    int64_t stagedAt = 0;
 };
 
 struct StoredReport {

@@ -197,3 +197,133 @@ TEST(FleetReports, WithoutAUrlNothingIsSentOrWritten) {
     EXPECT_TRUE(reports.Flush(1000));
     EXPECT_FALSE(PathExists(folder / L"Aurevia"));
 }
+
+namespace {
+
+const std::string kFormatsHeader = "Aurevia-Report-Formats: aurevia-report/1, aurevia-report/2\r\n";
+
+// A report with something of format /2 to tell.
+TFleetReport WithStagingFacts(int ANumber) {
+    TFleetReport report = Numbered(ANumber);
+    report.StoreBytes = 80000;
+    report.WireBytes = 1200;
+    report.FilesPatched = 2;
+    report.Staged = {5, "2026-12-10T08:00:00-03:00"};
+    return report;
+}
+
+std::vector<std::string> Formats(const std::vector<ReceivedRequest>& ARequests) {
+    std::vector<std::string> formats;
+    for (const ReceivedRequest& request : ARequests) {
+        rapidjson::Document body;
+        body.Parse(request.body.c_str(), request.body.size());
+        for (const auto& report : body.GetArray()) {
+            std::string format = report["format"].GetString();
+            // /1 exactly: not one member that a service in the field would refuse.
+            for (const char* member : {"staged", "staged_at", "store_bytes", "wire_bytes", "files_patched"})
+                if (report.HasMember(member)) format += "+" + std::string(member);
+            formats.push_back(format);
+        }
+    }
+    return formats;
+}
+
+}  // namespace
+
+TEST(FleetReports, FormatTwoGoesOnlyToAServiceThatSaidItTakesIt) {
+    TempFolder folder;
+    {
+        // A service that takes /2: the first batch, before its answer, goes as /1.
+        ScriptedServer server;
+        server.On("/report", ScriptedServer::Response("HTTP/1.1 200 OK", kFormatsHeader, "{\"accepted\":1}"));
+        const TFleetSettings settings = Settings(server.BaseURL(), folder);
+        TFleetReports reports(settings);
+        reports.Send(WithStagingFacts(1));
+        ASSERT_TRUE(reports.Flush(10000));
+        reports.Send(WithStagingFacts(2));
+        ASSERT_TRUE(reports.Flush(10000));
+        const std::vector<ReceivedRequest> requests = server.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(Formats({requests[0]}), std::vector<std::string>{"aurevia-report/1"});
+        EXPECT_EQ(Formats({requests[1]}),
+                  std::vector<std::string>{
+                      "aurevia-report/2+staged+staged_at+store_bytes+wire_bytes+files_patched"});
+        rapidjson::Document second;
+        second.Parse(requests[1].body.c_str(), requests[1].body.size());
+        EXPECT_EQ(second[0]["store_bytes"].GetUint64(), 80000u);
+        EXPECT_EQ(second[0]["staged"].GetUint64(), 5u);
+        EXPECT_EQ(second[0]["files_fetched"].GetInt(), 2);
+    }
+    {
+        // The next launcher remembers /2, and meets the service put back to one without it, which
+        // refuses /2 for ever: the batch goes again at once as /1 and is delivered, not dropped; the
+        // reports after it are /1 from the start.
+        ScriptedServer server;
+        const std::string taken = ScriptedServer::Response("HTTP/1.1 200 OK", "", "{\"accepted\":1}");
+        const std::string refused = ScriptedServer::Response("HTTP/1.1 400 Bad Request", "", "{}");
+        server.On("/report", [&](SOCKET AConnection, const ReceivedRequest& ARequest) {
+            ScriptedServer::Send(
+                AConnection, ARequest.body.find("aurevia-report/2") != std::string::npos ? refused : taken);
+        });
+        const TFleetSettings settings = Settings(server.BaseURL(), folder);
+        TFleetReports reports(settings);
+        reports.Send(WithStagingFacts(3));
+        ASSERT_TRUE(reports.Flush(10000));
+        reports.Send(WithStagingFacts(4));
+        ASSERT_TRUE(reports.Flush(10000));
+        const std::vector<ReceivedRequest> requests = server.Requests();
+        ASSERT_EQ(requests.size(), 3u);
+        EXPECT_EQ(Formats(requests),
+                  (std::vector<std::string>{"aurevia-report/2+staged+staged_at+store_bytes+"
+                                            "wire_bytes+files_patched",
+                                            "aurevia-report/1", "aurevia-report/1"}));
+        EXPECT_EQ(Numbers(requests[1].body), std::vector<int>{3});
+        EXPECT_EQ(Numbers(requests[2].body), std::vector<int>{4});
+        EXPECT_FALSE(PathExists(settings.SpoolPath));
+    }
+}
+
+// "staged_at" is when the release was first found complete, not when this launcher started: the time
+// stays across launchers until another release is staged; a remembered time that is not one is left
+// out rather than have the service refuse the batch for ever.
+TEST(FleetReports, AStagedReleaseKeepsTheTimeItWasFirstFoundComplete) {
+    ScriptedServer server;
+    server.On("/report", ScriptedServer::Response("HTTP/1.1 200 OK", kFormatsHeader, "{\"accepted\":1}"));
+    TempFolder folder;
+    const TFleetSettings settings = Settings(server.BaseURL(), folder);
+    WriteWholeFile(settings.SpoolPath + L".formats", "aurevia-report/1, aurevia-report/2\n");
+    struct Launcher {
+        TFleetStaged found;
+        const char* note;  // written beside the spool before the launcher starts; null: left as it is
+        std::optional<uint64_t> staged;
+        const char* stagedAt;  // null: not sent
+    };
+    const Launcher launchers[] = {
+        {{5, "2026-12-10T08:00:00-03:00"}, nullptr, 5, "2026-12-10T08:00:00-03:00"},
+        {{5, "2026-12-11T09:00:00-03:00"}, nullptr, 5, "2026-12-10T08:00:00-03:00"},
+        {{6, "2026-12-12T07:00:00-03:00"}, nullptr, 6, "2026-12-12T07:00:00-03:00"},
+        {{}, nullptr, std::nullopt, nullptr},
+        {{7, "2026-12-13T07:00:00-03:00"}, "7 2026-13-45T99:00:00Z\n", 7, nullptr},
+    };
+    size_t sent = 0;
+    for (const Launcher& launcher : launchers) {
+        if (launcher.note) WriteWholeFile(settings.SpoolPath + L".staged", launcher.note);
+        TFleetReports reports(settings);
+        reports.SetStaged(launcher.found);
+        TFleetReport report = Numbered(static_cast<int>(sent));
+        report.WireBytes = 0;
+        reports.Send(report);
+        ASSERT_TRUE(reports.Flush(10000));
+        const std::vector<ReceivedRequest> requests = server.Requests();
+        ASSERT_EQ(requests.size(), ++sent);
+        rapidjson::Document body;
+        body.Parse(requests.back().body.c_str(), requests.back().body.size());
+        const auto& r = body[0];
+        SCOPED_TRACE(requests.back().body);
+        EXPECT_STREQ(r["format"].GetString(), "aurevia-report/2");
+        EXPECT_EQ(r.HasMember("staged") ? std::optional<uint64_t>(r["staged"].GetUint64()) : std::nullopt,
+                  launcher.staged);
+        EXPECT_EQ(r.HasMember("staged_at") ? std::string(r["staged_at"].GetString()) : std::string("-"),
+                  launcher.stagedAt ? launcher.stagedAt : "-");
+    }
+}

@@ -12,6 +12,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.error
 import urllib.request
@@ -73,10 +74,96 @@ def free_port():
         return s.getsockname()[1]
 
 
+def staged_release_counts(args, base, folder, db, work):
+    """Report format /2 beside /1, what the service makes of it, and `aurevia-publish status --fleet`."""
+    status, headers, _ = request(base, "/report", [report()])
+    refused, refused_headers, _ = request(base, "/report", [report(user="maria")])
+    for answer, h in ((status, headers), (refused, refused_headers)):
+        check("aurevia-report/2" in h.get("Aurevia-Report-Formats", ""),
+              "a /report answer %s does not name format /2: %s" % (answer, h))
+    open(os.path.join(folder, "aurevia-rollout.json"), "w").write(json.dumps(
+        {"format": "aurevia-rollout/1", "serial": 1765400100, "expires": "2099-01-09T20:00:00Z",
+         "rings": [{"ring": "geral", "release": 3, "percent": 100},
+                   {"ring": "piloto", "release": 3, "percent": 100, "staged": 5, "staged_sha256": "ab" * 32}]}))
+    two = dict(report(machine="WS-STAGED", ring="piloto"), format="aurevia-report/2", staged=5,
+               staged_at="2026-12-10T08:00:00-03:00", store_bytes=80000, wire_bytes=1200, files_patched=2)
+    status, _, body = request(base, "/report", [report(machine="WS-PILOTO", ring="piloto"), two])
+    check(status == 200, "a batch of /1 and /2: %s %s" % (status, body))
+    for name, bad in (("staged past 2^63", dict(two, staged=2 ** 63)), ("store bytes past 2^50",
+                      dict(two, store_bytes=2 ** 50 + 1)), ("staged_at without offset",
+                      dict(two, staged_at="2026-12-10T08:00:00")), ("/2 member in /1", report(staged=5))):
+        before = count(db)
+        status, _, _ = request(base, "/report", [report(), bad])
+        check(status == 400 and count(db) == before, "%s: %s" % (name, status))
+    check(subprocess.run(["sqlite3", db, "SELECT staged, store_bytes FROM reports WHERE machine = 'WS-STAGED'"],
+                         capture_output=True, text=True).stdout.strip() == "5|80000", "the /2 members stored")
+
+    status, headers, body = request(base, "/painel/preparadas.json")
+    counted = json.loads(body) if status == 200 else None
+    check(counted == {"rollout_serial": 1765400100, "more_rings": 0,
+                      "rings": [{"ring": "piloto", "staged": 5, "holding": 1, "workstations": 2}]},
+          "staged counts: %s %s" % (status, body))
+    _, _, metrics = request(base, "/metrics")
+    check('aurevia_workstations_holding_staged{ring="piloto",release="5"} 1' in metrics.decode().splitlines(),
+          "metrics lack the staged count")
+    _, _, page = request(base, "/painel")
+    check(b'data-fig="preparada">1</span> de 2' in page, "the page lacks the staged count")
+    _, _, table = request(base, "/painel/estacoes.csv")
+    rows = {row[0]: row for row in csv.reader(io.StringIO(table.decode("utf-8"), newline=""))}
+    check(rows.get("WS-STAGED", [""])[-2] == "5" and rows.get("WS-PILOTO", ["x"])[-2] == "",
+          "CSV staged column: %s" % rows.get("WS-STAGED"))
+
+    # The publisher's status: the ring's count from the service; a service that cannot be reached,
+    # or that never answers, is said so within the status's deadline and changes nothing else.
+    def status_with(url):
+        started = time.monotonic()
+        done = subprocess.run([args.publish, "status", "--to", folder, "--fleet", url], capture_output=True,
+                              text=True, timeout=60)
+        return done, time.monotonic() - started
+    done, _ = status_with(base)
+    check(done.returncode == 0 and "fleet view: 1 of 2 workstations hold it complete" in done.stdout,
+          "status --fleet: %s %s %s" % (done.returncode, done.stdout, done.stderr))
+    done, _ = status_with("http://127.0.0.1:%d" % free_port())
+    check(done.returncode == 0 and "Fleet view: NOT REACHED" in done.stdout and "ring piloto" in done.stdout,
+          "status with the service down: %s %s" % (done.returncode, done.stdout))
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(1)
+        done, took = status_with("http://127.0.0.1:%d" % silent.getsockname()[1])
+    check(done.returncode == 0 and "NOT REACHED" in done.stdout and took < 20,
+          "status with a silent service: %s after %.1f s: %s" % (done.returncode, took, done.stdout))
+    # Answers that are not the service's count: each refused whole, none printed as a count.
+    for name, answer in (("too large", b"HTTP/1.0 200 OK\r\n\r\n" + b" " * (1 << 20)),
+                         ("a ring of markup", b'HTTP/1.0 200 OK\r\n\r\n{"rings":[{"ring":"<b>x</b>","staged":5,'
+                                               b'"holding":1,"workstations":2}]}'),
+                         ("a negative count", b'HTTP/1.0 200 OK\r\n\r\n{"rings":[{"ring":"piloto","staged":5,'
+                                              b'"holding":-1,"workstations":2}]}'),
+                         ("refused address", b"HTTP/1.0 403 Forbidden\r\n\r\nForbidden.\n")):
+        with socket.socket() as stub:
+            stub.bind(("127.0.0.1", 0))
+            stub.listen(1)
+
+            def answer_once(listener=stub, body=answer):
+                connection, _ = listener.accept()
+                with connection:
+                    connection.recv(4096)
+                    try:
+                        connection.sendall(body)
+                    except OSError:
+                        pass
+            server = threading.Thread(target=answer_once, daemon=True)
+            server.start()
+            done, _ = status_with("http://127.0.0.1:%d" % stub.getsockname()[1])
+            server.join(10)
+        check(done.returncode == 0 and "NOT REACHED" in done.stdout and "fleet view:" not in done.stdout,
+              "status with an answer that is %s: %s" % (name, done.stdout))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--service", required=True)
     parser.add_argument("--render", required=True)
+    parser.add_argument("--publish", required=True)
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="fleet-http-")
     processes = []
@@ -163,6 +250,8 @@ def main():
                      'aurevia_workstations{ring="geral",release="3"} 3',
                      'aurevia_http_requests_total{route="download"} 1'):
             check(want in text.splitlines(), "metrics lack %r" % want)
+
+        staged_release_counts(args, base, folder, db, work)
 
         # Behind the front: the fleet routes go to the designated instance only; /painel and
         # /metrics answer only the allowed addresses.

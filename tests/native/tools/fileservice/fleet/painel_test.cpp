@@ -41,7 +41,7 @@ fleet::RolloutView Rollout() {
     fleet::RolloutView rollout;
     rollout.present = true;
     rollout.serial = 1765400000;
-    rollout.rings = {{"geral", 3, 2, 50}, {"piloto", 4, std::nullopt, 100}};
+    rollout.rings = {{"geral", 3, 2, 50, std::nullopt}, {"piloto", 4, std::nullopt, 100, std::nullopt}};
     return rollout;
 }
 

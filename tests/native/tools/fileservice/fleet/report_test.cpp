@@ -65,7 +65,7 @@ struct BadReport {
 
 TEST(ReportBatch, EveryMalformedMemberRefusesTheBatch) {
     const BadReport cases[] = {
-        {"format", "\"aurevia-report/2\""},
+        {"format", "\"aurevia-report/3\""},
         {"machine", "\"\""},
         {"machine", "\"WS ADM 01\""},
         {"machine", "\"<script>alert(1)</script>\""},
@@ -104,6 +104,60 @@ TEST(ReportBatch, EveryMalformedMemberRefusesTheBatch) {
             "[" + ReportWith("machine", "\"WS-OK\"") + "," + ReportWith(bad.member, bad.json) + "]";
         EXPECT_THROW(ParseReportBatch(body), ReportError) << bad.member << " = " << bad.json;
     }
+}
+
+// A report of format /2: the valid /1 report with `extra` members added (",\"name\":value...").
+std::string Format2With(const std::string& extra) {
+    const std::string base = ReportWith("format", "\"aurevia-report/2\"");
+    return base.substr(0, base.size() - 1) + extra + "}";
+}
+
+constexpr char kAllOfFormat2[] =
+    ",\"staged\":5,\"staged_at\":\"2026-12-10T08:00:00-03:00\",\"store_bytes\":80000,\"wire_bytes\":1200,"
+    "\"files_patched\":2";
+
+TEST(ReportBatch, FormatTwoIsTakenBesideFormatOne) {
+    // A service in the field sees batches of either format, and of both where launchers share a spool.
+    const auto batch = ParseReportBatch("[" + ReportWith("text", "\"\"") + "," + Format2With(kAllOfFormat2) +
+                                        "," + Format2With(",\"staged\":null") + "]");
+    ASSERT_EQ(batch.size(), 3u);
+    EXPECT_FALSE(batch[0].format2);
+    EXPECT_FALSE(batch[0].staged || batch[0].storeBytes || batch[0].wireBytes || batch[0].filesPatched);
+    const fleet::Report& two = batch[1];
+    EXPECT_TRUE(two.format2);
+    EXPECT_EQ(two.staged, 5u);
+    EXPECT_EQ(two.stagedAtUnix, 1796900400);  // 2026-12-10T11:00:00Z
+    EXPECT_EQ(two.storeBytes, 80000u);
+    EXPECT_EQ(two.wireBytes, 1200u);
+    EXPECT_EQ(two.filesPatched, 2u);
+    EXPECT_EQ(two.release, 3u);  // the members of /1 as before
+    // Every member of /2 is optional: a workstation that stages nothing says so by leaving it out.
+    EXPECT_TRUE(batch[2].format2);
+    EXPECT_FALSE(batch[2].staged);
+}
+
+TEST(ReportBatch, FormatTwoMembersAreBoundedAndRefusedInFormatOne) {
+    const std::string refused[] = {
+        // /1 does not know them: an old launcher never writes them, a misnamed format is no excuse.
+        ReportWith("staged", "5"),
+        ReportWith("store_bytes", "1"),
+        ReportWith("files_patched", "0"),
+        Format2With(",\"staged\":9223372036854775808"),  // past SQLite's signed 64 bits
+        Format2With(",\"staged\":-1"),
+        Format2With(",\"staged\":\"5\""),
+        Format2With(",\"staged_at\":\"2026-12-10T08:00:00Z\""),  // a time of no staged release
+        Format2With(",\"staged\":5,\"staged_at\":\"2026-12-10 08:00\""),
+        Format2With(",\"staged\":5,\"staged_at\":\"1969-12-31T23:00:00Z\""),
+        Format2With(",\"staged\":5,\"staged_at\":\"2026-12-10T08:00:00-03:00" + std::string(30, ' ') + "\""),
+        Format2With(",\"store_bytes\":1125899906842625"),  // past 2^50
+        Format2With(",\"wire_bytes\":1.5"),
+        Format2With(",\"files_patched\":10000001"),
+        Format2With(",\"wire_bytes\":1,\"wire_bytes\":2"),
+        Format2With(",\"user\":\"maria.souza\""),
+    };
+    for (const std::string& bad : refused)
+        EXPECT_THROW(ParseReportBatch("[" + ReportWith("text", "\"\"") + "," + bad + "]"), ReportError)
+            << bad;
 }
 
 TEST(ReportBatch, TheBatchItselfIsBounded) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 #include <string>
@@ -304,6 +305,102 @@ TEST_F(StoreTest, TheKeeperRecoversOrSaysWhy) {
     ASSERT_TRUE(missing.Get());
     EXPECT_TRUE(missing.State().available);
     missing.Get()->Add({MakeReport("WS-1", kNow)}, kNow);
+}
+
+}  // namespace
+
+namespace {
+
+// The database as the service before report format /2 made it, with one workstation in it.
+constexpr char kSchemaBeforeFormat2[] = R"(
+CREATE TABLE reports(
+  id INTEGER PRIMARY KEY, received INTEGER NOT NULL, machine TEXT NOT NULL COLLATE NOCASE,
+  version TEXT NOT NULL, event TEXT NOT NULL, module TEXT NOT NULL, result TEXT NOT NULL,
+  reason TEXT NOT NULL, text TEXT NOT NULL, files_listed INTEGER NOT NULL, files_fetched INTEGER NOT NULL,
+  files_failed INTEGER NOT NULL, bytes INTEGER NOT NULL, duration_ms INTEGER NOT NULL, time TEXT NOT NULL,
+  time_unix INTEGER NOT NULL, ring TEXT NOT NULL, rollout_number INTEGER, rollout_serial INTEGER,
+  release INTEGER);
+CREATE INDEX reports_by_machine ON reports(machine, time_unix);
+CREATE INDEX reports_by_received ON reports(received);
+CREATE TABLE machines(
+  machine TEXT PRIMARY KEY COLLATE NOCASE, first_seen INTEGER NOT NULL, last_seen INTEGER NOT NULL,
+  last_time INTEGER NOT NULL, version TEXT NOT NULL, ring TEXT NOT NULL, release INTEGER,
+  rollout_number INTEGER, event TEXT NOT NULL, module TEXT NOT NULL, result TEXT NOT NULL,
+  reason TEXT NOT NULL, text TEXT NOT NULL, failure_at INTEGER NOT NULL, failure_reason TEXT NOT NULL,
+  failure_text TEXT NOT NULL);
+CREATE INDEX machines_by_ring ON machines(ring, release);
+CREATE TABLE days(
+  day TEXT NOT NULL, machine TEXT NOT NULL COLLATE NOCASE, release INTEGER NOT NULL, time INTEGER NOT NULL,
+  PRIMARY KEY(day, machine)) WITHOUT ROWID;
+INSERT INTO reports(received, machine, version, event, module, result, reason, text, files_listed,
+  files_fetched, files_failed, bytes, duration_ms, time, time_unix, ring, rollout_number, rollout_serial, release)
+  VALUES(1765300000, 'WS-OLD', '2022.2.1.1', 'startup', '', 'ok', 'none', '', 1, 0, 0, 0, 5, '(time)',
+         1765300000, 'piloto', 3, 7, 3);
+INSERT INTO machines VALUES('WS-OLD', 1765300000, 1765300000, 1765300000, '2022.2.1.1', 'piloto', 3, 3,
+  'startup', '', 'ok', 'none', '', 0, '', '');
+INSERT INTO days VALUES('2026-12-09', 'WS-OLD', 3, 1765300000);
+)";
+
+fleet::Report Format2(const std::string& machine, int64_t time, std::optional<uint64_t> staged) {
+    fleet::Report r = MakeReport(machine, time);
+    r.ring = "piloto";
+    r.format2 = true;
+    r.staged = staged;
+    if (staged) {
+        r.stagedAt = "(staged)";
+        r.stagedAtUnix = time - 600;
+    }
+    r.storeBytes = 80000;
+    r.wireBytes = 1200;
+    r.filesPatched = 2;
+    return r;
+}
+
+TEST_F(StoreTest, ADatabaseOfTheServiceBeforeFormatTwoIsCarriedOver) {
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, kSchemaBeforeFormat2, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    // Opened twice: the second opening finds the columns there and changes nothing.
+    for (int opening = 0; opening < 2; ++opening) {
+        fleet::Store store(path_);
+        EXPECT_EQ(store.MachineCount(), opening + 1);
+        if (opening == 0) {
+            store.Add({Format2("WS-NEW", kNow - 60, 8), Format2("WS-OLD", kNow - 60, 8)}, kNow);
+            // A /1 report after a /2 one does not say what is staged: the /2 report's word stands.
+            fleet::Report format1 = MakeReport("WS-OLD", kNow - 30);
+            format1.ring = "piloto";
+            store.Add({format1}, kNow);
+        }
+    }
+    EXPECT_EQ(Query("SELECT count(*) FROM reports"), 4);
+    EXPECT_EQ(Query("SELECT count(*) FROM reports WHERE staged IS NULL AND store_bytes IS NULL"), 2);
+    EXPECT_EQ(Query("SELECT store_bytes + wire_bytes + files_patched FROM reports WHERE machine = 'WS-NEW'"),
+              81202);
+    EXPECT_EQ(
+        Query("SELECT count(*) FROM machines WHERE staged = 8 AND staged_at = " + std::to_string(kNow - 660)),
+        2);
+    EXPECT_EQ(Query("SELECT result = 'ok' AND release = 3 FROM machines WHERE machine = 'WS-OLD'"), 1);
+
+    // The page's figure: workstations of a ring holding its staged release; a later /2 report that
+    // holds none takes the workstation out.
+    fleet::Store store(path_);
+    store.Add({Format2("WS-NEW", kNow - 10, std::nullopt)}, kNow);
+    fleet::RolloutView rollout;
+    rollout.present = true;
+    rollout.rings.push_back({"piloto", 3, std::nullopt, 100, 8});
+    auto reader = store.Read({});
+    const fleet::FleetView view = fleet::QueryView(reader.db(), rollout, kNow, 7, {}, "");
+    ASSERT_EQ(view.rings.size(), 1u);
+    EXPECT_EQ(view.rings[0].machines, 2);
+    EXPECT_EQ(view.rings[0].holdingStaged, 1);
+    const auto history = fleet::QueryHistory(reader.db(), "WS-NEW", 2);
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_FALSE(history[0].report.staged);
+    EXPECT_EQ(history[1].report.staged, 8u);
+    EXPECT_EQ(history[1].report.wireBytes, 1200u);
 }
 
 }  // namespace
