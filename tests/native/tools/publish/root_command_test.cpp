@@ -166,7 +166,7 @@ TEST_F(RootCommandTest, EveryDocumentNamesItsFoldersDeploymentAndACopiedReleaseI
     ASSERT_EQ(made.size(), std::string("deployment-").size() + 12 + 1) << made;
     made.pop_back();
     EXPECT_EQ(made.rfind("deployment-", 0), 0u) << made;
-    EXPECT_EQ(ReadReleaseDocument(3).Deployment, made);
+    EXPECT_EQ(DecodeRelease(ReadBytes(staging / "aurevia-releases" / "3.json")).Deployment, made);
     server_ = production;
 
     // Staging's release 3 and its objects copied into production's folder.

@@ -199,7 +199,7 @@ TEST(AcceptedState, TheFirstDeploymentKeptBindsTheInstallation) {
     EXPECT_EQ(DecodeAcceptedState(ReadWholeFile(file), &kept).at("rollout").Serial, 9u);
     EXPECT_EQ(kept, "producao");
 
-    TAcceptedState unwritable(program / L"no-such-folder\" + kAcceptedStateFileName, first.Path());
+    TAcceptedState unwritable(program / L"no-such-folder\\" + kAcceptedStateFileName, first.Path());
     EXPECT_THROW(unwritable.KeepDeployment("producao"), Error) << "a binding not remembered binds nothing";
 }
 
