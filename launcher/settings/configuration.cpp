@@ -147,6 +147,7 @@ TSettings ReadSettingsFrom(const std::wstring& AIniFileName, const wchar_t* APol
     settings.PublisherKey = read(kSecuritySection, kPublisherKeyName);
     settings.Ring = ProcessRing(read(kSecuritySection, kRingKeyName));
     settings.RootAnchor = read(kSecuritySection, kRootAnchorKeyName);
+    settings.Deployment = read(kSecuritySection, kDeploymentKeyName);
     // One by one, so that the settings are read (and named in FromPolicy) in the file's order.
     const std::wstring listingMB = read(kLimitsSection, L"Lista MB");
     const std::wstring minBytes = read(kLimitsSection, L"Minimo Bytes");

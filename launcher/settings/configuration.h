@@ -25,6 +25,9 @@ constexpr const wchar_t* kRingKeyName = L"Anel";
 // Key "Raiz" of the same section: the SHA-256 of the root document the workstation starts from
 // (printed by "aurevia-publish root publish"); the workstation follows the root from there.
 constexpr const wchar_t* kRootAnchorKeyName = L"Raiz";
+// Key "Implantacao" of the same section: the deployment (server folder, as the publisher names it)
+// whose documents the workstation takes under a root; a copy of another deployment's is refused.
+constexpr const wchar_t* kDeploymentKeyName = L"Implantacao";
 
 // The ring as the INI file gave it: blanks around it dropped and ASCII letters lowered (ring names
 // are lower-case on the server, an administrator may type "Piloto"); empty means "geral".

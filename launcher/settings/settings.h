@@ -19,6 +19,9 @@ struct TSettings {
     // [Seguranca] "Raiz": the SHA-256 (64 hex) of the root document the workstation starts from;
     // empty: no anchor (a root signed by the publisher's key is still followed).
     std::wstring RootAnchor;
+    // [Seguranca] "Implantacao": the deployment whose documents are taken under a root; empty: the
+    // one the first document accepted under the root named (kept in the state file).
+    std::wstring Deployment;
     // [Limites]: the bounds of every update.
     TLimitsConfiguration Limits;
     // [Rede]: proxy and connections of every request, the background fetch and the object store.

@@ -349,6 +349,7 @@ void TFrmMenu::ReadConfiguration() {
     FUrl = FSettings.Url;
     FVerification.PublisherKey = FSettings.PublisherKey;
     FVerification.RootAnchor = WideToUtf8(FSettings.RootAnchor);
+    FVerification.Deployment = WideToUtf8(FSettings.Deployment);
     if (FVerification.Enabled()) {
         FVerification.Ring = FSettings.Ring;
         FVerification.MachineValue = MachineRolloutValue();

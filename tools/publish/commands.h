@@ -24,6 +24,7 @@ struct SignOptions {
     int validDays = 30;
     std::optional<uint64_t> minSerial;  // also lets signing go on over a manifest that cannot be read
     bool force = false;                 // signs even with a clock behind the folder's last signing
+    std::string deployment;             // the folder's deployment, when it has none yet (server_deployment.h)
 };
 void RunSign(const SignOptions& options);
 
@@ -37,6 +38,7 @@ struct PublishOptions {
     std::string note;
     bool force = false;  // publishes even with a clock behind the server's last signing
     PatchOptions patches;
+    std::string deployment;  // the server's deployment, when it has none yet (server_deployment.h)
 };
 void RunPublish(const PublishOptions& options);
 
@@ -54,6 +56,7 @@ struct RolloutOptions {
     bool force = false;  // signs even with a clock behind the server's last signing
     bool adopt = false;  // keeps the rings of a present document that does not verify with the key
     std::optional<uint64_t> stage;
+    std::string deployment;  // the server's deployment, when it has none yet (server_deployment.h)
 };
 void RunRollout(const RolloutOptions& options);
 

@@ -14,6 +14,7 @@
 
 #include "base/string_convert.h"
 #include "tools/publish/publish_error.h"
+#include "tools/publish/server_deployment.h"
 #include "tools/publish/unique_fd.h"
 #include "update/trust/document_text.h"
 #include "update/trust/release_documents.h"
@@ -107,7 +108,7 @@ bool IsTemporaryName(std::string_view fileName) {
 
 bool IsReleaseControlName(std::string_view rootName) {
     for (const std::string_view control : {kObjectsFolderName, kReleasesFolderName, kRolloutFileName,
-                                           kRolloutSignatureFileName, kRootFolderName})
+                                           kRolloutSignatureFileName, kRootFolderName, kDeploymentFileName})
         if (SameIgnoringAsciiCase(rootName, control)) return true;
     return false;
 }

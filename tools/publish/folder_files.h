@@ -7,8 +7,9 @@
 //  - a link that leads out of the folder, a link to a folder, a broken link and anything that is not
 //    a regular file (pipe, socket, device) is skipped with a warning on standard error;
 //  - the manifest and its signature at the root, the release-control entries at the root
-//    (aurevia-objects/, aurevia-releases/, aurevia-rollout.json and .sig: they are not part of the
-//    flat folder), and the "~aur*.tmp" temporaries, are skipped.
+//    (aurevia-objects/, aurevia-releases/, aurevia-rollout.json and .sig, aurevia-root/, the
+//    folder's aurevia-deployment: they are not part of the flat folder), and the "~aur*.tmp"
+//    temporaries, are skipped.
 // Anything the walk cannot read (a file or folder without permission) fails the walk: a manifest
 // must not silently leave out a file that the service might serve later. So does a name that a
 // Windows workstation cannot hold (a device name such as CON or nul.dll, a trailing dot or space).

@@ -25,13 +25,14 @@ using publish::PublishError;
 constexpr char kUsage[] =
     "Usage: aurevia-publish keygen --out DIR\n"
     "       aurevia-publish sign --folder DIR --key KEY [--valid-days N] [--min-serial N] [--force]\n"
+    "                            [--deployment NAME]\n"
     "       aurevia-publish verify --folder DIR --pub PUB\n"
     "       aurevia-publish publish --from DIR --to SERVER --key KEY [--note TEXT] [--force]\n"
-    "                               [--patch-depth N] [--patch-ratio R]\n"
+    "                               [--patch-depth N] [--patch-ratio R] [--deployment NAME]\n"
     "       aurevia-publish rollout --to SERVER --key KEY --ring RING --release SERIAL [--percent P]\n"
-    "                               [--valid-days N] [--flat] [--force] [--adopt]\n"
+    "                               [--valid-days N] [--flat] [--force] [--adopt] [--deployment NAME]\n"
     "       aurevia-publish rollout --to SERVER --key KEY --ring RING --stage SERIAL\n"
-    "                               [--valid-days N] [--force] [--adopt]\n"
+    "                               [--valid-days N] [--force] [--adopt] [--deployment NAME]\n"
     "       aurevia-publish status --to SERVER [--pub PUB] [--fleet URL]\n"
     "       aurevia-publish prune --to SERVER --keep N\n"
     "       aurevia-publish root draft --to SERVER --out DRAFT [--product NAME] [--add-root-key PUB]...\n"
@@ -115,7 +116,11 @@ constexpr char kUsage[] =
     "              roles and windows, expiry and serial epoch.\n"
     "With a root on SERVER, sign, publish and rollout sign only with a key the newest version\n"
     "certifies for the role (sign and publish: manifest; rollout: rollout, and with --flat also\n"
-    "manifest) at the present time, and name the key id and the root's product in what they sign.\n"
+    "manifest) at the present time, and name the key id, the root's product and the folder's\n"
+    "deployment in what they sign. The deployment (kept in SERVER/aurevia-deployment) is set once:\n"
+    "--deployment NAME (1-64 of A-Z a-z 0-9 . _ -), or else a made-up deployment-<12 hex> at the\n"
+    "first signing under a root; another NAME later is a usage error. rollout refuses (status 1) a\n"
+    "release published for another deployment.\n"
     "\n"
     "Exit status:\n"
     "  0  done; for verify: signature good, not expired, every file matches\n"
@@ -212,10 +217,11 @@ ExitStatus Run(const std::vector<std::string_view>& arguments) {
     if (command == "sign") {
         bool force = false;
         const auto options = OptionsOf(Flags(rest, {{"--force", &force}}),
-                                       {"--folder", "--key", "--valid-days", "--min-serial"});
+                                       {"--folder", "--key", "--valid-days", "--min-serial", "--deployment"});
         publish::SignOptions sign;
         sign.folder = Required(options, "--folder");
         sign.key = Required(options, "--key");
+        if (options.count("--deployment")) sign.deployment = Required(options, "--deployment");
         if (options.count("--valid-days"))
             sign.validDays =
                 static_cast<int>(Number("--valid-days", options.at("--valid-days"), 1, kMostValidDays));
@@ -227,14 +233,15 @@ ExitStatus Run(const std::vector<std::string_view>& arguments) {
     }
     if (command == "publish") {
         bool force = false;
-        const auto options =
-            OptionsOf(Flags(rest, {{"--force", &force}}),
-                      {"--from", "--to", "--key", "--note", "--patch-depth", "--patch-ratio"});
+        const auto options = OptionsOf(
+            Flags(rest, {{"--force", &force}}),
+            {"--from", "--to", "--key", "--note", "--patch-depth", "--patch-ratio", "--deployment"});
         publish::PublishOptions publishing;
         publishing.from = Required(options, "--from");
         publishing.server = Required(options, "--to");
         publishing.key = Required(options, "--key");
         if (options.count("--note")) publishing.note = options.at("--note");
+        if (options.count("--deployment")) publishing.deployment = Required(options, "--deployment");
         if (options.count("--patch-depth"))
             publishing.patches.depth = static_cast<unsigned>(
                 Number("--patch-depth", options.at("--patch-depth"), 0, publish::kMostPatchDepth));
@@ -248,12 +255,13 @@ ExitStatus Run(const std::vector<std::string_view>& arguments) {
         bool flat = false, force = false, adopt = false;
         const std::vector<std::string_view> pairs =
             Flags(rest, {{"--flat", &flat}, {"--force", &force}, {"--adopt", &adopt}});
-        const auto options = OptionsOf(
-            pairs, {"--to", "--key", "--ring", "--release", "--stage", "--percent", "--valid-days"});
+        const auto options = OptionsOf(pairs, {"--to", "--key", "--ring", "--release", "--stage", "--percent",
+                                               "--valid-days", "--deployment"});
         publish::RolloutOptions rollout;
         rollout.server = Required(options, "--to");
         rollout.key = Required(options, "--key");
         rollout.ring = Required(options, "--ring");
+        if (options.count("--deployment")) rollout.deployment = Required(options, "--deployment");
         if (!IsValidRingName(rollout.ring))
             UsageError("Ring name " + rollout.ring + " is not 1 to 32 characters of a-z, 0-9, _ and -");
         if (options.count("--stage")) {

@@ -87,9 +87,9 @@ void RunPublish(const PublishOptions& options) {
     std::optional<TRelease> newest;
     release.Serial = NextReleaseSerial(options.server, publicKey.get(), newest);
     release.CreatedUnix = static_cast<int64_t>(std::time(nullptr));
-    if (const auto signer =
-            CertifiedSigner(options.server, key.get(), TKeyRole::Manifest, release.CreatedUnix))
-        signer->Into(release);
+    const std::optional<SignerNaming> signer = CertifiedSigner(options.server, key.get(), TKeyRole::Manifest,
+                                                               release.CreatedUnix, options.deployment);
+    if (signer) signer->Into(release);
     CheckClock(release.CreatedUnix, 0, EvidenceOf(options.server, publicKey.get()), options.force);
     release.Note = options.note;
     for (const auto& entry : entries)
@@ -194,6 +194,7 @@ void RunPublish(const PublishOptions& options) {
     for (const auto& copy : copies) SyncFolder(copy.Object.parent_path());
     SyncFolder(options.server / kObjectsFolderName);
 
+    KeepSignerDeployment(options.server, signer, options.deployment);
     CreateSignedDocument(options.server, document);
     SyncFolder(ReleasesFolder(options.server));
     SyncFolder(options.server);

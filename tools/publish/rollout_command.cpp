@@ -186,12 +186,20 @@ void RunRollout(const RolloutOptions& options) {
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     // The flat manifest that --flat signs too needs the manifest role as well.
     const std::optional<SignerNaming> signer =
-        CertifiedSigner(options.server, key.get(), TKeyRole::Rollout, now);
-    if (options.flat) CertifiedSigner(options.server, key.get(), TKeyRole::Manifest, now);
+        CertifiedSigner(options.server, key.get(), TKeyRole::Rollout, now, options.deployment);
+    if (options.flat) CertifiedSigner(options.server, key.get(), TKeyRole::Manifest, now, options.deployment);
     // Under a root the release may be signed by another key than the rollout's: the one it names.
     const Key releaseKey = signer ? CertifiedReleaseSigner(options.server, serial, now)
                                   : PublicKeyFrom(PublicPointOf(key.get()));
     const TRelease release = ReadRelease(options.server, serial, releaseKey.get());
+    // A release signed for another deployment (copied in from one that shares the keys) would be
+    // refused by every workstation of this one; it is not rolled out.
+    if (signer && release.Deployment != signer->Deployment.Name)
+        throw PublishError(ExitStatus::Failed,
+                           "Release " + std::to_string(serial) + " was published for the deployment " +
+                               (release.Deployment.empty() ? std::string("(none)") : release.Deployment) +
+                               ", this server folder publishes for " + signer->Deployment.Name +
+                               "; publish its folder here instead");
     CheckObjects(options.server, release);
     const std::optional<TRollout> present = ReadRollout(options.server, publicKey.get(), options.adopt);
 
@@ -233,6 +241,7 @@ void RunRollout(const RolloutOptions& options) {
     }
     const SignedDocument document = SignDocument(std::string(kRolloutFileName), bytes, key.get());
 
+    KeepSignerDeployment(options.server, signer, options.deployment);
     NextGeneration generation(options.server);
     std::optional<SignedManifest> flat;
     if (options.flat) flat.emplace(StageFlat(options, release, key.get(), now, signer, generation));

@@ -50,10 +50,13 @@ std::string KeyIdText(EVP_PKEY* key) {
     return document_text::HexOf(KeyIdOf(OpenSslSignatureCheck(), PublicPointOf(key)));
 }
 
-std::optional<SignerNaming> CertifiedSigner(const fs::path& server, EVP_PKEY* key, TKeyRole role,
-                                            int64_t now) {
+std::optional<SignerNaming> CertifiedSigner(const fs::path& server, EVP_PKEY* key, TKeyRole role, int64_t now,
+                                            std::string_view deployment) {
     const std::vector<RootVersion> chain = ReadRootChain(server);
-    if (chain.empty()) return std::nullopt;
+    if (chain.empty()) {
+        DeploymentOf(server, deployment, false);
+        return std::nullopt;
+    }
     const TRootDocument& root = chain.back().Root;
     const TKeyJudged judged =
         JudgeSigningKey(root, KeyIdOf(OpenSslSignatureCheck(), PublicPointOf(key)), role, now);
@@ -62,7 +65,17 @@ std::optional<SignerNaming> CertifiedSigner(const fs::path& server, EVP_PKEY* ke
                                                          RoleNames(static_cast<uint8_t>(role)) +
                                                          " documents: " + KeyRefusalText(judged.Refusal) +
                                                          ", " + judged.Detail);
-    return SignerNaming{document_text::HexOf(judged.Key->Id), root.Product};
+    return SignerNaming{document_text::HexOf(judged.Key->Id), root.Product,
+                        *DeploymentOf(server, deployment, true)};
+}
+
+void KeepSignerDeployment(const fs::path& server, const std::optional<SignerNaming>& signer,
+                          std::string_view deployment) {
+    if (signer) {
+        KeepDeployment(server, signer->Deployment);
+    } else if (const std::optional<FolderDeployment> named = DeploymentOf(server, deployment, false)) {
+        KeepDeployment(server, *named);
+    }
 }
 
 Key CertifiedReleaseSigner(const fs::path& server, uint64_t serial, int64_t now) {

@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/publish/publisher_key.h"
+#include "tools/publish/server_deployment.h"
 #include "update/trust/root_rules.h"
 
 namespace publish {
@@ -33,23 +35,34 @@ std::vector<RootVersion> ReadRootChain(const std::filesystem::path& server);
 // The key id of a key (lowercase hex SHA-256 of its DER public key).
 std::string KeyIdText(EVP_PKEY* key);
 
-// What a document signed under a root names: the signer's key id and the root's product.
+// What a document signed under a root names: the signer's key id, the root's product and the
+// server folder's deployment (server_deployment.h).
 struct SignerNaming {
     std::string Key;
     std::string Product;
+    FolderDeployment Deployment;
 
     template <class TDocument>
     void Into(TDocument& document) const {
         document.Key = Key;
         document.Product = Product;
+        document.Deployment = Deployment.Name;
     }
 };
 
 // With a root on the server: raises PublishError(NotCertified) unless the newest version certifies
-// `key` for `role` now, and returns what the documents signed with it name. Without a root:
-// nullopt, and any key signs as before.
+// `key` for `role` now, and returns what the documents signed with it name, the deployment being
+// the folder's (`deployment` when it has none yet, else a made-up one). Without a root: nullopt,
+// and any key signs as before. Either way a `deployment` that is not the folder's is refused
+// (DeploymentOf) before anything is written.
 std::optional<SignerNaming> CertifiedSigner(const std::filesystem::path& server, EVP_PKEY* key, TKeyRole role,
-                                            int64_t now);
+                                            int64_t now, std::string_view deployment = {});
+
+// Keeps the deployment the documents just signed name (or, without a root, the one `deployment`
+// gave) in the folder when it is new there. Call under the folder's lock before switching the
+// documents in.
+void KeepSignerDeployment(const std::filesystem::path& server, const std::optional<SignerNaming>& signer,
+                          std::string_view deployment);
 
 // With a root on the server: the public key of the release `serial`'s signer, the key it names,
 // when the newest root certifies that key for manifests now (a rollout key cannot check a release

@@ -347,6 +347,13 @@ void RunRootStatus(const fs::path& server) {
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     for (size_t i = 0; i < chain.size(); ++i)
         PrintVersion(chain[i], i > 0 ? &chain[i - 1].Root : nullptr, i + 1 == chain.size(), now);
+    const std::optional<std::string> deployment = KeptDeployment(server);
+    if (deployment)
+        std::printf("Deployment of this server folder: %s (Implantacao=%s)\n", deployment->c_str(),
+                    deployment->c_str());
+    else
+        std::printf(
+            "Deployment of this server folder: none yet (set by the first sign, publish or rollout)\n");
 }
 
 std::string Value(const std::vector<std::string_view>& arguments, std::string_view name,

@@ -50,12 +50,13 @@ void RunSign(const SignOptions& options) {
     for (const auto& entry : entries) files.push_back(entry.File);
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     const std::optional<SignerNaming> signer =
-        CertifiedSigner(options.folder, key.get(), TKeyRole::Manifest, now);
+        CertifiedSigner(options.folder, key.get(), TKeyRole::Manifest, now, options.deployment);
     const SignedManifest signedManifest = PrepareFlatManifest(
         options.folder, std::move(files), key.get(), now, options.validDays, options.minSerial, signer);
     const Key publicKey = PublicKeyFrom(PublicPointOf(key.get()));
     CheckClock(now, signedManifest.Manifest.ExpiresUnix, EvidenceOf(options.folder, publicKey.get()),
                options.force);
+    KeepSignerDeployment(options.folder, signer, options.deployment);
     NextGeneration generation(options.folder);
     generation.Put(signedManifest.Document);
     generation.Commit();

@@ -68,6 +68,7 @@ class TResolution {
           FSource(ASource),
           FAccepted(AVerification.StateFile, AVerification.SerialKey) {
         FRollout.Ring = Utf8ToWide(AVerification.Ring);
+        FDeployment = !AVerification.Deployment.empty() ? AVerification.Deployment : FAccepted.Deployment();
     }
 
     TReleasePlan Resolve() {
@@ -88,10 +89,12 @@ class TResolution {
         TJudged<TRollout> rollout = JudgeRollout(*bytes.Document, *bytes.Signature, highest);
         if (!rollout.Accepted()) return Refused(rollout.Refusal, rollout.Detail, TPlanStage::Rollout);
         FRollout.RolloutSerial = rollout.Document.Serial;
+        Bind(rollout.Document.Deployment);
 
         const TRingAssignment* entry = RingEntry(rollout.Document, FVerification.Ring);
         if (!entry) {
             // Neither this ring nor "geral" is named: the flat folder applies, as without a document.
+            KeepDeployment();
             FAccepted.Raise(TAcceptedDocument::Rollout, rollout.Document.Serial, rollout.Sha256);
             return FlatFolder();
         }
@@ -115,6 +118,7 @@ class TResolution {
         if (!judged.Accepted()) return Refused(judged.Refusal, judged.Detail, TPlanStage::Rollout);
         TReleasePlan plan = TReleasePlan::OfRelease(judged.Document);
         // Remembered only once the release is taken too.
+        KeepDeployment();
         FAccepted.Raise(TAcceptedDocument::Rollout, rollout.Document.Serial, rollout.Sha256);
         FRollout.Release = judged.Document.Serial;
         plan.Rollout = FRollout;
@@ -132,6 +136,7 @@ class TResolution {
         TJudged<TRollout> rollout =
             JudgeRollout(*bytes.Document, *bytes.Signature, FAccepted.Highest(TAcceptedDocument::Rollout));
         if (!rollout.Accepted()) return NotStaging(plan, rollout.Detail);
+        Bind(rollout.Document.Deployment);
         plan.RolloutSerial = rollout.Document.Serial;
         const TRingAssignment* entry = RingEntry(rollout.Document, FVerification.Ring);
         if (!entry) return NotStaging(plan, "nenhum anel se aplica");
@@ -171,7 +176,7 @@ class TResolution {
         if (!KeyReady()) return Refused(TRefusal::InvalidKey, FKeyError, TPlanStage::Manifest);
         TJudged<TReleaseManifest> manifest =
             FRoot ? JudgeCertifiedManifest(*FRoot, *bytes.Document, *bytes.Signature, UtcNowUnix(),
-                                           FAccepted.Accepted(TAcceptedDocument::Manifest))
+                                           FAccepted.Accepted(TAcceptedDocument::Manifest), FDeployment)
                   : JudgeSignedManifest(*FKey, *bytes.Document, *bytes.Signature, UtcNowUnix(),
                                         FAccepted.Accepted(TAcceptedDocument::Manifest));
         if (!manifest.Accepted()) return Refused(manifest.Refusal, manifest.Detail, TPlanStage::Manifest);
@@ -181,6 +186,8 @@ class TResolution {
         } catch (const TManifestError& e) {
             return Refused(TRefusal::MalformedManifest, e.what(), TPlanStage::Manifest);
         }
+        Bind(manifest.Document.Deployment);
+        KeepDeployment();
         FAccepted.Raise(TAcceptedDocument::Manifest, manifest.Document.Serial, manifest.Sha256);
         plan.Rollout = FRollout;
         return plan;
@@ -216,14 +223,29 @@ class TResolution {
 
     TJudged<TRollout> JudgeRollout(std::string_view ADocument, std::string_view ASignature,
                                    const std::optional<TAcceptedSigning>& AAccepted) {
-        if (FRoot) return JudgeCertifiedRollout(*FRoot, ADocument, ASignature, UtcNowUnix(), AAccepted);
+        if (FRoot)
+            return JudgeCertifiedRollout(*FRoot, ADocument, ASignature, UtcNowUnix(), AAccepted, FDeployment);
         return JudgeSignedRollout(*FKey, ADocument, ASignature, UtcNowUnix(), AAccepted);
     }
 
     TJudged<TRelease> JudgeRelease(std::string_view ADocument, std::string_view ASignature,
                                    uint64_t AAssigned, std::optional<TSha256> APin) {
-        if (FRoot) return JudgeCertifiedRelease(*FRoot, ADocument, ASignature, AAssigned, UtcNowUnix(), APin);
+        if (FRoot)
+            return JudgeCertifiedRelease(*FRoot, ADocument, ASignature, AAssigned, UtcNowUnix(), APin,
+                                         FDeployment);
         return JudgeSignedRelease(*FKey, ADocument, ASignature, AAssigned, APin);
+    }
+
+    // Under a root, the first document accepted binds the rest of the resolution to its deployment
+    // when neither the settings nor the state named one.
+    void Bind(const std::string& ADeployment) {
+        if (FRoot && FDeployment.empty()) FDeployment = ADeployment;
+    }
+
+    // Remembers the deployment of what is being accepted, unless the settings name it (IT's value
+    // governs, and stays the judge if it is changed later).
+    void KeepDeployment() {
+        if (FRoot && FVerification.Deployment.empty()) FAccepted.KeepDeployment(FDeployment);
     }
 
     // Under a root the root's keys judge; without one the configured key.
@@ -377,6 +399,7 @@ class TResolution {
     TSha256 FStartSha256{};              // of the starting version's document
     TRefusal FRootRefusal = TRefusal::None;
     std::string FRootDetail;
+    std::string FDeployment;  // the deployment documents must name; empty: not bound yet
 };
 
 }  // namespace

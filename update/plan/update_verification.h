@@ -23,6 +23,10 @@ struct TUpdateVerification {
     // Empty: a root is followed only once the publisher key signed its first version (the migration
     // from one key), or once this installation accepted one.
     std::string RootAnchor{};
+    // Aurevia.ini, [Seguranca] "Implantacao": the deployment (server folder) this workstation takes
+    // documents of under a root. Empty: the one the first document it accepted under the root named,
+    // kept in StateFile.
+    std::string Deployment{};
 
     bool Enabled() const { return !PublisherKey.empty() || !RootAnchor.empty(); }
 };

@@ -47,10 +47,10 @@ std::optional<std::string> ReadStateText(const std::wstring& APath) {
 
 // A file that cannot be read or understood counts as holding nothing: the plan still has the
 // registry's serials, and the next raise writes the file anew.
-TAcceptedRecord ReadStateFile(const std::wstring& APath) {
+TAcceptedRecord ReadStateFile(const std::wstring& APath, std::string& ADeployment) {
     try {
         const std::optional<std::string> text = ReadStateText(APath);
-        return text ? DecodeAcceptedState(*text) : TAcceptedRecord{};
+        return text ? DecodeAcceptedState(*text, &ADeployment) : TAcceptedRecord{};
     } catch (...) {
         const TFailureInfo failure = FailureOf(std::current_exception());
         LogEvent(TLogLine(TLogLevel::Warn, "state-unreadable")
@@ -85,7 +85,7 @@ void WriteStateFile(const std::wstring& APath, const std::string& AText) {
 
 TAcceptedState::TAcceptedState(std::wstring AStateFile, std::wstring ARegistryKey)
     : FStateFile(std::move(AStateFile)), FRegistryKey(std::move(ARegistryKey)) {
-    if (!FStateFile.empty()) FRecord = ReadStateFile(FStateFile);
+    if (!FStateFile.empty()) FRecord = ReadStateFile(FStateFile, FDeployment);
     TAcceptedRecord registry;
     for (const TAcceptedDocument document : kDocuments) {
         if (const std::optional<uint64_t> serial = RegistrySerial(document).Highest())
@@ -154,10 +154,22 @@ void TAcceptedState::Raise(TAcceptedDocument ADocument, uint64_t ASerial, const 
     StoreInRegistry();
 }
 
+void TAcceptedState::KeepDeployment(const std::string& ADeployment) {
+    if (!FDeployment.empty() || ADeployment.empty()) return;
+    FDeployment = ADeployment;
+    if (FStateFile.empty() || !StoreInFile())
+        throw Error(
+            "the deployment of the accepted documents cannot be kept: the state file cannot be written",
+            TErrorCategory::Disk);
+}
+
 bool TAcceptedState::StoreInFile() {
     try {
-        TAcceptedRecord merged = MergedAcceptedState(ReadStateFile(FStateFile), FRecord);
-        WriteStateFile(FStateFile, EncodeAcceptedState(merged));
+        std::string kept;
+        TAcceptedRecord merged = MergedAcceptedState(ReadStateFile(FStateFile, kept), FRecord);
+        // The first kept wins: another launcher of this installation may have kept one meanwhile.
+        if (!kept.empty()) FDeployment = kept;
+        WriteStateFile(FStateFile, EncodeAcceptedState(merged, FDeployment));
         FRecord = std::move(merged);
         return true;
     } catch (...) {

@@ -48,6 +48,14 @@ class TAcceptedState {
     // acceptance that cannot be remembered would let the next rollback through.
     void Raise(TAcceptedDocument ADocument, uint64_t ASerial, const TSha256& ASha256);
 
+    // The deployment this installation's documents under the root were published for; empty until
+    // the first one is accepted.
+    const std::string& Deployment() const { return FDeployment; }
+    // Keeps ADeployment as the installation's deployment, once: a deployment already kept (by this
+    // run or another launcher of the installation) stays. Raises when the state file cannot be
+    // written, as for the root: a binding that is not remembered would bind nothing.
+    void KeepDeployment(const std::string& ADeployment);
+
   private:
     // Writes the record, merged with what the file holds now; false (logged) when the file cannot
     // be written.
@@ -61,6 +69,7 @@ class TAcceptedState {
     const std::wstring FStateFile;
     const std::wstring FRegistryKey;
     TAcceptedRecord FRecord;
+    std::string FDeployment;
     uint64_t FEpoch = 0;
     uint64_t FSerialFloor = 0;
 };

@@ -43,7 +43,7 @@ TAcceptedSigning SigningOf(std::string_view kind, const Value& value) {
 
 }  // namespace
 
-TAcceptedRecord DecodeAcceptedState(std::string_view bytes) {
+TAcceptedRecord DecodeAcceptedState(std::string_view bytes, std::string* ADeployment) {
     if (bytes.size() > kAcceptedStateLimit)
         Fail("The state is larger than " + std::to_string(kAcceptedStateLimit) + " bytes");
     rapidjson::Document root;
@@ -57,6 +57,12 @@ TAcceptedRecord DecodeAcceptedState(std::string_view bytes) {
         Fail("The state's format is not " + std::string(kAcceptedStateFormat));
     const Value* accepted = Member(root, "accepted");
     if (!accepted || !accepted->IsObject()) Fail("The state lacks \"accepted\"");
+    std::string deployment;
+    if (const Value* named = Member(root, "deployment")) {
+        if (!named->IsString()) Fail("The state's \"deployment\" is not a string");
+        deployment = document_text::NameTextFrom("deployment", NameOf(*named));
+    }
+    if (ADeployment) *ADeployment = std::move(deployment);
     TAcceptedRecord record;
     for (auto it = accepted->MemberBegin(); it != accepted->MemberEnd(); ++it) {
         const std::string kind(NameOf(it->name));
@@ -66,7 +72,7 @@ TAcceptedRecord DecodeAcceptedState(std::string_view bytes) {
     return record;
 }
 
-std::string EncodeAcceptedState(const TAcceptedRecord& record) {
+std::string EncodeAcceptedState(const TAcceptedRecord& record, std::string_view ADeployment) {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> json(buffer);
     json.StartObject();
@@ -87,6 +93,11 @@ std::string EncodeAcceptedState(const TAcceptedRecord& record) {
         json.EndObject();
     }
     json.EndObject();
+    if (!ADeployment.empty()) {
+        const std::string deployment = document_text::NameTextFrom("deployment", ADeployment);
+        json.Key("deployment");
+        json.String(deployment.data(), static_cast<rapidjson::SizeType>(deployment.size()));
+    }
     json.EndObject();
     return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
 }

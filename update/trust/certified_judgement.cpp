@@ -46,7 +46,8 @@ const TSigningKey* Signer(const TRootDocument& ARoot, std::string_view ADocument
 
 template <class TDocument, class TDecode, class TJudge>
 TJudged<TDocument> Certified(const TRootDocument& ARoot, TKeyRole ARole, std::string_view ADocument,
-                             std::string_view ASignature, int64_t ANowUnix, TDecode ADecode, TJudge AJudge) {
+                             std::string_view ASignature, int64_t ANowUnix, std::string_view ADeployment,
+                             TDecode ADecode, TJudge AJudge) {
     const TSigningKey* signer = Signer(ARoot, ADocument, ASignature);
     if (!signer)
         return Refused<TDocument>(TRefusal::BadSignature, "chave " + ClaimedKey(ADocument, ADecode) +
@@ -68,6 +69,14 @@ TJudged<TDocument> Certified(const TRootDocument& ARoot, TKeyRole ARole, std::st
         return Refused<TDocument>(TRefusal::BadSignature, "produto \"" + judged.Document.Product +
                                                               "\", a raiz é de \"" + ARoot.Product + "\"" +
                                                               InRoot(ARoot));
+    const std::string& deployment = judged.Document.Deployment;
+    if (deployment.empty())
+        return Refused<TDocument>(TRefusal::BadSignature,
+                                  "o documento não nomeia a implantação" + InRoot(ARoot));
+    if (!ADeployment.empty() && deployment != ADeployment)
+        return Refused<TDocument>(TRefusal::BadSignature,
+                                  "implantação \"" + deployment + "\", esta estação é da implantação \"" +
+                                      std::string(ADeployment) + "\"" + InRoot(ARoot));
     return judged;
 }
 
@@ -75,9 +84,10 @@ TJudged<TDocument> Certified(const TRootDocument& ARoot, TKeyRole ARole, std::st
 
 TJudged<TReleaseManifest> JudgeCertifiedManifest(const TRootDocument& ARoot, std::string_view ADocument,
                                                  std::string_view ASignature, int64_t ANowUnix,
-                                                 std::optional<TAcceptedSigning> AAccepted) {
+                                                 std::optional<TAcceptedSigning> AAccepted,
+                                                 std::string_view ADeployment) {
     return Certified<TReleaseManifest>(ARoot, TKeyRole::Manifest, ADocument, ASignature, ANowUnix,
-                                       DecodeReleaseManifest, [&](const TPublisherKey& AKey) {
+                                       ADeployment, DecodeReleaseManifest, [&](const TPublisherKey& AKey) {
                                            return JudgeSignedManifest(AKey, ADocument, ASignature, ANowUnix,
                                                                       AAccepted);
                                        });
@@ -85,9 +95,10 @@ TJudged<TReleaseManifest> JudgeCertifiedManifest(const TRootDocument& ARoot, std
 
 TJudged<TRollout> JudgeCertifiedRollout(const TRootDocument& ARoot, std::string_view ADocument,
                                         std::string_view ASignature, int64_t ANowUnix,
-                                        std::optional<TAcceptedSigning> AAccepted) {
-    return Certified<TRollout>(ARoot, TKeyRole::Rollout, ADocument, ASignature, ANowUnix, DecodeRollout,
-                               [&](const TPublisherKey& AKey) {
+                                        std::optional<TAcceptedSigning> AAccepted,
+                                        std::string_view ADeployment) {
+    return Certified<TRollout>(ARoot, TKeyRole::Rollout, ADocument, ASignature, ANowUnix, ADeployment,
+                               DecodeRollout, [&](const TPublisherKey& AKey) {
                                    return JudgeSignedRollout(AKey, ADocument, ASignature, ANowUnix,
                                                              AAccepted);
                                });
@@ -95,9 +106,9 @@ TJudged<TRollout> JudgeCertifiedRollout(const TRootDocument& ARoot, std::string_
 
 TJudged<TRelease> JudgeCertifiedRelease(const TRootDocument& ARoot, std::string_view ADocument,
                                         std::string_view ASignature, uint64_t AAssigned, int64_t ANowUnix,
-                                        std::optional<TSha256> APin) {
-    return Certified<TRelease>(ARoot, TKeyRole::Manifest, ADocument, ASignature, ANowUnix, DecodeRelease,
-                               [&](const TPublisherKey& AKey) {
+                                        std::optional<TSha256> APin, std::string_view ADeployment) {
+    return Certified<TRelease>(ARoot, TKeyRole::Manifest, ADocument, ASignature, ANowUnix, ADeployment,
+                               DecodeRelease, [&](const TPublisherKey& AKey) {
                                    return JudgeSignedRelease(AKey, ADocument, ASignature, AAssigned, APin);
                                });
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "update/trust/document_text.h"
 
@@ -60,6 +61,43 @@ inline std::string_view TextOf(const Value& AValue, std::string_view AName) {
     return std::string_view(AValue.GetString(), AValue.GetStringLength());
 }
 
+// A product or deployment name (document_text::NameTextFrom); empty when absent and not required.
+inline std::string NameMemberOf(const Value& AObject, std::string_view AName, std::string_view AWhere,
+                                bool ARequired) {
+    const Value* value = MemberOf(AObject, AName, AWhere, ARequired);
+    if (!value) return {};
+    return document_text::NameTextFrom(AName, TextOf(*value, AName));
+}
+
+// What a document signed under a trust root says of where it belongs: the signer's key id, the
+// root's product and the deployment it was published for. Each is optional to the codec: documents
+// signed without a root name none, and whether one must be named is trust's to judge
+// (certified_judgement.h). The root document reads its product through NameMemberOf too, so that a
+// product the root can name is one a document can name.
+struct TSignerNames {
+    std::string Key;
+    std::string Product;
+    std::string Deployment;
+};
+
+inline TSignerNames SignerNamesOf(const Value& AObject, std::string_view AWhere) {
+    TSignerNames names;
+    if (const Value* key = MemberOf(AObject, "key", AWhere, false))
+        names.Key = document_text::KeyIdTextFrom("key", TextOf(*key, "key"));
+    names.Product = NameMemberOf(AObject, "product", AWhere, false);
+    names.Deployment = NameMemberOf(AObject, "deployment", AWhere, false);
+    return names;
+}
+
+// Into a document's own members (TReleaseManifest, TRelease, TRollout).
+template <class TDocument>
+void ReadSignerNames(const Value& AObject, std::string_view AWhere, TDocument& ADocument) {
+    TSignerNames names = SignerNamesOf(AObject, AWhere);
+    ADocument.Key = std::move(names.Key);
+    ADocument.Product = std::move(names.Product);
+    ADocument.Deployment = std::move(names.Deployment);
+}
+
 // Writes a document in one line, members in the order given.
 class TJsonWriter {
   public:
@@ -71,6 +109,24 @@ class TJsonWriter {
     }
     void Key(const char* AName) { Json.Key(AName); }
     std::string Result() const { return std::string(Buffer.GetString(), Buffer.GetSize()); }
+
+    // The signer's members that are named; none for a document signed without a root, whose bytes
+    // then stay those of earlier publishers. A name the reader would refuse raises.
+    template <class TDocument>
+    void SignerNames(const TDocument& ADocument) {
+        if (!ADocument.Key.empty()) {
+            Key("key");
+            Text(document_text::KeyIdTextFrom("key", ADocument.Key));
+        }
+        if (!ADocument.Product.empty()) {
+            Key("product");
+            Text(document_text::NameTextFrom("product", ADocument.Product));
+        }
+        if (!ADocument.Deployment.empty()) {
+            Key("deployment");
+            Text(document_text::NameTextFrom("deployment", ADocument.Deployment));
+        }
+    }
 };
 
 }  // namespace document_json

@@ -97,6 +97,23 @@ std::string KeyIdTextFrom(std::string_view member, std::string_view text) {
     return std::string(text);
 }
 
+bool IsNameText(std::string_view text) {
+    if (text.empty() || text.size() > kMostNameLength) return false;
+    for (const char c : text) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                        c == '.' || c == '_' || c == '-';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+std::string NameTextFrom(std::string_view member, std::string_view text) {
+    if (!IsNameText(text))
+        Fail("\"" + std::string(member) + "\" " + Shown(text) +
+             " is not 1 to 64 characters of A-Z, a-z, 0-9, '.', '_' and '-'");
+    return std::string(text);
+}
+
 std::string Shown(std::string_view name) {
     std::string shown = "\"";
     for (const char c : name) {

@@ -34,6 +34,14 @@ std::string HexOf(const TSha256& hash);
 // raises otherwise, `member` naming it.
 std::string KeyIdTextFrom(std::string_view member, std::string_view text);
 
+// The product a root is for, or the deployment (one server folder's documents) a document was
+// published for: 1 to 64 characters of A-Z, a-z, 0-9, '.', '_' and '-', so that it reads the same
+// in a document, an INI value, the state file and an IT log line. NameTextFrom raises otherwise,
+// `member` naming it.
+inline constexpr size_t kMostNameLength = 64;
+bool IsNameText(std::string_view text);
+std::string NameTextFrom(std::string_view member, std::string_view text);
+
 // A name as a message shows it: quoted, control characters written as escapes.
 std::string Shown(std::string_view name);
 

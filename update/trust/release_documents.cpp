@@ -97,31 +97,7 @@ void CheckRollout(const TRollout& rollout) {
     }
 }
 
-// "key" and "product": optional, so that documents signed before a root read as before.
-template <class TDocument>
-void ReadSigner(const Value& root, const std::string& what, TDocument& document) {
-    if (const Value* key = MemberOf(root, "key", what, false))
-        document.Key = document_text::KeyIdTextFrom("key", TextOf(*key, "key"));
-    if (const Value* product = MemberOf(root, "product", what, false)) {
-        document.Product = TextOf(*product, "product");
-        if (document.Product.empty()) Fail("\"product\" is empty");
-    }
-}
-
-class TWriter : public document_json::TJsonWriter {
-  public:
-    template <class TDocument>
-    void Signer(const TDocument& document) {
-        if (!document.Key.empty()) {
-            Key("key");
-            Text(document.Key);
-        }
-        if (!document.Product.empty()) {
-            Key("product");
-            Text(document.Product);
-        }
-    }
-};
+using TWriter = document_json::TJsonWriter;
 
 }  // namespace
 
@@ -135,7 +111,7 @@ TRelease DecodeRelease(std::string_view bytes) {
         "created", TextOf(*MemberOf(root, "created", "The release", true), "created"));
     if (const Value* note = MemberOf(root, "note", "The release", false))
         release.Note = TextOf(*note, "note");
-    ReadSigner(root, "The release", release);
+    document_json::ReadSignerNames(root, "The release", release);
     const Value& files = ArrayMember(root, "files", "The release");
     release.Files.reserve(files.Size());
     for (const Value& element : files.GetArray()) {
@@ -184,7 +160,7 @@ TRollout DecodeRollout(std::string_view bytes) {
     rollout.Serial = UnsignedOf(*MemberOf(root, "serial", "The rollout document", true), "serial");
     rollout.ExpiresUnix = document_text::UnixSecondsFrom(
         "expires", TextOf(*MemberOf(root, "expires", "The rollout document", true), "expires"));
-    ReadSigner(root, "The rollout document", rollout);
+    document_json::ReadSignerNames(root, "The rollout document", rollout);
     const Value& rings = ArrayMember(root, "rings", "The rollout document");
     rollout.Rings.reserve(rings.Size());
     for (const Value& element : rings.GetArray()) {
@@ -216,7 +192,7 @@ std::string EncodeRelease(const TRelease& release) {
     w.Json.StartObject();
     w.Key("format");
     w.Text(kReleaseFormat);
-    w.Signer(release);
+    w.SignerNames(release);
     w.Key("serial");
     w.Json.Uint64(release.Serial);
     w.Key("created");
@@ -271,7 +247,7 @@ std::string EncodeRollout(const TRollout& rollout) {
     w.Json.StartObject();
     w.Key("format");
     w.Text(kRolloutFormat);
-    w.Signer(rollout);
+    w.SignerNames(rollout);
     w.Key("serial");
     w.Json.Uint64(rollout.Serial);
     w.Key("expires");

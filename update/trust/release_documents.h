@@ -75,8 +75,9 @@ struct TRelease {
     int64_t CreatedUnix = 0;
     std::string Note;  // empty: none
     std::vector<TReleaseFile> Files;
-    std::string Key{};      // the signer's key id; empty when signed without a root in force
-    std::string Product{};  // the root's product; empty likewise
+    std::string Key{};         // the signer's key id; empty when signed without a root in force
+    std::string Product{};     // the root's product; empty likewise
+    std::string Deployment{};  // the deployment (server folder) it was published for; empty likewise
 };
 
 struct TRingAssignment {
@@ -98,8 +99,9 @@ struct TRollout {
     uint64_t Serial = 0;
     int64_t ExpiresUnix = 0;
     std::vector<TRingAssignment> Rings;
-    std::string Key{};      // the signer's key id; empty when signed without a root in force
-    std::string Product{};  // the root's product; empty likewise
+    std::string Key{};         // the signer's key id; empty when signed without a root in force
+    std::string Product{};     // the root's product; empty likewise
+    std::string Deployment{};  // the deployment (server folder) it was published for; empty likewise
 };
 
 // Read a document; raise TManifestError for anything but a well-formed one: not JSON, another

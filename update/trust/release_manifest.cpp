@@ -15,6 +15,7 @@
 #include <rapidjson/writer.h>
 
 #include "base/base64.h"
+#include "update/trust/document_json.h"
 #include "update/trust/document_text.h"
 
 namespace {
@@ -88,7 +89,7 @@ class ManifestHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, M
     bool SkipsUnknown() const {
         if (FDepth == 1)
             return FMember != "format" && FMember != "serial" && FMember != "expires" && FMember != "files" &&
-                   FMember != "key" && FMember != "product";
+                   FMember != "key" && FMember != "product" && FMember != "deployment";
         if (FDepth == 3) return FMember != "name" && FMember != "size" && FMember != "sha256";
         return false;
     }
@@ -152,10 +153,11 @@ class ManifestHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, M
             if (!See(FRootSeen, 16)) return false;
             if (kind != Kind::String) return Refuse(NotOfItsKind());
             Manifest.Key = document_text::KeyIdTextFrom(FMember, text);
-        } else if (FMember == "product") {
-            if (!See(FRootSeen, 32)) return false;
-            if (kind != Kind::String || text.empty()) return Refuse("\"product\" is not a product name");
-            Manifest.Product.assign(text);
+        } else if (FMember == "product" || FMember == "deployment") {
+            if (!See(FRootSeen, FMember == "product" ? 32 : 64)) return false;
+            if (kind != Kind::String) return Refuse(NotOfItsKind());
+            (FMember == "product" ? Manifest.Product : Manifest.Deployment) =
+                document_text::NameTextFrom(FMember, text);
         } else {
             return Refuse(NotOfItsKind());
         }
@@ -207,22 +209,13 @@ TReleaseManifest DecodeReleaseManifest(std::string_view bytes) {
 }
 
 std::string EncodeReleaseManifest(const TReleaseManifest& manifest) {
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    const auto text = [&](std::string_view value) {
-        writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
-    };
+    document_json::TJsonWriter w;
+    auto& writer = w.Json;
+    const auto text = [&](std::string_view value) { w.Text(value); };
     writer.StartObject();
     writer.Key("format");
     text(kManifestFormat);
-    if (!manifest.Key.empty()) {
-        writer.Key("key");
-        text(manifest.Key);
-    }
-    if (!manifest.Product.empty()) {
-        writer.Key("product");
-        text(manifest.Product);
-    }
+    w.SignerNames(manifest);
     writer.Key("serial");
     writer.Uint64(manifest.Serial);
     writer.Key("expires");
@@ -241,7 +234,7 @@ std::string EncodeReleaseManifest(const TReleaseManifest& manifest) {
     }
     writer.EndArray();
     writer.EndObject();
-    return std::string(buffer.GetString(), buffer.GetSize());
+    return w.Result();
 }
 
 const TManifestFile* FindManifestFile(const TReleaseManifest& manifest, std::string_view name) {

@@ -41,9 +41,11 @@ struct TReleaseManifest {
     uint64_t Serial = 0;
     int64_t ExpiresUnix = 0;  // seconds since 1970-01-01T00:00:00Z
     std::vector<TManifestFile> Files;
-    // The signer's key id and the root's product; empty when signed without a root in force.
+    // The signer's key id, the root's product and the deployment (server folder) it was published
+    // for; empty when signed without a root in force.
     std::string Key{};
     std::string Product{};
+    std::string Deployment{};
 };
 
 // A manifest or key text that cannot be read; what() says what is wrong with it. One of the

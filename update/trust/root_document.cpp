@@ -29,16 +29,6 @@ const Value& ArrayOf(const Value& object, std::string_view name, std::string_vie
     return value;
 }
 
-bool IsProductText(std::string_view product) {
-    if (product.empty() || product.size() > kMostProductLength) return false;
-    for (const char c : product) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        c == '.' || c == '_' || c == '-';
-        if (!ok) return false;
-    }
-    return true;
-}
-
 template <class TKey>
 void CheckDistinct(const std::vector<TKey>& keys, const char* what) {
     for (size_t i = 0; i < keys.size(); ++i) {
@@ -50,9 +40,7 @@ void CheckDistinct(const std::vector<TKey>& keys, const char* what) {
 }
 
 void CheckRoot(const TRootDocument& root) {
-    if (!IsProductText(root.Product))
-        Fail("The product " + document_text::Shown(root.Product) +
-             " is not 1 to 64 characters of A-Z, a-z, 0-9, '.', '_' and '-'");
+    document_text::NameTextFrom("product", root.Product);
     if (root.Version == 0) Fail("\"version\" is 0; root versions start at 1");
     if (root.RootKeys.empty()) Fail("The root names no root key");
     if (root.RootKeys.size() > kMostRootKeys)
@@ -128,7 +116,7 @@ TRootDocument DecodeRootDocument(std::string_view ABytes) {
     if (!format.IsString() || TextOf(format, "format") != kRootFormat)
         Fail("The root document's format is not " + std::string(kRootFormat));
     TRootDocument root;
-    root.Product = TextOf(*MemberOf(json, "product", where, true), "product");
+    root.Product = document_json::NameMemberOf(json, "product", where, true);
     root.Version = UnsignedOf(*MemberOf(json, "version", where, true), "version");
     root.ExpiresUnix =
         document_text::UnixSecondsFrom("expires", TextOf(*MemberOf(json, "expires", where, true), "expires"));

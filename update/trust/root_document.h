@@ -35,7 +35,6 @@ inline constexpr size_t kMostRootSignaturesSize = 8 * 1024;
 inline constexpr size_t kMostRootSignatures = 32;
 inline constexpr size_t kMostRootKeys = 16;
 inline constexpr size_t kMostSigningKeys = 64;
-inline constexpr size_t kMostProductLength = 64;
 
 using TPublicPoint = std::array<uint8_t, 64>;  // X then Y, big-endian
 using TKeyId = TSha256;
@@ -74,11 +73,12 @@ struct TRootSignature {
 };
 
 // Raise TManifestError for anything but a well-formed document: not JSON, another format, a member
-// missing, given twice or of another kind, version 0, a product that is empty or longer than 64
-// bytes, a threshold of 0 or above the number of root keys, no root key, more keys than the bounds
-// above, a key id given twice (root keys among themselves, signing keys among themselves), a role
-// not known or given twice, no role, or a window whose not_after precedes its not_before. Whether a
-// key id is its key's hash needs a hasher and is the rules' to check (root_rules.h).
+// missing, given twice or of another kind, version 0, a product that is not a name
+// (document_text::IsNameText: 1 to 64 of A-Z, a-z, 0-9, '.', '_', '-'), a threshold of 0 or above the number
+// of root keys, no root key, more keys than the bounds above, a key id given twice (root keys among
+// themselves, signing keys among themselves), a role not known or given twice, no role, or a window whose
+// not_after precedes its not_before. Whether a key id is its key's hash needs a hasher and is the rules' to
+// check (root_rules.h).
 TRootDocument DecodeRootDocument(std::string_view ABytes);
 // Writes the form above; raises TManifestError for what the decoder would refuse.
 std::string EncodeRootDocument(const TRootDocument& ARoot);

@@ -132,9 +132,11 @@ cmp -s "$install/Aurevia.ini" "$work/Aurevia.ini.before" || fail "the refused do
 
 echo "-- an upgrade with properties changes only the values given"
 key='ecdsa-p256:BB9MxLuo+k/3Zq0wYHKoZIzj0DAQcDQgAE=='
-expect_code 0 upgrade-v3.log /i "$(msi 3)" SERVICEURL=http://srv:8080 "PUBLISHERKEY=$key" RING=piloto FLEETURL=http://frota:8080
+root=002666bb8e648c45b4f66dcff64efcd1c623115d519e9d8d8bdf04fc892901bd
+expect_code 0 upgrade-v3.log /i "$(msi 3)" SERVICEURL=http://srv:8080 "PUBLISHERKEY=$key" RING=piloto FLEETURL=http://frota:8080 \
+    "ROOTHASH=$root" DEPLOYMENT=producao
 ini=$(tr -d '\r' <"$install/Aurevia.ini")
-for line in "Local Exe=$server" "url=http://srv:8080" "Chave Publica=$key" "Anel=piloto" "[Frota]" "url=http://frota:8080"; do
+for line in "Local Exe=$server" "url=http://srv:8080" "Chave Publica=$key" "Anel=piloto" "Raiz=$root" "Implantacao=producao" "[Frota]" "url=http://frota:8080"; do
     grep -qxF "$line" <<<"$ini" || fail "Aurevia.ini lacks '$line': $ini"
 done
 

@@ -137,6 +137,73 @@ TEST_F(RootCommandTest, RootIsSetUpRotatedAndRevokesTheSigningKey) {
     EXPECT_EQ(ReadReleaseDocument(2).Key, Id("r5"));
 }
 
+// Staging and production share the root and the signing key: each folder names its own deployment
+// in everything it signs, and production refuses to roll out staging's release copied into it.
+TEST_F(RootCommandTest, EveryDocumentNamesItsFoldersDeploymentAndACopiedReleaseIsNotRolledOut) {
+    // Without a root nothing changes: no deployment is kept or named.
+    ASSERT_EQ(Publish(ReleaseFolder("r1")).status, 0);
+    EXPECT_FALSE(fs::exists(srv_ / "aurevia-deployment"));
+    EXPECT_EQ(ReadBytes(srv_ / "aurevia-releases" / "1.json").find("deployment"), std::string::npos);
+
+    SetUpRoot();
+    const fs::path staging = dir_ / "staging";
+    fs::create_directories(staging);
+    fs::copy(srv_ / "aurevia-root", staging / "aurevia-root");
+    const std::string production = server_;
+
+    // Production is named on its first signing under the root; staging gets a made-up name.
+    const ToolResult named =
+        RunTool({"publish", "--from", ReleaseFolder("r2", {{"gds32.dll", "client 2"}}).string(), "--to",
+                 server_, "--key", key_, "--deployment", "producao"});
+    ASSERT_EQ(named.status, 0) << named.output;
+    EXPECT_NE(named.output.find("deployment producao"), std::string::npos) << named.output;
+    EXPECT_EQ(ReadBytes(srv_ / "aurevia-deployment"), "producao\n");
+    EXPECT_EQ(ReadReleaseDocument(2).Deployment, "producao");
+    server_ = staging.string();
+    for (const char* name : {"s1", "s2", "s3"})
+        ASSERT_EQ(Publish(ReleaseFolder(name, {{"Admissao.exe", std::string("staging ") + name}})).status, 0);
+    std::string made = ReadBytes(staging / "aurevia-deployment");
+    ASSERT_EQ(made.size(), std::string("deployment-").size() + 12 + 1) << made;
+    made.pop_back();
+    EXPECT_EQ(made.rfind("deployment-", 0), 0u) << made;
+    EXPECT_EQ(DecodeRelease(ReadBytes(staging / "aurevia-releases" / "3.json")).Deployment, made);
+    server_ = production;
+
+    // Staging's release 3 and its objects copied into production's folder.
+    fs::copy(staging / "aurevia-releases" / "3.json", srv_ / "aurevia-releases" / "3.json");
+    fs::copy(staging / "aurevia-releases" / "3.sig", srv_ / "aurevia-releases" / "3.sig");
+    fs::copy(staging / "aurevia-objects", srv_ / "aurevia-objects",
+             fs::copy_options::recursive | fs::copy_options::skip_existing);
+    auto before = TreeState(srv_);
+    const ToolResult copied = Rollout("geral", "3");
+    EXPECT_EQ(copied.status, 1) << copied.output;
+    EXPECT_NE(copied.output.find("published for the deployment " + made +
+                                 ", this server folder publishes for producao"),
+              std::string::npos)
+        << copied.output;
+    EXPECT_EQ(TreeState(srv_), before);
+
+    // Another name for a named folder is refused before anything is written.
+    const ToolResult renamed = RunTool({"rollout", "--to", server_, "--key", key_, "--ring", "geral",
+                                        "--release", "2", "--flat", "--deployment", "homologacao"});
+    EXPECT_EQ(renamed.status, 2) << renamed.output;
+    EXPECT_NE(renamed.output.find("publishes for the deployment producao, not homologacao"),
+              std::string::npos)
+        << renamed.output;
+    EXPECT_EQ(TreeState(srv_), before);
+
+    const ToolResult rollout = Rollout("geral", "2", {"--flat"});
+    ASSERT_EQ(rollout.status, 0) << rollout.output;
+    EXPECT_EQ(ReadRolloutDocument().Deployment, "producao");
+    const TReleaseManifest flat = ReadManifest(srv_);
+    EXPECT_EQ(flat.Deployment, "producao");
+    EXPECT_EQ(FindManifestFile(flat, "aurevia-deployment"), nullptr)
+        << "the folder's name is not a module file";
+    const ToolResult status = RunTool({"root", "status", "--to", server_});
+    EXPECT_NE(status.output.find("Deployment of this server folder: producao"), std::string::npos)
+        << status.output;
+}
+
 TEST_F(RootCommandTest, RefusedDraftsChangeNothingOnTheServer) {
     SetUpRoot();
     // Each row signs a draft of its own: signatures gathered for one row must not help another.

@@ -63,6 +63,10 @@ TEST(AcceptedStateText, RefusesWhatIsNotAState) {
         {"kind twice",
          R"({"format":"aurevia-state/1","accepted":{"rollout":{"serial":1},"rollout":{"serial":9}}})",
          "given twice"},
+        {"deployment not text", R"({"format":"aurevia-state/1","accepted":{},"deployment":7})",
+         "\"deployment\" is not a string"},
+        {"deployment not a name", R"({"format":"aurevia-state/1","accepted":{},"deployment":"prod ucao"})",
+         "is not 1 to 64"},
         {"too large",
          R"({"format":"aurevia-state/1","accepted":{},"pad":")" + std::string(70000, 'x') + "\"}",
          "larger than"},
@@ -72,6 +76,23 @@ TEST(AcceptedStateText, RefusesWhatIsNotAState) {
         EXPECT_NE(MessageOf([&] { DecodeAcceptedState(c.text); }).find(c.message), std::string::npos)
             << MessageOf([&] { DecodeAcceptedState(c.text); });
     }
+}
+
+// The deployment the installation is bound to travels beside the kinds; a state without one (every
+// state before the binding) reads as bound to none.
+TEST(AcceptedStateText, KeepsTheDeploymentBesideTheAcceptedKinds) {
+    const TAcceptedRecord record = {{"root", TAcceptedSigning(2, Bytes(0x11))}};
+    const std::string text = EncodeAcceptedState(record, "producao");
+    EXPECT_EQ(text, R"({"format":"aurevia-state/1","accepted":{"root":{"serial":2,"sha256":")" + kOnes +
+                        R"("}},"deployment":"producao"})" + "\n");
+    std::string deployment;
+    EXPECT_EQ(DecodeAcceptedState(text, &deployment).at("root").Serial, 2u);
+    EXPECT_EQ(deployment, "producao");
+    deployment = "stale";
+    DecodeAcceptedState(EncodeAcceptedState(record), &deployment);
+    EXPECT_EQ(deployment, "");
+    EXPECT_NE(MessageOf([&] { EncodeAcceptedState(record, "homolog/1"); }).find("is not 1 to 64"),
+              std::string::npos);
 }
 
 // Two launchers of one installation may each write what they accepted: nothing either holds is lowered.

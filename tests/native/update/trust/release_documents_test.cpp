@@ -5,6 +5,8 @@
 
 #include "update/trust/document_text.h"
 #include "update/trust/release_documents.h"
+#include "update/trust/release_manifest.h"
+#include "update/trust/root_document.h"
 
 namespace {
 
@@ -299,7 +301,7 @@ TEST(ReleaseDocuments, RefusesMalformedRollouts) {
          "not a key id"},
         {"an empty product",
          R"({"format":"aurevia-rollout/1","product":"","serial":5,"expires":"2027-01-01T00:00:00Z","rings":[]})",
-         "\"product\" is empty"},
+         "is not 1 to 64 characters"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -399,6 +401,81 @@ TEST(ReleaseDocuments, EncodingRefusesWhatDecodingWould) {
     TRollout rollout;
     rollout.Rings = {{"geral", 2, std::nullopt, 10}};
     EXPECT_NE(MessageOf([&] { EncodeRollout(rollout); }).find("no previous release"), std::string::npos);
+}
+
+// The signer's members (key, product, deployment) mean the same in the three signed documents and
+// in the root: one reader, one set of names, whichever codec (the manifest's streaming one, the
+// others' DOM) reads them.
+TEST(ReleaseDocuments, SignerMembersReadAlikeInEveryDocument) {
+    const std::string key(64, 'a');
+    const auto manifest = [](const std::string& signer) {
+        return R"({"format":"aurevia-manifest/1",)" + signer +
+               R"("serial":5,"expires":"2027-01-01T00:00:00Z","files":[]})";
+    };
+    const auto release = [](const std::string& signer) {
+        return R"({"format":"aurevia-release/1",)" + signer +
+               R"("serial":5,"created":"2026-12-01T00:00:00Z","files":[]})";
+    };
+    const auto rollout = [](const std::string& signer) {
+        return R"({"format":"aurevia-rollout/1",)" + signer +
+               R"("serial":5,"expires":"2027-01-01T00:00:00Z","rings":[]})";
+    };
+    struct Names {
+        std::string key, product, deployment;
+    };
+    const auto read = [&](int kind, const std::string& signer) {
+        if (kind == 0) {
+            const TReleaseManifest m = DecodeReleaseManifest(manifest(signer));
+            return Names{m.Key, m.Product, m.Deployment};
+        }
+        if (kind == 1) {
+            const TRelease r = DecodeRelease(release(signer));
+            return Names{r.Key, r.Product, r.Deployment};
+        }
+        const TRollout r = DecodeRollout(rollout(signer));
+        return Names{r.Key, r.Product, r.Deployment};
+    };
+    const struct {
+        const char* what;
+        std::string signer;
+        const char* message;  // nullptr: read
+    } cases[] = {
+        {"all three", R"("key":")" + key + R"(","product":"aurevia","deployment":"producao-2",)", nullptr},
+        {"none (signed without a root)", "", nullptr},
+        {"a deployment with a blank", R"("deployment":"prod ucao",)", "is not 1 to 64 characters"},
+        {"an empty deployment", R"("deployment":"",)", "is not 1 to 64 characters"},
+        {"a deployment of 65 characters", R"("deployment":")" + std::string(65, 'd') + R"(",)",
+         "is not 1 to 64 characters"},
+        {"a deployment given twice", R"("deployment":"a","deployment":"b",)", "given twice"},
+        {"a deployment as a number", R"("deployment":7,)", "is not a string"},
+        {"a product the root could not name", R"("product":"aurevia/teste",)", "is not 1 to 64 characters"},
+    };
+    for (const auto& c : cases) {
+        for (int kind = 0; kind < 3; ++kind) {
+            SCOPED_TRACE(std::string(c.what) + ", document " + std::to_string(kind));
+            if (!c.message) {
+                const Names names = read(kind, c.signer);
+                EXPECT_EQ(names.key, c.signer.empty() ? "" : key);
+                EXPECT_EQ(names.deployment, c.signer.empty() ? "" : "producao-2");
+                continue;
+            }
+            const std::string message = MessageOf([&] { read(kind, c.signer); });
+            EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        }
+    }
+    // The root names its product through the same reader.
+    EXPECT_NE(MessageOf([] {
+                  DecodeRootDocument(R"({"format":"aurevia-root/1","product":"aurevia teste","version":1})");
+              }).find("is not 1 to 64 characters"),
+              std::string::npos);
+
+    // Written only when named: a document signed without a root keeps the bytes of earlier publishers.
+    TRollout plain;
+    EXPECT_EQ(EncodeRollout(plain).find("deployment"), std::string::npos);
+    plain.Deployment = "producao";
+    EXPECT_EQ(DecodeRollout(EncodeRollout(plain)).Deployment, "producao");
+    plain.Deployment = "prod ucao";
+    EXPECT_NE(MessageOf([&] { EncodeRollout(plain); }).find("is not 1 to 64"), std::string::npos);
 }
 
 TEST(ReleaseDocuments, ObjectPathNamesTheContent) {

@@ -71,7 +71,7 @@ TEST(IniSettings, EverySectionIsReadIntoTheOneValueAndAMissingFileGivesTheDefaul
     IniFile ini;
     ini.Write(
         L"[Servidor]\r\nurl=http://server:8080\r\n[Seguranca]\r\nChave Publica=ABC\r\nAnel= Piloto "
-        L"\r\nRaiz=ab01\r\n"
+        L"\r\nRaiz=ab01\r\nImplantacao=producao\r\n"
         L"[Limites]\r\nLista MB=2\r\nMinimo Bytes=x\r\nPrazo Segundos=60\r\n"
         L"[Rede]\r\nProxy= proxy.hospital:3128 \r\nConexoes=4\r\n"
         L"[Frota]\r\nurl=http://fleet:9090\r\n");
@@ -81,6 +81,7 @@ TEST(IniSettings, EverySectionIsReadIntoTheOneValueAndAMissingFileGivesTheDefaul
     EXPECT_EQ(set.PublisherKey, L"ABC");
     EXPECT_EQ(set.Ring, "piloto");
     EXPECT_EQ(set.RootAnchor, L"ab01");
+    EXPECT_EQ(set.Deployment, L"producao");
     EXPECT_EQ(set.Limits.ListingBytes, uint64_t{2} << 20);
     EXPECT_EQ(set.Limits.MinBytes, TLimitsConfiguration{}.MinBytes) << "a malformed value keeps the default";
     EXPECT_EQ(set.Limits.Deadline, std::chrono::seconds(60));
@@ -94,6 +95,7 @@ TEST(IniSettings, EverySectionIsReadIntoTheOneValueAndAMissingFileGivesTheDefaul
     EXPECT_EQ(none.PublisherKey, L"");
     EXPECT_EQ(none.Ring, "geral");
     EXPECT_EQ(none.RootAnchor, L"");
+    EXPECT_EQ(none.Deployment, L"");
     EXPECT_EQ(none.Limits.ListingBytes, defaults.Limits.ListingBytes);
     EXPECT_EQ(none.Limits.Deadline, defaults.Limits.Deadline);
     EXPECT_EQ(none.Network.Proxy, L"");
@@ -123,12 +125,14 @@ TEST(MachinePolicy, APolicyValueWinsOverTheIniAndIsNamedAsSuch) {
     IniFile ini;
     ini.Write(
         L"[Servidor]\r\nLocal Exe=\\\\user-edited\\share\r\nurl=http://user-edited:1\r\n"
-        L"[Seguranca]\r\nChave Publica=USERKEY\r\nAnel=piloto\r\nRaiz=userroot\r\n[Limites]\r\nPrazo "
+        L"[Seguranca]\r\nChave "
+        L"Publica=USERKEY\r\nAnel=piloto\r\nRaiz=userroot\r\nImplantacao=homologacao\r\n[Limites]\r\nPrazo "
         L"Segundos=5\r\n"
         L"[Rede]\r\nProxy=user-edited:8080\r\n");
     policy.Set(L"Servidor", L"Local Exe", L"\\\\fileserver\\Aurevia");
     policy.Set(L"Seguranca", L"Chave Publica", L"ITKEY");
     policy.Set(L"Seguranca", L"Raiz", L"itroot");
+    policy.Set(L"Seguranca", L"Implantacao", L"producao");
     policy.Set(L"Limites", L"Prazo Segundos", L"600");
     policy.Set(L"Rede", L"Proxy", L"DIRECT");
     const DWORD seconds = 120;  // a number, as a hand-made .reg file might hold it
@@ -140,13 +144,15 @@ TEST(MachinePolicy, APolicyValueWinsOverTheIniAndIsNamedAsSuch) {
     EXPECT_EQ(set.RemotePath, L"\\\\fileserver\\Aurevia\\");
     EXPECT_EQ(set.PublisherKey, L"ITKEY");
     EXPECT_EQ(set.RootAnchor, L"itroot");
+    EXPECT_EQ(set.Deployment, L"producao");
     EXPECT_EQ(set.Limits.Deadline, std::chrono::seconds(600));
     EXPECT_EQ(set.Limits.MinWindow, std::chrono::seconds(120));
     EXPECT_EQ(set.Url, L"http://user-edited:1") << "not set by policy: the INI's";
     EXPECT_EQ(set.Ring, "piloto");
     EXPECT_EQ(set.Network.Proxy, L"DIRECT");
     EXPECT_EQ(set.FromPolicy, (std::vector<std::wstring>{L"Servidor\\Local Exe", L"Seguranca\\Chave Publica",
-                                                         L"Seguranca\\Raiz", L"Limites\\Minimo Segundos",
+                                                         L"Seguranca\\Raiz", L"Seguranca\\Implantacao",
+                                                         L"Limites\\Minimo Segundos",
                                                          L"Limites\\Prazo Segundos", L"Rede\\Proxy"}));
 
     EXPECT_EQ(ReadIniSettings(ini.path.wstring()).PublisherKey, L"USERKEY") << "the INI alone";

@@ -94,20 +94,25 @@ struct RootServer {
         DeleteFileW((server.Path() + Utf8ToWide(RootSignaturesPath(AVersion))).c_str());
     }
 
-    // The flat folder's manifest, signed by AKey and naming it (and the product) as the publisher does.
+    // The flat folder's manifest, signed by AKey and naming it (and the product and deployment) as the
+    // publisher does.
     void PublishManifest(const TestPublisher& AKey, uint64_t ASerial, std::string AProduct = "aurevia",
-                         bool ANamesKey = true) const {
+                         bool ANamesKey = true, std::string ADeployment = "producao") const {
         TReleaseManifest manifest{
             ASerial, UnixNowPlus(30 * kDay), {TestPublisher::Entry("Admission.exe", "a")}};
         if (ANamesKey) manifest.Key = Id(AKey);
         manifest.Product = std::move(AProduct);
+        manifest.Deployment = std::move(ADeployment);
         AKey.Publish(server.Path(), manifest);
     }
 
-    // A rollout document signed by ARolloutKey assigning release 1, signed by AReleaseKey.
-    void PublishRollout(const TestPublisher& ARolloutKey, const TestPublisher& AReleaseKey,
-                        uint64_t ASerial) const {
-        TRelease release{1, UnixNowPlus(0), "", {}, Id(AReleaseKey), "aurevia"};
+    // A rollout document signed by ARolloutKey assigning release 1, signed by AReleaseKey, each
+    // published for a deployment.
+    void PublishRollout(const TestPublisher& ARolloutKey, const TestPublisher& AReleaseKey, uint64_t ASerial,
+                        std::string ARolloutDeployment = "producao",
+                        std::string AReleaseDeployment = "producao") const {
+        TRelease release{
+            1, UnixNowPlus(0), "", {}, Id(AReleaseKey), "aurevia", std::move(AReleaseDeployment)};
         release.Files.push_back(TReleaseFile{"Admission.exe", 1, OneShotSha256("a"), UnixNowPlus(-kDay), {}});
         const std::string releaseBytes = EncodeRelease(release);
         const std::wstring base = server.Path() + Utf8ToWide(kReleasesFolderName) + L"\\1";
@@ -117,7 +122,8 @@ struct RootServer {
                          UnixNowPlus(30 * kDay),
                          {TRingAssignment{"geral", 1, std::nullopt, 100}},
                          Id(ARolloutKey),
-                         "aurevia"};
+                         "aurevia",
+                         std::move(ARolloutDeployment)};
         const std::string bytes = EncodeRollout(rollout);
         WriteWholeFile(server.Path() + Utf8ToWide(kRolloutFileName), bytes);
         WriteWholeFile(server.Path() + Utf8ToWide(kRolloutSignatureFileName), ARolloutKey.Sign(bytes));
@@ -234,6 +240,57 @@ const Row kRows[] = {
       {"a document that does not name its key",
        [](RootServer& s) { s.PublishManifest(s.signers[0], 1765400002, "aurevia", false); },
        {TRefusal::BadSignature, {"nenhuma"}}}}},
+    {"a release and a rollout document copied from a deployment that shares the keys",
+     {{"production's documents",
+       [](RootServer& s) {
+           AnchoredAt1(s, {s.Certified(0)});
+           s.PublishRollout(s.signers[0], s.signers[0], 1765400001);
+       },
+       {TRefusal::None}},
+      {"staging's release 1 copied over production's",
+       [](RootServer& s) {
+           EXPECT_EQ(TAcceptedState(s.verification.StateFile).Deployment(), "producao")
+               << "bound by the first";
+           s.PublishRollout(s.signers[0], s.signers[0], 1765400002, "producao", "homologacao");
+       },
+       {TRefusal::BadSignature, {"\"homologacao\"", "\"producao\"", "raiz versão 1"}}},
+      {"staging's rollout document too, under a higher serial",
+       [](RootServer& s) {
+           s.PublishRollout(s.signers[0], s.signers[0], 1765400003, "homologacao", "homologacao");
+       },
+       {TRefusal::BadSignature, {"\"homologacao\"", "\"producao\""}}},
+      {"production's documents again",
+       [](RootServer& s) { s.PublishRollout(s.signers[0], s.signers[0], 1765400005); },
+       {TRefusal::None}}}},
+    {"a flat folder copied from a deployment that shares the keys",
+     {{"production's manifest",
+       [](RootServer& s) {
+           AnchoredAt1(s, {s.Certified(0)});
+           s.PublishManifest(s.signers[0], 1765400001);
+       },
+       {TRefusal::None}},
+      {"staging's, under a higher serial",
+       [](RootServer& s) { s.PublishManifest(s.signers[0], 1765400002, "aurevia", true, "homologacao"); },
+       {TRefusal::BadSignature, {"\"homologacao\"", "\"producao\""}}}}},
+    {"a workstation whose Implantacao is set, served another deployment's first",
+     {{"staging's flat manifest",
+       [](RootServer& s) {
+           AnchoredAt1(s, {s.Certified(0)});
+           s.verification.Deployment = "producao";
+           s.PublishManifest(s.signers[0], 1765400001, "aurevia", true, "homologacao");
+       },
+       {TRefusal::BadSignature, {"\"homologacao\"", "\"producao\""}}},
+      {"a document of an earlier publisher under the root, naming no deployment",
+       [](RootServer& s) { s.PublishManifest(s.signers[0], 1765400002, "aurevia", true, ""); },
+       {TRefusal::BadSignature, {"não nomeia a implantação"}}},
+      {"production's", [](RootServer& s) { s.PublishManifest(s.signers[0], 1765400003); }, {TRefusal::None}},
+      {"the setting governs and is not copied into the state",
+       [](RootServer& s) {
+           EXPECT_EQ(TAcceptedState(s.verification.StateFile).Deployment(), "");
+           s.verification.Deployment = "homologacao";
+           s.PublishManifest(s.signers[0], 1765400004, "aurevia", true, "homologacao");
+       },
+       {TRefusal::None}}}},
     {"an expired root with no newer one",
      {{"root 1 expired yesterday",
        [](RootServer& s) {

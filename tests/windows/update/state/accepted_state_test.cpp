@@ -175,6 +175,34 @@ TEST(AcceptedState, EachSerialEpochKeepsItsOwnSerialsAndARootIsKeptOnlyInTheFile
     EXPECT_EQ(user.Value(kSerialRegistryValue), std::nullopt) << "the registry knows no epochs";
 }
 
+// The deployment is kept once for the installation: a second launcher that meanwhile accepted a
+// document of another deployment does not move it, and a raise by a launcher that read the file
+// before it was kept does not drop it.
+TEST(AcceptedState, TheFirstDeploymentKeptBindsTheInstallation) {
+    const TempFolder program;
+    const std::wstring file = program / kAcceptedStateFileName;
+    const UserKey first, second;
+    TAcceptedState earlier(file, second.Path());  // read while the file held nothing
+    {
+        TAcceptedState state(file, first.Path());
+        EXPECT_EQ(state.Deployment(), "");
+        state.KeepDeployment("producao");
+        state.KeepDeployment("homologacao");
+        EXPECT_EQ(state.Deployment(), "producao");
+    }
+    TAcceptedState racing(file, second.Path());
+    EXPECT_EQ(racing.Deployment(), "producao");
+    earlier.KeepDeployment("homologacao");
+    EXPECT_EQ(earlier.Deployment(), "producao") << "the file's, kept first";
+    earlier.Raise(TAcceptedDocument::Rollout, 9, Bytes(9));
+    std::string kept;
+    EXPECT_EQ(DecodeAcceptedState(ReadWholeFile(file), &kept).at("rollout").Serial, 9u);
+    EXPECT_EQ(kept, "producao");
+
+    TAcceptedState unwritable(program / L"no-such-folder\\" + kAcceptedStateFileName, first.Path());
+    EXPECT_THROW(unwritable.KeepDeployment("producao"), Error) << "a binding not remembered binds nothing";
+}
+
 // A damaged state file costs what it held, not the update, and is written whole at the next raise.
 TEST(AcceptedState, ADamagedStateFileIsReplacedWholeAtTheNextRaise) {
     const TempFolder program;
