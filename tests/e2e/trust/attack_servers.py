@@ -137,6 +137,9 @@ class Server:
         document = json.loads((self.draft(*draft_args) / "root.json").read_bytes())
         if edit:
             edit(document)
+        self.write_root(version, document, signers)
+
+    def write_root(self, version, document, signers=("r1", "r2")):
         data = compact(document)
         lines = [self.root_signature_line(name, data) for name in signers]
         self.write(f"aurevia-root/{version}.json", data)
@@ -323,8 +326,10 @@ def build(table):
     # 11. An endless root chain: 33 versions after root 1, one more than an update walks.
     s = t.base("11-endless-chain").copy(t.out / "11-endless-chain/1")
     t.attack_release(s)
-    for _ in range(33):
-        s.root()
+    # Each one root 1 under the next number, signed by two root keys: a valid chain, too long.
+    root = json.loads(s.read("aurevia-root/1.json"))
+    for version in range(2, 35):
+        s.write_root(version, dict(root, version=version))
 
     # 12. An expired root with no newer one.
     s = t.base("12-expired-root").copy(t.out / "12-expired-root/1")
