@@ -352,6 +352,16 @@ def build(table):
     s.forge_release(2, "x")
     s.forge(ROLLOUT, "x")
 
+    # 15. The ring was given release 2, then rolled back to release 1; a second Windows user of the
+    # workstation, who never ran the launcher, is served the older rollout document (release 2).
+    s = t.base("15-second-user")
+    t.attack_release(s)
+    older = {name: s.read(name) for name in (ROLLOUT, "aurevia-rollout.sig")}
+    s.rollout("s1", 1)
+    s = s.copy(t.out / "15-second-user/1")
+    for name, data in older.items():
+        s.write(name, data)
+
     # 16. A document signed by the same keys for another product (a test server's).
     s = t.base("16-other-product").copy(t.out / "16-other-product/1")
     other = t.base("16-other-product/test-server", product="aurevia-teste")

@@ -54,6 +54,9 @@ struct Row {
     // Words the installation's state file holds after the row.
     std::vector<std::string> state = {};
     const char* skip = nullptr;
+    // Before the clicks the launcher ends and starts again for another Windows user, who never ran
+    // it: a log of their own and nothing under their HKCU.
+    bool secondUser = false;
 };
 
 void PrintTo(const Row& ARow, std::ostream* AOut) { *AOut << ARow.folder; }
@@ -86,6 +89,7 @@ struct AttackSession : LauncherSession {
     std::filesystem::path rowFolder;
     std::optional<int> served;
     TempFolder scratch;
+    std::optional<TempFolder> otherUser;
     std::string installed;
 
     explicit AttackSession(const std::string& AFolder) : rowFolder(AttackServers() / Utf8ToWide(AFolder)) {
@@ -123,7 +127,17 @@ struct AttackSession : LauncherSession {
         const std::string log = ReadTextFile(scratch / L"modules.log");
         return static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
     }
-    std::string Log() const { return ReadTextFile(scratch / L"Aurevia\\Aurevia.log"); }
+    // The IT log of the Windows user the launcher runs for.
+    std::string Log() const {
+        return ReadTextFile((otherUser ? *otherUser : scratch) / L"Aurevia\\Aurevia.log");
+    }
+    void StartAsAnotherUser() {
+        Quit();
+        otherUser.emplace();
+        SetEnvironmentVariableW(L"LOCALAPPDATA", otherUser->Path().wstring().c_str());
+        ClearUserSerials();
+        Start();
+    }
     // The IT log's last update-refused line of the module.
     std::string LastRefusal() const {
         std::istringstream lines(Log());
@@ -195,6 +209,13 @@ TEST_P(AttackTable, RefusedWithItsReasonAndTheInstalledModuleStillStarts) {
                    [](const std::wstring& c) { return c.find(L"Tempo do update") != std::wstring::npos; });
     const std::wstring atStart = AnswerWarning(row.attackAtStart ? 20s : 1s);
     EXPECT_EQ(atStart.empty(), !row.attackAtStart) << Narrow(atStart) << "\n" << session.Log();
+    if (row.secondUser) {
+        ASSERT_NO_FATAL_FAILURE(session.StartAsAnotherUser());
+        WaitForCaption(session.window, [](const std::wstring& c) {
+            return c.find(L"Tempo do update") != std::wstring::npos;
+        });
+        EXPECT_EQ(AnswerWarning(1s), L"");
+    }
 
     const std::string attacked = session.installed + "\r\nattack";
     for (const Click& click : row.clicks) {
@@ -255,6 +276,13 @@ const Row kRows[] = {
      false,
      {"\"root\":{\"serial\":4,"}},
     {"14-policy-wins", {{0, {"chave {x} não certificada (raiz versão 1)"}}}, true, true},
+    {"15-second-user",
+     {{1, {"versão mais antiga que a já aceita", "category=replayed"}}},
+     false,
+     false,
+     {},
+     nullptr,
+     true},
     {"16-other-product", {{1, {"aurevia-teste", "a raiz é de", "(raiz versão 1)"}}}},
     {"17-deployment-copy",
      {{1, {"implantação", "(raiz versão 1)"}}},
