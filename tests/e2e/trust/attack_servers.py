@@ -12,6 +12,7 @@ and OUT/keys/<name>/publisher-key.pub its public key text, for the test's expect
 """
 import argparse
 import base64
+import concurrent.futures
 import hashlib
 import json
 import os
@@ -24,6 +25,7 @@ from pathlib import Path
 STOLEN_SERIAL = 1 << 62
 ROOT_KEYS = ("r1", "r2", "r3")
 ROLLOUT = "aurevia-rollout.json"
+BOTH = "manifest,rollout"
 
 
 class Keys:
@@ -155,9 +157,8 @@ class Server:
         self.publisher.run("publish", "--from", source, "--to", self.path, "--key", self.keys.pem(key))
 
     def rollout(self, key, release, *extra):
-        self.publisher.run(
-            "rollout", "--to", self.path, "--key", self.keys.pem(key), "--ring", "geral", "--release", release, *extra
-        )
+        key = self.keys.pem(key)
+        self.publisher.run("rollout", "--to", self.path, "--key", key, "--ring", "geral", "--release", release, *extra)
 
     def read(self, name):
         return (self.path / name).read_bytes()
@@ -206,7 +207,6 @@ def compact(document):
     return json.dumps(document, separators=(",", ":"), ensure_ascii=False).encode()
 
 
-
 class Table:
     def __init__(self, out, publisher, keys, demo):
         self.out = out
@@ -221,7 +221,7 @@ class Table:
     def server(self, row, step):
         return Server(self.out / row / str(step), self.publisher, self.keys, self.scratch)
 
-    def base(self, row, keys=(("s1", "manifest,rollout"),), signer="s1", product="aurevia", then=None):
+    def base(self, row, keys=(("s1", BOTH),), signer="s1", product="aurevia", then=None):
         """Step 0 of a row: root 1 (three root keys, threshold 2) certifying KEYS, the installed
         files as release 1 signed by SIGNER, and a rollout document giving it to every ring."""
         server = self.server(row, 0)
@@ -238,17 +238,20 @@ class Table:
         server.rollout(key, 2)
 
 
-def build(table):
-    t, k = table, table.keys
-    both = "manifest,rollout"
+def revoke_s1(server):
+    server.root("--revoke", server.keys.ids["s1"])
 
-    # 1. A document signed by a key the root does not list.
+
+# 1. A document signed by a key the root does not list.
+def row_01(t, k):
     s = t.base("01-unlisted-key").copy(t.out / "01-unlisted-key/1")
     t.attack_release(s)
     s.forge(ROLLOUT, "x")
 
-    # 2. A key past its not-after (root 2 keeps s2 certified, its window ended yesterday).
-    s = t.base("02-key-past-not-after", keys=(("s1", both), ("s2", both))).copy(t.out / "02-key-past-not-after/1")
+
+# 2. A key past its not-after (root 2 keeps s2 certified, its window ended in 2020).
+def row_02(t, k):
+    s = t.base("02-key-past-not-after", keys=(("s1", BOTH), ("s2", BOTH))).copy(t.out / "02-key-past-not-after/1")
     t.attack_release(s)
 
     def end_s2(root):
@@ -259,16 +262,20 @@ def build(table):
     s.forged_root(2, edit=end_s2)
     s.forge(ROLLOUT, "s2")
 
-    # 3. A key revoked in root 2 once the workstation has seen root 2.
-    revoke_s1 = lambda server: server.root("--revoke", k.ids["s1"])
-    s = t.base("03-revoked-key", keys=(("s1", both), ("s2", both)), signer="s2", then=revoke_s1)
+
+# 3. A key revoked in root 2 once the workstation has seen root 2.
+def row_03(t, k):
+    s = t.base("03-revoked-key", keys=(("s1", BOTH), ("s2", BOTH)), signer="s2", then=revoke_s1)
     s = s.copy(t.out / "03-revoked-key/1")
     t.attack_release(s, "s2")
     s.forge(ROLLOUT, "s1")
 
-    # 4 and 5. Root 2 handing the root to new keys, signed by its new keys only, or by the old
-    # threshold only; it certifies s2, which signs the attack.
-    handover = ["--add-root-key", k.pub("r4"), "--add-root-key", k.pub("r5"), "--add-key", k.pub("s2"), "--roles", both]
+
+# 4 and 5. Root 2 handing the root to new keys, signed by its new keys only, or by the old
+# threshold only; it certifies s2, which signs the attack.
+def row_04_05(t, k):
+    handover = ["--add-root-key", k.pub("r4"), "--add-root-key", k.pub("r5")]
+    handover += ["--add-key", k.pub("s2"), "--roles", BOTH]
     for name in ROOT_KEYS:
         handover += ["--remove-root-key", k.ids[name]]
     for row, signers in (("04-root-only-new-keys", ("r4", "r5")), ("05-root-only-old-keys", ("r1", "r2"))):
@@ -278,15 +285,19 @@ def build(table):
         s.forge_release(2, "s2")
         s.forge(ROLLOUT, "s2")
 
-    # 6. One root key's signature repeated to reach the threshold of 2; root 2 certifies s2.
+
+# 6. One root key's signature repeated to reach the threshold of 2; root 2 certifies s2.
+def row_06(t, k):
     s = t.base("06-repeated-signature").copy(t.out / "06-repeated-signature/1")
     t.attack_release(s)
-    s.forged_root(2, draft_args=["--add-key", k.pub("s2"), "--roles", both], signers=("r1", "r1"))
+    s.forged_root(2, draft_args=["--add-key", k.pub("s2"), "--roles", BOTH], signers=("r1", "r1"))
     s.forge_release(2, "s2")
     s.forge(ROLLOUT, "s2")
 
-    # 7. Root 1 served again as the newest version once root 2 (which revoked s1) was accepted.
-    s = t.base("07-replayed-root", keys=(("s1", both), ("s2", both)), signer="s2", then=revoke_s1)
+
+# 7. Root 1 served again as the newest version once root 2 (which revoked s1) was accepted.
+def row_07(t, k):
+    s = t.base("07-replayed-root", keys=(("s1", BOTH), ("s2", BOTH)), signer="s2", then=revoke_s1)
     s = s.copy(t.out / "07-replayed-root/1")
     t.attack_release(s, "s2")
     s.write("aurevia-root/3.json", s.read("aurevia-root/1.json"))
@@ -294,23 +305,29 @@ def build(table):
     s.forge_release(2, "s1")
     s.forge(ROLLOUT, "s1")
 
-    # 8. A root version that skips a number (root "3" where 2 belongs), certifying s2.
+
+# 8. A root version that skips a number (root "3" where 2 belongs), certifying s2.
+def row_08(t, k):
     s = t.base("08-skipped-version").copy(t.out / "08-skipped-version/1")
     t.attack_release(s)
-    s.forged_root(2, draft_args=["--add-key", k.pub("s2"), "--roles", both], edit=lambda r: r.update(version=3))
+    s.forged_root(2, draft_args=["--add-key", k.pub("s2"), "--roles", BOTH], edit=lambda r: r.update(version=3))
     s.forge_release(2, "s2")
     s.forge(ROLLOUT, "s2")
 
-    # 9. A key certified for manifests only signing a rollout document.
-    s = t.base("09-manifest-key-signs-rollout", keys=(("s1", both), ("s2", "manifest")))
+
+# 9. A key certified for manifests only signing a rollout document.
+def row_09(t, k):
+    s = t.base("09-manifest-key-signs-rollout", keys=(("s1", BOTH), ("s2", "manifest")))
     s = s.copy(t.out / "09-manifest-key-signs-rollout/1")
     t.attack_release(s)
     s.forge(ROLLOUT, "s2")
 
-    # 10. A thief with s1 signs serial 2^62 (step 0); the honest serial is frozen out (step 1); root
-    # 2 revokes s1 and moves the epoch, the honest publisher rolls out with s2 (step 2): taken.
+
+# 10. A thief with s1 signs serial 2^62 (step 0); the honest serial is frozen out (step 1); root
+# 2 revokes s1 and moves the epoch, the honest publisher rolls out with s2 (step 2): taken.
+def row_10(t, k):
     row = "10-stolen-serial-new-epoch"
-    honest = t.base(row, keys=(("s1", both), ("s2", both)))
+    honest = t.base(row, keys=(("s1", BOTH), ("s2", BOTH)))
     os.rename(honest.path, t.out / row / "honest")
     honest = Server(t.out / row / "honest", t.publisher, k, t.scratch)
     thief = honest.copy(t.out / row / "0")
@@ -323,7 +340,9 @@ def build(table):
     s.rollout("s2", 2, "--adopt")
     shutil.rmtree(honest.path)
 
-    # 11. An endless root chain: 33 versions after root 1, one more than an update walks.
+
+# 11. An endless root chain: 33 versions after root 1, one more than an update walks.
+def row_11(t, k):
     s = t.base("11-endless-chain").copy(t.out / "11-endless-chain/1")
     t.attack_release(s)
     # Each one root 1 under the next number, signed by two root keys: a valid chain, too long.
@@ -331,29 +350,37 @@ def build(table):
     for version in range(2, 35):
         s.write_root(version, dict(root, version=version))
 
-    # 12. An expired root with no newer one.
+
+# 12. An expired root with no newer one.
+def row_12(t, k):
     s = t.base("12-expired-root").copy(t.out / "12-expired-root/1")
     t.attack_release(s)
     s.forged_root(2, edit=lambda r: r.update(expires="2020-01-01T00:00:00Z"))
 
-    # 13. Offline across three versions (2 adds s2, 3 revokes s1, 4 adds s3) while s1 signed the
-    # attack: caught up in one update, s1 refused.
+
+# 13. Offline across three versions (2 adds s2, 3 revokes s1, 4 adds s3) while s1 signed the
+# attack: caught up in one update, s1 refused.
+def row_13(t, k):
     s = t.base("13-offline-three-versions").copy(t.out / "13-offline-three-versions/1")
     t.attack_release(s)
-    s.root("--add-key", k.pub("s2"), "--roles", both)
+    s.root("--add-key", k.pub("s2"), "--roles", BOTH)
     s.root("--revoke", k.ids["s1"])
-    s.root("--add-key", k.pub("s3"), "--roles", both)
+    s.root("--add-key", k.pub("s3"), "--roles", BOTH)
 
-    # 14. The user's Aurevia.ini names the thief's key (x) and no Raiz; the machine policy names the
-    # root. One state: the workstation meets the attack before it accepted anything, so the anchor
-    # decides (with the user's settings the thief's documents would be taken: x is their key).
+
+# 14. The user's Aurevia.ini names the thief's key (x) and no Raiz; the machine policy names the
+# root. One state: the workstation meets the attack before it accepted anything, so the anchor
+# decides (with the user's settings the thief's documents would be taken: x is their key).
+def row_14(t, k):
     s = t.base("14-policy-wins")
     t.attack_release(s)
     s.forge_release(2, "x")
     s.forge(ROLLOUT, "x")
 
-    # 15. The ring was given release 2, then rolled back to release 1; a second Windows user of the
-    # workstation, who never ran the launcher, is served the older rollout document (release 2).
+
+# 15. The ring was given release 2, then rolled back to release 1; a second Windows user of the
+# workstation, who never ran the launcher, is served the older rollout document (release 2).
+def row_15(t, k):
     s = t.base("15-second-user")
     t.attack_release(s)
     older = {name: s.read(name) for name in (ROLLOUT, "aurevia-rollout.sig")}
@@ -362,14 +389,18 @@ def build(table):
     for name, data in older.items():
         s.write(name, data)
 
-    # 16. A document signed by the same keys for another product (a test server's).
+
+# 16. A document signed by the same keys for another product (a test server's).
+def row_16(t, k):
     s = t.base("16-other-product").copy(t.out / "16-other-product/1")
     other = t.base("16-other-product/test-server", product="aurevia-teste")
     t.attack_release(other)
     s.take_from(other, 2)
 
-    # 17. A release and its objects copied from a staging deployment that shares the root and the
-    # keys into production's folder.
+
+# 17. A release and its objects copied from a staging deployment that shares the root and the
+# keys into production's folder.
+def row_17(t, k):
     s = t.base("17-deployment-copy").copy(t.out / "17-deployment-copy/1")
     staging = Server(t.out / "17-deployment-copy/staging", t.publisher, k, t.scratch)
     shutil.copytree(s.path / "aurevia-root", staging.path / "aurevia-root")
@@ -377,14 +408,18 @@ def build(table):
     t.attack_release(staging)
     s.take_from(staging, 2)
 
-    # 18. A rollout document with the serial of the accepted one and other bytes (it gives release 2).
+
+# 18. A rollout document with the serial of the accepted one and other bytes (it gives release 2).
+def row_18(t, k):
     base = t.base("18-same-serial")
     serial = json.loads(base.read(ROLLOUT))["serial"]
     s = base.copy(t.out / "18-same-serial/1")
     t.attack_release(s)
     s.forge(ROLLOUT, "s1", lambda d: d.update(serial=serial))
 
-    # 19. A release entry dated 1500: the publisher refuses the file; forged and signed anyway.
+
+# 19. A release entry dated 1500: the publisher refuses the file; forged and signed anyway.
+def row_19(t, k):
     s = t.base("19-dated-1500").copy(t.out / "19-dated-1500/1")
     # ext4 cannot date a file before 1901; tmpfs can.
     with tempfile.TemporaryDirectory(dir="/dev/shm" if os.path.isdir("/dev/shm") else t.scratch) as source:
@@ -409,6 +444,28 @@ def build(table):
 
     s.forge_release(2, "s1", dated_1500)
 
+# Each row writes only its own folders: they are laid out side by side.
+ROWS = (
+    row_01,
+    row_02,
+    row_03,
+    row_04_05,
+    row_06,
+    row_07,
+    row_08,
+    row_09,
+    row_10,
+    row_11,
+    row_12,
+    row_13,
+    row_14,
+    row_15,
+    row_16,
+    row_17,
+    row_18,
+    row_19,
+)
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -426,7 +483,10 @@ def main():
     for name in ("r1", "r2", "r3", "r4", "r5", "s1", "s2", "s3", "x"):
         keys.make(name)
     table = Table(out, publisher, keys, Path(args.demo_module).read_bytes())
-    build(table)
+    # Most of the time goes to the publisher's fsyncs: a few rows at once.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+        for done in [pool.submit(row, table, keys) for row in ROWS]:
+            done.result()
     shutil.rmtree(table.scratch)
 
 
