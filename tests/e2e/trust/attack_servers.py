@@ -341,14 +341,20 @@ def row_10(t, k):
     shutil.rmtree(honest.path)
 
 
-# 11. An endless root chain: 33 versions after root 1, one more than an update walks.
+# 11. An endless or oversized root chain. Step 1: 33 versions after root 1, one more than an update
+# walks. Step 2: root 2 (which revokes s1, the attack's signer) padded past the cap on the server.
 def row_11(t, k):
-    s = t.base("11-endless-chain").copy(t.out / "11-endless-chain/1")
+    base = t.base("11-endless-chain", keys=(("s1", BOTH), ("s2", BOTH)))
+    s = base.copy(t.out / "11-endless-chain/1")
     t.attack_release(s)
     # Each one root 1 under the next number, signed by two root keys: a valid chain, too long.
     root = json.loads(s.read("aurevia-root/1.json"))
     for version in range(2, 35):
         s.write_root(version, dict(root, version=version))
+    s = base.copy(t.out / "11-endless-chain/2")
+    t.attack_release(s)
+    revoke_s1(s)
+    s.write("aurevia-root/2.json", s.read("aurevia-root/2.json") + b" " * 70000)
 
 
 # 12. An expired root with no newer one.

@@ -268,7 +268,8 @@ const Row kRows[] = {
     // revokes the key and moves the epoch, then the honest release is taken.
     {"10-stolen-serial-new-epoch",
      {{1, {"já aceita a série 4611686018427387904", "category=replayed"}}, {2, {}}}},
-    {"11-endless-chain", {{1, {"raiz: root chain too long"}}}},
+    {"11-endless-chain",
+     {{1, {"raiz: root chain too long"}}, {2, {"raiz: aurevia-root/2.json: larger than 65536 bytes"}}}},
     {"12-expired-root", {{1, {"raiz: root expired", "category=expired"}}}},
     {"13-offline-three-versions",
      {{1, {"chave {s1} não certificada (raiz versão 4)"}}},
