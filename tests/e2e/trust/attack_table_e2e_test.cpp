@@ -146,32 +146,8 @@ struct AttackSession : LauncherSession {
             if (line.find("update-refused module=Admission.exe") != std::string::npos) last = line;
         return last;
     }
-    // Closes the module once its window is shown, and waits for its process to end: a module left
-    // running would outlive the test. A window that has just been shown may miss the first close.
     void CloseModule() const {
-        HWND moduleWindow = nullptr;
-        WaitUntil(
-            [&] {
-                moduleWindow = FindWindowW(nullptr, L"Admission.exe");
-                return moduleWindow && IsWindowVisible(moduleWindow);
-            },
-            10s);
-        DWORD pid = 0;
-        if (moduleWindow) GetWindowThreadProcessId(moduleWindow, &pid);
-        HANDLE process = pid ? OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid) : nullptr;
-        if (!process) {
-            CloseWindowsTitled(L"Admission.exe");
-            return;
-        }
-        const bool ended = WaitUntil(
-            [&] {
-                CloseWindowsTitled(L"Admission.exe");
-                return WaitForSingleObject(process, 500) == WAIT_OBJECT_0;
-            },
-            15s);
-        EXPECT_TRUE(ended) << "the module did not end";
-        if (!ended) TerminateProcess(process, 1);
-        CloseHandle(process);
+        EXPECT_TRUE(CloseProgramTitled(L"Admission.exe")) << "the module did not end";
     }
 };
 
