@@ -251,12 +251,15 @@ class TResolution {
     // Under a root the root's keys judge; without one the configured key.
     bool KeyReady() { return FRoot || ImportKey(); }
 
-    std::optional<TRootVersionBytes> ReadRootVersion(uint64_t AVersion, std::string& AMissing) {
+    // ATooLarge: the version is there but past the caps (not absent).
+    std::optional<TRootVersionBytes> ReadRootVersion(uint64_t AVersion, std::string& AMissing,
+                                                     bool* ATooLarge = nullptr) {
         TSignedDocumentBytes bytes =
             ReadSignedDocument(FSource, RootDocumentPath(AVersion), kMostRootDocumentSize,
                                RootSignaturesPath(AVersion), kMostRootSignaturesSize);
         if (!bytes.Complete()) {
             AMissing = bytes.Missing;
+            if (ATooLarge) *ATooLarge = bytes.TooLarge;
             return std::nullopt;
         }
         return TRootVersionBytes{std::move(*bytes.Document), std::move(*bytes.Signature)};
@@ -342,7 +345,11 @@ class TResolution {
         std::string missing;
         for (uint64_t version = start->Root.Version + 1; next.size() <= kMostRootVersionsPerUpdate;
              ++version) {
-            std::optional<TRootVersionBytes> bytes = ReadRootVersion(version, missing);
+            bool tooLarge = false;
+            std::optional<TRootVersionBytes> bytes = ReadRootVersion(version, missing, &tooLarge);
+            // Only an absent version ends the chain: one past the caps may revoke what the older
+            // versions certify, and cannot be judged.
+            if (tooLarge) return RefuseRoot(TRefusal::MissingManifest, "raiz: " + missing);
             if (!bytes) break;
             next.push_back(std::move(*bytes));
         }

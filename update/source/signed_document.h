@@ -14,6 +14,8 @@ struct TSignedDocumentBytes {
     std::optional<std::string> Signature;
     // "<name>: <why>" of the first of the two that could not be read; empty when both were.
     std::string Missing;
+    // That one is on the source but past its limit: not to be taken for absent.
+    bool TooLarge = false;
 
     bool Complete() const { return Document && Signature; }
 };

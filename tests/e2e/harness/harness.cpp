@@ -363,6 +363,35 @@ int CloseWindowsTitled(const std::wstring& ACaption) {
     return count;
 }
 
+bool CloseProgramTitled(const std::wstring& ACaption, Millis ATimeout) {
+    HWND window = nullptr;
+    WaitUntil(
+        [&] {
+            window = FindWindowW(nullptr, ACaption.c_str());
+            return window && IsWindowVisible(window);
+        },
+        10s);
+    DWORD pid = 0;
+    if (window) GetWindowThreadProcessId(window, &pid);
+    HANDLE process = pid ? OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid) : nullptr;
+    if (!process) {
+        CloseWindowsTitled(ACaption);
+        return false;
+    }
+    const bool ended = WaitUntil(
+        [&] {
+            CloseWindowsTitled(ACaption);
+            return WaitForSingleObject(process, 500) == WAIT_OBJECT_0;
+        },
+        ATimeout);
+    if (!ended) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+    }
+    CloseHandle(process);
+    return ended;
+}
+
 bool SaveScreenshot(const std::filesystem::path& APngFile) {
     const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     HDC screen = GetDC(nullptr);

@@ -102,6 +102,10 @@ void QuitThroughTrayMenu(HWND AMenuWindow);
 bool BusyPanelVisible(HWND AMenuWindow);
 // Asks every visible top-level window with exactly this caption to close; returns how many.
 int CloseWindowsTitled(const std::wstring& ACaption);
+// Closes the program whose window has exactly this caption once that window is shown, asking again
+// until its process ends (a window closed as it first shows may miss the request); a process still
+// running after ATimeout is ended. False when no such window came or it had to be ended.
+bool CloseProgramTitled(const std::wstring& ACaption, Millis ATimeout = 15s);
 
 // Saves the whole screen as a PNG (WIC). False when it could not.
 bool SaveScreenshot(const std::filesystem::path& APngFile);

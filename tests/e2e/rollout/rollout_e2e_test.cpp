@@ -70,20 +70,9 @@ struct RolloutSession : LauncherSession {
         ASSERT_TRUE(WaitUntil([&] { return ModuleStarts() > before; }, 30s)) << "the module did not start";
         CloseModule();
     }
-    // Closes the started module once its window is up, and waits for its process: the next update
-    // replaces its file, and a module left running would outlive the test.
-    void CloseModule() {
-        HWND moduleWindow = nullptr;
-        WaitUntil([&] { return (moduleWindow = FindWindowW(nullptr, L"Admission.exe")) != nullptr; }, 10s);
-        DWORD pid = 0;
-        if (moduleWindow) GetWindowThreadProcessId(moduleWindow, &pid);
-        HANDLE moduleProcess = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
-        CloseWindowsTitled(L"Admission.exe");
-        if (moduleProcess) {
-            EXPECT_EQ(WaitForSingleObject(moduleProcess, 15000), WAIT_OBJECT_0) << "the module did not end";
-            CloseHandle(moduleProcess);
-        }
-    }
+    // Closes the started module and waits for its process: the next update replaces its file, and a
+    // module left running would outlive the test.
+    void CloseModule() { EXPECT_TRUE(CloseProgramTitled(L"Admission.exe")) << "the module did not end"; }
 };
 
 std::wstring AnswerWarning(std::chrono::milliseconds ATimeout = 20s) {

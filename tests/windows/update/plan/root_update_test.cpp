@@ -76,13 +76,16 @@ struct RootServer {
     // Signed by root keys 0 and 1 (and by the single publisher key, for the migration); returns the
     // line for Raiz.
     std::string PublishRoot(const TRootDocument& ARoot, bool AAlsoPublisherKey = false) const {
-        const std::string bytes = EncodeRootDocument(ARoot);
+        return PublishRootBytes(ARoot.Version, EncodeRootDocument(ARoot), AAlsoPublisherKey);
+    }
+    std::string PublishRootBytes(uint64_t AVersion, const std::string& bytes,
+                                 bool AAlsoPublisherKey = false) const {
         std::vector<TRootSignature> signatures;
         for (const size_t key : {0u, 1u})
             signatures.push_back({KeyIdOf(check, PointOf(rootKeys[key])), rootKeys[key].Sign(bytes)});
         if (AAlsoPublisherKey)
             signatures.push_back({KeyIdOf(check, PointOf(publisherKey)), publisherKey.Sign(bytes)});
-        WriteRoot(ARoot.Version, bytes, EncodeRootSignatures(signatures));
+        WriteRoot(AVersion, bytes, EncodeRootSignatures(signatures));
         return document_text::HexOf(OneShotSha256(bytes));
     }
     void WriteRoot(uint64_t AVersion, const std::string& ABytes, const std::string& ASignatures) const {
@@ -381,6 +384,15 @@ const Row kRows[] = {
            s.PublishManifest(s.publisherKey, 1765400004, "", false);
        },
        {TRefusal::BadSignature, {"não certificada"}}}}},
+    {"a next version past the size cap, which revokes the key that signs",
+     {{"2 revokes A and is padded past the cap",
+       [](RootServer& s) {
+           AnchoredAt1(s, {s.Certified(0), s.Certified(1)});
+           s.PublishRootBytes(
+               2, EncodeRootDocument(s.Root(2, {s.Certified(1)})) + std::string(kMostRootDocumentSize, ' '));
+           s.PublishManifest(s.signers[0], 1765400001);
+       },
+       {TRefusal::MissingManifest, {"raiz", "aurevia-root/2.json", "larger than"}}}}},
     {"a Raiz the server does not hold",
      {{"anchored to another document",
        [](RootServer& s) {
