@@ -112,9 +112,16 @@ struct HttpServer::Connection {
     std::string remote;
     enum class State { Head, Answer } state = State::Head;
     Clock::time_point deadline;  // for State::Head: the whole head by then
-    // For State::Answer: the acknowledged byte count at the start of the current rate window.
+    // For State::Answer: the acknowledged byte count at the start of the current rate window; taken
+    // by the watcher once the answer has lasted one of its periods (most answers end before, and
+    // asking the socket on every answer costs two system calls each).
     Clock::time_point windowStart;
     uint64_t windowAcked = 0;
+    bool windowOpen = false;
+    // Bytes handed to the kernel when the last exchange was logged: where the next one's count
+    // starts, since nothing is written between an answer's end and the next request.
+    uint64_t written = 0;
+    bool writtenKnown = false;
     bool cut = false;
     bool overLimit = false;        // one of the reserve beyond the limit: its requests are answered 503
     bool headStarted = false;      // a request line has come since the last answer
@@ -192,6 +199,8 @@ struct Callbacks {
             const Request& r = e.request;
             const bool noBody = r.method == "HEAD" || status == 304;
             const uint64_t written = c.fd >= 0 ? BytesWritten(c.fd) : 0;
+            c.written = written;
+            c.writtenKnown = c.fd >= 0;
             server.logger_(
                 {c.remote, r.method.empty() ? std::string_view("-") : r.method, e.target,
                  r.version.empty() ? std::string_view("-") : r.version, r.Header("Referer"),
@@ -216,7 +225,10 @@ struct Callbacks {
                 std::lock_guard lock(server.mutex_);
                 c->headStarted = true;
             }
-            if (c->fd >= 0) e->writtenAtStart = BytesWritten(c->fd);
+            if (c->writtenKnown)
+                e->writtenAtStart = c->written;
+            else if (c->fd >= 0)
+                e->writtenAtStart = BytesWritten(c->fd);
         }
         return e;
     }
@@ -395,9 +407,7 @@ struct Callbacks {
         if (HttpServer::Connection* c = ConnectionOf(connection)) {
             std::lock_guard lock(server.mutex_);
             c->state = HttpServer::Connection::State::Answer;
-            c->windowStart = Clock::now();
-            int queued = 0;
-            c->windowAcked = c->fd >= 0 ? BytesAcknowledged(c->fd, queued) : 0;
+            c->windowOpen = false;
         }
         const MHD_Result result =
             MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
@@ -646,8 +656,15 @@ void HttpServer::WatchLoop() {
                 // A kept-alive connection that simply stayed idle is not a head that came too late.
                 if (c->served == 0 || c->headStarted) ++counters_.timedOut;
             } else {
-                if (!limits_.minRate || now - c->windowStart < kRateWindow) continue;
+                if (!limits_.minRate) continue;
                 int queued = 0;
+                if (!c->windowOpen) {
+                    c->windowOpen = true;
+                    c->windowStart = now;
+                    c->windowAcked = BytesAcknowledged(c->fd, queued);
+                    continue;
+                }
+                if (now - c->windowStart < kRateWindow) continue;
                 const uint64_t acked = BytesAcknowledged(c->fd, queued);
                 const auto seconds = std::chrono::duration<double>(now - c->windowStart).count();
                 const bool slow =

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -384,6 +385,56 @@ TEST_F(ServedFolder, SnapshotsStayWithinTheirMemoryAndFollowTheirFiles) {
         }
         EXPECT_GT(snapshotBytes(), 0u);
     }
+}
+
+// Past the snapshots' file cap (each snapshot holds a descriptor): 50 files more than the cap,
+// each fetched once, then the first again. Every answer is its own file's bytes, the copies kept
+// are exactly the cap's worth from the file past the cap on (the least recently used dropped, not
+// kept beside), the dropped copies' descriptors are closed, and a dropped file is served again.
+TEST_F(ServedFolder, SnapshotsPastTheirFileCapDropTheOldestAndServeEveryFile) {
+    constexpr size_t kSize = 1024;
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    // The service holds at most 1 000, or an eighth of the descriptors it may open.
+    const size_t cap = std::min<size_t>(1000, static_cast<size_t>(limit.rlim_max / 8));
+    const auto content = [&](size_t i) {
+        std::string bytes = "file " + std::to_string(i) + " ";
+        while (bytes.size() < kSize) bytes += bytes;
+        bytes.resize(kSize);
+        return bytes;
+    };
+    const size_t files = cap + 50;
+    for (size_t i = 0; i < files; ++i) Write("F" + std::to_string(i) + ".rav", content(i));
+    ASSERT_GT(Start({"--settle-ms", "0"}), 0);
+    const auto snapshotBytes = [&] {
+        const std::string health = Health();
+        const size_t at = health.find("\"SnapshotBytes\":");
+        return at == std::string::npos ? ~size_t{0} : std::stoul(health.substr(at + 16));
+    };
+    const auto descriptors = [&] {
+        const fs::path fds = "/proc/" + std::to_string(pid_) + "/fd";
+        return static_cast<size_t>(std::distance(fs::directory_iterator(fds), fs::directory_iterator()));
+    };
+    const size_t idle = descriptors();
+    auto client = Client(10);
+    client->set_keep_alive(true);
+    const auto fetch = [&](size_t i) {
+        auto answer = client->Get("/download?file=F" + std::to_string(i) + ".rav");
+        return answer ? std::to_string(answer->status) + " " + answer->body : std::string("no answer");
+    };
+    size_t wrong = 0;
+    for (size_t i = 0; i < files; ++i) {
+        if (fetch(i) != "200 " + content(i)) ++wrong;
+        if (i + 1 == cap) EXPECT_EQ(snapshotBytes(), cap * kSize) << "all kept up to the cap";
+        if (i == cap) EXPECT_EQ(snapshotBytes(), cap * kSize) << "the file past the cap";
+    }
+    EXPECT_EQ(wrong, 0u) << "answers that were not their file's bytes";
+    EXPECT_EQ(snapshotBytes(), cap * kSize) << "50 files past the cap";
+    EXPECT_LE(descriptors(), idle + cap + 8) << "descriptors held past the cap";
+    EXPECT_EQ(fetch(0), "200 " + content(0)) << "the file whose copy was dropped";
+    EXPECT_EQ(snapshotBytes(), cap * kSize);
+    EXPECT_EQ(fetch(cap), "200 " + content(cap)) << "the file past the cap";
+    EXPECT_TRUE(Running()) << Log();
 }
 
 }  // namespace
