@@ -13,24 +13,13 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root"
-export AUREVIA_HEADLESS=1
-. scripts/wine-env.sh
 exe=build/windows/bench/windows/bench_staged_click.exe
-launcher=${AUREVIA_EXE:-build/windows/launcher/Aurevia.EXE}
-module=build/windows/tools/demo-module/demo-module.exe
 service=${AUREVIA_FILESERVICE:-build/native/tools/fileservice/aurevia-fileservice}
 runs=${BENCH_RUNS:-3}
 work=${BENCH_DIR:-/tmp/aurevia-bench-staging}
-[ -f "$exe" ] && [ -f "$launcher" ] && [ -f "$module" ] && [ -x "$service" ] || {
-    echo "build first: cmake --build --preset windows --target Aurevia demo-module bench_staged_click;"
-    echo "             cmake --build --preset native --target aurevia-fileservice"
-    exit 1
-}
-rm -rf "$work" && mkdir -p "$work/server"
-x86_64-w64-mingw32-strip -o "$work/Aurevia.EXE" "$launcher"
-x86_64-w64-mingw32-strip -o "$work/demo-module.exe" "$module"
-win() { echo "Z:${1//\//\\}"; }
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+[ -x "$service" ] || { echo "build first: cmake --build --preset native --target aurevia-fileservice"; exit 1; }
+. bench/launcher_fixture.sh
+mkdir -p "$work/server"
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
 trap cleanup EXIT
@@ -42,10 +31,6 @@ python3 bench/staging/throttle.py "$(cat "$work/service.port")" "${BENCH_LINK_BP
 pids+=($!)
 for _ in $(seq 50); do [ -s "$work/link.port" ] && break; sleep 0.1; done
 
-aurevia_ensure_prefix
-(flock 8; aurevia_ensure_display; echo "$DISPLAY" >"$WINEPREFIX.current") 8>"$WINEPREFIX.dlock"
-export DISPLAY=$(cat "$WINEPREFIX.current")
-export AUREVIA_E2E_LAUNCHER=$(win "$work/Aurevia.EXE") AUREVIA_E2E_DEMO_MODULE=$(win "$work/demo-module.exe")
 export BENCH_URL="http://127.0.0.1:$(cat "$work/link.port")" BENCH_SERVER="$(win "$work/server")\\"
 export BENCH_MB=${BENCH_MB:-50} BENCH_CAP_KBPS=${BENCH_CAP_KBPS:-300} BENCH_CAP_MB=${BENCH_CAP_MB:-6}
 wine "$exe" "$runs" | tr -d '\r' | tee "$work/runs.txt"

@@ -9,27 +9,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root"
-export AUREVIA_HEADLESS=1
-. scripts/wine-env.sh
 exe=build/windows/bench/windows/bench_click_start.exe
-launcher=${AUREVIA_EXE:-build/windows/launcher/Aurevia.EXE}
-module=build/windows/tools/demo-module/demo-module.exe
 runs=${BENCH_RUNS:-7}
 work=${BENCH_DIR:-/tmp/aurevia-bench-click}
-[ -f "$exe" ] && [ -f "$launcher" ] && [ -f "$module" ] || {
-    echo "build first: cmake --build --preset windows --target Aurevia demo-module bench_click_start"
-    exit 1
-}
-rm -rf "$work" && mkdir -p "$work"
-x86_64-w64-mingw32-strip -o "$work/Aurevia.EXE" "$launcher"
-x86_64-w64-mingw32-strip -o "$work/demo-module.exe" "$module"
-win() { echo "Z:${1//\//\\}"; }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-
-aurevia_ensure_prefix
-(flock 8; aurevia_ensure_display; echo "$DISPLAY" >"$WINEPREFIX.current") 8>"$WINEPREFIX.dlock"
-export DISPLAY=$(cat "$WINEPREFIX.current")
-export AUREVIA_E2E_LAUNCHER=$(win "$work/Aurevia.EXE") AUREVIA_E2E_DEMO_MODULE=$(win "$work/demo-module.exe")
+. bench/launcher_fixture.sh
 wine "$exe" "$runs" | tr -d '\r' >"$work/runs.txt"
 if grep -q -- '=-1' "$work/runs.txt"; then
     echo "some runs failed:"; cat "$work/runs.txt"; exit 1

@@ -59,13 +59,32 @@ void TStoredObjectsSource::Fetch(const std::wstring& ARemoteName, IByteSink& ASi
                 ++FFiles;
                 return;
             }
-            if (take == TObjectStore::TTake::Altered) {
-                ++FAltered;
-                LogEvent(TLogLine(TLogLevel::Warn, "store-altered")
-                             .Add("object", document_text::HexOf(*content))
-                             .Add("action", "refetch"));
-            }
+            if (take == TObjectStore::TTake::Altered) Refused(*content);
         }
     }
     FSource->Fetch(ARemoteName, ASink, AObserver);
+}
+
+bool TStoredObjectsSource::MoveInto(const TManifestFile& AEntry, const std::wstring& ATarget, TDateTime AAge,
+                                    IFetchObserver* AObserver) {
+    bool begun = false;
+    const TObjectStore::TMove move =
+        FStore.MoveInto(AEntry, ATarget, AAge, [&](const char* AData, size_t ASize) {
+            if (!AObserver) return;
+            if (!begun) AObserver->Begin(0, AEntry.Size);
+            begun = true;
+            AObserver->Received(AData, ASize);
+        });
+    if (move == TObjectStore::TMove::Altered) Refused(AEntry.Sha256);
+    if (move != TObjectStore::TMove::Moved) return false;
+    FBytes += AEntry.Size;
+    ++FFiles;
+    return true;
+}
+
+void TStoredObjectsSource::Refused(const TSha256& AContent) {
+    ++FAltered;
+    LogEvent(TLogLine(TLogLevel::Warn, "store-altered")
+                 .Add("object", document_text::HexOf(AContent))
+                 .Add("action", "refetch"));
 }

@@ -28,12 +28,23 @@ class TStoredObjectsSource final : public IUpdateSource {
     }
     bool MakesFolders() const override { return FSource->MakesFolders(); }
 
+    // Moves the stored object of AEntry into ATarget, aged AAge (TObjectStore::MoveInto), for a file
+    // whose content no other file of the update needs: one read and one hash instead of a copy
+    // checked twice. AObserver sees the bytes as they are checked. False when the store cannot give
+    // it that way: it is missing, was altered (removed, and logged), or cannot be moved; the caller
+    // then fetches as usual. Raises when the swap fails (ATarget as it was).
+    bool Holds(const TManifestFile& AEntry) const { return FStore.Holds(AEntry); }
+    bool MoveInto(const TManifestFile& AEntry, const std::wstring& ATarget, TDateTime AAge,
+                  IFetchObserver* AObserver);
+
     // What the store served, and how many of its objects were refused, so far.
     uint64_t BytesFromStore() const { return FBytes; }
     size_t FilesFromStore() const { return FFiles; }
     size_t AlteredInStore() const { return FAltered; }
 
   private:
+    void Refused(const TSha256& AContent);
+
     const std::shared_ptr<IUpdateSource> FSource;
     const TObjectStore FStore;
     std::atomic<uint64_t> FBytes{0};

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -36,6 +37,34 @@ void ReadPieces(HANDLE AFile, const std::function<void(const char*, size_t)>& AR
         if (got == 0) return;
         AReader(buffer.data(), got);
     }
+}
+
+// Hashes the whole file from its start, handing each piece on; whether it is exactly AEntry.
+bool HoldsExactly(HANDLE AFile, const TManifestFile& AEntry,
+                  const std::function<void(const char*, size_t)>& AReader) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(AFile, &size)) ThrowLastError(TErrorCategory::Disk);
+    if (static_cast<uint64_t>(size.QuadPart) != AEntry.Size) return false;
+    TSha256Hasher hasher;
+    uint64_t length = 0;
+    ReadPieces(AFile, [&](const char* AData, size_t ASize) {
+        hasher.Update(AData, ASize);
+        length += ASize;
+        if (AReader) AReader(AData, ASize);
+    });
+    return length == AEntry.Size && hasher.Finish() == AEntry.Sha256;
+}
+
+// Renames the open file; false when the platform refuses (another volume, a name taken).
+bool RenameOpenFile(HANDLE AFile, const std::wstring& ATo) {
+    const size_t nameBytes = ATo.size() * sizeof(wchar_t);
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::copy(ATo.begin(), ATo.end(), info->FileName);
+    return SetFileInformationByHandle(AFile, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
 }
 
 // The content a store file name stands for: 64 lowercase hex digits, with ".part" for a partial.
@@ -75,6 +104,7 @@ uint64_t TObjectStore::PartialLength(const TSha256& ASha256) const {
 void TObjectStore::Prepare() const { ForceDirectories(FFolder); }
 
 void TObjectStore::Complete(const TSha256& ASha256) const {
+    FlushFileToDisk(PartialPath(ASha256));
     if (!MoveFileExW(PartialPath(ASha256).c_str(), ObjectPath(ASha256).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         ThrowLastError(TErrorCategory::Disk);
@@ -113,6 +143,36 @@ TObjectStore::TTake TObjectStore::Take(const TManifestFile& AEntry,
     if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) ThrowLastError(TErrorCategory::Disk);
     ReadPieces(file.get(), AReader);
     return TTake::Taken;
+}
+
+TObjectStore::TMove TObjectStore::MoveInto(const TManifestFile& AEntry, const std::wstring& ATarget,
+                                           TDateTime AAge,
+                                           const std::function<void(const char*, size_t)>& AReader) const {
+    const std::wstring path = ObjectPath(AEntry.Sha256);
+    if (!SizeOfFile(path)) return TMove::Missing;
+    // A target that cannot be replaced (in use, read-only) leaves the object where it is.
+    CheckReplaceable(ATarget);
+    // Readers may share it; nobody may write, delete or rename it between the hash and the rename.
+    unique_file file(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return TMove::Missing;
+    if (!HoldsExactly(file.get(), AEntry, AReader)) {
+        file.reset();
+        Discard(AEntry.Sha256);
+        return TMove::Altered;
+    }
+    const std::wstring temporary = TemporaryNameBeside(ATarget);
+    if (!RenameOpenFile(file.get(), temporary)) return TMove::NotMovable;
+    file.reset();
+    try {
+        SetFileAgeStrict(temporary, AAge);
+        ReplaceWithTemporary(temporary, ATarget);
+    } catch (...) {
+        // Checked content is worth keeping: back into the store, or gone when even that fails.
+        if (!MoveFileExW(temporary.c_str(), path.c_str(), 0)) DiscardTemporary(temporary);
+        throw;
+    }
+    return TMove::Moved;
 }
 
 TStorePrune TObjectStore::Prune(const std::set<TSha256>& AKeep) const {

@@ -5,8 +5,8 @@
 //   aurevia-cache\<64 hex>        a complete object, checked when it arrived
 //   aurevia-cache\<64 hex>.part   one being fetched, continued from its length next time
 // Nothing in the store is trusted: whoever takes an object checks it against its signed entry
-// again (Take). Any thread; two threads may not work on one object at once (the launcher runs one
-// background fetch, and an update only reads).
+// again (Take, MoveInto). Any thread; two threads may not work on one object at once (the launcher
+// runs one background fetch, paused while an update takes objects out).
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/date_time.h"
 #include "update/trust/release_manifest.h"
 
 inline constexpr const wchar_t* kObjectStoreFolderName = L"aurevia-cache";
@@ -39,7 +40,8 @@ class TObjectStore {
     uint64_t PartialLength(const TSha256& ASha256) const;
     // Makes the folder.
     void Prepare() const;
-    // A partial object whose every byte was checked becomes the object.
+    // A partial object whose every byte was checked becomes the object, its data on the disk first, so
+    // that the click that moves it into place has nothing left to flush.
     void Complete(const TSha256& ASha256) const;
     // Removes the object and its partial (an altered one); nothing when neither is there.
     void Discard(const TSha256& ASha256) const noexcept;
@@ -49,6 +51,18 @@ class TObjectStore {
     // nothing is returned, so that the caller fetches it again. Raises only for a failed read.
     enum class TTake { Missing, Altered, Taken };
     TTake Take(const TManifestFile& AEntry, const std::function<void(const char*, size_t)>& AReader) const;
+
+    // Moves the object into ATarget when the store holds it with exactly the entry's size and SHA-256:
+    // read and hashed once under a handle that lets nobody else write, delete or rename it, renamed by
+    // that handle to a temporary beside ATarget, given AAge and swapped in as any update swaps a file
+    // (update/disk/file_operations.h). The store no longer holds it afterwards. AReader sees the
+    // bytes as they are hashed. An object that differs is removed (Altered); one that cannot be
+    // renamed there, as across volumes, stays (NotMovable), to be copied; in both cases ATarget is as
+    // it was. Raises for a failed read or swap (ATarget as it was; the object back in the store when
+    // it can be).
+    enum class TMove { Missing, Altered, NotMovable, Moved };
+    TMove MoveInto(const TManifestFile& AEntry, const std::wstring& ATarget, TDateTime AAge,
+                   const std::function<void(const char*, size_t)>& AReader) const;
 
     // Removes what AKeep does not name (complete and partial), and the store's own leftovers.
     TStorePrune Prune(const std::set<TSha256>& AKeep) const;

@@ -71,6 +71,7 @@ TFilesUpdater::TFilesUpdater(TPrivate, std::wstring ALocalPath, std::shared_ptr<
                              TUpdateVerification AVerification, TReportProc AOnTerminate)
     : FLocalPath(std::move(ALocalPath)),
       FSource(std::move(ASource)),
+      FStored(std::dynamic_pointer_cast<TStoredObjectsSource>(FSource)),
       FVerification(std::move(AVerification)),
       FOnTerminate(std::move(AOnTerminate)),
       FReport(std::make_unique<TUpdateReport>(FSource->Where())) {
@@ -182,7 +183,12 @@ bool TFilesUpdater::PlanSourceRelease() {
     }
     if (FPlan.FromRelease()) {
         FRemoteList.clear();
-        for (const TPlannedFile& file : FPlan.Files()) AddRemoteFile(file.Name, *file.Age);
+        std::set<TSha256> seen;
+        for (const TPlannedFile& file : FPlan.Files()) {
+            AddRemoteFile(file.Name, *file.Age);
+            if (file.Expected && !seen.insert(file.Expected->Sha256).second)
+                FSharedContents.insert(file.Expected->Sha256);
+        }
         FFromRelease = true;
     }
     if (FPlan.Verified()) {
@@ -202,12 +208,13 @@ void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
     // What the publisher did not sign is not fetched, whatever the server lists.
     if (!planned) return;
     const bool sizeKnown = FReport->Queued(AFileName);
+    const bool soleUse = planned->Expected && !FSharedContents.count(planned->Expected->Sha256);
     // The task holds no reference: the extra reference of Execute outlives every fetch. The file is
     // kept under the name it was listed with locally.
     FTasks->Run([this, AFileName, remoteName = std::move(planned->RemoteName), AAge, sizeKnown,
                  expected = std::move(planned->Expected), deflated = planned->Deflated,
-                 patches = std::move(planned->Patches)] {
-        Fetch(AFileName, remoteName, AAge, sizeKnown, expected, deflated, patches);
+                 patches = std::move(planned->Patches), soleUse] {
+        Fetch(AFileName, remoteName, AAge, sizeKnown, expected, deflated, patches, soleUse);
     });
     ++FQueuedFetches;
 }
@@ -217,15 +224,31 @@ void TFilesUpdater::AddTask(const std::wstring& AFileName, TDateTime AAge) {
 void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARemoteName, TDateTime AAge,
                           bool ASizeKnown, const std::optional<TManifestFile>& AExpected,
                           const std::optional<TDeflatedObject>& ADeflated,
-                          const std::vector<TFilePatch>& APatches) {
+                          const std::vector<TFilePatch>& APatches, bool ASoleUse) {
     TUpdateReport::TFetch fetch(*FReport, AFileName, ASizeKnown);
+    const std::wstring target = PathJoin(FLocalPath, AFileName);
+    // What the background fetch brought in goes first: no patch, no deflated object from the wire.
+    const bool stored = AExpected && FStored && FStored->Holds(*AExpected);
+    if (stored && ASoleUse) {
+        try {
+            // The store's own check is the content check here: the report's observer sees the bytes,
+            // not a second hash.
+            if (FStored->MoveInto(*AExpected, target, AAge, &fetch.Observer())) {
+                fetch.Fetched(TFetchVia::Plain, 0);
+                return;
+            }
+        } catch (...) {
+            fetch.Failed(std::current_exception());
+            throw;
+        }
+    }
     // A patch from the local version first; any failure of it falls back to the whole object below,
     // and the patch's bytes still count as crossing the wire.
     TPatchWireBytes patchWire;
     TFetchObservers patchObservers;
     patchObservers.Add(fetch.Observer()).Add(patchWire);
-    if (AExpected && InstallByPatch(*FSource, *AExpected, APatches, PathJoin(FLocalPath, AFileName), AAge,
-                                    patchObservers)) {
+    if (AExpected && !stored &&
+        InstallByPatch(*FSource, *AExpected, APatches, target, AAge, patchObservers)) {
         fetch.Fetched(TFetchVia::Patch, patchWire.Bytes());
         return;
     }
@@ -238,11 +261,11 @@ void TFilesUpdater::Fetch(const std::wstring& AFileName, const std::wstring& ARe
     try {
         // The file is kept under its own name, whatever name the source serves it under.
         FetchIntoFile(
-            *FSource, ARemoteName, PathJoin(FLocalPath, AFileName), AAge, observers,
+            *FSource, ARemoteName, target, AAge, observers,
             [&] {
                 if (verifier) verifier->Finish();
             },
-            ADeflated, &wire);
+            stored ? std::nullopt : ADeflated, &wire);
     } catch (...) {
         if (verifier && verifier->Altered()) {
             const std::lock_guard lock(FAlteredLock);

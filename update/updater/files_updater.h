@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -24,6 +25,7 @@ class TFetchProgress;
 class IFetchObserver;
 class TUpdateReport;
 class IUpdateSource;
+class TStoredObjectsSource;
 
 class IFilesUpdater {
   public:
@@ -91,21 +93,27 @@ class TFilesUpdater final : public IFilesUpdater, public std::enable_shared_from
     bool PlanSourceRelease();
     void AddTask(const std::wstring& AFileName, TDateTime AAge);
     // ARemoteName: what the source serves the content under (the file's own name, or in rollout mode
-    // its stored object); ADeflated: that object's deflated copy, when the release has one.
+    // its stored object); ADeflated: that object's deflated copy, when the release has one;
+    // ASoleUse: no other file of the release has its content, so a stored object may be moved in.
     void Fetch(const std::wstring& AFileName, const std::wstring& ARemoteName, TDateTime AAge,
                bool ASizeKnown, const std::optional<TManifestFile>& AExpected,
-               const std::optional<TDeflatedObject>& ADeflated, const std::vector<TFilePatch>& APatches);
+               const std::optional<TDeflatedObject>& ADeflated, const std::vector<TFilePatch>& APatches,
+               bool ASoleUse);
     void FireTerminate();
 
     // Read by the fetch tasks on pool threads: set by the constructor and never changed afterwards.
     const std::wstring FLocalPath;
     const std::shared_ptr<IUpdateSource> FSource;
+    // The same source when it is backed by the workstation's store (update/plan/stored_objects_source.h).
+    const std::shared_ptr<TStoredObjectsSource> FStored;
     const TUpdateVerification FVerification;
     // What the update may take, and how each file is checked: set before the first fetch is queued,
     // read on the UI thread only. In rollout mode the files come from the assigned release rather
     // than the server's listing, compared by whole seconds and fetched from their objects.
     TReleasePlan FPlan;
     bool FFromRelease = false;
+    // Contents that more than one file of the release has: their stored objects are copied, not moved.
+    std::set<TSha256> FSharedContents;
     // Touched on the UI thread only.
     TFileList FLocalList;
     TFileDictionary FRemoteList;

@@ -86,6 +86,19 @@ struct StagingSession : LauncherSession {
     std::filesystem::path ServerObject(const std::string& AContent) const {
         return releases->ObjectFile(AContent);
     }
+    // Under Wine an ended module's image stays mapped a moment: a switch after it replaces it.
+    bool ModuleReplaceable() const {
+        return WaitUntil(
+            [&] {
+                HANDLE probe = CreateFileW(Local(L"Admission.exe").c_str(), DELETE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                if (probe == INVALID_HANDLE_VALUE) return false;
+                CloseHandle(probe);
+                return true;
+            },
+            15s);
+    }
     size_t ModuleStarts() const {
         const std::string log = ReadTextFile(scratch / L"modules.log");
         return static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
@@ -130,17 +143,7 @@ TEST(StagingE2E, AStagedReleaseIsFetchedAheadAndTheSwitchTakesItFromTheStoreOnly
         ASSERT_TRUE(session.Holds(release1));
         session.Quit();
     }
-    // Under Wine an ended module's image stays mapped a moment: the switch below replaces it.
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            HANDLE probe = CreateFileW(session.Local(L"Admission.exe").c_str(), DELETE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-            if (probe == INVALID_HANDLE_VALUE) return false;
-            CloseHandle(probe);
-            return true;
-        },
-        15s));
+    ASSERT_TRUE(session.ModuleReplaceable());
     session.Roll(1765400002, 1, 2);
     ASSERT_NO_FATAL_FAILURE(session.StartAndRefresh());
     ASSERT_TRUE(session.Logged("staging-complete ring=piloto staged=2", 60s)) << session.Log();
@@ -170,6 +173,22 @@ TEST(StagingE2E, AStagedReleaseIsFetchedAheadAndTheSwitchTakesItFromTheStoreOnly
         << session.Log();
     EXPECT_NE(session.Log().find("WARN store-altered object=" + session.Stored(altered).filename().string()),
               std::string::npos);
+    // Moved, not copied: the store no longer holds what the program folder now holds, and the next
+    // round wants none of it again.
+    for (const auto& file : release2)
+        EXPECT_FALSE(std::filesystem::exists(session.Stored(file.Content))) << file.Name;
+    session.Quit();
+    ASSERT_NO_FATAL_FAILURE(session.StartAndRefresh());
+    EXPECT_TRUE(
+        session.Logged("INFO staging ring=piloto serial=1765400003 release=2 staged=- wanted=0 held=0 "
+                       "fetched=0 ",
+                       60s))
+        << session.Log();
+    // Back to release 1, which the store does not hold: its files come from the server.
+    ASSERT_TRUE(session.ModuleReplaceable());
+    session.Roll(1765400004, 1, 0);
+    ASSERT_NO_FATAL_FAILURE(session.LaunchAdmission());
+    EXPECT_TRUE(session.Holds(release1)) << session.Log();
 }
 
 TEST(StagingE2E, TheStoreKeepsWhatItsReleasesNameAndNoMoreThanItsBound) {

@@ -10,6 +10,8 @@
 #include "../updater/http_fixtures.h"
 #include "../updater/verified_update_run.h"
 #include "base/string_convert.h"
+#include "update/plan/stored_objects_source.h"
+#include "update/trust/cng.h"
 #include "support/test_files.h"
 #include "support/test_publisher.h"
 #include "support/test_release_server.h"
@@ -163,3 +165,49 @@ TEST(DeflatedObjects, FromTheReferenceService) {
 }
 
 }  // namespace
+
+// A release staged into the workstation's store comes from there, before its deflated object: with
+// neither object left on the server, only the store can bring it, and it leaves the store.
+TEST(DeflatedObjects, AStoredObjectGoesBeforeTheDeflatedOne) {
+    Server server;
+    TempFolder local;
+    SerialKey serials;
+    TUpdateVerification verification;
+    verification.PublisherKey = server.publisher.PublicKeyText();
+    verification.SerialKey = serials.Path();
+    verification.Ring = "geral";
+    verification.MachineValue = "m";
+    const std::string oldModule = Module(1, 0), newModule = Module(2, 0);
+    server.releases.AddRelease(1, {{"Admission.exe", oldModule, kAge1}});
+    server.RollOut(1);
+    ASSERT_EQ(RunUpdate(local.Path(), server.folder.Path(), L"", verification).report.Refusal,
+              TRefusal::None);
+
+    server.PublishDeflated(2, newModule, Deflated(newModule));
+    const TObjectStore store(local / L"aurevia-cache");
+    store.Prepare();
+    WriteWholeFile(store.ObjectPath(Sha256Of(newModule)), newModule);
+    ASSERT_TRUE(DeleteFileW(server.releases.ObjectFile(newModule).c_str()));
+    ASSERT_TRUE(DeleteFileW((server.releases.ObjectFile(newModule) + L".deflate").c_str()));
+    server.RollOut(2);
+
+    const OutcomesConnected told;
+    Outcome outcome;
+    const auto stored = std::make_shared<TStoredObjectsSource>(
+        TFilesUpdater::SourceFor(server.folder.Path(), L"", TTransferLimits{}), store);
+    TFilesUpdater::New(local.Path(), stored, verification, [&](const TVerificationReport& AReport) {
+        outcome.report = AReport;
+        outcome.completed = true;
+    })->Execute(L"Admission.exe", true);
+    PumpUntil([&] { return outcome.completed; }, 60000);
+    ASSERT_TRUE(outcome.completed);
+    EXPECT_TRUE(ReadWholeFile(local / L"Admission.exe") == newModule) << Held(local / L"Admission.exe");
+    EXPECT_EQ(UnixAgeOf(local / L"Admission.exe"), kAge2);
+    const TUpdateOutcome& came = told.captured->last;
+    EXPECT_EQ(came.FilesFetched, 1u);
+    EXPECT_EQ(came.FilesDeflated, 0u);
+    EXPECT_EQ(came.WireBytes, 0u);
+    EXPECT_EQ(stored->FilesFromStore(), 1u);
+    // Moved, not copied, and nothing left beside it.
+    EXPECT_EQ(FilesUnder(local.Path()), std::vector<std::wstring>{L"Admission.exe"});
+}
