@@ -118,10 +118,11 @@ std::string FoldName(std::string_view name) {
 bool IsReleaseControlName(std::string_view relative) {
     if (relative.empty() || (relative[0] != 'a' && relative[0] != 'A')) return false;  // most names: no fold
     const std::string folded = FoldName(relative);
-    for (const std::string_view folder : {"AUREVIA-OBJECTS", "AUREVIA-RELEASES"})
+    for (const std::string_view folder : {"AUREVIA-OBJECTS", "AUREVIA-RELEASES", "AUREVIA-ROOT"})
         if (folded.starts_with(folder) && (folded.size() == folder.size() || folded[folder.size()] == '/'))
             return true;
-    return folded == "AUREVIA-ROLLOUT.JSON" || folded == "AUREVIA-ROLLOUT.SIG";
+    return folded == "AUREVIA-ROLLOUT.JSON" || folded == "AUREVIA-ROLLOUT.SIG" ||
+           folded == "AUREVIA-DEPLOYMENT";
 }
 
 FileService::FileService(const fs::path& root) : root_(fs::canonical(root)) {}

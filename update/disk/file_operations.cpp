@@ -196,7 +196,14 @@ void CopyFileNoOverwrite(const std::wstring& source, const std::wstring& target,
 
 void CopyFileInto(const std::wstring& source, IByteSink& sink, IFetchObserver* observer, uint64_t AFrom) {
     CheckFilePath(source, TErrorCategory::Fetch);
-    if (!FileExists(source)) throw Error(kFileNotFound, TErrorCategory::Fetch);
+    if (!FileExists(source)) {
+        // The code tells a file the folder does not hold from a folder that could not be asked (a
+        // share gone, access denied): only the first is an answer about the file.
+        const DWORD why = GetLastError();
+        throw Error(
+            kFileNotFound, TErrorCategory::Fetch,
+            Win32Code(why == ERROR_SUCCESS || why == ERROR_SHARING_VIOLATION ? ERROR_FILE_NOT_FOUND : why));
+    }
     unique_file in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in) ThrowLastError(TErrorCategory::Fetch);

@@ -251,15 +251,15 @@ class TResolution {
     // Under a root the root's keys judge; without one the configured key.
     bool KeyReady() { return FRoot || ImportKey(); }
 
-    // ATooLarge: the version is there but past the caps (not absent).
+    // AAbsent: the source answered that it holds no such version.
     std::optional<TRootVersionBytes> ReadRootVersion(uint64_t AVersion, std::string& AMissing,
-                                                     bool* ATooLarge = nullptr) {
+                                                     bool* AAbsent = nullptr) {
         TSignedDocumentBytes bytes =
             ReadSignedDocument(FSource, RootDocumentPath(AVersion), kMostRootDocumentSize,
                                RootSignaturesPath(AVersion), kMostRootSignaturesSize);
         if (!bytes.Complete()) {
             AMissing = bytes.Missing;
-            if (ATooLarge) *ATooLarge = bytes.TooLarge;
+            if (AAbsent) *AAbsent = bytes.DocumentAbsent;
             return std::nullopt;
         }
         return TRootVersionBytes{std::move(*bytes.Document), std::move(*bytes.Signature)};
@@ -345,11 +345,12 @@ class TResolution {
         std::string missing;
         for (uint64_t version = start->Root.Version + 1; next.size() <= kMostRootVersionsPerUpdate;
              ++version) {
-            bool tooLarge = false;
-            std::optional<TRootVersionBytes> bytes = ReadRootVersion(version, missing, &tooLarge);
-            // Only an absent version ends the chain: one past the caps may revoke what the older
-            // versions certify, and cannot be judged.
-            if (tooLarge) return RefuseRoot(TRefusal::MissingManifest, "raiz: " + missing);
+            bool absent = false;
+            std::optional<TRootVersionBytes> bytes = ReadRootVersion(version, missing, &absent);
+            // Only a version the server says it does not hold ends the chain. One past the caps, or
+            // one that could not be read (a timeout, a server error), may revoke what the older
+            // versions certify: the update stops rather than trust them.
+            if (!bytes && !absent) return RefuseRoot(TRefusal::MissingManifest, "raiz: " + missing);
             if (!bytes) break;
             next.push_back(std::move(*bytes));
         }

@@ -1,5 +1,7 @@
 #include "update/source/signed_document.h"
 
+#include <windows.h>
+
 #include <algorithm>
 
 #include "base/error.h"
@@ -7,6 +9,20 @@
 #include "update/source/update_source.h"
 
 namespace {
+
+bool SaysAbsent(const std::exception& AFailure) {
+    const auto* error = dynamic_cast<const Error*>(&AFailure);
+    if (!error) return false;
+    const TErrorCode code = error->Code();
+    switch (code.System) {
+        case TCodeSystem::Http:
+            return code.Value == 404 || code.Value == 410;
+        case TCodeSystem::Win32:
+            return code.Value == ERROR_FILE_NOT_FOUND || code.Value == ERROR_PATH_NOT_FOUND;
+        default:
+            return false;
+    }
+}
 
 std::optional<std::string> ReadDocument(IUpdateSource& ASource, std::string_view AName, uint64_t ALimit,
                                         TSignedDocumentBytes& ABytes) {
@@ -17,8 +33,7 @@ std::optional<std::string> ReadDocument(IUpdateSource& ASource, std::string_view
     } catch (const std::exception& e) {
         if (ABytes.Missing.empty()) {
             ABytes.Missing = std::string(AName) + ": " + e.what();
-            const auto* error = dynamic_cast<const Error*>(&e);
-            ABytes.TooLarge = error && error->Category() == TErrorCategory::TooLarge;
+            ABytes.DocumentAbsent = !ABytes.Document && SaysAbsent(e);
         }
         return std::nullopt;
     }

@@ -14,8 +14,10 @@ struct TSignedDocumentBytes {
     std::optional<std::string> Signature;
     // "<name>: <why>" of the first of the two that could not be read; empty when both were.
     std::string Missing;
-    // That one is on the source but past its limit: not to be taken for absent.
-    bool TooLarge = false;
+    // The source answered that it does not hold the document (HTTP 404 or 410, no such file in the
+    // folder). Any other failure (past its limit, a timeout, a server error, a share gone, a missing
+    // signature beside the document) is no answer about it, and must not be taken for absence.
+    bool DocumentAbsent = false;
 
     bool Complete() const { return Document && Signature; }
 };

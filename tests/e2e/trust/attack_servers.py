@@ -150,11 +150,11 @@ class Server:
     def root_signature_line(self, name, data):
         return self.keys.ids[name] + " " + base64.b64encode(self.keys.sign(name, data)).decode()
 
-    def release(self, files, key):
+    def release(self, files, key, *extra):
         source = Path(tempfile.mkdtemp(dir=self.scratch))
         for name, content in files.items():
             (source / name).write_bytes(content)
-        self.publisher.run("publish", "--from", source, "--to", self.path, "--key", self.keys.pem(key))
+        self.publisher.run("publish", "--from", source, "--to", self.path, "--key", self.keys.pem(key), *extra)
 
     def rollout(self, key, release, *extra):
         key = self.keys.pem(key)
@@ -410,7 +410,8 @@ def row_17(t, k):
     s = t.base("17-deployment-copy").copy(t.out / "17-deployment-copy/1")
     staging = Server(t.out / "17-deployment-copy/staging", t.publisher, k, t.scratch)
     shutil.copytree(s.path / "aurevia-root", staging.path / "aurevia-root")
-    staging.release(t.installed, "s1")
+    # Its first publish names it; production's folder took a made-up name of its own.
+    staging.release(t.installed, "s1", "--deployment", "homologacao")
     t.attack_release(staging)
     s.take_from(staging, 2)
 

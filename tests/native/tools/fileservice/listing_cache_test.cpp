@@ -304,7 +304,9 @@ TEST_F(CachedListing, ReleaseControlEntriesAreNotListedButAreDownloadable) {
     const std::string object = "aurevia-objects/ab/ab" + std::string(62, '0');
     for (const std::string& name :
          {object, std::string("aurevia-releases/1.json"), std::string("aurevia-releases/1.sig"),
-          std::string("aurevia-rollout.json"), std::string("aurevia-rollout.sig")})
+          std::string("aurevia-rollout.json"), std::string("aurevia-rollout.sig"),
+          std::string("aurevia-root/1.json"), std::string("aurevia-root/1.sig"),
+          std::string("aurevia-deployment")})
         Write(name, "x", kLongAgo);
     Write("Relatorio/aurevia-rollout.json", "x", kLongAgo);  // only the root's are release control
     auto cache = Cache();
@@ -312,12 +314,14 @@ TEST_F(CachedListing, ReleaseControlEntriesAreNotListedButAreDownloadable) {
     EXPECT_EQ(listing.find("aurevia-objects"), std::string::npos) << listing;
     EXPECT_EQ(listing.find("aurevia-releases"), std::string::npos) << listing;
     EXPECT_EQ(listing.find("\"aurevia-rollout"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("aurevia-root"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("aurevia-deployment"), std::string::npos) << listing;
     EXPECT_TRUE(Lists(*cache, "Relatorio\\\\aurevia-rollout.json"));
     EXPECT_TRUE(Lists(*cache, "aurevia-manifest.json"));
     EXPECT_EQ(cache->Get("\\", "*.*", true)->Body(), ListingJson(service_->List("\\", "*.*", true)));
-    for (const std::string& name :
-         {object, std::string("aurevia-objects\\ab\\ab") + std::string(62, '0'),
-          std::string("aurevia-releases\\1.json"), std::string("aurevia-rollout.sig")})
+    for (const std::string& name : {object, std::string("aurevia-objects\\ab\\ab") + std::string(62, '0'),
+                                    std::string("aurevia-releases\\1.json"),
+                                    std::string("aurevia-rollout.sig"), std::string("aurevia-root\\1.json")})
         EXPECT_NO_THROW(service_->ResolveFile(name)) << name;
 }
 

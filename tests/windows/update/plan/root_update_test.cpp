@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ struct RootServer {
     TestPublisher signers[3];    // A, B, C
     TestPublisher publisherKey;  // the one key of workstations before roots
     TUpdateVerification verification;
+    std::shared_ptr<void> heldOpen;  // a file of the server held without sharing, while set
 
     RootServer() {
         verification.SerialKey = serialKey.Path();
@@ -393,6 +395,27 @@ const Row kRows[] = {
            s.PublishManifest(s.signers[0], 1765400001);
        },
        {TRefusal::MissingManifest, {"raiz", "aurevia-root/2.json", "larger than"}}}}},
+    {"a next version that revokes the key that signs, and cannot be read",
+     {{"2 revokes A and is held open without sharing",
+       [](RootServer& s) {
+           AnchoredAt1(s, {s.Certified(0), s.Certified(1)});
+           s.PublishRoot(s.Root(2, {s.Certified(1)}));
+           const std::wstring two = s.server.Path() + Utf8ToWide(RootDocumentPath(2));
+           HANDLE held = CreateFileW(two.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+           ASSERT_NE(held, INVALID_HANDLE_VALUE);
+           s.heldOpen.reset(held, CloseHandle);
+           s.PublishManifest(s.signers[0], 1765400001);
+       },
+       {TRefusal::MissingManifest, {"raiz", "aurevia-root/2.json"}}},
+      {"2 without its signatures",
+       [](RootServer& s) {
+           s.heldOpen.reset();
+           DeleteFileW((s.server.Path() + Utf8ToWide(RootSignaturesPath(2))).c_str());
+       },
+       {TRefusal::MissingManifest, {"raiz", "aurevia-root/2"}}},
+      {"2 readable whole",
+       [](RootServer& s) { s.PublishRoot(s.Root(2, {s.Certified(1)})); },
+       {TRefusal::BadSignature, {"raiz versão 2"}}}}},
     {"a Raiz the server does not hold",
      {{"anchored to another document",
        [](RootServer& s) {
