@@ -262,7 +262,7 @@ const Row kRows[] = {
      true},
     {"16-other-product", {{1, {"aurevia-teste", "a raiz é de", "(raiz versão 1)"}}}},
     {"17-deployment-copy",
-     {{1, {"implantação \"homologacao\"", "(raiz versão 1)"}}},
+     {{1, {"implantação", "homologacao", "(raiz versão 1)"}}},
      false,
      false,
      {},
