@@ -29,100 +29,16 @@
 #include "update/trust/document_text.h"
 #include "update/trust/root_rules.h"
 #include "update/updater/files_updater.h"
+#include "../windows/linux_listener.h"
 
 namespace {
 
+using bench::LinuxPath;
+using bench::Listener;
+using bench::Median;
+
 constexpr wchar_t kBenchKey[] = L"Software\\AureviaBench\\root";
 constexpr int64_t kDay = 86400;
-
-struct Run {
-    double ms = 0;
-    uint64_t bytes = 0;
-    bool clean = false;
-};
-
-Run Update(const std::wstring& local, const std::wstring& url, const TUpdateVerification& verification) {
-    Run run;
-    bool done = false;
-    const auto start = std::chrono::steady_clock::now();
-    std::shared_ptr<IFilesUpdater> updater =
-        TFilesUpdater::New(local, L"", url, verification, [&](const TVerificationReport& AReport) {
-            run.clean = AReport.Clean();
-            done = true;
-            PostQuitMessage(0);
-        });
-    updater->Execute(L"Module.exe", true);
-    MSG msg;
-    while (!done && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-    run.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    run.bytes = updater->Progress()->Figures().Bytes;
-    return run;
-}
-
-std::wstring LinuxPath(std::wstring path) {
-    if (path.size() >= 2 && path[1] == L':') path.erase(0, 2);
-    std::replace(path.begin(), path.end(), L'\\', L'/');
-    while (path.size() > 1 && path.back() == L'/') path.pop_back();
-    return path;
-}
-
-std::string ReadSmall(const std::wstring& path) {
-    const std::string text = ReadWholeFile(path);
-    return text == "<missing>" ? "" : text;
-}
-
-bool RunLinux(std::wstring command) {
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
-}
-
-// A Linux process (the file service, the throttle) that writes the port it listens on into a file;
-// ended with SIGTERM when this goes.
-class Listener {
-  public:
-    Listener(const std::wstring& ACommand, const std::wstring& AScratch)
-        : FPid(AScratch + L"pid"), FPort(AScratch + L"port"), FLog(AScratch + L"log") {
-        if (!RunLinux(L"Z:\\bin\\sh -c \"echo $$ > " + LinuxPath(FPid) + L"; exec " + ACommand + L" " +
-                      LinuxPath(FPort) + L" > " + LinuxPath(FLog) + L" 2>/dev/null\""))
-            return;
-        for (int i = 0; i < 400 && FPortNumber == 0; ++i) {
-            FPortNumber = std::atoi(ReadSmall(FPort).c_str());
-            if (FPortNumber == 0) Sleep(25);
-        }
-    }
-    ~Listener() {
-        std::string pid = ReadSmall(FPid);
-        while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
-        if (!pid.empty()) RunLinux(L"Z:\\bin\\kill -TERM " + Utf8ToWide(pid));
-        Sleep(200);
-    }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-
-    int Port() const { return FPortNumber; }
-    std::wstring URL() const { return L"http://127.0.0.1:" + std::to_wstring(FPortNumber); }
-    // Lines of its output so far: the service's access log, one line per request answered.
-    size_t Lines() const {
-        Sleep(200);
-        const std::string log = ReadSmall(FLog);
-        return static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
-    }
-
-  private:
-    std::wstring FPid, FPort, FLog;
-    int FPortNumber = 0;
-};
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 TPublicPoint PointOf(const TestPublisher& AKey) {
     return DecodePublisherKey(WideToUtf8(AKey.PublicKeyText()));
@@ -213,11 +129,8 @@ int wmain(int argc, wchar_t** argv) {
         return AVerification;
     };
 
-    Listener plainService(
-        serviceBinary + L" --folder " + LinuxPath(plainServer.Path()) + L" --port 0 --port-file",
-        scratch / L"plain-"),
-        rootService(serviceBinary + L" --folder " + LinuxPath(rootServer.Path()) + L" --port 0 --port-file",
-                    scratch / L"root-");
+    Listener plainService(bench::FileServiceCommand(serviceBinary, plainServer.Path()), scratch / L"plain-"),
+        rootService(bench::FileServiceCommand(serviceBinary, rootServer.Path()), scratch / L"root-");
     if (!plainService.Port() || !rootService.Port()) {
         std::fprintf(stderr, "the reference file service did not start (%ls)\n", serviceBinary.c_str());
         return 1;
@@ -228,7 +141,7 @@ int wmain(int argc, wchar_t** argv) {
           std::make_tuple(&walkLocal, rootService.URL(), at(withRoot, walkLocal)),
           std::make_tuple(&caughtLocal, rootService.URL(), at(withRoot, caughtLocal))}) {
         CreateDirectoryW((*local / L"Relatorio").c_str(), nullptr);
-        if (!Update(local->Path(), url, verification).clean) {
+        if (!bench::UpdateOnce(local->Path(), L"", url, verification).clean) {
             std::fprintf(stderr, "the first update was refused\n");
             return 1;
         }
@@ -239,8 +152,10 @@ int wmain(int argc, wchar_t** argv) {
     size_t plainRequests = 0, rootRequests = 0;
     for (int i = 0; i < runs; ++i) {
         const size_t p0 = plainService.Lines(), r0 = rootService.Lines();
-        const Run p = Update(plainLocal.Path(), plainService.URL(), at(withoutRoot, plainLocal));
-        const Run r = Update(rootLocal.Path(), rootService.URL(), at(withRoot, rootLocal));
+        const bench::UpdateRun p =
+            bench::UpdateOnce(plainLocal.Path(), L"", plainService.URL(), at(withoutRoot, plainLocal));
+        const bench::UpdateRun r =
+            bench::UpdateOnce(rootLocal.Path(), L"", rootService.URL(), at(withRoot, rootLocal));
         if (!p.clean || !r.clean || p.bytes || r.bytes) std::fprintf(stderr, "a no-op update was not one\n");
         plainMs.push_back(p.ms);
         rootMs.push_back(r.ms);
@@ -264,12 +179,14 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     // Caught up once, unthrottled: from then on a no-op on the link.
-    Update(caughtLocal.Path(), rootService.URL(), at(withRoot, caughtLocal));
+    bench::UpdateOnce(caughtLocal.Path(), L"", rootService.URL(), at(withRoot, caughtLocal));
     std::vector<double> walkMs, caughtMs;
     for (int i = 0; i < runs; ++i) {
         WriteWholeFile(walkLocal.Path() + kAcceptedStateFileName, startState);
-        const Run walk = Update(walkLocal.Path(), link.URL(), at(withRoot, walkLocal));
-        const Run caught = Update(caughtLocal.Path(), link.URL(), at(withRoot, caughtLocal));
+        const bench::UpdateRun walk =
+            bench::UpdateOnce(walkLocal.Path(), L"", link.URL(), at(withRoot, walkLocal));
+        const bench::UpdateRun caught =
+            bench::UpdateOnce(caughtLocal.Path(), L"", link.URL(), at(withRoot, caughtLocal));
         if (!walk.clean || !caught.clean) std::fprintf(stderr, "a throttled update was refused\n");
         walkMs.push_back(walk.ms);
         caughtMs.push_back(caught.ms);

@@ -23,35 +23,13 @@
 #include "update/updater/files_updater.h"
 #include "update/updater/shared_files.h"
 #include "update/report/fetch_progress.h"
+#include "linux_listener.h"
 
 namespace {
 
+using bench::Median;
+
 constexpr wchar_t kBenchKey[] = L"Software\\AureviaBench\\rollout";
-
-struct Run {
-    double ms = 0;
-    uint64_t bytes = 0;
-    bool clean = false;
-};
-
-Run Update(const std::wstring& local, const std::wstring& server, const std::wstring& url,
-           const TUpdateVerification& verification) {
-    Run run;
-    bool done = false;
-    const auto start = std::chrono::steady_clock::now();
-    std::shared_ptr<IFilesUpdater> updater =
-        TFilesUpdater::New(local, server, url, verification, [&](const TVerificationReport& AReport) {
-            run.clean = AReport.Clean();
-            done = true;
-            PostQuitMessage(0);
-        });
-    updater->Execute(L"Module.exe", true);
-    MSG msg;
-    while (!done && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-    run.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    run.bytes = updater->Progress()->Figures().Bytes;
-    return run;
-}
 
 std::string Random(size_t size, std::mt19937_64& random) {
     std::string bytes(size, '\0');
@@ -60,68 +38,6 @@ std::string Random(size_t size, std::mt19937_64& random) {
         std::memcpy(bytes.data() + i, &value, std::min<size_t>(8, size - i));
     }
     return bytes;
-}
-
-std::wstring LinuxPath(std::wstring path) {
-    if (path.size() >= 2 && path[1] == L':') path.erase(0, 2);
-    std::replace(path.begin(), path.end(), L'\\', L'/');
-    while (path.size() > 1 && path.back() == L'/') path.pop_back();
-    return path;
-}
-
-std::string ReadSmall(const std::wstring& path) {
-    return ReadWholeFile(path) == "<missing>" ? "" : ReadWholeFile(path);
-}
-
-// The reference file service over a folder, its access log (one line per request) kept in a file.
-class Service {
-  public:
-    Service(const std::wstring& binary, const std::wstring& folder, const std::wstring& scratch)
-        : FPid(scratch + L"service.pid"), FPort(scratch + L"service.port"), FLog(scratch + L"service.log") {
-        std::wstring command = L"Z:\\bin\\sh -c \"echo $$ > " + LinuxPath(FPid) + L"; exec " + binary +
-                               L" --folder " + LinuxPath(folder) + L" --port 0 --port-file " +
-                               LinuxPath(FPort) + L" > " + LinuxPath(FLog) + L"\"";
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-            return;
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-        for (int i = 0; i < 400 && FPortNumber == 0; ++i) {
-            FPortNumber = std::atoi(ReadSmall(FPort).c_str());
-            if (FPortNumber == 0) Sleep(25);
-        }
-    }
-    ~Service() {
-        std::wstring command = L"Z:\\bin\\kill -TERM " + Utf8ToWide(ReadSmall(FPid));
-        while (!command.empty() && (command.back() == L'\n' || command.back() == L'\r')) command.pop_back();
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi{};
-        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-            WaitForSingleObject(pi.hProcess, 10000);
-            CloseHandle(pi.hThread);
-            CloseHandle(pi.hProcess);
-        }
-    }
-    std::wstring URL() const { return L"http://127.0.0.1:" + std::to_wstring(FPortNumber); }
-    bool Up() const { return FPortNumber != 0; }
-    // Requests answered so far (the log is written line by line as they end).
-    size_t Requests() const {
-        Sleep(200);
-        const std::string log = ReadSmall(FLog);
-        return static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
-    }
-
-  private:
-    std::wstring FPid, FPort, FLog;
-    int FPortNumber = 0;
-};
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace
@@ -180,9 +96,9 @@ int wmain(int argc, wchar_t** argv) {
 
     // 1. Bytes: the first release whole, then the second over it.
     releases.SetRollout(TRollout{1, UnixNowPlus(86400), {{"geral", 1, {}, 100}}});
-    const Run full = Update(rolloutLocal.Path(), server.Path(), L"", verification);
+    const bench::UpdateRun full = bench::UpdateOnce(rolloutLocal.Path(), server.Path(), L"", verification);
     releases.SetRollout(TRollout{2, UnixNowPlus(86400), {{"geral", 2, 1, 100}}});
-    const Run delta = Update(rolloutLocal.Path(), server.Path(), L"", verification);
+    const bench::UpdateRun delta = bench::UpdateOnce(rolloutLocal.Path(), server.Path(), L"", verification);
     if (!full.clean || !delta.clean) {
         std::fprintf(stderr, "an update was refused\n");
         return 1;
@@ -198,24 +114,25 @@ int wmain(int argc, wchar_t** argv) {
                 static_cast<double>(delta.bytes) / static_cast<double>(full.bytes));
 
     // 2. No-op refreshes. The flat workstation first gets the flat folder whole.
-    Update(flatLocal.Path(), flat.Path(), L"", verification);
-    Service rolloutService(serviceBinary, server.Path(), scratch / L"r-"),
-        flatService(serviceBinary, flat.Path(), scratch / L"f-");
+    bench::UpdateOnce(flatLocal.Path(), flat.Path(), L"", verification);
+    bench::Listener rolloutService(bench::FileServiceCommand(serviceBinary, server.Path()), scratch / L"r-"),
+        flatService(bench::FileServiceCommand(serviceBinary, flat.Path()), scratch / L"f-");
     const bool service = rolloutService.Up() && flatService.Up();
     std::vector<double> folderRollout, folderFlat, serviceRollout, serviceFlat;
     size_t rolloutRequests = 0, flatRequests = 0;
     for (int i = 0; i < runs; ++i) {
-        folderRollout.push_back(Update(rolloutLocal.Path(), server.Path(), L"", verification).ms);
-        folderFlat.push_back(Update(flatLocal.Path(), flat.Path(), L"", verification).ms);
+        folderRollout.push_back(bench::UpdateOnce(rolloutLocal.Path(), server.Path(), L"", verification).ms);
+        folderFlat.push_back(bench::UpdateOnce(flatLocal.Path(), flat.Path(), L"", verification).ms);
         if (!service) continue;
-        const size_t r0 = rolloutService.Requests(), f0 = flatService.Requests();
-        const Run r = Update(rolloutLocal.Path(), L"", rolloutService.URL(), verification);
-        const Run f = Update(flatLocal.Path(), L"", flatService.URL(), verification);
+        const size_t r0 = rolloutService.Lines(), f0 = flatService.Lines();
+        const bench::UpdateRun r =
+            bench::UpdateOnce(rolloutLocal.Path(), L"", rolloutService.URL(), verification);
+        const bench::UpdateRun f = bench::UpdateOnce(flatLocal.Path(), L"", flatService.URL(), verification);
         if (r.bytes || f.bytes) std::fprintf(stderr, "a no-op refresh fetched something\n");
         serviceRollout.push_back(r.ms);
         serviceFlat.push_back(f.ms);
-        rolloutRequests = rolloutService.Requests() - r0;
-        flatRequests = flatService.Requests() - f0;
+        rolloutRequests = rolloutService.Lines() - r0;
+        flatRequests = flatService.Lines() - f0;
     }
     std::printf("no-op  folder  rollout %.1f ms, flat signed %.1f ms, ratio %.2f (median of %d)\n",
                 Median(folderRollout), Median(folderFlat), Median(folderRollout) / Median(folderFlat), runs);
