@@ -190,15 +190,21 @@ TEST_F(Front, ADownloadThatTheFrontCutsResumesWhereItStopped) {
     ASSERT_TRUE(client.Download(folder_ + L"\\Big.dll", local_ / L"Big.dll", &observer))
         << WideToUtf8(client.Error());
     EXPECT_TRUE(ReadWholeFile(local_ / L"Big.dll") == content);
-    ASSERT_EQ(observer.begins.size(), 2u);
+    // The pause makes the front cut once; a loaded machine that stalls the reader again past the
+    // front's send timeout makes it cut again. Each resumption must start further on.
+    ASSERT_GE(observer.begins.size(), 2u);
     EXPECT_EQ(observer.begins[0], 0u);
-    EXPECT_GT(observer.begins[1], 0u);
-    EXPECT_LT(observer.begins[1], content.size());
+    for (size_t i = 1; i < observer.begins.size(); ++i) {
+        EXPECT_GT(observer.begins[i], observer.begins[i - 1]) << i;
+        EXPECT_LT(observer.begins[i], content.size()) << i;
+    }
     EXPECT_TRUE(observer.seen == content);
-    const auto lines = LogLinesWith(AccessLog(), "/download?file=" + WideToUtf8(folder_), 2);
-    ASSERT_EQ(lines.size(), 2u);
+    const auto lines =
+        LogLinesWith(AccessLog(), "/download?file=" + WideToUtf8(folder_), observer.begins.size());
+    ASSERT_EQ(lines.size(), observer.begins.size());
     EXPECT_NE(lines[0].find("\" 200 "), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("\" 206 "), std::string::npos) << lines[1];
+    for (size_t i = 1; i < lines.size(); ++i)
+        EXPECT_NE(lines[i].find("\" 206 "), std::string::npos) << lines[i];
 }
 
 TEST_F(Front, HttpsWorksWithATrustedCertificateAndSaysWhyNotWithAnother) {
